@@ -1,0 +1,177 @@
+#include "GTAServer.h"
+
+#include <cstring>
+
+#include "ServerConfiguration.h"
+
+#include "Engine/ElementChunk.h"
+#include "Engine/FileSystem.h"
+#include "Engine/KestrinStream.h"
+
+namespace
+{
+bool IsGTAIV(int32_t iGameId)
+{
+	return iGameId == GAME_GTA_IV || iGameId == GAME_GTA_IV_EFLC;
+}
+
+const char* GetDefineHeaderPath(int32_t iGameId)
+{
+	switch (iGameId)
+	{
+	case GAME_GTA_III:
+		return "/ZADIdodavoza/GTAIIIEnums.h";
+	case GAME_GTA_VC:
+		return "/ZADIdodavoza/GTAVCEnums.h";
+	case GAME_GTA_SA:
+		return "/ZADIdodavoza/GTASAEnums.h";
+	case GAME_GTA_IV:
+	case GAME_GTA_IV_EFLC:
+		return "/ZADIdodavoza/GTAIVEnums.h";
+	default:
+		return nullptr;
+	}
+}
+
+const char* GetVehicleColoursPath(int32_t iGameId)
+{
+	switch (iGameId)
+	{
+	case GAME_GTA_III:
+		return "/vehiclecolours.conf";
+	case GAME_GTA_VC:
+		return "/vehiclecolours_vc.conf";
+	case GAME_GTA_SA:
+		return "/vehiclecolours_sa.conf";
+	case GAME_GTA_IV:
+	case GAME_GTA_IV_EFLC:
+		return "/vehiclecolours_iv.conf";
+	default:
+		return nullptr;
+	}
+}
+}
+
+CGTAServer::CGTAServer(Context* pContext)
+	: CBaseServer(pContext), m_fPickupStreamInDistance(50.0f), m_fPickupStreamOutDistance(100.0f),
+	  m_bSyncLocalEntities(false), m_bTimeSync(true), m_bWeatherSync(true), m_bIVNativeMultiplayer(false),
+	  m_iIVGameMode(8), m_iIVEpisode(-1), m_fMinuteDuration(1.0f)
+{
+	m_GamesList.SetGameName(GAME_GTA_III, "gta:iii");
+	m_GamesList.SetGameName(GAME_GTA_VC, "gta:vc");
+	m_GamesList.SetGameName(GAME_GTA_SA, "gta:sa");
+	m_GamesList.SetGameName(GAME_GTA_IV, "gta:iv");
+	m_GamesList.SetGameName(GAME_GTA_IV_EFLC, "gta:iv_eflc");
+	m_GamesList.SetGameName(GAME_BULLY, "bully");
+	DefineConstants();
+
+	m_uiNetVersion = NETWORK_VERSION;
+	SetRule("Version", "1.5.10");
+}
+
+CGTAServer::~CGTAServer()
+{
+	m_VehicleColours.Clear();
+}
+
+void CGTAServer::DefineConstants()
+{
+	CDefineHandlers& Defines = GetDefineHandlers();
+	Defines.Define("SERVER_VERSION_MAJOR", 1);
+	Defines.Define("SERVER_VERSION_MINOR", 5);
+	Defines.Define("SERVER_VERSION_PATCH", 10);
+	Defines.Define("GAME_UNKNOWN", GAME_UNKNOWN);
+	Defines.Define("GAME_GTA_III", GAME_GTA_III);
+	Defines.Define("GAME_GTA_VC", GAME_GTA_VC);
+	Defines.Define("GAME_GTA_SA", GAME_GTA_SA);
+	Defines.Define("GAME_GTA_IV", GAME_GTA_IV);
+	Defines.Define("GAME_GTA_IV_EFLC", GAME_GTA_IV_EFLC);
+	Defines.Define("GAME_BULLY", GAME_BULLY);
+	Defines.Define("GAME_MAFIA_ONE", GAME_MAFIA_ONE);
+	Defines.Define("GAME_MAFIA_TWO", GAME_MAFIA_TWO);
+	Defines.Define("GAME_MAFIA_THREE", GAME_MAFIA_THREE);
+	Defines.Define("GAME_MAFIA_ONE_DE", GAME_MAFIA_ONE_DE);
+}
+
+void CGTAServer::ParseAnticheat(const CServerConfiguration& Config)
+{
+	const CElementChunk* pAnticheat = Config.FindElement("anticheat");
+	if (!pAnticheat)
+		return;
+	for (const CElementChunk* pFile = CServerConfiguration::FindChild(pAnticheat, "file"); pFile;
+		 pFile = CServerConfiguration::FindChild(pAnticheat, "file", pFile->GetIndex() + 1))
+	{
+		const char* szPath = pFile->Attribute("path");
+		const char* szSource = pFile->Attribute("src");
+		if (!szPath)
+			m_pContext->LogError("Anticheat file in config without path attribute!");
+		else if (!szSource)
+			m_pContext->LogError("Anticheat file %s in config without src attribute!", szPath);
+		else
+			AddFileToAnticheat(szPath, szSource);
+	}
+}
+
+bool CGTAServer::AddFileToAnticheat(const char* /*szPath*/, const char* /*szSource*/)
+{
+	// Hook: the client file check list comes with the client file check.
+	return false;
+}
+
+void CGTAServer::LoadDefineHeader()
+{
+	const char* szPath = GetDefineHeaderPath(m_iGameId);
+	if (!szPath)
+		return;
+	Strong<Stream> pStream = Strong<Stream>::New(m_pContext->GetFileSystem()->Open(szPath, false));
+	if (pStream.IsNull())
+		return;
+	GetDefineHandlers().Process(pStream, strrchr(szPath, '/') + 1);
+}
+
+bool CGTAServer::LoadVehicleColours()
+{
+	const char* szPath = GetVehicleColoursPath(m_iGameId);
+	Strong<Stream> pStream;
+	if (szPath)
+		pStream = Strong<Stream>::New(m_pContext->GetFileSystem()->Open(szPath, false));
+	if (pStream.IsNull())
+	{
+		m_pContext->LogError("Failed to load vehicle colours!");
+		return false;
+	}
+	m_VehicleColours.Load(pStream);
+	return true;
+}
+
+bool CGTAServer::ParseConfig(const CServerConfiguration& Config)
+{
+	if (!CBaseServer::ParseConfig(Config))
+		return false;
+
+	m_bSyncLocalEntities = Config.GetBoolValue("synclocalentities", false);
+	ParseAnticheat(Config);
+	LoadDefineHeader();
+	m_fPickupStreamInDistance = Config.GetFloatValue("pickupstreamindistance", 50.0f);
+	m_fPickupStreamOutDistance = Config.GetFloatValue("pickupstreamoutdistance", 100.0f);
+	m_bTimeSync = Config.GetBoolValue("timesync", true);
+	m_bWeatherSync = Config.GetBoolValue("weathersync", true);
+	m_bIVNativeMultiplayer = IsGTAIV(m_iGameId) ? Config.GetBoolValue("iv_nativemultiplayer", true) : false;
+	m_iIVGameMode = Config.GetInt32Value("iv_gamemode", 8);
+	m_iIVEpisode = Config.GetInt32Value("iv_episode", -1);
+	if (!LoadVehicleColours())
+		return false;
+	m_fMinuteDuration = Config.GetFloatValue("minuteduration", IsGTAIV(m_iGameId) ? 2.0f : 1.0f);
+	return true;
+}
+
+void CGTAServer::OnProcess(const FrameTimeInfo* pFrameInfo)
+{
+	ProcessWorld(*pFrameInfo);
+	CBaseServer::OnProcess(pFrameInfo);
+}
+
+void CGTAServer::ProcessWorld(const FrameTimeInfo& /*FrameInfo*/)
+{
+	// Hook: the world clock and the weather advance here once the world exists.
+}

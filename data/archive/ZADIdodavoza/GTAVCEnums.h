@@ -1,0 +1,10 @@
+// Constants of GTA Vice City offered to every script while the server runs that game.
+// A file of the same path beside the server replaces this one.
+#pragma once
+
+// The range of vehicle model numbers of the game.
+enum eVehicleModelRange : int32_t
+{
+	VEHICLE_MODEL_FIRST = 130,
+	VEHICLE_MODEL_LAST = 236,
+};

@@ -1,0 +1,80 @@
+#pragma once
+// The base of every object a script can hold: attachment slots for each script language's binding, the set of
+// weak pointers that must be nulled when it dies, and its reflected class.
+
+#include <unordered_set>
+
+#include "Engine/KestrinReference.h"
+
+class CArgument;
+class ReflectedClass;
+class IBaseObject;
+
+class CBaseObject : public CRefCounted
+{
+public:
+	CBaseObject();
+	~CBaseObject() override;
+
+	intptr_t Release() override;
+	virtual ReflectedClass* GetReflectedClass() { return m_pReflectedClass; }
+	// A new script value (count 1) holding a reference to this object.
+	virtual CArgument* CreateArgument();
+
+	bool IsA(ReflectedClass* pClass);
+	void SetReflectedClass(ReflectedClass* pClass) { m_pReflectedClass = pClass; }
+
+	void CreateReference(CBaseObject** ppCell);
+	void RemoveReference(CBaseObject** ppCell);
+	void PruneReferences();
+	void ResolveReferences();
+
+	// Destroys the object now, whatever its count.
+	void Obliterate();
+	bool IsBeingDestroyed() const { return m_bDestroying; }
+
+	void AddUserData(IUserData* pData);
+	void AddScriptReference(IUserData* pData);
+	void AddJSScriptReference(IUserData* pData);
+	void AddSqScriptReference(IUserData* pData);
+	IUserData* GetUser() const { return m_pUser; }
+	IUserData* GetScriptReference() const { return m_pScriptReference; }
+	IUserData* GetJSScriptReference() const { return m_pJSScriptReference; }
+	IUserData* GetSqScriptReference() const { return m_pSqScriptReference; }
+	void ClearJSScriptReference();
+
+	void SetPrivate(void* p) { m_pPrivate = p; }
+	void* GetPrivate() const { return m_pPrivate; }
+
+	// The plug-in-facing wrapper of this object; plug-in modules fill it in when they first ask for it.
+	IBaseObject* GetBaseObjectInterface() const { return m_pModuleInterface; }
+	void SetBaseObjectInterface(IBaseObject* pInterface) { m_pModuleInterface = pInterface; }
+
+	size_t GetWeakReferenceCount() const { return m_WeakReferences.size(); }
+
+private:
+	bool m_bDestroying;
+	void* m_pPrivate;
+	IUserData* m_pUser;
+	IUserData* m_pScriptReference;
+	IUserData* m_pJSScriptReference;
+	IUserData* m_pSqScriptReference;
+	std::unordered_set<CBaseObject**> m_WeakReferences;
+	ReflectedClass* m_pReflectedClass;
+	IBaseObject* m_pModuleInterface;
+};
+
+// A named object; nothing in this server sets or reads the identity, it only gives resources a common base.
+class Identifiable : public CBaseObject
+{
+public:
+	Identifiable();
+	~Identifiable() override;
+
+	uint32_t GetIdentity() const { return m_uiIdentity; }
+	const char* GetShortName() const { return m_szShortName; }
+
+private:
+	uint32_t m_uiIdentity;
+	char m_szShortName[32];
+};

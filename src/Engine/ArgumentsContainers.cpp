@@ -1,0 +1,470 @@
+// Arrays and maps: owned elements, deep copies and their nested encoding.
+
+#include <cmath>
+#include <cstring>
+
+#include "Engine/BaseObject.h"
+#include "Engine/Context.h"
+#include "Engine/KAssert.h"
+#include "Engine/KestrinArguments.h"
+#include "Engine/KestrinStream.h"
+
+namespace
+{
+// How many containers the encoding code of this thread is inside. Values are built and encoded on one thread at
+// a time, so a per-thread count is enough to bound the recursion.
+thread_local unsigned g_uiEncodingDepth = 0;
+
+// Counts one level of nesting for its lifetime; a level beyond the cap is not entered.
+class CEncodingLevel
+{
+public:
+	CEncodingLevel() : m_bAllowed(++g_uiEncodingDepth <= ARGUMENT_MAX_ENCODED_DEPTH) {}
+	~CEncodingLevel() { --g_uiEncodingDepth; }
+	CEncodingLevel(const CEncodingLevel&) = delete;
+	CEncodingLevel& operator=(const CEncodingLevel&) = delete;
+
+	bool IsAllowed() const { return m_bAllowed; }
+
+private:
+	bool m_bAllowed;
+};
+
+void WarnCreateFailed(const char* szFormat, uint8_t ucType, unsigned uiIndex, unsigned uiCount)
+{
+	Context* pContext = KGlobal::GetContext();
+	if (pContext)
+		pContext->LogWarn(szFormat, CArgument::GetTypeSymbol(ucType), uiIndex, uiCount);
+}
+
+void WarnCreateFailed(uint8_t ucType)
+{
+	Context* pContext = KGlobal::GetContext();
+	if (pContext)
+		pContext->LogWarn("CArgument::Create(%s) - Failed", CArgument::GetTypeSymbol(ucType));
+}
+
+// The encoded size of an element: its type byte and payload. False when the element cannot be written.
+bool GetElementSize(const CArgument* pValue, size_t& Size)
+{
+	size_t PayloadSize;
+	if (!pValue->GetSize(PayloadSize))
+		return false;
+	Size = 1 + PayloadSize;
+	return true;
+}
+
+size_t BucketsFor(size_t Count, float fMaxLoadFactor)
+{
+	return static_cast<size_t>(std::ceil(static_cast<double>(Count) / fMaxLoadFactor));
+}
+}
+
+// Arrays
+
+CArgumentArray::CArgumentArray() : CArgument(ARGUMENT_ARRAY)
+{
+}
+
+CArgumentArray::CArgumentArray(size_t Capacity) : CArgument(ARGUMENT_ARRAY)
+{
+	m_Elements.reserve(Capacity);
+}
+
+CArgumentArray::~CArgumentArray()
+{
+	Clear();
+}
+
+void CArgumentArray::Clear()
+{
+	std::vector<CArgument*> Elements;
+	Elements.swap(m_Elements);
+	for (CArgument* pValue : Elements)
+	{
+		if (pValue)
+			pValue->Release();
+	}
+}
+
+void CArgumentArray::Resize(size_t Count)
+{
+	Clear();
+	m_Elements.reserve(Count);
+}
+
+void CArgumentArray::Move(CArgumentArray* pTarget)
+{
+	if (pTarget == this)
+		return;
+	KASSERT(pTarget->GetArrayCount() == 0);
+	pTarget->Clear();
+	pTarget->m_Elements.swap(m_Elements);
+}
+
+void CArgumentArray::Add(const CArgument* pValue)
+{
+	if (!KASSERT(pValue != nullptr))
+	{
+		AddUndefined();
+		return;
+	}
+	CArgument* pClone = pValue->Clone();
+	if (!pClone)
+		pClone = new CArgument(ARGUMENT_UNDEFINED);
+	m_Elements.push_back(pClone);
+}
+
+void CArgumentArray::AddAndOwn(CArgument* pValue)
+{
+	if (!KASSERT(pValue != nullptr))
+	{
+		AddUndefined();
+		return;
+	}
+	m_Elements.push_back(pValue);
+}
+
+void CArgumentArray::AddNull()
+{
+	m_Elements.push_back(new CArgument(ARGUMENT_NIL));
+}
+
+void CArgumentArray::AddUndefined()
+{
+	m_Elements.push_back(new CArgument(ARGUMENT_UNDEFINED));
+}
+
+void CArgumentArray::AddBoolean(bool bValue)
+{
+	m_Elements.push_back(new CArgumentBoolean(bValue));
+}
+
+void CArgumentArray::AddNumber(int32_t iValue)
+{
+	m_Elements.push_back(new CArgumentInteger(iValue));
+}
+
+void CArgumentArray::AddNumber(long long iValue)
+{
+	m_Elements.push_back(new CArgumentLongInteger(iValue));
+}
+
+void CArgumentArray::AddNumber(float fValue)
+{
+	m_Elements.push_back(new CArgumentFloat(fValue));
+}
+
+void CArgumentArray::AddNumber(double dValue)
+{
+	m_Elements.push_back(new CArgumentDouble(dValue));
+}
+
+void CArgumentArray::AddString(const char* szText)
+{
+	AddString(szText, szText ? strlen(szText) : 0);
+}
+
+void CArgumentArray::AddString(const char* szText, size_t Length)
+{
+	m_Elements.push_back(new CArgumentString(szText, Length));
+}
+
+void CArgumentArray::AddBytes(const uint8_t* pData, size_t Length)
+{
+	m_Elements.push_back(new CArgumentBytes(pData, Length));
+}
+
+void CArgumentArray::AddVector2D(const CVector2D& vecValue)
+{
+	m_Elements.push_back(new CArgumentVector2D(vecValue));
+}
+
+void CArgumentArray::AddVector3D(const CVector3D& vecValue)
+{
+	m_Elements.push_back(new CArgumentVector3D(vecValue));
+}
+
+void CArgumentArray::AddMatrix4x4(const CMatrix4x4& matValue)
+{
+	m_Elements.push_back(new CArgumentMatrix4x4(matValue));
+}
+
+void CArgumentArray::AddObject(CBaseObject* pObject)
+{
+	CArgument* pValue = CArgument::Create(pObject);
+	if (!pValue)
+		pValue = new CArgument(ARGUMENT_NIL);
+	m_Elements.push_back(pValue);
+}
+
+void CArgumentArray::InsertTo(CArgumentArray* pTarget) const
+{
+	if (pTarget == this)
+		return;
+	for (CArgument* pValue : m_Elements)
+		pTarget->Add(pValue);
+}
+
+CArgument* CArgumentArray::Clone() const
+{
+	CArgumentArray* pClone = new CArgumentArray(m_Elements.size());
+	pClone->SetResolver(GetResolver());
+	InsertTo(pClone);
+	return pClone;
+}
+
+bool CArgumentArray::Read(Stream* pStream)
+{
+	CEncodingLevel Level;
+	if (!Level.IsAllowed())
+		return false;
+
+	uint8_t ucCount;
+	if (pStream->Read(&ucCount, 1) != 1)
+		ucCount = 0;
+	// Every element takes at least its type byte.
+	if (ucCount > KGetRemainingBytes(pStream))
+		return false;
+
+	Resize(ucCount);
+	for (unsigned i = 1; i <= ucCount; i++)
+	{
+		uint8_t ucType;
+		if (pStream->Read(&ucType, 1) != 1)
+			return false;
+		CArgument* pValue = CArgument::Create(ucType, GetResolver());
+		if (!pValue)
+		{
+			WarnCreateFailed("CArgument::Create(%s) - Failed. (Argument %u of %u)", ucType, i, ucCount);
+			return false;
+		}
+		if (!pValue->Read(pStream))
+		{
+			pValue->Release();
+			return false;
+		}
+		m_Elements.push_back(pValue);
+	}
+	return true;
+}
+
+bool CArgumentArray::GetSize(size_t& Size) const
+{
+	CEncodingLevel Level;
+	if (!Level.IsAllowed() || m_Elements.size() > ARGUMENT_MAX_ENCODED_ARRAY_COUNT)
+		return false;
+	size_t Total = 1;
+	for (const CArgument* pValue : m_Elements)
+	{
+		size_t ElementSize;
+		if (!GetElementSize(pValue, ElementSize))
+			return false;
+		Total += ElementSize;
+	}
+	Size = Total;
+	return true;
+}
+
+bool CArgumentArray::Write(Stream* pStream) const
+{
+	CEncodingLevel Level;
+	// The count is one byte: a longer array would announce fewer elements than follow it.
+	if (!Level.IsAllowed() || m_Elements.size() > ARGUMENT_MAX_ENCODED_ARRAY_COUNT)
+		return false;
+	uint8_t ucCount = static_cast<uint8_t>(m_Elements.size());
+	if (pStream->Write(&ucCount, 1) != 1)
+		return false;
+	for (const CArgument* pValue : m_Elements)
+	{
+		if (!CArgument::WriteTyped(pStream, pValue))
+			return false;
+	}
+	return true;
+}
+
+// Maps
+
+CArgumentMap::CArgumentMap() : CArgument(ARGUMENT_MAP)
+{
+	m_Entries.max_load_factor(1.0f);
+}
+
+CArgumentMap::CArgumentMap(size_t Count) : CArgument(ARGUMENT_MAP)
+{
+	m_Entries.max_load_factor(1.0f);
+	m_Entries.rehash(BucketsFor(Count, m_Entries.max_load_factor()));
+}
+
+CArgumentMap::~CArgumentMap()
+{
+	Clear();
+}
+
+void CArgumentMap::Clear()
+{
+	tEntries Entries;
+	Entries.swap(m_Entries);
+	m_Entries.max_load_factor(1.0f);
+	for (auto& Entry : Entries)
+	{
+		if (Entry.second)
+			Entry.second->Release();
+	}
+}
+
+void CArgumentMap::Resize(size_t Count)
+{
+	Clear();
+	m_Entries.rehash(BucketsFor(Count, m_Entries.max_load_factor()));
+}
+
+void CArgumentMap::Set(const char* szKey, CArgument* pValue)
+{
+	if (!KASSERT(szKey != nullptr))
+	{
+		if (pValue)
+			pValue->Release();
+		return;
+	}
+	auto It = m_Entries.find(szKey);
+	if (It == m_Entries.end())
+	{
+		m_Entries.emplace(szKey, pValue);
+		return;
+	}
+	if (It->second == pValue)
+		return;
+	CArgument* pOld = It->second;
+	It->second = pValue;
+	if (pOld)
+		pOld->Release();
+}
+
+CArgument* CArgumentMap::Get(const char* szKey) const
+{
+	if (!szKey)
+		return nullptr;
+	auto It = m_Entries.find(szKey);
+	return It == m_Entries.end() ? nullptr : It->second;
+}
+
+bool CArgumentMap::Remove(const char* szKey)
+{
+	if (!szKey)
+		return false;
+	auto It = m_Entries.find(szKey);
+	if (It == m_Entries.end())
+		return false;
+	CArgument* pOld = It->second;
+	m_Entries.erase(It);
+	if (pOld)
+		pOld->Release();
+	return true;
+}
+
+CArgument* CArgumentMap::Clone() const
+{
+	CArgumentMap* pClone = new CArgumentMap(m_Entries.size());
+	pClone->SetResolver(GetResolver());
+	for (const auto& Entry : m_Entries)
+	{
+		CArgument* pValue = Entry.second ? Entry.second->Clone() : nullptr;
+		if (!pValue)
+			pValue = new CArgument(ARGUMENT_UNDEFINED);
+		pClone->Set(Entry.first.c_str(), pValue);
+	}
+	return pClone;
+}
+
+bool CArgumentMap::Read(Stream* pStream)
+{
+	CEncodingLevel Level;
+	if (!Level.IsAllowed())
+		return false;
+
+	size_t Count;
+	bool bNothing;
+	if (!KReadLengthPrefix(pStream, Count, &bNothing))
+	{
+		// A map whose count is simply absent reads as empty; a count that starts but is broken is an error.
+		if (!bNothing)
+			return false;
+		Count = 0;
+	}
+	// Every entry takes at least its type byte and its key's length byte, so the buckets reserved below are never
+	// more than the stream can fill.
+	if (Count > KGetRemainingBytes(pStream) / 2)
+		return false;
+
+	Resize(Count);
+	std::string Key;
+	for (size_t i = 0; i < Count; i++)
+	{
+		uint8_t ucType;
+		if (pStream->Read(&ucType, 1) != 1)
+			return false;
+		size_t KeyLength;
+		if (!KReadLengthPrefix(pStream, KeyLength) || KeyLength > KGetRemainingBytes(pStream))
+			return false;
+		Key.resize(KeyLength);
+		if (KeyLength && pStream->Read(&Key[0], KeyLength) != KeyLength)
+			return false;
+
+		CArgument* pValue = CArgument::Create(ucType, GetResolver());
+		if (!pValue)
+		{
+			WarnCreateFailed(ucType);
+			return false;
+		}
+		if (!pValue->Read(pStream))
+		{
+			pValue->Release();
+			return false;
+		}
+		// Keys end at their first zero byte, as everywhere else in the map.
+		Set(Key.c_str(), pValue);
+	}
+	return true;
+}
+
+bool CArgumentMap::GetSize(size_t& Size) const
+{
+	CEncodingLevel Level;
+	if (!Level.IsAllowed() || m_Entries.size() > ARGUMENT_MAX_ENCODED_LENGTH)
+		return false;
+	size_t Total = KGetLengthPrefixSize(m_Entries.size());
+	for (const auto& Entry : m_Entries)
+	{
+		size_t ElementSize;
+		if (!Entry.second || !GetElementSize(Entry.second, ElementSize))
+			return false;
+		Total += ElementSize + KGetLengthPrefixSize(Entry.first.size()) + Entry.first.size();
+	}
+	Size = Total;
+	return true;
+}
+
+bool CArgumentMap::Write(Stream* pStream) const
+{
+	CEncodingLevel Level;
+	if (!Level.IsAllowed())
+		return false;
+	if (!KWriteLengthPrefix(pStream, m_Entries.size()))
+		return false;
+	for (const auto& Entry : m_Entries)
+	{
+		if (!Entry.second)
+			return false;
+		uint8_t ucType = Entry.second->GetType();
+		if (pStream->Write(&ucType, 1) != 1)
+			return false;
+		if (!KWriteLengthPrefix(pStream, Entry.first.size()))
+			return false;
+		if (!Entry.first.empty() && pStream->Write(Entry.first.data(), Entry.first.size()) != Entry.first.size())
+			return false;
+		if (!Entry.second->Write(pStream))
+			return false;
+	}
+	return true;
+}

@@ -1,0 +1,110 @@
+#include "Engine/BaseObject.h"
+
+void KestrinWeak::Register(CBaseObject* pTarget, CBaseObject** ppCell)
+{
+	pTarget->CreateReference(ppCell);
+}
+
+void KestrinWeak::Unregister(CBaseObject* pTarget, CBaseObject** ppCell)
+{
+	pTarget->RemoveReference(ppCell);
+}
+
+CBaseObject::CBaseObject()
+	: m_bDestroying(false), m_pPrivate(nullptr), m_pUser(nullptr), m_pScriptReference(nullptr),
+	  m_pJSScriptReference(nullptr), m_pSqScriptReference(nullptr), m_pReflectedClass(nullptr),
+	  m_pModuleInterface(nullptr)
+{
+}
+
+CBaseObject::~CBaseObject()
+{
+	m_bDestroying = true;
+	// Weak pointers go null before any binding is torn down, so a binding's destructor never reaches back
+	// into a half-destroyed object through one.
+	ResolveReferences();
+	delete m_pUser;
+	m_pUser = nullptr;
+	delete m_pScriptReference;
+	m_pScriptReference = nullptr;
+	delete m_pJSScriptReference;
+	m_pJSScriptReference = nullptr;
+	delete m_pSqScriptReference;
+	m_pSqScriptReference = nullptr;
+}
+
+intptr_t CBaseObject::Release()
+{
+	int32_t iBefore = DecrementRefCount();
+	if (iBefore > 1)
+		return iBefore - 1;
+	if (m_bDestroying)
+		return 0;
+	// The JavaScript wrapper may still own the object; its finaliser decides later.
+	if (m_pJSScriptReference && m_pJSScriptReference->Destruct())
+		return 0;
+	Obliterate();
+	return 0;
+}
+
+void CBaseObject::Obliterate()
+{
+	m_bDestroying = true;
+	delete this;
+}
+
+void CBaseObject::CreateReference(CBaseObject** ppCell)
+{
+	m_WeakReferences.insert(ppCell);
+}
+
+void CBaseObject::RemoveReference(CBaseObject** ppCell)
+{
+	m_WeakReferences.erase(ppCell);
+}
+
+void CBaseObject::PruneReferences()
+{
+	for (CBaseObject** ppCell : m_WeakReferences)
+		*ppCell = nullptr;
+}
+
+void CBaseObject::ResolveReferences()
+{
+	PruneReferences();
+	m_WeakReferences.clear();
+}
+
+static void FillSlot(IUserData*& pSlot, IUserData* pData, bool bAsserted)
+{
+	if (!bAsserted)
+		return;
+	pSlot = pData;
+}
+
+void CBaseObject::AddUserData(IUserData* pData)
+{
+	FillSlot(m_pUser, pData, KASSERT(!m_pUser));
+}
+
+void CBaseObject::AddScriptReference(IUserData* pData)
+{
+	FillSlot(m_pScriptReference, pData, KASSERT(!m_pScriptReference));
+}
+
+void CBaseObject::AddJSScriptReference(IUserData* pData)
+{
+	FillSlot(m_pJSScriptReference, pData, KASSERT(!m_pJSScriptReference));
+}
+
+void CBaseObject::AddSqScriptReference(IUserData* pData)
+{
+	FillSlot(m_pSqScriptReference, pData, KASSERT(!m_pSqScriptReference));
+}
+
+void CBaseObject::ClearJSScriptReference()
+{
+	IUserData* pData = m_pJSScriptReference;
+	m_pJSScriptReference = nullptr;
+	delete pData;
+}

@@ -1,0 +1,290 @@
+#include "Scripting/CommandHandlers.h"
+
+#include <cstring>
+#include <vector>
+
+#include "Engine/KestrinHash.h"
+#include "Engine/KestrinString.h"
+#include "Scripting/Resource.h"
+#include "Scripting/ResourceMgr.h"
+
+CCommandHandler::CCommandHandler() : m_pOwner(nullptr), m_pResource(nullptr), m_uiKey(0), m_bRestricted(true)
+{
+}
+
+CScriptCommandHandler::CScriptCommandHandler(CFunction* pFunction, CResource* pResource) : m_pFunction(pFunction)
+{
+	m_pResource = pResource;
+	m_bRestricted = false;
+}
+
+void CScriptCommandHandler::Execute(const char* szName, const char* szParameters, CBaseObject* pClient)
+{
+	if (m_pFunction.IsNull())
+		return;
+	CArgumentArray Arguments(3);
+	Arguments.AddString(szName ? szName : "");
+	if (szParameters)
+		Arguments.AddString(szParameters);
+	else
+		Arguments.AddNull();
+	if (m_pOwner && m_pOwner->GetPassClient())
+		Arguments.AddObject(pClient);
+	// Hold the function: the call may remove this handler.
+	Strong<CFunction> pFunction = m_pFunction;
+	pFunction->Call(Arguments, nullptr);
+}
+
+void CUnhandledCommandHandler::Execute(const char* szName, const char*, CBaseObject*)
+{
+	if (!m_pOwner)
+		return;
+	m_pOwner->GetLogger()->LogFormatted(LOGTYPE_ERROR,
+		"'%s' is not recognized as an internal or external command, operable program or batch file.",
+		szName ? szName : "");
+}
+
+CCommandHandlers::CCommandHandlers(CResourceMgr* pOwner) :
+	m_pOwner(pOwner),
+	m_pUnhandledCommandHandler(nullptr),
+	m_bPassClient(false),
+	m_pLogger(&m_OwnLogger),
+	m_pPreviousLogger(nullptr)
+{
+}
+
+CCommandHandlers::~CCommandHandlers()
+{
+	for (auto& Entry : m_Handlers)
+		m_Removal.Retire(Entry.second);
+	m_Handlers.clear();
+	delete m_pUnhandledCommandHandler;
+	m_pUnhandledCommandHandler = nullptr;
+}
+
+uint32_t CCommandHandlers::GetKey(const char* szName)
+{
+	return CRC32Hash::GetHash(szName ? szName : "", szName ? strlen(szName) : 0, true);
+}
+
+bool CCommandHandlers::AddCommandHandler(CCommandHandler* pHandler, const char* szName)
+{
+	if (!pHandler)
+		return false;
+	const uint32_t uiKey = GetKey(szName);
+	if (m_Handlers.find(uiKey) != m_Handlers.end())
+		return false;
+	pHandler->m_pOwner = this;
+	pHandler->m_uiKey = uiKey;
+	pHandler->m_Name = szName ? szName : "";
+	m_Handlers[uiKey] = pHandler;
+	return true;
+}
+
+CCommandHandler* CCommandHandlers::GetCommandHandler(const char* szName) const
+{
+	auto it = m_Handlers.find(GetKey(szName));
+	return it == m_Handlers.end() ? nullptr : it->second;
+}
+
+bool CCommandHandlers::RemoveCommandHandler(CCommandHandler* pHandler)
+{
+	if (!pHandler)
+		return false;
+	auto it = m_Handlers.find(pHandler->m_uiKey);
+	if (it == m_Handlers.end() || it->second != pHandler)
+		return false;
+	m_Handlers.erase(it);
+	m_Removal.Retire(pHandler);
+	return true;
+}
+
+size_t CCommandHandlers::RemoveHandlers(CResource* pResource)
+{
+	std::vector<CCommandHandler*> Removed;
+	for (auto it = m_Handlers.begin(); it != m_Handlers.end();)
+	{
+		if (it->second->m_pResource == pResource)
+		{
+			Removed.push_back(it->second);
+			it = m_Handlers.erase(it);
+		}
+		else
+			++it;
+	}
+	for (CCommandHandler* pHandler : Removed)
+		m_Removal.Retire(pHandler);
+	return Removed.size();
+}
+
+bool CCommandHandlers::Trigger(const char* szName, const char* szParameters, CBaseObject* pClient, bool bPrivileged)
+{
+	if (!szParameters)
+		szParameters = "";
+	if (strlen(szParameters) > COMMAND_LINE_MAX_LENGTH)
+		return false;
+	CCommandHandler* pHandler = GetCommandHandler(szName);
+	if (!pHandler)
+		return false;
+	if (pHandler->IsRestricted() && !bPrivileged)
+		return false;
+
+	char szCopy[COMMAND_LINE_MAX_LENGTH + 1];
+	_strlcpy(szCopy, szParameters, sizeof(szCopy));
+	size_t Length = strlen(szCopy);
+	while (Length > 0 && (szCopy[Length - 1] == '\r' || szCopy[Length - 1] == '\n'))
+		szCopy[--Length] = '\0';
+
+	CDispatchScope<CDeferredRemoval<CCommandHandler>> Dispatch(m_Removal);
+	pHandler->Execute(szName, szCopy, pClient);
+	return true;
+}
+
+bool CCommandHandlers::RunUnhandled(const char* szName, const char* szParameters, CBaseObject* pClient,
+	bool bPrivileged)
+{
+	CCommandHandler* pHandler = m_pUnhandledCommandHandler;
+	if (!pHandler || (pHandler->IsRestricted() && !bPrivileged))
+		return false;
+	CDispatchScope<CDeferredRemoval<CCommandHandler>> Dispatch(m_Removal);
+	pHandler->Execute(szName, szParameters, pClient);
+	return true;
+}
+
+bool CCommandHandlers::ConsoleCommandOnly(const char* szLine, CBaseObject* pClient, bool bPrivileged)
+{
+	if (!szLine || szLine[0] == '\0' || strlen(szLine) > COMMAND_LINE_MAX_LENGTH)
+		return false;
+
+	char szCopy[COMMAND_LINE_MAX_LENGTH + 1];
+	_strlcpy(szCopy, szLine, sizeof(szCopy));
+
+	const char* szParameters = nullptr;
+	char* pSeparator = strpbrk(szCopy, " \r\n");
+	if (pSeparator)
+	{
+		*pSeparator = '\0';
+		szParameters = pSeparator + 1;
+	}
+
+	if (Trigger(szCopy, szParameters ? szParameters : "", pClient, bPrivileged))
+		return true;
+	RunUnhandled(szCopy, szParameters, pClient, bPrivileged);
+	return false;
+}
+
+bool CCommandHandlers::ConsoleCommand(const char* szLine, CBaseObject* pClient, bool bPrivileged)
+{
+	if (!szLine || szLine[0] == '\0' || strlen(szLine) > COMMAND_LINE_MAX_LENGTH)
+		return false;
+	if (szLine[0] == '/')
+		return ConsoleCommandOnly(szLine + 1, pClient, bPrivileged);
+	if (Trigger("say", szLine, pClient, bPrivileged))
+		return true;
+	RunUnhandled("say", szLine, pClient, bPrivileged);
+	return false;
+}
+
+void CCommandHandlers::SetUnhandledCommandHandler(CCommandHandler* pHandler)
+{
+	if (pHandler == m_pUnhandledCommandHandler)
+		return;
+	if (m_pUnhandledCommandHandler)
+		m_Removal.Retire(m_pUnhandledCommandHandler);
+	m_pUnhandledCommandHandler = pHandler;
+	if (pHandler)
+		pHandler->m_pOwner = this;
+}
+
+void CCommandHandlers::PushLogger(Logger* pLogger)
+{
+	m_pPreviousLogger = m_pLogger;
+	m_pLogger = pLogger ? pLogger : &m_OwnLogger;
+}
+
+void CCommandHandlers::PopLogger()
+{
+	m_pLogger = m_pPreviousLogger ? m_pPreviousLogger : &m_OwnLogger;
+	m_pPreviousLogger = nullptr;
+}
+
+static bool FunctionAddCommandHandler(CNativeState* pState, int argc, void* pUserData)
+{
+	CCommandHandlers* pHandlers = static_cast<CCommandHandlers*>(pUserData);
+	const char* szName = pState->CheckString(0, nullptr);
+	if (!szName)
+		return false;
+	CFunction* pFunction = pState->CheckFunction(1);
+	if (!pFunction)
+		return false;
+	bool bReplace = false;
+	if (argc > 2 && !pState->CheckBoolean(2, bReplace))
+		return false;
+
+	CResource* pResource = pState->GetResource();
+	if (CCommandHandler* pExisting = pHandlers->GetCommandHandler(szName))
+	{
+		if (!bReplace || pExisting->GetResource() != pResource)
+		{
+			pState->ReturnBoolean(false);
+			return true;
+		}
+		pHandlers->RemoveCommandHandler(pExisting);
+	}
+	CScriptCommandHandler* pHandler = new CScriptCommandHandler(pFunction, pResource);
+	if (!pHandlers->AddCommandHandler(pHandler, szName))
+	{
+		delete pHandler;
+		pState->ReturnBoolean(false);
+		return true;
+	}
+	pState->ReturnBoolean(true);
+	return true;
+}
+
+static bool FunctionRemoveCommandHandler(CNativeState* pState, int, void* pUserData)
+{
+	CCommandHandlers* pHandlers = static_cast<CCommandHandlers*>(pUserData);
+	const char* szName = pState->CheckString(0, nullptr);
+	if (!szName)
+		return false;
+	CCommandHandler* pHandler = pHandlers->GetCommandHandler(szName);
+	CResource* pResource = pState->GetResource();
+	// A call that no resource makes may remove any handler; a resource only its own.
+	bool bRemoved = false;
+	if (pHandler && (!pResource || pHandler->GetResource() == pResource))
+		bRemoved = pHandlers->RemoveCommandHandler(pHandler);
+	pState->ReturnBoolean(bRemoved);
+	return true;
+}
+
+static bool FunctionHasCommandHandler(CNativeState* pState, int, void* pUserData)
+{
+	CCommandHandlers* pHandlers = static_cast<CCommandHandlers*>(pUserData);
+	const char* szName = pState->CheckString(0, nullptr);
+	if (!szName)
+		return false;
+	pState->ReturnBoolean(pHandlers->GetCommandHandler(szName) != nullptr);
+	return true;
+}
+
+static bool FunctionConsoleCommand(CNativeState* pState, int, void* pUserData)
+{
+	CCommandHandlers* pHandlers = static_cast<CCommandHandlers*>(pUserData);
+	const char* szLine = pState->CheckString(0, nullptr);
+	if (!szLine)
+		return false;
+	CResource* pResource = pState->GetResource();
+	const bool bPrivileged = pResource && pResource->IsPrivileged();
+	pState->ReturnBoolean(pHandlers->ConsoleCommand(szLine, nullptr, bPrivileged));
+	return true;
+}
+
+void CCommandHandlers::RegisterFunctions(CScripting* pScripting)
+{
+	ReflectedNamespace* pGlobal = pScripting->GetGlobal();
+	pGlobal->RegisterFunction("addCommandHandler", "sc|b", FunctionAddCommandHandler, this);
+	pGlobal->RegisterFunction("removeCommandHandler", "s", FunctionRemoveCommandHandler, this);
+	pGlobal->RegisterFunction("hasCommandHandler", "s", FunctionHasCommandHandler, this);
+	pGlobal->RegisterFunction("consoleCommand", "s", FunctionConsoleCommand, this);
+}

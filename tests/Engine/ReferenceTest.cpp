@@ -1,0 +1,176 @@
+#include <gtest/gtest.h>
+
+#include "Engine/BaseObject.h"
+
+namespace
+{
+class CCountedProbe : public CBaseObject
+{
+public:
+	explicit CCountedProbe(bool* pDestroyed) : m_pDestroyed(pDestroyed) {}
+	~CCountedProbe() override { *m_pDestroyed = true; }
+
+private:
+	bool* m_pDestroyed;
+};
+
+// Records what a Weak to its owner reads while the attachment is being deleted.
+class CWeakReadingData : public IUserData
+{
+public:
+	CWeakReadingData(Weak<CBaseObject>* pWeak, bool* pSawNull) : m_pWeak(pWeak), m_pSawNull(pSawNull) {}
+	~CWeakReadingData() override { *m_pSawNull = m_pWeak->IsNull(); }
+
+private:
+	Weak<CBaseObject>* m_pWeak;
+	bool* m_pSawNull;
+};
+
+class CClaimingData : public IUserData
+{
+public:
+	bool Destruct() override { return true; }
+};
+}
+
+TEST(RefCounted, CountsAndFrees)
+{
+	bool bDestroyed = false;
+	CCountedProbe* pObject = new CCountedProbe(&bDestroyed);
+	EXPECT_EQ(pObject->GetRefCount(), 1);
+	EXPECT_EQ(pObject->AddRef(), 2);
+	EXPECT_EQ(pObject->Release(), 1);
+	EXPECT_FALSE(bDestroyed);
+	EXPECT_EQ(pObject->Release(), 0);
+	EXPECT_TRUE(bDestroyed);
+}
+
+TEST(Strong, SelfAssignmentKeepsCount)
+{
+	bool bDestroyed = false;
+	Strong<CCountedProbe> a = Strong<CCountedProbe>::New(new CCountedProbe(&bDestroyed));
+	CCountedProbe* pRaw = a;
+	a = a;
+	a = pRaw;
+	EXPECT_EQ(a->GetRefCount(), 1);
+	{
+		Strong<CCountedProbe> b = a;
+		EXPECT_EQ(a->GetRefCount(), 2);
+		Strong<CBaseObject> c = a.StaticCast<CBaseObject>();
+		EXPECT_EQ(a->GetRefCount(), 3);
+	}
+	EXPECT_EQ(a->GetRefCount(), 1);
+	a.SetNull();
+	EXPECT_TRUE(bDestroyed);
+	EXPECT_TRUE(a.IsNull());
+}
+
+TEST(Weak, NulledWhenTargetDies)
+{
+	bool bDestroyed = false;
+	CCountedProbe* pObject = new CCountedProbe(&bDestroyed);
+	Weak<CCountedProbe> w1 = pObject;
+	Weak<CCountedProbe> w2 = w1;
+	Weak<CCountedProbe> w3;
+	w3 = w1;
+	Weak<CCountedProbe> w4 = std::move(w3);
+	EXPECT_TRUE(w3.IsNull());
+	EXPECT_EQ(pObject->GetWeakReferenceCount(), 3u);
+	pObject->Release();
+	EXPECT_TRUE(bDestroyed);
+	EXPECT_TRUE(w1.IsNull());
+	EXPECT_TRUE(w2.IsNull());
+	EXPECT_TRUE(w4.IsNull());
+}
+
+TEST(Weak, SameCellRegisteredTwiceIsOneEntry)
+{
+	bool bDestroyed = false;
+	CCountedProbe* pObject = new CCountedProbe(&bDestroyed);
+	CBaseObject* pCell = pObject;
+	pObject->CreateReference(&pCell);
+	pObject->CreateReference(&pCell);
+	EXPECT_EQ(pObject->GetWeakReferenceCount(), 1u);
+	pObject->Release();
+	EXPECT_EQ(pCell, nullptr);
+}
+
+TEST(Weak, DestroyedWeakUnregistersItself)
+{
+	bool bDestroyed = false;
+	CCountedProbe* pObject = new CCountedProbe(&bDestroyed);
+	{
+		Weak<CCountedProbe> w = pObject;
+		EXPECT_EQ(pObject->GetWeakReferenceCount(), 1u);
+	}
+	EXPECT_EQ(pObject->GetWeakReferenceCount(), 0u);
+	pObject->Release();
+}
+
+TEST(Weak, ResolveReferencesNullsWhileAlive)
+{
+	bool bDestroyed = false;
+	Strong<CCountedProbe> strong = Strong<CCountedProbe>::New(new CCountedProbe(&bDestroyed));
+	Weak<CCountedProbe> w = strong.GetPointer();
+	strong->ResolveReferences();
+	EXPECT_TRUE(w.IsNull());
+	EXPECT_FALSE(bDestroyed);
+}
+
+TEST(BaseObject, WeakIsNullBeforeAttachmentsAreDeleted)
+{
+	bool bDestroyed = false;
+	bool bSawNull = false;
+	CCountedProbe* pObject = new CCountedProbe(&bDestroyed);
+	Weak<CBaseObject> w = pObject;
+	pObject->AddUserData(new CWeakReadingData(&w, &bSawNull));
+	pObject->Release();
+	EXPECT_TRUE(bSawNull);
+}
+
+TEST(BaseObject, SecondAttachmentIsRefused)
+{
+	bool bDestroyed = false;
+	Strong<CCountedProbe> object = Strong<CCountedProbe>::New(new CCountedProbe(&bDestroyed));
+	IUserData* pFirst = new IUserData();
+	IUserData* pSecond = new IUserData();
+	object->AddScriptReference(pFirst);
+	object->AddScriptReference(pSecond);
+	EXPECT_EQ(object->GetScriptReference(), pFirst);
+	delete pSecond;
+}
+
+TEST(BaseObject, JavaScriptWrapperKeepsObjectAtCountZero)
+{
+	bool bDestroyed = false;
+	CCountedProbe* pObject = new CCountedProbe(&bDestroyed);
+	pObject->AddJSScriptReference(new CClaimingData());
+	EXPECT_EQ(pObject->Release(), 0);
+	EXPECT_FALSE(bDestroyed);
+	// The wrapper's finaliser later gives it up.
+	pObject->Obliterate();
+	EXPECT_TRUE(bDestroyed);
+}
+
+TEST(BaseObject, ReleaseDuringDestructionDoesNothing)
+{
+	class CSelfReleasing : public CBaseObject
+	{
+	public:
+		~CSelfReleasing() override { EXPECT_EQ(Release(), 0); }
+	};
+	// Count 1, destroyed by force: the Release inside the destructor reaches 0 and must not destroy again.
+	CSelfReleasing* pObject = new CSelfReleasing();
+	pObject->Obliterate();
+}
+
+TEST(AutoDelete, MoveTransfersOwnership)
+{
+	AutoDelete<int> a(new int(5));
+	AutoDelete<int> b(new int(6));
+	b = std::move(a);
+	EXPECT_TRUE(a.IsNull());
+	EXPECT_EQ(*b.GetPointer(), 5);
+	b.Delete();
+	EXPECT_TRUE(b.IsNull());
+}
