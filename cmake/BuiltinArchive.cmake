@@ -76,10 +76,3 @@ add_custom_command(
 add_library(BuiltinArchive STATIC ${VEXA_ARCHIVE_SOURCE})
 target_include_directories(BuiltinArchive PUBLIC ${PROJECT_SOURCE_DIR}/include)
 
-# The engine tests read the embedded image too; linked here until the test list names it itself.
-function(_vexa_link_builtin_archive_tests)
-  if(TARGET EngineTests)
-    target_link_libraries(EngineTests PRIVATE BuiltinArchive)
-  endif()
-endfunction()
-cmake_language(DEFER CALL _vexa_link_builtin_archive_tests)

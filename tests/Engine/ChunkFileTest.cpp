@@ -302,7 +302,9 @@ TEST_F(ChunkFileTest, RegistryMakesRegisteredTypesAndRawDataOtherwise)
 		EXPECT_EQ(Case.bElement, dynamic_cast<CElementChunk*>(pChunk) != nullptr);
 		EXPECT_EQ(Case.bHistory, dynamic_cast<CHistoryChunk*>(pChunk) != nullptr);
 		if (!Case.bElement && !Case.bHistory)
+		{
 			EXPECT_NE(nullptr, dynamic_cast<CDataChunk*>(pChunk));
+		}
 		delete pChunk;
 	}
 }
