@@ -12,6 +12,9 @@ public:
 	// Holds a reference to pStream (none for null).
 	CScriptStream(ReflectedClass* pClass, Stream* pStream) : CObjectValue<Strong<Stream>>(pClass, Strong<Stream>(pStream)) {}
 
+	// A stream the script never closed is closed here, with a warning that the script leaked it.
+	~CScriptStream() override;
+
 	// Null once closed.
 	Stream* GetStream() const { return m_Value.GetPointer(); }
 

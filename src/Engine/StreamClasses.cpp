@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "Engine/Context.h"
 #include "Engine/KestrinArguments.h"
 #include "Engine/KestrinNative.h"
 #include "Engine/ScriptClasses.h"
@@ -355,4 +356,15 @@ void RegisterStreamClasses(CScripting* pScripting)
 	pTextReader->RegisterFunction("readLine", "t", TextReaderReadLine, pTextReader);
 	pTextReader->RegisterFunction("readCharacter", "t", TextReaderReadCharacter, pTextReader);
 	pScripting->SetTextReaderClass(pTextReader);
+}
+
+CScriptStream::~CScriptStream()
+{
+	m_pLineReader.Delete();
+	if (!m_Value.IsNull())
+	{
+		m_Value.SetNull();
+		if (Context* pContext = KGlobal::GetContext())
+			pContext->LogError("Script stream closed via garbage collection!");
+	}
 }
