@@ -176,7 +176,8 @@ private:
 	void RunConsoleLines();
 
 	// Hooks for services whose subsystems are not part of the server yet. Each stands at its place in the
-	// start-up, the main loop or the shutdown, does nothing and reports success where a result is asked for.
+	// start-up, the main loop or the shutdown and does nothing: the start steps report success, and
+	// FindResource finds nothing because there are no resources yet.
 	void RegisterEventTypes();
 	void RegisterScriptFunctions();
 	void RegisterScriptLanguages();

@@ -37,12 +37,66 @@ bool Associate(CElementChunk* pChunk, const TiXmlElement* pElement, unsigned uiD
 	}
 	return true;
 }
+
+const char* SkipPast(const char* p, const char* szEnd)
+{
+	const char* pFound = strstr(p, szEnd);
+	return pFound ? pFound + strlen(szEnd) : nullptr;
+}
+
+// TinyXML parses and frees elements recursively, so a document nested far deeper than any tree we keep could
+// exhaust the stack before our own depth check sees it. This scan bounds the nesting first, without recursion.
+bool IsNestingWithin(const char* szText, unsigned uiMaxDepth)
+{
+	unsigned uiDepth = 0;
+	const char* p = szText;
+	while ((p = strchr(p, '<')) != nullptr)
+	{
+		if (strncmp(p, "<!--", 4) == 0)
+			p = SkipPast(p + 4, "-->");
+		else if (strncmp(p, "<![CDATA[", 9) == 0)
+			p = SkipPast(p + 9, "]]>");
+		else if (p[1] == '?' || p[1] == '!')
+			p = SkipPast(p + 2, ">");
+		else if (p[1] == '/')
+		{
+			if (uiDepth > 0)
+				uiDepth--;
+			p = SkipPast(p + 2, ">");
+		}
+		else
+		{
+			// A start tag: find its end outside quoted attribute values.
+			const char* q = p + 1;
+			char cQuote = 0;
+			while (*q && (cQuote || *q != '>'))
+			{
+				if (cQuote && *q == cQuote)
+					cQuote = 0;
+				else if (!cQuote && (*q == '"' || *q == '\''))
+					cQuote = *q;
+				q++;
+			}
+			if (!*q)
+				return true; // unterminated: the parser reports it
+			if (q[-1] != '/' && ++uiDepth > uiMaxDepth)
+				return false;
+			p = q + 1;
+		}
+		if (!p)
+			return true;
+	}
+	return true;
+}
 }
 
 CElementChunk* CElementChunk::LoadXML(Stream* pStream)
 {
 	CTextReader Reader(pStream);
 	if (!Reader.Load() || !Reader.GetText())
+		return nullptr;
+
+	if (!IsNestingWithin(Reader.GetText(), CHUNK_MAX_DEPTH + 1))
 		return nullptr;
 
 	TiXmlDocument Document;

@@ -237,6 +237,14 @@ TEST_F(ElementChunkTest, NestingBeyondTheCapGivesNull)
 	};
 	EXPECT_FALSE(LoadText(Nested(CHUNK_MAX_DEPTH)).IsNull());
 	EXPECT_TRUE(LoadText(Nested(CHUNK_MAX_DEPTH + 1)).IsNull());
+	// Deep enough to exhaust the stack if it ever reached a recursive parser.
+	EXPECT_TRUE(LoadText(Nested(200000)).IsNull());
+	// Self-closing tags, comments, declarations and quoted '>' do not count as nesting.
+	std::string Flat = "<?xml version=\"1.0\"?><!-- <a><b> --><r>";
+	for (int i = 0; i < 1000; i++)
+		Flat += "<e a=\"x>y\"/><![CDATA[<c>]]>";
+	Flat += "</r>";
+	EXPECT_FALSE(LoadText(Flat).IsNull());
 }
 
 TEST_F(ElementChunkTest, LoadStartsWhereTheStreamStands)

@@ -1,0 +1,80 @@
+#pragma once
+// Runs the real server binary as a child process in a temporary folder of its own: a copy of the binary (so the
+// folder is also the program's directory, where the log file and the command file live), its own server.xml,
+// standard input closed, a pipe or /dev/null, and standard output and error captured. The process is always
+// killed and the folder removed when the harness goes away.
+
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <sys/types.h>
+#include <thread>
+#include <vector>
+
+namespace ServerTest
+{
+enum class eStdin
+{
+	Closed,
+	Pipe,
+	DevNull,
+};
+
+// A port that was free on this machine a moment ago, for UDP and TCP alike.
+int FindFreePort();
+
+// A configuration with free ports and the given extra children of the root element.
+std::string MakeConfig(const std::string& Children = "");
+
+class CServerProcess
+{
+public:
+	CServerProcess();
+	~CServerProcess();
+
+	CServerProcess(const CServerProcess&) = delete;
+	CServerProcess& operator=(const CServerProcess&) = delete;
+
+	const std::string& GetFolder() const { return m_Folder; }
+	// Writes a file below the folder, creating its parent folders.
+	void WriteFile(const std::string& RelativePath, const std::string& Content) const;
+	bool ReadFile(const std::string& RelativePath, std::string& Content) const;
+
+	bool Start(const std::vector<std::string>& Arguments = {}, eStdin Input = eStdin::Pipe);
+
+	// Writes to standard input (only with eStdin::Pipe).
+	bool WriteInput(const std::string& Text);
+	void CloseInput();
+	bool Signal(int iSignal);
+
+	// Waits until the output holds the text; false after the time-out (a safety bound, not a measurement).
+	bool WaitForOutput(const std::string& Text, int iTimeoutSeconds = 30);
+	// The exit status, or -1 when the process did not end in time (it is then killed) or ended by a signal.
+	int WaitForExit(int iTimeoutSeconds = 30);
+
+	// Everything written so far, colour escapes included.
+	std::string GetRawOutput();
+	// The output split into lines with the colour escapes removed.
+	std::vector<std::string> GetOutputLines();
+
+private:
+	void ReadOutput(int iDescriptor);
+	void Kill();
+
+	std::string m_Folder;
+	pid_t m_Pid;
+	int m_iInput;
+	int m_iExitStatus;
+	bool m_bExited;
+	std::thread m_Reader;
+	std::mutex m_Mutex;
+	std::condition_variable m_Changed;
+	std::string m_Output;
+	bool m_bOutputClosed;
+};
+
+// Removes ESC "[...m" sequences.
+std::string StripColours(const std::string& Text);
+// The index of the first line equal to Text at or after Start, or -1.
+int FindLine(const std::vector<std::string>& Lines, const std::string& Text, size_t Start = 0);
+}
