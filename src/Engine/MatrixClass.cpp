@@ -136,7 +136,7 @@ bool MatrixGetElement(CNativeState* pState, int, void* pUserData)
 	tMatrix* pThis = GetThisValue<CMatrix4x4>(pState, pUserData);
 	if (!pThis)
 		return false;
-	int iIndex;
+	int iIndex = 0;
 	if (!CheckIndex(pState, 0, CMatrix4x4::ENTRY_COUNT - 1, iIndex))
 		return false;
 	pState->ReturnNumber(pThis->m_Value.GetAt(iIndex));
@@ -148,7 +148,7 @@ bool MatrixSetElement(CNativeState* pState, int, void* pUserData)
 	tMatrix* pThis = GetThisValue<CMatrix4x4>(pState, pUserData);
 	if (!pThis)
 		return false;
-	int iIndex;
+	int iIndex = 0;
 	float fValue;
 	if (!CheckIndex(pState, 0, CMatrix4x4::ENTRY_COUNT - 1, iIndex) || !pState->CheckNumber(1, fValue))
 		return false;
@@ -161,7 +161,7 @@ bool MatrixGetVector3(CNativeState* pState, int, void* pUserData)
 	tMatrix* pThis = GetThisValue<CMatrix4x4>(pState, pUserData);
 	if (!pThis)
 		return false;
-	int iRow;
+	int iRow = 0;
 	if (!CheckIndex(pState, 0, 3, iRow))
 		return false;
 	const CMatrix4x4& m = pThis->m_Value;
