@@ -1,0 +1,377 @@
+#include "Network/ENetSystem.h"
+
+#include <enet/enet.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+std::atomic<CENetSystem*> g_pENet{nullptr};
+
+namespace
+{
+constexpr uintptr_t PEER_SLOT_MASK = (static_cast<uintptr_t>(1) << NET_PEER_SLOT_BITS) - 1;
+
+static_assert(NET_MAX_PEERS <= PEER_SLOT_MASK + 1, "every peer slot must fit the handle's slot bits");
+
+void* MakePeerHandle(size_t Slot, uint64_t uiSerial)
+{
+	return reinterpret_cast<void*>(static_cast<uintptr_t>((uiSerial << NET_PEER_SLOT_BITS) | Slot));
+}
+
+enet_uint32 ToENetFlags(ePacketFlags eFlags)
+{
+	enet_uint32 uiFlags = 0;
+	if (eFlags & PACKET_FLAG_RELIABLE)
+		uiFlags |= ENET_PACKET_FLAG_RELIABLE;
+	if (eFlags & PACKET_FLAG_UNSEQUENCED)
+		uiFlags |= ENET_PACKET_FLAG_UNSEQUENCED;
+	return uiFlags;
+}
+
+// ENet takes a packet only when a peer queued it; one nobody holds is ours to free.
+void FreeIfUnclaimed(ENetPacket* pPacket)
+{
+	if (pPacket && pPacket->referenceCount == 0)
+		enet_packet_destroy(pPacket);
+}
+}
+
+CENetSystem::CENetSystem(CNetEvents* pEvents) :
+	m_eState(NETSTATE_IDLE),
+	m_pEvents(pEvents),
+	m_pHost(nullptr),
+	m_uiNextSerial(1)
+{
+}
+
+CENetSystem::~CENetSystem()
+{
+	StopNetworkThread();
+	ClearQueues();
+	{
+		CLockable::CLock Lock(m_HostLock);
+		if (m_pHost)
+		{
+			enet_host_destroy(m_pHost);
+			m_pHost = nullptr;
+		}
+	}
+	CENetSystem* pSelf = this;
+	g_pENet.compare_exchange_strong(pSelf, nullptr);
+}
+
+bool CENetSystem::InitAsServer(uint16_t usPort, const char* szBindIP, bool bMultithreaded)
+{
+	if (m_pHost)
+		return false;
+	m_eState = NETSTATE_IDLE;
+
+	ENetAddress Address;
+	Address.host = ENET_HOST_ANY;
+	Address.port = usPort;
+	if (szBindIP && szBindIP[0] != '\0' && enet_address_set_host(&Address, szBindIP) != 0)
+		return false;
+
+	ENetHost* pHost = enet_host_create(&Address, NET_MAX_PEERS, NET_CHANNEL_COUNT, 0, 0);
+	if (!pHost)
+		return false;
+	pHost->intercept = InterceptCB;
+	// Clients compress with the range coder; a host without it could not read a single message.
+	if (enet_host_compress_with_range_coder(pHost) != 0)
+	{
+		enet_host_destroy(pHost);
+		return false;
+	}
+
+	{
+		CLockable::CLock Lock(m_HostLock);
+		m_PeerSerials.assign(pHost->peerCount, 0);
+		m_pHost = pHost;
+	}
+	m_eState = NETSTATE_LISTENING;
+
+	if (bMultithreaded)
+		InitNetworkThread();
+	return true;
+}
+
+bool CENetSystem::InitNetworkThread()
+{
+	if (!m_pNetworkThread.IsNull())
+		return true;
+	AutoDelete<CThreadCB> pThread(new CThreadCB("NetworkThread", NetworkThreadMain, this));
+	if (!pThread->Start())
+		return false;
+	m_pNetworkThread = std::move(pThread);
+	return true;
+}
+
+void CENetSystem::StopNetworkThread()
+{
+	if (m_pNetworkThread.IsNull())
+		return;
+	m_StopSignal.Signal();
+	m_pNetworkThread->Join();
+	m_pNetworkThread.Delete();
+	m_StopSignal.Reset();
+}
+
+int CENetSystem::NetworkThreadMain(Thread*, void* pUserData)
+{
+	CENetSystem* pSystem = static_cast<CENetSystem*>(pUserData);
+	while (!pSystem->m_StopSignal.IsSignalled())
+	{
+		g_pENet = pSystem;
+		{
+			CLockable::CLock Lock(pSystem->m_HostLock);
+			if (pSystem->m_pHost)
+				pSystem->ServiceHost();
+		}
+		usleep(5000);
+	}
+	return 0;
+}
+
+bool CENetSystem::Connect(const char*, uint16_t)
+{
+	return false;
+}
+
+void CENetSystem::Disconnect(void* pPeer, unsigned uiReason)
+{
+	if (!pPeer)
+		return;
+	CLockable::CLock Lock(m_HostLock);
+	ENetPeer* pENetPeer = ResolvePeer(pPeer);
+	if (pENetPeer)
+		enet_peer_disconnect(pENetPeer, uiReason);
+}
+
+void CENetSystem::Update()
+{
+	if (m_pNetworkThread.IsNull())
+	{
+		g_pENet = this;
+		CLockable::CLock Lock(m_HostLock);
+		if (m_pHost)
+			ServiceHost();
+	}
+
+	// Events reach the sink outside the host lock, on this thread, in the order the host reported them.
+	if (!m_EventSignal.IsSignalled())
+		return;
+	std::vector<tNetEvent> Events;
+	{
+		CLockable::CLock Lock(m_EventLock);
+		Events.swap(m_EventQueue);
+		m_EventSignal.Reset();
+	}
+	for (const tNetEvent& Event : Events)
+		ProcessEvent(Event);
+}
+
+bool CENetSystem::SendPacket(void* pPeer, Packet* pPacket, ePacketPriority ePriority, ePacketFlags eFlags,
+	uint8_t ucChannel)
+{
+	if (!m_pHost || !pPacket)
+		return false;
+	if (!pPeer && !(eFlags & PACKET_FLAG_EVERYONE))
+		return false;
+	ENetPacket* pENetPacket = enet_packet_create(pPacket->GetData(), pPacket->GetSize(), ToENetFlags(eFlags));
+	if (!pENetPacket)
+		return false;
+
+	if (m_pNetworkThread.IsNull())
+	{
+		CLockable::CLock Lock(m_HostLock);
+		return SendToPeers(pPeer, pENetPacket, eFlags, ucChannel);
+	}
+
+	CLockable::CLock Lock(m_SendLock);
+	m_SendQueue.push_back({ePriority, eFlags, ucChannel, pPeer, pENetPacket});
+	m_SendSignal.Signal();
+	return true;
+}
+
+bool CENetSystem::GetIPAddress(void* pPeer, CIPAddress& Address)
+{
+	CLockable::CLock Lock(m_HostLock);
+	ENetPeer* pENetPeer = ResolvePeer(pPeer);
+	if (!pENetPeer)
+		return false;
+	Address.m_usFamily = AF_INET;
+	Address.m_usPort = pENetPeer->address.port;
+	Address.m_uiIPv4 = pENetPeer->address.host;
+	return true;
+}
+
+uint32_t CENetSystem::GetLastPing(void* pPeer)
+{
+	if (!pPeer)
+		return 0xFFFFFFFF;
+	CLockable::CLock Lock(m_HostLock);
+	ENetPeer* pENetPeer = ResolvePeer(pPeer);
+	if (!pENetPeer)
+		return 0xFFFFFFFF;
+	return pENetPeer->roundTripTime;
+}
+
+void CENetSystem::ServiceHost()
+{
+	ProcessPendingPackets();
+	ENetEvent Event;
+	while (enet_host_service(m_pHost, &Event, 0) > 0)
+		QueueEvent(Event);
+}
+
+void CENetSystem::ProcessPendingPackets()
+{
+	if (!m_pHost || !m_SendSignal.IsSignalled())
+		return;
+	std::vector<tPendingPacket> Pending;
+	{
+		CLockable::CLock Lock(m_SendLock);
+		Pending.swap(m_SendQueue);
+		m_SendSignal.Reset();
+	}
+	for (const tPendingPacket& Entry : Pending)
+		SendToPeers(Entry.m_pPeer, Entry.m_pPacket, Entry.m_eFlags, Entry.m_ucChannel);
+}
+
+void CENetSystem::QueueEvent(const ENetEvent& Event)
+{
+	tNetEvent Queued = {Event.type, nullptr, Event.channelID, Event.data, Event.packet};
+	const size_t Slot = static_cast<size_t>(Event.peer - m_pHost->peers);
+	switch (Event.type)
+	{
+	case ENET_EVENT_TYPE_CONNECT:
+		Event.peer->data = nullptr;
+		m_PeerSerials[Slot] = m_uiNextSerial++;
+		Queued.m_pPeer = MakePeerHandle(Slot, m_PeerSerials[Slot]);
+		break;
+	case ENET_EVENT_TYPE_RECEIVE:
+		// Nothing was reported for this slot, so no one could answer the message.
+		if (m_PeerSerials[Slot] == 0)
+		{
+			enet_packet_destroy(Event.packet);
+			return;
+		}
+		Queued.m_pPeer = MakePeerHandle(Slot, m_PeerSerials[Slot]);
+		break;
+	case ENET_EVENT_TYPE_DISCONNECT:
+		// The slot is free from here on; sends and disconnects still aimed at this connection go nowhere.
+		Queued.m_pPeer = MakePeerHandle(Slot, m_PeerSerials[Slot] != 0 ? m_PeerSerials[Slot] : m_uiNextSerial++);
+		m_PeerSerials[Slot] = 0;
+		break;
+	default:
+		return;
+	}
+
+	CLockable::CLock Lock(m_EventLock);
+	m_EventQueue.push_back(Queued);
+	m_EventSignal.Signal();
+}
+
+ENetPeer* CENetSystem::ResolvePeer(void* pPeer) const
+{
+	if (!m_pHost || !pPeer)
+		return nullptr;
+	const uintptr_t uHandle = reinterpret_cast<uintptr_t>(pPeer);
+	const size_t Slot = static_cast<size_t>(uHandle & PEER_SLOT_MASK);
+	const uint64_t uiSerial = KGetPeerConnectSerial(pPeer);
+	if (Slot >= m_pHost->peerCount || uiSerial == 0 || m_PeerSerials[Slot] != uiSerial)
+		return nullptr;
+	return &m_pHost->peers[Slot];
+}
+
+bool CENetSystem::SendToPeers(void* pPeer, ENetPacket* pPacket, ePacketFlags eFlags, uint8_t ucChannel)
+{
+	if (eFlags & PACKET_FLAG_EVERYONE)
+	{
+		// Frees the packet itself when no peer took it.
+		enet_host_broadcast(m_pHost, ucChannel, pPacket);
+		return true;
+	}
+	ENetPeer* pENetPeer = ResolvePeer(pPeer);
+	if (!pENetPeer || enet_peer_send(pENetPeer, ucChannel, pPacket) < 0)
+	{
+		FreeIfUnclaimed(pPacket);
+		return false;
+	}
+	return true;
+}
+
+void CENetSystem::ProcessEvent(const tNetEvent& Event)
+{
+	CNetEvents* pEvents = m_pEvents.load();
+	switch (Event.m_iType)
+	{
+	case ENET_EVENT_TYPE_CONNECT:
+		if (pEvents)
+			pEvents->ConnectEvent(Event.m_pPeer);
+		break;
+	case ENET_EVENT_TYPE_RECEIVE:
+		if (pEvents)
+			pEvents->PacketEvent(Event.m_pPeer, Event.m_pPacket->dataLength, Event.m_pPacket->data);
+		enet_packet_destroy(Event.m_pPacket);
+		break;
+	case ENET_EVENT_TYPE_DISCONNECT:
+		if (pEvents)
+			pEvents->DisconnectEvent(Event.m_pPeer, Event.m_uiData);
+		break;
+	default:
+		break;
+	}
+}
+
+void CENetSystem::ClearQueues()
+{
+	std::vector<tPendingPacket> Pending;
+	std::vector<tNetEvent> Events;
+	{
+		CLockable::CLock Lock(m_SendLock);
+		Pending.swap(m_SendQueue);
+		m_SendSignal.Reset();
+	}
+	{
+		CLockable::CLock Lock(m_EventLock);
+		Events.swap(m_EventQueue);
+		m_EventSignal.Reset();
+	}
+	for (const tPendingPacket& Entry : Pending)
+		FreeIfUnclaimed(Entry.m_pPacket);
+	for (const tNetEvent& Event : Events)
+	{
+		if (Event.m_pPacket)
+			enet_packet_destroy(Event.m_pPacket);
+	}
+}
+
+int CENetSystem::InterceptCB(ENetHost* pHost, ENetEvent*)
+{
+	CENetSystem* pSystem = g_pENet.load();
+	if (!pSystem || pSystem->m_pHost != pHost)
+		return 0;
+	CNetEvents* pEvents = pSystem->m_pEvents.load();
+	if (!pEvents)
+		return 0;
+	if (pHost->receivedDataLength < 2 || pHost->receivedData[0] != 0xFF || pHost->receivedData[1] != 0xFF)
+		return 0;
+	CENetSocket Socket(pHost);
+	return pEvents->ReceiveDatagram(&Socket) ? 1 : 0;
+}
+
+const void* CENetSocket::GetData(size_t& Length)
+{
+	Length = m_pHost->receivedDataLength;
+	return m_pHost->receivedData;
+}
+
+bool CENetSocket::Send(Packet* pPacket)
+{
+	if (!pPacket)
+		return false;
+	ENetBuffer Buffer;
+	Buffer.data = pPacket->GetData();
+	Buffer.dataLength = pPacket->GetSize();
+	return enet_socket_send(m_pHost->socket, &m_pHost->receivedAddress, &Buffer, 1) >= 0;
+}
