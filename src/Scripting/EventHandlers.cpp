@@ -295,9 +295,9 @@ static bool FunctionBindEventHandler(CNativeState* pState, int, void* pUserData)
 	const char* szName = pState->CheckString(0, nullptr);
 	if (!szName)
 		return false;
-	if (!pState->CheckReferenceable(1) && pState->m_bHasError)
+	CBaseObject* pSource = pState->CheckReferenceable(1);
+	if (!pSource && pState->m_bHasError)
 		return false;
-	CBaseObject* pSource = pState->GetArgument(1)->ToObject();
 	CFunction* pFunction = pState->CheckFunction(2);
 	if (!pFunction)
 		return false;
@@ -323,9 +323,9 @@ static bool FunctionUnbindEventHandler(CNativeState* pState, int, void* pUserDat
 	const char* szName = pState->CheckString(0, nullptr);
 	if (!szName)
 		return false;
-	if (!pState->CheckReferenceable(1) && pState->m_bHasError)
+	CBaseObject* pSource = pState->CheckReferenceable(1);
+	if (!pSource && pState->m_bHasError)
 		return false;
-	CBaseObject* pSource = pState->GetArgument(1)->ToObject();
 	CEventType* pType = pHandlers->GetEventType(szName);
 	pState->ReturnBoolean(pType && pType->RemoveHandlersWithSource(pSource, pState->GetResource()) > 0);
 	return true;
