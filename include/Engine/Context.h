@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <string>
 
+#include "Engine/KestrinReference.h"
+
 class CFileSystem;
 class ConfigElement;
 class Stream;
@@ -95,8 +97,8 @@ public:
 	void AddUserAgent(const char* szToken);
 	const char* GetUserAgent() const { return m_UserAgent.c_str(); }
 
-	CFileSystem* GetFileSystem() const { return m_pFileSystem; }
-	ConfigElement* GetSettings() const { return m_pSettings; }
+	CFileSystem* GetFileSystem() const { return m_pFileSystem.GetPointer(); }
+	ConfigElement* GetSettings() const { return m_pSettings.GetPointer(); }
 	CFileLog* GetFileLog() { return &m_FileLog; }
 	bool IsInitialised() const { return m_bInitialised; }
 
@@ -105,8 +107,8 @@ private:
 	void BuildUserAgent();
 
 	bool m_bInitialised;
-	CFileSystem* m_pFileSystem;
-	ConfigElement* m_pSettings;
+	AutoDelete<CFileSystem> m_pFileSystem;
+	AutoDelete<ConfigElement> m_pSettings;
 	std::string m_UserAgent;
 	CFileLog m_FileLog;
 };

@@ -93,5 +93,5 @@ public:
 	size_t GetMountCount() const { return m_Mounts.size(); }
 
 private:
-	std::vector<CVirtualFileMgr*> m_Mounts;
+	std::vector<AutoDelete<CVirtualFileMgr>> m_Mounts;
 };

@@ -440,8 +440,14 @@ public:
 	// Moves every element into pTarget (whose former elements are released) without touching any count.
 	void Move(CArgumentArray* pTarget);
 
+	// The plug-in module's array view of this value, made by the module layer on first request beside the
+	// value's own view; it holds a reference to the value, never outlives it and is never copied to a clone.
+	void* GetArrayView() const { return m_pArrayView; }
+	void SetArrayView(void* pView) { m_pArrayView = pView; }
+
 private:
 	std::vector<CArgument*> m_Elements;
+	void* m_pArrayView;
 };
 
 typedef CArgumentArray CArguments;
@@ -484,6 +490,11 @@ public:
 	tEntries::const_iterator begin() const { return m_Entries.begin(); }
 	tEntries::const_iterator end() const { return m_Entries.end(); }
 
+	// The plug-in module's dictionary view of this value, kept like the array view of an array value.
+	void* GetDictionaryView() const { return m_pDictionaryView; }
+	void SetDictionaryView(void* pView) { m_pDictionaryView = pView; }
+
 private:
 	tEntries m_Entries;
+	void* m_pDictionaryView;
 };

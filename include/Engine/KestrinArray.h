@@ -95,6 +95,21 @@ public:
 		return true;
 	}
 
+	// Stores into the given slot whether or not it is in use, replacing what was there; the count grows only
+	// when the slot was free. An index out of range changes nothing.
+	bool SetAt(size_t Index, const T& item)
+	{
+		if (!KASSERT(Index < m_Size))
+			return false;
+		if (!m_pUsed[Index])
+		{
+			m_pUsed[Index] = 1;
+			m_Count++;
+		}
+		m_pItems[Index] = item;
+		return true;
+	}
+
 	// Frees the slot; the stored item stays and is not destroyed. A free or out-of-range slot changes nothing.
 	bool RemoveAt(size_t Index)
 	{

@@ -142,10 +142,10 @@ template <class T>
 class Weak
 {
 public:
-	Weak() : m_pObject(nullptr) {}
-	Weak(T* p) : m_pObject(nullptr) { Set(p); }
-	Weak(const Weak& other) : m_pObject(nullptr) { Set(other.Get()); }
-	Weak(Weak&& other) noexcept : m_pObject(nullptr)
+	Weak() : m_pRef(nullptr) {}
+	Weak(T* p) : m_pRef(nullptr) { Set(p); }
+	Weak(const Weak& other) : m_pRef(nullptr) { Set(other.Get()); }
+	Weak(Weak&& other) noexcept : m_pRef(nullptr)
 	{
 		Set(other.Get());
 		other.Set(nullptr);
@@ -173,12 +173,12 @@ public:
 		return *this;
 	}
 
-	T* Get() const { return m_pObject ? static_cast<T*>(m_pObject) : nullptr; }
-	bool IsNull() const { return m_pObject == nullptr; }
+	T* Get() const { return m_pRef ? static_cast<T*>(m_pRef) : nullptr; }
+	bool IsNull() const { return m_pRef == nullptr; }
 	operator T*() const { return Get(); }
 	T* operator->() const
 	{
-		KASSERT(m_pObject);
+		KASSERT(m_pRef);
 		return Get();
 	}
 
@@ -186,16 +186,16 @@ private:
 	void Set(T* p)
 	{
 		CBaseObject* pNew = p; // T must derive from CBaseObject
-		if (pNew == m_pObject)
+		if (pNew == m_pRef)
 			return;
-		if (m_pObject)
-			KestrinWeak::Unregister(m_pObject, &m_pObject);
-		m_pObject = pNew;
-		if (m_pObject)
-			KestrinWeak::Register(m_pObject, &m_pObject);
+		if (m_pRef)
+			KestrinWeak::Unregister(m_pRef, &m_pRef);
+		m_pRef = pNew;
+		if (m_pRef)
+			KestrinWeak::Register(m_pRef, &m_pRef);
 	}
 
-	CBaseObject* m_pObject;
+	CBaseObject* m_pRef;
 };
 
 // Sole owner of a heap object that is not reference-counted.

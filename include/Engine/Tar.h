@@ -52,7 +52,7 @@ public:
 		CEntry* Find(const char* szName, size_t Length) const;
 		void Clear();
 
-		std::unordered_map<uint32_t, CEntry*> m_Children; // owned
+		std::unordered_map<uint32_t, AutoDelete<CEntry>> m_Children;
 		bool m_bCaseSensitive;
 	};
 

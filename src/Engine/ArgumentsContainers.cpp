@@ -62,11 +62,11 @@ size_t BucketsFor(size_t Count, float fMaxLoadFactor)
 
 // Arrays
 
-CArgumentArray::CArgumentArray() : CArgument(ARGUMENT_ARRAY)
+CArgumentArray::CArgumentArray() : CArgument(ARGUMENT_ARRAY), m_pArrayView(nullptr)
 {
 }
 
-CArgumentArray::CArgumentArray(size_t Capacity) : CArgument(ARGUMENT_ARRAY)
+CArgumentArray::CArgumentArray(size_t Capacity) : CArgument(ARGUMENT_ARRAY), m_pArrayView(nullptr)
 {
 	m_Elements.reserve(Capacity);
 }
@@ -285,12 +285,12 @@ bool CArgumentArray::Write(Stream* pStream) const
 
 // Maps
 
-CArgumentMap::CArgumentMap() : CArgument(ARGUMENT_MAP)
+CArgumentMap::CArgumentMap() : CArgument(ARGUMENT_MAP), m_pDictionaryView(nullptr)
 {
 	m_Entries.max_load_factor(1.0f);
 }
 
-CArgumentMap::CArgumentMap(size_t Count) : CArgument(ARGUMENT_MAP)
+CArgumentMap::CArgumentMap(size_t Count) : CArgument(ARGUMENT_MAP), m_pDictionaryView(nullptr)
 {
 	m_Entries.max_load_factor(1.0f);
 	m_Entries.rehash(BucketsFor(Count, m_Entries.max_load_factor()));

@@ -50,8 +50,6 @@ namespace
 
 Context::Context() :
 	m_bInitialised(false),
-	m_pFileSystem(nullptr),
-	m_pSettings(nullptr),
 	m_FileLog(this)
 {
 	if (!OS::IsInitialised())
@@ -62,8 +60,8 @@ Context::Context() :
 
 	srand(static_cast<unsigned int>(time(nullptr)));
 
-	m_pFileSystem = new CFileSystem();
-	m_pSettings = new ConfigElement(nullptr);
+	m_pFileSystem = AutoDelete<CFileSystem>(new CFileSystem());
+	m_pSettings = AutoDelete<ConfigElement>(new ConfigElement(nullptr));
 
 	MountExecutableDirectory();
 	BuildUserAgent();
@@ -71,12 +69,11 @@ Context::Context() :
 
 Context::~Context()
 {
+	// Before the file log, which goes after this body; the log holds its own reference to its file.
 	if (m_bInitialised)
 	{
-		delete m_pFileSystem;
-		m_pFileSystem = nullptr;
-		delete m_pSettings;
-		m_pSettings = nullptr;
+		m_pFileSystem.Delete();
+		m_pSettings.Delete();
 	}
 
 	if (KGlobal::m_pContext == this)

@@ -140,15 +140,13 @@ bool CMountedPath::Enumerate(const char* szPath, EnumerateCallback pCallback, vo
 
 CFileSystem::~CFileSystem()
 {
-	for (CVirtualFileMgr* pManager : m_Mounts)
-		delete pManager;
 	m_Mounts.clear();
 }
 
 void CFileSystem::Mount(CVirtualFileMgr* pManager)
 {
 	if (pManager)
-		m_Mounts.push_back(pManager);
+		m_Mounts.emplace_back(pManager);
 }
 
 Stream* CFileSystem::Open(const char* szPath, bool bWrite)

@@ -141,8 +141,6 @@ CTARArchive::CDirectoryEntry::~CDirectoryEntry()
 
 void CTARArchive::CDirectoryEntry::Clear()
 {
-	for (auto& Child : m_Children)
-		delete Child.second;
 	m_Children.clear();
 }
 
@@ -161,7 +159,7 @@ CTARArchive::CEntry* CTARArchive::CDirectoryEntry::Find(const char* szName, size
 	if (Name.size() != Length)
 		return nullptr;
 	bool bSame = m_bCaseSensitive ? memcmp(Name.data(), szName, Length) == 0 : strncasecmp(Name.data(), szName, Length) == 0;
-	return bSame ? it->second : nullptr;
+	return bSame ? it->second.GetPointer() : nullptr;
 }
 
 CTARArchive::CTARArchive() :
@@ -295,13 +293,13 @@ void CTARArchive::BuildTree()
 					_KShowAssert("0 && it != m_Children.end()", __FILE__, __func__, __LINE__);
 					break;
 				}
-				pDirectory->m_Children.emplace(uiKey, new CEntry(Name.c_str(), false, static_cast<int32_t>(i)));
+				pDirectory->m_Children.emplace(uiKey, AutoDelete<CEntry>(new CEntry(Name.c_str(), false, static_cast<int32_t>(i))));
 				break;
 			}
 			if (it == pDirectory->m_Children.end())
 			{
 				CDirectoryEntry* pNew = new CDirectoryEntry(Name.c_str(), pDirectory->m_bCaseSensitive);
-				pDirectory->m_Children.emplace(uiKey, pNew);
+				pDirectory->m_Children.emplace(uiKey, AutoDelete<CEntry>(pNew));
 				pDirectory = pNew;
 				continue;
 			}

@@ -106,11 +106,8 @@ CElementChunk* CElementChunk::LoadXML(Stream* pStream)
 	if (!KASSERT(pRootElement))
 		return nullptr;
 
-	CElementChunk* pRoot = new CElementChunk();
+	AutoDelete<CElementChunk> pRoot(new CElementChunk());
 	if (!Associate(pRoot, pRootElement, 0))
-	{
-		delete pRoot;
 		return nullptr;
-	}
-	return pRoot;
+	return pRoot.Detach();
 }

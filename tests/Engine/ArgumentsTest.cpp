@@ -766,6 +766,48 @@ TEST_F(ArgumentsTest, MapReadKeepsTheLaterOfTwoEqualKeys)
 	int32_t iValue = 0;
 	pEntries->Get("k")->ToNumber(iValue);
 	EXPECT_EQ(2, iValue);
+
+	// The earlier value is released: the element it resolved to loses the reference that value held.
+	CTestObject* pFirst = new CTestObject();
+	CTestObject* pSecond = new CTestObject();
+	CTestResolver Resolver;
+	Resolver.m_Objects[1] = pFirst;
+	Resolver.m_Objects[2] = pSecond;
+	Strong<CArgument> pElements = Decode(Hex("12 02 06 01 6B 01 00 00 00 06 01 6B 02 00 00 00"), &Resolver);
+	ASSERT_FALSE(pElements.IsNull());
+	EXPECT_EQ(pSecond, static_cast<CArgumentMap*>(pElements.GetPointer())->Get("k")->ToObject());
+	EXPECT_EQ(1, pFirst->GetRefCount());
+	EXPECT_EQ(2, pSecond->GetRefCount());
+	pElements.SetNull();
+	pFirst->Release();
+	pSecond->Release();
+}
+
+TEST_F(ArgumentsTest, ModuleViewsStayWithTheirOwnValue)
+{
+	int iView = 0, iArrayView = 0, iDictionaryView = 0;
+	Strong<CArgumentArray> pArray = Strong<CArgumentArray>::New(MakeArray({new CArgumentMap()}));
+	CArgumentMap* pMap = static_cast<CArgumentMap*>(pArray->GetAt(0));
+	EXPECT_EQ(nullptr, pArray->GetModuleView());
+	EXPECT_EQ(nullptr, pArray->GetArrayView());
+	EXPECT_EQ(nullptr, pMap->GetDictionaryView());
+	pArray->SetModuleView(&iView);
+	pArray->SetArrayView(&iArrayView);
+	pMap->SetDictionaryView(&iDictionaryView);
+
+	// A view shows one value and holds a reference to it: a copy gets views of its own later.
+	Strong<CArgument> pClone = Strong<CArgument>::New(pArray->Clone());
+	CArgumentArray* pClonedArray = static_cast<CArgumentArray*>(pClone.GetPointer());
+	EXPECT_EQ(nullptr, pClonedArray->GetModuleView());
+	EXPECT_EQ(nullptr, pClonedArray->GetArrayView());
+	EXPECT_EQ(nullptr, static_cast<CArgumentMap*>(pClonedArray->GetAt(0))->GetDictionaryView());
+
+	// Moving the elements moves no view: each stays with the value it shows.
+	Strong<CArgumentArray> pTarget = Strong<CArgumentArray>::New(new CArgumentArray());
+	pArray->Move(pTarget);
+	EXPECT_EQ(&iArrayView, pArray->GetArrayView());
+	EXPECT_EQ(nullptr, pTarget->GetArrayView());
+	EXPECT_EQ(&iDictionaryView, static_cast<CArgumentMap*>(pTarget->GetAt(0))->GetDictionaryView());
 }
 
 TEST_F(ArgumentsTest, ClonesAreDeepExceptForObjectsAndFunctions)

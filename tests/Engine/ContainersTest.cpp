@@ -44,6 +44,36 @@ TEST(Array, BadSlotOperationsFailWithoutChangingCount)
 	EXPECT_EQ(array.GetAt(100), 0);
 }
 
+TEST(Array, SetAtReplacesAndCountsOnlyFreeSlots)
+{
+	Array<int> array(3);
+	array.Add(1);
+	EXPECT_TRUE(array.SetAt(0, 5));  // used slot: replaced, count unchanged
+	EXPECT_EQ(array.GetCount(), 1u);
+	EXPECT_EQ(array.GetAt(0), 5);
+	EXPECT_TRUE(array.SetAt(2, 9));  // free slot: taken, count grows
+	EXPECT_EQ(array.GetCount(), 2u);
+	EXPECT_TRUE(array.IsUsedAt(2));
+	EXPECT_FALSE(array.SetAt(3, 4)); // out of range
+	EXPECT_EQ(array.GetCount(), 2u);
+	size_t uiIndex = 99;
+	EXPECT_TRUE(array.Add(7, &uiIndex));
+	EXPECT_EQ(uiIndex, 1u);
+}
+
+TEST(Array, RemoveFreesFirstSlotHoldingItem)
+{
+	Array<int> array(3);
+	array.Add(4);
+	array.Add(6);
+	array.Add(6);
+	EXPECT_TRUE(array.Remove(6));
+	EXPECT_FALSE(array.IsUsedAt(1));
+	EXPECT_TRUE(array.IsUsedAt(2));
+	EXPECT_FALSE(array.Remove(8));
+	EXPECT_EQ(array.GetCount(), 2u);
+}
+
 TEST(Array, IterationVisitsUsedSlotsInOrder)
 {
 	struct tCase

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "Engine/Context.h"
 #include "Engine/KAssert.h"
 #include "Engine/KError.h"
 #include "Engine/KestrinHash.h"
@@ -612,4 +613,59 @@ TEST(Scripting, SeventeenthLanguageIsRefusedWithoutTouchingTheTable)
 	EXPECT_EQ(Scripting.GetVM(100u), nullptr);
 	EXPECT_NE(Scripting.GetVM(16u), nullptr);
 	delete pExtra;
+}
+
+TEST(NativeState, AssertionsNameTheCheckThatFailed)
+{
+	const struct
+	{
+		const char* m_szName;
+		std::function<void()> m_Run;
+		const char* m_szExpression;
+	} Cases[] = {
+		{"seventeenth language",
+			[] {
+				std::vector<std::string> Log;
+				CScripting Scripting;
+				for (uint32_t i = 0; i <= CScripting::MAX_VMS; i++)
+				{
+					CRecordingVM* pVM = new CRecordingVM(&Log, "vm");
+					if (!Scripting.AddVM(i + 1, pVM))
+						delete pVM;
+				}
+			},
+			"m_VMCount < ARRAY_COUNT(m_rgVMs)"},
+		{"receiver without a class",
+			[] {
+				CPlainObject* pObject = new CPlainObject(nullptr);
+				CNativeState State;
+				State.SetThis(pObject);
+				CBaseObject* pOut = nullptr;
+				State.GetThis(nullptr, &pOut);
+				pObject->Release();
+			},
+			"pInstanceClass"},
+		{"stream check without a Stream class",
+			[] {
+				CScripting Scripting;
+				CArgumentArray Arguments;
+				Arguments.AddNull();
+				CNativeState State(&Scripting, nullptr, &Arguments);
+				State.CheckStream(0);
+			},
+			"m_pScripting->m_Global.m_pStreamClass"},
+	};
+	Context LogContext;
+	const bool bSaved = g_bAsserts;
+	g_bAsserts = true;
+	for (const auto& Case : Cases)
+	{
+		SCOPED_TRACE(Case.m_szName);
+		testing::internal::CaptureStdout();
+		Case.m_Run();
+		const std::string Console = testing::internal::GetCapturedStdout();
+		EXPECT_NE(Console.find(std::string("Expression: ") + Case.m_szExpression + "\x1b"), std::string::npos)
+			<< Console;
+	}
+	g_bAsserts = bSaved;
 }

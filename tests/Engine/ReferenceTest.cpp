@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "Engine/BaseObject.h"
+#include "Engine/Context.h"
+
+#include <string>
 
 namespace
 {
@@ -63,6 +66,20 @@ TEST(Strong, SelfAssignmentKeepsCount)
 	a.SetNull();
 	EXPECT_TRUE(bDestroyed);
 	EXPECT_TRUE(a.IsNull());
+}
+
+TEST(Strong, DereferencingEmptyPointerReportsAssertion)
+{
+	const bool bSaved = g_bAsserts;
+	g_bAsserts = true;
+	Context context;
+	Strong<CBaseObject> empty;
+	testing::internal::CaptureStdout();
+	CBaseObject* pRead = empty.operator->();
+	const std::string Console = testing::internal::GetCapturedStdout();
+	g_bAsserts = bSaved;
+	EXPECT_EQ(pRead, nullptr);
+	EXPECT_NE(Console.find("Expression: m_pRef"), std::string::npos) << Console;
 }
 
 TEST(Weak, NulledWhenTargetDies)

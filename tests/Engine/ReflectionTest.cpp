@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "Engine/Context.h"
 #include "Engine/KAssert.h"
 #include "Engine/KError.h"
 #include "Engine/KestrinNative.h"
@@ -223,7 +224,15 @@ TEST(ReflectedUserData, KeepsOneSlotPerLanguageAndReleasesThemOnClear)
 
 	for (uint32_t i = 2; i < ReflectedUserData::MAX_ENTRIES; i++)
 		ASSERT_NE(Data.AddUserData(0x9000 + i, nullptr), nullptr);
-	EXPECT_EQ(Data.AddUserData(0xFFFF, nullptr), nullptr);
+	{
+		Context LogContext;
+		g_bAsserts = true;
+		testing::internal::CaptureStdout();
+		EXPECT_EQ(Data.AddUserData(0xFFFF, nullptr), nullptr);
+		const std::string Console = testing::internal::GetCapturedStdout();
+		g_bAsserts = false;
+		EXPECT_NE(Console.find("Expression: m_UserDataCount < ARRAY_COUNT(m_rgUserData)"), std::string::npos) << Console;
+	}
 	EXPECT_EQ(Data.m_UserDataCount, static_cast<size_t>(ReflectedUserData::MAX_ENTRIES));
 
 	pClass->Clear();

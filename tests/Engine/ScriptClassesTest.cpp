@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "Engine/Context.h"
 #include "Engine/KError.h"
 #include "Engine/KestrinArguments.h"
 #include "Engine/KestrinNative.h"
@@ -677,6 +678,35 @@ TEST_F(StreamClassTest, ClosedStreams)
 	const char* rgszClosed[] = {"readInt32", "readString", "readLine", "readBytes", "writeString", "writeDouble"};
 	for (const char* szName : rgszClosed)
 		EXPECT_EQ(StreamCall(szName, {1}).m_Error, "stream closed") << szName;
+}
+
+TEST_F(StreamClassTest, DroppingAnUnclosedStreamClosesItAndSaysSo)
+{
+	// The fixture's own instance goes before there is a log to tell.
+	m_pScriptStream.SetNull();
+	Context LogContext;
+	const struct
+	{
+		const char* szName;
+		bool bCloseFirst;
+		std::string Expected;
+	} rgCases[] = {
+		{"left open", false, "\x1b[31;1mScript stream closed via garbage collection!\x1b[0;0m\n"},
+		{"closed by the script", true, ""},
+	};
+	for (const auto& Case : rgCases)
+	{
+		SCOPED_TRACE(Case.szName);
+		Fill({1, 2, 3});
+		// The line reader is made too, so that dropping the instance also has it to delete.
+		StreamCall("readLine");
+		if (Case.bCloseFirst)
+			StreamCall("close");
+		testing::internal::CaptureStdout();
+		m_pScriptStream.SetNull();
+		EXPECT_EQ(testing::internal::GetCapturedStdout(), Case.Expected);
+		EXPECT_EQ(m_pBuffer->GetRefCount(), 1);
+	}
 }
 
 TEST_F(StreamClassTest, ReadLineGivesLinesThenNull)

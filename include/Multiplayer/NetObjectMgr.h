@@ -1,0 +1,192 @@
+#pragma once
+// The registry and replication engine of elements: network ids and the 16384 element slots, the name and id
+// lookups, creating elements on each client as they stream in, removing them as they stream out, sending their
+// sync, electing syncers and destroying elements everywhere.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "Engine/KestrinArguments.h"
+#include "Engine/KestrinArray.h"
+#include "Engine/KestrinReference.h"
+#include "Multiplayer/NetMachineInterface.h"
+#include "Multiplayer/NetObject.h"
+#include "Network/Packet.h"
+
+class CNetCompatibilityShim;
+class CNetSystem;
+class CResourceMgr;
+class ReflectedClass;
+class Stream;
+
+namespace EventHandlers
+{
+class CEventType;
+}
+
+constexpr size_t MAX_NET_OBJECTS = 16384;
+// Element blocks and message counts carry 16-bit lengths.
+constexpr size_t MAX_NET_BLOCK_SIZE = 0xFFFF;
+constexpr size_t MAX_NET_DATA_ENTRIES = 0xFFFF;
+
+// The message ids replication sends.
+enum eNetObjectMessage : unsigned
+{
+	NETMSG_SYNC = 4,
+	NETMSG_OWN_PLAYER = 5,
+	NETMSG_CREATE = 12,
+	NETMSG_DESTROY = 13,
+	NETMSG_SYNCER = 14,
+	NETMSG_PARENT = 16,
+	NETMSG_NAME = 19,
+	NETMSG_DATA = 23,
+	NETMSG_DATA_CLEARED = 24,
+	NETMSG_DIMENSION = 30,
+};
+
+// The resource manager (and its event registry) must outlive the replication manager.
+class CNetObjectMgr : public IArgumentResolver
+{
+public:
+	CNetObjectMgr(CResourceMgr* pResourceMgr, bool bServer);
+	virtual ~CNetObjectMgr();
+
+	CNetObjectMgr(const CNetObjectMgr&) = delete;
+	CNetObjectMgr& operator=(const CNetObjectMgr&) = delete;
+
+	// The element factory; null here, the game's manager makes its element classes.
+	virtual CNetObject* Create(int iType);
+	// Element values (tag 6) read from the wire resolve their ids here.
+	CArgument* CreateArgument(uint8_t ucType) override;
+
+	// Also true for an element that is already registered. A destroyed element cannot come back.
+	bool RegisterNetObject(CNetObject* pObject);
+	// The caller's pointer may be dangling afterwards unless it holds a reference of its own.
+	bool DestroyObject(CNetObject* pObject, bool bSend, bool bForce);
+	// Destroys a transient element that no client has any more.
+	bool PossiblyDeleteObject(CNetObject* pObject);
+
+	// Null for a negative or unknown id; with a mask, only an element whose type contains every bit of it.
+	CNetObject* FromId(int32_t iId, uint32_t uiTypeMask) const;
+	bool DoesIdExist(int32_t iId) const;
+	// The element the name map holds for exactly that name.
+	CNetObject* FromName(const char* szName) const;
+
+	// Whether the element may be created on that client now; asks scripts last (OnElementStreamIn).
+	bool OnStreamObjectInForClient(CNetObject* pObject, INetMachine* pClient);
+	// A type mask of 0 means every type.
+	void CreateObjectsAsNeeded(INetMachine* pClient, uint32_t uiTypeMask);
+	// Creates one element on one client at once.
+	void SendCreatePacket(INetMachine* pClient, CNetObject* pObject);
+	void DeleteFarAwayStuff(INetMachine* pClient);
+	void SendSync(INetMachine* pClient, ePacketPriority ePriority, ePacketFlags eFlags);
+	// Gives every element that looks for a syncer and has none the lowest client slot it is created for.
+	void ElectSyncers();
+
+	// To every joined, non-console client that has the element.
+	bool SendObjectRelatedPacket(Packet* pPacket, CNetObject* pObject);
+	// To every connected peer.
+	bool SendEveryonePacket(Packet* pPacket);
+	bool SendPacketExcluding(Packet* pPacket, INetMachine* pExcept, uint8_t ucChannel);
+	// Client side only: to the server.
+	bool SendHostPacket(Packet* pPacket);
+
+	// A uint16 count, then each entry as key, tag and payload.
+	static bool WriteData(const CArgumentMap& Data, Stream* pStream);
+	bool ReadData(CArgumentMap& Data, Stream* pStream);
+	// Null or nil removes the key; anything else is stored as a copy. Values that have no wire form, and new keys
+	// beyond what a block can count, are refused with an error.
+	static bool SetData(CArgumentMap& Data, const char* szKey, const CArgument* pValue);
+	// Whether the value can be written to the wire (and so read back by a client).
+	static bool IsEncodable(const CArgument* pValue);
+
+	// The server's transport sink; pTransport, when given, is used for sending instead of the sink's own.
+	void SetServerSink(CNetCompatibilityShim* pSink, CNetSystem* pTransport = nullptr);
+	void SetClientSink(CNetCompatibilityShim* pSink, CNetSystem* pTransport = nullptr);
+	CNetCompatibilityShim* GetServerSink() const { return m_pServerSink; }
+	CNetCompatibilityShim* GetClientSink() const { return m_pClientSink; }
+	// What replication sends through: the sink's transport unless another one was given.
+	CNetSystem* GetServerTransport() const { return m_pServerTransport; }
+	CNetSystem* GetClientTransport() const { return m_pClientTransport; }
+	void SetNetMachines(INetMachines* pMachines) { m_pNetMachines = pMachines; }
+	INetMachines* GetNetMachines() const { return m_pNetMachines; }
+	// Null on the server.
+	INetMachine* GetLocalMachine() const;
+	INetMachine* GetMachine(int32_t iIndex) const { return m_pNetMachines ? m_pNetMachines->GetMachine(iIndex) : nullptr; }
+
+	CResourceMgr* GetResourceMgr() const { return m_pResourceMgr; }
+	bool IsServer() const { return m_bServer; }
+
+	size_t GetObjectCount() const { return m_Objects.GetCount(); }
+	size_t GetSlotCount() const { return m_Objects.GetSize(); }
+	// Null for a free slot.
+	CNetObject* GetObjectAt(size_t Slot) const { return m_Objects.IsUsedAt(Slot) ? m_Objects.GetAt(Slot) : nullptr; }
+
+	CNetObject* GetLocalPlayer() const { return m_pLocalPlayer.Get(); }
+	void SetLocalPlayer(CNetObject* pPlayer) { m_pLocalPlayer = pPlayer; }
+
+	ReflectedClass* GetClientClass() const { return m_pClientClass; }
+	ReflectedClass* GetElementClass() const { return m_pElementClass; }
+	ReflectedClass* GetNetObjectFlagsClass() const { return m_pNetObjectFlagsClass; }
+
+	EventHandlers::CEventType* GetOnElementStreamIn() const { return m_pOnElementStreamIn; }
+	EventHandlers::CEventType* GetOnElementStreamOut() const { return m_pOnElementStreamOut; }
+	EventHandlers::CEventType* GetOnElementDestroy() const { return m_pOnElementDestroy; }
+
+protected:
+	int32_t NextAvailableId();
+
+	// The next id to try.
+	int32_t m_iNextId;
+
+	// The script classes; null until the element and client script interface is registered.
+	ReflectedClass* m_pClientClass;
+	ReflectedClass* m_pElementClass;
+	ReflectedClass* m_pNetObjectFlagsClass;
+
+private:
+	friend class CNetObject;
+
+	void UnregisterNetObject(CNetObject* pObject);
+	void DoAttachments(CNetObject* pObject);
+	bool ShouldExistForMachine(CNetObject* pObject, INetMachine* pClient);
+	bool ShouldDeleteForMachine(CNetObject* pObject, INetMachine* pClient);
+	bool SendDeletePacket(CNetObject* pObject);
+	// Appends {uint16 length, block} for one element; false, with nothing appended, when the block does not fit.
+	bool AppendCreateBlock(Packet& Message, CNetObject* pObject);
+	bool AppendSyncBlock(Packet& Message, CNetObject* pObject);
+	// Triggers a cancellable element event; true when a handler prevented the default.
+	bool TriggerCancellable(EventHandlers::CEventType* pType, CNetObject* pObject, INetMachine* pClient);
+	// The element is gone or going since the caller last looked: registered, not deleting, with an id.
+	static bool IsLive(CNetObject* pObject);
+
+	// Name and id map upkeep, for CNetObject.
+	void SetNameEntry(const std::string& Name, CNetObject* pObject);
+	void EraseNameEntry(const std::string& Name);
+	void EraseNameEntryOf(const std::string& Name, CNetObject* pObject);
+	void SetIdEntry(int32_t iId, CNetObject* pObject);
+	void EraseIdEntryOf(int32_t iId, CNetObject* pObject);
+	void OnObjectCreated(CNetObject* pObject) { m_LiveObjects.insert(pObject); }
+	// An element being freed: nothing may keep pointing at it, even when it was never unregistered.
+	void ForgetObject(CNetObject* pObject);
+
+	CResourceMgr* m_pResourceMgr;
+	bool m_bServer;
+	CNetCompatibilityShim* m_pClientSink;
+	CNetCompatibilityShim* m_pServerSink;
+	CNetSystem* m_pClientTransport;
+	CNetSystem* m_pServerTransport;
+	INetMachines* m_pNetMachines;
+	Array<CNetObject*> m_Objects;
+	std::unordered_map<int32_t, CNetObject*> m_IdMap;
+	std::unordered_map<std::string, CNetObject*> m_NameMap;
+	// Every element made with this manager and not yet freed, so the manager's end can detach the survivors.
+	std::unordered_set<CNetObject*> m_LiveObjects;
+	Weak<CNetObject> m_pLocalPlayer;
+	EventHandlers::CEventType* m_pOnElementStreamIn;
+	EventHandlers::CEventType* m_pOnElementStreamOut;
+	EventHandlers::CEventType* m_pOnElementDestroy;
+};

@@ -1,0 +1,707 @@
+#include "Multiplayer/NetObjectMgr.h"
+
+#include <cstdlib>
+#include <vector>
+
+#include "Engine/Context.h"
+#include "Engine/Defines.h"
+#include "Engine/KAssert.h"
+#include "Engine/KError.h"
+#include "Network/BinaryStream.h"
+#include "Network/ENetSystem.h"
+#include "Network/NetCompatibilityShim.h"
+#include "Scripting/EventHandlers.h"
+#include "Scripting/ResourceMgr.h"
+
+using EventHandlers::CEventHandlers;
+using EventHandlers::CEventType;
+
+static CEventType* MakeElementEvent(CEventHandlers* pEvents, const char* szName, const char* szDescription,
+	int32_t iArgumentCount)
+{
+	CEventType* pType = pEvents->CreateEventType(szName, szDescription, iArgumentCount, true);
+	if (!pType)
+		pType = pEvents->GetEventType(szName);
+	if (pType)
+		pType->SetSourceArgument(0);
+	return pType;
+}
+
+CNetObjectMgr::CNetObjectMgr(CResourceMgr* pResourceMgr, bool bServer) :
+	m_iNextId(0),
+	m_pClientClass(nullptr),
+	m_pElementClass(nullptr),
+	m_pNetObjectFlagsClass(nullptr),
+	m_pResourceMgr(pResourceMgr),
+	m_bServer(bServer),
+	m_pClientSink(nullptr),
+	m_pServerSink(nullptr),
+	m_pClientTransport(nullptr),
+	m_pServerTransport(nullptr),
+	m_pNetMachines(nullptr),
+	m_Objects(MAX_NET_OBJECTS),
+	m_pOnElementStreamIn(nullptr),
+	m_pOnElementStreamOut(nullptr),
+	m_pOnElementDestroy(nullptr)
+{
+	if (!m_pResourceMgr)
+		return;
+	if (CEventHandlers* pEvents = m_pResourceMgr->GetEventHandlers())
+	{
+		m_pOnElementStreamIn = MakeElementEvent(pEvents, "OnElementStreamIn", "Called when an element is about to stream in", 2);
+		m_pOnElementStreamOut = MakeElementEvent(pEvents, "OnElementStreamOut", "Called when an element is about to stream out", 2);
+		m_pOnElementDestroy = MakeElementEvent(pEvents, "OnElementDestroy", "Called when an element is about to be destroyed", 1);
+	}
+	if (CDefineHandlers* pDefines = m_pResourceMgr->GetDefineHandlers())
+	{
+		pDefines->Define("INVALID_NETWORK_ID", INVALID_NETWORK_ID);
+		pDefines->Define("INVALID_CLIENT_ID", INVALID_CLIENT_ID);
+		pDefines->Define("CHAT_TYPE_NONE", 0);
+		pDefines->Define("CHAT_TYPE_CHAT", 1);
+		pDefines->Define("CHAT_TYPE_INFO", 2);
+		pDefines->Define("CHAT_TYPE_DEBUG", 3);
+	}
+}
+
+CNetObjectMgr::~CNetObjectMgr()
+{
+	for (CEventType* pType : {m_pOnElementStreamIn, m_pOnElementStreamOut, m_pOnElementDestroy})
+	{
+		if (pType)
+			pType->RemoveHandlers();
+	}
+	for (size_t i = 0; i < m_Objects.GetSize(); i++)
+	{
+		if (m_Objects.IsUsedAt(i))
+			DestroyObject(m_Objects.GetAt(i), true, false);
+	}
+	// An element that refused destruction still holds the table's reference; the table is going, so is that.
+	for (size_t i = 0; i < m_Objects.GetSize(); i++)
+	{
+		if (m_Objects.IsUsedAt(i))
+			UnregisterNetObject(m_Objects.GetAt(i));
+	}
+	m_Objects.Clear();
+	m_NameMap.clear();
+	m_IdMap.clear();
+	m_pLocalPlayer = nullptr;
+	// Elements that scripts still hold outlive the manager; they must not reach back into it.
+	for (CNetObject* pObject : m_LiveObjects)
+		pObject->m_pManager = nullptr;
+	m_LiveObjects.clear();
+}
+
+CNetObject* CNetObjectMgr::Create(int)
+{
+	return nullptr;
+}
+
+CArgument* CNetObjectMgr::CreateArgument(uint8_t ucType)
+{
+	if (ucType != ARGUMENT_NETOBJECT)
+		return nullptr;
+	return new CArgumentNetObject(nullptr, this, INVALID_NETWORK_ID);
+}
+
+void CNetObjectMgr::SetServerSink(CNetCompatibilityShim* pSink, CNetSystem* pTransport)
+{
+	m_pServerSink = pSink;
+	m_pServerTransport = pTransport ? pTransport : (pSink ? pSink->GetNetSystem() : nullptr);
+}
+
+void CNetObjectMgr::SetClientSink(CNetCompatibilityShim* pSink, CNetSystem* pTransport)
+{
+	m_pClientSink = pSink;
+	m_pClientTransport = pTransport ? pTransport : (pSink ? pSink->GetNetSystem() : nullptr);
+}
+
+INetMachine* CNetObjectMgr::GetLocalMachine() const
+{
+	return m_pNetMachines ? m_pNetMachines->GetMachine(m_pNetMachines->GetLocalIndex()) : nullptr;
+}
+
+bool CNetObjectMgr::IsLive(CNetObject* pObject)
+{
+	return pObject && pObject->IsRegistered() && !pObject->IsDeleting() && !pObject->IsLocal();
+}
+
+// Lookups and map upkeep
+
+CNetObject* CNetObjectMgr::FromId(int32_t iId, uint32_t uiTypeMask) const
+{
+	if (iId < 0)
+		return nullptr;
+	auto It = m_IdMap.find(iId);
+	if (It == m_IdMap.end())
+		return nullptr;
+	if (uiTypeMask && !It->second->IsType(uiTypeMask))
+		return nullptr;
+	return It->second;
+}
+
+bool CNetObjectMgr::DoesIdExist(int32_t iId) const
+{
+	return iId >= 0 && m_IdMap.count(iId) != 0;
+}
+
+CNetObject* CNetObjectMgr::FromName(const char* szName) const
+{
+	if (!szName)
+		return nullptr;
+	auto It = m_NameMap.find(szName);
+	return It == m_NameMap.end() ? nullptr : It->second;
+}
+
+void CNetObjectMgr::SetNameEntry(const std::string& Name, CNetObject* pObject)
+{
+	m_NameMap[Name] = pObject;
+}
+
+void CNetObjectMgr::EraseNameEntry(const std::string& Name)
+{
+	m_NameMap.erase(Name);
+}
+
+void CNetObjectMgr::EraseNameEntryOf(const std::string& Name, CNetObject* pObject)
+{
+	auto It = m_NameMap.find(Name);
+	if (It != m_NameMap.end() && It->second == pObject)
+		m_NameMap.erase(It);
+}
+
+void CNetObjectMgr::SetIdEntry(int32_t iId, CNetObject* pObject)
+{
+	m_IdMap[iId] = pObject;
+}
+
+void CNetObjectMgr::EraseIdEntryOf(int32_t iId, CNetObject* pObject)
+{
+	auto It = m_IdMap.find(iId);
+	if (It != m_IdMap.end() && It->second == pObject)
+		m_IdMap.erase(It);
+}
+
+void CNetObjectMgr::ForgetObject(CNetObject* pObject)
+{
+	m_LiveObjects.erase(pObject);
+	if (!pObject->m_Name.empty())
+		EraseNameEntryOf(pObject->m_Name, pObject);
+	if (pObject->m_iId != INVALID_NETWORK_ID)
+		EraseIdEntryOf(pObject->m_iId, pObject);
+	if (pObject == m_pLocalPlayer.Get())
+		m_pLocalPlayer = nullptr;
+	if (pObject->IsRegistered() && m_Objects.IsUsedAt(pObject->m_Slot) && m_Objects.GetAt(pObject->m_Slot) == pObject)
+		m_Objects.RemoveAt(pObject->m_Slot);
+}
+
+// Registration
+
+int32_t CNetObjectMgr::NextAvailableId()
+{
+	int32_t iCandidate = m_iNextId < 0 ? 0 : m_iNextId;
+	for (;;)
+	{
+		bool bUsed = m_IdMap.count(iCandidate) != 0;
+		// Ids stay non-negative: past the largest one the counter starts again at 0.
+		int32_t iNext = iCandidate == INT32_MAX ? 0 : iCandidate + 1;
+		m_iNextId = iNext;
+		if (!bUsed)
+			return iCandidate;
+		iCandidate = iNext;
+	}
+}
+
+bool CNetObjectMgr::RegisterNetObject(CNetObject* pObject)
+{
+	if (!pObject)
+		return false;
+	if (pObject->IsRegistered())
+		return true;
+	// Destruction is final: an element that went away on every client must not come back under a new id.
+	if (pObject->IsDeleting() || pObject->IsBeingDestroyed())
+		return false;
+	if (!KASSERT(pObject->m_pManager == this))
+		return false;
+	size_t Slot;
+	if (!m_Objects.Add(pObject, &Slot))
+		return false;
+	pObject->SetSlot(Slot);
+	pObject->SetNetFlag(NETFLAG_REGISTERED, true);
+	if (pObject->IsLocal() && m_pNetMachines && m_pServerSink)
+		pObject->SetId(NextAvailableId());
+	pObject->AddRef();
+	pObject->OnCreated();
+	if (pObject->IsLocal())
+		return true;
+	DoAttachments(pObject);
+	return true;
+}
+
+void CNetObjectMgr::DoAttachments(CNetObject* pObject)
+{
+	if (pObject->m_iPendingParentId != INVALID_NETWORK_ID)
+	{
+		CNetObject* pParent = FromId(pObject->m_iPendingParentId, 0);
+		if (pParent && pParent->IsRegistered())
+			pObject->SetParent(pParent);
+	}
+	for (size_t i = 0; i < m_Objects.GetSize(); i++)
+	{
+		CNetObject* pOther = GetObjectAt(i);
+		if (pOther && pOther != pObject && pOther->m_iPendingParentId == pObject->GetId())
+			pOther->SetParent(pObject);
+	}
+}
+
+bool CNetObjectMgr::DestroyObject(CNetObject* pObject, bool bSend, bool bForce)
+{
+	if (!pObject || pObject->IsDeleting() || !pObject->CanBeDeleted())
+		return false;
+	if (!KASSERT(pObject->m_pManager == this))
+		return false;
+	// Handlers run below may drop every other reference; the element must last until we are done with it.
+	Strong<CNetObject> pHold(pObject);
+	pObject->SetNetFlag(NETFLAG_DELETING, true);
+	bool bPrevented = TriggerCancellable(m_pOnElementDestroy, pObject, nullptr);
+	if (!pObject->IsLocal())
+	{
+		if (m_bServer)
+			SendDeletePacket(pObject);
+		else if (bSend)
+		{
+			Packet Message(NETMSG_DESTROY);
+			CBinaryWriter Writer(&Message);
+			Writer.WriteUInt16(1);
+			Writer.WriteInt32(pObject->GetId());
+			SendHostPacket(&Message);
+		}
+	}
+	else if (bPrevented && !bForce)
+	{
+		pObject->SetNetFlag(NETFLAG_DELETING, false);
+		return false;
+	}
+	if (!pObject->IsRegistered())
+		return true;
+	UnregisterNetObject(pObject);
+	return true;
+}
+
+bool CNetObjectMgr::SendDeletePacket(CNetObject* pObject)
+{
+	if (!KASSERT(m_pNetMachines != nullptr))
+		return false;
+	Packet Message(NETMSG_DESTROY);
+	CBinaryWriter Writer(&Message);
+	Writer.WriteUInt16(1);
+	Writer.WriteInt32(pObject->GetId());
+	bool bSent = m_pServerTransport &&
+		m_pServerTransport->SendEveryonePacket(&Message, PACKET_PRIORITY_LOW, PACKET_FLAG_RELIABLE, NET_CHANNEL_CREATE);
+	// Every client has now been told; what unregistration sends next (a detach) goes to all of them.
+	for (tMachineInfo& Info : pObject->m_rgMachines)
+		Info.Set(tMachineInfo::CREATED, true);
+	return bSent;
+}
+
+void CNetObjectMgr::UnregisterNetObject(CNetObject* pObject)
+{
+	for (size_t i = 0; i < MAX_NET_MACHINES; i++)
+	{
+		INetMachine* pClient = GetMachine(static_cast<int32_t>(i));
+		if (pClient && pClient->GetPlayer() == pObject)
+			pClient->SetPlayer(nullptr);
+	}
+	if (m_pResourceMgr && m_pResourceMgr->GetEventHandlers())
+		m_pResourceMgr->GetEventHandlers()->RemoveHandlersWithSource(pObject, nullptr);
+	pObject->m_Data.Clear();
+	pObject->Remove();
+	pObject->SetId(INVALID_NETWORK_ID);
+	pObject->ResetMachines();
+	pObject->ResolveReferences();
+	size_t Slot = pObject->GetSlot();
+	if (m_Objects.IsUsedAt(Slot) && m_Objects.GetAt(Slot) == pObject)
+		m_Objects.RemoveAt(Slot);
+	pObject->SetNetFlag(NETFLAG_REGISTERED, false);
+	pObject->Release();
+}
+
+bool CNetObjectMgr::PossiblyDeleteObject(CNetObject* pObject)
+{
+	if (!pObject || !pObject->HasNetFlag(NETFLAG_TRANSIENT) || pObject->IsCreatedForAnyone())
+		return false;
+	return DestroyObject(pObject, true, false);
+}
+
+// Sending
+
+bool CNetObjectMgr::SendObjectRelatedPacket(Packet* pPacket, CNetObject* pObject)
+{
+	if (!m_bServer || !m_pNetMachines || !pObject || pObject->IsLocal())
+		return false;
+	for (size_t i = 0; i < MAX_NET_MACHINES; i++)
+	{
+		INetMachine* pClient = GetMachine(static_cast<int32_t>(i));
+		if (pClient && pClient->IsJoined() && !pClient->IsConsole() && pObject->m_rgMachines[i].Has(tMachineInfo::CREATED))
+			pClient->SendPacket(pPacket, PACKET_PRIORITY_LOW, PACKET_FLAG_RELIABLE, NET_CHANNEL_ELEMENT);
+	}
+	return true;
+}
+
+bool CNetObjectMgr::SendEveryonePacket(Packet* pPacket)
+{
+	if (!m_bServer || !m_pNetMachines || !m_pServerTransport)
+		return false;
+	return m_pServerTransport->SendEveryonePacket(pPacket, PACKET_PRIORITY_LOW, PACKET_FLAG_RELIABLE, NET_CHANNEL_EVERYONE);
+}
+
+bool CNetObjectMgr::SendPacketExcluding(Packet* pPacket, INetMachine* pExcept, uint8_t ucChannel)
+{
+	if (!m_bServer)
+		return false;
+	if (!KASSERT(m_pNetMachines != nullptr))
+		return false;
+	for (size_t i = 0; i < MAX_NET_MACHINES; i++)
+	{
+		INetMachine* pClient = GetMachine(static_cast<int32_t>(i));
+		if (pClient && pClient != pExcept)
+			pClient->SendPacket(pPacket, PACKET_PRIORITY_LOW, PACKET_FLAG_RELIABLE, ucChannel);
+	}
+	return true;
+}
+
+bool CNetObjectMgr::SendHostPacket(Packet* pPacket)
+{
+	if (m_bServer || !m_pClientTransport)
+		return false;
+	// Its only message is an element's destruction, which travels with creation.
+	return m_pClientTransport->SendHostPacket(pPacket, PACKET_PRIORITY_LOW, PACKET_FLAG_RELIABLE, NET_CHANNEL_CREATE);
+}
+
+// Element data
+
+bool CNetObjectMgr::IsEncodable(const CArgument* pValue)
+{
+	size_t Size;
+	return pValue && pValue->GetSize(Size);
+}
+
+bool CNetObjectMgr::SetData(CArgumentMap& Data, const char* szKey, const CArgument* pValue)
+{
+	if (!szKey)
+		return false;
+	if (!pValue || pValue->GetType() == ARGUMENT_NIL)
+	{
+		Data.Remove(szKey);
+		return true;
+	}
+	if (!IsEncodable(pValue))
+	{
+		SetError("A value of type %s cannot be sent to clients", pValue->GetTypeName());
+		return false;
+	}
+	if (!Data.Get(szKey) && Data.GetCount() >= MAX_NET_DATA_ENTRIES)
+	{
+		SetError("Too many data entries");
+		return false;
+	}
+	CArgument* pClone = pValue->Clone();
+	if (!pClone)
+		return false;
+	Data.Set(szKey, pClone);
+	return true;
+}
+
+bool CNetObjectMgr::WriteData(const CArgumentMap& Data, Stream* pStream)
+{
+	if (Data.GetCount() > MAX_NET_DATA_ENTRIES)
+		return false;
+	CBinaryWriter Writer(pStream);
+	if (!Writer.WriteUInt16(static_cast<uint16_t>(Data.GetCount())))
+		return false;
+	for (const auto& Entry : Data)
+	{
+		Writer.WriteString(Entry.first.c_str(), Entry.first.size());
+		Writer.WriteUInt8(Entry.second->GetType());
+		Entry.second->Write(pStream);
+	}
+	return true;
+}
+
+bool CNetObjectMgr::ReadData(CArgumentMap& Data, Stream* pStream)
+{
+	CBinaryReader Reader(pStream);
+	uint16_t usCount;
+	if (!Reader.ReadUInt16(&usCount))
+		return false;
+	for (uint16_t i = 0; i < usCount; i++)
+	{
+		char* szKey = Reader.ReadString();
+		if (!szKey)
+			return false;
+		uint8_t ucType;
+		CArgument* pValue = nullptr;
+		bool bRead = Reader.ReadUInt8(&ucType) && (pValue = CArgument::Create(ucType, this)) != nullptr &&
+			pValue->Read(pStream);
+		if (bRead)
+			SetData(Data, szKey, pValue);
+		if (pValue)
+			pValue->Release();
+		free(szKey);
+		if (!bRead)
+			return false;
+	}
+	return true;
+}
+
+// Streaming and sync
+
+bool CNetObjectMgr::TriggerCancellable(CEventType* pType, CNetObject* pObject, INetMachine* pClient)
+{
+	if (!pType)
+		return false;
+	CArgumentArray Arguments;
+	Arguments.AddObject(pObject);
+	if (pClient)
+		Arguments.AddObject(pClient->GetBaseObject());
+	bool bPrevented = false;
+	pType->Trigger(Arguments, bPrevented);
+	return bPrevented;
+}
+
+bool CNetObjectMgr::ShouldExistForMachine(CNetObject* pObject, INetMachine* pClient)
+{
+	if (!pObject->HasNetFlag(NETFLAG_ON_ALL_DIMENSIONS) && !pClient->IsObjectOnMyDimension(pObject))
+		return false;
+	if (!pObject->HasNetFlag(NETFLAG_NETWORKED) || !pObject->CanExistForMachine(pClient))
+		return false;
+	if (pObject->IsSkipDistanceFor(pClient) || !pObject->HasNetFlag(NETFLAG_DISTANCE_STREAMING))
+		return true;
+	if (pObject->HasNetFlag(NETFLAG_ALWAYS_EXIST_FOR_SYNCER) && pObject->GetSyncer() == pClient)
+		return true;
+	float fDistance;
+	return pObject->GetDistanceToMachine(pClient, fDistance) && fDistance < pObject->GetStreamInDistance();
+}
+
+bool CNetObjectMgr::ShouldDeleteForMachine(CNetObject* pObject, INetMachine* pClient)
+{
+	if (!pObject->HasNetFlag(NETFLAG_ON_ALL_DIMENSIONS) && !pClient->IsObjectOnMyDimension(pObject))
+		return true;
+	if (!pObject->HasNetFlag(NETFLAG_NETWORKED) || !pObject->CanExistForMachine(pClient))
+		return true;
+	if (pObject->IsSkipDistanceFor(pClient) || !pObject->HasNetFlag(NETFLAG_DISTANCE_STREAMING))
+		return false;
+	if (pObject->HasNetFlag(NETFLAG_ALWAYS_EXIST_FOR_SYNCER) && pObject->GetSyncer() == pClient)
+		return false;
+	float fDistance;
+	if (!pObject->GetDistanceToMachine(pClient, fDistance))
+		return false;
+	return fDistance > pObject->GetStreamOutDistance();
+}
+
+bool CNetObjectMgr::OnStreamObjectInForClient(CNetObject* pObject, INetMachine* pClient)
+{
+	if (!pObject || !pClient || !ShouldExistForMachine(pObject, pClient))
+		return false;
+	return !TriggerCancellable(m_pOnElementStreamIn, pObject, pClient);
+}
+
+static bool AppendBlock(Packet& Message, Packet& Block, CNetObject* pObject)
+{
+	size_t Size = Block.GetSize();
+	if (Size > MAX_NET_BLOCK_SIZE)
+	{
+		if (Context* pContext = KGlobal::GetContext())
+			pContext->LogError("Element %d does not fit into one message (%zu bytes)", pObject->GetId(), Size);
+		return false;
+	}
+	CBinaryWriter Writer(&Message);
+	return Writer.WriteUInt16(static_cast<uint16_t>(Size)) && Writer.Write(Block.GetData(), Size);
+}
+
+bool CNetObjectMgr::AppendCreateBlock(Packet& Message, CNetObject* pObject)
+{
+	Packet Block;
+	if (!pObject->WriteIdentifier(&Block) || !pObject->WriteCreatePacket(&Block) || !pObject->WriteSyncPacket(&Block))
+		return false;
+	return AppendBlock(Message, Block, pObject);
+}
+
+bool CNetObjectMgr::AppendSyncBlock(Packet& Message, CNetObject* pObject)
+{
+	Packet Block;
+	if (!pObject->WriteIdentifier(&Block) || !pObject->WriteSyncPacket(&Block))
+		return false;
+	return AppendBlock(Message, Block, pObject);
+}
+
+static void WriteCount(Packet& Message, size_t Count)
+{
+	long lEnd = Message.Tell();
+	Message.Seek(PACKET_HEADER_SIZE, 0);
+	CBinaryWriter(&Message).WriteUInt16(static_cast<uint16_t>(Count));
+	Message.Seek(lEnd, 0);
+}
+
+void CNetObjectMgr::CreateObjectsAsNeeded(INetMachine* pClient, uint32_t uiTypeMask)
+{
+	if (!pClient || !pClient->IsJoined() || !pClient->IsElementStreaming())
+		return;
+	Strong<CBaseObject> pHoldClient(pClient->GetBaseObject());
+	// Scripts decide first (OnElementStreamIn), and may destroy or create elements while they do; the message is
+	// built afterwards from the chosen elements that are still alive, so it never names an element that has
+	// already been destroyed everywhere.
+	std::vector<Strong<CNetObject>> Chosen;
+	for (size_t i = 0; i < m_Objects.GetSize(); i++)
+	{
+		CNetObject* pObject = GetObjectAt(i);
+		if (!pObject || pObject->IsLocal() || !pObject->IsOwner() || pObject->IsCreatedFor(pClient) ||
+			!pObject->IsType(uiTypeMask))
+			continue;
+		Strong<CNetObject> pHold(pObject);
+		if (OnStreamObjectInForClient(pObject, pClient))
+			Chosen.push_back(pHold);
+	}
+	if (Chosen.empty())
+		return;
+	Packet Message(NETMSG_CREATE);
+	CBinaryWriter(&Message).WriteUInt16(0);
+	size_t Count = 0;
+	bool bPlayer = false;
+	for (CNetObject* pObject : Chosen)
+	{
+		if (!IsLive(pObject) || pObject->IsCreatedFor(pClient))
+			continue;
+		bool bNewSyncer = !pObject->GetSyncer();
+		if (bNewSyncer)
+			pObject->SetSyncer(pClient);
+		if (!AppendCreateBlock(Message, pObject))
+		{
+			// Not created after all: a syncer that does not have the element could never sync it.
+			if (bNewSyncer && pObject->GetSyncer() == pClient)
+				pObject->SetSyncer(nullptr, false);
+			continue;
+		}
+		pObject->SetCreatedFor(pClient, true);
+		pObject->SetDirty(pClient, false);
+		if (pClient->GetPlayer() == pObject)
+			bPlayer = true;
+		Count++;
+	}
+	if (Count == 0)
+		return;
+	WriteCount(Message, Count);
+	pClient->SendPacket(&Message, PACKET_PRIORITY_LOW, PACKET_FLAG_RELIABLE, NET_CHANNEL_CREATE);
+	if (bPlayer)
+		pClient->SendPlayer();
+}
+
+void CNetObjectMgr::SendCreatePacket(INetMachine* pClient, CNetObject* pObject)
+{
+	if (!pClient || !pObject)
+		return;
+	if (!KASSERT(!pObject->IsLocal()))
+		return;
+	if (!m_pNetMachines || pObject->IsCreatedFor(pClient))
+		return;
+	Strong<CBaseObject> pHoldClient(pClient->GetBaseObject());
+	Strong<CNetObject> pHold(pObject);
+	if (!OnStreamObjectInForClient(pObject, pClient))
+		return;
+	if (!IsLive(pObject) || pObject->IsCreatedFor(pClient))
+		return;
+	Packet Message(NETMSG_CREATE);
+	CBinaryWriter(&Message).WriteUInt16(1);
+	if (!AppendCreateBlock(Message, pObject))
+		return;
+	pObject->SetCreatedFor(pClient, true);
+	pClient->SendPacket(&Message, PACKET_PRIORITY_LOW, PACKET_FLAG_RELIABLE, NET_CHANNEL_CREATE);
+	if (!pObject->GetSyncer())
+		pObject->SetSyncer(pClient);
+}
+
+void CNetObjectMgr::DeleteFarAwayStuff(INetMachine* pClient)
+{
+	if (!m_bServer || !pClient || !pClient->IsJoined())
+		return;
+	Strong<CBaseObject> pHoldClient(pClient->GetBaseObject());
+	// As with creation: scripts are asked first (OnElementStreamOut), then the survivors are taken away.
+	std::vector<Strong<CNetObject>> Leaving;
+	for (size_t i = 0; i < m_Objects.GetSize(); i++)
+	{
+		CNetObject* pObject = GetObjectAt(i);
+		if (!pObject || !pObject->IsCreatedFor(pClient) || !ShouldDeleteForMachine(pObject, pClient))
+			continue;
+		Strong<CNetObject> pHold(pObject);
+		if (!TriggerCancellable(m_pOnElementStreamOut, pObject, pClient))
+			Leaving.push_back(pHold);
+	}
+	if (Leaving.empty())
+		return;
+	Packet Message(NETMSG_DESTROY);
+	CBinaryWriter(&Message).WriteUInt16(0);
+	size_t Count = 0;
+	for (CNetObject* pObject : Leaving)
+	{
+		// An element destroyed meanwhile has been taken off every client already.
+		if (!IsLive(pObject) || !pObject->IsCreatedFor(pClient))
+			continue;
+		pObject->SetCreatedFor(pClient, false);
+		if (pObject->GetSyncer() == pClient)
+			pObject->SetSyncer(nullptr, false);
+		int32_t iId = pObject->GetId();
+		if (PossiblyDeleteObject(pObject))
+			continue;
+		CBinaryWriter(&Message).WriteInt32(iId);
+		Count++;
+	}
+	if (Count == 0)
+		return;
+	WriteCount(Message, Count);
+	pClient->SendPacket(&Message, PACKET_PRIORITY_LOW, PACKET_FLAG_RELIABLE, NET_CHANNEL_CREATE);
+}
+
+void CNetObjectMgr::SendSync(INetMachine* pClient, ePacketPriority ePriority, ePacketFlags eFlags)
+{
+	if (!pClient)
+		return;
+	Packet Message(NETMSG_SYNC);
+	CBinaryWriter(&Message).WriteUInt16(0);
+	size_t Count = 0;
+	for (size_t i = 0; i < m_Objects.GetSize(); i++)
+	{
+		CNetObject* pObject = GetObjectAt(i);
+		if (!pObject || !pObject->HasNetFlag(NETFLAG_SEND_SYNC) || pObject->IsLocal() || !pObject->IsCreatedFor(pClient) ||
+			!pObject->IsDirty(pClient) || !pObject->CanSendSync(pClient))
+			continue;
+		if (!m_bServer && !pObject->IsSyncer())
+			continue;
+		if (!AppendSyncBlock(Message, pObject))
+			continue;
+		pObject->SetDirty(pClient, false);
+		Count++;
+	}
+	if (Count == 0 && m_bServer)
+		return;
+	WriteCount(Message, Count);
+	pClient->SendPacket(&Message, ePriority, eFlags, NET_CHANNEL_SYNC);
+}
+
+void CNetObjectMgr::ElectSyncers()
+{
+	for (size_t i = 0; i < m_Objects.GetSize(); i++)
+	{
+		CNetObject* pObject = GetObjectAt(i);
+		if (!pObject || !pObject->HasNetFlag(NETFLAG_FIND_SYNCER) || pObject->GetSyncer() ||
+			pObject->HasNetFlag(NETFLAG_FORCED_SYNCER))
+			continue;
+		for (size_t Index = 0; Index < MAX_NET_MACHINES; Index++)
+		{
+			INetMachine* pClient = GetMachine(static_cast<int32_t>(Index));
+			if (pClient && pObject->m_rgMachines[Index].Has(tMachineInfo::CREATED))
+			{
+				pObject->SetSyncer(pClient);
+				break;
+			}
+		}
+	}
+}
