@@ -1,0 +1,170 @@
+// JavaScript resources run by the real script host: resources, events, exports and their lifetimes.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Engine/Context.h"
+#include "Engine/FileSystem.h"
+#include "Engine/KAssert.h"
+#include "Engine/TempDirectory.h"
+#include "JSScripting/CJSScripting.h"
+#include "Scripting/Resource.h"
+#include "Scripting/ResourceMgr.h"
+
+namespace
+{
+class CHostResourceMgr : public CResourceMgr
+{
+public:
+	CHostResourceMgr(Context* pContext, CFileSystem* pFileSystem) : CResourceMgr(pContext)
+	{
+		m_pFileSystem = pFileSystem;
+	}
+	~CHostResourceMgr() override { ClearAllResources(); }
+};
+
+class CJSScriptingHostTest : public ::testing::Test
+{
+protected:
+	CJSScriptingHostTest() : m_bOldAsserts(g_bAsserts)
+	{
+		g_bAsserts = false;
+		m_Context.GetFileLog()->SetTimeStampFormat("");
+		m_pLog->AddRef();
+		m_Context.GetFileLog()->StartLogging(m_pLog);
+		m_FileSystem.Mount(new CMountedPath((m_Dir.Path() + "/").c_str()));
+		m_pManager.reset(new CHostResourceMgr(&m_Context, &m_FileSystem));
+		m_pManager->SetServer(true);
+		EXPECT_TRUE(RegisterJSVM(m_pManager->GetScripting()));
+		CScriptingVM* pLanguage = m_pManager->GetScripting()->GetVM("SpiderMonkey");
+		EXPECT_TRUE(pLanguage != nullptr && pLanguage->DefineClasses());
+	}
+
+	~CJSScriptingHostTest() override
+	{
+		m_pManager.reset();
+		g_bAsserts = m_bOldAsserts;
+	}
+
+	// A folder resource whose server scripts, in JavaScript, have the given texts.
+	void WriteResource(const std::string& Name, const std::vector<std::string>& Scripts)
+	{
+		std::string Meta = "<meta>\n";
+		for (size_t i = 0; i < Scripts.size(); i++)
+		{
+			std::string File = "s" + std::to_string(i) + ".js";
+			Meta += "<script src=\"" + File + "\" type=\"server\" language=\"javascript\" />\n";
+			m_Dir.WriteFile("resources/" + Name + "/" + File, Scripts[i]);
+		}
+		m_Dir.WriteFile("resources/" + Name + "/meta.xml", Meta + "</meta>\n");
+	}
+
+	bool Start(const char* szName)
+	{
+		m_pManager->RefreshResources(false);
+		CResource* pResource = m_pManager->FindResourceByName(szName);
+		return pResource != nullptr && pResource->Start();
+	}
+
+	bool Stop(const char* szName)
+	{
+		CResource* pResource = m_pManager->FindResourceByName(szName);
+		return pResource != nullptr && pResource->Stop(false);
+	}
+
+	std::string LogText() const
+	{
+		return std::string(reinterpret_cast<const char*>(m_pLog->GetData()), m_pLog->GetSize());
+	}
+	bool Logged(const std::string& Line) const { return LogText().find(Line + "\r\n") != std::string::npos; }
+
+	CTempDirectory m_Dir;
+	Strong<CUnlimitedStream> m_pLog = Strong<CUnlimitedStream>::New(new CUnlimitedStream());
+	Context m_Context;
+	CFileSystem m_FileSystem;
+	std::unique_ptr<CHostResourceMgr> m_pManager;
+	bool m_bOldAsserts;
+};
+
+TEST_F(CJSScriptingHostTest, ResourceRunsItsFilesInOrderAsItself)
+{
+	WriteResource("first", { "var seen = 'one';", "console.log(seen + ' ' + thisResource.name + ' ' + "
+												   "(findResourceByName('first') === thisResource));" });
+	ASSERT_TRUE(Start("first"));
+	EXPECT_TRUE(Logged("[INFO]    one first true"));
+	EXPECT_TRUE(m_pManager->FindResourceByName("first")->IsStarted());
+}
+
+TEST_F(CJSScriptingHostTest, FailingScriptFailsTheStart)
+{
+	WriteResource("broken", { "nothing = 1;" });
+	EXPECT_FALSE(Start("broken"));
+	EXPECT_TRUE(Logged("[ERROR]   ReferenceError: assignment to undeclared variable nothing"));
+	EXPECT_TRUE(Logged("[ERROR]   START: Resource broken failed to load!"));
+}
+
+TEST_F(CJSScriptingHostTest, EventsCarryValuesBetweenResources)
+{
+	WriteResource("listener", { "addEvent('ping');"
+								"addEventHandler('ping', (e, n, s, a, o, v) => console.log("
+								"  [e instanceof Event, n, s, a.join('+'), o.k, v.y].join()));" });
+	WriteResource("sender", { "triggerEvent('ping', null, 1, 'two', [3, 4], { k: 'obj' }, new Vec2(5, 6));" });
+	ASSERT_TRUE(Start("listener"));
+	ASSERT_TRUE(Start("sender"));
+	EXPECT_TRUE(Logged("[INFO]    true,1,two,3+4,obj,6"));
+}
+
+TEST_F(CJSScriptingHostTest, ExportedFunctionIsCalledAcrossResources)
+{
+	WriteResource("lib", { "exportFunction('add', (a, b) => a + b);" });
+	WriteResource("user", { "const add = findResourceByName('lib').getExport('add');"
+							"console.log('sum ' + add(2, 3));" });
+	ASSERT_TRUE(Start("lib"));
+	ASSERT_TRUE(Start("user"));
+	EXPECT_TRUE(Logged("[INFO]    sum 5"));
+}
+
+TEST_F(CJSScriptingHostTest, ExportOfAStoppedResourceRunsNothing)
+{
+	WriteResource("lib", { "exportFunction('hello', () => { console.log('lib ran'); return 1; });" });
+	WriteResource("user", { "var hello = findResourceByName('lib').getExport('hello');"
+							"addEvent('later'); addEventHandler('later', () => console.log('got ' + hello()));" });
+	ASSERT_TRUE(Start("lib"));
+	ASSERT_TRUE(Start("user"));
+	ASSERT_TRUE(Stop("lib"));
+	m_pManager->GetScripting()->CollectGarbage();
+
+	WriteResource("trigger", { "triggerEvent('later');" });
+	ASSERT_TRUE(Start("trigger"));
+	EXPECT_FALSE(Logged("[INFO]    lib ran"));
+	EXPECT_TRUE(Logged("[ERROR]   Cannot call a function of a stopped resource"));
+	EXPECT_TRUE(Logged("[INFO]    got undefined"));
+}
+
+TEST_F(CJSScriptingHostTest, StoppedResourceLosesItsHandlersAndRestartsFresh)
+{
+	WriteResource("counter", { "var n = (typeof n === 'undefined') ? 1 : n + 1; console.log('run ' + n);"
+							   "addEvent('tick'); addEventHandler('tick', () => console.log('tick'));" });
+	WriteResource("ticker", { "triggerEvent('tick');" });
+	ASSERT_TRUE(Start("counter"));
+	ASSERT_TRUE(Stop("counter"));
+	ASSERT_TRUE(Start("ticker"));
+	EXPECT_FALSE(Logged("[INFO]    tick"));
+	ASSERT_TRUE(Start("counter"));
+	EXPECT_EQ(std::string::npos, LogText().find("run 2"));
+}
+
+TEST_F(CJSScriptingHostTest, ResourceStoppingItselfFinishesItsScript)
+{
+	WriteResource("quitter", { "addEvent('quit'); addEventHandler('quit', () => {"
+							   "  thisResource.stop(); console.log('after stop ' + (thisResource === null)); });" });
+	WriteResource("asker", { "triggerEvent('quit');" });
+	ASSERT_TRUE(Start("quitter"));
+	ASSERT_TRUE(Start("asker"));
+	EXPECT_TRUE(Logged("[INFO]    after stop true"));
+	EXPECT_FALSE(m_pManager->FindResourceByName("quitter")->IsStarted());
+}
+}
