@@ -1,0 +1,202 @@
+#pragma once
+// The Lua 5.3 language of the script host. One state serves the whole process; each resource runs in its own
+// environment table (the _ENV of its chunks) holding a fixed selection of the standard libraries, the constants
+// and the whole reflected script interface. Everything here runs on the main thread.
+//
+// Rules every script binding keeps (the JavaScript and Squirrel bindings follow the same ones):
+// 1. Function values that outlive their environment. A script function held by the engine keeps a counted
+//    reference to its environment object. Destroy() marks the environment destroyed, forgets its resource and
+//    drops what it holds in the script engine (its global table and the functions made from its code). From then
+//    on, and once the language itself is gone, calling such a function runs nothing: it logs
+//    "SCRIPT ERROR: Cannot call a function of a stopped resource" and returns false. Registry references still
+//    alive when the state closes are detached and never touched again.
+// 2. Nesting. Turning a script table or array into an engine value fails when it contains itself
+//    ("Cannot convert a value that contains itself") or when containers nest deeper than
+//    ARGUMENT_MAX_ENCODED_DEPTH (64) levels ("Cannot convert a value nested deeper than 64 levels"); an engine
+//    value nested deeper fails the same way on its way into a script. For the arguments of a native the text is
+//    raised as a script error in the calling script; for the result of a script function called by the engine it
+//    is logged as "SCRIPT ERROR: %s" and the call returns false.
+// 3. Foreign host objects. Only a full userdata of exactly the wrapper's size whose metatable is one of the
+//    language's class tables is an engine object. Any other userdata (io's file handles, say) never is: as a
+//    value it becomes a Lua reference (tag 13), a light userdata becomes undefined, and in the receiver position
+//    either gives no receiver ("'this' is null").
+// 4. Finalisers. A wrapper holds one counted reference to its object and lets it go exactly once: its slot is
+//    cleared before the release, so "__gc" called by hand, called twice, or called on a wrapper the collector has
+//    already finalised releases nothing more. A wrapper that has let go and is still held by a script is an empty
+//    object: it converts to nil and as a receiver gives "'this' is null". Pushing the object again makes a new
+//    wrapper.
+// 5. Map keys. A key is the text of a string key or the text Lua gives a number key (5 -> "5", 1.5 -> "1.5");
+//    any other key fails the conversion with "Cannot convert a %s key" (the language's type name: boolean,
+//    table, function, userdata, thread).
+// 6. Argument positions. Every script argument becomes exactly one engine value, nil included (tag 0), so the
+//    n-th script argument is always the n-th argument of the native; a null engine argument reaches a script as
+//    nil.
+// 7. Files. Scripts open files only through the engine's file functions: io.input and io.output take no file
+//    name ("opening files by name is not allowed"); io.open, io.lines, io.popen, io.tmpfile, dofile, loadfile and
+//    require do not exist.
+// 8. Script errors never escape. Engine-side work on the state runs protected, so an error that a script's own
+//    finaliser raises while the engine converts values or collects garbage is logged as "SCRIPT ERROR: %s"
+//    instead of ending the process; natives called while the language is closing fail with
+//    "Scripting is shutting down".
+
+#include <cstddef>
+#include <cstdint>
+#include <unordered_set>
+
+#include "Engine/KestrinArguments.h"
+#include "Engine/KestrinArray.h"
+#include "Engine/KestrinNative.h"
+#include "LuaScripting/LuaStrongReference.h"
+
+struct lua_State;
+class CLuaFunction;
+class CLuaScriptEnvironment;
+struct tLuaType;
+
+// Makes the language and adds it to the registry under "Lua". False, with the reason logged, when the state
+// cannot be made; the server then runs without Lua.
+bool RegisterLuaVM(CScripting* pScripting);
+
+class CLuaScripting : public CScriptingVM
+{
+public:
+	explicit CLuaScripting(CScripting* pScripting);
+	// Closes the state (every remaining wrapper is finalised), then detaches whatever still refers to it.
+	~CLuaScripting() override;
+
+	CLuaScripting(const CLuaScripting&) = delete;
+	CLuaScripting& operator=(const CLuaScripting&) = delete;
+
+	// Creates the state and opens the libraries; false when the state cannot be made.
+	bool Initialise();
+	// The language of a state or of one of its coroutines.
+	static CLuaScripting* FromState(lua_State* pState);
+
+	bool DefineClasses() override;
+	void CollectGarbage() override;
+	CScriptEnvironment* CreateEnvironment(const char* szResourceName) override;
+
+	// Pushes one Lua value for an engine value (nil for null). Raises a Lua error for a value nested too deep, so
+	// it runs only where errors are caught.
+	int PushArgument(const CArgument* pValue, lua_State* pState, CLuaScriptEnvironment* pEnvironment);
+	// A new engine value for the Lua value at the index; null, with the reason as the last-error text, when the
+	// value cannot be converted (rules 2 and 5 above).
+	CArgument* CreateArgument(lua_State* pState, int iIndex);
+
+	// Class tables of every class of the namespace and its children.
+	bool DefineClasses(ReflectedNamespace* pNamespace);
+	// Fills the table on top of the main state from the namespace and gives it its metatable.
+	void RegisterNamespace(ReflectedNamespace* pNamespace, CLuaScriptEnvironment* pEnvironment);
+	// table[name] = a closure over the function (the table on top of the stack).
+	void RegisterLuaFunction(const ScriptFunction* pFunction, bool bThisCall, void* pUserData);
+	// The class's record, or null before the class is defined.
+	tLuaType* GetLuaType(ReflectedClass* pClass);
+
+	// Environments whose code is running; the first is the calling resource's.
+	void PushEnvironment(CLuaScriptEnvironment* pEnvironment);
+	void PopEnvironment();
+	CLuaScriptEnvironment* GetCurrentEnvironment() const;
+
+	// Logs "SCRIPT ERROR: %s" with the value at the index as text, without running any script code.
+	static void ReportError(lua_State* pState, int iIndex);
+	static void LogScriptError(const char* szText);
+
+	lua_State* GetState() const { return m_pState; }
+	CScripting* GetScripting() const { return m_pScripting; }
+	uint32_t GetId() const { return m_uiId; }
+	const ScriptFunction* GetCallbackFunction() const { return &m_CallbackFunction; }
+	// True from the start of destruction: natives are refused while the state closes.
+	bool IsClosing() const { return m_bClosing; }
+
+	void LinkReference(CLuaStrongReference* pReference);
+	void UnlinkReference(CLuaStrongReference* pReference);
+	void AddEnvironment(CLuaScriptEnvironment* pEnvironment) { m_Environments.insert(pEnvironment); }
+	void RemoveEnvironment(CLuaScriptEnvironment* pEnvironment) { m_Environments.erase(pEnvironment); }
+
+private:
+	int PushArgument(const CArgument* pValue, lua_State* pState, unsigned Depth);
+	CArgument* CreateArgument(lua_State* pState, int iIndex, unsigned Depth, const void** ppPath);
+	CArgument* CreateTableArgument(lua_State* pState, int iIndex, unsigned Depth, const void** ppPath);
+	void PushValueObject(lua_State* pState, ReflectedClass* pClass, const CArgument* pValue);
+
+	CScripting* m_pScripting;
+	lua_State* m_pState;
+	LinkedList<CLuaScriptEnvironment*> m_EnvironmentStack;
+	uint32_t m_uiId;
+	ScriptFunction m_CallbackFunction;
+	bool m_bClosing;
+	// Every reference that holds a value, and every environment, so that closing can detach them.
+	CLuaStrongReference* m_pReferences;
+	std::unordered_set<CLuaScriptEnvironment*> m_Environments;
+};
+
+// One resource's global scope.
+class CLuaScriptEnvironment : public CBaseObject, public CScriptEnvironment
+{
+public:
+	// Both bases come from CBase; the object is allocated and freed through one of them.
+	using CBaseObject::operator new;
+	using CBaseObject::operator delete;
+
+	explicit CLuaScriptEnvironment(CLuaScripting* pLua);
+	~CLuaScriptEnvironment() override;
+
+	// Marks the environment destroyed, forgets the resource, lets go of its table and of the functions made from
+	// its code, and drops the resource's reference.
+	void Destroy() override;
+	bool DoFile(Stream* pStream, const char* szName) override;
+	// Protected call of the function and arguments on top of the main state, with this environment running;
+	// errors are logged. The results stay on the stack on success.
+	bool Call(int iArguments, int iResults);
+
+	// Whether code of this environment may still run.
+	bool IsUsable() const { return !m_bDestroyed && m_pLua != nullptr && !m_pLua->IsClosing(); }
+	bool IsDestroyed() const { return m_bDestroyed; }
+	CLuaScripting* GetLua() const { return m_pLua; }
+	// Pushes the environment table (nil once destroyed).
+	void PushTable(lua_State* pState) const { m_Table.Push(pState); }
+	// Fills the table; run protected on the main state.
+	void Build();
+
+	void AddFunction(CLuaFunction* pFunction) { m_Functions.insert(pFunction); }
+	void RemoveFunction(CLuaFunction* pFunction) { m_Functions.erase(pFunction); }
+	// The language is going away.
+	void Detach() { m_pLua = nullptr; }
+
+private:
+	CLuaScripting* m_pLua;
+	CLuaStrongReference m_Table;
+	bool m_bDestroyed;
+	std::unordered_set<CLuaFunction*> m_Functions;
+};
+
+// A Lua function as an engine function value; gives at most one result.
+class CLuaFunction : public CFunction
+{
+public:
+	// Takes the function on top of pState; it belongs to pEnvironment (null outside any script: never callable).
+	CLuaFunction(CScripting* pScripting, CLuaScriptEnvironment* pEnvironment, lua_State* pState);
+	~CLuaFunction() override;
+
+	bool Call(const CArgumentArray& Arguments, CReturnValue* pResult) override;
+
+	CLuaScriptEnvironment* GetEnvironment() const { return m_pEnvironment; }
+	// Lets go of the Lua function: its environment was destroyed.
+	void ReleaseFunction() { m_Function.Release(); }
+	void PushFunction(lua_State* pState) const { m_Function.Push(pState); }
+
+private:
+	Strong<CLuaScriptEnvironment> m_pEnvironment;
+	CLuaStrongReference m_Function;
+};
+
+// The Lua C functions behind engine functions and methods: their upvalues are the ScriptFunction and its user
+// data, both as light userdata.
+int LuaFunctionStatic(lua_State* pState);
+int LuaFunctionThiscall(lua_State* pState);
+// The closure made for an engine function value: its one upvalue is the wrapper of the CFunction.
+int LuaFunctionCallback(lua_State* pState);
+// Calls the native with the values iFirst .. iFirst + iCount - 1 (with bMethod, the first is the receiver).
+// pHold, when given, is kept alive for the call.
+int LuaFunctionGeneric(lua_State* pState, int iFirst, int iCount, const ScriptFunction* pFunction, bool bMethod,
+	void* pUserData, CBaseObject* pHold = nullptr);

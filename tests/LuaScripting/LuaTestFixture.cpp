@@ -1,0 +1,242 @@
+#include "LuaTestFixture.h"
+
+#include "Engine/Defines.h"
+#include "Engine/KError.h"
+#include "Engine/Reflection.h"
+
+int CTestThing::s_iLive = 0;
+
+namespace
+{
+CTestThing* GetThing(CNativeState* pState, ReflectedClass* pClass)
+{
+	CTestThing* pThing = nullptr;
+	if (!pState->GetThis(pClass, &pThing))
+		return nullptr;
+	return pThing;
+}
+
+bool ConstructThing(CNativeState* pState, int argc, void* pUserData)
+{
+	int32_t iValue = 0;
+	if (argc > 0 && !pState->CheckNumber(0, iValue))
+		return false;
+	CTestThing* pThing = new CTestThing(static_cast<ReflectedClass*>(pUserData), iValue);
+	pState->ReturnObject(pThing);
+	pThing->Release();
+	return true;
+}
+}
+
+LuaTest::LuaTest()
+{
+	m_Context.GetFileLog()->SetTimeStampFormat("");
+	m_pLog = Strong<CUnlimitedStream>::New(new CUnlimitedStream());
+	m_pLog->AddRef();
+	m_Context.GetFileLog()->StartLogging(m_pLog);
+	m_FileSystem.Mount(new CMountedPath((m_Dir.Path() + "/").c_str()));
+	m_pManager.reset(new CLuaTestResourceMgr(&m_Context, &m_FileSystem));
+	m_pManager->SetServer(true);
+	RegisterTestInterface();
+	m_pManager->GetDefineHandlers()->Define("TEST_SIGNED", -1);
+	m_pManager->GetDefineHandlers()->Define("TEST_UNSIGNED", 0xFFFFFFFFu);
+	EXPECT_TRUE(RegisterLuaVM(Scripting()));
+	EXPECT_TRUE(Lua()->DefineClasses());
+}
+
+LuaTest::~LuaTest()
+{
+	m_pRecorded.SetNull();
+	m_pGive.SetNull();
+	m_pKept.SetNull();
+	m_pManager.reset();
+}
+
+void LuaTest::RegisterTestInterface()
+{
+	ReflectedNamespace* pGlobal = Scripting()->GetGlobal();
+	ReflectedNamespace* pTest = pGlobal->AddNamespace("test");
+
+	pTest->RegisterFunction("record", "*", [](CNativeState* pState, int, void* pUserData) {
+		static_cast<LuaTest*>(pUserData)->m_pRecorded = const_cast<CArgumentArray*>(pState->GetArguments());
+		return true;
+	}, this);
+	pTest->RegisterFunction("give", "", [](CNativeState* pState, int, void* pUserData) {
+		CArgument* pValue = static_cast<LuaTest*>(pUserData)->m_pGive;
+		if (pValue != nullptr)
+		{
+			pValue->AddRef();
+			pState->ReturnAndOwn(pValue);
+		}
+		return true;
+	}, this);
+	pTest->RegisterFunction("keep", ".", [](CNativeState* pState, int, void* pUserData) {
+		static_cast<LuaTest*>(pUserData)->m_pKept = pState->GetArgument(0);
+		return true;
+	}, this);
+	pTest->RegisterFunction("fail", "s", [](CNativeState* pState, int, void*) {
+		const char* szText = pState->CheckString(0, nullptr);
+		return szText != nullptr ? pState->Error("%s", szText) : false;
+	});
+	pTest->RegisterFunction("nothing", "", [](CNativeState*, int, void*) { return true; });
+	pTest->RegisterFunction("count", "*", [](CNativeState* pState, int argc, void*) {
+		pState->ReturnNumber(static_cast<int32_t>(argc));
+		return true;
+	});
+	pTest->RegisterFunction("caller", "", [](CNativeState* pState, int, void*) {
+		if (pState->GetResource() != nullptr)
+			pState->ReturnString(pState->GetResource()->GetName());
+		return true;
+	});
+	pTest->RegisterFunction("alive", "", [](CNativeState* pState, int, void*) {
+		pState->ReturnNumber(static_cast<int32_t>(CTestThing::s_iLive));
+		return true;
+	});
+
+	ReflectedNamespace* pInner = pTest->AddNamespace("inner");
+	pInner->SetAlias("alias");
+	pInner->AddProperty(this, "rw", ARGUMENT_INTEGER,
+		[](CNativeState* pState, int, void* pUserData) {
+			pState->ReturnNumber(static_cast<LuaTest*>(pUserData)->m_iInnerValue);
+			return true;
+		},
+		[](CNativeState* pState, int, void* pUserData) {
+			return pState->CheckNumber(0, static_cast<LuaTest*>(pUserData)->m_iInnerValue);
+		});
+	pInner->AddProperty(this, "ro", ARGUMENT_INTEGER, [](CNativeState* pState, int, void*) {
+		pState->ReturnNumber(static_cast<int32_t>(1));
+		return true;
+	});
+
+	m_pThingClass = pGlobal->NewClass("TestThing");
+	m_pThingClass->RegisterConstructor("t|i", ConstructThing, m_pThingClass);
+	m_pThingClass->AddProperty(m_pThingClass, "id", ARGUMENT_INTEGER, [](CNativeState* pState, int, void* pUserData) {
+		CTestThing* pThing = GetThing(pState, static_cast<ReflectedClass*>(pUserData));
+		if (pThing == nullptr)
+			return false;
+		pState->ReturnNumber(pThing->m_iValue);
+		return true;
+	});
+	m_pThingClass->AddProperty(m_pThingClass, "value", ARGUMENT_INTEGER,
+		[](CNativeState* pState, int, void* pUserData) {
+			CTestThing* pThing = GetThing(pState, static_cast<ReflectedClass*>(pUserData));
+			if (pThing == nullptr)
+				return false;
+			pState->ReturnNumber(pThing->m_iValue);
+			return true;
+		},
+		[](CNativeState* pState, int, void* pUserData) {
+			CTestThing* pThing = GetThing(pState, static_cast<ReflectedClass*>(pUserData));
+			return pThing != nullptr && pState->CheckNumber(0, pThing->m_iValue);
+		});
+	m_pThingClass->RegisterFunction("twice", "t", [](CNativeState* pState, int, void* pUserData) {
+		CTestThing* pThing = GetThing(pState, static_cast<ReflectedClass*>(pUserData));
+		if (pThing == nullptr)
+			return false;
+		pState->ReturnNumber(pThing->m_iValue * 2);
+		return true;
+	}, m_pThingClass);
+	m_pThingClass->RegisterToString([](CNativeState* pState, int, void* pUserData) {
+		CTestThing* pThing = GetThing(pState, static_cast<ReflectedClass*>(pUserData));
+		if (pThing == nullptr)
+			return false;
+		pState->ReturnString(("TestThing(" + std::to_string(pThing->m_iValue) + ")").c_str());
+		return true;
+	}, m_pThingClass);
+
+	m_pChildClass = pGlobal->NewClass("TestChild", m_pThingClass);
+	m_pChildClass->RegisterConstructor("t|i", ConstructThing, m_pChildClass);
+	m_pChildClass->RegisterFunction("childOnly", "t", [](CNativeState* pState, int, void*) {
+		pState->ReturnBoolean(true);
+		return true;
+	});
+	pGlobal->NewClass("TestUnbuilt");
+}
+
+void LuaTest::WriteResource(const std::string& Name, const std::vector<std::string>& Scripts)
+{
+	std::string Meta = "<meta>\n";
+	for (size_t i = 0; i < Scripts.size(); i++)
+	{
+		std::string File = "s" + std::to_string(i) + ".lua";
+		Meta += "<script src=\"" + File + "\" type=\"server\" language=\"lua\" />\n";
+		m_Dir.WriteFile("resources/" + Name + "/" + File, Scripts[i]);
+	}
+	m_Dir.WriteFile("resources/" + Name + "/meta.xml", Meta + "</meta>\n");
+}
+
+CResource* LuaTest::StartResource(const std::string& Name, const std::string& Script)
+{
+	WriteResource(Name, {Script});
+	m_pManager->RefreshResources(false);
+	CResource* pResource = Find(Name.c_str());
+	if (pResource == nullptr || !pResource->Start())
+		return nullptr;
+	return pResource;
+}
+
+CResource* LuaTest::Main()
+{
+	CResource* pResource = Find("main");
+	if (pResource != nullptr && pResource->IsStarted())
+		return pResource;
+	return StartResource("main", "");
+}
+
+CLuaScriptEnvironment* LuaTest::Environment(CResource* pResource) const
+{
+	return pResource != nullptr ? static_cast<CLuaScriptEnvironment*>(pResource->GetLuaEnvironment()) : nullptr;
+}
+
+bool LuaTest::Run(CResource* pResource, const std::string& Code)
+{
+	CLuaScriptEnvironment* pEnvironment = Environment(pResource);
+	if (pEnvironment == nullptr)
+	{
+		ADD_FAILURE() << "no Lua environment";
+		return false;
+	}
+	CMemoryStream* pStream = new CMemoryStream(Code.data(), Code.size());
+	bool bResult = pEnvironment->DoFile(pStream, "chunk");
+	pStream->Release();
+	return bResult;
+}
+
+std::vector<std::string> LuaTest::LogLines(const char* szTag) const
+{
+	const std::string Tag = szTag;
+	std::vector<std::string> Lines;
+	std::string Log(reinterpret_cast<const char*>(m_pLog->GetData()), m_pLog->GetSize());
+	size_t Start = 0;
+	for (size_t End = Log.find("\r\n"); End != std::string::npos; End = Log.find("\r\n", Start))
+	{
+		std::string Line = Log.substr(Start, End - Start);
+		if (Line.compare(0, Tag.size(), Tag) == 0)
+			Lines.push_back(Line.substr(Tag.size()));
+		Start = End + 2;
+	}
+	return Lines;
+}
+
+bool LuaTest::Logged(const std::string& Text) const
+{
+	std::string Log(reinterpret_cast<const char*>(m_pLog->GetData()), m_pLog->GetSize());
+	return Log.find(Text) != std::string::npos;
+}
+
+std::string LuaTest::LastScriptError() const
+{
+	static const std::string PREFIX = "SCRIPT ERROR: ";
+	std::vector<std::string> Lines = Errors();
+	for (auto It = Lines.rbegin(); It != Lines.rend(); ++It)
+	{
+		if (It->compare(0, PREFIX.size(), PREFIX) == 0)
+			return It->substr(PREFIX.size());
+	}
+	return "";
+}
+
+CFunction* LuaTest::KeptFunction() const
+{
+	return (m_pKept != nullptr && m_pKept->IsFunction()) ? m_pKept->ToFunction() : nullptr;
+}
