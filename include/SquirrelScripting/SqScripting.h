@@ -1,0 +1,205 @@
+#pragma once
+// Squirrel as a script language of resources: one VM for the process, and per resource a friend thread with its
+// own root table (the standard libraries resources may use plus the whole script interface) and its own constant
+// table (the engine's defines plus the constants its scripts declare).
+
+#include <cstdint>
+#include <unordered_set>
+
+#include <squirrel.h>
+
+#include "Engine/KestrinArguments.h"
+#include "Engine/KestrinArray.h"
+#include "Engine/KestrinNative.h"
+#include "SquirrelScripting/tSquirrelReferenceableType.h"
+#include "SquirrelScripting/tSquirrelStrongReference.h"
+#include "SquirrelScripting/tSquirrelType.h"
+
+class CSqScriptEnvironment;
+class CSqFunction;
+
+class CSqScripting : public CScriptingVM
+{
+public:
+	enum
+	{
+		STACK_SIZE = 1024,
+	};
+
+	// Opens and sets up the VM; IsOpen tells whether that worked.
+	explicit CSqScripting(CScripting* pScripting);
+	// Closes the VM. Environments that still exist are cut loose, not deleted: their resources end them.
+	~CSqScripting() override;
+
+	CSqScripting(const CSqScripting&) = delete;
+	CSqScripting& operator=(const CSqScripting&) = delete;
+
+	bool IsOpen() const { return m_pVM != nullptr; }
+
+	bool DefineClasses() override;
+	void CollectGarbage() override;
+	CScriptEnvironment* CreateEnvironment(const char* szResourceName) override;
+
+	// Defines the classes of the namespace and of its children, each base before the classes derived from it.
+	bool DefineClasses(ReflectedNamespace* pNamespace);
+	// The class's Squirrel class, defined now when it has none yet (a class registered late); null on failure.
+	tSquirrelType* GetSqType(ReflectedClass* pClass);
+	// The record behind a type tag when the tag is one of this language's classes, else null.
+	tSquirrelType* FindSqType(SQUserPointer pTypeTag) const;
+
+	// Pushes exactly one value. False, with the reason as the last-error text and null pushed, for arrays and
+	// maps nested deeper than the conversion allows.
+	bool PushArgument(const CArgument* pValue, HSQUIRRELVM v);
+	// A new value (count 1) for the Squirrel value at Index. Null, with the reason as the last-error text, for an
+	// array that contains itself or nests too deep.
+	CArgument* CreateArgument(HSQUIRRELVM v, SQInteger Index);
+	// Pushes the object's instance, or null.
+	void PushReferenceable(CBaseObject* pObject, HSQUIRRELVM v);
+	// The object's binding, made on first use; null for an object whose class is not part of reflection.
+	CSqScriptReference* GetReference(CBaseObject* pObject);
+	// The record of the instance's class at Index when that is one of this language's classes, else null.
+	tSquirrelType* GetInstanceType(HSQUIRRELVM v, SQInteger Index) const;
+	// The engine object behind the instance at Index, or null.
+	CBaseObject* GetInstanceObject(HSQUIRRELVM v, SQInteger Index) const;
+
+	// Fills the table on top of v's stack from the namespace.
+	void RegisterFunctions(HSQUIRRELVM v, ReflectedNamespace* pNamespace);
+
+	void PushScriptEnvironment(CSqScriptEnvironment* pEnvironment);
+	void PopScriptEnvironment();
+	// The environment whose code runs now, or null outside script execution.
+	CSqScriptEnvironment* GetScriptEnvironment() const;
+
+	static CSqScripting* FromVM(HSQUIRRELVM v);
+
+	CScripting* GetScripting() const { return m_pScripting; }
+	HSQUIRRELVM GetVM() const { return m_pVM; }
+	CSqVMHandle* GetVMHandle() const { return m_pVMHandle; }
+	uint32_t GetLanguageId() const { return m_uiLanguageId; }
+	// The native behind the closures that stand for engine function values.
+	const ScriptFunction& GetCallbackFunction() const { return m_CallbackFunction; }
+
+private:
+	friend class CSqScriptEnvironment;
+	friend struct tSquirrelType;
+
+	bool SetUp();
+	CArgument* CreateArgument(HSQUIRRELVM v, SQInteger Index, unsigned Depth, const void** ppPath);
+	CArgument* CreateArrayArgument(HSQUIRRELVM v, SQInteger Index, unsigned Depth, const void** ppPath);
+	bool PushArgument(const CArgument* pValue, HSQUIRRELVM v, unsigned Depth);
+	bool PushContainer(const CArgument* pValue, HSQUIRRELVM v, unsigned Depth);
+	void PushFunction(CFunction* pFunction, HSQUIRRELVM v);
+	void PushVector(const CArgument* pValue, HSQUIRRELVM v);
+	bool IsBlob(HSQUIRRELVM v, SQInteger Index);
+	// The environment a closure was made in; the running one when no environment owns its root table.
+	CSqScriptEnvironment* FindClosureEnvironment(HSQUIRRELVM v, SQInteger Index);
+
+	CScripting* m_pScripting;
+	HSQUIRRELVM m_pVM;
+	// Running environments; the first node is the innermost.
+	LinkedList<CSqScriptEnvironment*> m_RunningEnvironments;
+	LinkedList<CSqScriptEnvironment*> m_Environments;
+	uint32_t m_uiLanguageId;
+	Strong<CSqVMHandle> m_pVMHandle;
+	std::unordered_set<tSquirrelType*> m_Types;
+	SQUserPointer m_pBlobTypeTag;
+	ScriptFunction m_CallbackFunction;
+};
+
+// One resource's global scope. Not reference-counted: the resource ends it with Destroy.
+class CSqScriptEnvironment : public CScriptEnvironment
+{
+public:
+	explicit CSqScriptEnvironment(CSqScripting* pScripting);
+	// Unlinks itself, cuts its function values loose and releases its thread and constant table.
+	~CSqScriptEnvironment() override;
+
+	CSqScriptEnvironment(const CSqScriptEnvironment&) = delete;
+	CSqScriptEnvironment& operator=(const CSqScriptEnvironment&) = delete;
+
+	void Destroy() override;
+	bool DoFile(Stream* pStream, const char* szName) override;
+
+	// False when the thread could not be made.
+	bool IsValid() const { return m_pThread != nullptr; }
+	CSqScripting* GetSqScripting() const { return m_pScripting; }
+	HSQUIRRELVM GetThread() const { return m_pThread; }
+
+	// Makes this environment the running one and its constant table the shared one, and returns the stack
+	// position where the previous shared table waits; Leave undoes both and drops everything above that position,
+	// so calls must nest. Leave returns false when it ended the environment (a Destroy that had to wait).
+	SQInteger Enter();
+	bool Leave(SQInteger iSaved);
+
+	bool OwnsRootTable(const HSQOBJECT& Table) const
+	{
+		return !m_RootTable.IsNull() && m_RootTable.GetObject()._unVal.pTable == Table._unVal.pTable;
+	}
+
+	void AddFunction(CSqFunction* pFunction) { m_Functions.insert(pFunction); }
+	void RemoveFunction(CSqFunction* pFunction) { m_Functions.erase(pFunction); }
+
+private:
+	friend class CSqScripting;
+
+	bool Create();
+	// The language is being destroyed: forget it and everything that lived in its VM.
+	void Detach();
+	void DetachFunctions();
+	void ReleaseReferences();
+
+	CSqScripting* m_pScripting;
+	HSQUIRRELVM m_pThread;
+	tSquirrelStrongReference m_ThreadReference;
+	tSquirrelStrongReference m_ConstTable;
+	// The root table the environment was made with; closures made with it belong to this environment.
+	tSquirrelStrongReference m_RootTable;
+	LinkedListNode<CSqScriptEnvironment*>* m_pNode;
+	// Calls of this environment's code in progress, and a Destroy that waits for them.
+	unsigned m_uiRunning;
+	bool m_bDestroyPending;
+	// Function values made in this environment; they are cut loose when it ends.
+	std::unordered_set<CSqFunction*> m_Functions;
+};
+
+// A Squirrel function held as an engine function value.
+class CSqFunction : public CFunction
+{
+public:
+	// Takes a reference on the function at Index of v's stack.
+	CSqFunction(CSqScriptEnvironment* pEnvironment, HSQUIRRELVM v, SQInteger Index);
+	~CSqFunction() override;
+
+	// Runs the function in its environment with the environment's root table as this; the function's result
+	// goes into pResult when one is wanted. False when the call failed or the environment has ended.
+	bool Call(const CArgumentArray& Arguments, CReturnValue* pResult) override;
+
+	CSqScriptEnvironment* GetEnvironment() const { return m_pEnvironment; }
+	const tSquirrelStrongReference& GetClosure() const { return m_Closure; }
+	// The environment is ending: the function can no longer run.
+	void Detach();
+
+private:
+	CSqScriptEnvironment* m_pEnvironment;
+	tSquirrelStrongReference m_Closure;
+};
+
+// A Squirrel value that has no engine counterpart (tag 20). Nothing of it travels.
+class CArgumentSqRef : public CArgument
+{
+public:
+	// Takes a reference on the value at Index of v's stack.
+	CArgumentSqRef(HSQUIRRELVM v, SQInteger Index, CSqVMHandle* pReleaseVM);
+	CArgument* Clone() const override;
+
+	const tSquirrelStrongReference& GetReference() const { return m_Reference; }
+
+private:
+	CArgumentSqRef() : CArgument(ARGUMENT_SQREF) {}
+
+	tSquirrelStrongReference m_Reference;
+};
+
+// Makes the language and registers it under the id of "Squirrel"; false (nothing registered) when the VM could
+// not be opened or the registry is full.
+bool RegisterSqVM(CScripting* pScripting);

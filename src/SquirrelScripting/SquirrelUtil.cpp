@@ -1,0 +1,956 @@
+// The script interface as Squirrel sees it: classes and namespace tables built from the reflection registry,
+// instances of engine objects, the native closures through which scripts call the engine, and the conversion of
+// values in both directions.
+
+#include <climits>
+#include <cstring>
+
+#include <squirrel.h>
+#include <sqstdblob.h>
+
+#include "Engine/Context.h"
+#include "Engine/KError.h"
+#include "SquirrelScripting/SqScripting.h"
+#include "SquirrelScripting/SquirrelUtil.h"
+
+using SquirrelUtil::AbsoluteIndex;
+using SquirrelUtil::PushClosure;
+
+namespace
+{
+template <class T>
+T* GetFreePointer(HSQUIRRELVM v, SQInteger Index)
+{
+	SQUserPointer p = nullptr;
+	sq_getuserpointer(v, Index, &p);
+	return static_cast<T*>(p);
+}
+
+void PushPointer(HSQUIRRELVM v, const void* p)
+{
+	sq_pushuserpointer(v, const_cast<void*>(p));
+}
+
+// Squirrel treats an error value of null thrown by _get or _set as "no such slot".
+SQInteger ThrowMissingSlot(HSQUIRRELVM v)
+{
+	sq_pushnull(v);
+	return sq_throwobject(v);
+}
+
+SQInteger ThrowLastError(HSQUIRRELVM v)
+{
+	return sq_throwerror(v, g_szError);
+}
+
+// One call of a native from Squirrel: the arguments converted from the stack, the calling resource from the
+// running environment.
+class CSqNativeCall
+{
+public:
+	CSqNativeCall(HSQUIRRELVM v, SQInteger iFirst, SQInteger iCount)
+		: m_v(v), m_pScripting(CSqScripting::FromVM(v)),
+		  m_Arguments(iCount > 0 ? static_cast<size_t>(iCount) : 0),
+		  m_State(m_pScripting->GetScripting(), GetCallingResource(m_pScripting), &m_Arguments),
+		  m_iCount(iCount > 0 ? iCount : 0), m_bConverted(true)
+	{
+		for (SQInteger i = 0; m_bConverted && i < m_iCount; i++)
+		{
+			CArgument* pArgument = m_pScripting->CreateArgument(v, iFirst + i);
+			if (pArgument)
+				m_Arguments.AddAndOwn(pArgument);
+			else
+				m_bConverted = false;
+		}
+	}
+
+	CSqNativeCall(const CSqNativeCall&) = delete;
+	CSqNativeCall& operator=(const CSqNativeCall&) = delete;
+
+	// The receiver is the engine object of the instance at ThisIndex (0: no receiver). False, with the
+	// last-error text set, when an argument could not be converted or the native failed.
+	bool Run(const ScriptFunction* pFunction, void* pUserData, SQInteger ThisIndex)
+	{
+		if (!m_bConverted)
+			return false;
+		if (ThisIndex > 0)
+			m_State.SetThis(m_pScripting->GetInstanceObject(m_v, ThisIndex));
+		bool bResult = pFunction->Call(&m_State, static_cast<int>(m_iCount), pUserData);
+		KASSERT(bResult != m_State.m_bHasError);
+		return bResult;
+	}
+
+	// Pushes the native's result, when it gave one, as the closure's return value.
+	SQInteger Return()
+	{
+		CArgument* pResult = m_State.m_RVal.GetReturnArgument();
+		if (!pResult)
+			return 0;
+		if (!m_pScripting->PushArgument(pResult, m_v))
+			return ThrowLastError(m_v);
+		return 1;
+	}
+
+	CSqScripting* GetSqScripting() const { return m_pScripting; }
+	CArgument* GetResult() const { return m_State.m_RVal.GetReturnArgument(); }
+
+private:
+	static CResource* GetCallingResource(CSqScripting* pScripting)
+	{
+		CSqScriptEnvironment* pEnvironment = pScripting->GetScriptEnvironment();
+		return pEnvironment ? pEnvironment->GetResource() : nullptr;
+	}
+
+	HSQUIRRELVM m_v;
+	CSqScripting* m_pScripting;
+	CArgumentArray m_Arguments;
+	CNativeState m_State;
+	SQInteger m_iCount;
+	bool m_bConverted;
+};
+
+// Free variables of a function closure: the ScriptFunction, then its user data.
+SQInteger CallFunction(HSQUIRRELVM v, SQInteger ThisIndex)
+{
+	SQInteger iTop = sq_gettop(v);
+	const ScriptFunction* pFunction = GetFreePointer<const ScriptFunction>(v, iTop - 1);
+	void* pUserData = GetFreePointer<void>(v, iTop);
+	CSqNativeCall Call(v, 2, iTop - 3);
+	if (!Call.Run(pFunction, pUserData, ThisIndex))
+		return ThrowLastError(v);
+	return Call.Return();
+}
+
+SQInteger NamespaceFunction(HSQUIRRELVM v)
+{
+	return CallFunction(v, 0);
+}
+
+SQInteger MethodFunction(HSQUIRRELVM v)
+{
+	return CallFunction(v, 1);
+}
+
+// Drops whatever object the instance at Index is bound to: a constructor run again on a live instance must not
+// leave the old object's reference behind.
+void UnbindInstance(HSQUIRRELVM v, SQInteger Index)
+{
+	SQUserPointer p = nullptr;
+	if (SQ_FAILED(sq_getinstanceup(v, Index, &p, nullptr)) || !p)
+		return;
+	CSqScriptReference* pReference = CSqScriptReference::FromUserPointer(p);
+	HSQOBJECT Instance;
+	sq_getstackobj(v, Index, &Instance);
+	sq_setinstanceup(v, Index, nullptr);
+	sq_setreleasehook(v, Index, nullptr);
+	if (pReference->HasInstance() && pReference->m_Instance._unVal.pInstance == Instance._unVal.pInstance)
+		sq_resetobject(&pReference->m_Instance);
+	pReference->m_pObject->Release();
+}
+
+// Binds the object that a constructor or clone function returned to the new instance at stack position 1.
+SQInteger BindResult(HSQUIRRELVM v, CSqNativeCall& Call, const char* szNothing, const char* szNotObject,
+	const char* szNull)
+{
+	CArgument* pResult = Call.GetResult();
+	if (!pResult || pResult->IsNull())
+		return sq_throwerror(v, szNothing);
+	if (!pResult->IsObject())
+		return sq_throwerror(v, szNotObject);
+	CBaseObject* pObject = pResult->ToObject();
+	if (!pObject)
+		return sq_throwerror(v, szNull);
+	CSqScriptReference* pReference = Call.GetSqScripting()->GetReference(pObject);
+	if (!pReference)
+		return sq_throwerror(v, "Class not part of reflection");
+	UnbindInstance(v, 1);
+	pReference->Bind(v, 1);
+	return 0;
+}
+
+// Free variables: the constructor's ScriptFunction, its user data, the class it was made for.
+SQInteger ConstructorFunction(HSQUIRRELVM v)
+{
+	SQInteger iTop = sq_gettop(v);
+	const ScriptFunction* pFunction = GetFreePointer<const ScriptFunction>(v, iTop - 2);
+	void* pUserData = GetFreePointer<void>(v, iTop - 1);
+	ReflectedClass* pClass = GetFreePointer<ReflectedClass>(v, iTop);
+	CSqScripting* pScripting = CSqScripting::FromVM(v);
+	// A derived class without a constructor of its own inherits its base's; that would bind a base object to
+	// an instance of the derived class.
+	tSquirrelType* pType = pScripting->GetInstanceType(v, 1);
+	if (!pType || pType->m_pClass != pClass)
+		return sq_throwerror(v, "Class is not constructable");
+	CSqNativeCall Call(v, 2, iTop - 4);
+	if (!Call.Run(pFunction, pUserData, 0))
+		return ThrowLastError(v);
+	return BindResult(v, Call, "Constructor didn't return anything", "Constructor didn't return object",
+		"Constructor returned null");
+}
+
+// _cloned: position 1 is the new copy, 2 the original. Free variables as for a function closure.
+SQInteger ClonedFunction(HSQUIRRELVM v)
+{
+	SQInteger iTop = sq_gettop(v);
+	const ScriptFunction* pFunction = GetFreePointer<const ScriptFunction>(v, iTop - 1);
+	void* pUserData = GetFreePointer<void>(v, iTop);
+	CSqNativeCall Call(v, 0, 0);
+	if (!Call.Run(pFunction, pUserData, 2))
+		return ThrowLastError(v);
+	return BindResult(v, Call, "Clone didn't return anything", "Clone didn't return an object",
+		"Clone didn't return anything");
+}
+
+SQInteger ToStringFunction(HSQUIRRELVM v)
+{
+	return CallFunction(v, 1);
+}
+
+SQInteger InheritedFunction(HSQUIRRELVM v)
+{
+	return sq_throwerror(v, "this class cannot be inherited");
+}
+
+SQInteger NotClonableFunction(HSQUIRRELVM v)
+{
+	return sq_throwerror(v, "instances of this class cannot be cloned");
+}
+
+// Free variable: the ReflectedClass.
+SQInteger TypeOfFunction(HSQUIRRELVM v)
+{
+	ReflectedClass* pClass = GetFreePointer<ReflectedClass>(v, sq_gettop(v));
+	sq_pushstring(v, pClass->GetName(), -1);
+	return 1;
+}
+
+const char* GetKey(HSQUIRRELVM v)
+{
+	const SQChar* szKey = nullptr;
+	if (sq_gettype(v, 2) != OT_STRING || SQ_FAILED(sq_getstring(v, 2, &szKey)))
+		return nullptr;
+	return szKey;
+}
+
+// Runs a property's getter (Value 0) or setter (the value at stack position Value).
+SQInteger AccessProperty(HSQUIRRELVM v, ReflectedProperty* pProperty, SQInteger ThisIndex, SQInteger Value)
+{
+	CSqNativeCall Call(v, Value, Value > 0 ? 1 : 0);
+	bool bResult = Value > 0 ? Call.Run(&pProperty->m_Setter, pProperty->m_pUserData, ThisIndex)
+							 : Call.Run(&pProperty->m_Getter, pProperty->m_pUserData, ThisIndex);
+	if (!bResult)
+		return ThrowLastError(v);
+	return Value > 0 ? 0 : Call.Return();
+}
+
+// _get and _set of instances; free variable: the ReflectedClass.
+SQInteger InstanceGetFunction(HSQUIRRELVM v)
+{
+	ReflectedClass* pClass = GetFreePointer<ReflectedClass>(v, sq_gettop(v));
+	const char* szKey = GetKey(v);
+	ReflectedProperty* pProperty = szKey ? pClass->GetProperty(szKey) : nullptr;
+	if (!pProperty)
+		return ThrowMissingSlot(v);
+	return AccessProperty(v, pProperty, 1, 0);
+}
+
+SQInteger InstanceSetFunction(HSQUIRRELVM v)
+{
+	ReflectedClass* pClass = GetFreePointer<ReflectedClass>(v, sq_gettop(v));
+	const char* szKey = GetKey(v);
+	ReflectedProperty* pProperty = szKey ? pClass->GetProperty(szKey) : nullptr;
+	if (!pProperty || pProperty->IsReadOnly())
+		return ThrowMissingSlot(v);
+	return AccessProperty(v, pProperty, 1, 3);
+}
+
+// _get and _set of namespace tables; free variable: the ReflectedNamespace.
+SQInteger NamespaceGetFunction(HSQUIRRELVM v)
+{
+	ReflectedNamespace* pNamespace = GetFreePointer<ReflectedNamespace>(v, sq_gettop(v));
+	const char* szKey = GetKey(v);
+	ReflectedProperty* pProperty = szKey ? pNamespace->GetProperty(szKey) : nullptr;
+	if (!pProperty)
+		return ThrowMissingSlot(v);
+	return AccessProperty(v, pProperty, 0, 0);
+}
+
+SQInteger NamespaceSetFunction(HSQUIRRELVM v)
+{
+	ReflectedNamespace* pNamespace = GetFreePointer<ReflectedNamespace>(v, sq_gettop(v));
+	const char* szKey = GetKey(v);
+	ReflectedProperty* pProperty = szKey ? pNamespace->GetProperty(szKey) : nullptr;
+	if (!pProperty || pProperty->IsReadOnly())
+		return ThrowMissingSlot(v);
+	return AccessProperty(v, pProperty, 0, 3);
+}
+
+// An engine function value as a Squirrel function; free variable: the instance of its CFunction, which keeps the
+// function alive as long as the closure.
+SQInteger FunctionValueFunction(HSQUIRRELVM v)
+{
+	SQInteger iTop = sq_gettop(v);
+	CSqScripting* pScripting = CSqScripting::FromVM(v);
+	CFunction* pFunction = dynamic_cast<CFunction*>(pScripting->GetInstanceObject(v, iTop));
+	if (!KASSERT(pFunction))
+		return 0;
+	CSqNativeCall Call(v, 2, iTop - 2);
+	if (!Call.Run(&pScripting->GetCallbackFunction(), pFunction, 0))
+		return ThrowLastError(v);
+	return Call.Return();
+}
+
+void PushFunctionClosure(HSQUIRRELVM v, SQFUNCTION pfnFunction, const ReflectedFunction& Function,
+	const char* szMask = nullptr)
+{
+	PushPointer(v, Function.m_pUserData);
+	PushPointer(v, &Function.m_Function);
+	PushClosure(v, pfnFunction, 2, Function.GetName(), szMask);
+}
+
+void PushClassClosure(HSQUIRRELVM v, SQFUNCTION pfnFunction, ReflectedClass* pClass, const char* szName,
+	const char* szMask)
+{
+	PushPointer(v, pClass);
+	PushClosure(v, pfnFunction, 1, szName, szMask);
+}
+
+void DeleteSqType(void** ppSlot)
+{
+	tSquirrelType* pType = static_cast<tSquirrelType*>(*ppSlot);
+	*ppSlot = nullptr;
+	delete pType;
+}
+}
+
+tSquirrelType::~tSquirrelType()
+{
+	if (m_pOwner)
+		m_pOwner->m_Types.erase(this);
+	m_Class.Clear();
+}
+
+CSqScriptReference::CSqScriptReference(CBaseObject* pObject, tSquirrelType* pType, CSqVMHandle* pVM)
+	: m_pVM(pVM)
+{
+	m_pObject = pObject;
+	m_pType = pType;
+	sq_resetobject(&m_Instance);
+}
+
+CSqScriptReference::~CSqScriptReference()
+{
+	if (!HasInstance() || m_pVM.IsNull() || !m_pVM->GetVM())
+		return;
+	HSQUIRRELVM pVM = m_pVM->GetVM();
+	sq_pushobject(pVM, m_Instance);
+	sq_setinstanceup(pVM, -1, nullptr);
+	sq_setreleasehook(pVM, -1, nullptr);
+	sq_pop(pVM, 1);
+	sq_resetobject(&m_Instance);
+}
+
+void CSqScriptReference::Bind(HSQUIRRELVM v, SQInteger Index)
+{
+	Index = AbsoluteIndex(v, Index);
+	sq_setinstanceup(v, Index, GetUserPointer());
+	sq_setreleasehook(v, Index, Finalise);
+	sq_getstackobj(v, Index, &m_Instance);
+	m_pObject->AddRef();
+}
+
+SQInteger CSqScriptReference::Finalise(SQUserPointer p, SQInteger)
+{
+	CSqScriptReference* pReference = FromUserPointer(p);
+	if (!pReference)
+		return 0;
+	sq_resetobject(&pReference->m_Instance);
+	// May destroy the object, and with it this binding.
+	pReference->m_pObject->Release();
+	return 1;
+}
+
+tSquirrelType* CSqScripting::FindSqType(SQUserPointer pTypeTag) const
+{
+	tSquirrelType* pType = static_cast<tSquirrelType*>(pTypeTag);
+	return pType && m_Types.count(pType) ? pType : nullptr;
+}
+
+tSquirrelType* CSqScripting::GetInstanceType(HSQUIRRELVM v, SQInteger Index) const
+{
+	if (sq_gettype(v, Index) != OT_INSTANCE)
+		return nullptr;
+	Index = AbsoluteIndex(v, Index);
+	SQUserPointer pTypeTag = nullptr;
+	if (SQ_SUCCEEDED(sq_getclass(v, Index)))
+	{
+		sq_gettypetag(v, -1, &pTypeTag);
+		sq_pop(v, 1);
+	}
+	return FindSqType(pTypeTag);
+}
+
+CBaseObject* CSqScripting::GetInstanceObject(HSQUIRRELVM v, SQInteger Index) const
+{
+	if (!GetInstanceType(v, Index))
+		return nullptr;
+	SQUserPointer p = nullptr;
+	if (SQ_FAILED(sq_getinstanceup(v, Index, &p, nullptr)) || !p)
+		return nullptr;
+	return CSqScriptReference::FromUserPointer(p)->m_pObject;
+}
+
+tSquirrelType* CSqScripting::GetSqType(ReflectedClass* pClass)
+{
+	if (!pClass || !m_pVM)
+		return nullptr;
+	void** ppSlot = pClass->m_UserData.GetUserData(m_uiLanguageId);
+	if (ppSlot && *ppSlot)
+	{
+		tSquirrelType* pExisting = static_cast<tSquirrelType*>(*ppSlot);
+		if (pExisting->m_pOwner == this)
+			return pExisting;
+		// Only a record left behind by a language that has been closed since may be replaced.
+		if (!KASSERT(!pExisting->m_pOwner))
+			return nullptr;
+		delete pExisting;
+		*ppSlot = nullptr;
+	}
+
+	HSQUIRRELVM v = m_pVM;
+	SQInteger iTop = sq_gettop(v);
+	if (ReflectedClass* pBaseClass = pClass->GetBaseClass())
+	{
+		// Bases come first, wherever they are registered.
+		tSquirrelType* pSqType = GetSqType(pBaseClass);
+		if (!KASSERT(pSqType))
+			return nullptr;
+		pSqType->m_Class.Push(v);
+		sq_newclass(v, SQTrue);
+	}
+	else
+		sq_newclass(v, SQFalse);
+
+	if (!ppSlot)
+		ppSlot = pClass->m_UserData.AddUserData(m_uiLanguageId, DeleteSqType);
+	if (!ppSlot)
+	{
+		sq_settop(v, iTop);
+		return nullptr;
+	}
+	tSquirrelType* pType = new tSquirrelType(this, pClass);
+	pType->m_Class.Set(v, -1, m_pVMHandle);
+	sq_settypetag(v, -1, pType);
+	*ppSlot = pType;
+	m_Types.insert(pType);
+
+	PushClosure(v, InheritedFunction, 0, "_inherited");
+	SquirrelUtil::SetSlot(v, "_inherited");
+	if (pClass->m_Clone.IsPresent())
+		PushFunctionClosure(v, ClonedFunction, pClass->m_Clone, "xx");
+	else
+		PushClosure(v, NotClonableFunction, 0, "_cloned");
+	SquirrelUtil::SetSlot(v, "_cloned");
+	if (pClass->m_Constructor.IsPresent())
+	{
+		PushPointer(v, pClass);
+		PushPointer(v, pClass->m_Constructor.m_pUserData);
+		PushPointer(v, &pClass->m_Constructor.m_Function);
+		PushClosure(v, ConstructorFunction, 3, pClass->GetName());
+		SquirrelUtil::SetSlot(v, "constructor");
+	}
+	if (pClass->m_ToString.IsPresent())
+	{
+		PushFunctionClosure(v, ToStringFunction, pClass->m_ToString, "x");
+		SquirrelUtil::SetSlot(v, "_tostring");
+	}
+	PushClassClosure(v, TypeOfFunction, pClass, "_typeof", "x");
+	SquirrelUtil::SetSlot(v, "_typeof");
+	PushClassClosure(v, InstanceGetFunction, pClass, "_get", "x.");
+	SquirrelUtil::SetSlot(v, "_get");
+	PushClassClosure(v, InstanceSetFunction, pClass, "_set", "x..");
+	SquirrelUtil::SetSlot(v, "_set");
+	for (ReflectedFunction* pMethod : pClass->GetFunctions())
+	{
+		if (!pMethod->GetName())
+			continue;
+		PushFunctionClosure(v, MethodFunction, *pMethod);
+		SquirrelUtil::SetSlot(v, pMethod->GetName());
+	}
+	sq_settop(v, iTop);
+	return pType;
+}
+
+bool CSqScripting::DefineClasses(ReflectedNamespace* pNamespace)
+{
+	if (!pNamespace)
+		return false;
+	for (ReflectedClass* pClass : pNamespace->GetClasses())
+	{
+		if (!GetSqType(pClass))
+			return false;
+	}
+	for (ReflectedNamespace* pChild : pNamespace->GetNamespaces())
+	{
+		if (!DefineClasses(pChild))
+			return false;
+	}
+	return true;
+}
+
+void CSqScripting::RegisterFunctions(HSQUIRRELVM v, ReflectedNamespace* pNamespace)
+{
+	SQInteger iTable = sq_gettop(v);
+	sq_newtable(v);
+	PushPointer(v, pNamespace);
+	PushClosure(v, NamespaceGetFunction, 1, "_get", "..");
+	SquirrelUtil::SetSlot(v, "_get");
+	PushPointer(v, pNamespace);
+	PushClosure(v, NamespaceSetFunction, 1, "_set", "...");
+	SquirrelUtil::SetSlot(v, "_set");
+	sq_setdelegate(v, iTable);
+	sq_settop(v, iTable);
+
+	for (ReflectedFunction* pFunction : pNamespace->GetFunctions())
+	{
+		if (!pFunction->GetName())
+			continue;
+		PushFunctionClosure(v, NamespaceFunction, *pFunction);
+		SquirrelUtil::SetSlot(v, pFunction->GetName());
+	}
+	for (ReflectedClass* pClass : pNamespace->GetClasses())
+	{
+		tSquirrelType* pSqType = GetSqType(pClass);
+		if (!KASSERT(pSqType))
+			continue;
+		pSqType->m_Class.Push(v);
+		SquirrelUtil::SetSlot(v, pClass->GetName());
+	}
+	for (ReflectedNamespace* pChild : pNamespace->GetNamespaces())
+	{
+		sq_newtable(v);
+		RegisterFunctions(v, pChild);
+		if (const char* szAlias = pChild->GetAlias())
+		{
+			sq_pushstring(v, szAlias, -1);
+			sq_push(v, -2);
+			sq_newslot(v, iTable, SQFalse);
+		}
+		SquirrelUtil::SetSlot(v, pChild->GetName());
+	}
+	sq_settop(v, iTable);
+}
+
+CSqScriptReference* CSqScripting::GetReference(CBaseObject* pObject)
+{
+	tSquirrelType* pType = pObject ? GetSqType(pObject->GetReflectedClass()) : nullptr;
+	if (!pType)
+		return nullptr;
+	CSqScriptReference* pReference = static_cast<CSqScriptReference*>(pObject->GetSqScriptReference());
+	if (!pReference)
+	{
+		pReference = new CSqScriptReference(pObject, pType, m_pVMHandle);
+		pObject->AddSqScriptReference(pReference);
+		return pReference;
+	}
+	// The binding may have been made by an earlier language object, whose instances are all gone.
+	pReference->m_pType = pType;
+	if (pReference->m_pVM != m_pVMHandle)
+	{
+		pReference->m_pVM = m_pVMHandle;
+		sq_resetobject(&pReference->m_Instance);
+	}
+	return pReference;
+}
+
+void CSqScripting::PushReferenceable(CBaseObject* pObject, HSQUIRRELVM v)
+{
+	CSqScriptReference* pReference = pObject ? GetReference(pObject) : nullptr;
+	if (!pReference)
+	{
+		sq_pushnull(v);
+		return;
+	}
+	if (pReference->HasInstance())
+	{
+		sq_pushobject(v, pReference->m_Instance);
+		return;
+	}
+	pReference->m_pType->m_Class.Push(v);
+	if (SQ_FAILED(sq_createinstance(v, -1)))
+	{
+		sq_pop(v, 1);
+		sq_pushnull(v);
+		return;
+	}
+	sq_remove(v, -2);
+	pReference->Bind(v, -1);
+}
+
+CSqScriptEnvironment* CSqScripting::FindClosureEnvironment(HSQUIRRELVM v, SQInteger Index)
+{
+	// A closure belongs to the environment whose root table it was made with, wherever it is handed on to.
+	CSqScriptEnvironment* pFound = nullptr;
+	if (SQ_SUCCEEDED(sq_getclosureroot(v, Index)))
+	{
+		HSQOBJECT Root;
+		sq_getstackobj(v, -1, &Root);
+		for (CSqScriptEnvironment* pEnvironment : m_Environments)
+		{
+			if (sq_istable(Root) && pEnvironment->OwnsRootTable(Root))
+			{
+				pFound = pEnvironment;
+				break;
+			}
+		}
+		sq_pop(v, 1);
+	}
+	return pFound ? pFound : GetScriptEnvironment();
+}
+
+bool CSqScripting::IsBlob(HSQUIRRELVM v, SQInteger Index)
+{
+	if (!m_pBlobTypeTag || sq_gettype(v, Index) != OT_INSTANCE || SQ_FAILED(sq_getclass(v, Index)))
+		return false;
+	// Script classes derived from blob are blobs as well.
+	bool bBlob = false;
+	while (sq_gettype(v, -1) == OT_CLASS)
+	{
+		SQUserPointer pTypeTag = nullptr;
+		if (SQ_SUCCEEDED(sq_gettypetag(v, -1, &pTypeTag)) && pTypeTag == m_pBlobTypeTag)
+		{
+			bBlob = true;
+			break;
+		}
+		if (SQ_FAILED(sq_getbase(v, -1)))
+			break;
+		sq_remove(v, -2);
+	}
+	sq_pop(v, 1);
+	return bBlob;
+}
+
+CArgument* CSqScripting::CreateArgument(HSQUIRRELVM v, SQInteger Index)
+{
+	const void* rgpPath[SquirrelUtil::MAX_VALUE_DEPTH];
+	return CreateArgument(v, Index, 0, rgpPath);
+}
+
+CArgument* CSqScripting::CreateArrayArgument(HSQUIRRELVM v, SQInteger Index, unsigned Depth, const void** ppPath)
+{
+	if (Depth >= SquirrelUtil::MAX_VALUE_DEPTH)
+	{
+		SetError("Cannot convert a value nested deeper than %u levels", SquirrelUtil::MAX_VALUE_DEPTH);
+		return nullptr;
+	}
+	HSQOBJECT Array;
+	sq_getstackobj(v, Index, &Array);
+	for (unsigned i = 0; i < Depth; i++)
+	{
+		if (ppPath[i] == Array._unVal.pArray)
+		{
+			SetError("Cannot convert a value that contains itself");
+			return nullptr;
+		}
+	}
+	ppPath[Depth] = Array._unVal.pArray;
+
+	SQInteger iSize = sq_getsize(v, Index);
+	CArgumentArray* pArray = new CArgumentArray(iSize > 0 ? static_cast<size_t>(iSize) : 0);
+	for (SQInteger i = 0; i < iSize; i++)
+	{
+		sq_pushinteger(v, i);
+		if (SQ_FAILED(sq_rawget(v, Index)))
+		{
+			pArray->AddUndefined();
+			continue;
+		}
+		CArgument* pElement = CreateArgument(v, -1, Depth + 1, ppPath);
+		sq_pop(v, 1);
+		if (!pElement)
+		{
+			pArray->Release();
+			return nullptr;
+		}
+		pArray->AddAndOwn(pElement);
+	}
+	return pArray;
+}
+
+CArgument* CSqScripting::CreateArgument(HSQUIRRELVM v, SQInteger Index, unsigned Depth, const void** ppPath)
+{
+	Index = AbsoluteIndex(v, Index);
+	switch (sq_gettype(v, Index))
+	{
+	case OT_NULL:
+		return new CArgument(ARGUMENT_NIL);
+	case OT_BOOL:
+	{
+		SQBool bValue = SQFalse;
+		sq_getbool(v, Index, &bValue);
+		return new CArgumentBoolean(bValue != SQFalse);
+	}
+	case OT_INTEGER:
+	{
+		SQInteger iValue = 0;
+		sq_getinteger(v, Index, &iValue);
+		// INT_MAX itself goes to the 64-bit value, as in the other languages.
+		if (iValue >= INT_MIN && iValue < INT_MAX)
+			return new CArgumentInteger(static_cast<int32_t>(iValue));
+		return new CArgumentLongInteger(iValue);
+	}
+	case OT_FLOAT:
+	{
+		SQFloat fValue = 0;
+		sq_getfloat(v, Index, &fValue);
+		return new CArgumentFloat(fValue);
+	}
+	case OT_STRING:
+	{
+		const SQChar* szText = nullptr;
+		sq_getstring(v, Index, &szText);
+		return new CArgumentString(szText ? szText : "", szText ? static_cast<size_t>(sq_getsize(v, Index)) : 0);
+	}
+	case OT_ARRAY:
+		return CreateArrayArgument(v, Index, Depth, ppPath);
+	case OT_CLOSURE:
+	{
+		CSqFunction* pFunction = new CSqFunction(FindClosureEnvironment(v, Index), v, Index);
+		CArgument* pValue = new CArgumentFunction(pFunction);
+		pFunction->Release();
+		return pValue;
+	}
+	case OT_NATIVECLOSURE:
+	{
+		// A closure made for an engine function value goes back as that function.
+		SQUnsignedInteger nParameters = 0, nFree = 0;
+		if (SQ_SUCCEEDED(sq_getclosureinfo(v, Index, &nParameters, &nFree)) && nFree == 1 &&
+			sq_getfreevariable(v, Index, 0))
+		{
+			CFunction* pFunction = dynamic_cast<CFunction*>(GetInstanceObject(v, -1));
+			sq_pop(v, 1);
+			if (pFunction)
+				return new CArgumentFunction(pFunction);
+		}
+		break;
+	}
+	case OT_INSTANCE:
+	{
+		if (IsBlob(v, Index))
+		{
+			SQUserPointer pData = nullptr;
+			SQInteger iSize = sqstd_getblobsize(v, Index);
+			if (SQ_FAILED(sqstd_getblob(v, Index, &pData)) || iSize < 0)
+				return new CArgumentBytes();
+			return new CArgumentBytes(static_cast<const uint8_t*>(pData), static_cast<size_t>(iSize));
+		}
+		if (GetInstanceType(v, Index))
+		{
+			CBaseObject* pObject = GetInstanceObject(v, Index);
+			if (!pObject)
+				return new CArgument(ARGUMENT_NIL);
+			CArgument* pValue = Reflection::ToArgument(pObject, m_pScripting);
+			return pValue ? pValue : new CArgument(ARGUMENT_NIL);
+		}
+		break;
+	}
+	default:
+		break;
+	}
+	return new CArgumentSqRef(v, Index, m_pVMHandle);
+}
+
+bool CSqScripting::PushArgument(const CArgument* pValue, HSQUIRRELVM v)
+{
+	return PushArgument(pValue, v, 0);
+}
+
+void CSqScripting::PushVector(const CArgument* pValue, HSQUIRRELVM v)
+{
+	ReflectedNamespace* pGlobal = m_pScripting->GetGlobal();
+	ReflectedClass* pClass = nullptr;
+	switch (pValue->GetType())
+	{
+	case ARGUMENT_VECTOR2D:
+		pClass = pGlobal->m_pVec2Class;
+		break;
+	case ARGUMENT_VECTOR3D:
+		pClass = pGlobal->m_pVec3Class;
+		break;
+	default:
+		pClass = pGlobal->m_pMatrix4x4Class;
+		if (!KASSERT(pGlobal->m_pMatrix4x4Class))
+		{
+			sq_pushnull(v);
+			return;
+		}
+		break;
+	}
+	CBaseObject* pObject = pClass ? Reflection::Construct(m_pScripting, pClass) : nullptr;
+	bool bSet = false;
+	if (auto* pVec2 = dynamic_cast<CObjectValue<CVector2D>*>(pObject); pVec2 && pValue->IsVector2D())
+	{
+		pValue->ToVector2D(pVec2->m_Value);
+		bSet = true;
+	}
+	else if (auto* pVec3 = dynamic_cast<CObjectValue<CVector3D>*>(pObject); pVec3 && pValue->IsVector3D())
+	{
+		pValue->ToVector3D(pVec3->m_Value);
+		bSet = true;
+	}
+	else if (auto* pMatrix = dynamic_cast<CObjectValue<CMatrix4x4>*>(pObject); pMatrix && pValue->IsMatrix4x4())
+	{
+		pValue->ToMatrix4x4(pMatrix->m_Value);
+		bSet = true;
+	}
+	if (bSet)
+		PushReferenceable(pObject, v);
+	else
+		sq_pushnull(v);
+	// The instance holds the object now.
+	if (pObject)
+		pObject->Release();
+}
+
+bool CSqScripting::PushContainer(const CArgument* pValue, HSQUIRRELVM v, unsigned Depth)
+{
+	SQInteger iTop = sq_gettop(v);
+	bool bResult = true;
+	if (pValue->GetType() == ARGUMENT_ARRAY)
+	{
+		const CArgumentArray* pArray = static_cast<const CArgumentArray*>(pValue);
+		sq_newarray(v, 0);
+		for (size_t i = 0; bResult && i < pArray->GetArrayCount(); i++)
+		{
+			bResult = PushArgument(pArray->GetAt(i), v, Depth + 1);
+			sq_arrayappend(v, -2);
+		}
+	}
+	else
+	{
+		const CArgumentMap* pMap = static_cast<const CArgumentMap*>(pValue);
+		sq_newtableex(v, static_cast<SQInteger>(pMap->GetCount()));
+		for (auto it = pMap->begin(); bResult && it != pMap->end(); ++it)
+		{
+			sq_pushstring(v, it->first.c_str(), static_cast<SQInteger>(it->first.size()));
+			bResult = PushArgument(it->second, v, Depth + 1);
+			sq_newslot(v, -3, SQFalse);
+		}
+	}
+	if (!bResult)
+	{
+		sq_settop(v, iTop);
+		sq_pushnull(v);
+	}
+	return bResult;
+}
+
+void CSqScripting::PushFunction(CFunction* pFunction, HSQUIRRELVM v)
+{
+	if (!pFunction)
+	{
+		sq_pushnull(v);
+		return;
+	}
+	// A Squirrel function of this VM goes back as itself.
+	if (auto* pSqFunction = dynamic_cast<CSqFunction*>(pFunction))
+	{
+		const tSquirrelStrongReference& Closure = pSqFunction->GetClosure();
+		if (Closure.GetReleaseVM() == m_pVMHandle)
+		{
+			Closure.Push(v);
+			return;
+		}
+	}
+	PushReferenceable(pFunction, v);
+	if (sq_gettype(v, -1) != OT_INSTANCE)
+		return;
+	PushClosure(v, FunctionValueFunction, 1, nullptr);
+}
+
+bool CSqScripting::PushArgument(const CArgument* pValue, HSQUIRRELVM v, unsigned Depth)
+{
+	if (!pValue)
+	{
+		sq_pushnull(v);
+		return true;
+	}
+	switch (pValue->GetType())
+	{
+	case ARGUMENT_BOOLEAN:
+		sq_pushbool(v, pValue->ToBoolean() ? SQTrue : SQFalse);
+		return true;
+	case ARGUMENT_STRING:
+	{
+		size_t Length = 0;
+		const char* szText = pValue->ToString(&Length);
+		sq_pushstring(v, szText ? szText : "", szText ? static_cast<SQInteger>(Length) : 0);
+		return true;
+	}
+	case ARGUMENT_INTEGER:
+	case ARGUMENT_LONGINTEGER:
+	{
+		int64_t iValue = 0;
+		pValue->ToNumber(iValue);
+		sq_pushinteger(v, iValue);
+		return true;
+	}
+	case ARGUMENT_FLOAT:
+	case ARGUMENT_DOUBLE:
+	{
+		float fValue = 0.0f;
+		pValue->ToNumber(fValue);
+		sq_pushfloat(v, fValue);
+		return true;
+	}
+	case ARGUMENT_NETOBJECT:
+	case ARGUMENT_OBJECT:
+		PushReferenceable(pValue->ToObject(), v);
+		return true;
+	case ARGUMENT_VECTOR2D:
+	case ARGUMENT_VECTOR3D:
+	case ARGUMENT_MATRIX4X4:
+		PushVector(pValue, v);
+		return true;
+	case ARGUMENT_ARRAY:
+	case ARGUMENT_MAP:
+		if (Depth >= SquirrelUtil::MAX_VALUE_DEPTH)
+		{
+			SetError("Cannot convert a value nested deeper than %u levels", SquirrelUtil::MAX_VALUE_DEPTH);
+			sq_pushnull(v);
+			return false;
+		}
+		return PushContainer(pValue, v, Depth);
+	case ARGUMENT_FUNCTION:
+		PushFunction(pValue->ToFunction(), v);
+		return true;
+	case ARGUMENT_SQREF:
+	{
+		const tSquirrelStrongReference& Reference = static_cast<const CArgumentSqRef*>(pValue)->GetReference();
+		if (Reference.GetReleaseVM() == m_pVMHandle)
+			Reference.Push(v);
+		else
+			sq_pushnull(v);
+		return true;
+	}
+	case ARGUMENT_BYTES:
+	{
+		size_t Length = 0;
+		const uint8_t* pData = pValue->ToBytes(Length);
+		SQInteger iTop = sq_gettop(v);
+		SQUserPointer pBlob = sqstd_createblob(v, static_cast<SQInteger>(Length));
+		if (sq_gettop(v) != iTop + 1)
+		{
+			sq_settop(v, iTop);
+			sq_pushnull(v);
+			return true;
+		}
+		if (pBlob && pData && Length)
+			memcpy(pBlob, pData, Length);
+		return true;
+	}
+	default:
+		sq_pushnull(v);
+		return true;
+	}
+}
