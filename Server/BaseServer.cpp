@@ -11,12 +11,19 @@
 #include "ConsoleInput.h"
 #include "NetGamesList.h"
 #include "ServerConfiguration.h"
+#include "ServerManager.h"
 
 #include "Engine/ElementChunk.h"
 #include "Engine/FileSystem.h"
 #include "Engine/KestrinStream.h"
 #include "Engine/KestrinString.h"
 #include "Engine/SignalHandlers.h"
+#include "JSScripting/CJSScripting.h"
+#include "LuaScripting/CLuaScripting.h"
+#include "Network/ENetSystem.h"
+#include "Scripting/EventHandlers.h"
+#include "Scripting/Resource.h"
+#include "SquirrelScripting/SqScripting.h"
 
 namespace
 {
@@ -25,7 +32,7 @@ constexpr int INPUT_POLL_MS = 50;
 constexpr useconds_t INPUT_RETRY_US = 50000;
 constexpr size_t COMMAND_FILE_LINE_SIZE = 256;
 
-class CSayCommandHandler : public CConsoleCommand
+class CSayCommandHandler : public CCommandHandler
 {
 public:
 	explicit CSayCommandHandler(CBaseServer* pServer) : m_pServer(pServer) {}
@@ -42,7 +49,7 @@ private:
 	CBaseServer* m_pServer;
 };
 
-class CExitCommandHandler : public CConsoleCommand
+class CExitCommandHandler : public CCommandHandler
 {
 public:
 	explicit CExitCommandHandler(CBaseServer* pServer) : m_pServer(pServer) {}
@@ -72,6 +79,13 @@ private:
 	CBaseServer* m_pServer;
 };
 
+// The registry keeps a handler it took; one it refused is the caller's to delete.
+void AddCommand(CCommandHandlers& Commands, CCommandHandler* pHandler, const char* szName)
+{
+	if (!Commands.AddCommandHandler(pHandler, szName))
+		delete pHandler;
+}
+
 void CopyTextField(char* szField, const char* szValue)
 {
 	_strlcpy(szField, szValue ? szValue : "", CBaseServer::TEXT_FIELD_SIZE);
@@ -84,7 +98,9 @@ CBaseServer::CBaseServer(Context* pContext)
 	  m_usSyncInterval(30), m_iSyncMethod(SYNC_METHOD_INTERVAL), m_bDuplicateNames(false), m_bMultithreaded(false),
 	  m_uiMinClientVersion{1, 0, 0, 0}, m_iPlayerCount(0), m_iGameId(-1), m_ConsoleQueue(FinaliseInputEvent),
 	  m_iWaitEventTimeout(5), m_iSyncPriority(3), m_uiSyncFlags(0), m_fStreamInDistance(100.0f),
-	  m_fStreamOutDistance(200.0f)
+	  m_fStreamOutDistance(200.0f), m_ResourceMgr(pContext, this), m_pOnPlayerConnect(nullptr),
+	  m_pOnPlayerJoin(nullptr), m_pOnPlayerJoined(nullptr), m_pOnPlayerQuit(nullptr), m_pOnPlayerChat(nullptr),
+	  m_pOnPlayerCommand(nullptr), m_pOnProcess(nullptr), m_pOnServerStart(nullptr)
 {
 	CopyTextField(m_szBindIP, "");
 	CopyTextField(m_szServerName, "");
@@ -94,10 +110,14 @@ CBaseServer::CBaseServer(Context* pContext)
 
 	RegisterEventTypes();
 
-	m_Commands.AddCommandHandler(new CSayCommandHandler(this), "say");
-	m_Commands.AddCommandHandler(new CExitCommandHandler(this), "quit");
-	m_Commands.AddCommandHandler(new CExitCommandHandler(this), "exit");
-	m_Commands.SetUnhandledCommandHandler(new CUnhandledCommandHandler2(this));
+	// Script handlers of commands receive the calling client.
+	CCommandHandlers& Commands = GetCommands();
+	Commands.SetPassClient(true);
+	AddCommand(Commands, new CSayCommandHandler(this), "say");
+	AddCommand(Commands, new CExitCommandHandler(this), "quit");
+	AddCommand(Commands, new CExitCommandHandler(this), "exit");
+	m_ResourceMgr.RegisterResourceCommands();
+	Commands.SetUnhandledCommandHandler(new CUnhandledCommandHandler2(this));
 
 	RegisterScriptFunctions();
 	RegisterScriptLanguages();
@@ -108,6 +128,20 @@ CBaseServer::~CBaseServer()
 	StopInputThread();
 	m_ConsoleQueue.Clear();
 	StopServices();
+	ReleaseElementsAndClients();
+}
+
+void CBaseServer::SetManager(CServerManager* pManager)
+{
+	m_pManager = pManager;
+}
+
+void CBaseServer::ReleaseElementsAndClients()
+{
+	m_ResourceMgr.ClearAllResources();
+	m_pManager.Delete();
+	m_Clients.Clear();
+	m_pConsoleClient.SetNull();
 }
 
 void CBaseServer::RequestQuit()
@@ -466,7 +500,7 @@ void CBaseServer::StartInitialResources()
 
 bool CBaseServer::ConsoleCommand(const char* szLine)
 {
-	return m_Commands.ConsoleCommand(szLine, nullptr, true);
+	return GetCommands().ConsoleCommand(szLine, nullptr, true);
 }
 
 void CBaseServer::RunCommandFile()
@@ -584,36 +618,40 @@ void CBaseServer::RunConsoleLines()
 		if (pLine->m_bTooLong)
 			m_pContext->LogWarn("A console line was too long and was not run.");
 		else
-			m_Commands.ConsoleCommandOnly(pLine->m_szText, GetConsoleClient(), true);
+			GetCommands().ConsoleCommandOnly(pLine->m_szText, GetConsoleClient(), true);
 	}
 	m_ConsoleQueue.Flush();
 }
 
+bool CBaseServer::OnFrame()
+{
+	m_Lock.Lock();
+	m_TimeManager.Process();
+	const FrameTimeInfo& FrameInfo = m_TimeManager.GetFrameInfo();
+	ProcessResources(FrameInfo);
+	ProcessHttpRequests();
+	if (m_bRCon)
+		PollRemoteConsole();
+	if (IsQuitRequested())
+	{
+		m_Lock.Unlock();
+		return false;
+	}
+	UpdateTransport();
+	if (m_bListed)
+		ProcessServerListing(FrameInfo);
+	ManageClientElements();
+	SendAllSync();
+	OnProcess(&FrameInfo);
+	UpdateQueryResponse();
+	m_Lock.Unlock();
+	return true;
+}
+
 void CBaseServer::MainLoop()
 {
-	for (;;)
+	while (OnFrame())
 	{
-		m_Lock.Lock();
-		m_TimeManager.Process();
-		const FrameTimeInfo& FrameInfo = m_TimeManager.GetFrameInfo();
-		ProcessResources(FrameInfo);
-		ProcessHttpRequests();
-		if (m_bRCon)
-			PollRemoteConsole();
-		if (IsQuitRequested())
-		{
-			m_Lock.Unlock();
-			break;
-		}
-		UpdateTransport();
-		if (m_bListed)
-			ProcessServerListing(FrameInfo);
-		ManageClientElements();
-		SendAllSync();
-		OnProcess(&FrameInfo);
-		UpdateQueryResponse();
-		m_Lock.Unlock();
-
 		RunConsoleLines();
 		usleep(FRAME_SLEEP_US);
 	}
@@ -631,39 +669,153 @@ void CBaseServer::OnProcess(const FrameTimeInfo* pFrameInfo)
 	TriggerProcessEvent(pFrameInfo->m_dDelta);
 }
 
-CBaseObject* CBaseServer::GetConsoleClient() const
-{
-	// The console client lives in slot 255 of the client table, which comes with the network layer.
-	return nullptr;
-}
-
 void CBaseServer::UserChat(CBaseObject* /*pClient*/, const char* /*szText*/, size_t /*Length*/)
 {
 	// Chat reaches players through the client messages of the network layer.
 }
 
-// Hooks of the subsystems still to come; see the declarations.
-void CBaseServer::RegisterEventTypes() {}
+void CBaseServer::RegisterEventTypes()
+{
+	EventHandlers::CEventHandlers* pEvents = m_ResourceMgr.GetEventHandlers();
+	m_pOnPlayerConnect =
+		pEvents->CreateEventType("OnPlayerConnect", "Called when a player is attempting to connect", 1, true);
+	m_pOnPlayerJoin =
+		pEvents->CreateEventType("OnPlayerJoin", "Called when a player has connected and is joining", 1, false);
+	m_pOnPlayerJoined =
+		pEvents->CreateEventType("OnPlayerJoined", "Called when the player has joined the game", 1, false);
+	m_pOnPlayerQuit = pEvents->CreateEventType("OnPlayerQuit", "Called when a player disconnects", 2, false);
+	m_pOnPlayerChat = pEvents->CreateEventType("OnPlayerChat", "Called when a player chats", 2, true);
+	m_pOnPlayerCommand = pEvents->CreateEventType("OnPlayerCommand", "Called when a player types a command", 3, true);
+	m_pOnProcess = pEvents->CreateEventType("OnProcess", "Called every process", 1, false);
+	m_pOnServerStart =
+		pEvents->CreateEventType("OnServerStart", "Called when the server finished the start sequence", 0, false);
+}
+
+bool CBaseServer::StartTransport()
+{
+	return InitAsServer(m_usPort, m_szBindIP, m_bMultithreaded);
+}
+
+void CBaseServer::UpdateTransport()
+{
+	UpdateNetwork();
+}
+
+void CBaseServer::CreateConsoleClient()
+{
+	Strong<CNetMachine> pConsole = Strong<CNetMachine>::New(NewMachine(m_pManager));
+	if (pConsole.IsNull())
+		return;
+	pConsole->SetGameName(m_Game.c_str());
+	pConsole->SetGame(m_iGameId);
+	pConsole->SetGameVersion(0);
+	pConsole->SetIndex(CONSOLE_CLIENT_INDEX);
+	pConsole->SetAdministrator(true);
+	pConsole->SetConsole(true);
+	pConsole->SetName("Console");
+	m_Clients.SetLocalIndex(CONSOLE_CLIENT_INDEX);
+	m_Clients.SetMachine(CONSOLE_CLIENT_INDEX, pConsole);
+	m_pConsoleClient = pConsole;
+}
+
+void CBaseServer::TriggerServerStart()
+{
+	if (m_pOnServerStart)
+		m_pOnServerStart->Trigger(CArguments());
+}
+
+void CBaseServer::TriggerProcessEvent(double dDelta)
+{
+	if (!m_pOnProcess)
+		return;
+	CArguments Arguments;
+	Arguments.AddNumber(dDelta);
+	m_pOnProcess->Trigger(Arguments);
+}
+
+void CBaseServer::ProcessResources(const FrameTimeInfo& FrameInfo)
+{
+	m_ResourceMgr.Process(FrameInfo.m_dDelta);
+}
+
+void CBaseServer::ManageClientElements()
+{
+	for (int32_t i = 0; i < static_cast<int32_t>(MAX_NET_MACHINES); i++)
+	{
+		Strong<CNetMachine> pClient(m_Clients.GetMachine(i));
+		if (!pClient.IsNull() && pClient->IsJoined())
+			ManageElements(pClient);
+	}
+}
+
+void CBaseServer::SendAllSync()
+{
+	if (!m_pManager)
+		return;
+	if (m_iSyncMethod == SYNC_METHOD_INTERVAL)
+	{
+		for (int32_t i = 0; i < static_cast<int32_t>(MAX_NET_MACHINES); i++)
+		{
+			Strong<CNetMachine> pClient(m_Clients.GetMachine(i));
+			if (!pClient.IsNull() && pClient->IsJoined())
+				m_pManager->SendSync(pClient, static_cast<ePacketPriority>(m_iSyncPriority),
+					static_cast<ePacketFlags>(m_uiSyncFlags));
+		}
+	}
+	m_pManager->ElectSyncers();
+}
+
+void CBaseServer::RegisterScriptLanguages()
+{
+	// Each language logs why it could not be made; the server goes on with the others.
+	CScripting* pScripting = m_ResourceMgr.GetScripting();
+	RegisterLuaVM(pScripting);
+	RegisterJSVM(pScripting);
+	RegisterSqVM(pScripting);
+}
+
+bool CBaseServer::DefineAllClasses()
+{
+	CScripting* pScripting = m_ResourceMgr.GetScripting();
+	for (size_t i = 0; i < pScripting->GetVMCount(); i++)
+	{
+		CScriptingVM* pVM = pScripting->GetVMAt(i);
+		if (pVM && !pVM->DefineClasses())
+			return false;
+	}
+	return true;
+}
+
+void CBaseServer::RefreshResources()
+{
+	m_ResourceMgr.RefreshResources(false);
+}
+
+void CBaseServer::SetResourcePrivileged(const char* szName, bool bPrivileged)
+{
+	if (CResource* pResource = m_ResourceMgr.FindResourceByName(szName))
+		pResource->SetPrivileged(bPrivileged);
+}
+
+bool CBaseServer::FindResource(const char* szName)
+{
+	return m_ResourceMgr.FindResourceByName(szName) != nullptr;
+}
+
+bool CBaseServer::StartResource(const char* szName)
+{
+	Strong<CResource> pResource(m_ResourceMgr.FindResourceByName(szName));
+	return !pResource.IsNull() && pResource->Start();
+}
+
+// Hooks of the subsystems still to come. Each stands at its place in the start-up, the main loop or the shutdown
+// and does nothing: the start steps report success.
 void CBaseServer::RegisterScriptFunctions() {}
-void CBaseServer::RegisterScriptLanguages() {}
 void CBaseServer::LoadModules(const CElementChunk* /*pModules*/) {}
-bool CBaseServer::DefineAllClasses() { return true; }
-void CBaseServer::RefreshResources() {}
-void CBaseServer::SetResourcePrivileged(const char* /*szName*/, bool /*bPrivileged*/) {}
-bool CBaseServer::StartTransport() { return true; }
 bool CBaseServer::StartRemoteConsole() { return true; }
 bool CBaseServer::StartHttpServer() { return true; }
-void CBaseServer::CreateConsoleClient() {}
-bool CBaseServer::FindResource(const char* /*szName*/) { return false; }
-bool CBaseServer::StartResource(const char* /*szName*/) { return false; }
-void CBaseServer::TriggerServerStart() {}
-void CBaseServer::TriggerProcessEvent(double /*dDelta*/) {}
-void CBaseServer::ProcessResources(const FrameTimeInfo& /*FrameInfo*/) {}
 void CBaseServer::ProcessHttpRequests() {}
 void CBaseServer::PollRemoteConsole() {}
-void CBaseServer::UpdateTransport() {}
 void CBaseServer::ProcessServerListing(const FrameTimeInfo& /*FrameInfo*/) {}
-void CBaseServer::ManageClientElements() {}
-void CBaseServer::SendAllSync() {}
 void CBaseServer::UpdateQueryResponse() {}
 void CBaseServer::StopServices() {}

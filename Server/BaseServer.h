@@ -1,5 +1,6 @@
 #pragma once
-// The one server object of the process: it owns every server-wide service, runs the main loop on the main
+// The one server object of the process: the transport's event sink, owner of every server-wide service (the
+// transport, the resource manager, the element manager and the client slots), it runs the main loop on the main
 // thread and holds the server lock that serialises all of it. main builds it on its stack and drives the
 // start-up steps in order (LoadConfig, ApplyOverrides, StartServer, RunCommandFile, StartInputThread,
 // MainLoop, ShutDown).
@@ -9,7 +10,7 @@
 #include <vector>
 
 #include "CommandLine.h"
-#include "ConsoleCommands.h"
+#include "ServerResourceMgr.h"
 #include "TimeManager.h"
 
 #include "Engine/Config.h"
@@ -18,11 +19,21 @@
 #include "Engine/KestrinHash.h"
 #include "Engine/KestrinReference.h"
 #include "Engine/KestrinThreading.h"
+#include "Scripting/CommandHandlers.h"
+#include "Multiplayer/NetMachine.h"
+#include "Network/NetCompatibilityShim.h"
 
 class CBaseObject;
 class CElementChunk;
 class CNetGamesList;
 class CServerConfiguration;
+class CServerManager;
+class CENetSystem;
+
+namespace EventHandlers
+{
+class CEventType;
+}
 
 struct tRule
 {
@@ -37,7 +48,43 @@ enum eSyncMethod : int32_t
 	SYNC_METHOD_REPLAY = 2,
 };
 
-class CBaseServer
+// The reason codes with which the server disconnects a peer.
+enum eDisconnectReason : unsigned
+{
+	DISCONNECT_SERVER_FULL = 1,
+	DISCONNECT_UNSUPPORTED_CLIENT = 2,
+	DISCONNECT_WRONG_GAME = 3,
+	DISCONNECT_WRONG_PASSWORD = 4,
+	DISCONNECT_QUIT = 6,
+	DISCONNECT_BANNED = 7,
+	DISCONNECT_NO_ADDRESS = 8,
+	DISCONNECT_INVALID_NICKNAME = 9,
+	DISCONNECT_NICKNAME_IN_USE = 12,
+	DISCONNECT_REFUSED = 13,
+	DISCONNECT_FILE_CHECK_FAILED = 14,
+};
+
+// The message ids of the connection and the join.
+enum eServerMessage : unsigned
+{
+	SERVER_MESSAGE_JOIN_REQUEST = 1,
+	SERVER_MESSAGE_JOIN_INFO = 2,
+	SERVER_MESSAGE_READY = 3,
+	SERVER_MESSAGE_SYNC = 4,
+	SERVER_MESSAGE_STREAM_OUT_ACK = 13,
+	SERVER_MESSAGE_JOINED = 15,
+	SERVER_MESSAGE_DISCONNECT = 17,
+	SERVER_MESSAGE_GAME_MODE = 18,
+	SERVER_MESSAGE_CLIENT_LIST = 20,
+	SERVER_MESSAGE_CLIENT_JOINED = 21,
+	SERVER_MESSAGE_CLIENT_LEFT = 22,
+	SERVER_MESSAGE_SERVER_NAME = 31,
+	SERVER_MESSAGE_CLIENT_VARIABLES = 32,
+	SERVER_MESSAGE_SYNCER_REQUEST = 33,
+	SERVER_MESSAGE_ELEMENT_STREAMING = 35,
+};
+
+class CBaseServer : public CNetCompatibilityShim
 {
 public:
 	enum
@@ -45,6 +92,8 @@ public:
 		TEXT_FIELD_SIZE = 64,
 		CONSOLE_CLIENT_INDEX = 255,
 		MAX_MAX_PLAYERS = 127,
+		// The longest name a client may join with.
+		MAX_NAME_LENGTH = 31,
 	};
 
 	explicit CBaseServer(Context* pContext);
@@ -71,8 +120,26 @@ public:
 	// Only signals the quit signalable (the SIGINT quit procedure).
 	void SignalQuit();
 
+	// The locked part of one main-loop pass; false, with the lock released, when quitting was asked.
+	bool OnFrame();
+
 	virtual bool ParseConfig(const CServerConfiguration& Config);
 	virtual void OnProcess(const FrameTimeInfo* pFrameInfo);
+
+	// The transport's reports, on the main thread inside the network step of a pass.
+	void ProcessPacket(const tPeerInfo& Peer, unsigned uiId, Stream* pStream) override;
+	// Logs the attempt and raises OnPlayerConnect; a cancelled connect is refused at once.
+	bool OnPlayerConnect(void* pPeer) override;
+	// Removes the peer's client record, if it has one, whatever the reason.
+	void OnPlayerDisconnect(void* pPeer, unsigned uiReason) override;
+
+	virtual CNetMachine* NewMachine(CServerManager* pManager);
+	virtual void ManageElements(CNetMachine* pClient);
+	virtual void OnPlayerJoin(CNetMachine* pClient);
+	virtual void OnPlayerJoined(CNetMachine* pClient);
+
+	// Message 18 with the game mode to the client, or to every client for null.
+	void SendGameMode(CNetMachine* pClient);
 
 	void SetGame(const char* szGame);
 	// The first rule of that exact name gets the value; otherwise a rule is appended.
@@ -83,10 +150,16 @@ public:
 	// Chat by a client (the command "say").
 	void UserChat(CBaseObject* pClient, const char* szText, size_t Length);
 	// The client record of the server console (slot 255), or null while there is none.
-	CBaseObject* GetConsoleClient() const;
+	CNetMachine* GetConsoleClient() const { return m_pConsoleClient; }
+
+	CNetMachines& GetClients() { return m_Clients; }
+	CServerManager* GetManager() const { return m_pManager; }
+	CServerResourceMgr& GetResourceMgr() { return m_ResourceMgr; }
+	int64_t GetPlayerCount() const { return m_iPlayerCount; }
+	CLockable& GetLock() { return m_Lock; }
 
 	Context* GetContext() const { return m_pContext; }
-	CConsoleCommands& GetCommands() { return m_Commands; }
+	CCommandHandlers& GetCommands() { return *m_ResourceMgr.GetCommandHandlers(); }
 	// The constants every script language offers.
 	CDefineHandlers& GetDefineHandlers() { return m_Defines; }
 	CVarSystem& GetClientVariables() { return m_ClientVariables; }
@@ -105,6 +178,15 @@ public:
 protected:
 	// The game server keeps the games table; without one every game is unknown.
 	virtual const CNetGamesList* GetGamesList() const { return nullptr; }
+
+	// Takes over the element manager the game server built.
+	void SetManager(CServerManager* pManager);
+	// Stops the resources, destroys the element manager and releases every client. The game server runs it from
+	// its own destructor, while its part of the server still exists for scripts and elements that reach it.
+	void ReleaseElementsAndClients();
+	// Disconnects the peer with the reason code.
+	void RefusePeer(void* pPeer, unsigned uiReason);
+	bool GetPeerAddressText(void* pPeer, char* szBuffer, size_t Size);
 
 	// Quit flag or quit signal; also takes over a pending SIGINT.
 	bool IsQuitRequested();
@@ -153,9 +235,21 @@ protected:
 	float m_fStreamInDistance;
 	float m_fStreamOutDistance;
 
-	CConsoleCommands m_Commands;
 	CDefineHandlers m_Defines;
 	AutoDelete<CThreadCB> m_pInputThread;
+
+	CServerResourceMgr m_ResourceMgr;
+	EventHandlers::CEventType* m_pOnPlayerConnect;
+	EventHandlers::CEventType* m_pOnPlayerJoin;
+	EventHandlers::CEventType* m_pOnPlayerJoined;
+	EventHandlers::CEventType* m_pOnPlayerQuit;
+	EventHandlers::CEventType* m_pOnPlayerChat;
+	EventHandlers::CEventType* m_pOnPlayerCommand;
+	EventHandlers::CEventType* m_pOnProcess;
+	EventHandlers::CEventType* m_pOnServerStart;
+	CNetMachines m_Clients;
+	Strong<CNetMachine> m_pConsoleClient;
+	AutoDelete<CServerManager> m_pManager;
 
 private:
 	static int InputThreadMain(Thread* pThread, void* pUserData);
@@ -174,6 +268,22 @@ private:
 	void StartInitialResources();
 	void StopInputThread();
 	void RunConsoleLines();
+
+	// The join handshake and the client's own messages.
+	void ProcessJoinRequest(void* pPeer, Stream* pStream);
+	bool IsVersionAllowed(const uint32_t* puiVersion) const;
+	bool IsNameInUse(const char* szName) const;
+	void SendJoinMessages(CNetMachine* pClient);
+	void SendCVars(CNetMachine* pClient);
+	void SendServerName(CNetMachine* pClient);
+	void ProcessReady(CNetMachine* pClient);
+	void ProcessDisconnectMessage(CNetMachine* pClient, Stream* pStream);
+	void ProcessSync(CNetMachine* pClient, Stream* pStream);
+	void ProcessStreamOutAck(CNetMachine* pClient, Stream* pStream);
+	void ProcessSyncerRequest(CNetMachine* pClient, Stream* pStream);
+	void ProcessElementStreaming(CNetMachine* pClient, Stream* pStream);
+	// Whether the address is on the ban list.
+	bool IsBanned(const char* szAddress) const;
 
 	// Hooks for services whose subsystems are not part of the server yet. Each stands at its place in the
 	// start-up, the main loop or the shutdown and does nothing: the start steps report success, and

@@ -2,7 +2,10 @@
 
 #include <cstring>
 
+#include "GTAClient.h"
+#include "GTAServerManager.h"
 #include "ServerConfiguration.h"
+#include "World.h"
 
 #include "Engine/ElementChunk.h"
 #include "Engine/FileSystem.h"
@@ -10,6 +13,9 @@
 
 namespace
 {
+// The type id of vehicles (and so of trains), which stream in before every other element.
+constexpr uint32_t VEHICLE_ELEMENT_TYPE = 142;
+
 bool IsGTAIV(int32_t iGameId)
 {
 	return iGameId == GAME_GTA_IV || iGameId == GAME_GTA_IV_EFLC;
@@ -55,7 +61,7 @@ const char* GetVehicleColoursPath(int32_t iGameId)
 CGTAServer::CGTAServer(Context* pContext)
 	: CBaseServer(pContext), m_fPickupStreamInDistance(50.0f), m_fPickupStreamOutDistance(100.0f),
 	  m_bSyncLocalEntities(false), m_bTimeSync(true), m_bWeatherSync(true), m_bIVNativeMultiplayer(false),
-	  m_iIVGameMode(8), m_iIVEpisode(-1), m_fMinuteDuration(1.0f)
+	  m_iIVGameMode(8), m_iIVEpisode(-1)
 {
 	m_GamesList.SetGameName(GAME_GTA_III, "gta:iii");
 	m_GamesList.SetGameName(GAME_GTA_VC, "gta:vc");
@@ -63,6 +69,7 @@ CGTAServer::CGTAServer(Context* pContext)
 	m_GamesList.SetGameName(GAME_GTA_IV, "gta:iv");
 	m_GamesList.SetGameName(GAME_GTA_IV_EFLC, "gta:iv_eflc");
 	m_GamesList.SetGameName(GAME_BULLY, "bully");
+	SetManager(new CGTAServerManager(this, &m_ResourceMgr));
 	DefineConstants();
 
 	m_uiNetVersion = NETWORK_VERSION;
@@ -71,7 +78,21 @@ CGTAServer::CGTAServer(Context* pContext)
 
 CGTAServer::~CGTAServer()
 {
+	// Scripts that stop now and elements that go now may still reach the game server's part.
+	ReleaseElementsAndClients();
+	m_AnticheatFiles.clear();
 	m_VehicleColours.Clear();
+}
+
+CGTAServerManager* CGTAServer::GetGTAManager() const
+{
+	return static_cast<CGTAServerManager*>(GetManager());
+}
+
+CWorld* CGTAServer::GetWorld() const
+{
+	CGTAServerManager* pManager = GetGTAManager();
+	return pManager ? pManager->GetWorld() : nullptr;
 }
 
 void CGTAServer::DefineConstants()
@@ -110,12 +131,6 @@ void CGTAServer::ParseAnticheat(const CServerConfiguration& Config)
 		else
 			AddFileToAnticheat(szPath, szSource);
 	}
-}
-
-bool CGTAServer::AddFileToAnticheat(const char* /*szPath*/, const char* /*szSource*/)
-{
-	// Hook: the client file check list comes with the client file check.
-	return false;
 }
 
 void CGTAServer::LoadDefineHeader()
@@ -161,17 +176,59 @@ bool CGTAServer::ParseConfig(const CServerConfiguration& Config)
 	m_iIVEpisode = Config.GetInt32Value("iv_episode", -1);
 	if (!LoadVehicleColours())
 		return false;
-	m_fMinuteDuration = Config.GetFloatValue("minuteduration", IsGTAIV(m_iGameId) ? 2.0f : 1.0f);
+	if (CWorld* pWorld = GetWorld())
+		pWorld->SetMinuteDuration(Config.GetFloatValue("minuteduration", IsGTAIV(m_iGameId) ? 2.0f : 1.0f), false);
 	return true;
 }
 
 void CGTAServer::OnProcess(const FrameTimeInfo* pFrameInfo)
 {
-	ProcessWorld(*pFrameInfo);
+	if (CWorld* pWorld = GetWorld())
+		pWorld->Process(pFrameInfo->m_dDelta);
 	CBaseServer::OnProcess(pFrameInfo);
 }
 
-void CGTAServer::ProcessWorld(const FrameTimeInfo& /*FrameInfo*/)
+CNetMachine* CGTAServer::NewMachine(CServerManager* pManager)
 {
-	// Hook: the world clock and the weather advance here once the world exists.
+	return new CGTAClient(pManager);
+}
+
+void CGTAServer::ManageElements(CNetMachine* pClient)
+{
+	if (!pClient->IsJoined())
+		return;
+	if (CServerManager* pManager = GetManager())
+		pManager->CreateObjectsAsNeeded(pClient, VEHICLE_ELEMENT_TYPE);
+	CBaseServer::ManageElements(pClient);
+}
+
+void CGTAServer::OnPlayerJoined(CNetMachine* pClient)
+{
+	if (CWorld* pWorld = GetWorld())
+		pWorld->SyncClient(pClient);
+}
+
+void CGTAServer::ProcessPacket(const tPeerInfo& Peer, unsigned uiId, Stream* pStream)
+{
+	Strong<Stream> pHeld(pStream);
+	Strong<CNetMachine> pClient(GetClients().GetMachineFromPeer(Peer.m_pPeer));
+	if (pClient.IsNull())
+	{
+		if (uiId == SERVER_MESSAGE_JOIN_REQUEST)
+			CBaseServer::ProcessPacket(Peer, uiId, pStream);
+		return;
+	}
+	if (uiId == SERVER_MESSAGE_JOIN_REQUEST)
+		return;
+	// Every record this server makes is a game client record.
+	CGTAClient* pGameClient = static_cast<CGTAClient*>(pClient.GetPointer());
+	if (!pGameClient->IsVerified())
+	{
+		if (uiId == GAME_MESSAGE_FILE_CHECK)
+			ProcessFileCheck(pGameClient, Peer.m_pPeer, pStream);
+		return;
+	}
+	if (uiId == GAME_MESSAGE_FILE_CHECK)
+		return;
+	CBaseServer::ProcessPacket(Peer, uiId, pStream);
 }

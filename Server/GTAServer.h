@@ -1,10 +1,32 @@
 #pragma once
 // The server specialised for the GTA games: the game's own configuration keys, its define header, its default
-// vehicle colours and the games table.
+// vehicle colours, the games table, the client file check, the game's client records, and the world clock.
+
+#include <cstdint>
+#include <string>
+#include <vector>
 
 #include "BaseServer.h"
 #include "NetGamesList.h"
 #include "VehicleColours.h"
+
+class CGTAClient;
+class CGTAServerManager;
+class CWorld;
+
+enum eGameMessage : unsigned
+{
+	GAME_MESSAGE_FILE_CHECK = 149,
+};
+
+// One file of the client file check: the path the client checks in its game folder, the server's copy and the
+// MD5 digest of that copy as four little-endian words.
+struct tAnticheatFile
+{
+	std::string m_GamePath;
+	std::string m_SourcePath;
+	uint32_t m_rguiDigest[4];
+};
 
 class CGTAServer : public CBaseServer
 {
@@ -19,14 +41,29 @@ public:
 
 	bool ParseConfig(const CServerConfiguration& Config) override;
 	void OnProcess(const FrameTimeInfo* pFrameInfo) override;
+	// The gate: no record, only the join request; not verified, only the file check answer; verified, anything
+	// but the file check answer. Then the base handler.
+	void ProcessPacket(const tPeerInfo& Peer, unsigned uiId, Stream* pStream) override;
+	CNetMachine* NewMachine(CServerManager* pManager) override;
+	// Vehicles stream in before everything else.
+	void ManageElements(CNetMachine* pClient) override;
+	// Sends the client file check request.
+	void OnPlayerJoin(CNetMachine* pClient) override;
+	// Sends the world to the new client.
+	void OnPlayerJoined(CNetMachine* pClient) override;
 
 	// Adds one file of the client file check.
 	bool AddFileToAnticheat(const char* szPath, const char* szSource);
+	const std::vector<tAnticheatFile>& GetAnticheatFiles() const { return m_AnticheatFiles; }
 
 	CVehicleColours& GetVehicleColours() { return m_VehicleColours; }
 	float GetPickupStreamInDistance() const { return m_fPickupStreamInDistance; }
 	float GetPickupStreamOutDistance() const { return m_fPickupStreamOutDistance; }
-	float GetMinuteDuration() const { return m_fMinuteDuration; }
+	bool IsTimeSync() const { return m_bTimeSync; }
+	bool IsWeatherSync() const { return m_bWeatherSync; }
+	bool IsSyncLocalEntities() const { return m_bSyncLocalEntities; }
+	CGTAServerManager* GetGTAManager() const;
+	CWorld* GetWorld() const;
 
 protected:
 	const CNetGamesList* GetGamesList() const override { return &m_GamesList; }
@@ -36,9 +73,10 @@ private:
 	void ParseAnticheat(const CServerConfiguration& Config);
 	void LoadDefineHeader();
 	bool LoadVehicleColours();
-	// Hook: the world clock and weather step of each pass.
-	void ProcessWorld(const FrameTimeInfo& FrameInfo);
+	// The client's answer to the file check; true when it verified the client.
+	bool ProcessFileCheck(CGTAClient* pClient, void* pPeer, Stream* pStream);
 
+	std::vector<tAnticheatFile> m_AnticheatFiles;
 	float m_fPickupStreamInDistance;
 	float m_fPickupStreamOutDistance;
 	bool m_bSyncLocalEntities;
@@ -47,7 +85,6 @@ private:
 	bool m_bIVNativeMultiplayer;
 	int32_t m_iIVGameMode;
 	int32_t m_iIVEpisode;
-	float m_fMinuteDuration;
 	CNetGamesList m_GamesList;
 	CVehicleColours m_VehicleColours;
 };

@@ -63,7 +63,13 @@ int FindFreePort()
 
 std::string MakeConfig(const std::string& Children)
 {
-	int iPort = FindFreePort();
+	int iPort = 0;
+	return MakeConfig(Children, iPort);
+}
+
+std::string MakeConfig(const std::string& Children, int& iPort)
+{
+	iPort = FindFreePort();
 	int iHttpPort = FindFreePort();
 	int iRConPort = FindFreePort();
 	std::ostringstream Config;

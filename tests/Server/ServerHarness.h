@@ -25,6 +25,8 @@ int FindFreePort();
 
 // A configuration with free ports and the given extra children of the root element.
 std::string MakeConfig(const std::string& Children = "");
+// The same, telling the game port it chose.
+std::string MakeConfig(const std::string& Children, int& iPort);
 
 class CServerProcess
 {

@@ -1,0 +1,370 @@
+// How a game client becomes a client of the server and how it leaves: the connect report, the join request with
+// its checks and refusal codes, the messages a joining client receives, the ready message, the client's own
+// disconnect message and the disconnect report. Everything runs on the main thread inside the network step.
+
+#include "BaseServer.h"
+
+#include <cstring>
+#include <strings.h>
+
+#include "NetGamesList.h"
+#include "ServerManager.h"
+
+#include "Engine/KestrinHash.h"
+#include "Multiplayer/NetObject.h"
+#include "Network/BinaryStream.h"
+#include "Network/ENetSystem.h"
+#include "Scripting/EventHandlers.h"
+
+namespace
+{
+// Channels of the join messages.
+constexpr uint8_t JOIN_CHANNEL = 0;
+constexpr uint8_t CONFIGURATION_CHANNEL = 7;
+constexpr uint8_t CLIENT_LIST_CHANNEL = 8;
+
+constexpr size_t ADDRESS_TEXT_SIZE = 128;
+constexpr size_t NAME_BUFFER_SIZE = 256;
+
+// Every version the client reports, major first.
+constexpr size_t VERSION_PARTS = 4;
+
+bool SendToClient(CNetMachine* pClient, Packet& Message, uint8_t ucChannel)
+{
+	return pClient->SendPacket(&Message, PACKET_PRIORITY_LOW, PACKET_FLAG_RELIABLE, ucChannel);
+}
+}
+
+bool CBaseServer::GetPeerAddressText(void* pPeer, char* szBuffer, size_t Size)
+{
+	CIPAddress Address;
+	return GetPeerIP(pPeer, Address) && Address.ToString(szBuffer, Size);
+}
+
+void CBaseServer::RefusePeer(void* pPeer, unsigned uiReason)
+{
+	GetNetSystem()->Disconnect(pPeer, uiReason);
+}
+
+bool CBaseServer::OnPlayerConnect(void* pPeer)
+{
+	char szAddress[ADDRESS_TEXT_SIZE] = "";
+	GetPeerAddressText(pPeer, szAddress, sizeof(szAddress));
+	m_pContext->Log("CONNECT: %s is attempting to connect", szAddress);
+
+	bool bPrevented = false;
+	if (m_pOnPlayerConnect)
+	{
+		CArguments Arguments;
+		Arguments.AddString(szAddress);
+		m_pOnPlayerConnect->Trigger(Arguments, bPrevented);
+	}
+	// A script that cancelled the connect wants the peer gone: keeping it connected would let it join anyway.
+	if (bPrevented)
+		GetNetSystem()->Disconnect(pPeer, DISCONNECT_REFUSED);
+	return !bPrevented;
+}
+
+bool CBaseServer::IsBanned(const char* /*szAddress*/) const
+{
+	// The ban list comes with the server's script functions; until then nobody is banned.
+	return false;
+}
+
+bool CBaseServer::IsVersionAllowed(const uint32_t* puiVersion) const
+{
+	for (size_t i = 0; i < VERSION_PARTS; i++)
+	{
+		if (puiVersion[i] != m_uiMinClientVersion[i])
+			return puiVersion[i] > m_uiMinClientVersion[i];
+	}
+	return true;
+}
+
+bool CBaseServer::IsNameInUse(const char* szName) const
+{
+	for (int32_t i = 0; i < static_cast<int32_t>(MAX_NET_MACHINES); i++)
+	{
+		const CNetMachine* pClient = m_Clients.GetMachine(i);
+		if (pClient && strcasecmp(pClient->GetName(), szName) == 0)
+			return true;
+	}
+	return false;
+}
+
+CNetMachine* CBaseServer::NewMachine(CServerManager* pManager)
+{
+	return new CNetMachine(pManager);
+}
+
+void CBaseServer::OnPlayerJoin(CNetMachine* /*pClient*/)
+{
+}
+
+void CBaseServer::OnPlayerJoined(CNetMachine* /*pClient*/)
+{
+}
+
+void CBaseServer::ProcessJoinRequest(void* pPeer, Stream* pStream)
+{
+	char szAddress[ADDRESS_TEXT_SIZE];
+	if (!GetPeerAddressText(pPeer, szAddress, sizeof(szAddress)))
+	{
+		RefusePeer(pPeer, DISCONNECT_NO_ADDRESS);
+		return;
+	}
+	if (IsBanned(szAddress))
+	{
+		m_pContext->LogWarn("CONNECT: %s revoked connection [BANNED]", szAddress);
+		RefusePeer(pPeer, DISCONNECT_BANNED);
+		return;
+	}
+
+	// A request that ends early is refused with the code of the first field that could not be read.
+	CBinaryReader Reader(pStream);
+	uint32_t uiNetVersion = 0;
+	if (!Reader.ReadUInt32(&uiNetVersion))
+	{
+		m_pContext->LogWarn("CONNECT: %s revoked connection [UNSUPPORTED CLIENT]", szAddress);
+		RefusePeer(pPeer, DISCONNECT_UNSUPPORTED_CLIENT);
+		return;
+	}
+	if (uiNetVersion != m_uiNetVersion)
+	{
+		m_pContext->LogWarn("CONNECT: %s (%d) revoked connection [UNSUPPORTED CLIENT]", szAddress,
+			static_cast<int>(uiNetVersion));
+		RefusePeer(pPeer, DISCONNECT_UNSUPPORTED_CLIENT);
+		return;
+	}
+	uint32_t rguiVersion[VERSION_PARTS];
+	if (!Reader.ReadUInt32(rguiVersion, VERSION_PARTS) || !IsVersionAllowed(rguiVersion))
+	{
+		m_pContext->LogWarn("CONNECT: %s revoked connection [UNSUPPORTED CLIENT]", szAddress);
+		RefusePeer(pPeer, DISCONNECT_UNSUPPORTED_CLIENT);
+		return;
+	}
+
+	char* szPassword = Reader.ReadString();
+	const bool bPasswordAccepted =
+		szPassword && (!m_ServerPassword.HasPassword() || VerifyPassword(szPassword, m_ServerPassword.GetPassword()));
+	free(szPassword);
+	if (!bPasswordAccepted)
+	{
+		m_pContext->LogWarn("CONNECT: %s revoked connection [WRONG PASSWORD]", szAddress);
+		RefusePeer(pPeer, DISCONNECT_WRONG_PASSWORD);
+		return;
+	}
+
+	uint16_t usNameLength = 0;
+	char szName[NAME_BUFFER_SIZE] = {};
+	if (!Reader.ReadUInt16(&usNameLength) || usNameLength == 0 || usNameLength > MAX_NAME_LENGTH ||
+		!Reader.Read(szName, usNameLength) || szName[0] == '\0')
+	{
+		m_pContext->LogWarn("CONNECT: %s revoked connection [INVALID NICKNAME]", szAddress);
+		RefusePeer(pPeer, DISCONNECT_INVALID_NICKNAME);
+		return;
+	}
+
+	uint8_t ucGame = 0;
+	uint8_t ucGameVersion = 0;
+	bool bGameAccepted = Reader.ReadUInt8(&ucGame);
+	if (bGameAccepted)
+	{
+		bGameAccepted = false;
+		for (int32_t iGame : m_AcceptedGames)
+			bGameAccepted = bGameAccepted || iGame == static_cast<int32_t>(ucGame);
+	}
+	if (!bGameAccepted || !Reader.ReadUInt8(&ucGameVersion))
+	{
+		m_pContext->LogWarn("CONNECT: %s revoked connection [WRONG GAME]", szName);
+		RefusePeer(pPeer, DISCONNECT_WRONG_GAME);
+		return;
+	}
+
+	if (!m_bDuplicateNames && IsNameInUse(szName))
+	{
+		m_pContext->LogWarn("CONNECT: %s revoked connection [NICKNAME IN USE]", szName);
+		RefusePeer(pPeer, DISCONNECT_NICKNAME_IN_USE);
+		return;
+	}
+
+	const int32_t iSlot = m_iPlayerCount < m_iMaxPlayers ? m_Clients.FindFreeSlot(CONSOLE_CLIENT_INDEX) : -1;
+	Strong<CNetMachine> pClient;
+	if (iSlot >= 0)
+		pClient = Strong<CNetMachine>::New(NewMachine(m_pManager));
+	if (pClient.IsNull())
+	{
+		m_pContext->LogWarn("CONNECT: %s revoked connection [SERVER FULL]", szName);
+		RefusePeer(pPeer, DISCONNECT_SERVER_FULL);
+		return;
+	}
+
+	CIPAddress Address;
+	GetPeerIP(pPeer, Address);
+	const CNetGamesList* pGames = GetGamesList();
+	pClient->SetPeer(pPeer);
+	pClient->SetAddress(Address);
+	pClient->SetGameName(pGames ? pGames->GetGameName(ucGame) : "");
+	pClient->SetGame(ucGame);
+	pClient->SetGameVersion(ucGameVersion);
+	pClient->SetIndex(iSlot);
+	pClient->SetName(szName);
+	pClient->SetElementStreaming(false);
+	m_Clients.SetMachine(iSlot, pClient);
+	m_iPlayerCount++;
+
+	if (m_pOnPlayerJoin)
+	{
+		CArguments Arguments;
+		Arguments.AddObject(pClient);
+		m_pOnPlayerJoin->Trigger(Arguments);
+	}
+	OnPlayerJoin(pClient);
+	SendJoinMessages(pClient);
+}
+
+void CBaseServer::SendCVars(CNetMachine* pClient)
+{
+	Packet Message(SERVER_MESSAGE_CLIENT_VARIABLES);
+	if (m_ClientVariables.Serialise(&Message))
+		SendToClient(pClient, Message, CONFIGURATION_CHANNEL);
+}
+
+void CBaseServer::SendServerName(CNetMachine* pClient)
+{
+	Packet Message(SERVER_MESSAGE_SERVER_NAME);
+	CBinaryWriter Writer(&Message);
+	Writer.WriteString(m_szServerName);
+	SendToClient(pClient, Message, CONFIGURATION_CHANNEL);
+}
+
+void CBaseServer::SendGameMode(CNetMachine* pClient)
+{
+	Packet Message(SERVER_MESSAGE_GAME_MODE);
+	CBinaryWriter Writer(&Message);
+	Writer.WriteString(m_szGameMode);
+	if (pClient)
+		SendToClient(pClient, Message, CONFIGURATION_CHANNEL);
+	else
+		GetNetSystem()->SendEveryonePacket(&Message, PACKET_PRIORITY_LOW, PACKET_FLAG_RELIABLE, CONFIGURATION_CHANNEL);
+}
+
+void CBaseServer::SendJoinMessages(CNetMachine* pClient)
+{
+	SendCVars(pClient);
+
+	Packet JoinInfo(SERVER_MESSAGE_JOIN_INFO);
+	CBinaryWriter JoinWriter(&JoinInfo);
+	JoinWriter.WriteInt32(pClient->GetIndex());
+	JoinWriter.WriteUInt16(m_usHttpPort);
+	JoinWriter.WriteString(m_HttpUrl.c_str(), m_HttpUrl.size());
+	JoinWriter.WriteUInt16(m_usSyncInterval);
+	JoinWriter.WriteUInt8(0);
+	JoinWriter.WriteUInt8(static_cast<uint8_t>(m_iSyncMethod));
+	SendToClient(pClient, JoinInfo, JOIN_CHANNEL);
+
+	SendGameMode(pClient);
+	SendServerName(pClient);
+
+	Packet Joined(SERVER_MESSAGE_CLIENT_JOINED);
+	CBinaryWriter JoinedWriter(&Joined);
+	JoinedWriter.WriteUInt16(1);
+	JoinedWriter.WriteUInt32(static_cast<uint32_t>(pClient->GetIndex()));
+	pClient->Write(&Joined);
+
+	Packet List(SERVER_MESSAGE_CLIENT_LIST);
+	CBinaryWriter ListWriter(&List);
+	uint16_t usCount = 0;
+	for (int32_t i = 0; i < static_cast<int32_t>(MAX_NET_MACHINES); i++)
+	{
+		if (m_Clients.GetMachine(i))
+			usCount++;
+	}
+	ListWriter.WriteUInt16(usCount);
+	ListWriter.WriteUInt16(static_cast<uint16_t>(m_iMaxPlayers));
+	for (int32_t i = 0; i < static_cast<int32_t>(MAX_NET_MACHINES); i++)
+	{
+		CNetMachine* pOther = m_Clients.GetMachine(i);
+		if (!pOther)
+			continue;
+		ListWriter.WriteUInt32(static_cast<uint32_t>(i));
+		pOther->Write(&List);
+		if (pOther != pClient)
+			SendToClient(pOther, Joined, CLIENT_LIST_CHANNEL);
+	}
+	SendToClient(pClient, List, CLIENT_LIST_CHANNEL);
+}
+
+void CBaseServer::ProcessReady(CNetMachine* pClient)
+{
+	pClient->SetJoined(true);
+	pClient->SetElementStreaming(true);
+	m_ResourceMgr.UpdateAllResource(pClient);
+	OnPlayerJoined(pClient);
+	if (m_pOnPlayerJoined)
+	{
+		CArguments Arguments;
+		Arguments.AddObject(pClient);
+		m_pOnPlayerJoined->Trigger(Arguments);
+	}
+	pClient->SendPlayer();
+	Packet Joined(SERVER_MESSAGE_JOINED);
+	SendToClient(pClient, Joined, JOIN_CHANNEL);
+}
+
+void CBaseServer::ProcessDisconnectMessage(CNetMachine* pClient, Stream* pStream)
+{
+	CBinaryReader Reader(pStream);
+	uint32_t uiReason = DISCONNECT_QUIT;
+	if (!Reader.ReadUInt32(&uiReason))
+		uiReason = DISCONNECT_QUIT;
+	void* pPeer = pClient->GetPeer();
+	// Reason 12 keeps the client until the transport reports the connection gone.
+	if (uiReason != DISCONNECT_NICKNAME_IN_USE)
+		OnPlayerDisconnect(pPeer, uiReason);
+	GetNetSystem()->Disconnect(pPeer, uiReason);
+}
+
+void CBaseServer::OnPlayerDisconnect(void* pPeer, unsigned uiReason)
+{
+	Strong<CNetMachine> pClient(m_Clients.GetMachineFromPeer(pPeer));
+	if (pClient.IsNull())
+		return;
+	const int32_t iIndex = pClient->GetIndex();
+
+	if (m_pOnPlayerQuit)
+	{
+		CArguments Arguments;
+		Arguments.AddObject(pClient);
+		Arguments.AddNumber(static_cast<int32_t>(uiReason));
+		m_pOnPlayerQuit->Trigger(Arguments);
+	}
+
+	if (m_pManager)
+	{
+		// Releasing one element may destroy others, so the table is read afresh at every slot.
+		for (size_t Slot = 0; Slot < m_pManager->GetSlotCount(); Slot++)
+		{
+			Strong<CNetObject> pObject(m_pManager->GetObjectAt(Slot));
+			if (pObject.IsNull())
+				continue;
+			if (pObject->GetSyncer() == static_cast<INetMachine*>(pClient.GetPointer()))
+				pObject->SetSyncer(nullptr, false);
+			pObject->SetCreatedFor(pClient, false);
+			pObject->ResetMachine(pClient);
+			m_pManager->PossiblyDeleteObject(pObject);
+		}
+	}
+	pClient->DespawnPlayer();
+	m_iPlayerCount--;
+
+	pClient->SetIndex(INVALID_CLIENT_ID);
+	if (m_Clients.GetMachine(iIndex) == pClient.GetPointer())
+		m_Clients.SetMachine(iIndex, nullptr);
+
+	Packet Left(SERVER_MESSAGE_CLIENT_LEFT);
+	CBinaryWriter Writer(&Left);
+	Writer.WriteUInt16(1);
+	Writer.WriteUInt32(static_cast<uint32_t>(iIndex));
+	GetNetSystem()->SendEveryonePacket(&Left, PACKET_PRIORITY_LOW, PACKET_FLAG_RELIABLE, CLIENT_LIST_CHANNEL);
+}

@@ -1,0 +1,452 @@
+// Load tool: starts a game server in a child process, connects many game clients to it over the loopback, takes
+// each through the whole join, gives every client a player element near all the others, and keeps every client
+// sending the sync of its player. It prints the join latency, the server's CPU time per second of wall time and
+// the bytes the server sent to each client per second.
+//
+// Usage: VexaLoad [-clients N] [-seconds S] [-rate HZ] [-multithreaded]
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include <enet/enet.h>
+
+#include "CommandLine.h"
+#include "GTAServer.h"
+#include "ServerManager.h"
+
+#include "Engine/BuiltinArchive.h"
+#include "Engine/Context.h"
+#include "Engine/FileSystem.h"
+#include "Engine/KAssert.h"
+#include "Engine/SignalHandlers.h"
+#include "Engine/Tar.h"
+#include "Multiplayer/NetObject.h"
+#include "Network/BinaryStream.h"
+#include "Support/GameClient.h"
+#include "Support/TestMessage.h"
+
+namespace
+{
+typedef std::chrono::steady_clock tClock;
+
+constexpr uint32_t PLAYER_TYPE = 94;
+constexpr float PLAYER_AREA_RADIUS = 40.0f;
+
+struct tOptions
+{
+	int m_iClients = 120;
+	int m_iSeconds = 10;
+	int m_iRate = 20;
+	bool m_bMultithreaded = false;
+};
+
+// The server side of a player: a position that the create and sync blocks carry.
+class CLoadPlayer : public CNetObject
+{
+public:
+	explicit CLoadPlayer(CNetObjectMgr* pManager) : CNetObject(pManager) { SetType(PLAYER_TYPE); }
+
+	bool GetPosition(CVector3D& vecPosition) override
+	{
+		vecPosition = m_vecPosition;
+		return true;
+	}
+	bool SetPosition(const CVector3D& vecPosition) override
+	{
+		m_vecPosition = vecPosition;
+		return true;
+	}
+	bool WriteCreatePacket(Stream* pStream) override
+	{
+		return CNetObject::WriteCreatePacket(pStream) && CBinaryWriter(pStream).WriteVector3D(m_vecPosition);
+	}
+	bool WriteSyncPacket(Stream* pStream) override
+	{
+		return CNetObject::WriteSyncPacket(pStream) && CBinaryWriter(pStream).WriteVector3D(m_vecPosition);
+	}
+	bool ReadSyncPacket(Stream* pStream) override
+	{
+		float rgfPosition[3];
+		if (!CNetObject::ReadSyncPacket(pStream) || !CBinaryReader(pStream).ReadSingle(rgfPosition, 3))
+			return false;
+		m_vecPosition = CVector3D(rgfPosition[0], rgfPosition[1], rgfPosition[2]);
+		return true;
+	}
+
+	CVector3D m_vecPosition;
+};
+
+// The game server, giving every client that has joined a player element inside a small area.
+class CLoadServer : public CGTAServer
+{
+public:
+	using CGTAServer::CGTAServer;
+
+	void OnPlayerJoined(CNetMachine* pClient) override
+	{
+		CGTAServer::OnPlayerJoined(pClient);
+		CLoadPlayer* pPlayer = new CLoadPlayer(GetManager());
+		const float fAngle = static_cast<float>(pClient->GetIndex()) * 0.7f;
+		pPlayer->m_vecPosition = CVector3D(std::cos(fAngle) * PLAYER_AREA_RADIUS / 2, std::sin(fAngle) * PLAYER_AREA_RADIUS / 2, 0);
+		pPlayer->SetStreamInDistance(100.0f);
+		pPlayer->SetStreamOutDistance(200.0f);
+		pPlayer->SetNetFlag(NETFLAG_DISTANCE_STREAMING, true);
+		pPlayer->SetNetFlag(NETFLAG_ALWAYS_EXIST_FOR_SYNCER, true);
+		pPlayer->SetSyncer(pClient, true);
+		if (GetManager()->RegisterNetObject(pPlayer))
+			pClient->SetPlayer(pPlayer);
+		pPlayer->Release();
+	}
+};
+
+CLoadServer* g_pLoadServer = nullptr;
+
+void QuitLoadServer()
+{
+	if (g_pLoadServer)
+		g_pLoadServer->SignalQuit();
+}
+
+// The child process: the server until SIGINT.
+int RunServer(const std::string& ConfigPath, const tOptions& Options)
+{
+	g_bAsserts = false;
+	Context ProcessContext;
+	Strong<Stream> pImage = Strong<Stream>::New(new CMemoryStream(g_BuiltinArchive, g_BuiltinArchiveSize));
+	CTARArchive* pArchive = new CTARArchive();
+	pArchive->SetCaseSensitive(true);
+	if (pArchive->Read(pImage))
+		ProcessContext.GetFileSystem()->Mount(pArchive);
+	else
+		delete pArchive;
+
+	CLoadServer Server(&ProcessContext);
+	g_pLoadServer = &Server;
+	CSignalHandlers::Install(QuitLoadServer);
+	tCommandLine CommandLine;
+	CommandLine.m_MaxPlayers.Set(Options.m_iClients);
+	CommandLine.m_Multithreaded.Set(Options.m_bMultithreaded);
+	if (!Server.LoadConfig(ConfigPath.c_str()) || !Server.ApplyOverrides(CommandLine) || !Server.StartServer())
+		return 1;
+	Server.MainLoop();
+	Server.ShutDown();
+	g_pLoadServer = nullptr;
+	return 0;
+}
+
+// User and system CPU time of the process, in seconds.
+double ReadCpuSeconds(pid_t Pid)
+{
+	std::ifstream File("/proc/" + std::to_string(Pid) + "/stat");
+	std::string Text((std::istreambuf_iterator<char>(File)), std::istreambuf_iterator<char>());
+	// Fields after the command name, which may hold blanks, start behind its closing parenthesis.
+	size_t End = Text.rfind(')');
+	if (End == std::string::npos)
+		return 0.0;
+	std::vector<std::string> Fields;
+	size_t Position = End + 2;
+	while (Position < Text.size())
+	{
+		size_t Next = Text.find(' ', Position);
+		if (Next == std::string::npos)
+			Next = Text.size();
+		Fields.push_back(Text.substr(Position, Next - Position));
+		Position = Next + 1;
+	}
+	// utime and stime are fields 14 and 15 of the whole line, 12 and 13 after the state field.
+	if (Fields.size() < 13)
+		return 0.0;
+	const double dTicks = static_cast<double>(sysconf(_SC_CLK_TCK));
+	return (std::strtod(Fields[11].c_str(), nullptr) + std::strtod(Fields[12].c_str(), nullptr)) / dTicks;
+}
+
+enum eClientState
+{
+	CLIENT_CONNECTING,
+	CLIENT_JOINING,
+	CLIENT_READY_SENT,
+	CLIENT_JOINED,
+	CLIENT_FAILED,
+};
+
+struct tLoadClient
+{
+	ENetHost* m_pHost = nullptr;
+	ENetPeer* m_pPeer = nullptr;
+	std::string m_Name;
+	eClientState m_eState = CLIENT_CONNECTING;
+	tClock::time_point m_Start;
+	double m_dJoinMilliseconds = 0.0;
+	int32_t m_iPlayer = -1;
+	uint64_t m_ulPayloadBytes = 0;
+	uint32_t m_uiSyncSent = 0;
+};
+
+void Send(tLoadClient& Client, const VexaTest::CTestMessage& Message, uint8_t ucChannel, bool bReliable)
+{
+	const std::vector<uint8_t>& Bytes = Message.GetBytes();
+	ENetPacket* pPacket = enet_packet_create(Bytes.data(), Bytes.size(), bReliable ? ENET_PACKET_FLAG_RELIABLE : 0);
+	if (pPacket && enet_peer_send(Client.m_pPeer, ucChannel, pPacket) < 0)
+		enet_packet_destroy(pPacket);
+}
+
+void HandleMessage(tLoadClient& Client, const uint8_t* pData, size_t Length)
+{
+	Client.m_ulPayloadBytes += Length;
+	std::vector<uint8_t> Data(pData, pData + Length);
+	uint32_t uiId = 0;
+	std::vector<uint8_t> Body;
+	if (!VexaTest::ParseMessage(Data, uiId, Body))
+		return;
+	switch (uiId)
+	{
+	case VexaTest::MSG_FILE_CHECK:
+		// The server checks no files here: the answer is an empty list, and ready follows it.
+		Send(Client, VexaTest::CTestMessage(VexaTest::MSG_FILE_CHECK).U32(0), 0, true);
+		Send(Client, VexaTest::CTestMessage(VexaTest::MSG_READY), 0, true);
+		Client.m_eState = CLIENT_READY_SENT;
+		break;
+	case VexaTest::MSG_JOINED:
+		if (Client.m_eState == CLIENT_READY_SENT)
+		{
+			Client.m_eState = CLIENT_JOINED;
+			Client.m_dJoinMilliseconds =
+				std::chrono::duration<double, std::milli>(tClock::now() - Client.m_Start).count();
+		}
+		break;
+	case VexaTest::MSG_OWN_PLAYER:
+	{
+		int32_t iPlayer = -1;
+		if (VexaTest::CTestMessageReader(Body).I32(iPlayer))
+			Client.m_iPlayer = iPlayer;
+		break;
+	}
+	default:
+		break;
+	}
+}
+
+void ServiceClient(tLoadClient& Client)
+{
+	ENetEvent Event;
+	while (Client.m_pHost && enet_host_service(Client.m_pHost, &Event, 0) > 0)
+	{
+		switch (Event.type)
+		{
+		case ENET_EVENT_TYPE_CONNECT:
+		{
+			VexaTest::tJoinRequest Request;
+			Request.m_Name = Client.m_Name;
+			Send(Client, Request.Build(), 0, true);
+			Client.m_eState = CLIENT_JOINING;
+			break;
+		}
+		case ENET_EVENT_TYPE_RECEIVE:
+			HandleMessage(Client, Event.packet->data, Event.packet->dataLength);
+			enet_packet_destroy(Event.packet);
+			break;
+		case ENET_EVENT_TYPE_DISCONNECT:
+			Client.m_eState = CLIENT_FAILED;
+			break;
+		default:
+			break;
+		}
+	}
+}
+
+void SendPlayerSync(tLoadClient& Client, double dTime, size_t Index)
+{
+	if (Client.m_eState != CLIENT_JOINED || Client.m_iPlayer < 0)
+		return;
+	const float fAngle = static_cast<float>(Index) * 0.7f + static_cast<float>(dTime);
+	VexaTest::tElementEntry Entry;
+	Entry.m_iType = PLAYER_TYPE;
+	Entry.m_iId = Client.m_iPlayer;
+	VexaTest::CTestMessage Block;
+	Block.F32(std::cos(fAngle) * PLAYER_AREA_RADIUS / 2).F32(std::sin(fAngle) * PLAYER_AREA_RADIUS / 2).F32(0.0f);
+	Entry.m_Block = Block.GetBytes();
+	Send(Client, VexaTest::MakeSyncMessage({Entry}), 1, false);
+	Client.m_uiSyncSent++;
+}
+
+double Percentile(std::vector<double> Values, double dFraction)
+{
+	if (Values.empty())
+		return 0.0;
+	std::sort(Values.begin(), Values.end());
+	size_t Index = static_cast<size_t>(dFraction * static_cast<double>(Values.size() - 1) + 0.5);
+	return Values[std::min(Index, Values.size() - 1)];
+}
+
+bool ParseOptions(int argc, char** argv, tOptions& Options)
+{
+	for (int i = 1; i < argc; i++)
+	{
+		const std::string Argument = argv[i];
+		const bool bHasValue = i + 1 < argc;
+		if (Argument == "-clients" && bHasValue)
+			Options.m_iClients = std::atoi(argv[++i]);
+		else if (Argument == "-seconds" && bHasValue)
+			Options.m_iSeconds = std::atoi(argv[++i]);
+		else if (Argument == "-rate" && bHasValue)
+			Options.m_iRate = std::atoi(argv[++i]);
+		else if (Argument == "-multithreaded")
+			Options.m_bMultithreaded = true;
+		else
+			return false;
+	}
+	return Options.m_iClients > 0 && Options.m_iClients < 255 && Options.m_iSeconds > 0 && Options.m_iRate > 0;
+}
+}
+
+int main(int argc, char** argv)
+{
+	tOptions Options;
+	if (!ParseOptions(argc, argv, Options))
+	{
+		fprintf(stderr, "usage: %s [-clients 1-254] [-seconds S] [-rate HZ] [-multithreaded]\n", argv[0]);
+		return 2;
+	}
+
+	char szFolder[] = "/tmp/vexa-load-XXXXXX";
+	if (!mkdtemp(szFolder))
+		return 1;
+	const uint16_t usPort = VexaTest::FindFreeUdpPort();
+	const std::string ConfigPath = std::string(szFolder) + "/server.xml";
+	{
+		std::ofstream Config(ConfigPath);
+		Config << "<server>\n\t<port>" << usPort << "</port>\n\t<httpserver>false</httpserver>\n</server>\n";
+	}
+
+	// The server gets its own process, so its CPU time is its own and the clients' work is not counted.
+	const pid_t ServerPid = fork();
+	if (ServerPid == 0)
+	{
+		// The child's output would drown the report.
+		if (!freopen("/dev/null", "w", stdout))
+			_exit(1);
+		_exit(RunServer(ConfigPath, Options));
+	}
+	if (ServerPid < 0 || enet_initialize() != 0)
+		return 1;
+
+	std::vector<tLoadClient> Clients(static_cast<size_t>(Options.m_iClients));
+	ENetAddress Address;
+	enet_address_set_host_ip(&Address, "127.0.0.1");
+	Address.port = usPort;
+	// Give the server time to listen before the first connection attempt; ENet retries connects anyway.
+	usleep(300000);
+
+	const tClock::time_point JoinStart = tClock::now();
+	for (size_t i = 0; i < Clients.size(); i++)
+	{
+		tLoadClient& Client = Clients[i];
+		Client.m_pHost = enet_host_create(nullptr, 1, VexaTest::CLIENT_CHANNEL_COUNT, 0, 0);
+		if (!Client.m_pHost || enet_host_compress_with_range_coder(Client.m_pHost) != 0)
+			return 1;
+		Client.m_Name = "Load" + std::to_string(i);
+		Client.m_Start = tClock::now();
+		Client.m_pPeer = enet_host_connect(Client.m_pHost, &Address, VexaTest::CLIENT_CHANNEL_COUNT, 0);
+	}
+
+	// Joins, all at once.
+	auto CountIn = [&Clients](eClientState eState) {
+		return std::count_if(Clients.begin(), Clients.end(), [eState](const tLoadClient& c) { return c.m_eState == eState; });
+	};
+	while (CountIn(CLIENT_JOINED) + CountIn(CLIENT_FAILED) < static_cast<long>(Clients.size()) &&
+		tClock::now() - JoinStart < std::chrono::seconds(60))
+	{
+		for (tLoadClient& Client : Clients)
+			ServiceClient(Client);
+		usleep(500);
+	}
+	const double dAllJoined = std::chrono::duration<double>(tClock::now() - JoinStart).count();
+
+	// Steady state: every client syncs its player at the rate; the measurement window starts after a settling
+	// second in which every player streams in everywhere.
+	const double dInterval = 1.0 / Options.m_iRate;
+	const tClock::time_point SteadyStart = tClock::now();
+	tClock::time_point WindowStart;
+	double dCpuStart = 0.0;
+	std::vector<uint64_t> BytesAtStart(Clients.size());
+	std::vector<uint64_t> WireAtStart(Clients.size());
+	bool bWindowOpen = false;
+	double dNextSync = 0.0;
+	for (;;)
+	{
+		const double dElapsed = std::chrono::duration<double>(tClock::now() - SteadyStart).count();
+		if (!bWindowOpen && dElapsed >= 1.0)
+		{
+			bWindowOpen = true;
+			WindowStart = tClock::now();
+			dCpuStart = ReadCpuSeconds(ServerPid);
+			for (size_t i = 0; i < Clients.size(); i++)
+			{
+				BytesAtStart[i] = Clients[i].m_ulPayloadBytes;
+				WireAtStart[i] = Clients[i].m_pHost->totalReceivedData;
+			}
+		}
+		if (dElapsed >= 1.0 + Options.m_iSeconds)
+			break;
+		if (dElapsed >= dNextSync)
+		{
+			for (size_t i = 0; i < Clients.size(); i++)
+				SendPlayerSync(Clients[i], dElapsed, i);
+			dNextSync += dInterval;
+		}
+		for (tLoadClient& Client : Clients)
+			ServiceClient(Client);
+		usleep(500);
+	}
+	const double dWindow = std::chrono::duration<double>(tClock::now() - WindowStart).count();
+	const double dCpu = ReadCpuSeconds(ServerPid) - dCpuStart;
+
+	std::vector<double> Latencies;
+	double dPayload = 0.0, dWire = 0.0;
+	size_t Joined = 0;
+	for (size_t i = 0; i < Clients.size(); i++)
+	{
+		const tLoadClient& Client = Clients[i];
+		if (Client.m_eState != CLIENT_JOINED)
+			continue;
+		Joined++;
+		Latencies.push_back(Client.m_dJoinMilliseconds);
+		dPayload += static_cast<double>(Client.m_ulPayloadBytes - BytesAtStart[i]);
+		dWire += static_cast<double>(Client.m_pHost->totalReceivedData - WireAtStart[i]);
+	}
+
+	printf("server: %s, %d clients, sync %d Hz each, %d s measured\n",
+		Options.m_bMultithreaded ? "network thread" : "main thread only", Options.m_iClients, Options.m_iRate,
+		Options.m_iSeconds);
+	printf("joined: %zu of %zu in %.2f s\n", Joined, Clients.size(), dAllJoined);
+	printf("join latency ms: min %.1f  median %.1f  p95 %.1f  max %.1f\n", Percentile(Latencies, 0.0),
+		Percentile(Latencies, 0.5), Percentile(Latencies, 0.95), Percentile(Latencies, 1.0));
+	printf("server CPU: %.3f s per s (%.1f%% of one core)\n", dCpu / dWindow, 100.0 * dCpu / dWindow);
+	if (Joined > 0)
+		printf("sent per client per s: %.0f bytes of messages, %.0f bytes on the wire (compressed, with ENet headers)\n",
+			dPayload / static_cast<double>(Joined) / dWindow, dWire / static_cast<double>(Joined) / dWindow);
+
+	for (tLoadClient& Client : Clients)
+	{
+		if (Client.m_pHost)
+			enet_host_destroy(Client.m_pHost);
+	}
+	kill(ServerPid, SIGINT);
+	int iStatus = 0;
+	waitpid(ServerPid, &iStatus, 0);
+	std::error_code Error;
+	std::filesystem::remove_all(szFolder, Error);
+	enet_deinitialize();
+	return Joined == Clients.size() ? 0 : 1;
+}

@@ -1,0 +1,19 @@
+-- A small example resource: greets on start, answers a console command and keeps time with a timer.
+
+print("Welcome resource started: " .. thisResource.name)
+
+addEventHandler("OnResourceStop", function(event, resource)
+	if resource == thisResource then
+		print("Welcome resource stopping")
+	end
+end)
+
+addCommandHandler("hello", function(command, parameters)
+	print("Hello, " .. (parameters or "world") .. "!")
+end)
+
+local minutes = 0
+setInterval(function()
+	minutes = minutes + 1
+	print("The server has been up for " .. minutes .. " minute(s)")
+end, 60000)
