@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <netinet/in.h>
+#include <set>
 #include <sstream>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -55,8 +56,14 @@ int FindFreePort()
 			getsockname(iSocket, reinterpret_cast<sockaddr*>(&Address), &Length) == 0)
 			iPort = ntohs(Address.sin_port);
 		close(iSocket);
-		if (iPort != 0 && IsPortFree(iPort, SOCK_DGRAM) && IsPortFree(iPort, SOCK_STREAM))
+		// A port is handed out once per test process, so the ports of one configuration never coincide and
+		// servers started one after another never race for a port a previous one still holds.
+		static std::set<int> s_HandedOut;
+		if (iPort != 0 && !s_HandedOut.count(iPort) && IsPortFree(iPort, SOCK_DGRAM) && IsPortFree(iPort, SOCK_STREAM))
+		{
+			s_HandedOut.insert(iPort);
 			return iPort;
+		}
 	}
 	return 0;
 }
