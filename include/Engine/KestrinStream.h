@@ -22,6 +22,9 @@ public:
 	virtual bool SetModifiedTime(time_t Time);
 };
 
+// Reads until Size bytes came or the stream has no more (a single Read may return fewer); returns the bytes read.
+size_t ReadFully(Stream* pStream, void* pDst, size_t Size);
+
 // A fixed block of memory; it never grows. The owner, when given, keeps the memory alive.
 class CMemoryStream : public Stream
 {

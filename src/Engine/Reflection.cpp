@@ -28,32 +28,39 @@ void DeleteAll(std::vector<T*>& Items)
 	Items.clear();
 }
 
-ReflectedFunction* NewFunction(ScriptFunction&& Function, void* pUserData, bool bObsolete)
+// Appends a new function to a class's or namespace's list and returns it.
+ReflectedFunction* AppendFunction(std::vector<ReflectedFunction*>& Functions, ScriptFunction&& Function,
+	void* pUserData, bool bObsolete)
 {
 	ReflectedFunction* pFunction = new ReflectedFunction;
 	pFunction->Set(std::move(Function), pUserData, bObsolete);
+	Functions.push_back(pFunction);
 	return pFunction;
 }
 
+// Appends a new property to a class's or namespace's list and returns it.
 template <class TNative>
-ReflectedProperty* NewProperty(void* pUserData, const char* szName, uint8_t ucType, TNative pfnGetter,
-	TNative pfnSetter, bool bObsolete, const char* szMask)
+ReflectedProperty* AppendProperty(std::vector<ReflectedProperty*>& Properties, void* pUserData, const char* szName,
+	uint8_t ucType, TNative pfnGetter, TNative pfnSetter, bool bObsolete, const char* szMask)
 {
 	ReflectedProperty* pProperty = new ReflectedProperty(szName, ucType, pUserData, bObsolete);
 	pProperty->m_Getter = ScriptFunction("", szMask, pfnGetter);
 	if (pfnSetter)
 		pProperty->m_Setter = ScriptFunction("", szMask, pfnSetter);
+	Properties.push_back(pProperty);
 	return pProperty;
 }
 
-ReflectedProperty* FindProperty(const std::vector<ReflectedProperty*>& Properties, const char* szName)
+// The first item of that name (properties, child namespaces), or null.
+template <class T>
+T* FindNamed(const std::vector<T*>& Items, const char* szName)
 {
 	if (!szName)
 		return nullptr;
-	for (ReflectedProperty* pProperty : Properties)
+	for (T* pItem : Items)
 	{
-		if (NameIs(pProperty->m_szName, szName))
-			return pProperty;
+		if (NameIs(pItem->m_szName, szName))
+			return pItem;
 	}
 	return nullptr;
 }
@@ -145,17 +152,13 @@ bool ReflectedClass::IsA(const ReflectedClass* pOther) const
 ReflectedFunction* ReflectedClass::RegisterFunction(const char* szName, const char* szMask, NativeFunction pfnNative,
 	void* pUserData, bool bObsolete)
 {
-	ReflectedFunction* pFunction = NewFunction(ScriptFunction(szName, szMask, pfnNative), pUserData, bObsolete);
-	m_Functions.push_back(pFunction);
-	return pFunction;
+	return AppendFunction(m_Functions, ScriptFunction(szName, szMask, pfnNative), pUserData, bObsolete);
 }
 
 ReflectedFunction* ReflectedClass::RegisterFunction(const char* szName, const char* szMask,
 	ModuleNativeFunction pfnNative, void* pUserData, bool bObsolete)
 {
-	ReflectedFunction* pFunction = NewFunction(ScriptFunction(szName, szMask, pfnNative), pUserData, bObsolete);
-	m_Functions.push_back(pFunction);
-	return pFunction;
+	return AppendFunction(m_Functions, ScriptFunction(szName, szMask, pfnNative), pUserData, bObsolete);
 }
 
 void ReflectedClass::RegisterConstructor(const char* szMask, NativeFunction pfnNative, void* pUserData)
@@ -196,24 +199,20 @@ void ReflectedClass::RegisterMove(ModuleNativeFunction pfnNative, void* pUserDat
 ReflectedProperty* ReflectedClass::AddProperty(void* pUserData, const char* szName, uint8_t ucType,
 	NativeFunction pfnGetter, NativeFunction pfnSetter, bool bObsolete)
 {
-	ReflectedProperty* pProperty = NewProperty(pUserData, szName, ucType, pfnGetter, pfnSetter, bObsolete, "t");
-	m_Properties.push_back(pProperty);
-	return pProperty;
+	return AppendProperty(m_Properties, pUserData, szName, ucType, pfnGetter, pfnSetter, bObsolete, "t");
 }
 
 ReflectedProperty* ReflectedClass::AddProperty(void* pUserData, const char* szName, uint8_t ucType,
 	ModuleNativeFunction pfnGetter, ModuleNativeFunction pfnSetter, bool bObsolete)
 {
-	ReflectedProperty* pProperty = NewProperty(pUserData, szName, ucType, pfnGetter, pfnSetter, bObsolete, "t");
-	m_Properties.push_back(pProperty);
-	return pProperty;
+	return AppendProperty(m_Properties, pUserData, szName, ucType, pfnGetter, pfnSetter, bObsolete, "t");
 }
 
 ReflectedProperty* ReflectedClass::GetProperty(const char* szName) const
 {
 	for (const ReflectedClass* pClass = this; pClass; pClass = pClass->m_pBaseClass)
 	{
-		if (ReflectedProperty* pProperty = FindProperty(pClass->m_Properties, szName))
+		if (ReflectedProperty* pProperty = FindNamed(pClass->m_Properties, szName))
 			return pProperty;
 	}
 	SetError("Property %s not found.", szName ? szName : "");
@@ -255,11 +254,8 @@ ReflectedNamespace* ReflectedNamespace::AddNamespace(const char* szName)
 {
 	if (!szName)
 		return nullptr;
-	for (ReflectedNamespace* pChild : m_Namespaces)
-	{
-		if (NameIs(pChild->m_szName, szName))
-			return pChild;
-	}
+	if (ReflectedNamespace* pChild = FindNamed(m_Namespaces, szName))
+		return pChild;
 	SetError("%s", "");
 	ReflectedNamespace* pChild = new ReflectedNamespace(szName);
 	m_Namespaces.push_back(pChild);
@@ -268,14 +264,8 @@ ReflectedNamespace* ReflectedNamespace::AddNamespace(const char* szName)
 
 ReflectedNamespace* ReflectedNamespace::GetNamespace(const char* szName) const
 {
-	if (szName)
-	{
-		for (ReflectedNamespace* pChild : m_Namespaces)
-		{
-			if (NameIs(pChild->m_szName, szName))
-				return pChild;
-		}
-	}
+	if (ReflectedNamespace* pChild = FindNamed(m_Namespaces, szName))
+		return pChild;
 	SetError("Namespace %s not found.", szName ? szName : "");
 	return nullptr;
 }
@@ -298,17 +288,13 @@ ReflectedClass* ReflectedNamespace::NewClass(const char* szName, ReflectedClass*
 ReflectedFunction* ReflectedNamespace::RegisterFunction(const char* szName, const char* szMask,
 	NativeFunction pfnNative, void* pUserData, bool bObsolete)
 {
-	ReflectedFunction* pFunction = NewFunction(ScriptFunction(szName, szMask, pfnNative), pUserData, bObsolete);
-	m_Functions.push_back(pFunction);
-	return pFunction;
+	return AppendFunction(m_Functions, ScriptFunction(szName, szMask, pfnNative), pUserData, bObsolete);
 }
 
 ReflectedFunction* ReflectedNamespace::RegisterFunction(const char* szName, const char* szMask,
 	ModuleNativeFunction pfnNative, void* pUserData, bool bObsolete)
 {
-	ReflectedFunction* pFunction = NewFunction(ScriptFunction(szName, szMask, pfnNative), pUserData, bObsolete);
-	m_Functions.push_back(pFunction);
-	return pFunction;
+	return AppendFunction(m_Functions, ScriptFunction(szName, szMask, pfnNative), pUserData, bObsolete);
 }
 
 ReflectedFunction* ReflectedNamespace::RegisterFunction(const ScriptFunction* pFunction, void* pUserData,
@@ -318,30 +304,24 @@ ReflectedFunction* ReflectedNamespace::RegisterFunction(const ScriptFunction* pF
 		return nullptr;
 	ScriptFunction Copy(pFunction->m_szName, pFunction->m_szMask, pFunction->m_pfnNative);
 	Copy.m_pfnModuleNative = pFunction->m_pfnModuleNative;
-	ReflectedFunction* pRegistered = NewFunction(std::move(Copy), pUserData, bObsolete);
-	m_Functions.push_back(pRegistered);
-	return pRegistered;
+	return AppendFunction(m_Functions, std::move(Copy), pUserData, bObsolete);
 }
 
 ReflectedProperty* ReflectedNamespace::AddProperty(void* pUserData, const char* szName, uint8_t ucType,
 	NativeFunction pfnGetter, NativeFunction pfnSetter, bool bObsolete)
 {
-	ReflectedProperty* pProperty = NewProperty(pUserData, szName, ucType, pfnGetter, pfnSetter, bObsolete, "");
-	m_Properties.push_back(pProperty);
-	return pProperty;
+	return AppendProperty(m_Properties, pUserData, szName, ucType, pfnGetter, pfnSetter, bObsolete, "");
 }
 
 ReflectedProperty* ReflectedNamespace::AddProperty(void* pUserData, const char* szName, uint8_t ucType,
 	ModuleNativeFunction pfnGetter, ModuleNativeFunction pfnSetter, bool bObsolete)
 {
-	ReflectedProperty* pProperty = NewProperty(pUserData, szName, ucType, pfnGetter, pfnSetter, bObsolete, "");
-	m_Properties.push_back(pProperty);
-	return pProperty;
+	return AppendProperty(m_Properties, pUserData, szName, ucType, pfnGetter, pfnSetter, bObsolete, "");
 }
 
 ReflectedProperty* ReflectedNamespace::GetProperty(const char* szName) const
 {
-	if (ReflectedProperty* pProperty = FindProperty(m_Properties, szName))
+	if (ReflectedProperty* pProperty = FindNamed(m_Properties, szName))
 		return pProperty;
 	SetError("Property %s not found.", szName ? szName : "");
 	return nullptr;

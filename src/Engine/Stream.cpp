@@ -50,6 +50,19 @@ bool Stream::SetModifiedTime(time_t)
 	return false;
 }
 
+size_t ReadFully(Stream* pStream, void* pDst, size_t Size)
+{
+	size_t Total = 0;
+	while (Total < Size)
+	{
+		size_t Got = pStream->Read(static_cast<char*>(pDst) + Total, Size - Total);
+		if (Got == 0)
+			break;
+		Total += Got;
+	}
+	return Total;
+}
+
 CMemoryStream::CMemoryStream(void* pData, size_t Length, bool bReadable, bool bWritable, CBaseObject* pOwner) :
 	m_pOwner(pOwner),
 	m_pData(static_cast<unsigned char*>(pData)),

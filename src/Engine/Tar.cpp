@@ -5,6 +5,7 @@
 
 #include "Engine/KAssert.h"
 #include "Engine/KestrinHash.h"
+#include "Engine/KestrinStream.h"
 
 namespace
 {
@@ -67,19 +68,6 @@ bool IsZeroBlock(const unsigned char* pBlock)
 			return false;
 	}
 	return true;
-}
-
-size_t ReadFully(Stream* pStream, void* pDst, size_t Size)
-{
-	size_t Total = 0;
-	while (Total < Size)
-	{
-		size_t Got = pStream->Read(static_cast<char*>(pDst) + Total, Size - Total);
-		if (Got == 0)
-			break;
-		Total += Got;
-	}
-	return Total;
 }
 
 // The next "/"-separated component of a path; false when none is left.

@@ -35,20 +35,6 @@ size_t EncodeUTF8(char32_t c, char* pOut)
 	pOut[3] = static_cast<char>(0x80 | (c & 0x3F));
 	return 4;
 }
-
-// Reads until Size bytes came or the stream has no more.
-size_t ReadFully(Stream* pStream, void* pDst, size_t Size)
-{
-	size_t Total = 0;
-	while (Total < Size)
-	{
-		size_t Got = pStream->Read(static_cast<char*>(pDst) + Total, Size - Total);
-		if (Got == 0)
-			break;
-		Total += Got;
-	}
-	return Total;
-}
 }
 
 CTextReader::CTextReader(Stream* pStream) :

@@ -182,27 +182,30 @@ bool VectorCartesianToPolar(CNativeState* pState, int, void* pUserData)
 
 typedef CObjectValue<CVector3D> tVec3;
 
-bool Vec3Length(CNativeState* pState, int, void* pUserData)
+void ReturnResult(CNativeState* pState, float fValue)
+{
+	pState->ReturnNumber(fValue);
+}
+
+void ReturnResult(CNativeState* pState, const CVector3D& Value)
+{
+	pState->ReturnVector3D(Value);
+}
+
+// The methods of the receiver alone that give a number (normalise also changes the receiver).
+template <auto Operation>
+bool Vec3Of(CNativeState* pState, int, void* pUserData)
 {
 	tVec3* pThis = GetThisValue<CVector3D>(pState, pUserData);
 	if (!pThis)
 		return false;
-	pState->ReturnNumber(pThis->m_Value.GetLength());
+	ReturnResult(pState, (pThis->m_Value.*Operation)());
 	return true;
 }
 
-bool Vec3SquaredLength(CNativeState* pState, int, void* pUserData)
-{
-	tVec3* pThis = GetThisValue<CVector3D>(pState, pUserData);
-	if (!pThis)
-		return false;
-	pState->ReturnNumber(pThis->m_Value.GetLengthSquared());
-	return true;
-}
-
-// The methods that combine the receiver with one other vector into a number.
-template <float (CVector3D::*Operation)(const CVector3D&) const>
-bool Vec3NumberOf(CNativeState* pState, int, void* pUserData)
+// The methods that combine the receiver with one other vector into a number or a vector.
+template <auto Operation>
+bool Vec3With(CNativeState* pState, int, void* pUserData)
 {
 	tVec3* pThis = GetThisValue<CVector3D>(pState, pUserData);
 	if (!pThis)
@@ -210,30 +213,7 @@ bool Vec3NumberOf(CNativeState* pState, int, void* pUserData)
 	CVector3D Other;
 	if (!pState->CheckVector3D(0, Other))
 		return false;
-	pState->ReturnNumber((pThis->m_Value.*Operation)(Other));
-	return true;
-}
-
-// The methods that combine the receiver with one other vector into a vector.
-template <CVector3D (CVector3D::*Operation)(const CVector3D&) const>
-bool Vec3VectorOf(CNativeState* pState, int, void* pUserData)
-{
-	tVec3* pThis = GetThisValue<CVector3D>(pState, pUserData);
-	if (!pThis)
-		return false;
-	CVector3D Other;
-	if (!pState->CheckVector3D(0, Other))
-		return false;
-	pState->ReturnVector3D((pThis->m_Value.*Operation)(Other));
-	return true;
-}
-
-bool Vec3Normalise(CNativeState* pState, int, void* pUserData)
-{
-	tVec3* pThis = GetThisValue<CVector3D>(pState, pUserData);
-	if (!pThis)
-		return false;
-	pState->ReturnNumber(pThis->m_Value.normalise());
+	ReturnResult(pState, (pThis->m_Value.*Operation)(Other));
 	return true;
 }
 
@@ -290,15 +270,15 @@ void RegisterVectorClasses(CScripting* pScripting)
 	RegisterCommon<CVector3D>(pVec3);
 	pVec3->AddProperty(pVec3, "z", ARGUMENT_FLOAT, GetComponent<CVector3D, &CVector3D::z>,
 		SetComponent<CVector3D, &CVector3D::z>);
-	pVec3->AddProperty(pVec3, "length", ARGUMENT_FLOAT, Vec3Length, nullptr);
-	pVec3->AddProperty(pVec3, "squaredLength", ARGUMENT_FLOAT, Vec3SquaredLength, nullptr);
-	pVec3->RegisterFunction("distance", "tv", Vec3NumberOf<&CVector3D::distance>, pVec3);
-	pVec3->RegisterFunction("squaredDistance", "tv", Vec3NumberOf<&CVector3D::squaredDistance>, pVec3);
-	pVec3->RegisterFunction("dotProduct", "tv", Vec3NumberOf<&CVector3D::dotProduct>, pVec3);
-	pVec3->RegisterFunction("absDotProduct", "tv", Vec3NumberOf<&CVector3D::absDotProduct>, pVec3);
-	pVec3->RegisterFunction("normalise", "t", Vec3Normalise, pVec3);
-	pVec3->RegisterFunction("crossProduct", "tv", Vec3VectorOf<&CVector3D::crossProduct>, pVec3);
-	pVec3->RegisterFunction("midPoint", "tv", Vec3VectorOf<&CVector3D::midPoint>, pVec3);
+	pVec3->AddProperty(pVec3, "length", ARGUMENT_FLOAT, Vec3Of<&CVector3D::GetLength>, nullptr);
+	pVec3->AddProperty(pVec3, "squaredLength", ARGUMENT_FLOAT, Vec3Of<&CVector3D::GetLengthSquared>, nullptr);
+	pVec3->RegisterFunction("distance", "tv", Vec3With<&CVector3D::distance>, pVec3);
+	pVec3->RegisterFunction("squaredDistance", "tv", Vec3With<&CVector3D::squaredDistance>, pVec3);
+	pVec3->RegisterFunction("dotProduct", "tv", Vec3With<&CVector3D::dotProduct>, pVec3);
+	pVec3->RegisterFunction("absDotProduct", "tv", Vec3With<&CVector3D::absDotProduct>, pVec3);
+	pVec3->RegisterFunction("normalise", "t", Vec3Of<&CVector3D::normalise>, pVec3);
+	pVec3->RegisterFunction("crossProduct", "tv", Vec3With<&CVector3D::crossProduct>, pVec3);
+	pVec3->RegisterFunction("midPoint", "tv", Vec3With<&CVector3D::midPoint>, pVec3);
 	pVec3->RegisterFunction("addPolar", "tff", VectorAddPolar<CVector3D>, pVec3);
 	pVec3->RegisterFunction("addSpherical", "tfff", Vec3AddSpherical, pVec3);
 	pVec3->RegisterFunction("interpolate", "tvf", VectorInterpolate<CVector3D, false, true>, pVec3);

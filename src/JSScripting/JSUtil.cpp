@@ -92,6 +92,24 @@ bool ReportFailure(JSContext* cx, const char* szText)
 	return false;
 }
 
+// The script's arguments as engine values for a native; false with the script error pending.
+bool ConvertArguments(CJSScripting* pScripting, CJSScriptEnvironment* pScriptEnvironment, JS::CallArgs& Args,
+	CArgumentArray* pArguments)
+{
+	for (unsigned i = 0; i < Args.length(); i++)
+	{
+		if (!pScripting->AddJSValue(pArguments, pScriptEnvironment, Args[i]))
+			return false;
+	}
+	return true;
+}
+
+// The resource a native runs for: that of the environment running the script.
+CResource* CallingResource(CJSScriptEnvironment* pScriptEnvironment)
+{
+	return KASSERT(pScriptEnvironment) ? pScriptEnvironment->GetResource() : nullptr;
+}
+
 // The constructor path of one reflected class: the engine constructor makes the engine object, which the new
 // script object then wraps.
 bool MethodConstructor(JSContext* cx, JS::HandleObject NewObject, JS::CallArgs& Args, bool bDerived,
@@ -104,13 +122,9 @@ bool MethodConstructor(JSContext* cx, JS::HandleObject NewObject, JS::CallArgs& 
 	CJSScripting* pScripting = CJSScripting::FromContext(cx);
 	CJSScriptEnvironment* pScriptEnvironment = pScripting->GetCurrentEnvironment();
 	CArgumentArray Arguments(Args.length());
-	for (unsigned i = 0; i < Args.length(); i++)
-	{
-		if (!pScripting->AddJSValue(&Arguments, pScriptEnvironment, Args[i]))
-			return false;
-	}
-	CResource* pResource = KASSERT(pScriptEnvironment) ? pScriptEnvironment->GetResource() : nullptr;
-	CNativeState State(pScripting->GetScripting(), pResource, &Arguments);
+	if (!ConvertArguments(pScripting, pScriptEnvironment, Args, &Arguments))
+		return false;
+	CNativeState State(pScripting->GetScripting(), CallingResource(pScriptEnvironment), &Arguments);
 	if (!Constructor.m_Function.Call(&State, static_cast<int>(Args.length()), Constructor.m_pUserData))
 		return ReportFailure(cx, g_szError);
 
@@ -174,14 +188,10 @@ bool MethodGeneric(JSContext* cx, JS::CallArgs& Args, const ScriptFunction* pFun
 	CJSScripting* pScripting = CJSScripting::FromContext(cx);
 	CJSScriptEnvironment* pScriptEnvironment = pScripting->GetCurrentEnvironment();
 	CArgumentArray Arguments(Args.length());
-	for (unsigned i = 0; i < Args.length(); i++)
-	{
-		if (!pScripting->AddJSValue(&Arguments, pScriptEnvironment, Args[i]))
-			return false;
-	}
+	if (!ConvertArguments(pScripting, pScriptEnvironment, Args, &Arguments))
+		return false;
 
-	CResource* pResource = KASSERT(pScriptEnvironment) ? pScriptEnvironment->GetResource() : nullptr;
-	CNativeState State(pScripting->GetScripting(), pResource, &Arguments);
+	CNativeState State(pScripting->GetScripting(), CallingResource(pScriptEnvironment), &Arguments);
 
 	if (bMethod)
 	{
@@ -263,6 +273,24 @@ JSObject* NewNative(JSContext* cx, bool bStatic, unsigned ArgumentCount, const c
 {
 	return NewNative(cx, bStatic ? JSUtil::MethodFunctionStatic : JSUtil::MethodFunctionThiscall, ArgumentCount,
 		szName, JS::PrivateValue(const_cast<ScriptFunction*>(pFunction)), JS::PrivateValue(pUserData));
+}
+
+// Defines the functions and properties of a class's prototype or (bStatic) of a namespace's object.
+bool DefineMembers(JSContext* cx, JS::HandleObject Target, const std::vector<ReflectedFunction*>& Functions,
+	const std::vector<ReflectedProperty*>& Properties, bool bStatic)
+{
+	for (ReflectedFunction* pFunction : Functions)
+	{
+		if (!JSUtil::RegisterJSFunction(cx, Target, &pFunction->m_Function, bStatic, pFunction->m_pUserData))
+			return false;
+	}
+	for (ReflectedProperty* pProperty : Properties)
+	{
+		if (!JSUtil::RegisterJSProperty(cx, Target, pProperty->m_pUserData, pProperty->GetName(),
+				&pProperty->m_Getter, &pProperty->m_Setter, bStatic))
+			return false;
+	}
+	return true;
 }
 }
 
@@ -495,17 +523,8 @@ bool CJSScripting::DefineClasses(ReflectedNamespace* pNamespace)
 		JS::RootedObject Prototype(m_cx, pClass->GetPrototype());
 		CJSReferenceable* pPrototypeBinding = pClass->GetPrototypeBinding();
 		pPrototypeBinding->m_bNonExtensible = false;
-		for (ReflectedFunction* pFunction : pReflectedClass->GetFunctions())
-		{
-			if (!JSUtil::RegisterJSFunction(m_cx, Prototype, &pFunction->m_Function, false, pFunction->m_pUserData))
-				return false;
-		}
-		for (ReflectedProperty* pProperty : pReflectedClass->GetProperties())
-		{
-			if (!JSUtil::RegisterJSProperty(m_cx, Prototype, pProperty->m_pUserData, pProperty->GetName(),
-					&pProperty->m_Getter, &pProperty->m_Setter, false))
-				return false;
-		}
+		if (!DefineMembers(m_cx, Prototype, pReflectedClass->GetFunctions(), pReflectedClass->GetProperties(), false))
+			return false;
 
 		// Index 0 of a vector reads its x.
 		static const char* const s_rgpszAxes[] = { "x", "y", "z" };
@@ -552,17 +571,8 @@ bool CJSScripting::DefineNamespace(ReflectedNamespace* pNamespace, JS::HandleObj
 		if (!Constructor || !JS_DefineProperty(m_cx, Target, pReflectedClass->GetName(), Constructor, 0))
 			return false;
 	}
-	for (ReflectedFunction* pFunction : pNamespace->GetFunctions())
-	{
-		if (!JSUtil::RegisterJSFunction(m_cx, Target, &pFunction->m_Function, true, pFunction->m_pUserData))
-			return false;
-	}
-	for (ReflectedProperty* pProperty : pNamespace->GetProperties())
-	{
-		if (!JSUtil::RegisterJSProperty(m_cx, Target, pProperty->m_pUserData, pProperty->GetName(),
-				&pProperty->m_Getter, &pProperty->m_Setter, true))
-			return false;
-	}
+	if (!DefineMembers(m_cx, Target, pNamespace->GetFunctions(), pNamespace->GetProperties(), true))
+		return false;
 	for (ReflectedNamespace* pChild : pNamespace->GetNamespaces())
 	{
 		JS::RootedObject Child(m_cx, JS_NewPlainObject(m_cx));

@@ -343,28 +343,38 @@ bool CNetObject::GetDistanceToMachine(INetMachine* pClient, float& fDistance)
 	return true;
 }
 
-static bool GetMachineSlot(INetMachine* pClient, size_t& Index)
+// The machine's entry in an element's table: null for no machine or an index outside the table.
+template <class TInfo>
+static TInfo* MachineEntry(TInfo (&rgMachines)[MAX_NET_MACHINES], INetMachine* pClient)
 {
 	if (!pClient)
-		return false;
+		return nullptr;
 	int32_t iIndex = pClient->GetIndex();
 	if (iIndex < 0 || iIndex >= static_cast<int32_t>(MAX_NET_MACHINES))
-		return false;
-	Index = static_cast<size_t>(iIndex);
-	return true;
+		return nullptr;
+	return &rgMachines[iIndex];
+}
+
+static void SetMachineBit(tMachineInfo (&rgMachines)[MAX_NET_MACHINES], INetMachine* pClient, uint8_t ucBit, bool bOn)
+{
+	if (tMachineInfo* pInfo = MachineEntry(rgMachines, pClient))
+		pInfo->Set(ucBit, bOn);
+}
+
+static bool HasMachineBit(const tMachineInfo (&rgMachines)[MAX_NET_MACHINES], INetMachine* pClient, uint8_t ucBit)
+{
+	const tMachineInfo* pInfo = MachineEntry(rgMachines, pClient);
+	return pInfo && pInfo->Has(ucBit);
 }
 
 void CNetObject::SetCreatedFor(INetMachine* pClient, bool bCreated)
 {
-	size_t Index;
-	if (GetMachineSlot(pClient, Index))
-		m_rgMachines[Index].Set(tMachineInfo::CREATED, bCreated);
+	SetMachineBit(m_rgMachines, pClient, tMachineInfo::CREATED, bCreated);
 }
 
 bool CNetObject::IsCreatedFor(INetMachine* pClient) const
 {
-	size_t Index;
-	return GetMachineSlot(pClient, Index) && m_rgMachines[Index].Has(tMachineInfo::CREATED);
+	return HasMachineBit(m_rgMachines, pClient, tMachineInfo::CREATED);
 }
 
 void CNetObject::SetDirty(bool bDirty)
@@ -375,34 +385,27 @@ void CNetObject::SetDirty(bool bDirty)
 
 void CNetObject::SetDirty(INetMachine* pClient, bool bDirty)
 {
-	size_t Index;
-	if (GetMachineSlot(pClient, Index))
-		m_rgMachines[Index].Set(tMachineInfo::DIRTY, bDirty);
+	SetMachineBit(m_rgMachines, pClient, tMachineInfo::DIRTY, bDirty);
 }
 
 bool CNetObject::IsDirty(INetMachine* pClient) const
 {
-	size_t Index;
-	return GetMachineSlot(pClient, Index) && m_rgMachines[Index].Has(tMachineInfo::DIRTY);
+	return HasMachineBit(m_rgMachines, pClient, tMachineInfo::DIRTY);
 }
 
 void CNetObject::SetExistsFor(INetMachine* pClient, bool bExists)
 {
-	size_t Index;
-	if (GetMachineSlot(pClient, Index))
-		m_rgMachines[Index].Set(tMachineInfo::EXISTS_FOR, bExists);
+	SetMachineBit(m_rgMachines, pClient, tMachineInfo::EXISTS_FOR, bExists);
 }
 
 bool CNetObject::IsExistsFor(INetMachine* pClient) const
 {
-	size_t Index;
-	return GetMachineSlot(pClient, Index) && m_rgMachines[Index].Has(tMachineInfo::EXISTS_FOR);
+	return HasMachineBit(m_rgMachines, pClient, tMachineInfo::EXISTS_FOR);
 }
 
 bool CNetObject::IsSkipDistanceFor(INetMachine* pClient) const
 {
-	size_t Index;
-	return GetMachineSlot(pClient, Index) && m_rgMachines[Index].Has(tMachineInfo::SKIP_DISTANCE);
+	return HasMachineBit(m_rgMachines, pClient, tMachineInfo::SKIP_DISTANCE);
 }
 
 void CNetObject::ClearExistsFor()
@@ -413,9 +416,8 @@ void CNetObject::ClearExistsFor()
 
 void CNetObject::ResetMachine(INetMachine* pClient)
 {
-	size_t Index;
-	if (GetMachineSlot(pClient, Index))
-		m_rgMachines[Index].Reset();
+	if (tMachineInfo* pInfo = MachineEntry(m_rgMachines, pClient))
+		pInfo->Reset();
 }
 
 void CNetObject::ResetMachines()

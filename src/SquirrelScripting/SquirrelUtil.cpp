@@ -243,46 +243,17 @@ SQInteger AccessProperty(HSQUIRRELVM v, ReflectedProperty* pProperty, SQInteger 
 	return Value > 0 ? 0 : Call.Return();
 }
 
-// _get and _set of instances; free variable: the ReflectedClass.
-SQInteger InstanceGetFunction(HSQUIRRELVM v)
+// _get (bSet false) and _set of instances, whose free variable is the ReflectedClass and whose this is at 1, and of
+// namespace tables, whose free variable is the ReflectedNamespace and which have no this (ThisIndex 0).
+template <class TOwner, SQInteger ThisIndex, bool bSet>
+SQInteger PropertyFunction(HSQUIRRELVM v)
 {
-	ReflectedClass* pClass = GetFreePointer<ReflectedClass>(v, sq_gettop(v));
+	TOwner* pOwner = GetFreePointer<TOwner>(v, sq_gettop(v));
 	const char* szKey = GetKey(v);
-	ReflectedProperty* pProperty = szKey ? pClass->GetProperty(szKey) : nullptr;
-	if (!pProperty)
+	ReflectedProperty* pProperty = szKey ? pOwner->GetProperty(szKey) : nullptr;
+	if (!pProperty || (bSet && pProperty->IsReadOnly()))
 		return ThrowMissingSlot(v);
-	return AccessProperty(v, pProperty, 1, 0);
-}
-
-SQInteger InstanceSetFunction(HSQUIRRELVM v)
-{
-	ReflectedClass* pClass = GetFreePointer<ReflectedClass>(v, sq_gettop(v));
-	const char* szKey = GetKey(v);
-	ReflectedProperty* pProperty = szKey ? pClass->GetProperty(szKey) : nullptr;
-	if (!pProperty || pProperty->IsReadOnly())
-		return ThrowMissingSlot(v);
-	return AccessProperty(v, pProperty, 1, 3);
-}
-
-// _get and _set of namespace tables; free variable: the ReflectedNamespace.
-SQInteger NamespaceGetFunction(HSQUIRRELVM v)
-{
-	ReflectedNamespace* pNamespace = GetFreePointer<ReflectedNamespace>(v, sq_gettop(v));
-	const char* szKey = GetKey(v);
-	ReflectedProperty* pProperty = szKey ? pNamespace->GetProperty(szKey) : nullptr;
-	if (!pProperty)
-		return ThrowMissingSlot(v);
-	return AccessProperty(v, pProperty, 0, 0);
-}
-
-SQInteger NamespaceSetFunction(HSQUIRRELVM v)
-{
-	ReflectedNamespace* pNamespace = GetFreePointer<ReflectedNamespace>(v, sq_gettop(v));
-	const char* szKey = GetKey(v);
-	ReflectedProperty* pProperty = szKey ? pNamespace->GetProperty(szKey) : nullptr;
-	if (!pProperty || pProperty->IsReadOnly())
-		return ThrowMissingSlot(v);
-	return AccessProperty(v, pProperty, 0, 3);
+	return AccessProperty(v, pProperty, ThisIndex, bSet ? 3 : 0);
 }
 
 // An engine function value as a Squirrel function; free variable: the instance of its CFunction, which keeps the
@@ -466,9 +437,9 @@ tSquirrelType* CSqScripting::GetSqType(ReflectedClass* pClass)
 	}
 	PushClassClosure(v, TypeOfFunction, pClass, "_typeof", "x");
 	SquirrelUtil::SetSlot(v, "_typeof");
-	PushClassClosure(v, InstanceGetFunction, pClass, "_get", "x.");
+	PushClassClosure(v, PropertyFunction<ReflectedClass, 1, false>, pClass, "_get", "x.");
 	SquirrelUtil::SetSlot(v, "_get");
-	PushClassClosure(v, InstanceSetFunction, pClass, "_set", "x..");
+	PushClassClosure(v, PropertyFunction<ReflectedClass, 1, true>, pClass, "_set", "x..");
 	SquirrelUtil::SetSlot(v, "_set");
 	for (ReflectedFunction* pMethod : pClass->GetFunctions())
 	{
@@ -503,10 +474,10 @@ void CSqScripting::RegisterFunctions(HSQUIRRELVM v, ReflectedNamespace* pNamespa
 	SQInteger iTable = sq_gettop(v);
 	sq_newtable(v);
 	PushPointer(v, pNamespace);
-	PushClosure(v, NamespaceGetFunction, 1, "_get", "..");
+	PushClosure(v, PropertyFunction<ReflectedNamespace, 0, false>, 1, "_get", "..");
 	SquirrelUtil::SetSlot(v, "_get");
 	PushPointer(v, pNamespace);
-	PushClosure(v, NamespaceSetFunction, 1, "_set", "...");
+	PushClosure(v, PropertyFunction<ReflectedNamespace, 0, true>, 1, "_set", "...");
 	SquirrelUtil::SetSlot(v, "_set");
 	sq_setdelegate(v, iTable);
 	sq_settop(v, iTable);

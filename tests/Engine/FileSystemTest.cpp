@@ -6,27 +6,12 @@
 
 #include "Engine/FileSystem.h"
 #include "Engine/Tar.h"
+#include "StreamText.h"
 #include "TarBuilder.h"
 #include "TempDirectory.h"
 
 namespace
 {
-std::string ReadAll(Stream* pStream)
-{
-	std::string Result;
-	char Buffer[100];
-	size_t n;
-	while ((n = pStream->Read(Buffer, sizeof(Buffer))) > 0)
-		Result.append(Buffer, n);
-	return Result;
-}
-
-std::string OpenAndRead(CVirtualFileMgr& Manager, const char* szPath)
-{
-	Strong<Stream> pStream = Strong<Stream>::New(Manager.Open(szPath, false));
-	return pStream.IsNull() ? std::string("<null>") : ReadAll(pStream);
-}
-
 struct tListed
 {
 	std::string Path;

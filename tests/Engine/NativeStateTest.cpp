@@ -16,6 +16,8 @@
 #include "Engine/KestrinStream.h"
 #include "Engine/ScriptStream.h"
 
+#include "AssertsOff.h"
+
 namespace
 {
 class CPlainObject : public CBaseObject
@@ -45,16 +47,6 @@ public:
 private:
 	std::vector<std::string>* m_pLog;
 	std::string m_Name;
-};
-
-class CAssertsOff
-{
-public:
-	CAssertsOff() : m_bOld(g_bAsserts) { g_bAsserts = false; }
-	~CAssertsOff() { g_bAsserts = m_bOld; }
-
-private:
-	bool m_bOld;
 };
 
 CArgumentArray* NumberArray(std::initializer_list<double> Values)

@@ -8,22 +8,14 @@
 #include "Engine/KError.h"
 #include "Engine/KestrinNative.h"
 
+#include "AssertsOff.h"
+
 namespace
 {
 class CPlainObject : public CBaseObject
 {
 public:
 	explicit CPlainObject(ReflectedClass* pClass = nullptr) { SetReflectedClass(pClass); }
-};
-
-class CAssertsOff
-{
-public:
-	CAssertsOff() : m_bOld(g_bAsserts) { g_bAsserts = false; }
-	~CAssertsOff() { g_bAsserts = m_bOld; }
-
-private:
-	bool m_bOld;
 };
 
 bool NoOp(CNativeState*, int, void*)

@@ -6,20 +6,11 @@
 #include <vector>
 
 #include "Engine/KestrinStream.h"
+#include "StreamText.h"
 #include "TempDirectory.h"
 
 namespace
 {
-std::string ReadAll(Stream* pStream)
-{
-	std::string Result;
-	char Buffer[100];
-	size_t n;
-	while ((n = pStream->Read(Buffer, sizeof(Buffer))) > 0)
-		Result.append(Buffer, n);
-	return Result;
-}
-
 class CDestroyProbe : public CBaseObject
 {
 public:

@@ -7,27 +7,12 @@
 
 #include "Engine/BuiltinArchive.h"
 #include "Engine/Tar.h"
+#include "StreamText.h"
 #include "TarBuilder.h"
 #include "TempDirectory.h"
 
 namespace
 {
-std::string ReadAll(Stream* pStream)
-{
-	std::string Result;
-	char Buffer[100];
-	size_t n;
-	while ((n = pStream->Read(Buffer, sizeof(Buffer))) > 0)
-		Result.append(Buffer, n);
-	return Result;
-}
-
-std::string OpenAndRead(CTARArchive& Archive, const char* szPath)
-{
-	Strong<Stream> pStream = Strong<Stream>::New(Archive.Open(szPath, false));
-	return pStream.IsNull() ? std::string("<null>") : ReadAll(pStream);
-}
-
 bool ReadArchive(CTARArchive& Archive, const std::string& Bytes)
 {
 	Strong<CUnlimitedStream> pStream = Strong<CUnlimitedStream>::New(new CUnlimitedStream());

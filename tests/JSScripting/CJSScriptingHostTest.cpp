@@ -1,43 +1,19 @@
 // JavaScript resources run by the real script host: resources, events, exports and their lifetimes.
 
-#include <gtest/gtest.h>
-
-#include <memory>
 #include <string>
-#include <vector>
 
-#include "Engine/Context.h"
-#include "Engine/FileSystem.h"
 #include "Engine/KAssert.h"
-#include "Engine/TempDirectory.h"
 #include "JSScripting/CJSScripting.h"
-#include "Scripting/Resource.h"
-#include "Scripting/ResourceMgr.h"
+#include "Support/ResourceHostFixture.h"
 
 namespace
 {
-class CHostResourceMgr : public CResourceMgr
-{
-public:
-	CHostResourceMgr(Context* pContext, CFileSystem* pFileSystem) : CResourceMgr(pContext)
-	{
-		m_pFileSystem = pFileSystem;
-	}
-	~CHostResourceMgr() override { ClearAllResources(); }
-};
-
-class CJSScriptingHostTest : public ::testing::Test
+class CJSScriptingHostTest : public ResourceHostFixture
 {
 protected:
-	CJSScriptingHostTest() : m_bOldAsserts(g_bAsserts)
+	CJSScriptingHostTest() : ResourceHostFixture(".js", "javascript"), m_bOldAsserts(g_bAsserts)
 	{
 		g_bAsserts = false;
-		m_Context.GetFileLog()->SetTimeStampFormat("");
-		m_pLog->AddRef();
-		m_Context.GetFileLog()->StartLogging(m_pLog);
-		m_FileSystem.Mount(new CMountedPath((m_Dir.Path() + "/").c_str()));
-		m_pManager.reset(new CHostResourceMgr(&m_Context, &m_FileSystem));
-		m_pManager->SetServer(true);
 		EXPECT_TRUE(RegisterJSVM(m_pManager->GetScripting()));
 		CScriptingVM* pLanguage = m_pManager->GetScripting()->GetVM("SpiderMonkey");
 		EXPECT_TRUE(pLanguage != nullptr && pLanguage->DefineClasses());
@@ -47,19 +23,6 @@ protected:
 	{
 		m_pManager.reset();
 		g_bAsserts = m_bOldAsserts;
-	}
-
-	// A folder resource whose server scripts, in JavaScript, have the given texts.
-	void WriteResource(const std::string& Name, const std::vector<std::string>& Scripts)
-	{
-		std::string Meta = "<meta>\n";
-		for (size_t i = 0; i < Scripts.size(); i++)
-		{
-			std::string File = "s" + std::to_string(i) + ".js";
-			Meta += "<script src=\"" + File + "\" type=\"server\" language=\"javascript\" />\n";
-			m_Dir.WriteFile("resources/" + Name + "/" + File, Scripts[i]);
-		}
-		m_Dir.WriteFile("resources/" + Name + "/meta.xml", Meta + "</meta>\n");
 	}
 
 	bool Start(const char* szName)
@@ -75,17 +38,9 @@ protected:
 		return pResource != nullptr && pResource->Stop(false);
 	}
 
-	std::string LogText() const
-	{
-		return std::string(reinterpret_cast<const char*>(m_pLog->GetData()), m_pLog->GetSize());
-	}
+	std::string LogText() const { return m_Log.Text(); }
 	bool Logged(const std::string& Line) const { return LogText().find(Line + "\r\n") != std::string::npos; }
 
-	CTempDirectory m_Dir;
-	Strong<CUnlimitedStream> m_pLog = Strong<CUnlimitedStream>::New(new CUnlimitedStream());
-	Context m_Context;
-	CFileSystem m_FileSystem;
-	std::unique_ptr<CHostResourceMgr> m_pManager;
 	bool m_bOldAsserts;
 };
 

@@ -227,12 +227,7 @@ TEST_F(CJSScriptingTest, FunctionOutlivingTheLanguageFailsSafely)
 	ASSERT_TRUE(Run("record(() => 1);"));
 	Strong<CFunction> pFunction(RecordedFunction(Recorded(), 0));
 	m_Recorded.Clear();
-	m_pEnvironment->Destroy();
-	m_pEnvironment = nullptr;
-	m_Scripting.GetGlobal()->Clear();
-	for (size_t i = 0; i < m_Scripting.GetVMCount(); i++)
-		delete m_Scripting.GetVMAt(i);
-	m_Scripting.m_VMCount = 0;
+	DestroyLanguage();
 
 	EXPECT_FALSE(pFunction->Call(CArgumentArray(), nullptr));
 	EXPECT_TRUE(Logged("[ERROR]   Cannot call a function of a stopped resource"));

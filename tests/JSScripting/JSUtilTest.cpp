@@ -215,12 +215,7 @@ TEST_F(JSUtilTest, WrappersAndBindingsAreGoneWithTheLanguage)
 	CThing* pKept = static_cast<CThing*>(m_pGive->ToObject());
 	pKept->AddRef();
 	SetGive(nullptr);
-	m_pEnvironment->Destroy();
-	m_pEnvironment = nullptr;
-	m_Scripting.GetGlobal()->Clear();
-	for (size_t i = 0; i < m_Scripting.GetVMCount(); i++)
-		delete m_Scripting.GetVMAt(i);
-	m_Scripting.m_VMCount = 0;
+	DestroyLanguage();
 
 	EXPECT_EQ(0, CJSReferenceable::m_iUserDataCount);
 	EXPECT_EQ(1, CThing::s_iLive);

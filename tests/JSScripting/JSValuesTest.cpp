@@ -362,12 +362,7 @@ TEST_F(JSValuesTest, HeldValuesOutlivingTheLanguageAreEmpty)
 	ASSERT_TRUE(Run("record({}, () => 1);"));
 	Strong<CArgument> pObject = Strong<CArgument>::New(RecordedAt(0)->Clone());
 	m_Recorded.Clear();
-	m_pEnvironment->Destroy();
-	m_pEnvironment = nullptr;
-	m_Scripting.GetGlobal()->Clear();
-	for (size_t i = 0; i < m_Scripting.GetVMCount(); i++)
-		delete m_Scripting.GetVMAt(i);
-	m_Scripting.m_VMCount = 0;
+	DestroyLanguage();
 
 	EXPECT_EQ(nullptr, static_cast<CArgumentJSValue*>(pObject.GetPointer())->GetObject());
 	Strong<CArgument> pCopy = Strong<CArgument>::New(pObject->Clone());

@@ -256,7 +256,7 @@ TEST_F(LuaTest, ValuesThatOutliveTheLanguageStayHarmless)
 	EXPECT_EQ(pClone->GetType(), ARGUMENT_LUAREF);
 	pClone.SetNull();
 	pKept.SetNull();
-	EXPECT_EQ(CTestThing::s_iLive, 0);
+	EXPECT_EQ(CThing::s_iLive, 0);
 }
 
 // Garbage collection

@@ -181,7 +181,7 @@ TEST_F(LuaTest, ForeignUserdataIsNeverAnEngineObject)
 TEST_F(LuaTest, EngineValuesBecomeLuaValuesOfTheirKind)
 {
 	CTestNativeFunction* pFunction = new CTestNativeFunction(Scripting());
-	CTestThing* pThing = new CTestThing(ThingClass(), 9);
+	CThing* pThing = new CThing(ThingClass(), 9);
 	CArgumentMap* pMap = new CArgumentMap();
 	pMap->Set("a", new CArgumentInteger(1));
 	CArgumentArray* pArray = new CArgumentArray();

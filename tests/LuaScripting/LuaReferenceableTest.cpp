@@ -7,11 +7,11 @@ namespace
 // A thing held by the test, handed to scripts through test.give.
 struct tHeldThing
 {
-	explicit tHeldThing(ReflectedClass* pClass) : m_pThing(Strong<CTestThing>::New(new CTestThing(pClass, 9))) {}
+	explicit tHeldThing(ReflectedClass* pClass) : m_pThing(Strong<CThing>::New(new CThing(pClass, 9))) {}
 
 	intptr_t Count() const { return m_pThing->GetRefCount(); }
 
-	Strong<CTestThing> m_pThing;
+	Strong<CThing> m_pThing;
 };
 }
 
@@ -34,11 +34,11 @@ TEST_F(LuaTest, AnObjectKeepsOneWrapperUntilItIsCollected)
 
 TEST_F(LuaTest, WrappersKeepScriptMadeObjectsAlive)
 {
-	int iBefore = CTestThing::s_iLive;
+	int iBefore = CThing::s_iLive;
 	ASSERT_TRUE(Run(Main(), "made = TestThing(1) collectgarbage()"));
-	EXPECT_EQ(CTestThing::s_iLive, iBefore + 1);
+	EXPECT_EQ(CThing::s_iLive, iBefore + 1);
 	ASSERT_TRUE(Run(Main(), "made = nil collectgarbage()"));
-	EXPECT_EQ(CTestThing::s_iLive, iBefore);
+	EXPECT_EQ(CThing::s_iLive, iBefore);
 }
 
 TEST_F(LuaTest, FinaliserCalledByHandReleasesOnce)

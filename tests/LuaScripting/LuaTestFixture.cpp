@@ -4,39 +4,19 @@
 #include "Engine/KError.h"
 #include "Engine/Reflection.h"
 
-int CTestThing::s_iLive = 0;
-
 namespace
 {
-CTestThing* GetThing(CNativeState* pState, ReflectedClass* pClass)
+CThing* GetThing(CNativeState* pState, ReflectedClass* pClass)
 {
-	CTestThing* pThing = nullptr;
+	CThing* pThing = nullptr;
 	if (!pState->GetThis(pClass, &pThing))
 		return nullptr;
 	return pThing;
 }
-
-bool ConstructThing(CNativeState* pState, int argc, void* pUserData)
-{
-	int32_t iValue = 0;
-	if (argc > 0 && !pState->CheckNumber(0, iValue))
-		return false;
-	CTestThing* pThing = new CTestThing(static_cast<ReflectedClass*>(pUserData), iValue);
-	pState->ReturnObject(pThing);
-	pThing->Release();
-	return true;
-}
 }
 
-LuaTest::LuaTest()
+LuaTest::LuaTest() : ResourceHostFixture(".lua", "lua")
 {
-	m_Context.GetFileLog()->SetTimeStampFormat("");
-	m_pLog = Strong<CUnlimitedStream>::New(new CUnlimitedStream());
-	m_pLog->AddRef();
-	m_Context.GetFileLog()->StartLogging(m_pLog);
-	m_FileSystem.Mount(new CMountedPath((m_Dir.Path() + "/").c_str()));
-	m_pManager.reset(new CLuaTestResourceMgr(&m_Context, &m_FileSystem));
-	m_pManager->SetServer(true);
 	RegisterTestInterface();
 	m_pManager->GetDefineHandlers()->Define("TEST_SIGNED", -1);
 	m_pManager->GetDefineHandlers()->Define("TEST_UNSIGNED", 0xFFFFFFFFu);
@@ -61,15 +41,7 @@ void LuaTest::RegisterTestInterface()
 		static_cast<LuaTest*>(pUserData)->m_pRecorded = const_cast<CArgumentArray*>(pState->GetArguments());
 		return true;
 	}, this);
-	pTest->RegisterFunction("give", "", [](CNativeState* pState, int, void* pUserData) {
-		CArgument* pValue = static_cast<LuaTest*>(pUserData)->m_pGive;
-		if (pValue != nullptr)
-		{
-			pValue->AddRef();
-			pState->ReturnAndOwn(pValue);
-		}
-		return true;
-	}, this);
+	pTest->RegisterFunction("give", "", TestNatives::GiveItself, &m_pGive);
 	pTest->RegisterFunction("keep", ".", [](CNativeState* pState, int, void* pUserData) {
 		static_cast<LuaTest*>(pUserData)->m_pKept = pState->GetArgument(0);
 		return true;
@@ -89,7 +61,7 @@ void LuaTest::RegisterTestInterface()
 		return true;
 	});
 	pTest->RegisterFunction("alive", "", [](CNativeState* pState, int, void*) {
-		pState->ReturnNumber(static_cast<int32_t>(CTestThing::s_iLive));
+		pState->ReturnNumber(static_cast<int32_t>(CThing::s_iLive));
 		return true;
 	});
 
@@ -109,9 +81,9 @@ void LuaTest::RegisterTestInterface()
 	});
 
 	m_pThingClass = pGlobal->NewClass("TestThing");
-	m_pThingClass->RegisterConstructor("t|i", ConstructThing, m_pThingClass);
+	m_pThingClass->RegisterConstructor("t|i", TestNatives::ThingConstructor, m_pThingClass);
 	m_pThingClass->AddProperty(m_pThingClass, "id", ARGUMENT_INTEGER, [](CNativeState* pState, int, void* pUserData) {
-		CTestThing* pThing = GetThing(pState, static_cast<ReflectedClass*>(pUserData));
+		CThing* pThing = GetThing(pState, static_cast<ReflectedClass*>(pUserData));
 		if (pThing == nullptr)
 			return false;
 		pState->ReturnNumber(pThing->m_iValue);
@@ -119,25 +91,25 @@ void LuaTest::RegisterTestInterface()
 	});
 	m_pThingClass->AddProperty(m_pThingClass, "value", ARGUMENT_INTEGER,
 		[](CNativeState* pState, int, void* pUserData) {
-			CTestThing* pThing = GetThing(pState, static_cast<ReflectedClass*>(pUserData));
+			CThing* pThing = GetThing(pState, static_cast<ReflectedClass*>(pUserData));
 			if (pThing == nullptr)
 				return false;
 			pState->ReturnNumber(pThing->m_iValue);
 			return true;
 		},
 		[](CNativeState* pState, int, void* pUserData) {
-			CTestThing* pThing = GetThing(pState, static_cast<ReflectedClass*>(pUserData));
+			CThing* pThing = GetThing(pState, static_cast<ReflectedClass*>(pUserData));
 			return pThing != nullptr && pState->CheckNumber(0, pThing->m_iValue);
 		});
 	m_pThingClass->RegisterFunction("twice", "t", [](CNativeState* pState, int, void* pUserData) {
-		CTestThing* pThing = GetThing(pState, static_cast<ReflectedClass*>(pUserData));
+		CThing* pThing = GetThing(pState, static_cast<ReflectedClass*>(pUserData));
 		if (pThing == nullptr)
 			return false;
 		pState->ReturnNumber(pThing->m_iValue * 2);
 		return true;
 	}, m_pThingClass);
 	m_pThingClass->RegisterToString([](CNativeState* pState, int, void* pUserData) {
-		CTestThing* pThing = GetThing(pState, static_cast<ReflectedClass*>(pUserData));
+		CThing* pThing = GetThing(pState, static_cast<ReflectedClass*>(pUserData));
 		if (pThing == nullptr)
 			return false;
 		pState->ReturnString(("TestThing(" + std::to_string(pThing->m_iValue) + ")").c_str());
@@ -145,24 +117,12 @@ void LuaTest::RegisterTestInterface()
 	}, m_pThingClass);
 
 	m_pChildClass = pGlobal->NewClass("TestChild", m_pThingClass);
-	m_pChildClass->RegisterConstructor("t|i", ConstructThing, m_pChildClass);
+	m_pChildClass->RegisterConstructor("t|i", TestNatives::ThingConstructor, m_pChildClass);
 	m_pChildClass->RegisterFunction("childOnly", "t", [](CNativeState* pState, int, void*) {
 		pState->ReturnBoolean(true);
 		return true;
 	});
 	pGlobal->NewClass("TestUnbuilt");
-}
-
-void LuaTest::WriteResource(const std::string& Name, const std::vector<std::string>& Scripts)
-{
-	std::string Meta = "<meta>\n";
-	for (size_t i = 0; i < Scripts.size(); i++)
-	{
-		std::string File = "s" + std::to_string(i) + ".lua";
-		Meta += "<script src=\"" + File + "\" type=\"server\" language=\"lua\" />\n";
-		m_Dir.WriteFile("resources/" + Name + "/" + File, Scripts[i]);
-	}
-	m_Dir.WriteFile("resources/" + Name + "/meta.xml", Meta + "</meta>\n");
 }
 
 CResource* LuaTest::StartResource(const std::string& Name, const std::string& Script)
@@ -206,22 +166,17 @@ std::vector<std::string> LuaTest::LogLines(const char* szTag) const
 {
 	const std::string Tag = szTag;
 	std::vector<std::string> Lines;
-	std::string Log(reinterpret_cast<const char*>(m_pLog->GetData()), m_pLog->GetSize());
-	size_t Start = 0;
-	for (size_t End = Log.find("\r\n"); End != std::string::npos; End = Log.find("\r\n", Start))
+	for (const std::string& Line : m_Log.Lines())
 	{
-		std::string Line = Log.substr(Start, End - Start);
 		if (Line.compare(0, Tag.size(), Tag) == 0)
 			Lines.push_back(Line.substr(Tag.size()));
-		Start = End + 2;
 	}
 	return Lines;
 }
 
 bool LuaTest::Logged(const std::string& Text) const
 {
-	std::string Log(reinterpret_cast<const char*>(m_pLog->GetData()), m_pLog->GetSize());
-	return Log.find(Text) != std::string::npos;
+	return m_Log.Text().find(Text) != std::string::npos;
 }
 
 std::string LuaTest::LastScriptError() const

@@ -7,26 +7,6 @@ namespace
 {
 using SqScriptingTest = SqFixture;
 
-std::string RecordedString(const CArgument* pValue)
-{
-	size_t Length = 0;
-	const char* szText = pValue && pValue->IsString() ? pValue->ToString(&Length) : nullptr;
-	return szText ? std::string(szText, Length) : std::string("<not a string>");
-}
-
-int64_t IntegerOf(const CArgument* pValue)
-{
-	int64_t iValue = 0;
-	if (pValue && pValue->IsNumber())
-		pValue->ToNumber(iValue);
-	return iValue;
-}
-
-bool RecordedBoolean(const CArgument* pValue)
-{
-	return pValue && pValue->IsBoolean() && pValue->ToBoolean();
-}
-
 // A native that ends the environment whose script calls it.
 bool DestroyCaller(CNativeState*, int, void* pUserData)
 {
@@ -61,7 +41,7 @@ TEST_F(SqScriptingTest, RootTableHoldsOnlyThePermittedLibraryNames)
 	for (const tCase& Case : rgCases)
 	{
 		ASSERT_TRUE(Run(std::string("record(\"") + Case.m_szName + "\" in getroottable());")) << Case.m_szName;
-		EXPECT_EQ(RecordedBoolean(RecordedAt(0)), Case.m_bPresent) << Case.m_szName;
+		EXPECT_EQ(IsTrue(RecordedAt(0)), Case.m_bPresent) << Case.m_szName;
 	}
 }
 
@@ -71,7 +51,7 @@ TEST_F(SqScriptingTest, ScriptsCannotReadTheEnvironmentOrLoadFilesByName)
 	EXPECT_FALSE(Run("dofile(\"test.nut\");"));
 	ASSERT_TRUE(Run("try { stdout.getclass()(\"written.txt\", \"w\"); record(\"opened\"); }"
 					"catch (e) { record(e); }"));
-	EXPECT_EQ(RecordedString(RecordedAt(0)), "opening files by name is not allowed");
+	EXPECT_EQ(TextOf(RecordedAt(0)), "opening files by name is not allowed");
 }
 
 TEST_F(SqScriptingTest, DefinesAreConstantsOfEveryEnvironment)
@@ -96,8 +76,8 @@ TEST_F(SqScriptingTest, ConstantsOfAScriptStayInItsResource)
 	ASSERT_NE(pOther, nullptr);
 	EXPECT_FALSE(Run("record(LIMIT);", pOther));
 	ASSERT_TRUE(Run("record(\"LIMIT\" in getconsttable(), \"TEST_SIGNED\" in getconsttable());", pOther));
-	EXPECT_FALSE(RecordedBoolean(RecordedAt(0)));
-	EXPECT_TRUE(RecordedBoolean(RecordedAt(1)));
+	EXPECT_FALSE(IsTrue(RecordedAt(0)));
+	EXPECT_TRUE(IsTrue(RecordedAt(1)));
 	pOther->Destroy();
 }
 
@@ -107,9 +87,9 @@ TEST_F(SqScriptingTest, GlobalsOfAResourceAreNotSeenByAnother)
 	CScriptEnvironment* pOther = NewEnvironment();
 	ASSERT_NE(pOther, nullptr);
 	ASSERT_TRUE(Run("record(\"shared\" in getroottable());", pOther));
-	EXPECT_FALSE(RecordedBoolean(RecordedAt(0)));
+	EXPECT_FALSE(IsTrue(RecordedAt(0)));
 	ASSERT_TRUE(Run("record(\"shared\" in getroottable());"));
-	EXPECT_TRUE(RecordedBoolean(RecordedAt(0)));
+	EXPECT_TRUE(IsTrue(RecordedAt(0)));
 	pOther->Destroy();
 }
 
@@ -138,7 +118,7 @@ TEST_F(SqScriptingTest, TextIsCompiledAsUtf8Bytes)
 	for (const tCase& Case : rgCases)
 	{
 		ASSERT_TRUE(RunBytes(Case.m_Text.data(), Case.m_Text.size())) << Case.m_szWhat;
-		EXPECT_EQ(RecordedString(RecordedAt(0)), Case.m_Expected) << Case.m_szWhat;
+		EXPECT_EQ(TextOf(RecordedAt(0)), Case.m_Expected) << Case.m_szWhat;
 	}
 }
 
@@ -171,7 +151,7 @@ TEST_F(SqScriptingTest, RuntimeErrorIsLoggedWithStackDump)
 TEST_F(SqScriptingTest, CaughtErrorsAreNotLogged)
 {
 	ASSERT_TRUE(Run("try { throw \"quiet\"; } catch (e) { record(e); }"));
-	EXPECT_EQ(RecordedString(RecordedAt(0)), "quiet");
+	EXPECT_EQ(TextOf(RecordedAt(0)), "quiet");
 	EXPECT_TRUE(LogLines().empty());
 }
 
@@ -184,7 +164,7 @@ TEST_F(SqScriptingTest, PrintLogsAtInfoLevel)
 TEST_F(SqScriptingTest, NativeFailureIsACatchableScriptError)
 {
 	ASSERT_TRUE(Run("try { fail(); } catch (e) { record(e); }"));
-	EXPECT_EQ(RecordedString(RecordedAt(0)), "native failed 7");
+	EXPECT_EQ(TextOf(RecordedAt(0)), "native failed 7");
 	EXPECT_FALSE(Run("fail();"));
 	EXPECT_TRUE(Logged("[ERROR]   sqvm: native failed 7."));
 }
@@ -227,7 +207,7 @@ TEST_F(SqScriptingTest, FunctionCalledFromTheEngineReturnsItsResult)
 
 	CReturnValue This;
 	ASSERT_TRUE(pThis->Call(CArgumentArray(), &This));
-	EXPECT_TRUE(RecordedBoolean(This.GetReturnArgument()));
+	EXPECT_TRUE(IsTrue(This.GetReturnArgument()));
 	EXPECT_TRUE(pAdd->Call(Arguments, nullptr));
 }
 
@@ -239,8 +219,8 @@ TEST_F(SqScriptingTest, FunctionRunsWithItsOwnResourcesGlobalsAndConstants)
 	ASSERT_NE(pOther, nullptr);
 	SetGive(pFunction->Clone());
 	ASSERT_TRUE(Run("const KIND = \"second\"; marker <- \"two\"; record(callWith(give()), KIND);", pOther));
-	EXPECT_EQ(RecordedString(RecordedAt(0)), "onefirst");
-	EXPECT_EQ(RecordedString(RecordedAt(1)), "second");
+	EXPECT_EQ(TextOf(RecordedAt(0)), "onefirst");
+	EXPECT_EQ(TextOf(RecordedAt(1)), "second");
 	pOther->Destroy();
 }
 
@@ -317,13 +297,13 @@ TEST_F(SqScriptingTest, ValuesNestedTooDeepOrInThemselvesFailTheConversion)
 {
 	ASSERT_TRUE(Run("local a = [1]; a.append(a);"
 					"try { record(a); } catch (e) { record(e); }"));
-	EXPECT_EQ(RecordedString(RecordedAt(0)), "Cannot convert a value that contains itself");
+	EXPECT_EQ(TextOf(RecordedAt(0)), "Cannot convert a value that contains itself");
 
 	ASSERT_TRUE(Run("function nest(n) { local a = []; for (local i = 1; i < n; i++) a = [a]; return a; }"
 					"try { record(nest(64)); } catch (e) { record(e); }"));
 	EXPECT_EQ(RecordedAt(0)->GetType(), ARGUMENT_ARRAY);
 	ASSERT_TRUE(Run("try { record(nest(65)); } catch (e) { record(e); }"));
-	EXPECT_EQ(RecordedString(RecordedAt(0)), "Cannot convert a value nested deeper than 64 levels");
+	EXPECT_EQ(TextOf(RecordedAt(0)), "Cannot convert a value nested deeper than 64 levels");
 
 	CArgumentArray* pDeep = new CArgumentArray();
 	for (int i = 1; i < 65; i++)
@@ -334,7 +314,7 @@ TEST_F(SqScriptingTest, ValuesNestedTooDeepOrInThemselvesFailTheConversion)
 	}
 	SetGive(pDeep);
 	ASSERT_TRUE(Run("try { give(); record(\"given\"); } catch (e) { record(e); }"));
-	EXPECT_EQ(RecordedString(RecordedAt(0)), "Cannot convert a value nested deeper than 64 levels");
+	EXPECT_EQ(TextOf(RecordedAt(0)), "Cannot convert a value nested deeper than 64 levels");
 
 	ASSERT_TRUE(Run("record(function(x) { record(\"ran\"); });"));
 	Strong<CArgument> pFunction = RecordedAt(0);
@@ -354,7 +334,7 @@ TEST_F(SqScriptingTest, ValuesNestedTooDeepOrInThemselvesFailTheConversion)
 TEST_F(SqScriptingTest, SuspendingAResourcesOwnThreadIsAnError)
 {
 	ASSERT_TRUE(Run("try { suspend(1); record(\"went on\"); } catch (e) { record(e); }"));
-	EXPECT_EQ(RecordedString(RecordedAt(0)), "cannot suspend a resource's own thread");
+	EXPECT_EQ(TextOf(RecordedAt(0)), "cannot suspend a resource's own thread");
 	EXPECT_FALSE(Run("suspend(1); record(\"went on\");"));
 	EXPECT_TRUE(Logged("[ERROR]   sqvm: cannot suspend a resource's own thread."));
 
@@ -369,5 +349,5 @@ TEST_F(SqScriptingTest, SuspendingAResourcesOwnThreadIsAnError)
 	EXPECT_EQ(IntegerOf(Result.GetReturnArgument()), 2);
 
 	ASSERT_TRUE(Run("local t = newthread(function() { suspend(1); record(\"resumed\"); }); t.call(); t.wakeup();"));
-	EXPECT_EQ(RecordedString(RecordedAt(0)), "resumed");
+	EXPECT_EQ(TextOf(RecordedAt(0)), "resumed");
 }

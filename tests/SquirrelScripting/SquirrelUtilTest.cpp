@@ -8,26 +8,6 @@
 namespace
 {
 using SquirrelUtilTest = SqFixture;
-
-std::string TextOf(const CArgument* pValue)
-{
-	size_t Length = 0;
-	const char* szText = pValue && pValue->IsString() ? pValue->ToString(&Length) : nullptr;
-	return szText ? std::string(szText, Length) : std::string("<not a string>");
-}
-
-int64_t IntegerOf(const CArgument* pValue)
-{
-	int64_t iValue = 0;
-	if (pValue && pValue->IsNumber())
-		pValue->ToNumber(iValue);
-	return iValue;
-}
-
-bool IsTrue(const CArgument* pValue)
-{
-	return pValue && pValue->IsBoolean() && pValue->ToBoolean();
-}
 }
 
 TEST_F(SquirrelUtilTest, ScriptValuesReachNativesWithTheirTags)
