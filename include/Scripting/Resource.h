@@ -53,6 +53,9 @@ struct tResourceFile
 	// Size and CRC-32 are only computed on a server.
 	uint64_t m_ulSize;
 	uint32_t m_uiCRC;
+	// The src attribute whole: the file that was measured, and so the one that is published, even when the name
+	// had to be cut.
+	std::string m_Source;
 };
 
 namespace PathUtil
@@ -136,7 +139,8 @@ public:
 
 private:
 	CVirtualFileMgr* GetFileSystem() const;
-	// Opens a file named by meta.xml: always inside the resource.
+	// Opens meta.xml or a file it names: always inside the resource, and only inside the archive of an archive
+	// resource.
 	Stream* OpenMemberFile(const char* szPath);
 	bool LoadDependencies(const CElementChunk* pRoot);
 	bool LoadScriptEntries(const CElementChunk* pRoot, bool bMaps);

@@ -219,15 +219,19 @@ Stream* CResource::OpenMemberFile(const char* szPath)
 {
 	// Entries of meta.xml name files of the resource itself; an absolute path would publish or run any file of the
 	// server.
-	if (!szPath || szPath[0] == '/')
+	if (!szPath || szPath[0] == '/' || ContainsParentReference(szPath) || !LoadFileSystem())
 		return nullptr;
+	// A relative path that an archive lacks would otherwise be looked up at the root of the file system, where
+	// server.xml lives.
+	if (!m_pArchive.IsNull())
+		return m_pArchive->Open(szPath, false);
 	return OpenFile(szPath, false);
 }
 
 bool CResource::LoadMeta(bool bServer)
 {
 	Context* pLog = LogContext(m_pOwner);
-	Strong<Stream> pMeta = Strong<Stream>::New(OpenFile("meta.xml", false));
+	Strong<Stream> pMeta = Strong<Stream>::New(OpenMemberFile("meta.xml"));
 	if (pMeta.IsNull())
 	{
 		pLog->LogError("unable to load meta.xml in resource %s!", m_Name.c_str());
@@ -380,6 +384,7 @@ bool CResource::LoadFileEntries(const CElementChunk* pRoot, bool bServer)
 
 		tResourceFile File = {};
 		_strlcpy(File.m_szName, szSrc, sizeof(File.m_szName));
+		File.m_Source = szSrc;
 		CSHA256 Digest;
 		CSHA256::Value Value;
 		if (!Digest.Init())
@@ -425,7 +430,7 @@ void CResource::UpdateHtDocs()
 		Strong<Stream> pTarget = Strong<Stream>::New(pFileSystem->Create(Temporary.c_str()));
 		if (pTarget.IsNull())
 			continue;
-		Strong<Stream> pSource = Strong<Stream>::New(OpenMemberFile(File.m_szName));
+		Strong<Stream> pSource = Strong<Stream>::New(OpenMemberFile(File.m_Source.c_str()));
 		bool bComplete = !pSource.IsNull();
 		if (bComplete)
 		{
@@ -598,19 +603,28 @@ bool CResource::Start()
 			bComplete = false;
 	}
 
-	bComplete = bComplete && LoadFileSystem() && RunScripts();
+	// A script (or a handler of the start) may stop the resource while it starts; the start has then failed,
+	// whatever its last step answered.
+	bComplete = bComplete && LoadFileSystem() && RunScripts() && IsStarted();
 	if (bComplete && m_pOwner)
 	{
 		CArgumentArray Arguments(1);
 		Arguments.AddObject(this);
 		bool bDefaultPrevented = false;
 		m_pOwner->GetOnResourceStart()->Trigger(Arguments, bDefaultPrevented);
-		bComplete = !bDefaultPrevented;
+		bComplete = !bDefaultPrevented && IsStarted();
 	}
 	if (!bComplete)
 	{
 		pLog->LogError("START: Resource %s failed to load!", m_Name.c_str());
-		Stop(false);
+		if (IsStarted())
+			Stop(false);
+		else if (m_pOwner)
+		{
+			// Stopped by one of its own scripts, which may have gone on registering handlers after the stop.
+			m_pOwner->RemoveThingsAssociatedWithResource(this);
+			RemoveRegistrations();
+		}
 		m_bStarting = false;
 		return false;
 	}

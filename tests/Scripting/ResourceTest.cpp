@@ -155,6 +155,22 @@ TEST_F(ResourceTest, StartFailuresStopTheResourceAgain)
 				m_pManager->m_bMapsLoad = false;
 			}},
 		{"prevented start", "", [this] { PreventDefaultOf("OnResourceStart"); }},
+		{"script that stops its own resource", "<script src=\"s.lua\" type=\"server\" language=\"lua\" />",
+			[this] {
+				m_Dir.WriteFile("resources/r/s.lua", "stop-self");
+				m_pLua->m_Scripts["stop-self"] = [this](CTestEnvironment& Script) {
+					const bool bStopped = Find("r")->Stop(false);
+					Script.Call("addCommandHandler", CArgs().S("late").Own(Script.Function({})));
+					return bStopped;
+				};
+			}},
+		{"start handler that stops the resource", "",
+			[this] {
+				Call(nullptr, "addEventHandler",
+					CArgs().S("OnResourceStart").Own(MakeFunction(nullptr, [this](const CArgumentArray&) {
+						Find("r")->Stop(false);
+					})));
+			}},
 	};
 	for (const tCase& Case : rgCases)
 	{
@@ -168,9 +184,12 @@ TEST_F(ResourceTest, StartFailuresStopTheResourceAgain)
 		EXPECT_FALSE(Find("r")->Start());
 		EXPECT_TRUE(Logged("START: Resource r failed to load!"));
 		EXPECT_TRUE(Logged("STOP: Resource r stopped."));
+		EXPECT_FALSE(Logged("START: Resource r started."));
+		EXPECT_FALSE(Logged("STOP: Resource r already stopped!"));
 		EXPECT_FALSE(Find("r")->IsStarted());
 		EXPECT_FALSE(Find("r")->IsStarting());
 		EXPECT_EQ(m_pLua->m_iLiveEnvironments, 0);
+		EXPECT_EQ(Manager()->GetCommandHandlers()->GetCommandHandler("late"), nullptr);
 		m_pLua->m_bRefuseEnvironments = false;
 		m_pManager->m_bMapsLoad = true;
 		Manager()->GetOnResourceStart()->RemoveHandlers();
@@ -376,7 +395,9 @@ TEST_F(ResourceTest, ClientFilesArePublishedUnderTheirHashName)
 
 	const std::string Published = "htdocs/resources/r/";
 	EXPECT_EQ(m_Dir.ReadFile(Published + HashName("readme.txt")), "hello again") << "the later entry wins";
-	EXPECT_EQ(m_Dir.ReadFile(Published + HashName(CutName)), "cut");
+	EXPECT_EQ(m_Dir.ReadFile(Published + HashName(CutName)), "long")
+		<< "the published bytes are the ones whose size and checksum the clients are told";
+	EXPECT_EQ(Files[2].m_ulSize, 4u);
 	EXPECT_FALSE(CFileMgr::Exists((m_Dir.Path() + "/" + Published + HashName(CutName) + ".part").c_str(), true, true));
 }
 
@@ -429,4 +450,36 @@ TEST_F(ResourceTest, ArchiveResourcesRunFromTheArchive)
 	EXPECT_TRUE(bRan);
 	ASSERT_TRUE(Find("pack")->Stop(false));
 	EXPECT_EQ(Find("pack")->GetArchive(), nullptr);
+}
+
+TEST_F(ResourceTest, ArchiveEntriesNeverReachTheServerRoot)
+{
+	m_Dir.WriteFile("secret.txt", "password");
+	m_Dir.WriteFile("meta.xml", "<meta><file src=\"secret.txt\" type=\"client\" /></meta>");
+	struct tCase
+	{
+		const char* m_szName;
+		std::string m_Archive;
+		const char* m_szMessage;
+	};
+	auto Archive = [](const std::string& Meta) {
+		return CTarBuilder().File("meta.xml", "<meta>" + Meta + "</meta>").End().Bytes();
+	};
+	const tCase rgCases[] = {
+		{"client file", Archive("<file src=\"secret.txt\" type=\"client\" />"),
+			"unable to load file secret.txt in resource pack!"},
+		{"script", Archive("<script src=\"secret.txt\" type=\"server\" language=\"lua\" />"),
+			"unable to load script secret.txt in resource pack!"},
+		{"meta.xml", CTarBuilder().File("other.txt", "x").End().Bytes(), "unable to load meta.xml in resource pack!"},
+	};
+	for (const tCase& Case : rgCases)
+	{
+		SCOPED_TRACE(Case.m_szName);
+		m_Dir.WriteFile("resources/pack.tar", Case.m_Archive);
+		ClearLog();
+		Scan();
+		EXPECT_EQ(Find("pack"), nullptr);
+		EXPECT_TRUE(Logged(Case.m_szMessage));
+	}
+	EXPECT_FALSE(CFileMgr::Exists((m_Dir.Path() + "/htdocs").c_str(), false, true));
 }

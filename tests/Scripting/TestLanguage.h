@@ -180,6 +180,9 @@ public:
 
 	CTestVM* m_pVM;
 	std::string m_Name;
+	// A script may stop its own resource; the environment then goes when its script returns.
+	bool m_bRunning = false;
+	bool m_bDestroyed = false;
 };
 
 typedef std::function<bool(CTestEnvironment& Environment)> TestScriptBody;
@@ -235,7 +238,9 @@ inline bool CTestFunction::Call(const CArgumentArray& Arguments, CReturnValue*)
 inline void CTestEnvironment::Destroy()
 {
 	m_pVM->m_iLiveEnvironments--;
-	delete this;
+	m_bDestroyed = true;
+	if (!m_bRunning)
+		delete this;
 }
 
 inline bool CTestEnvironment::DoFile(Stream* pStream, const char* szName)
@@ -256,8 +261,12 @@ inline bool CTestEnvironment::DoFile(Stream* pStream, const char* szName)
 		return true;
 	TestScriptBody Body = it->second;
 	m_pVM->m_Callers.push_back(GetResource());
+	m_bRunning = true;
 	const bool bResult = Body(*this);
+	m_bRunning = false;
 	m_pVM->m_Callers.pop_back();
+	if (m_bDestroyed)
+		delete this;
 	return bResult;
 }
 
