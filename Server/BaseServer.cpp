@@ -22,6 +22,7 @@
 #include "LuaScripting/CLuaScripting.h"
 #include "Network/ENetSystem.h"
 #include "Scripting/EventHandlers.h"
+#include "Scripting/KeyBinds.h"
 #include "Scripting/Resource.h"
 #include "SquirrelScripting/SqScripting.h"
 
@@ -63,20 +64,17 @@ private:
 	CBaseServer* m_pServer;
 };
 
-// Answers only the console: game clients get no reply for commands that do not exist.
+// Answers only the console (a caller without a client or one with the console flag): game clients get no reply
+// for commands that do not exist.
 class CUnhandledCommandHandler2 : public CUnhandledCommandHandler
 {
 public:
-	explicit CUnhandledCommandHandler2(CBaseServer* pServer) : m_pServer(pServer) {}
-
 	void Execute(const char* szName, const char* szParameters, CBaseObject* pClient) override
 	{
-		if (!pClient || pClient == m_pServer->GetConsoleClient())
+		const CNetMachine* pMachine = dynamic_cast<const CNetMachine*>(pClient);
+		if (!pClient || (pMachine && pMachine->IsConsole()))
 			CUnhandledCommandHandler::Execute(szName, szParameters, pClient);
 	}
-
-private:
-	CBaseServer* m_pServer;
 };
 
 // The registry keeps a handler it took; one it refused is the caller's to delete.
@@ -110,14 +108,15 @@ CBaseServer::CBaseServer(Context* pContext)
 
 	RegisterEventTypes();
 
-	// Script handlers of commands receive the calling client.
+	// Script handlers of commands and key binds receive the calling client.
 	CCommandHandlers& Commands = GetCommands();
 	Commands.SetPassClient(true);
+	m_ResourceMgr.GetKeyBinds()->SetPassClient(true);
 	AddCommand(Commands, new CSayCommandHandler(this), "say");
 	AddCommand(Commands, new CExitCommandHandler(this), "quit");
 	AddCommand(Commands, new CExitCommandHandler(this), "exit");
 	m_ResourceMgr.RegisterResourceCommands();
-	Commands.SetUnhandledCommandHandler(new CUnhandledCommandHandler2(this));
+	Commands.SetUnhandledCommandHandler(new CUnhandledCommandHandler2());
 
 	RegisterScriptFunctions();
 	RegisterScriptLanguages();
@@ -126,8 +125,6 @@ CBaseServer::CBaseServer(Context* pContext)
 CBaseServer::~CBaseServer()
 {
 	StopInputThread();
-	m_ConsoleQueue.Clear();
-	StopServices();
 	ReleaseElementsAndClients();
 }
 
@@ -138,7 +135,10 @@ void CBaseServer::SetManager(CServerManager* pManager)
 
 void CBaseServer::ReleaseElementsAndClients()
 {
+	m_ConsoleQueue.Clear();
+	StopListingAndRemoteConsole();
 	m_ResourceMgr.ClearAllResources();
+	StopHttpServer();
 	m_pManager.Delete();
 	m_Clients.Clear();
 	m_pConsoleClient.SetNull();
@@ -671,7 +671,8 @@ void CBaseServer::OnProcess(const FrameTimeInfo* pFrameInfo)
 
 void CBaseServer::UserChat(CBaseObject* /*pClient*/, const char* /*szText*/, size_t /*Length*/)
 {
-	// Chat reaches players through the client messages of the network layer.
+	// Hook for the chat of the client messages, which the server does not have yet: until then a chat line,
+	// the console's "say" included, goes nowhere and nothing is logged.
 }
 
 void CBaseServer::RegisterEventTypes()
@@ -818,4 +819,5 @@ void CBaseServer::ProcessHttpRequests() {}
 void CBaseServer::PollRemoteConsole() {}
 void CBaseServer::ProcessServerListing(const FrameTimeInfo& /*FrameInfo*/) {}
 void CBaseServer::UpdateQueryResponse() {}
-void CBaseServer::StopServices() {}
+void CBaseServer::StopListingAndRemoteConsole() {}
+void CBaseServer::StopHttpServer() {}

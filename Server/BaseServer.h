@@ -160,8 +160,9 @@ public:
 
 	Context* GetContext() const { return m_pContext; }
 	CCommandHandlers& GetCommands() { return *m_ResourceMgr.GetCommandHandlers(); }
-	// The constants every script language offers.
-	CDefineHandlers& GetDefineHandlers() { return m_Defines; }
+	// The constants every script language offers: the resource manager's registry, which each language reads
+	// when it builds a resource's environment.
+	CDefineHandlers& GetDefineHandlers() { return *m_ResourceMgr.GetDefineHandlers(); }
 	CVarSystem& GetClientVariables() { return m_ClientVariables; }
 	const std::vector<tRule>& GetRules() const { return m_Rules; }
 
@@ -181,8 +182,11 @@ protected:
 
 	// Takes over the element manager the game server built.
 	void SetManager(CServerManager* pManager);
-	// Stops the resources, destroys the element manager and releases every client. The game server runs it from
-	// its own destructor, while its part of the server still exists for scripts and elements that reach it.
+	// The shutdown of the services, in order: the console-line queue is cleared, the listing client and the remote
+	// console stop, every resource stops (its scripts still see the network), the HTTP server stops, the element
+	// manager goes and the client slots are released from 255 down to 0. The game server runs it from its own
+	// destructor, while its part of the server still exists for scripts and elements that reach it; running it
+	// again does nothing.
 	void ReleaseElementsAndClients();
 	// Disconnects the peer with the reason code.
 	void RefusePeer(void* pPeer, unsigned uiReason);
@@ -235,7 +239,6 @@ protected:
 	float m_fStreamInDistance;
 	float m_fStreamOutDistance;
 
-	CDefineHandlers m_Defines;
 	AutoDelete<CThreadCB> m_pInputThread;
 
 	CServerResourceMgr m_ResourceMgr;
@@ -285,31 +288,34 @@ private:
 	// Whether the address is on the ban list.
 	bool IsBanned(const char* szAddress) const;
 
-	// Hooks for services whose subsystems are not part of the server yet. Each stands at its place in the
-	// start-up, the main loop or the shutdown and does nothing: the start steps report success, and
-	// FindResource finds nothing because there are no resources yet.
+	// The steps of the start-up, the main loop and the shutdown, each at its place.
 	void RegisterEventTypes();
-	void RegisterScriptFunctions();
 	void RegisterScriptLanguages();
-	void LoadModules(const CElementChunk* pModules);
 	bool DefineAllClasses();
 	void RefreshResources();
 	void SetResourcePrivileged(const char* szName, bool bPrivileged);
 	bool StartTransport();
-	bool StartRemoteConsole();
-	bool StartHttpServer();
 	void CreateConsoleClient();
 	bool FindResource(const char* szName);
 	bool StartResource(const char* szName);
 	void TriggerServerStart();
 	void TriggerProcessEvent(double dDelta);
 	void ProcessResources(const FrameTimeInfo& FrameInfo);
-	void ProcessHttpRequests();
-	void PollRemoteConsole();
 	void UpdateTransport();
-	void ProcessServerListing(const FrameTimeInfo& FrameInfo);
 	void ManageClientElements();
 	void SendAllSync();
+
+	// Hooks for services the server does not have yet (the server's script functions, plug-in modules, the
+	// remote console, the HTTP file server, script HTTP requests, the server listing and the query answer). Each
+	// stands at its place and does nothing visible: the start steps report success without starting anything.
+	void RegisterScriptFunctions();
+	void LoadModules(const CElementChunk* pModules);
+	bool StartRemoteConsole();
+	bool StartHttpServer();
+	void ProcessHttpRequests();
+	void PollRemoteConsole();
+	void ProcessServerListing(const FrameTimeInfo& FrameInfo);
 	void UpdateQueryResponse();
-	void StopServices();
+	void StopListingAndRemoteConsole();
+	void StopHttpServer();
 };

@@ -69,7 +69,7 @@ void WaitForKeyPress()
 	fflush(stdout);
 	if (isatty(STDIN_FILENO))
 	{
-		termios Attributes;
+		termios Attributes{};
 		if (tcgetattr(STDIN_FILENO, &Attributes) != 0)
 			perror("tcsetattr()");
 		termios Raw = Attributes;

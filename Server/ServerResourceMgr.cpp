@@ -51,7 +51,8 @@ void CServerResourceMgr::RemoveThingsAssociatedWithResource(CResource* pResource
 	if (pResource && pManager)
 	{
 		// Destroying one element may destroy others (its children), so the table is read afresh every step.
-		for (size_t Slot = 0; Slot < pManager->GetSlotCount(); Slot++)
+		for (size_t Slot = pManager->GetNextUsedSlot(0); Slot < pManager->GetSlotCount();
+			 Slot = pManager->GetNextUsedSlot(Slot + 1))
 		{
 			CNetObject* pObject = pManager->GetObjectAt(Slot);
 			if (pObject && pObject->GetResource() == pResource)

@@ -124,6 +124,11 @@ public:
 	size_t GetSlotCount() const { return m_Objects.GetSize(); }
 	// Null for a free slot.
 	CNetObject* GetObjectAt(size_t Slot) const { return m_Objects.IsUsedAt(Slot) ? m_Objects.GetAt(Slot) : nullptr; }
+	// The first used slot at or after Slot, or GetSlotCount() when there is none. Walking the table with it visits
+	// exactly the slots a walk over every slot would find used, in the same order, even when the elements visited
+	// register or destroy others, at a cost that follows the number of elements rather than the table's size:
+	//   for (size_t i = GetNextUsedSlot(0); i < GetSlotCount(); i = GetNextUsedSlot(i + 1))
+	size_t GetNextUsedSlot(size_t Slot) const;
 
 	CNetObject* GetLocalPlayer() const { return m_pLocalPlayer.Get(); }
 	void SetLocalPlayer(CNetObject* pPlayer) { m_pLocalPlayer = pPlayer; }
@@ -172,6 +177,10 @@ private:
 	void OnObjectCreated(CNetObject* pObject) { m_LiveObjects.insert(pObject); }
 	// An element being freed: nothing may keep pointing at it, even when it was never unregistered.
 	void ForgetObject(CNetObject* pObject);
+	// The slot table's changes, made only through these so the used-slot bits stay in step.
+	bool TakeSlot(CNetObject* pObject, size_t& Slot);
+	void FreeSlot(size_t Slot);
+	void SetSlotBit(size_t Slot, bool bUsed);
 
 	CResourceMgr* m_pResourceMgr;
 	bool m_bServer;
@@ -181,6 +190,13 @@ private:
 	CNetSystem* m_pServerTransport;
 	INetMachines* m_pNetMachines;
 	Array<CNetObject*> m_Objects;
+	// Beside the slot table and kept in step with it: one bit per used slot, and one bit per non-zero word of
+	// those, so the walks of every pass skip the empty slots a word at a time.
+	static constexpr size_t SLOT_WORD_BITS = 64;
+	static constexpr size_t SLOT_WORDS = MAX_NET_OBJECTS / SLOT_WORD_BITS;
+	static constexpr size_t SLOT_SUMMARY_WORDS = (SLOT_WORDS + SLOT_WORD_BITS - 1) / SLOT_WORD_BITS;
+	uint64_t m_rguiUsedSlots[SLOT_WORDS];
+	uint64_t m_rguiUsedWords[SLOT_SUMMARY_WORDS];
 	std::unordered_map<int32_t, CNetObject*> m_IdMap;
 	std::unordered_map<std::string, CNetObject*> m_NameMap;
 	// Every element made with this manager and not yet freed, so the manager's end can detach the survivors.

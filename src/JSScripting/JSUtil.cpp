@@ -8,6 +8,7 @@
 #include <js/Conversions.h>
 #include <js/Object.h>
 #include <js/PropertyAndElement.h>
+#include <js/Realm.h>
 #include <js/Symbol.h>
 #include <js/Wrapper.h>
 #include <jsfriendapi.h>
@@ -181,6 +182,23 @@ bool MethodConstruct(JSContext* cx, unsigned argc, JS::Value* vp)
 	return pClass->m_Constructor(cx, NewObject, Args, bDerived);
 }
 
+// Methods and accessors of classes, and the function values they hand out, live in the shared global: a script
+// reaches them through a cross-compartment wrapper, so they run in the shared global's realm. Their result belongs
+// to the script that called them and is made in its realm (an array is one of its own arrays, instanceof Array
+// holds), then wrapped for the realm the native runs in, which the wrapper undoes on the way back.
+bool SetCallerReturnValue(JSContext* cx, CJSScripting* pScripting, const CArgument* pValue, JS::CallArgs& Args)
+{
+	JS::RootedObject CallerGlobal(cx, JS::GetScriptedCallerGlobal(cx));
+	if (!CallerGlobal || JS::GetObjectRealmOrNull(CallerGlobal) == js::GetContextRealm(cx))
+		return pScripting->SetJSReturnValue(pValue, Args);
+	{
+		JSAutoRealm Realm(cx, CallerGlobal);
+		if (!pScripting->SetJSReturnValue(pValue, Args))
+			return false;
+	}
+	return JS_WrapValue(cx, Args.rval());
+}
+
 // Calls an engine native from JavaScript: converts the arguments, finds the receiver, reports the native's
 // failure as a script error and converts its one result.
 bool MethodGeneric(JSContext* cx, JS::CallArgs& Args, const ScriptFunction* pFunction, bool bMethod, void* pUserData)
@@ -215,7 +233,7 @@ bool MethodGeneric(JSContext* cx, JS::CallArgs& Args, const ScriptFunction* pFun
 
 	if (!pFunction->Call(&State, static_cast<int>(Args.length()), pUserData))
 		return ReportFailure(cx, g_szError);
-	return pScripting->SetJSReturnValue(State.m_RVal.GetReturnArgument(), Args);
+	return SetCallerReturnValue(cx, pScripting, State.m_RVal.GetReturnArgument(), Args);
 }
 
 bool MethodFunction(JSContext* cx, unsigned argc, JS::Value* vp, bool bMethod)

@@ -66,24 +66,41 @@ void ClearFields(lua_State* pState, std::initializer_list<const char*> Names)
 	}
 }
 
+// The library's own io.input and io.output, kept only as C pointers and called straight from the guards, never
+// through Lua: as an upvalue or a registry entry the debug library would hand them to a script, and so would a
+// call hook watching them being called.
+lua_CFunction g_pfnIoInput = nullptr;
+lua_CFunction g_pfnIoOutput = nullptr;
+
 // io.input and io.output keep their use with a file handle or without arguments, but never open a file by
 // name (numbers count as names there too).
-int LuaFunctionFileGuard(lua_State* pState)
+int GuardFileCall(lua_State* pState, lua_CFunction pfnOriginal)
 {
 	int iType = lua_type(pState, 1);
 	if (iType != LUA_TNONE && iType != LUA_TNIL && iType != LUA_TUSERDATA)
 		return luaL_argerror(pState, 1, "opening files by name is not allowed");
-	int iArguments = lua_gettop(pState);
-	lua_pushvalue(pState, lua_upvalueindex(1));
-	lua_insert(pState, 1);
-	lua_call(pState, iArguments, LUA_MULTRET);
-	return lua_gettop(pState);
+	if (pfnOriginal == nullptr)
+		return luaL_error(pState, "the file function is not available");
+	return pfnOriginal(pState);
 }
 
-void GuardFileFunction(lua_State* pState, const char* szName)
+int LuaFunctionInputGuard(lua_State* pState)
+{
+	return GuardFileCall(pState, g_pfnIoInput);
+}
+
+int LuaFunctionOutputGuard(lua_State* pState)
+{
+	return GuardFileCall(pState, g_pfnIoOutput);
+}
+
+void GuardFileFunction(lua_State* pState, const char* szName, lua_CFunction pfnGuard, lua_CFunction* ppfnOriginal)
 {
 	lua_getfield(pState, -1, szName);
-	lua_pushcclosure(pState, LuaFunctionFileGuard, 1);
+	if (lua_CFunction pfnOriginal = lua_tocfunction(pState, -1))
+		*ppfnOriginal = pfnOriginal;
+	lua_pop(pState, 1);
+	lua_pushcfunction(pState, pfnGuard);
 	lua_setfield(pState, -2, szName);
 }
 
@@ -369,8 +386,8 @@ bool CLuaScripting::Initialise()
 
 	luaL_requiref(pState, "io", luaopen_io, 1);
 	ClearFields(pState, {"lines", "open", "popen", "tmpfile"});
-	GuardFileFunction(pState, "input");
-	GuardFileFunction(pState, "output");
+	GuardFileFunction(pState, "input", LuaFunctionInputGuard, &g_pfnIoInput);
+	GuardFileFunction(pState, "output", LuaFunctionOutputGuard, &g_pfnIoOutput);
 	lua_pop(pState, 1);
 
 	CLuaUtil::CreateClassTableSet(pState);

@@ -1,6 +1,7 @@
 #include "Multiplayer/NetObjectMgr.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "Engine/Context.h"
@@ -40,6 +41,8 @@ CNetObjectMgr::CNetObjectMgr(CResourceMgr* pResourceMgr, bool bServer) :
 	m_pServerTransport(nullptr),
 	m_pNetMachines(nullptr),
 	m_Objects(MAX_NET_OBJECTS),
+	m_rguiUsedSlots(),
+	m_rguiUsedWords(),
 	m_pOnElementStreamIn(nullptr),
 	m_pOnElementStreamOut(nullptr),
 	m_pOnElementDestroy(nullptr)
@@ -70,18 +73,14 @@ CNetObjectMgr::~CNetObjectMgr()
 		if (pType)
 			pType->RemoveHandlers();
 	}
-	for (size_t i = 0; i < m_Objects.GetSize(); i++)
-	{
-		if (m_Objects.IsUsedAt(i))
-			DestroyObject(m_Objects.GetAt(i), true, false);
-	}
+	for (size_t i = GetNextUsedSlot(0); i < GetSlotCount(); i = GetNextUsedSlot(i + 1))
+		DestroyObject(m_Objects.GetAt(i), true, false);
 	// An element that refused destruction still holds the table's reference; the table is going, so is that.
-	for (size_t i = 0; i < m_Objects.GetSize(); i++)
-	{
-		if (m_Objects.IsUsedAt(i))
-			UnregisterNetObject(m_Objects.GetAt(i));
-	}
+	for (size_t i = GetNextUsedSlot(0); i < GetSlotCount(); i = GetNextUsedSlot(i + 1))
+		UnregisterNetObject(m_Objects.GetAt(i));
 	m_Objects.Clear();
+	memset(m_rguiUsedSlots, 0, sizeof(m_rguiUsedSlots));
+	memset(m_rguiUsedWords, 0, sizeof(m_rguiUsedWords));
 	m_NameMap.clear();
 	m_IdMap.clear();
 	m_pLocalPlayer = nullptr;
@@ -191,7 +190,59 @@ void CNetObjectMgr::ForgetObject(CNetObject* pObject)
 	if (pObject == m_pLocalPlayer.Get())
 		m_pLocalPlayer = nullptr;
 	if (pObject->IsRegistered() && m_Objects.IsUsedAt(pObject->m_Slot) && m_Objects.GetAt(pObject->m_Slot) == pObject)
-		m_Objects.RemoveAt(pObject->m_Slot);
+		FreeSlot(pObject->m_Slot);
+}
+
+// The slot table and its used-slot bits
+
+static_assert(MAX_NET_OBJECTS % 64 == 0, "the used-slot bits cover whole words of the slot table");
+
+void CNetObjectMgr::SetSlotBit(size_t Slot, bool bUsed)
+{
+	if (Slot >= MAX_NET_OBJECTS)
+		return;
+	const size_t Word = Slot / SLOT_WORD_BITS;
+	const uint64_t uiBit = static_cast<uint64_t>(1) << (Slot % SLOT_WORD_BITS);
+	m_rguiUsedSlots[Word] = bUsed ? (m_rguiUsedSlots[Word] | uiBit) : (m_rguiUsedSlots[Word] & ~uiBit);
+	const uint64_t uiWordBit = static_cast<uint64_t>(1) << (Word % SLOT_WORD_BITS);
+	uint64_t& uiSummary = m_rguiUsedWords[Word / SLOT_WORD_BITS];
+	uiSummary = m_rguiUsedSlots[Word] != 0 ? (uiSummary | uiWordBit) : (uiSummary & ~uiWordBit);
+}
+
+bool CNetObjectMgr::TakeSlot(CNetObject* pObject, size_t& Slot)
+{
+	if (!m_Objects.Add(pObject, &Slot))
+		return false;
+	SetSlotBit(Slot, true);
+	return true;
+}
+
+void CNetObjectMgr::FreeSlot(size_t Slot)
+{
+	m_Objects.RemoveAt(Slot);
+	SetSlotBit(Slot, false);
+}
+
+size_t CNetObjectMgr::GetNextUsedSlot(size_t Slot) const
+{
+	const size_t End = GetSlotCount();
+	if (Slot >= End || Slot >= MAX_NET_OBJECTS)
+		return End;
+	size_t Word = Slot / SLOT_WORD_BITS;
+	const uint64_t uiRest = m_rguiUsedSlots[Word] & (~static_cast<uint64_t>(0) << (Slot % SLOT_WORD_BITS));
+	if (uiRest != 0)
+		return Word * SLOT_WORD_BITS + static_cast<size_t>(__builtin_ctzll(uiRest));
+	// The next word that holds a used slot, found through the summary a word of words at a time.
+	for (Word++; Word < SLOT_WORDS; Word = (Word / SLOT_WORD_BITS + 1) * SLOT_WORD_BITS)
+	{
+		const uint64_t uiWords =
+			m_rguiUsedWords[Word / SLOT_WORD_BITS] & (~static_cast<uint64_t>(0) << (Word % SLOT_WORD_BITS));
+		if (uiWords == 0)
+			continue;
+		const size_t Found = (Word / SLOT_WORD_BITS) * SLOT_WORD_BITS + static_cast<size_t>(__builtin_ctzll(uiWords));
+		return Found * SLOT_WORD_BITS + static_cast<size_t>(__builtin_ctzll(m_rguiUsedSlots[Found]));
+	}
+	return End;
 }
 
 // Registration
@@ -223,7 +274,7 @@ bool CNetObjectMgr::RegisterNetObject(CNetObject* pObject)
 	if (!KASSERT(pObject->m_pManager == this))
 		return false;
 	size_t Slot;
-	if (!m_Objects.Add(pObject, &Slot))
+	if (!TakeSlot(pObject, Slot))
 		return false;
 	pObject->SetSlot(Slot);
 	pObject->SetNetFlag(NETFLAG_REGISTERED, true);
@@ -245,7 +296,7 @@ void CNetObjectMgr::DoAttachments(CNetObject* pObject)
 		if (pParent && pParent->IsRegistered())
 			pObject->SetParent(pParent);
 	}
-	for (size_t i = 0; i < m_Objects.GetSize(); i++)
+	for (size_t i = GetNextUsedSlot(0); i < GetSlotCount(); i = GetNextUsedSlot(i + 1))
 	{
 		CNetObject* pOther = GetObjectAt(i);
 		if (pOther && pOther != pObject && pOther->m_iPendingParentId == pObject->GetId())
@@ -320,7 +371,7 @@ void CNetObjectMgr::UnregisterNetObject(CNetObject* pObject)
 	pObject->ResolveReferences();
 	size_t Slot = pObject->GetSlot();
 	if (m_Objects.IsUsedAt(Slot) && m_Objects.GetAt(Slot) == pObject)
-		m_Objects.RemoveAt(Slot);
+		FreeSlot(Slot);
 	pObject->SetNetFlag(NETFLAG_REGISTERED, false);
 	pObject->Release();
 }
@@ -551,7 +602,7 @@ void CNetObjectMgr::CreateObjectsAsNeeded(INetMachine* pClient, uint32_t uiTypeM
 	// built afterwards from the chosen elements that are still alive, so it never names an element that has
 	// already been destroyed everywhere.
 	std::vector<Strong<CNetObject>> Chosen;
-	for (size_t i = 0; i < m_Objects.GetSize(); i++)
+	for (size_t i = GetNextUsedSlot(0); i < GetSlotCount(); i = GetNextUsedSlot(i + 1))
 	{
 		CNetObject* pObject = GetObjectAt(i);
 		if (!pObject || pObject->IsLocal() || !pObject->IsOwner() || pObject->IsCreatedFor(pClient) ||
@@ -626,7 +677,7 @@ void CNetObjectMgr::DeleteFarAwayStuff(INetMachine* pClient)
 	Strong<CBaseObject> pHoldClient(pClient->GetBaseObject());
 	// As with creation: scripts are asked first (OnElementStreamOut), then the survivors are taken away.
 	std::vector<Strong<CNetObject>> Leaving;
-	for (size_t i = 0; i < m_Objects.GetSize(); i++)
+	for (size_t i = GetNextUsedSlot(0); i < GetSlotCount(); i = GetNextUsedSlot(i + 1))
 	{
 		CNetObject* pObject = GetObjectAt(i);
 		if (!pObject || !pObject->IsCreatedFor(pClient) || !ShouldDeleteForMachine(pObject, pClient))
@@ -667,7 +718,7 @@ void CNetObjectMgr::SendSync(INetMachine* pClient, ePacketPriority ePriority, eP
 	Packet Message(NETMSG_SYNC);
 	CBinaryWriter(&Message).WriteUInt16(0);
 	size_t Count = 0;
-	for (size_t i = 0; i < m_Objects.GetSize(); i++)
+	for (size_t i = GetNextUsedSlot(0); i < GetSlotCount(); i = GetNextUsedSlot(i + 1))
 	{
 		CNetObject* pObject = GetObjectAt(i);
 		if (!pObject || !pObject->HasNetFlag(NETFLAG_SEND_SYNC) || pObject->IsLocal() || !pObject->IsCreatedFor(pClient) ||
@@ -688,7 +739,7 @@ void CNetObjectMgr::SendSync(INetMachine* pClient, ePacketPriority ePriority, eP
 
 void CNetObjectMgr::ElectSyncers()
 {
-	for (size_t i = 0; i < m_Objects.GetSize(); i++)
+	for (size_t i = GetNextUsedSlot(0); i < GetSlotCount(); i = GetNextUsedSlot(i + 1))
 	{
 		CNetObject* pObject = GetObjectAt(i);
 		if (!pObject || !pObject->HasNetFlag(NETFLAG_FIND_SYNCER) || pObject->GetSyncer() ||

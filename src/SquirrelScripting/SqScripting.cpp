@@ -103,6 +103,11 @@ SQInteger RefuseFileByName(HSQUIRRELVM v)
 	return sq_throwerror(v, "opening files by name is not allowed");
 }
 
+// Free slots Squirrel keeps above the top of a running function's frame (at least).
+constexpr SQInteger FREE_SLOTS = 10;
+// Slots a call of a Squirrel function takes besides its arguments: the saved constant table, the closure, "this".
+constexpr SQInteger CALL_SLOTS = 3;
+
 // Feeds the compiler the script's UTF-8 bytes one at a time: Squirrel's characters are bytes here, so multi-byte
 // characters in strings and comments pass through unchanged.
 struct tCompileSource
@@ -133,7 +138,10 @@ SQInteger ReadSourceByte(SQUserPointer p)
 	tCompileSource* pSource = static_cast<tCompileSource*>(p);
 	if (pSource->m_Position >= pSource->m_Length)
 		return 0;
-	return pSource->m_pText[pSource->m_Position++];
+	unsigned char c = pSource->m_pText[pSource->m_Position++];
+	// The compiler takes 0 for the end of the text: a zero byte inside it would end the script there and the
+	// rest would silently not run. Anything above a byte's range is an invalid character to the compiler.
+	return c != 0 ? c : SQInteger(0x100);
 }
 }
 
@@ -532,21 +540,37 @@ bool CSqFunction::Call(const CArgumentArray& Arguments, CReturnValue* pResult)
 	CSqScripting* pScripting = pEnvironment->GetSqScripting();
 	HSQUIRRELVM pThread = pEnvironment->GetThread();
 
-	SQInteger iSaved = pEnvironment->Enter();
-	m_Closure.Push(pThread);
-	sq_pushroottable(pThread);
 	size_t Count = Arguments.GetArrayCount();
-	bool bResult = true;
-	for (size_t i = 0; bResult && i < Count; i++)
-		bResult = pScripting->PushArgument(Arguments.GetAt(i), pThread);
+	// Squirrel grows a stack only when it enters a function, and pushing past its end overwrites memory. A thread
+	// that is idle has its whole stack free; one whose code is running (this resource's script called a native
+	// that calls back into it) is sure of only a few slots. A call that needs more than that runs on a new thread
+	// of its own, which shares the environment's root table and error handler.
+	bool bBusy = sq_getvmstate(pThread) != SQ_VMSTATE_IDLE;
+	SQInteger iNeeded = static_cast<SQInteger>(Count) + CALL_SLOTS;
+	SQInteger iSaved = pEnvironment->Enter();
+	HSQUIRRELVM pCall = pThread;
+	if (iNeeded > (bBusy ? FREE_SLOTS : static_cast<SQInteger>(CSqScripting::STACK_SIZE)))
+		pCall = sq_newthread(pThread, iNeeded + FREE_SLOTS);
+	bool bResult = pCall != nullptr;
 	if (!bResult)
-		LogScriptError(g_szError);
+		LogScriptError("Cannot make a thread for the call");
 	else
-		bResult = FinishCall(pThread,
-			SQ_SUCCEEDED(sq_call(pThread, static_cast<SQInteger>(Count) + 1, SQTrue, SQTrue)), true);
+	{
+		m_Closure.Push(pCall);
+		sq_pushroottable(pCall);
+	}
+	for (size_t i = 0; bResult && i < Count; i++)
+	{
+		bResult = pScripting->PushArgument(Arguments.GetAt(i), pCall);
+		if (!bResult)
+			LogScriptError(g_szError);
+	}
+	if (bResult)
+		bResult = FinishCall(pCall,
+			SQ_SUCCEEDED(sq_call(pCall, static_cast<SQInteger>(Count) + 1, SQTrue, SQTrue)), true);
 	if (bResult && pResult)
 	{
-		CArgument* pValue = pScripting->CreateArgument(pThread, -1);
+		CArgument* pValue = pScripting->CreateArgument(pCall, -1);
 		if (pValue)
 			pResult->AddAndOwn(pValue);
 		else

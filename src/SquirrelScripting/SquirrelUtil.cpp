@@ -604,7 +604,15 @@ bool CSqScripting::IsBlob(HSQUIRRELVM v, SQInteger Index)
 CArgument* CSqScripting::CreateArgument(HSQUIRRELVM v, SQInteger Index)
 {
 	const void* rgpPath[SquirrelUtil::MAX_VALUE_DEPTH];
-	return CreateArgument(v, Index, 0, rgpPath);
+	if (v == m_pVM)
+		return CreateArgument(v, Index, 0, rgpPath);
+	// A conversion pushes values as deep as the value nests, and Squirrel guarantees a running script's thread
+	// only a few free slots (pushing past its end overwrites memory). The VM's own stack, on which no script
+	// runs, does the work.
+	sq_move(m_pVM, v, Index);
+	CArgument* pValue = CreateArgument(m_pVM, -1, 0, rgpPath);
+	sq_pop(m_pVM, 1);
+	return pValue;
 }
 
 CArgument* CSqScripting::CreateArrayArgument(HSQUIRRELVM v, SQInteger Index, unsigned Depth, const void** ppPath)
@@ -709,6 +717,11 @@ CArgument* CSqScripting::CreateArgument(HSQUIRRELVM v, SQInteger Index, unsigned
 	{
 		if (IsBlob(v, Index))
 		{
+			// An instance of a script class derived from blob whose constructor did not run blob's has no
+			// buffer, and the library's accessors do not check for that.
+			SQUserPointer pBuffer = nullptr;
+			if (SQ_FAILED(sq_getinstanceup(v, Index, &pBuffer, nullptr)) || !pBuffer)
+				return new CArgumentBytes();
 			SQUserPointer pData = nullptr;
 			SQInteger iSize = sqstd_getblobsize(v, Index);
 			if (SQ_FAILED(sqstd_getblob(v, Index, &pData)) || iSize < 0)
@@ -733,7 +746,13 @@ CArgument* CSqScripting::CreateArgument(HSQUIRRELVM v, SQInteger Index, unsigned
 
 bool CSqScripting::PushArgument(const CArgument* pValue, HSQUIRRELVM v)
 {
-	return PushArgument(pValue, v, 0);
+	if (v == m_pVM)
+		return PushArgument(pValue, v, 0);
+	// Built on the VM's own stack, as in CreateArgument; only the finished value goes onto v.
+	bool bResult = PushArgument(pValue, m_pVM, 0);
+	sq_move(v, m_pVM, -1);
+	sq_pop(m_pVM, 1);
+	return bResult;
 }
 
 void CSqScripting::PushVector(const CArgument* pValue, HSQUIRRELVM v)
@@ -823,11 +842,14 @@ void CSqScripting::PushFunction(CFunction* pFunction, HSQUIRRELVM v)
 		sq_pushnull(v);
 		return;
 	}
-	// A Squirrel function of this VM goes back as itself.
+	// A Squirrel function goes back as itself only into the environment it belongs to. Anywhere else it runs
+	// through its function value, in its own environment (its globals, its resource), and not at all once that
+	// environment has ended.
 	if (auto* pSqFunction = dynamic_cast<CSqFunction*>(pFunction))
 	{
 		const tSquirrelStrongReference& Closure = pSqFunction->GetClosure();
-		if (Closure.GetReleaseVM() == m_pVMHandle)
+		if (Closure.GetReleaseVM() == m_pVMHandle && pSqFunction->GetEnvironment() != nullptr &&
+			pSqFunction->GetEnvironment() == GetScriptEnvironment())
 		{
 			Closure.Push(v);
 			return;

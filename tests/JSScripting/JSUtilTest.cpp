@@ -208,6 +208,66 @@ TEST_F(JSUtilTest, WrappersAreSharedByEveryResource)
 	pOther->Destroy();
 }
 
+// An engine function value whose call gives an empty array.
+class CArrayFunction : public CFunction
+{
+public:
+	using CFunction::CFunction;
+
+	bool Call(const CArgumentArray&, CReturnValue* pResult) override
+	{
+		if (pResult != nullptr)
+			pResult->AddAndOwn(new CArgumentArray());
+		return true;
+	}
+};
+
+// A map of an array, a map, bytes and a function value that returns an array.
+bool MakeValues(CNativeState* pState, int, void*)
+{
+	CArgumentMap* pValues = new CArgumentMap();
+	CArgumentArray* pArray = new CArgumentArray();
+	pArray->AddNumber(1);
+	pValues->Set("array", pArray);
+	pValues->Set("map", new CArgumentMap());
+	const uint8_t Bytes[] = {1, 2};
+	pValues->Set("bytes", new CArgumentBytes(Bytes, sizeof(Bytes)));
+	CArrayFunction* pFunction = new CArrayFunction(pState->GetScripting());
+	pValues->Set("function", new CArgumentFunction(pFunction));
+	pFunction->Release();
+	pState->ReturnAndOwn(pValues);
+	return true;
+}
+
+// Methods and accessors run in the shared global; what they give is still made for the script that called them.
+TEST_F(JSUtilTest, ResultsOfMethodsAreValuesOfTheCallingScript)
+{
+	ReflectedClass* pMaker = m_Scripting.GetGlobal()->NewClass("Maker");
+	pMaker->RegisterFunction("make", "t", MakeValues);
+	pMaker->AddProperty(nullptr, "made", ARGUMENT_MAP, MakeValues);
+	ASSERT_TRUE(m_pLanguage->DefineClasses());
+	CThing* pMakerObject = new CThing(pMaker, 0);
+	SetGive(pMakerObject->CreateArgument());
+	pMakerObject->Release();
+
+	const std::string Check =
+		"var m = give().make(), p = give().made;\n"
+		"record(Object.getPrototypeOf(m) === Object.prototype, m.array instanceof Array, m.map instanceof Object,\n"
+		"\tm.bytes instanceof ArrayBuffer, m.function instanceof Function, m.function() instanceof Array,\n"
+		"\tp instanceof Object, p.array instanceof Array);\n";
+	CScriptEnvironment* pOther = NewEnvironment();
+	ASSERT_NE(nullptr, pOther);
+	for (CScriptEnvironment* pEnvironment : {m_pEnvironment, pOther})
+	{
+		m_Recorded.Clear();
+		ASSERT_TRUE(Run(Check, pEnvironment));
+		ASSERT_EQ(8u, Recorded().GetArrayCount());
+		for (size_t i = 0; i < Recorded().GetArrayCount(); i++)
+			EXPECT_TRUE(IsTrue(RecordedAt(i))) << "value " << i;
+	}
+	pOther->Destroy();
+}
+
 TEST_F(JSUtilTest, WrappersAndBindingsAreGoneWithTheLanguage)
 {
 	GiveNewThing(1);

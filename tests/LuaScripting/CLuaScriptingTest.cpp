@@ -190,6 +190,30 @@ TEST_F(LuaTest, EngineCallOfAFailingFunctionLogsAndReturnsFalse)
 	EXPECT_EQ(Result.GetArrayCount(), 0u);
 }
 
+TEST_F(LuaTest, EngineCallWhoseResultCannotBeConvertedFails)
+{
+	struct tCase
+	{
+		const char* szResult;
+		const char* szError;
+	};
+	const tCase rgCases[] = {
+		{"local t = {} t.t = t return t", "Cannot convert a value that contains itself"},
+		{"local t = {} for i = 1, 64 do t = {t} end return t", "Cannot convert a value nested deeper than 64 levels"},
+		{"return {[true] = 1}", "Cannot convert a boolean key"},
+	};
+	for (const tCase& Case : rgCases)
+	{
+		ASSERT_TRUE(Run(Main(), std::string("test.keep(function() ") + Case.szResult + " end)")) << Case.szResult;
+		CReturnValue Result;
+		EXPECT_FALSE(KeptFunction()->Call(CArgumentArray(), &Result)) << Case.szResult;
+		EXPECT_EQ(LastScriptError(), Case.szError) << Case.szResult;
+		EXPECT_EQ(Result.GetArrayCount(), 0u) << Case.szResult;
+		// Without a result slot nothing is converted, so the call succeeds.
+		EXPECT_TRUE(KeptFunction()->Call(CArgumentArray(), nullptr)) << Case.szResult;
+	}
+}
+
 TEST_F(LuaTest, FunctionReturnedToTheEngineBelongsToItsMaker)
 {
 	CResource* pA = StartResource("a", "test.keep(function() return function() return test.caller() end end)");
@@ -338,6 +362,24 @@ TEST_F(LuaTest, IoNeverOpensAFileByName)
 	EXPECT_EQ(Text(Recorded().GetAt(0)), "file");
 	EXPECT_EQ(Text(Recorded().GetAt(1)), "file");
 	EXPECT_FALSE(Logged("x.txt\r\n"));
+}
+
+TEST_F(LuaTest, TheDebugLibraryFindsNoFunctionThatOpensFilesByName)
+{
+	// The guards hold nothing a script could take out of them, and a call hook sees only what scripts already have.
+	ASSERT_TRUE(Run(Main(),
+		"local seen = {} "
+		"debug.sethook(function() local info = debug.getinfo(2, 'f') seen[#seen + 1] = info and info.func end, 'c') "
+		"io.input(io.stdin) io.output(io.stdout) debug.sethook() "
+		"local unknown = 0 "
+		"for _, f in ipairs(seen) do "
+		"if f ~= io.input and f ~= io.output and f ~= debug.sethook then unknown = unknown + 1 end end "
+		"test.record(debug.getupvalue(io.input, 1), debug.getupvalue(io.output, 1), #seen, unknown)"));
+	ASSERT_EQ(Recorded().GetArrayCount(), 4u);
+	EXPECT_TRUE(IsNil(Recorded().GetAt(0)));
+	EXPECT_TRUE(IsNil(Recorded().GetAt(1)));
+	EXPECT_GE(Integer(Recorded().GetAt(2)), 2);
+	EXPECT_EQ(Integer(Recorded().GetAt(3)), 0);
 }
 
 // Resources driving the host's registries

@@ -1,6 +1,8 @@
 #include "LuaTestFixture.h"
 
 #include <cstring>
+#include <map>
+#include <set>
 
 namespace
 {
@@ -30,6 +32,62 @@ CArgument* Nest(CArgument* pInner, int iLevels)
 		pInner = pArray;
 	}
 	return pInner;
+}
+
+std::string Quote(const std::string& Text)
+{
+	std::string Quoted = "'";
+	for (char c : Text)
+		Quoted += (c == '\'' || c == '\\') ? std::string("\\") + c : std::string(1, c);
+	return Quoted + "'";
+}
+
+// Lua that notes in the table "missing" every function, class, method, constructor, to-string function and child
+// namespace of the namespace that the table at szTable does not offer as the binding should.
+void CheckNamespace(const ReflectedNamespace* pNamespace, const std::string& Table, const std::string& Path,
+	std::string& Code, std::set<std::string>* pNames)
+{
+	auto Check = [&Code](const std::string& Condition, const std::string& What) {
+		Code += "if not (" + Condition + ") then missing[#missing + 1] = " + Quote(What) + " end\n";
+	};
+	for (const ReflectedFunction* pFunction : pNamespace->GetFunctions())
+	{
+		std::string Name = pFunction->m_Function.GetName() != nullptr ? pFunction->m_Function.GetName() : "";
+		Check("type(rawget(" + Table + ", " + Quote(Name) + ")) == 'function'", Path + Name);
+		if (pNames != nullptr)
+			pNames->insert(Name);
+	}
+	for (const ReflectedClass* pClass : pNamespace->GetClasses())
+	{
+		std::string Name = std::string(pClass->GetName()).substr(0, 63);
+		std::string Class = "rawget(" + Table + ", " + Quote(Name) + ")";
+		Check("type(" + Class + ") == 'table' and " + Class + ".__name == " + Quote(pClass->GetName()), Path + Name);
+		for (const ReflectedFunction* pMethod : pClass->GetFunctions())
+		{
+			std::string Method = pMethod->m_Function.GetName() != nullptr ? pMethod->m_Function.GetName() : "";
+			Check("type(rawget(" + Class + ", " + Quote(Method) + ")) == 'function'", Path + Name + ":" + Method);
+		}
+		if (pClass->m_Constructor.IsPresent())
+			Check("type(getmetatable(" + Class + ").__call) == 'function'", Path + Name + "()");
+		if (pClass->m_ToString.IsPresent())
+			Check("type(rawget(" + Class + ", '__tostring')) == 'function'", Path + Name + " tostring");
+		if (pNames != nullptr)
+			pNames->insert(Name);
+	}
+	for (const ReflectedNamespace* pChild : pNamespace->GetNamespaces())
+	{
+		std::string Child = "rawget(" + Table + ", " + Quote(pChild->GetName()) + ")";
+		Check("type(" + Child + ") == 'table'", Path + pChild->GetName());
+		if (pChild->GetAlias() != nullptr)
+		{
+			Check("rawget(" + Table + ", " + Quote(pChild->GetAlias()) + ") == " + Child, Path + pChild->GetAlias());
+			if (pNames != nullptr)
+				pNames->insert(pChild->GetAlias());
+		}
+		if (pNames != nullptr)
+			pNames->insert(pChild->GetName());
+		CheckNamespace(pChild, "(" + Child + " or {})", Path + pChild->GetName() + ".", Code, nullptr);
+	}
 }
 }
 
@@ -200,6 +258,10 @@ TEST_F(LuaTest, EngineValuesBecomeLuaValuesOfTheirKind)
 		{new CArgument(ARGUMENT_UNDEFINED), "value == nil"},
 		{new CArgument(ARGUMENT_TABLE), "value == nil"},
 		{new CArgument(ARGUMENT_JSVALUE), "value == nil"},
+		{new CArgument(ARGUMENT_VECTOR4D), "value == nil"},
+		{new CArgument(ARGUMENT_SQREF), "value == nil"},
+		{new CArgument(ARGUMENT_BYTES + 1), "value == nil"},
+		{new CArgumentObject(nullptr), "value == nil"},
 		{new CArgumentBoolean(true), "value == true"},
 		{new CArgumentString("a\0b", 3), "value == 'a\\0b'"},
 		{new CArgumentInteger(-5), "math.type(value) == 'integer' and value == -5"},
@@ -250,6 +312,27 @@ TEST_F(LuaTest, ClassTablesServeMethodsPropertiesAndInheritance)
 	};
 	for (const char* szFact : rgpszFacts)
 		EXPECT_TRUE(Run(Main(), std::string("assert(") + szFact + ")")) << szFact << ": " << LastScriptError();
+}
+
+TEST_F(LuaTest, EveryRegisteredNameAndConstantIsBound)
+{
+	std::string Code = "local missing = {}\n";
+	std::set<std::string> Names;
+	CheckNamespace(Scripting()->GetGlobal(), "_G", "", Code, &Names);
+	// The last definition of a name counts; names of the interface, set after the constants, take precedence.
+	std::map<std::string, int64_t> Constants;
+	for (const IntDefine& Define : Scripting()->GetDefineHandlers()->GetDefines())
+		Constants[Define.m_Name] = Define.GetWideValue();
+	ASSERT_GT(Constants.size(), 2u);
+	for (const auto& Constant : Constants)
+	{
+		if (Names.count(Constant.first) == 0)
+			Code += "if rawget(_G, " + Quote(Constant.first) + ") ~= " + std::to_string(Constant.second) +
+				" then missing[#missing + 1] = " + Quote(Constant.first) + " end\n";
+	}
+	Code += "test.record(table.concat(missing, ' '))";
+	ASSERT_TRUE(Run(Main(), Code)) << LastScriptError();
+	EXPECT_EQ(std::string(Recorded().GetAt(0)->ToString()), "");
 }
 
 TEST_F(LuaTest, MemberErrorsNameTheKey)

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <climits>
 #include <string>
 
@@ -107,6 +108,54 @@ TEST_F(NetObjectMgrTest, TableHolds16384Elements)
 	// A freed slot is taken again.
 	ASSERT_TRUE(m_Manager.DestroyObject(Elements[100], true, false));
 	EXPECT_TRUE(m_Manager.RegisterNetObject(pOneMore));
+}
+
+TEST_F(NetObjectMgrTest, WalkOverUsedSlotsFindsEveryElementInSlotOrder)
+{
+	std::vector<Strong<CTestElement>> Elements;
+	for (size_t i = 0; i < MAX_NET_OBJECTS; i++)
+		Elements.push_back(NewElement());
+	// Kept: slots at the edges of the bit words and of the words the summary covers.
+	const std::vector<size_t> Kept = {0, 1, 63, 64, 127, 4095, 4096, 8191, 16320, 16383};
+	for (size_t i = 0; i < MAX_NET_OBJECTS; i++)
+	{
+		if (std::find(Kept.begin(), Kept.end(), i) == Kept.end())
+		{
+			ASSERT_TRUE(m_Manager.DestroyObject(Elements[i], true, false));
+		}
+	}
+	std::vector<size_t> Walked;
+	for (size_t i = m_Manager.GetNextUsedSlot(0); i < m_Manager.GetSlotCount(); i = m_Manager.GetNextUsedSlot(i + 1))
+	{
+		EXPECT_EQ(m_Manager.GetObjectAt(i), Elements[i].GetPointer()) << i;
+		Walked.push_back(i);
+	}
+	EXPECT_EQ(Walked, Kept);
+	EXPECT_EQ(m_Manager.GetNextUsedSlot(2), 63u);
+	EXPECT_EQ(m_Manager.GetNextUsedSlot(m_Manager.GetSlotCount()), m_Manager.GetSlotCount());
+
+	for (size_t Slot : Kept)
+		ASSERT_TRUE(m_Manager.DestroyObject(Elements[Slot], true, false));
+	EXPECT_EQ(m_Manager.GetNextUsedSlot(0), m_Manager.GetSlotCount());
+	// Freed slots are taken again from the lowest, and the walk finds them.
+	ASSERT_TRUE(m_Manager.RegisterNetObject(NewElement(0, false)));
+	EXPECT_EQ(m_Manager.GetNextUsedSlot(0), 0u);
+}
+
+TEST_F(NetObjectMgrTest, ElementRegisteredByAStreamInHandlerIsCreatedInTheSamePassWhenItsSlotComesLater)
+{
+	CFakeClient* pClient = AddWatchingClient(0);
+	Strong<CTestElement> pFirst = NewElement(5);
+	Strong<CTestElement> pLater;
+	// The first element's handler registers another one; the free slot it takes lies after the first's.
+	OnEvent(m_Manager.GetOnElementStreamIn(), [&](EventHandlers::CEvent*, const CArgumentArray& Arguments) {
+		if (ElementArgument(Arguments) == pFirst.GetPointer() && pLater.IsNull())
+			pLater = NewElement(5);
+	});
+	m_Manager.CreateObjectsAsNeeded(pClient, 5);
+	ASSERT_FALSE(pLater.IsNull());
+	ASSERT_EQ(OfId(pClient->m_Sent, 12).size(), 1u);
+	EXPECT_EQ(IdsOf(OfId(pClient->m_Sent, 12)[0]), (std::vector<int32_t>{pFirst->GetId(), pLater->GetId()}));
 }
 
 TEST_F(NetObjectMgrTest, RegistrationHoldsOneReference)

@@ -1,7 +1,11 @@
 // Black-box tests of start-up and shutdown: the real server binary in a folder of its own.
 
+#include <arpa/inet.h>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "ServerHarness.h"
 
@@ -173,6 +177,42 @@ INSTANTIATE_TEST_SUITE_P(Main, FailedStart,
 		tFailedStart{"GameThatCannotRun", "<server><game>bully</game></server>", {}, "Failed to load vehicle colours!"}),
 	[](const ::testing::TestParamInfo<tFailedStart>& Info) { return std::string(Info.param.m_szName); });
 
+TEST(Main, GamePortInUseFailsTheStart)
+{
+	int iPort = 0;
+	std::string Config = MakeConfig("", iPort);
+	// Another program holds the game port.
+	int iSocket = socket(AF_INET, SOCK_DGRAM, 0);
+	ASSERT_GE(iSocket, 0);
+	sockaddr_in Address{};
+	Address.sin_family = AF_INET;
+	Address.sin_addr.s_addr = htonl(INADDR_ANY);
+	Address.sin_port = htons(static_cast<uint16_t>(iPort));
+	ASSERT_EQ(bind(iSocket, reinterpret_cast<sockaddr*>(&Address), sizeof(Address)), 0);
+
+	CServerProcess Server;
+	Server.WriteFile("server.xml", Config);
+	ASSERT_TRUE(Server.Start({}, eStdin::Closed));
+	EXPECT_EQ(Server.WaitForExit(), 1);
+	close(iSocket);
+	std::vector<std::string> Lines = Server.GetOutputLines();
+	int iStarting = FindLine(Lines, "Server is starting...");
+	EXPECT_GE(iStarting, 0) << Server.GetRawOutput();
+	EXPECT_GT(FindLine(Lines, "Failed to start the server!"), iStarting) << Server.GetRawOutput();
+	EXPECT_TRUE(HasLineContaining(Lines, "Press any key to continue ..."));
+	EXPECT_FALSE(HasLineContaining(Lines, "Server is now listening"));
+	EXPECT_FALSE(HasLineContaining(Lines, "Starting resources..."));
+}
+
+TEST(Main, BindIPOptionOverridesTheConfiguration)
+{
+	// 192.0.2.1 is a documentation address that no machine of this test has, so binding to it fails.
+	CServerProcess Server;
+	StartAndWait(Server, MakeConfig("<bindip>192.0.2.1</bindip>"), {"-bindip", "127.0.0.1"});
+	Server.WriteInput("quit\n");
+	EXPECT_EQ(Server.WaitForExit(), 0);
+}
+
 TEST(Main, OptionsOverrideTheConfiguration)
 {
 	CServerProcess Server;
@@ -309,4 +349,74 @@ TEST(Main, FilesBesideTheProgramReplaceTheBuiltinOnes)
 	std::vector<std::string> Lines = Server.GetOutputLines();
 	EXPECT_GE(FindLine(Lines, "GTAIIIEnums.h(1): got '}' expected ','"), 0);
 	EXPECT_GE(FindLine(Lines, "vehiclecolours.conf[1] - bad syntax '106 1'"), 0);
+}
+
+namespace
+{
+// A Lua resource below resources/ that the configuration starts.
+std::string WriteStartedResource(CServerProcess& Server, const std::string& Name, const std::string& Script)
+{
+	Server.WriteFile("resources/" + Name + "/meta.xml",
+		"<meta>\n\t<script src=\"main.lua\" type=\"server\" language=\"lua\" />\n</meta>\n");
+	Server.WriteFile("resources/" + Name + "/main.lua", Script);
+	return "<resources><resource src=\"" + Name + "\" /></resources>";
+}
+
+struct tGameConstants
+{
+	const char* m_szGame;
+	const char* m_szLine;
+};
+
+void PrintTo(const tGameConstants& Case, std::ostream* pStream)
+{
+	*pStream << Case.m_szGame;
+}
+
+class GameConstants : public ::testing::TestWithParam<tGameConstants>
+{
+};
+}
+
+TEST_P(GameConstants, ScriptsSeeTheServerConstantsAndTheGameHeader)
+{
+	CServerProcess Server;
+	std::string Resources = WriteStartedResource(Server, "constants",
+		"print('constants ' .. SERVER_VERSION_MAJOR .. '.' .. SERVER_VERSION_MINOR .. '.' .. SERVER_VERSION_PATCH .. ' '"
+		" .. GAME_GTA_SA .. ' ' .. tostring(VEHICLE_MODEL_FIRST) .. ' ' .. tostring(VEHICLE_MODEL_LAST))\n");
+	StartAndWait(Server, MakeConfig(Resources + "<game>" + GetParam().m_szGame + "</game>"));
+	Server.WriteInput("quit\n");
+	ASSERT_EQ(Server.WaitForExit(), 0);
+	EXPECT_GE(FindLine(Server.GetOutputLines(), GetParam().m_szLine), 0) << Server.GetRawOutput();
+}
+
+INSTANTIATE_TEST_SUITE_P(Main, GameConstants,
+	::testing::Values(tGameConstants{"gta:iii", "constants 1.5.10 3 90 150"},
+		tGameConstants{"gta:vc", "constants 1.5.10 3 130 236"}, tGameConstants{"gta:sa", "constants 1.5.10 3 400 611"},
+		tGameConstants{"gta:iv", "constants 1.5.10 3 nil nil"}),
+	[](const ::testing::TestParamInfo<tGameConstants>& Info) { return std::to_string(Info.index); });
+
+TEST(Main, ResourcesStopAfterTheShutdownLineWhileTheLogIsOpen)
+{
+	CServerProcess Server;
+	std::string Resources = WriteStartedResource(Server, "farewell",
+		"addEventHandler('OnResourceStop', function(event, resource) print('farewell from ' .. resource.name) end)\n");
+	StartAndWait(Server, MakeConfig(Resources + "<logpath>logs</logpath>"));
+	Server.WriteInput("quit\n");
+	ASSERT_EQ(Server.WaitForExit(), 0);
+
+	std::vector<std::string> Lines = Server.GetOutputLines();
+	int iShuttingDown = FindLine(Lines, "Server shutting down...");
+	ASSERT_GE(iShuttingDown, 0) << Server.GetRawOutput();
+	EXPECT_GT(FindLine(Lines, "farewell from farewell"), iShuttingDown) << Server.GetRawOutput();
+
+	std::string Log;
+	ASSERT_TRUE(Server.ReadFile("logs/ServerLog.log", Log));
+	size_t ShuttingDown = Log.find("Server shutting down...");
+	size_t Farewell = Log.find("farewell from farewell");
+	size_t Ended = Log.find("Logging Ended");
+	ASSERT_NE(ShuttingDown, std::string::npos);
+	ASSERT_NE(Farewell, std::string::npos) << Log;
+	EXPECT_LT(ShuttingDown, Farewell);
+	EXPECT_LT(Farewell, Ended);
 }

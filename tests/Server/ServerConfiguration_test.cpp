@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <regex>
 
+#include "InProcessServer.h"
 #include "ServerConfiguration.h"
 #include "ServerHarness.h"
 
@@ -55,6 +56,26 @@ TEST(ServerConfiguration, BooleansAreExactlyTrueFalseOneOrZero)
 		CServerConfiguration Config(LoadTree(XML.c_str()));
 		EXPECT_EQ(Config.GetBoolValue("flag", Case.m_bDefault), Case.m_bExpected) << Case.m_szText;
 	}
+}
+
+TEST(ServerConfiguration, ClientVariableNamesIgnoreCaseAndRuleNamesDoNot)
+{
+	CInProcessServer Server("<cvar name=\"Speed\" value=\"1\"/><cvar name=\"SPEED\" value=\"2\"/>"
+							"<rule name=\"Mode\" value=\"a\"/><rule name=\"mode\" value=\"b\"/>"
+							"<rule name=\"Mode\" value=\"c\"/>",
+		false);
+	ASSERT_TRUE(Server.Start());
+
+	const CVar* pVar = Server.GetServer().GetClientVariables().Find("speed");
+	ASSERT_NE(pVar, nullptr);
+	EXPECT_STREQ(pVar->GetName(), "Speed");
+	EXPECT_STREQ(pVar->GetValue(), "2");
+
+	std::vector<std::string> Rules;
+	for (const tRule& Rule : Server.GetServer().GetRules())
+		Rules.push_back(Rule.m_Name + "=" + Rule.m_Value);
+	EXPECT_EQ(Rules, (std::vector<std::string>{"Version=1.5.10", "Mode=c", "mode=b"}));
+	EXPECT_EQ(Server.GetServer().GetRule("MODE"), nullptr);
 }
 
 namespace
@@ -200,4 +221,14 @@ TEST(ServerConfiguration, TimeStampFormatIsConfigurable)
 	for (const std::string& Line : Lines)
 		EXPECT_EQ(Line.compare(0, 10, "<stamp %> "), 0) << Line;
 	EXPECT_GE(FindLine(Lines, "<stamp %> [INFO]    Server is starting..."), 0);
+}
+
+TEST(ServerConfiguration, LongLogPathIsUsedWhole)
+{
+	const std::string Folder = "logs/" + std::string(60, 'l');
+	CServerProcess Server;
+	RunOnce(Server, "<logpath>" + Folder + "</logpath>");
+	std::string Log;
+	ASSERT_TRUE(Server.ReadFile(Folder + "/ServerLog.log", Log));
+	EXPECT_NE(Log.find("Server shutting down..."), std::string::npos);
 }

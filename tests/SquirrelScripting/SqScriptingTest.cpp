@@ -351,3 +351,54 @@ TEST_F(SqScriptingTest, SuspendingAResourcesOwnThreadIsAnError)
 	ASSERT_TRUE(Run("local t = newthread(function() { suspend(1); record(\"resumed\"); }); t.call(); t.wakeup();"));
 	EXPECT_EQ(TextOf(RecordedAt(0)), "resumed");
 }
+
+TEST_F(SqScriptingTest, ZeroByteInTheTextIsACompileError)
+{
+	const char szText[] = "record(1);\0record(2);";
+	EXPECT_FALSE(RunBytes(szText, sizeof(szText) - 1));
+	EXPECT_EQ(Recorded().GetArrayCount(), 0u);
+	bool bFound = false;
+	for (const std::string& Line : LogLines())
+		bFound = bFound || (Line.rfind("[ERROR]   sqvm: 'test.nut' (Ln:1 Col:", 0) == 0 &&
+							   Line.find("Invalid character.") != std::string::npos);
+	EXPECT_TRUE(bFound);
+}
+
+// A script's stack grows only as far as its deepest function needs; natives called down there convert deep values
+// and call back with many arguments. Each depth in the range puts the call at another distance from the stack's
+// end, so one of them is right at it.
+TEST_F(SqScriptingTest, DeepInAScriptValuesAndCallsBackStillFit)
+{
+	std::string Arguments;
+	for (int i = 0; i < 200; i++)
+		Arguments += ", " + std::to_string(i);
+	CArgumentArray* pDeep = new CArgumentArray();
+	for (int i = 1; i < 64; i++)
+	{
+		CArgumentArray* pOuter = new CArgumentArray();
+		pOuter->AddAndOwn(pDeep);
+		pDeep = pOuter;
+	}
+	SetGive(pDeep);
+	const std::string Script =
+		"function nest(n) { local a = []; for (local i = 1; i < n; i++) a = [a]; return a; }\n"
+		"local deep = nest(64);\n"
+		"function down(n, f) { if (n > 0) { local r = down(n - 1, f); return r; } return f(); }\n"
+		"local counts = {};\n"
+		"for (local n = 100; n < 300; n++) {\n"
+		"\tlocal count = down(n, @() callWith(function(...) { return vargv.len(); }" + Arguments + "));\n"
+		"\tcounts[count] <- true;\n"
+		"\tdown(n, @() record(deep));\n"
+		"\tdown(n, @() give());\n"
+		"}\n"
+		"record(counts.len(), 200 in counts, deep);\n";
+	ASSERT_TRUE(Run(Script));
+	ASSERT_EQ(Recorded().GetArrayCount(), 3u);
+	EXPECT_EQ(IntegerOf(RecordedAt(0)), 1);
+	EXPECT_TRUE(IsTrue(RecordedAt(1)));
+	EXPECT_EQ(RecordedAt(2)->GetType(), ARGUMENT_ARRAY);
+
+	// A call that moved to a thread of its own reports its errors as any other.
+	EXPECT_FALSE(Run("callWith(function(...) { throw \"many\"; }" + Arguments + ");"));
+	EXPECT_TRUE(Logged("[ERROR]   sqvm: many."));
+}

@@ -39,6 +39,9 @@ TEST_F(SquirrelUtilTest, ScriptValuesReachNativesWithTheirTags)
 		{"newthread(function() {})", ARGUMENT_SQREF},
 		{"stdout", ARGUMENT_SQREF},
 		{"(class {})()", ARGUMENT_SQREF},
+		{"(class extends blob {})(2)", ARGUMENT_BYTES},
+		// Its constructor never ran blob's, so it has no buffer.
+		{"(class extends blob { constructor() {} })()", ARGUMENT_BYTES},
 	};
 	for (const tCase& Case : rgCases)
 	{
@@ -46,6 +49,16 @@ TEST_F(SquirrelUtilTest, ScriptValuesReachNativesWithTheirTags)
 		ASSERT_EQ(Recorded().GetArrayCount(), 1u) << Case.m_szExpression;
 		EXPECT_EQ(RecordedAt(0)->GetType(), Case.m_ucType) << Case.m_szExpression;
 	}
+}
+
+TEST_F(SquirrelUtilTest, TableArrivesAsAReferenceThatIsNotEncoded)
+{
+	ASSERT_TRUE(Run("record({a = 1});"));
+	ASSERT_EQ(RecordedAt(0)->GetType(), ARGUMENT_SQREF);
+	size_t Size = 0;
+	EXPECT_FALSE(RecordedAt(0)->GetSize(Size));
+	Strong<CUnlimitedStream> pStream = Strong<CUnlimitedStream>::New(new CUnlimitedStream());
+	EXPECT_FALSE(RecordedAt(0)->Write(pStream));
 }
 
 TEST_F(SquirrelUtilTest, ScriptValuesKeepTheirContents)
@@ -128,6 +141,23 @@ TEST_F(SquirrelUtilTest, ReferencesGoBackAsTheSameScriptValue)
 	SetGive(RecordedAt(0)->Clone());
 	ASSERT_TRUE(Run("record(give() == func);"));
 	EXPECT_TRUE(IsTrue(RecordedAt(0)));
+}
+
+// Only the environment a function belongs to gets the closure itself; another one calls it through its function
+// value, so it runs with its own globals and not at all once its resource has stopped.
+TEST_F(SquirrelUtilTest, FunctionOfAnotherResourceRunsInItsOwnResource)
+{
+	CScriptEnvironment* pOther = NewEnvironment();
+	ASSERT_NE(pOther, nullptr);
+	ASSERT_TRUE(Run("marker <- \"other\"; record(function() { return marker; });", pOther));
+	SetGive(RecordedAt(0)->Clone());
+	ASSERT_TRUE(Run("marker <- \"mine\"; local f = give(); record(f());"));
+	EXPECT_EQ(TextOf(RecordedAt(0)), "other");
+
+	pOther->Destroy();
+	ASSERT_TRUE(Run("record(give()());"));
+	EXPECT_EQ(RecordedAt(0)->GetType(), ARGUMENT_NIL);
+	EXPECT_TRUE(Logged("[ERROR]   SCRIPT ERROR: Cannot call a function of a stopped resource"));
 }
 
 TEST_F(SquirrelUtilTest, EngineFunctionsAreCallableAndGoBackAsThemselves)

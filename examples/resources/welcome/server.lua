@@ -9,7 +9,11 @@ addEventHandler("OnResourceStop", function(event, resource)
 end)
 
 addCommandHandler("hello", function(command, parameters)
-	print("Hello, " .. (parameters or "world") .. "!")
+	-- A command typed without anything after it gets empty parameters.
+	if parameters == nil or parameters == "" then
+		parameters = "world"
+	end
+	print("Hello, " .. parameters .. "!")
 end)
 
 local minutes = 0

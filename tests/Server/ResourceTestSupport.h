@@ -1,0 +1,63 @@
+#pragma once
+// Resources for the black-box tests of script languages: writing a resource folder with its meta.xml, starting the
+// server with a list of resources, and looking for text in what the server printed.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "ServerHarness.h"
+
+namespace ServerTest
+{
+struct tScript
+{
+	const char* m_szFile;
+	const char* m_szLanguage;
+	std::string m_Text;
+};
+
+// Writes one resource with its meta.xml; the scripts run in the order given. Files are further files of the
+// resource (path below the resource folder, content).
+inline void WriteResource(CServerProcess& Server, const std::string& Name, const std::vector<tScript>& Scripts,
+	const std::vector<std::pair<std::string, std::string>>& Files = {})
+{
+	std::string Meta = "<meta>\n";
+	for (const tScript& Script : Scripts)
+	{
+		Meta += std::string("\t<script src=\"") + Script.m_szFile + "\" type=\"server\" language=\"" +
+			Script.m_szLanguage + "\" />\n";
+		Server.WriteFile("resources/" + Name + "/" + Script.m_szFile, Script.m_Text);
+	}
+	Meta += "</meta>\n";
+	Server.WriteFile("resources/" + Name + "/meta.xml", Meta);
+	for (const auto& File : Files)
+		Server.WriteFile("resources/" + Name + "/" + File.first, File.second);
+}
+
+// Starts the server with the resources in the given order and waits until they have been started.
+inline void StartWithResources(CServerProcess& Server, const std::vector<std::string>& Names)
+{
+	std::string Resources = "\t<resources>\n";
+	for (const std::string& Name : Names)
+		Resources += "\t\t<resource src=\"" + Name + "\" />\n";
+	Resources += "\t</resources>\n";
+	Server.WriteFile("server.xml", MakeConfig(Resources));
+	ASSERT_TRUE(Server.Start());
+	ASSERT_TRUE(Server.WaitForOutput("Resources loaded")) << Server.GetRawOutput();
+}
+
+// Whether a line printed so far holds the text. Scripts run while their resources start, so everything they print
+// then is out once the start is over.
+inline bool Printed(CServerProcess& Server, const std::string& Text)
+{
+	for (const std::string& Line : Server.GetOutputLines())
+	{
+		if (Line.find(Text) != std::string::npos)
+			return true;
+	}
+	return false;
+}
+}
