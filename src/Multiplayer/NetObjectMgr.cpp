@@ -116,6 +116,10 @@ void CNetObjectMgr::SetClientSink(CNetCompatibilityShim* pSink, CNetSystem* pTra
 
 INetMachine* CNetObjectMgr::GetLocalMachine() const
 {
+	// The server's table names its console client as the local one; the server itself is no client, so it is
+	// the syncer and owner of every element and never becomes anyone's syncer.
+	if (m_bServer)
+		return nullptr;
 	return m_pNetMachines ? m_pNetMachines->GetMachine(m_pNetMachines->GetLocalIndex()) : nullptr;
 }
 

@@ -169,6 +169,25 @@ TEST_F(NetMachineTest, ConsoleSendsNothing)
 	EXPECT_EQ(pConsole->GetFlags(), CNetMachine::FLAG_CONSOLE);
 }
 
+TEST_F(NetMachineTest, ServerSyncsAndOwnsEveryElementThoughItsTableNamesTheConsoleLocal)
+{
+	CNetMachine* pConsole = AddMachine(255, "Console");
+	pConsole->SetConsole(true);
+	m_Machines.SetLocalIndex(255);
+	CNetMachine* pClient = AddMachine(0, "Tommy");
+	Strong<CTestElement> pSynced = NewElement();
+	pSynced->SetSyncer(pClient, false);
+	Strong<CTestElement> pConsoles = NewElement();
+	pConsoles->SetSyncer(pConsole, false);
+
+	EXPECT_EQ(m_Manager.GetLocalMachine(), nullptr);
+	for (CTestElement* pElement : {pSynced.GetPointer(), pConsoles.GetPointer()})
+	{
+		EXPECT_TRUE(pElement->IsSyncer()) << pElement->GetId();
+		EXPECT_TRUE(pElement->IsOwner()) << pElement->GetId();
+	}
+}
+
 TEST_F(NetMachineTest, SlotTable)
 {
 	CNetMachine* pFirst = AddMachine(0, "First");

@@ -115,6 +115,44 @@ TEST_F(WorldMessages, BridgeAndMinuteDurationReachClientsAtOnce)
 	EXPECT_DOUBLE_EQ(World().GetClock().GetMinuteDuration(), 2.5);
 }
 
+TEST_F(WorldMessages, ClientInASlotAtOrAboveMaxPlayersGetsNoUpdates)
+{
+	Start("\t<maxplayers>4</maxplayers>\n");
+	// Only a lowered player limit can leave a client there; the record is moved to such a slot by hand.
+	CNetMachines& Clients = m_pServer->GetServer().GetClients();
+	Strong<CNetMachine> pRecord(Clients.GetMachine(m_Client.GetIndex()));
+	ASSERT_FALSE(pRecord.IsNull());
+	auto MoveTo = [&](int32_t iSlot) {
+		Clients.SetMachine(pRecord->GetIndex(), nullptr);
+		pRecord->SetIndex(iSlot);
+		Clients.SetMachine(iSlot, pRecord);
+	};
+
+	for (int32_t iSlot : {4, 0})
+	{
+		MoveTo(iSlot);
+		World().ForceWeather(7);
+		World().Process(CWorld::RESYNC_INTERVAL + 0.5);
+		// Sent straight to the client on the same channel, so everything the pass sent it arrives first.
+		World().SyncMinuteDuration(pRecord);
+		std::vector<uint32_t> Expected = {MSG_MINUTE_DURATION};
+		if (iSlot < 4)
+			Expected = {MSG_TIMER, MSG_CLOCK, MSG_WEATHER, MSG_MINUTE_DURATION};
+		EXPECT_EQ(Ids(ReceiveThrough(MSG_MINUTE_DURATION)), Expected) << "slot " << iSlot;
+	}
+}
+
+TEST(World, BridgeEnabledWhileTheTimerIsZeroStoresOne)
+{
+	Strong<CWorld> pWorld = Strong<CWorld>::New(new CWorld(nullptr));
+	ASSERT_EQ(pWorld->GetTimer(), 0);
+	pWorld->SetSSVBridgeEnabled(false);
+	EXPECT_EQ(pWorld->GetBridgeState(), 0);
+	EXPECT_FALSE(pWorld->IsSSVBridgeEnabled());
+	pWorld->SetSSVBridgeEnabled(true);
+	EXPECT_EQ(pWorld->GetBridgeState(), 1);
+}
+
 namespace
 {
 // Runs a property's native as a script language does: a setter with the value, a getter without arguments.
