@@ -10,16 +10,13 @@
 #include <curl/curl.h>
 #include <enet/enet.h>
 
+#include "BuiltinFiles.h"
 #include "CommandLine.h"
 #include "GTAServer.h"
 
-#include "Engine/BuiltinArchive.h"
 #include "Engine/Context.h"
-#include "Engine/FileSystem.h"
 #include "Engine/KAssert.h"
-#include "Engine/KestrinStream.h"
 #include "Engine/SignalHandlers.h"
-#include "Engine/Tar.h"
 
 CBaseServer* g_pServer = nullptr;
 
@@ -42,17 +39,6 @@ void EnsureStandardStreams()
 			close(iNull);
 		}
 	}
-}
-
-void MountBuiltinArchive(Context& ProcessContext)
-{
-	Strong<Stream> pImage = Strong<Stream>::New(new CMemoryStream(g_BuiltinArchive, g_BuiltinArchiveSize));
-	CTARArchive* pArchive = new CTARArchive();
-	pArchive->SetCaseSensitive(true);
-	if (pArchive->Read(pImage))
-		ProcessContext.GetFileSystem()->Mount(pArchive);
-	else
-		delete pArchive;
 }
 
 void QuitProcedure()

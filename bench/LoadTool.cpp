@@ -21,19 +21,18 @@
 
 #include <enet/enet.h>
 
+#include "BuiltinFiles.h"
 #include "CommandLine.h"
 #include "GTAServer.h"
 #include "ServerManager.h"
 
-#include "Engine/BuiltinArchive.h"
 #include "Engine/Context.h"
-#include "Engine/FileSystem.h"
 #include "Engine/KAssert.h"
 #include "Engine/SignalHandlers.h"
-#include "Engine/Tar.h"
 #include "Multiplayer/NetObject.h"
-#include "Network/BinaryStream.h"
 #include "Support/GameClient.h"
+#include "Support/Ports.h"
+#include "Support/TestElement.h"
 #include "Support/TestMessage.h"
 
 namespace
@@ -51,42 +50,6 @@ struct tOptions
 	bool m_bMultithreaded = false;
 };
 
-// The server side of a player: a position that the create and sync blocks carry.
-class CLoadPlayer : public CNetObject
-{
-public:
-	explicit CLoadPlayer(CNetObjectMgr* pManager) : CNetObject(pManager) { SetType(PLAYER_TYPE); }
-
-	bool GetPosition(CVector3D& vecPosition) override
-	{
-		vecPosition = m_vecPosition;
-		return true;
-	}
-	bool SetPosition(const CVector3D& vecPosition) override
-	{
-		m_vecPosition = vecPosition;
-		return true;
-	}
-	bool WriteCreatePacket(Stream* pStream) override
-	{
-		return CNetObject::WriteCreatePacket(pStream) && CBinaryWriter(pStream).WriteVector3D(m_vecPosition);
-	}
-	bool WriteSyncPacket(Stream* pStream) override
-	{
-		return CNetObject::WriteSyncPacket(pStream) && CBinaryWriter(pStream).WriteVector3D(m_vecPosition);
-	}
-	bool ReadSyncPacket(Stream* pStream) override
-	{
-		float rgfPosition[3];
-		if (!CNetObject::ReadSyncPacket(pStream) || !CBinaryReader(pStream).ReadSingle(rgfPosition, 3))
-			return false;
-		m_vecPosition = CVector3D(rgfPosition[0], rgfPosition[1], rgfPosition[2]);
-		return true;
-	}
-
-	CVector3D m_vecPosition;
-};
-
 // The game server, giving every client that has joined a player element inside a small area.
 class CLoadServer : public CGTAServer
 {
@@ -96,7 +59,7 @@ public:
 	void OnPlayerJoined(CNetMachine* pClient) override
 	{
 		CGTAServer::OnPlayerJoined(pClient);
-		CLoadPlayer* pPlayer = new CLoadPlayer(GetManager());
+		VexaTest::CTestElement* pPlayer = new VexaTest::CTestElement(GetManager(), PLAYER_TYPE);
 		const float fAngle = static_cast<float>(pClient->GetIndex()) * 0.7f;
 		pPlayer->m_vecPosition = CVector3D(std::cos(fAngle) * PLAYER_AREA_RADIUS / 2, std::sin(fAngle) * PLAYER_AREA_RADIUS / 2, 0);
 		pPlayer->SetStreamInDistance(100.0f);
@@ -123,13 +86,7 @@ int RunServer(const std::string& ConfigPath, const tOptions& Options)
 {
 	g_bAsserts = false;
 	Context ProcessContext;
-	Strong<Stream> pImage = Strong<Stream>::New(new CMemoryStream(g_BuiltinArchive, g_BuiltinArchiveSize));
-	CTARArchive* pArchive = new CTARArchive();
-	pArchive->SetCaseSensitive(true);
-	if (pArchive->Read(pImage))
-		ProcessContext.GetFileSystem()->Mount(pArchive);
-	else
-		delete pArchive;
+	MountBuiltinArchive(ProcessContext);
 
 	CLoadServer Server(&ProcessContext);
 	g_pLoadServer = &Server;
@@ -322,7 +279,7 @@ int main(int argc, char** argv)
 	char szFolder[] = "/tmp/vexa-load-XXXXXX";
 	if (!mkdtemp(szFolder))
 		return 1;
-	const uint16_t usPort = VexaTest::FindFreeUdpPort();
+	const uint16_t usPort = VexaTest::FindFreePort();
 	const std::string ConfigPath = std::string(szFolder) + "/server.xml";
 	{
 		std::ofstream Config(ConfigPath);

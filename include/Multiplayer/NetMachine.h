@@ -106,6 +106,8 @@ private:
 	// The server's transport, or null on a client or before the server gave the manager one.
 	CNetSystem* GetServerNetSystem() const;
 	bool SendToEveryone(Packet* pPacket);
+	// On the server, tells every client the key's value; a null value says the key was removed.
+	void SendData(const char* szKey, const CArgument* pValue);
 
 	CNetObjectMgr* m_pManager;
 	CIPAddress m_Address;

@@ -135,18 +135,8 @@ bool CNetMachine::SetData(const char* szKey, const CArgument* pValue, bool bSend
 	// unable to read past it, and no client should hear of data the server does not hold.
 	if (!CNetObjectMgr::SetData(m_Data, szKey, pValue))
 		return false;
-	if (bSendToClients && m_pManager && m_pManager->IsServer())
-	{
-		Packet Message(NETMACHINE_MESSAGE_DATA);
-		CBinaryWriter Writer(&Message);
-		Writer.WriteUInt16(1);
-		Writer.WriteInt32(m_iIndex);
-		Writer.WriteUInt16(1);
-		Writer.WriteString(szKey);
-		Writer.WriteUInt8(pValue->GetType());
-		pValue->Write(&Message);
-		SendToEveryone(&Message);
-	}
+	if (bSendToClients)
+		SendData(szKey, pValue);
 	return true;
 }
 
@@ -154,18 +144,28 @@ bool CNetMachine::RemoveData(const char* szKey)
 {
 	if (!szKey || !m_Data.Remove(szKey))
 		return false;
-	if (m_pManager && m_pManager->IsServer())
-	{
-		Packet Message(NETMACHINE_MESSAGE_DATA);
-		CBinaryWriter Writer(&Message);
-		Writer.WriteUInt16(1);
-		Writer.WriteInt32(m_iIndex);
-		Writer.WriteUInt16(1);
-		Writer.WriteString(szKey);
-		Writer.WriteUInt8(ARGUMENT_NIL);
-		SendToEveryone(&Message);
-	}
+	SendData(szKey, nullptr);
 	return true;
+}
+
+void CNetMachine::SendData(const char* szKey, const CArgument* pValue)
+{
+	if (!m_pManager || !m_pManager->IsServer())
+		return;
+	Packet Message(NETMACHINE_MESSAGE_DATA);
+	CBinaryWriter Writer(&Message);
+	Writer.WriteUInt16(1);
+	Writer.WriteInt32(m_iIndex);
+	Writer.WriteUInt16(1);
+	Writer.WriteString(szKey);
+	if (pValue)
+	{
+		Writer.WriteUInt8(pValue->GetType());
+		pValue->Write(&Message);
+	}
+	else
+		Writer.WriteUInt8(ARGUMENT_NIL);
+	SendToEveryone(&Message);
 }
 
 void CNetMachine::ClearData()

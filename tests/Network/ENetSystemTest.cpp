@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <chrono>
 #include <functional>
 #include <mutex>
@@ -12,8 +11,10 @@
 
 #include "Network/BinaryStream.h"
 #include "Network/ENetSystem.h"
+#include "Support/Ports.h"
 #include "Support/TestClient.h"
 #include "Support/TestDatagramSocket.h"
+#include "Support/Transport.h"
 
 using namespace VexaTest;
 
@@ -133,7 +134,7 @@ class ENetSystemTest : public ::testing::TestWithParam<bool>
 protected:
 	void SetUp() override
 	{
-		m_usPort = FindFreeUdpPort();
+		m_usPort = FindFreePort();
 		ASSERT_NE(m_usPort, 0);
 		ASSERT_TRUE(m_Server.InitAsServer(m_usPort, "127.0.0.1", GetParam()));
 		ASSERT_EQ(m_Server.GetNetSystem()->IsNetworkThreadRunning(), GetParam());
@@ -371,7 +372,7 @@ TEST_P(ENetSystemTest, MessageOnAChannelTheClientDidNotOpenIsDropped)
 TEST_P(ENetSystemTest, DestroyingTheTransportFreesWhatIsQueued)
 {
 	CRecordingServer Server;
-	const uint16_t usPort = FindFreeUdpPort();
+	const uint16_t usPort = FindFreePort();
 	ASSERT_TRUE(Server.InitAsServer(usPort, "127.0.0.1", GetParam()));
 	CTestClient Client;
 	Client.SetPump([&] { Server.UpdateNetwork(); });
@@ -388,8 +389,7 @@ TEST_P(ENetSystemTest, DestroyingTheTransportFreesWhatIsQueued)
 	// reports anything not freed.
 }
 
-INSTANTIATE_TEST_SUITE_P(Transport, ENetSystemTest, ::testing::Values(false, true),
-	[](const ::testing::TestParamInfo<bool>& Info) { return Info.param ? "NetworkThread" : "MainThread"; });
+INSTANTIATE_TEST_SUITE_P(Transport, ENetSystemTest, ::testing::Values(false, true), DescribeTransport);
 
 TEST(ENetSystemStartTest, NothingIsSentBeforeTheStart)
 {
@@ -407,14 +407,9 @@ TEST(ENetSystemStartTest, NothingIsSentBeforeTheStart)
 
 TEST(ENetSystemStartTest, PortInUseFailsTheStart)
 {
-	const uint16_t usPort = FindFreeUdpPort();
-	int iSocket = socket(AF_INET, SOCK_DGRAM, 0);
+	const uint16_t usPort = FindFreePort();
+	int iSocket = BindPort(usPort, SOCK_DGRAM, INADDR_LOOPBACK);
 	ASSERT_GE(iSocket, 0);
-	sockaddr_in Address = {};
-	Address.sin_family = AF_INET;
-	Address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-	Address.sin_port = htons(usPort);
-	ASSERT_EQ(bind(iSocket, reinterpret_cast<sockaddr*>(&Address), sizeof(Address)), 0);
 
 	CRecordingServer Server;
 	EXPECT_FALSE(Server.InitAsServer(usPort, "127.0.0.1", true));

@@ -129,28 +129,13 @@ TEST_F(EventHandlersTest, ScriptFailuresNameTheEvent)
 {
 	Strong<CBaseObject> pObject = Strong<CBaseObject>::New(new CBaseObject());
 	Call(nullptr, "addEvent", CArgs().S("ScriptMade"));
-	struct tCase
-	{
-		const char* m_szFunction;
-		std::function<void(CArgs&)> m_Build;
-		const char* m_szError;
-	};
-	const tCase rgCases[] = {
+	ExpectFailures(nullptr, {
 		{"bindEventHandler", [&](CArgs& A) { A.S("ScriptMade").O(pObject).Own(MakeFunction(nullptr, {})); },
 			"Event 'ScriptMade' is not bindable"},
 		{"bindEventHandler", [&](CArgs& A) { A.S("Nope").O(pObject).Own(MakeFunction(nullptr, {})); },
 			"Event 'Nope' doesn't exist"},
 		{"triggerEvent", [](CArgs& A) { A.S("Nope"); }, "Event 'Nope' doesn't exist"},
-	};
-	for (const tCase& Case : rgCases)
-	{
-		SCOPED_TRACE(Case.m_szFunction);
-		CArgs Arguments;
-		Case.m_Build(Arguments);
-		tCallResult Result = Call(nullptr, Case.m_szFunction, Arguments);
-		EXPECT_FALSE(Result.m_bOk);
-		EXPECT_EQ(Result.m_Error, Case.m_szError);
-	}
+	});
 
 	tCallResult Result = Call(nullptr, "addEventHandler", CArgs().S("Nope").Own(MakeFunction(nullptr, {})));
 	EXPECT_TRUE(Result.m_bOk);

@@ -175,25 +175,10 @@ TEST_F(ResourceFunctionsTest, TextFilesRoundTripAsUTF8)
 
 TEST_F(ResourceFunctionsTest, WrongArgumentsFailWithTheCheckMessage)
 {
-	struct tCase
-	{
-		const char* m_szFunction;
-		std::function<void(CArgs&)> m_Build;
-		const char* m_szError;
-	};
-	const tCase rgCases[] = {
+	ExpectFailures(m_pResource, {
 		{"findResourceByName", [](CArgs& A) { A.I(1); }, "Expected string for argument 1"},
 		{"openFile", [](CArgs& A) { A.S("x").I(1); }, "Expected boolean for argument 2"},
 		{"exportFunction", [](CArgs& A) { A.S("x").S("y"); }, "Expected Function for argument 2"},
 		{"saveTextFile", [](CArgs& A) { A.S("x"); }, "Expected string for argument 2"},
-	};
-	for (const tCase& Case : rgCases)
-	{
-		SCOPED_TRACE(Case.m_szFunction);
-		CArgs Arguments;
-		Case.m_Build(Arguments);
-		tCallResult Result = Call(m_pResource, Case.m_szFunction, Arguments);
-		EXPECT_FALSE(Result.m_bOk);
-		EXPECT_EQ(Result.m_Error, Case.m_szError);
-	}
+	});
 }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -142,6 +143,27 @@ protected:
 	tCallResult Call(CResource* pCaller, const char* szName, const CArgumentArray& Arguments = CArgs())
 	{
 		return TestScript::CallGlobal(Scripting(), pCaller, szName, Arguments);
+	}
+
+	// A call that must fail: the function, what builds its arguments, and the error it must give.
+	struct tFailingCall
+	{
+		const char* m_szFunction;
+		std::function<void(CArgs&)> m_Build;
+		const char* m_szError;
+	};
+	// Makes each call from pCaller and expects it to fail with its error.
+	void ExpectFailures(CResource* pCaller, const std::vector<tFailingCall>& Calls)
+	{
+		for (const tFailingCall& Case : Calls)
+		{
+			SCOPED_TRACE(Case.m_szFunction);
+			CArgs Arguments;
+			Case.m_Build(Arguments);
+			tCallResult Result = Call(pCaller, Case.m_szFunction, Arguments);
+			EXPECT_FALSE(Result.m_bOk);
+			EXPECT_EQ(Result.m_Error, Case.m_szError);
+		}
 	}
 
 	bool Command(const char* szLine) { return m_pManager->GetCommandHandlers()->ConsoleCommandOnly(szLine, nullptr, true); }

@@ -22,19 +22,12 @@ std::string UnknownCommandReply(const std::string& Name)
 {
 	return "'" + Name + "' is not recognized as an internal or external command, operable program or batch file.";
 }
-
-void StartAndWait(CServerProcess& Server)
-{
-	Server.WriteFile("server.xml", MakeConfig());
-	ASSERT_TRUE(Server.Start());
-	ASSERT_TRUE(Server.WaitForOutput("Resources loaded")) << Server.GetRawOutput();
-}
 }
 
 TEST(BaseServer, UnknownCommandIsAnsweredOnTheConsole)
 {
 	CServerProcess Server;
-	StartAndWait(Server);
+	StartAndWait(Server, MakeConfig());
 	Server.WriteInput("NoSuchCommand with parameters\n");
 	EXPECT_TRUE(Server.WaitForOutput(UnknownCommandReply("NoSuchCommand")));
 	Server.WriteInput("quit\n");
@@ -44,7 +37,7 @@ TEST(BaseServer, UnknownCommandIsAnsweredOnTheConsole)
 TEST(BaseServer, TooLongConsoleLineIsDroppedWholeWithAWarning)
 {
 	CServerProcess Server;
-	StartAndWait(Server);
+	StartAndWait(Server, MakeConfig());
 	// 254 characters and the line feed still fit the line buffer; 255 do not.
 	std::string Fits(254, 'f');
 	Server.WriteInput(std::string(255, 'x') + "\n" + std::string(300, 'y') + "\n" + Fits + "\n");
@@ -67,7 +60,7 @@ TEST(BaseServer, TooLongConsoleLineIsDroppedWholeWithAWarning)
 TEST(BaseServer, LastInputLineWithoutLineFeedRunsAtEndOfInput)
 {
 	CServerProcess Server;
-	StartAndWait(Server);
+	StartAndWait(Server, MakeConfig());
 	Server.WriteInput("quit");
 	Server.CloseInput();
 	EXPECT_EQ(Server.WaitForExit(), 0);

@@ -6,6 +6,7 @@
 
 #include "GTAClient.h"
 #include "InProcessServer.h"
+#include "Support/Transport.h"
 
 using namespace ServerTest;
 using namespace VexaTest;
@@ -27,25 +28,9 @@ protected:
 		return static_cast<CGTAClient*>(m_pServer->GetServer().GetClients().GetMachine(m_Client.GetIndex()));
 	}
 
-	template <class TCondition>
-	bool PassUntil(TCondition Condition)
-	{
-		for (int i = 0; i < 2000 && !Condition(); i++)
-		{
-			m_pServer->Pass();
-			usleep(1000);
-		}
-		return Condition();
-	}
-
 	std::unique_ptr<CInProcessServer> m_pServer;
 	CGameClient m_Client;
 };
-
-std::string Describe(const ::testing::TestParamInfo<bool>& Info)
-{
-	return Info.param ? "NetworkThread" : "MainThread";
-}
 }
 
 TEST_P(ClientFileCheck, UnverifiedClientCanOnlyAnswerTheCheck)
@@ -61,7 +46,7 @@ TEST_P(ClientFileCheck, UnverifiedClientCanOnlyAnswerTheCheck)
 	ASSERT_TRUE(m_Client.SendReady());
 	ASSERT_TRUE(m_Client.SendDisconnect());
 	ASSERT_TRUE(m_Client.SendFileCheckAnswer({}));
-	ASSERT_TRUE(PassUntil([&] { return Record() && Record()->IsVerified(); }));
+	ASSERT_TRUE(m_pServer->PassUntil([&] { return Record() && Record()->IsVerified(); }));
 	EXPECT_FALSE(Record()->IsJoined());
 	EXPECT_FALSE(m_Client.IsDisconnected());
 
@@ -86,7 +71,7 @@ TEST_P(ClientFileCheck, EmptyListIsFailedByAnAnswerOfOne)
 	ASSERT_TRUE(m_Client.SendFileCheckAnswer({tDigest{}}));
 	ASSERT_TRUE(m_Client.WaitForDisconnect());
 	EXPECT_EQ(m_Client.GetDisconnectReason(), 14u);
-	EXPECT_TRUE(PassUntil([&] { return m_pServer->GetServer().GetPlayerCount() == 0; }));
+	EXPECT_TRUE(m_pServer->PassUntil([&] { return m_pServer->GetServer().GetPlayerCount() == 0; }));
 }
 
-INSTANTIATE_TEST_SUITE_P(Transport, ClientFileCheck, ::testing::Bool(), Describe);
+INSTANTIATE_TEST_SUITE_P(Transport, ClientFileCheck, ::testing::Bool(), DescribeTransport);

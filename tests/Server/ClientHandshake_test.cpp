@@ -1,17 +1,14 @@
 // Black-box tests of the join handshake: the real server binary and a game-client stand-in on the loopback, with
 // and without the network thread.
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <openssl/evp.h>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 
 #include "InProcessServer.h"
 #include "ServerHarness.h"
 #include "Support/GameClient.h"
+#include "Support/Transport.h"
 
 #include "Scripting/EventHandlers.h"
 
@@ -87,19 +84,12 @@ protected:
 		int iPort = 0;
 		std::string Config = MakeConfig(Children + (GetParam() ? "\t<multithreaded>true</multithreaded>\n" : ""), iPort);
 		m_usPort = static_cast<uint16_t>(iPort);
-		m_Server.WriteFile("server.xml", Config);
-		ASSERT_TRUE(m_Server.Start());
-		ASSERT_TRUE(m_Server.WaitForOutput("Resources loaded")) << m_Server.GetRawOutput();
+		StartAndWait(m_Server, Config);
 	}
 
 	CServerProcess m_Server;
 	uint16_t m_usPort = 0;
 };
-
-std::string Describe(const ::testing::TestParamInfo<bool>& Info)
-{
-	return Info.param ? "NetworkThread" : "MainThread";
-}
 }
 
 TEST_P(ClientHandshake, ListeningLineFollowsAStartedTransport)
@@ -506,25 +496,15 @@ TEST_P(ClientHandshake, SecondJoinRequestFromAJoinedPeerIsIgnored)
 	EXPECT_NE(Find(Messages, MSG_JOINED), nullptr);
 }
 
-INSTANTIATE_TEST_SUITE_P(Transport, ClientHandshake, ::testing::Bool(), Describe);
+INSTANTIATE_TEST_SUITE_P(Transport, ClientHandshake, ::testing::Bool(), DescribeTransport);
 
 TEST(ClientHandshakeStart, PortInUseFailsTheStart)
 {
-	int iPort = 0;
-	std::string Config = MakeConfig("", iPort);
-	int iSocket = socket(AF_INET, SOCK_DGRAM, 0);
-	ASSERT_GE(iSocket, 0);
-	sockaddr_in Address{};
-	Address.sin_family = AF_INET;
-	Address.sin_addr.s_addr = htonl(INADDR_ANY);
-	Address.sin_port = htons(static_cast<uint16_t>(iPort));
-	ASSERT_EQ(bind(iSocket, reinterpret_cast<sockaddr*>(&Address), sizeof(Address)), 0);
-
 	CServerProcess Server;
-	Server.WriteFile("server.xml", Config);
-	ASSERT_TRUE(Server.Start({}, eStdin::DevNull));
-	EXPECT_EQ(Server.WaitForExit(), 1);
-	close(iSocket);
+	int iPort = 0;
+	int iExitStatus = -1;
+	ASSERT_TRUE(RunWithGamePortHeld(Server, eStdin::DevNull, iPort, iExitStatus));
+	EXPECT_EQ(iExitStatus, 1);
 	std::vector<std::string> Lines = Server.GetOutputLines();
 	EXPECT_GE(FindLine(Lines, "Failed to start the server!"), 0);
 	EXPECT_LT(FindLine(Lines, "Server is now listening on port " + std::to_string(iPort) + " max players 32..."), 0);

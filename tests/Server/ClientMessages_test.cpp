@@ -7,7 +7,8 @@
 
 #include "InProcessServer.h"
 #include "ServerManager.h"
-#include "TestElement.h"
+#include "Support/TestElement.h"
+#include "Support/Transport.h"
 
 using namespace ServerTest;
 using namespace VexaTest;
@@ -67,18 +68,6 @@ protected:
 		return pPlayer;
 	}
 
-	// Runs passes until the condition holds.
-	template <class TCondition>
-	bool PassUntil(TCondition Condition)
-	{
-		for (int i = 0; i < 2000 && !Condition(); i++)
-		{
-			m_pServer->Pass();
-			usleep(1000);
-		}
-		return Condition();
-	}
-
 	std::unique_ptr<CInProcessServer> m_pServer;
 };
 
@@ -96,11 +85,6 @@ bool WaitForOwnPlayer(CGameClient& Client, int32_t iPlayer)
 		Client.Service(5);
 	}
 	return false;
-}
-
-std::string Describe(const ::testing::TestParamInfo<bool>& Info)
-{
-	return Info.param ? "NetworkThread" : "MainThread";
 }
 }
 
@@ -141,7 +125,7 @@ TEST_P(ClientElements, SyncFromTheSyncerReachesTheOtherClients)
 	ASSERT_TRUE(First.WaitForElement(iId, true));
 	ASSERT_TRUE(Second.WaitForElement(iId, true));
 	// It streamed in for the lower slot first, which became its syncer.
-	ASSERT_TRUE(PassUntil([&] { return pElement->GetSyncer() == Machine(First); }));
+	ASSERT_TRUE(m_pServer->PassUntil([&] { return pElement->GetSyncer() == Machine(First); }));
 	Second.TakeMessages();
 
 	tElementEntry Entry;
@@ -186,7 +170,7 @@ TEST_P(ClientElements, SyncEntriesAreFramedByTheirSize)
 	Sync.U16(8 + 12).I32(ENTITY_TYPE).I32(pElement->GetId()).Bytes(PositionBytes(8, 0, 0));
 	ASSERT_TRUE(Client.Send(Sync, 1));
 	// The whole message is handled in one pass, so the first change seen is its final effect.
-	ASSERT_TRUE(PassUntil([&] { return pElement->m_vecPosition.x != 5.0f; }));
+	ASSERT_TRUE(m_pServer->PassUntil([&] { return pElement->m_vecPosition.x != 5.0f; }));
 	EXPECT_FLOAT_EQ(pElement->m_vecPosition.x, 7.0f);
 }
 
@@ -214,13 +198,13 @@ TEST_P(ClientElements, LeavingClientLosesItsPlayerAndHandsItsElementsOn)
 	Strong<CTestElement> pElement(AddElement(CVector3D(1, 0, 0)));
 	ASSERT_TRUE(Second.WaitForElement(pElement->GetId(), true));
 	ASSERT_TRUE(Second.WaitForElement(iFirstPlayer, true));
-	ASSERT_TRUE(PassUntil([&] { return pElement->GetSyncer() == Machine(First); }));
+	ASSERT_TRUE(m_pServer->PassUntil([&] { return pElement->GetSyncer() == Machine(First); }));
 	CNetMachine* pSecond = Machine(Second);
 
 	ASSERT_TRUE(First.Disconnect(0));
 	EXPECT_TRUE(Second.WaitForElement(iFirstPlayer, false));
 	EXPECT_EQ(Manager()->FromId(iFirstPlayer, 0), nullptr);
-	EXPECT_TRUE(PassUntil([&] { return pElement->GetSyncer() == pSecond; }));
+	EXPECT_TRUE(m_pServer->PassUntil([&] { return pElement->GetSyncer() == pSecond; }));
 }
 
 TEST_P(ClientElements, StreamOutAcknowledgementGoesOnPastAnElementItDestroys)
@@ -241,7 +225,8 @@ TEST_P(ClientElements, StreamOutAcknowledgementGoesOnPastAnElementItDestroys)
 	CTestMessage Ack(MSG_DESTROY);
 	Ack.U16(2).I32(iHeld).I32(iTransient);
 	ASSERT_TRUE(Client.Send(Ack, 2));
-	EXPECT_TRUE(PassUntil([&] { return !Manager()->DoesIdExist(iHeld) && !Manager()->DoesIdExist(iTransient); }));
+	EXPECT_TRUE(
+		m_pServer->PassUntil([&] { return !Manager()->DoesIdExist(iHeld) && !Manager()->DoesIdExist(iTransient); }));
 }
 
 TEST_P(ClientElements, SyncerRequestAndStreamingFlag)
@@ -251,22 +236,22 @@ TEST_P(ClientElements, SyncerRequestAndStreamingFlag)
 	ASSERT_NE(JoinWithPlayer(Second, "Second", CVector3D(0, 0, 0)), nullptr);
 	Strong<CTestElement> pElement(AddElement(CVector3D(1, 0, 0)));
 	ASSERT_TRUE(Second.WaitForElement(pElement->GetId(), true));
-	ASSERT_TRUE(PassUntil([&] { return pElement->GetSyncer() == Machine(First); }));
+	ASSERT_TRUE(m_pServer->PassUntil([&] { return pElement->GetSyncer() == Machine(First); }));
 
 	CTestMessage Request(MSG_SYNCER_REQUEST);
 	Request.I32(pElement->GetId());
 	ASSERT_TRUE(Second.Send(Request));
-	EXPECT_TRUE(PassUntil([&] { return pElement->GetSyncer() == Machine(Second); }));
+	EXPECT_TRUE(m_pServer->PassUntil([&] { return pElement->GetSyncer() == Machine(Second); }));
 
 	CNetMachine* pSecond = Machine(Second);
 	CTestMessage Off(MSG_ELEMENT_STREAMING);
 	Off.U8(0);
 	ASSERT_TRUE(Second.Send(Off));
-	EXPECT_TRUE(PassUntil([&] { return !pSecond->IsElementStreaming(); }));
+	EXPECT_TRUE(m_pServer->PassUntil([&] { return !pSecond->IsElementStreaming(); }));
 	CTestMessage On(MSG_ELEMENT_STREAMING);
 	On.U8(2);
 	ASSERT_TRUE(Second.Send(On));
-	EXPECT_TRUE(PassUntil([&] { return pSecond->IsElementStreaming(); }));
+	EXPECT_TRUE(m_pServer->PassUntil([&] { return pSecond->IsElementStreaming(); }));
 }
 
-INSTANTIATE_TEST_SUITE_P(Transport, ClientElements, ::testing::Bool(), Describe);
+INSTANTIATE_TEST_SUITE_P(Transport, ClientElements, ::testing::Bool(), DescribeTransport);

@@ -4,12 +4,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "BuiltinFiles.h"
 #include "ServerHarness.h"
-
-#include "Engine/BuiltinArchive.h"
-#include "Engine/FileSystem.h"
-#include "Engine/KestrinStream.h"
-#include "Engine/Tar.h"
 
 namespace ServerTest
 {
@@ -19,13 +15,7 @@ CInProcessServer::CInProcessServer(const std::string& Children, bool bMultithrea
 	m_Server(&m_Context)
 {
 	// The game's define header and vehicle colours come from the built-in archive, as in the real process.
-	Strong<Stream> pImage = Strong<Stream>::New(new CMemoryStream(g_BuiltinArchive, g_BuiltinArchiveSize));
-	CTARArchive* pArchive = new CTARArchive();
-	pArchive->SetCaseSensitive(true);
-	if (pArchive->Read(pImage))
-		m_Context.GetFileSystem()->Mount(pArchive);
-	else
-		delete pArchive;
+	MountBuiltinArchive(m_Context);
 
 	char szTemplate[] = "/tmp/vexa-inprocess-XXXXXX";
 	if (mkdtemp(szTemplate))

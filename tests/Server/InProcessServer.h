@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unistd.h>
 
 #include "Engine/Context.h"
 #include "GTAServer.h"
@@ -26,6 +27,18 @@ public:
 	bool Start();
 	// One locked pass of the main loop.
 	void Pass();
+	// Runs passes until the condition holds; false when it still does not after the bound, which is a safety net
+	// and never a measurement.
+	template <class TCondition>
+	bool PassUntil(TCondition Condition)
+	{
+		for (int i = 0; i < 2000 && !Condition(); i++)
+		{
+			Pass();
+			usleep(1000);
+		}
+		return Condition();
+	}
 	// A client whose waits run the server's passes.
 	void Attach(VexaTest::CTestClient& Client);
 

@@ -1,11 +1,7 @@
 // Black-box tests of start-up and shutdown: the real server binary in a folder of its own.
 
-#include <arpa/inet.h>
 #include <csignal>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include "ServerHarness.h"
 
@@ -19,25 +15,6 @@ const char* const kStartupLines[] = {
 	"Starting resources...",
 	"0/0 Resources loaded, 0 failed",
 };
-
-// Starts a server with the configuration and waits until its start-up is complete.
-void StartAndWait(CServerProcess& Server, const std::string& Config, const std::vector<std::string>& Arguments = {},
-	eStdin Input = eStdin::Pipe)
-{
-	Server.WriteFile("server.xml", Config);
-	ASSERT_TRUE(Server.Start(Arguments, Input));
-	ASSERT_TRUE(Server.WaitForOutput("Resources loaded")) << Server.GetRawOutput();
-}
-
-bool HasLineContaining(const std::vector<std::string>& Lines, const std::string& Text)
-{
-	for (const std::string& Line : Lines)
-	{
-		if (Line.find(Text) != std::string::npos)
-			return true;
-	}
-	return false;
-}
 }
 
 TEST(Main, StartupLinesComeInOrderAndQuitEndsWithStatusZero)
@@ -179,22 +156,12 @@ INSTANTIATE_TEST_SUITE_P(Main, FailedStart,
 
 TEST(Main, GamePortInUseFailsTheStart)
 {
-	int iPort = 0;
-	std::string Config = MakeConfig("", iPort);
 	// Another program holds the game port.
-	int iSocket = socket(AF_INET, SOCK_DGRAM, 0);
-	ASSERT_GE(iSocket, 0);
-	sockaddr_in Address{};
-	Address.sin_family = AF_INET;
-	Address.sin_addr.s_addr = htonl(INADDR_ANY);
-	Address.sin_port = htons(static_cast<uint16_t>(iPort));
-	ASSERT_EQ(bind(iSocket, reinterpret_cast<sockaddr*>(&Address), sizeof(Address)), 0);
-
 	CServerProcess Server;
-	Server.WriteFile("server.xml", Config);
-	ASSERT_TRUE(Server.Start({}, eStdin::Closed));
-	EXPECT_EQ(Server.WaitForExit(), 1);
-	close(iSocket);
+	int iPort = 0;
+	int iExitStatus = -1;
+	ASSERT_TRUE(RunWithGamePortHeld(Server, eStdin::Closed, iPort, iExitStatus));
+	EXPECT_EQ(iExitStatus, 1);
 	std::vector<std::string> Lines = Server.GetOutputLines();
 	int iStarting = FindLine(Lines, "Server is starting...");
 	EXPECT_GE(iStarting, 0) << Server.GetRawOutput();

@@ -38,13 +38,7 @@ const char* const WATCHER_SCRIPT =
 // Starts the server with a log file and the given resources started by the configuration.
 void StartServer(CServerProcess& Server, const std::vector<std::string>& Started = {})
 {
-	std::string Children = "\t<logpath>logs</logpath>\n\t<resources>\n";
-	for (const std::string& Name : Started)
-		Children += "\t\t<resource src=\"" + Name + "\" />\n";
-	Children += "\t</resources>\n";
-	Server.WriteFile("server.xml", MakeConfig(Children));
-	ASSERT_TRUE(Server.Start());
-	ASSERT_TRUE(Server.WaitForOutput("Resources loaded")) << Server.GetRawOutput();
+	StartAndWait(Server, MakeConfig("\t<logpath>logs</logpath>\n" + ResourceList(Started)));
 }
 
 // Types one console line and waits for the text that ends its work.

@@ -40,24 +40,13 @@ inline void WriteResource(CServerProcess& Server, const std::string& Name, const
 // Starts the server with the resources in the given order and waits until they have been started.
 inline void StartWithResources(CServerProcess& Server, const std::vector<std::string>& Names)
 {
-	std::string Resources = "\t<resources>\n";
-	for (const std::string& Name : Names)
-		Resources += "\t\t<resource src=\"" + Name + "\" />\n";
-	Resources += "\t</resources>\n";
-	Server.WriteFile("server.xml", MakeConfig(Resources));
-	ASSERT_TRUE(Server.Start());
-	ASSERT_TRUE(Server.WaitForOutput("Resources loaded")) << Server.GetRawOutput();
+	StartAndWait(Server, MakeConfig(ResourceList(Names)));
 }
 
 // Whether a line printed so far holds the text. Scripts run while their resources start, so everything they print
 // then is out once the start is over.
 inline bool Printed(CServerProcess& Server, const std::string& Text)
 {
-	for (const std::string& Line : Server.GetOutputLines())
-	{
-		if (Line.find(Text) != std::string::npos)
-			return true;
-	}
-	return false;
+	return HasLineContaining(Server.GetOutputLines(), Text);
 }
 }

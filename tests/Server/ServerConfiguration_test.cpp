@@ -100,9 +100,7 @@ class LoggedKeys : public ::testing::TestWithParam<tLogged>
 TEST_P(LoggedKeys, AreReportedAndTheServerStillStarts)
 {
 	CServerProcess Server;
-	Server.WriteFile("server.xml", MakeConfig(GetParam().m_szChildren));
-	ASSERT_TRUE(Server.Start());
-	ASSERT_TRUE(Server.WaitForOutput("Resources loaded")) << Server.GetRawOutput();
+	ASSERT_NO_FATAL_FAILURE(StartAndWait(Server, MakeConfig(GetParam().m_szChildren)));
 	Server.WriteInput("quit\n");
 	ASSERT_EQ(Server.WaitForExit(), 0);
 	EXPECT_GE(FindLine(Server.GetOutputLines(), GetParam().m_szLine), 0) << Server.GetRawOutput();
@@ -148,9 +146,7 @@ std::vector<std::string> SplitLogLines(const std::string& Log)
 
 void RunOnce(CServerProcess& Server, const std::string& Children)
 {
-	Server.WriteFile("server.xml", MakeConfig(Children));
-	ASSERT_TRUE(Server.Start());
-	ASSERT_TRUE(Server.WaitForOutput("Resources loaded"));
+	ASSERT_NO_FATAL_FAILURE(StartAndWait(Server, MakeConfig(Children)));
 	Server.WriteInput("quit\n");
 	ASSERT_EQ(Server.WaitForExit(), 0);
 }

@@ -1,6 +1,7 @@
 #include "ServerHarness.h"
 
-#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -9,8 +10,6 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <netinet/in.h>
-#include <set>
 #include <sstream>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -22,52 +21,6 @@
 
 namespace ServerTest
 {
-namespace
-{
-bool IsPortFree(int iPort, int iType)
-{
-	int iSocket = socket(AF_INET, iType, 0);
-	if (iSocket < 0)
-		return false;
-	sockaddr_in Address{};
-	Address.sin_family = AF_INET;
-	Address.sin_addr.s_addr = htonl(INADDR_ANY);
-	Address.sin_port = htons(static_cast<uint16_t>(iPort));
-	bool bFree = bind(iSocket, reinterpret_cast<sockaddr*>(&Address), sizeof(Address)) == 0;
-	close(iSocket);
-	return bFree;
-}
-}
-
-int FindFreePort()
-{
-	for (int iAttempt = 0; iAttempt < 64; iAttempt++)
-	{
-		int iSocket = socket(AF_INET, SOCK_STREAM, 0);
-		if (iSocket < 0)
-			break;
-		sockaddr_in Address{};
-		Address.sin_family = AF_INET;
-		Address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-		Address.sin_port = 0;
-		socklen_t Length = sizeof(Address);
-		int iPort = 0;
-		if (bind(iSocket, reinterpret_cast<sockaddr*>(&Address), sizeof(Address)) == 0 &&
-			getsockname(iSocket, reinterpret_cast<sockaddr*>(&Address), &Length) == 0)
-			iPort = ntohs(Address.sin_port);
-		close(iSocket);
-		// A port is handed out once per test process, so the ports of one configuration never coincide and
-		// servers started one after another never race for a port a previous one still holds.
-		static std::set<int> s_HandedOut;
-		if (iPort != 0 && !s_HandedOut.count(iPort) && IsPortFree(iPort, SOCK_DGRAM) && IsPortFree(iPort, SOCK_STREAM))
-		{
-			s_HandedOut.insert(iPort);
-			return iPort;
-		}
-	}
-	return 0;
-}
-
 std::string MakeConfig(const std::string& Children)
 {
 	int iPort = 0;
@@ -86,6 +39,36 @@ std::string MakeConfig(const std::string& Children, int& iPort)
 		   << "\t<rconport>" << iRConPort << "</rconport>\n"
 		   << Children << "</server>\n";
 	return Config.str();
+}
+
+std::string ResourceList(const std::vector<std::string>& Names)
+{
+	std::string List = "\t<resources>\n";
+	for (const std::string& Name : Names)
+		List += "\t\t<resource src=\"" + Name + "\" />\n";
+	return List + "\t</resources>\n";
+}
+
+void StartAndWait(CServerProcess& Server, const std::string& Config, const std::vector<std::string>& Arguments,
+	eStdin Input)
+{
+	Server.WriteFile("server.xml", Config);
+	ASSERT_TRUE(Server.Start(Arguments, Input));
+	ASSERT_TRUE(Server.WaitForOutput("Resources loaded")) << Server.GetRawOutput();
+}
+
+bool RunWithGamePortHeld(CServerProcess& Server, eStdin Input, int& iPort, int& iExitStatus)
+{
+	const std::string Config = MakeConfig("", iPort);
+	const int iSocket = VexaTest::BindPort(static_cast<uint16_t>(iPort), SOCK_DGRAM);
+	if (iSocket < 0)
+		return false;
+	Server.WriteFile("server.xml", Config);
+	const bool bStarted = Server.Start({}, Input);
+	if (bStarted)
+		iExitStatus = Server.WaitForExit();
+	close(iSocket);
+	return bStarted;
 }
 
 std::string StripColours(const std::string& Text)
@@ -115,6 +98,16 @@ int FindLine(const std::vector<std::string>& Lines, const std::string& Text, siz
 			return static_cast<int>(i);
 	}
 	return -1;
+}
+
+bool HasLineContaining(const std::vector<std::string>& Lines, const std::string& Text)
+{
+	for (const std::string& Line : Lines)
+	{
+		if (Line.find(Text) != std::string::npos)
+			return true;
+	}
+	return false;
 }
 
 CServerProcess::CServerProcess() : m_Pid(-1), m_iInput(-1), m_iExitStatus(-1), m_bExited(false), m_bOutputClosed(false)

@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "Support/Ports.h"
+
 namespace ServerTest
 {
 enum class eStdin
@@ -20,8 +22,7 @@ enum class eStdin
 	DevNull,
 };
 
-// A port that was free on this machine a moment ago, for UDP and TCP alike.
-int FindFreePort();
+using VexaTest::FindFreePort;
 
 // A configuration with free ports and the given extra children of the root element.
 std::string MakeConfig(const std::string& Children = "");
@@ -75,8 +76,21 @@ private:
 	bool m_bOutputClosed;
 };
 
+// The <resources> element that starts the resources in the given order.
+std::string ResourceList(const std::vector<std::string>& Names);
+
+// Writes server.xml with the configuration, starts the server and waits until its start-up is complete; a fatal
+// test failure when either fails.
+void StartAndWait(CServerProcess& Server, const std::string& Config, const std::vector<std::string>& Arguments = {},
+	eStdin Input = eStdin::Pipe);
+// Starts the server with a configuration of free ports while another socket holds its game port, and waits for the
+// process to end. False when the port could not be held or the process not started.
+bool RunWithGamePortHeld(CServerProcess& Server, eStdin Input, int& iPort, int& iExitStatus);
+
 // Removes ESC "[...m" sequences.
 std::string StripColours(const std::string& Text);
 // The index of the first line equal to Text at or after Start, or -1.
 int FindLine(const std::vector<std::string>& Lines, const std::string& Text, size_t Start = 0);
+// Whether a line holds the text.
+bool HasLineContaining(const std::vector<std::string>& Lines, const std::string& Text);
 }

@@ -6,7 +6,7 @@
 
 #include "InProcessServer.h"
 #include "ServerManager.h"
-#include "TestElement.h"
+#include "Support/TestElement.h"
 
 #include "Scripting/Resource.h"
 

@@ -1,10 +1,7 @@
 #include "Support/TestClient.h"
 
-#include <arpa/inet.h>
 #include <chrono>
 #include <enet/enet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace VexaTest
@@ -16,24 +13,6 @@ bool InitialiseENet()
 	static const bool s_bInitialised = enet_initialize() == 0;
 	return s_bInitialised;
 }
-}
-
-uint16_t FindFreeUdpPort()
-{
-	int iSocket = socket(AF_INET, SOCK_DGRAM, 0);
-	if (iSocket < 0)
-		return 0;
-	sockaddr_in Address = {};
-	Address.sin_family = AF_INET;
-	Address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-	Address.sin_port = 0;
-	uint16_t usPort = 0;
-	socklen_t Length = sizeof(Address);
-	if (bind(iSocket, reinterpret_cast<sockaddr*>(&Address), sizeof(Address)) == 0 &&
-		getsockname(iSocket, reinterpret_cast<sockaddr*>(&Address), &Length) == 0)
-		usPort = ntohs(Address.sin_port);
-	close(iSocket);
-	return usPort;
 }
 
 CTestClient::CTestClient() :

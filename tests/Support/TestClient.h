@@ -21,9 +21,6 @@ constexpr int DEFAULT_TIMEOUT_MS = 5000;
 // What a game client opens: every channel the server's host allows.
 constexpr size_t CLIENT_CHANNEL_COUNT = 255;
 
-// A UDP port that was free on the loopback a moment ago.
-uint16_t FindFreeUdpPort();
-
 struct tReceivedMessage
 {
 	// False when the datagram did not start with a valid header; then only m_Data is meaningful.

@@ -1,11 +1,11 @@
 #pragma once
-// An element with a position, standing in for the game's element classes: its create and sync blocks are the
-// replicated part followed by the position as three floats.
+// An element with a position, standing in for the game's element classes (the server tests' elements, the load
+// tool's players): its create and sync blocks are the replicated part followed by the position as three floats.
 
 #include "Multiplayer/NetObject.h"
 #include "Network/BinaryStream.h"
 
-namespace ServerTest
+namespace VexaTest
 {
 class CTestElement : public CNetObject
 {
