@@ -112,6 +112,8 @@ bool HasLineContaining(const std::vector<std::string>& Lines, const std::string&
 
 CServerProcess::CServerProcess() : m_Pid(-1), m_iInput(-1), m_iExitStatus(-1), m_bExited(false), m_bOutputClosed(false)
 {
+	// A server that ended early must fail the test that writes to it, not kill the test process.
+	signal(SIGPIPE, SIG_IGN);
 	char szTemplate[] = "/tmp/vexa-server-test-XXXXXX";
 	if (mkdtemp(szTemplate))
 		m_Folder = szTemplate;
@@ -179,7 +181,8 @@ bool CServerProcess::Start(const std::vector<std::string>& Arguments, eStdin Inp
 		return false;
 	if (Pid == 0)
 	{
-		// Only async-signal-safe calls between fork and exec.
+		// Only async-signal-safe calls between fork and exec. The server gets the default SIGPIPE back.
+		signal(SIGPIPE, SIG_DFL);
 		if (chdir(m_Folder.c_str()) != 0)
 			_exit(127);
 		dup2(OutputPipe[1], STDOUT_FILENO);

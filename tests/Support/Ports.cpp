@@ -1,10 +1,19 @@
 #include "Support/Ports.h"
 
 #include <arpa/inet.h>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <ctime>
+#include <fcntl.h>
+#include <fstream>
 #include <mutex>
-#include <set>
+#include <random>
+#include <string>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace VexaTest
 {
@@ -19,39 +28,84 @@ bool IsPortFree(uint16_t usPort, int iSocketType)
 	return true;
 }
 
-// A port the system picks for a TCP socket on the loopback, or 0.
-uint16_t AskForPort()
+// Test processes run side by side (ctest runs each test case as a process of its own), so a port one process
+// found free may be taken by another before its server binds it. Each port handed out is therefore claimed with
+// a file named after it, created exclusively and holding the claimer's process id; a claim whose process is gone
+// is taken over. Ports come from below the system's ephemeral range, so client sockets bound to port 0 never
+// take a server's port either.
+constexpr uint16_t FIRST_PORT = 20000;
+constexpr uint16_t PORT_COUNT = 12000;
+const char* const CLAIM_FOLDER = "/tmp/vexa-test-ports";
+
+std::string ClaimPath(uint16_t usPort)
 {
-	int iSocket = socket(AF_INET, SOCK_STREAM, 0);
-	if (iSocket < 0)
-		return 0;
-	sockaddr_in Address{};
-	Address.sin_family = AF_INET;
-	Address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-	Address.sin_port = 0;
-	socklen_t Length = sizeof(Address);
-	uint16_t usPort = 0;
-	if (bind(iSocket, reinterpret_cast<sockaddr*>(&Address), sizeof(Address)) == 0 &&
-		getsockname(iSocket, reinterpret_cast<sockaddr*>(&Address), &Length) == 0)
-		usPort = ntohs(Address.sin_port);
-	close(iSocket);
-	return usPort;
+	return std::string(CLAIM_FOLDER) + "/" + std::to_string(usPort);
+}
+
+bool IsClaimStale(const std::string& Path)
+{
+	std::ifstream File(Path);
+	long lPid = 0;
+	if (!(File >> lPid) || lPid <= 0)
+		return false; // being written right now, or not ours to judge
+	return kill(static_cast<pid_t>(lPid), 0) != 0 && errno == ESRCH;
+}
+
+std::vector<std::string>& OwnClaims()
+{
+	static std::vector<std::string> s_Claims;
+	return s_Claims;
+}
+
+void ReleaseOwnClaims()
+{
+	for (const std::string& Path : OwnClaims())
+		unlink(Path.c_str());
+}
+
+bool Claim(uint16_t usPort)
+{
+	const std::string Path = ClaimPath(usPort);
+	for (int iTry = 0; iTry < 2; iTry++)
+	{
+		int iFile = open(Path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+		if (iFile >= 0)
+		{
+			const std::string Pid = std::to_string(getpid()) + "\n";
+			bool bWritten = write(iFile, Pid.data(), Pid.size()) == static_cast<ssize_t>(Pid.size());
+			close(iFile);
+			if (!bWritten)
+			{
+				unlink(Path.c_str());
+				return false;
+			}
+			if (OwnClaims().empty())
+				atexit(ReleaseOwnClaims);
+			OwnClaims().push_back(Path);
+			return true;
+		}
+		if (errno != EEXIST || !IsClaimStale(Path))
+			return false;
+		unlink(Path.c_str());
+	}
+	return false;
 }
 }
 
 uint16_t FindFreePort()
 {
 	static std::mutex s_Mutex;
-	static std::set<uint16_t> s_HandedOut;
+	static std::mt19937 s_Random(static_cast<uint32_t>(getpid()) ^ static_cast<uint32_t>(time(nullptr)));
 	std::lock_guard<std::mutex> Lock(s_Mutex);
-	for (int iAttempt = 0; iAttempt < 64; iAttempt++)
+	mkdir(CLAIM_FOLDER, 0777);
+	for (int iAttempt = 0; iAttempt < 1000; iAttempt++)
 	{
-		const uint16_t usPort = AskForPort();
-		if (usPort != 0 && !s_HandedOut.count(usPort) && IsPortFree(usPort, SOCK_DGRAM) && IsPortFree(usPort, SOCK_STREAM))
-		{
-			s_HandedOut.insert(usPort);
+		const uint16_t usPort = static_cast<uint16_t>(FIRST_PORT + s_Random() % PORT_COUNT);
+		// A claim of our own means the port was handed out already: never the same port twice in one process.
+		if (!Claim(usPort))
+			continue;
+		if (IsPortFree(usPort, SOCK_DGRAM) && IsPortFree(usPort, SOCK_STREAM))
 			return usPort;
-		}
 	}
 	return 0;
 }

@@ -7,8 +7,8 @@
 namespace VexaTest
 {
 // A port that was free on this machine a moment ago for UDP and TCP alike, or 0 when none was found. A port is
-// handed out once per process, so the ports of one configuration never coincide and servers started one after
-// another never race for a port a previous one still holds.
+// handed out once among all test processes alive at the same time, so the ports of one configuration never
+// coincide and servers started side by side or one after another never race for a port.
 uint16_t FindFreePort();
 
 // A socket of the type (SOCK_DGRAM, SOCK_STREAM) bound to the port on the address (host byte order), which holds
