@@ -14,12 +14,19 @@
 //   destroys the realm, and every function value made from its code one.
 // - Destroy marks the environment destroyed, forgets its resource and lets go of its global and of the functions
 //   made from its code. From then on, and once the language is gone, calling such a function runs nothing: it
-//   logs "Cannot call a function of a stopped resource" and fails.
+//   logs "Cannot call a function of a stopped resource" and fails. The line has no "SCRIPT ERROR: " before it:
+//   JavaScript logs its errors as their bare text (then their place), and this one follows suit.
+// - Errors are reported while the failing environment is still current, since reporting one may run the thrown
+//   value's own toString.
 // - Every script object the engine holds (function values, tag-14 values, globals) is known to the language, which
 //   lets go of all of them before it destroys its context; they are empty from then on and never touched again.
 // - Conversions fail for arrays and maps that contain themselves ("Cannot convert a value that contains itself")
 //   or nest deeper than ARGUMENT_MAX_ENCODED_DEPTH levels ("Cannot convert a value nested deeper than 64
-//   levels"), as a script error in the calling script, or logged when the engine called the script.
+//   levels"), as a script error in the calling script, or logged when the engine called the script. So do an
+//   array longer than 4194304 elements and a value (all the arguments of one call) that would make more array
+//   elements than that in all, counting an array once for every place that holds it ("Cannot convert more than
+//   4194304 array elements at once"): no heap of this size holds more, and a few arrays that share one large
+//   array would otherwise make copies enough to exhaust memory.
 // - A tag-14 value roots its object and is wrapped for the realm it enters; an engine function handed to a script
 //   is kept by the script function made for it until that is collected; byte values are copied.
 
@@ -80,8 +87,10 @@ public:
 	// The same for the return value of a native called from JavaScript.
 	bool SetJSReturnValue(const CArgument* pValue, JS::CallArgs& Args);
 	// Appends the engine value of a script value; functions made from it belong to pEnvironment. False (with an
-	// exception pending) when the engine fails or the value nests too deep.
+	// exception pending) when the engine fails, the value nests too deep or it holds too many array elements.
 	bool AddJSValue(CArgumentArray* pArray, CJSScriptEnvironment* pEnvironment, JS::HandleValue Value);
+	// The same for every argument of a call, which together may hold no more array elements than one value.
+	bool AddJSArguments(CArgumentArray* pArray, CJSScriptEnvironment* pEnvironment, const JS::CallArgs& Args);
 
 	// Takes the pending exception, clears it and logs it.
 	void HandleError();
@@ -130,6 +139,8 @@ private:
 	// Path holds the arrays being converted, outermost first.
 	bool ToArgument(CArgumentArray* pArray, CJSScriptEnvironment* pEnvironment, JS::HandleValue Value,
 		JS::MutableHandle<JS::StackGCVector<JSObject*>> Path);
+	// Counts the array elements that the conversions now running will make.
+	class CConversionBudget;
 	// A new object of a by-value class holding the vector or matrix, owned by its wrapper.
 	bool MakeValueObject(ReflectedClass* pClass, const CArgument* pValue, JS::MutableHandleValue Out, bool bReturn);
 
@@ -150,6 +161,10 @@ private:
 	std::unordered_set<CJSReferenceable*> m_Bindings;
 	std::unordered_set<CJSScriptEnvironment*> m_Environments;
 	std::unordered_set<CJSHeldObject*> m_HeldObjects;
+	// Array elements that the running conversions (those started by getters during one included) have made; the
+	// same array reached many times counts each time.
+	size_t m_ConvertedElements;
+	unsigned m_ConversionDepth;
 };
 
 // A script object held from the engine side. Empty once let go of, and once the language is gone.

@@ -118,6 +118,10 @@ public:
 
 namespace JSUtil
 {
+// Raises the text as an Error of the script that called the running native, made in that script's realm even when
+// the native runs in the shared global's (a method, accessor or constructor), so `instanceof Error` holds there.
+// Always false.
+bool ReportError(JSContext* cx, const char* szText);
 // The engine's ToString of the value as UTF-8; empty when the conversion fails (an exception is then pending).
 bool ToString(JSContext* cx, JS::HandleValue Value, JS::UniqueChars& Out);
 // Sets the call's return value to the object's wrapper, or null; true.

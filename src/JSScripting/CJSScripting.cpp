@@ -18,6 +18,7 @@
 #include <js/PropertyAndElement.h>
 #include <js/Realm.h>
 #include <js/SourceText.h>
+#include <mozilla/Maybe.h>
 
 #include "Engine/Context.h"
 #include "Engine/Defines.h"
@@ -161,10 +162,10 @@ public:
 			JSAutoRealm Realm(cx, Job);
 			JS::RootedValue Result(cx);
 			m_pScripting->PushEnvironment(pEnvironment);
-			bool bResult = JS::Call(cx, JS::UndefinedHandleValue, Job, JS::HandleValueArray::empty(), &Result);
-			m_pScripting->PopEnvironment();
-			if (!bResult && JS_IsExceptionPending(cx))
+			if (!JS::Call(cx, JS::UndefinedHandleValue, Job, JS::HandleValueArray::empty(), &Result) &&
+				JS_IsExceptionPending(cx))
 				m_pScripting->HandleError();
+			m_pScripting->PopEnvironment();
 		}
 		m_bDraining = false;
 	}
@@ -224,7 +225,9 @@ CJSScripting::CJSScripting(CScripting* pScripting) :
 	m_uiId(CScripting::GetLanguageId("SpiderMonkey")),
 	m_cx(nullptr),
 	m_pRootClass(new CJSScriptingClass("Referenceable")),
-	m_CallbackFunction("", "", FunctionCallback)
+	m_CallbackFunction("", "", FunctionCallback),
+	m_ConvertedElements(0),
+	m_ConversionDepth(0)
 {
 }
 
@@ -392,15 +395,19 @@ CScriptEnvironment* CJSScripting::CreateEnvironment(const char*)
 	CJSScriptEnvironment* pEnvironment = new CJSScriptEnvironment(this);
 
 	JS::RealmOptions Options;
-	JS::RootedObject Global(m_cx,
-		JS_NewGlobalObject(m_cx, &g_GlobalClass, nullptr, JS::DontFireOnNewGlobalHook, Options));
-	if (!Global)
+	JS::RootedObject Global(m_cx);
 	{
-		if (JS_IsExceptionPending(m_cx))
-			HandleError();
-		KASSERT(0);
-		pEnvironment->Release();
-		return nullptr;
+		// A global that cannot be made (the heap is full) leaves an exception that can only be read inside a realm.
+		JSAutoRealm SharedRealm(m_cx, m_SharedGlobal);
+		Global = JS_NewGlobalObject(m_cx, &g_GlobalClass, nullptr, JS::DontFireOnNewGlobalHook, Options);
+		if (!Global)
+		{
+			if (JS_IsExceptionPending(m_cx))
+				HandleError();
+			KASSERT(0);
+			pEnvironment->Release();
+			return nullptr;
+		}
 	}
 
 	// The realm's reference, dropped when the engine destroys the realm.
@@ -510,31 +517,31 @@ bool CJSScriptEnvironment::DoFile(Stream* pStream, const char* szName)
 	// The text ends at its first zero byte.
 	size_t Length = strlen(szText);
 
-	JSContext* cx = m_pScripting->GetContext();
+	// The script may stop its own resource; the environment stays until the file is done.
+	Strong<CJSScriptEnvironment> pKeep(this);
+	CJSScripting* pScripting = m_pScripting;
+	JSContext* cx = pScripting->GetContext();
 	JS::RootedObject Global(cx, GetGlobal());
 	JSAutoRealm Realm(cx, Global);
 	JS::CompileOptions Options(cx);
 	Options.setFileAndLine(szName != nullptr ? szName : "", 1);
 
+	// The error is reported while this environment is current: reporting it may run the thrown value's own
+	// toString, which is code of this resource.
+	pScripting->PushEnvironment(this);
 	JS::SourceText<mozilla::Utf8Unit> Source;
-	bool bResult = Source.init(cx, szText, Length, JS::SourceOwnership::Borrowed);
-	if (bResult)
-	{
-		Strong<CJSScriptEnvironment> pKeep(this);
-		CJSScripting* pScripting = m_pScripting;
-		pScripting->PushEnvironment(this);
-		JS::RootedValue Result(cx);
-		bResult = JS::Evaluate(cx, Options, Source, &Result);
-		pScripting->PopEnvironment();
-	}
+	JS::RootedValue Result(cx);
+	bool bResult = Source.init(cx, szText, Length, JS::SourceOwnership::Borrowed) &&
+		JS::Evaluate(cx, Options, Source, &Result);
 	if (!bResult)
 	{
 		if (JS_IsExceptionPending(cx))
-			m_pScripting->HandleError();
+			pScripting->HandleError();
 		else
 			KASSERT(0);
 	}
-	m_pScripting->RunDeferredJobs();
+	pScripting->PopEnvironment();
+	pScripting->RunDeferredJobs();
 	return bResult;
 }
 
@@ -544,6 +551,18 @@ void CJSScripting::HandleError()
 {
 	if (!KASSERT(JS_IsExceptionPending(m_cx)))
 		return;
+	// The exception is read and converted in a realm; outside any, the shared global's serves.
+	mozilla::Maybe<JSAutoRealm> Realm;
+	if (JS::GetCurrentRealmOrNull(m_cx) == nullptr)
+	{
+		if (!m_SharedGlobal.get())
+		{
+			JS_ClearPendingException(m_cx);
+			KASSERT(0);
+			return;
+		}
+		Realm.emplace(m_cx, m_SharedGlobal);
+	}
 	JS::ExceptionStack Exception(m_cx);
 	if (!JS::StealPendingExceptionStack(m_cx, &Exception))
 	{

@@ -12,6 +12,7 @@
 #include <js/Symbol.h>
 #include <js/Wrapper.h>
 #include <jsfriendapi.h>
+#include <mozilla/Maybe.h>
 
 #include "Engine/KAssert.h"
 #include "Engine/KError.h"
@@ -78,31 +79,35 @@ std::string IdToText(JSContext* cx, JS::HandleId Id)
 	return Text.get();
 }
 
+// The global of the script that called the running native when that script runs in another realm: methods,
+// accessors and constructors live in the shared global, so a script's call to them enters its realm.
+JSObject* ForeignCallerGlobal(JSContext* cx)
+{
+	JSObject* pGlobal = JS::GetScriptedCallerGlobal(cx);
+	if (pGlobal == nullptr || JS::GetObjectRealmOrNull(pGlobal) == js::GetContextRealm(cx))
+		return nullptr;
+	return pGlobal;
+}
+
+bool ReportFailure(JSContext* cx, const char* szText)
+{
+	return JSUtil::ReportError(cx, szText);
+}
+
 bool MethodAddProperty(JSContext* cx, JS::HandleObject Object, JS::HandleId Id, JS::HandleValue)
 {
 	CJSReferenceable* pBinding = BindingOf(Object);
 	if (pBinding == nullptr || !pBinding->m_bNonExtensible)
 		return true;
-	JS_ReportErrorUTF8(cx, "can't define property \"%s\": Object is not extensible", IdToText(cx, Id).c_str());
-	return false;
-}
-
-bool ReportFailure(JSContext* cx, const char* szText)
-{
-	JS_ReportErrorUTF8(cx, "%s", szText);
-	return false;
+	const std::string Text = "can't define property \"" + IdToText(cx, Id) + "\": Object is not extensible";
+	return ReportFailure(cx, Text.c_str());
 }
 
 // The script's arguments as engine values for a native; false with the script error pending.
 bool ConvertArguments(CJSScripting* pScripting, CJSScriptEnvironment* pScriptEnvironment, JS::CallArgs& Args,
 	CArgumentArray* pArguments)
 {
-	for (unsigned i = 0; i < Args.length(); i++)
-	{
-		if (!pScripting->AddJSValue(pArguments, pScriptEnvironment, Args[i]))
-			return false;
-	}
-	return true;
+	return pScripting->AddJSArguments(pArguments, pScriptEnvironment, Args);
 }
 
 // The resource a native runs for: that of the environment running the script.
@@ -165,10 +170,7 @@ bool MethodConstruct(JSContext* cx, unsigned argc, JS::Value* vp)
 	if (pClass == nullptr || !pClass->m_Constructor)
 		return ReportFailure(cx, "Illegal constructor.");
 	if (!Args.isConstructing())
-	{
-		JS_ReportErrorUTF8(cx, "Constructor %s requires 'new'", pClass->GetName());
-		return false;
-	}
+		return ReportFailure(cx, (std::string("Constructor ") + pClass->GetName() + " requires 'new'").c_str());
 
 	JS::RootedObject NewTarget(cx, &Args.newTarget().toObject());
 	bool bDerived = NewTarget != Callee;
@@ -188,8 +190,8 @@ bool MethodConstruct(JSContext* cx, unsigned argc, JS::Value* vp)
 // holds), then wrapped for the realm the native runs in, which the wrapper undoes on the way back.
 bool SetCallerReturnValue(JSContext* cx, CJSScripting* pScripting, const CArgument* pValue, JS::CallArgs& Args)
 {
-	JS::RootedObject CallerGlobal(cx, JS::GetScriptedCallerGlobal(cx));
-	if (!CallerGlobal || JS::GetObjectRealmOrNull(CallerGlobal) == js::GetContextRealm(cx))
+	JS::RootedObject CallerGlobal(cx, ForeignCallerGlobal(cx));
+	if (!CallerGlobal)
 		return pScripting->SetJSReturnValue(pValue, Args);
 	{
 		JSAutoRealm Realm(cx, CallerGlobal);
@@ -224,9 +226,10 @@ bool MethodGeneric(JSContext* cx, JS::CallArgs& Args, const ScriptFunction* pFun
 			JS::UniqueChars NameText;
 			if (!JS_GetProperty(cx, Callee, "name", &Name) || !JSUtil::ToString(cx, Name, NameText))
 				JS_ClearPendingException(cx);
-			JS_ReportErrorUTF8(cx, "'%s' called on an object that does not implement interface %s.",
-				NameText ? NameText.get() : "", pScripting->GetRootClass()->GetName());
-			return false;
+			const std::string Text = std::string("'") + (NameText ? NameText.get() : "") +
+				"' called on an object that does not implement interface " + pScripting->GetRootClass()->GetName() +
+				".";
+			return ReportFailure(cx, Text.c_str());
 		}
 		State.SetThis(pBinding->m_pObject);
 	}
@@ -274,8 +277,9 @@ bool MethodFunctionValue(JSContext* cx, unsigned argc, JS::Value* vp)
 	return MethodGeneric(cx, Args, pFunction, false, JS::GetMaybePtrFromReservedSlot<CFunction>(pHolder, 0));
 }
 
+// The slots are handles: making the function may collect garbage, which can move an object a slot refers to.
 JSObject* NewNative(JSContext* cx, JSNative pfnNative, unsigned ArgumentCount, const char* szName,
-	const JS::Value& Slot0, const JS::Value& Slot1)
+	JS::HandleValue Slot0, JS::HandleValue Slot1)
 {
 	JSFunction* pFunction = js::NewFunctionWithReserved(cx, pfnNative, ArgumentCount, 0, szName);
 	if (pFunction == nullptr)
@@ -289,8 +293,10 @@ JSObject* NewNative(JSContext* cx, JSNative pfnNative, unsigned ArgumentCount, c
 JSObject* NewNative(JSContext* cx, bool bStatic, unsigned ArgumentCount, const char* szName,
 	const ScriptFunction* pFunction, void* pUserData)
 {
+	JS::RootedValue Slot0(cx, JS::PrivateValue(const_cast<ScriptFunction*>(pFunction)));
+	JS::RootedValue Slot1(cx, JS::PrivateValue(pUserData));
 	return NewNative(cx, bStatic ? JSUtil::MethodFunctionStatic : JSUtil::MethodFunctionThiscall, ArgumentCount,
-		szName, JS::PrivateValue(const_cast<ScriptFunction*>(pFunction)), JS::PrivateValue(pUserData));
+		szName, Slot0, Slot1);
 }
 
 // Defines the functions and properties of a class's prototype or (bStatic) of a namespace's object.
@@ -493,17 +499,19 @@ bool CJSScriptingClass::HasInstance(JS::HandleValue Value, bool* pbIsInstance)
 		return false;
 	// The prototype chain of the value, as an ordinary instanceof would walk it.
 	JS::RootedObject Object(cx, &Value.toObject());
+	JS::RootedObject Next(cx);
 	for (;;)
 	{
-		if (!JS_GetPrototype(cx, Object, &Object))
+		if (!JS_GetPrototype(cx, Object, &Next))
 			return false;
-		if (!Object)
+		if (!Next)
 			return true;
-		if (Object == Prototype)
+		if (Next == Prototype)
 		{
 			*pbIsInstance = true;
 			return true;
 		}
+		Object = Next;
 	}
 }
 
@@ -606,6 +614,16 @@ bool CJSScripting::DefineNamespace(ReflectedNamespace* pNamespace, JS::HandleObj
 
 // Helpers
 
+bool JSUtil::ReportError(JSContext* cx, const char* szText)
+{
+	JS::RootedObject CallerGlobal(cx, ForeignCallerGlobal(cx));
+	mozilla::Maybe<JSAutoRealm> Realm;
+	if (CallerGlobal)
+		Realm.emplace(cx, CallerGlobal);
+	JS_ReportErrorUTF8(cx, "%s", szText);
+	return false;
+}
+
 bool JSUtil::ToString(JSContext* cx, JS::HandleValue Value, JS::UniqueChars& Out)
 {
 	JS::RootedString String(cx, JS::ToString(cx, Value));
@@ -686,8 +704,9 @@ JSObject* JSUtil::NewFunctionValue(CJSScripting* pScripting, CFunction* pFunctio
 	if (pFunction != nullptr)
 		pFunction->AddRef();
 	JS::SetReservedSlot(Holder, 0, JS::PrivateValue(pFunction));
-	return NewNative(cx, MethodFunctionValue, 0, nullptr,
-		JS::PrivateValue(const_cast<ScriptFunction*>(pScripting->GetCallbackFunction())), JS::ObjectValue(*Holder));
+	JS::RootedValue Callback(cx, JS::PrivateValue(const_cast<ScriptFunction*>(pScripting->GetCallbackFunction())));
+	JS::RootedValue HolderValue(cx, JS::ObjectValue(*Holder));
+	return NewNative(cx, MethodFunctionValue, 0, nullptr, Callback, HolderValue);
 }
 
 bool JSUtil::GetFunctionValue(JSObject* pObject, CFunction** ppFunction)

@@ -1,6 +1,7 @@
 // Values between the engine and JavaScript: conversions both ways, function values and held script objects.
 
 #include <cstring>
+#include <string>
 
 #include <js/Array.h>
 #include <js/ArrayBuffer.h>
@@ -18,13 +19,15 @@
 namespace
 {
 // No dense array fits the heap limit with more elements than this; a longer one is mostly holes, whose conversion
-// would only exhaust memory.
+// would only exhaust memory. One conversion makes no more elements in all: an array that holds the same large
+// array many times is small for the script, but becomes one copy of it per place.
 constexpr uint32_t MAX_ARRAY_LENGTH = 0x400000;
 
 bool ReportTooDeep(JSContext* cx)
 {
-	JS_ReportErrorASCII(cx, "Cannot convert a value nested deeper than %u levels", ARGUMENT_MAX_ENCODED_DEPTH);
-	return false;
+	const std::string Text =
+		"Cannot convert a value nested deeper than " + std::to_string(ARGUMENT_MAX_ENCODED_DEPTH) + " levels";
+	return JSUtil::ReportError(cx, Text.c_str());
 }
 
 void SetEmpty(JS::MutableHandleValue Out, bool bReturn)
@@ -257,10 +260,42 @@ bool CJSScripting::ToJSValue(const CArgument* pValue, JS::MutableHandleValue Out
 
 // JavaScript to engine
 
+// Conversions nest when a getter run by one calls a native; the outermost one starts the count afresh.
+class CJSScripting::CConversionBudget
+{
+public:
+	explicit CConversionBudget(CJSScripting* pScripting) : m_pScripting(pScripting)
+	{
+		if (m_pScripting->m_ConversionDepth++ == 0)
+			m_pScripting->m_ConvertedElements = 0;
+	}
+	~CConversionBudget() { m_pScripting->m_ConversionDepth--; }
+
+	CConversionBudget(const CConversionBudget&) = delete;
+	CConversionBudget& operator=(const CConversionBudget&) = delete;
+
+private:
+	CJSScripting* m_pScripting;
+};
+
 bool CJSScripting::AddJSValue(CArgumentArray* pArray, CJSScriptEnvironment* pEnvironment, JS::HandleValue Value)
 {
+	CConversionBudget Budget(this);
 	JS::RootedVector<JSObject*> Path(m_cx);
 	return ToArgument(pArray, pEnvironment, Value, &Path);
+}
+
+bool CJSScripting::AddJSArguments(CArgumentArray* pArray, CJSScriptEnvironment* pEnvironment,
+	const JS::CallArgs& Args)
+{
+	CConversionBudget Budget(this);
+	JS::RootedVector<JSObject*> Path(m_cx);
+	for (unsigned i = 0; i < Args.length(); i++)
+	{
+		if (!ToArgument(pArray, pEnvironment, Args[i], &Path))
+			return false;
+	}
+	return true;
 }
 
 bool CJSScripting::ToArgument(CArgumentArray* pArray, CJSScriptEnvironment* pEnvironment, JS::HandleValue Value,
@@ -355,8 +390,7 @@ bool CJSScripting::ToArgument(CArgumentArray* pArray, CJSScriptEnvironment* pEnv
 		{
 			if (pOuter == Object)
 			{
-				JS_ReportErrorASCII(m_cx, "Cannot convert a value that contains itself");
-				return false;
+				return JSUtil::ReportError(m_cx, "Cannot convert a value that contains itself");
 			}
 		}
 		if (Path.length() >= ARGUMENT_MAX_ENCODED_DEPTH)
@@ -366,9 +400,15 @@ bool CJSScripting::ToArgument(CArgumentArray* pArray, CJSScriptEnvironment* pEnv
 			return false;
 		if (Length > MAX_ARRAY_LENGTH)
 		{
-			JS_ReportErrorASCII(m_cx, "Cannot convert an array of %u elements", Length);
-			return false;
+			return JSUtil::ReportError(
+				m_cx, ("Cannot convert an array of " + std::to_string(Length) + " elements").c_str());
 		}
+		if (Length > MAX_ARRAY_LENGTH - m_ConvertedElements)
+		{
+			return JSUtil::ReportError(m_cx,
+				("Cannot convert more than " + std::to_string(MAX_ARRAY_LENGTH) + " array elements at once").c_str());
+		}
+		m_ConvertedElements += Length;
 		if (!Path.append(Object))
 			return false;
 		Strong<CArgumentArray> pElements = Strong<CArgumentArray>::New(new CArgumentArray(Length));
@@ -460,34 +500,28 @@ bool CJSFunction::Call(const CArgumentArray& Arguments, CReturnValue* pResult)
 	JS::RootedObject Global(cx, pEnvironment->GetGlobal());
 	JSAutoRealm Realm(cx, Global);
 
+	// The environment is current until the error is reported: converting the result (getters of an array) and
+	// reporting an error (the thrown value's toString) run code of this resource.
+	pScripting->PushEnvironment(pEnvironment);
+	bool bResult = true;
 	JS::RootedValueVector Values(cx);
 	JS::RootedValue Value(cx);
-	for (size_t i = 0; i < Arguments.GetArrayCount(); i++)
+	for (size_t i = 0; bResult && i < Arguments.GetArrayCount(); i++)
+		bResult = pScripting->GetJSValue(Arguments.GetAt(i), &Value) && Values.append(Value);
+	JS::RootedValue Function(cx);
+	if (bResult)
 	{
-		if (!pScripting->GetJSValue(Arguments.GetAt(i), &Value) || !Values.append(Value))
-		{
-			pScripting->HandleError();
-			return false;
-		}
+		Function.setObject(*GetCallable());
+		bResult = JS_WrapValue(cx, &Function);
 	}
-	JS::RootedValue Function(cx, JS::ObjectValue(*GetCallable()));
-	if (!JS_WrapValue(cx, &Function))
-	{
-		pScripting->HandleError();
-		return false;
-	}
-
 	JS::RootedValue Result(cx);
-	pScripting->PushEnvironment(pEnvironment);
-	bool bResult = JS::Call(cx, JS::UndefinedHandleValue, Function, Values, &Result);
+	if (bResult)
+		bResult = JS::Call(cx, JS::UndefinedHandleValue, Function, Values, &Result);
+	if (bResult && pResult != nullptr)
+		bResult = pScripting->AddJSValue(pResult, pEnvironment, Result);
+	if (!bResult && JS_IsExceptionPending(cx))
+		pScripting->HandleError();
 	pScripting->PopEnvironment();
-
-	if (!bResult || (pResult != nullptr && !pScripting->AddJSValue(pResult, pEnvironment, Result)))
-	{
-		if (JS_IsExceptionPending(cx))
-			pScripting->HandleError();
-		bResult = false;
-	}
 	pScripting->RunDeferredJobs();
 	return bResult;
 }

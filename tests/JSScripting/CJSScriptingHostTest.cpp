@@ -122,4 +122,18 @@ TEST_F(CJSScriptingHostTest, ResourceStoppingItselfFinishesItsScript)
 	EXPECT_TRUE(Logged("[INFO]    after stop true"));
 	EXPECT_FALSE(m_pManager->FindResourceByName("quitter")->IsStarted());
 }
+
+// Reporting an error may run the thrown value's toString: that is code of the failing resource, run as it.
+TEST_F(CJSScriptingHostTest, ReportingAnErrorRunsAsTheFailingResource)
+{
+	const std::string Odd = "const odd = { toString() { return 'odd from ' + thisResource.name; } };";
+	WriteResource("handler", { Odd + "addEvent('throw'); addEventHandler('throw', () => { throw odd; });" });
+	WriteResource("trigger", { "triggerEvent('throw');" });
+	WriteResource("loader", { Odd + "throw odd;" });
+	ASSERT_TRUE(Start("handler"));
+	ASSERT_TRUE(Start("trigger"));
+	EXPECT_FALSE(Start("loader"));
+	EXPECT_TRUE(Logged("[ERROR]   uncaught exception: odd from handler"));
+	EXPECT_TRUE(Logged("[ERROR]   uncaught exception: odd from loader"));
+}
 }

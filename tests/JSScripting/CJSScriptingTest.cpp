@@ -88,6 +88,24 @@ TEST_F(CJSScriptingTest, TextWithAZeroByteEndsThere)
 	EXPECT_EQ(1, static_cast<CArgumentInteger*>(RecordedAt(0))->GetValue());
 }
 
+TEST_F(CJSScriptingTest, RunawayRecursionIsAnErrorAndTheEnvironmentGoesOn)
+{
+	const char* const Scripts[] = {
+		"function f(n) { return f(n + 1) + 1; } f(0);",
+		// Every level passes through a native and a call from the engine.
+		"function g() { return callWith(g); } g();",
+	};
+	for (const char* szScript : Scripts)
+	{
+		ClearLog();
+		EXPECT_FALSE(Run(szScript)) << szScript;
+		ASSERT_FALSE(LogLines().empty()) << szScript;
+		EXPECT_EQ("[ERROR]   InternalError: too much recursion", LogLines()[0]) << szScript;
+	}
+	EXPECT_TRUE(Run("record(1);"));
+	EXPECT_EQ(1u, Recorded().GetArrayCount());
+}
+
 TEST_F(CJSScriptingTest, UnreadableTextFailsTheFile)
 {
 	// UTF-16 big-endian is refused by the text reader.
@@ -160,6 +178,28 @@ TEST_F(CJSScriptingTest, ResourcesHaveSeparateGlobals)
 	ASSERT_TRUE(Run("var mine = 1;"));
 	ASSERT_TRUE(Run("record(typeof mine);", pOther));
 	EXPECT_STREQ("undefined", RecordedAt(0)->ToString());
+	pOther->Destroy();
+}
+
+// Memory
+
+TEST_F(CJSScriptingTest, FullHeapFailsOnlyTheNewEnvironment)
+{
+	JSContext* cx = static_cast<CJSScripting*>(m_pLanguage)->GetContext();
+	EXPECT_EQ(0x2000000u, JS_GetGCParameter(cx, JSGC_MAX_BYTES));
+	EXPECT_EQ(0x1000000u, JS_GetGCParameter(cx, JSGC_MAX_NURSERY_BYTES));
+
+	// Short strings fill the heap quickly.
+	ASSERT_TRUE(Run("var keep = []; try { for (let i = 0;; i++) keep.push('abcdefghijklmnopq' + i); }"
+					"catch (e) { record(String(e)); }"));
+	EXPECT_EQ("out of memory", TextOf(RecordedAt(0)));
+	EXPECT_EQ(nullptr, NewEnvironment());
+	EXPECT_TRUE(Logged("[ERROR]   uncaught exception: out of memory"));
+
+	ASSERT_TRUE(Run("keep = null;"));
+	CollectGarbage();
+	CScriptEnvironment* pOther = NewEnvironment();
+	ASSERT_NE(nullptr, pOther);
 	pOther->Destroy();
 }
 
@@ -261,5 +301,25 @@ TEST_F(CJSScriptingTest, EnvironmentIsFreedOnceItsRealmAndFunctionsAreGone)
 	EXPECT_EQ(2, pWatch->GetRefCount());
 	m_Recorded.Clear();
 	EXPECT_EQ(1, pWatch->GetRefCount());
+}
+
+// The engine of this process must go on running, so the engine that cannot start is one shut down in a child
+// process of its own (started afresh: "threadsafe").
+TEST(CJSScriptingEngineTest, EngineThatCannotStartIsLoggedAndNoLanguageIsMade)
+{
+	GTEST_FLAG_SET(death_test_style, "threadsafe");
+	EXPECT_EXIT(
+		{
+			g_bAsserts = false;
+			CJSScripting::ShutDownEngine();
+			Context ChildContext;
+			CCapturedLog Log(&ChildContext);
+			Log.Skip();
+			CScripting Scripting;
+			const bool bRegistered = RegisterJSVM(&Scripting);
+			const bool bLogged = Log.HasLine("[ERROR]   JavaScript engine already shut down");
+			exit(!bRegistered && bLogged && Scripting.GetVM("SpiderMonkey") == nullptr ? 0 : 1);
+		},
+		::testing::ExitedWithCode(0), "");
 }
 }

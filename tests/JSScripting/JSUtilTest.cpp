@@ -112,6 +112,34 @@ TEST_F(JSUtilTest, MethodNeedsAnEngineObjectAsThis)
 	EXPECT_EQ("no error", ErrorOf("Thing.prototype.getValue.call(new SubThing(1))"));
 }
 
+// Methods, accessors and constructors run in the shared global; their errors still belong to the calling script.
+TEST_F(JSUtilTest, ErrorsOfEngineClassesAreErrorsOfTheCallingScript)
+{
+	const char* const Statements[] = {
+		"new Thing(1).setValue('x')",
+		"Thing.prototype.getValue.call({})",
+		"Thing(1)",
+		"new Fixed()",
+		"new Thing(1).extra = 1",
+		"new Thing(1).setValue((() => { const a = []; a.push(a); return a; })())",
+	};
+	CScriptEnvironment* pOther = NewEnvironment();
+	ASSERT_NE(nullptr, pOther);
+	for (CScriptEnvironment* pEnvironment : {m_pEnvironment, pOther})
+	{
+		for (const char* szStatement : Statements)
+		{
+			m_Recorded.Clear();
+			const std::string Script = std::string("try { ") + szStatement +
+				"; record('no error'); } catch (e) { record(e instanceof Error, e.constructor === Error); }";
+			ASSERT_TRUE(Run(Script, pEnvironment));
+			EXPECT_TRUE(IsTrue(RecordedAt(0))) << szStatement;
+			EXPECT_TRUE(IsTrue(RecordedAt(1))) << szStatement;
+		}
+	}
+	pOther->Destroy();
+}
+
 TEST_F(JSUtilTest, FunctionLengthIsTheRequiredArgumentCount)
 {
 	EXPECT_TRUE(Holds("tools.twice.length === 1 && Thing.prototype.setValue.length === 1 && record.length === 0"));

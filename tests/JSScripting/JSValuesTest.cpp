@@ -277,6 +277,19 @@ TEST_F(JSValuesTest, OverlongArrayFails)
 	EXPECT_STREQ("Cannot convert an array of 100000000 elements", RecordedAt(0)->ToString());
 }
 
+// The same array held in many places is one array for the script but one copy per place for the engine.
+TEST_F(JSValuesTest, OneCallConvertsAtMostAnOverlongArraysWorthOfElements)
+{
+	const char* const Calls[] = { "record([a, a])", "record(a, a)" };
+	ASSERT_TRUE(Run("const a = new Array(2100000).fill(0);"));
+	for (const char* szCall : Calls)
+	{
+		m_Recorded.Clear();
+		ASSERT_TRUE(Run(std::string("try { ") + szCall + "; } catch (e) { record(e.message); }")) << szCall;
+		EXPECT_EQ("Cannot convert more than 4194304 array elements at once", TextOf(RecordedAt(0))) << szCall;
+	}
+}
+
 TEST_F(JSValuesTest, EngineValuesNestAtMost64Deep)
 {
 	EXPECT_TRUE(CheckReturn(Nested(64), "Array.isArray(v)"));
@@ -295,6 +308,24 @@ TEST_F(JSValuesTest, ResultThatCannotBeConvertedFailsTheCall)
 	CReturnValue Result;
 	EXPECT_FALSE(pFunction->Call(CArgumentArray(), &Result));
 	EXPECT_TRUE(Logged("[ERROR]   Error: Cannot convert a value that contains itself"));
+}
+
+TEST_F(JSValuesTest, ExceptionDuringConversionFailsTheCall)
+{
+	// Into a native: the script catches the error.
+	ASSERT_TRUE(Run("const a = [1]; Object.defineProperty(a, 1, { get() { throw new Error('bad element'); } });"
+					"try { record(a); } catch (e) { record('caught ' + e.message); }"));
+	EXPECT_EQ("caught bad element", TextOf(RecordedAt(0)));
+	ASSERT_TRUE(Run("const r = Proxy.revocable([], {}); r.revoke();"
+					"try { record(r.proxy); } catch (e) { record(e instanceof TypeError); }"));
+	EXPECT_TRUE(IsTrue(RecordedAt(0)));
+
+	// As the result of a function the engine calls: logged, and the call fails.
+	ASSERT_TRUE(Run("record(() => a);"));
+	Strong<CFunction> pFunction(RecordedAt(0)->ToFunction());
+	CReturnValue Result;
+	EXPECT_FALSE(pFunction->Call(CArgumentArray(), &Result));
+	EXPECT_TRUE(Logged("[ERROR]   Error: bad element"));
 }
 
 // Script objects and functions held by the engine

@@ -235,3 +235,26 @@ TEST(JSResource, ObjectsPassedBetweenResourcesStayUsable)
 	ASSERT_TRUE(Server.WriteInput("quit\n"));
 	EXPECT_EQ(Server.WaitForExit(), 0) << Server.GetRawOutput();
 }
+
+TEST(JSResource, ResourceThatFillsTheHeapFailsOtherStartsUntilItStops)
+{
+	CServerProcess Server;
+	// The caught value is a text of the engine's: logging it needs no room on the heap.
+	WriteJSResource(Server, "jshog",
+		"var keep = [];\n"
+		"try { for (let i = 0;; i++) keep.push('abcdefghijklmnopq' + i); } catch (e) { console.log(e); }\n");
+	WriteJSResource(Server, "jslate", "console.log('jslate runs');\n");
+	StartWithResources(Server, {"jshog"});
+	EXPECT_TRUE(Printed(Server, "out of memory")) << Server.GetRawOutput();
+
+	// No environment can be made while the heap is full; the server goes on.
+	ASSERT_TRUE(Server.WriteInput("start jslate\n"));
+	EXPECT_TRUE(Server.WaitForOutput("Failed to start resource jslate")) << Server.GetRawOutput();
+	EXPECT_TRUE(Printed(Server, "uncaught exception: out of memory")) << Server.GetRawOutput();
+	ASSERT_TRUE(Server.WriteInput("stop jshog\n"));
+	ASSERT_TRUE(Server.WaitForOutput("STOP: Resource jshog stopped.")) << Server.GetRawOutput();
+	ASSERT_TRUE(Server.WriteInput("start jslate\n"));
+	EXPECT_TRUE(Server.WaitForOutput("jslate runs")) << Server.GetRawOutput();
+	ASSERT_TRUE(Server.WriteInput("quit\n"));
+	EXPECT_EQ(Server.WaitForExit(), 0) << Server.GetRawOutput();
+}
