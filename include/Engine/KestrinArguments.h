@@ -54,6 +54,11 @@ constexpr size_t ARGUMENT_MAX_ENCODED_ARRAY_COUNT = 255;
 // Arrays and maps nest at most this deep in the encoding, both ways: a hostile message cannot exhaust the stack
 // of its reader, and nothing is written that a reader would refuse.
 constexpr unsigned ARGUMENT_MAX_ENCODED_DEPTH = 64;
+// The most array elements that turning script values into engine values may make at once: all the arguments of
+// one call of a native, or one result, with conversions nested in them. An array counts once for every place that
+// holds it, so one that holds the same large array many times, small for the script, cannot become one copy of it
+// per place and exhaust memory; a single longer array is refused as well (no script heap holds a dense one).
+constexpr size_t ARGUMENT_MAX_CONVERTED_ELEMENTS = 0x400000;
 // Encoded lengths are signed 32-bit on the reading side.
 constexpr size_t ARGUMENT_MAX_ENCODED_LENGTH = 0x7FFFFFFF;
 

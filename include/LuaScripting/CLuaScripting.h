@@ -15,7 +15,11 @@
 //    ARGUMENT_MAX_ENCODED_DEPTH (64) levels ("Cannot convert a value nested deeper than 64 levels"); an engine
 //    value nested deeper fails the same way on its way into a script. For the arguments of a native the text is
 //    raised as a script error in the calling script; for the result of a script function called by the engine it
-//    is logged as "SCRIPT ERROR: %s" and the call returns false.
+//    is logged as "SCRIPT ERROR: %s" and the call returns false. The same holds for a table whose length is over
+//    ARGUMENT_MAX_CONVERTED_ELEMENTS ("Cannot convert an array of N elements") and for a conversion (all the
+//    arguments of one native call, or one result) that would make more engine values from tables than that,
+//    counting a table once for every place that holds it and the entries of tables that become maps as well
+//    ("Cannot convert more than 4194304 array elements at once").
 // 3. Foreign host objects. Only a full userdata of exactly the wrapper's size whose metatable is one of the
 //    language's class tables is an engine object. Any other userdata (io's file handles, say) never is: as a
 //    value it becomes a Lua reference (tag 13), a light userdata becomes undefined, and in the receiver position
@@ -37,7 +41,10 @@
 // 8. Script errors never escape. Engine-side work on the state runs protected, so an error that a script's own
 //    finaliser raises while the engine converts values or collects garbage is logged as "SCRIPT ERROR: %s"
 //    instead of ending the process; natives called while the language is closing fail with
-//    "Scripting is shutting down".
+//    "Scripting is shutting down". Nor do C++ exceptions: memory the engine cannot get while a script calls a
+//    native (converting its arguments or result, or in the native itself) fails the call with the script error
+//    "not enough memory", and while the engine calls a script function the call fails and logs
+//    "SCRIPT ERROR: not enough memory".
 
 #include <cstddef>
 #include <cstdint>
@@ -80,8 +87,18 @@ public:
 	// it runs only where errors are caught.
 	int PushArgument(const CArgument* pValue, lua_State* pState, CLuaScriptEnvironment* pEnvironment);
 	// A new engine value for the Lua value at the index; null, with the reason as the last-error text, when the
-	// value cannot be converted (rules 2 and 5 above).
+	// value cannot be converted (rules 2 and 5 above). Counts towards the conversion now running, or is one of its
+	// own when none is.
 	CArgument* CreateArgument(lua_State* pState, int iIndex);
+	// Bracket the conversions of one native call's arguments or of one result, from outside the protected call
+	// that runs them (a Lua error leaves that by a long jump). Conversions nest when a script finaliser run by one
+	// calls a native; the outermost starts the count of elements afresh.
+	void BeginConversion()
+	{
+		if (m_uiConversions++ == 0)
+			m_ConvertedElements = 0;
+	}
+	void EndConversion() { m_uiConversions--; }
 
 	// Class tables of every class of the namespace and its children.
 	bool DefineClasses(ReflectedNamespace* pNamespace);
@@ -117,6 +134,9 @@ private:
 	int PushArgument(const CArgument* pValue, lua_State* pState, unsigned Depth);
 	CArgument* CreateArgument(lua_State* pState, int iIndex, unsigned Depth, const void** ppPath);
 	CArgument* CreateTableArgument(lua_State* pState, int iIndex, unsigned Depth, const void** ppPath);
+	// Adds the elements a table is about to make to the running conversion; false, with the error text set, when
+	// that would pass ARGUMENT_MAX_CONVERTED_ELEMENTS.
+	bool CountElements(size_t Count);
 	void PushValueObject(lua_State* pState, ReflectedClass* pClass, const CArgument* pValue);
 
 	CScripting* m_pScripting;
@@ -128,6 +148,9 @@ private:
 	// Every reference that holds a value, and every environment, so that closing can detach them.
 	CLuaStrongReference* m_pReferences;
 	std::unordered_set<CLuaScriptEnvironment*> m_Environments;
+	// Engine values made from tables by the conversions now running; a table counts for every place that holds it.
+	size_t m_ConvertedElements;
+	unsigned m_uiConversions;
 };
 
 // One resource's global scope.

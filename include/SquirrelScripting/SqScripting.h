@@ -48,11 +48,34 @@ public:
 	tSquirrelType* FindSqType(SQUserPointer pTypeTag) const;
 
 	// Pushes exactly one value. False, with the reason as the last-error text and null pushed, for arrays and
-	// maps nested deeper than the conversion allows.
+	// maps nested deeper than the conversion allows, and for memory the engine cannot get ("not enough memory").
 	bool PushArgument(const CArgument* pValue, HSQUIRRELVM v);
 	// A new value (count 1) for the Squirrel value at Index. Null, with the reason as the last-error text, for an
-	// array that contains itself or nests too deep.
+	// array that contains itself or nests too deep, one longer than ARGUMENT_MAX_CONVERTED_ELEMENTS ("Cannot
+	// convert an array of N elements"), a value that would make more array elements than that in all, counting an
+	// array once for every place that holds it ("Cannot convert more than 4194304 array elements at once"), and
+	// for memory the engine cannot get ("not enough memory"). The elements count towards the conversion running
+	// (see CConversion), or the value is a conversion of its own.
 	CArgument* CreateArgument(HSQUIRRELVM v, SQInteger Index);
+
+	// While one lives, the values converted count together: all the arguments of one native call. Conversions
+	// nest when engine work done by one runs a script; the outermost starts the count afresh.
+	class CConversion
+	{
+	public:
+		explicit CConversion(CSqScripting* pScripting) : m_pScripting(pScripting)
+		{
+			if (m_pScripting->m_uiConversions++ == 0)
+				m_pScripting->m_ConvertedElements = 0;
+		}
+		~CConversion() { m_pScripting->m_uiConversions--; }
+
+		CConversion(const CConversion&) = delete;
+		CConversion& operator=(const CConversion&) = delete;
+
+	private:
+		CSqScripting* m_pScripting;
+	};
 	// Pushes the object's instance, or null.
 	void PushReferenceable(CBaseObject* pObject, HSQUIRRELVM v);
 	// The object's binding, made on first use; null for an object whose class is not part of reflection.
@@ -91,6 +114,9 @@ private:
 	void PushFunction(CFunction* pFunction, HSQUIRRELVM v);
 	void PushVector(const CArgument* pValue, HSQUIRRELVM v);
 	bool IsBlob(HSQUIRRELVM v, SQInteger Index);
+	// Adds the elements an array is about to make to the running conversion; false, with the error text set, when
+	// that would pass ARGUMENT_MAX_CONVERTED_ELEMENTS.
+	bool CountElements(size_t Count);
 	// The environment a closure was made in; the running one when no environment owns its root table.
 	CSqScriptEnvironment* FindClosureEnvironment(HSQUIRRELVM v, SQInteger Index);
 
@@ -104,6 +130,9 @@ private:
 	std::unordered_set<tSquirrelType*> m_Types;
 	SQUserPointer m_pBlobTypeTag;
 	ScriptFunction m_CallbackFunction;
+	// Array elements made by the conversions now running; an array counts for every place that holds it.
+	size_t m_ConvertedElements;
+	unsigned m_uiConversions;
 };
 
 // One resource's global scope. Not reference-counted: the resource ends it with Destroy.

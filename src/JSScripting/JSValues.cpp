@@ -21,7 +21,7 @@ namespace
 // No dense array fits the heap limit with more elements than this; a longer one is mostly holes, whose conversion
 // would only exhaust memory. One conversion makes no more elements in all: an array that holds the same large
 // array many times is small for the script, but becomes one copy of it per place.
-constexpr uint32_t MAX_ARRAY_LENGTH = 0x400000;
+constexpr uint32_t MAX_ARRAY_LENGTH = ARGUMENT_MAX_CONVERTED_ELEMENTS;
 
 bool ReportTooDeep(JSContext* cx)
 {

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <lua.hpp>
 
 #include "Engine/Context.h"
@@ -19,6 +20,8 @@ namespace
 {
 const char* const STOPPED_FUNCTION = "Cannot call a function of a stopped resource";
 const char* const SHUTTING_DOWN = "Scripting is shutting down";
+// Lua's own text for memory it cannot get, given as well to memory the engine cannot get during a call.
+const char* const OUT_OF_MEMORY = "not enough memory";
 
 // What every environment copies from the global table.
 const char* const BASE_NAMES[] = {"assert", "collectgarbage", "error", "getmetatable", "ipairs", "next", "pairs",
@@ -221,33 +224,46 @@ struct tNativeCall
 {
 	CLuaScripting* m_pLua;
 	bool m_bMethod;
+	int m_iCount;
+	// Made by the conversion; null when even that failed.
 	CArgumentArray* m_pArguments;
 	// Counted for the call.
 	CBaseObject* m_pThis;
 	bool m_bRefused;
 };
 
+// Every C function below runs C++ code inside a protected call, and catches what that code throws: an exception
+// must not pass through Lua's own frames, which a protected call leaves only by its long jump.
 int ProtectedConvertArguments(lua_State* pState)
 {
 	tNativeCall* pCall = static_cast<tNativeCall*>(lua_touserdata(pState, 1));
-	int iLast = lua_gettop(pState);
-	int iFirst = 2;
-	if (pCall->m_bMethod && iLast >= 2)
+	try
 	{
-		pCall->m_pThis = CLuaUtil::GetObject(pState, 2);
-		if (pCall->m_pThis != nullptr)
-			pCall->m_pThis->AddRef();
-		iFirst = 3;
-	}
-	for (int i = iFirst; i <= iLast; i++)
-	{
-		CArgument* pValue = pCall->m_pLua->CreateArgument(pState, i);
-		if (pValue == nullptr)
+		pCall->m_pArguments = new CArgumentArray(static_cast<size_t>(pCall->m_iCount));
+		int iLast = lua_gettop(pState);
+		int iFirst = 2;
+		if (pCall->m_bMethod && iLast >= 2)
 		{
-			pCall->m_bRefused = true;
-			return 0;
+			pCall->m_pThis = CLuaUtil::GetObject(pState, 2);
+			if (pCall->m_pThis != nullptr)
+				pCall->m_pThis->AddRef();
+			iFirst = 3;
 		}
-		pCall->m_pArguments->AddAndOwn(pValue);
+		for (int i = iFirst; i <= iLast; i++)
+		{
+			CArgument* pValue = pCall->m_pLua->CreateArgument(pState, i);
+			if (pValue == nullptr)
+			{
+				pCall->m_bRefused = true;
+				return 0;
+			}
+			pCall->m_pArguments->AddAndOwn(pValue);
+		}
+	}
+	catch (const std::bad_alloc&)
+	{
+		SetError("%s", OUT_OF_MEMORY);
+		pCall->m_bRefused = true;
 	}
 	return 0;
 }
@@ -261,7 +277,18 @@ struct tPushValue
 int ProtectedPushValue(lua_State* pState)
 {
 	tPushValue* pPush = static_cast<tPushValue*>(lua_touserdata(pState, 1));
-	pPush->m_pLua->PushArgument(pPush->m_pValue, pState, pPush->m_pLua->GetCurrentEnvironment());
+	bool bOutOfMemory = false;
+	try
+	{
+		pPush->m_pLua->PushArgument(pPush->m_pValue, pState, pPush->m_pLua->GetCurrentEnvironment());
+	}
+	catch (const std::bad_alloc&)
+	{
+		bOutOfMemory = true;
+	}
+	// Raised once the exception is gone.
+	if (bOutOfMemory)
+		return luaL_error(pState, "%s", OUT_OF_MEMORY);
 	return 1;
 }
 
@@ -294,8 +321,18 @@ int ProtectedPushCall(lua_State* pState)
 		return luaL_error(pState, "too many arguments");
 	luaL_checkstack(pState, static_cast<int>(Count) + 1, "too many arguments");
 	pCall->m_pFunction->PushFunction(pState);
-	for (size_t i = 0; i < Count; i++)
-		pCall->m_pLua->PushArgument(pCall->m_pArguments->GetAt(i), pState, pCall->m_pEnvironment);
+	bool bOutOfMemory = false;
+	try
+	{
+		for (size_t i = 0; i < Count; i++)
+			pCall->m_pLua->PushArgument(pCall->m_pArguments->GetAt(i), pState, pCall->m_pEnvironment);
+	}
+	catch (const std::bad_alloc&)
+	{
+		bOutOfMemory = true;
+	}
+	if (bOutOfMemory)
+		return luaL_error(pState, "%s", OUT_OF_MEMORY);
 	return static_cast<int>(Count) + 1;
 }
 
@@ -308,7 +345,15 @@ struct tConvertValue
 int ProtectedConvertValue(lua_State* pState)
 {
 	tConvertValue* pConvert = static_cast<tConvertValue*>(lua_touserdata(pState, 1));
-	pConvert->m_pValue = pConvert->m_pLua->CreateArgument(pState, 2);
+	try
+	{
+		pConvert->m_pValue = pConvert->m_pLua->CreateArgument(pState, 2);
+	}
+	catch (const std::bad_alloc&)
+	{
+		SetError("%s", OUT_OF_MEMORY);
+		pConvert->m_pValue = nullptr;
+	}
 	return 0;
 }
 }
@@ -336,7 +381,8 @@ bool RegisterLuaVM(CScripting* pScripting)
 
 CLuaScripting::CLuaScripting(CScripting* pScripting)
 	: m_pScripting(pScripting), m_pState(nullptr), m_uiId(CScripting::GetLanguageId("Lua")),
-	  m_CallbackFunction("", "", FunctionCallback), m_bClosing(false), m_pReferences(nullptr)
+	  m_CallbackFunction("", "", FunctionCallback), m_bClosing(false), m_pReferences(nullptr),
+	  m_ConvertedElements(0), m_uiConversions(0)
 {
 }
 
@@ -695,7 +741,9 @@ bool CLuaFunction::Call(const CArgumentArray& Arguments, CReturnValue* pResult)
 		lua_pushlightuserdata(pState, &Convert);
 		lua_pushvalue(pState, iValue);
 		pLua->PushEnvironment(pEnvironment);
+		pLua->BeginConversion();
 		int iStatus = lua_pcall(pState, 2, 0, 0);
+		pLua->EndConversion();
 		pLua->PopEnvironment();
 		if (iStatus != LUA_OK)
 		{
@@ -732,16 +780,19 @@ int LuaFunctionGeneric(lua_State* pState, int iFirst, int iCount, const ScriptFu
 	// call itself touches no Lua stack, and the result is pushed protected again. Errors are raised only once
 	// everything of C++ is gone.
 	char szError[KERROR_TEXT_SIZE];
-	tNativeCall Call = {pLua, bMethod, new CArgumentArray(static_cast<size_t>(iCount)), nullptr, false};
+	tNativeCall Call = {pLua, bMethod, iCount, nullptr, nullptr, false};
 	lua_pushcfunction(pState, ProtectedConvertArguments);
 	lua_pushlightuserdata(pState, &Call);
 	for (int i = 0; i < iCount; i++)
 		lua_pushvalue(pState, iFirst + i);
+	pLua->BeginConversion();
 	int iStatus = lua_pcall(pState, iCount + 1, 0, 0);
+	pLua->EndConversion();
 	if (iStatus != LUA_OK || Call.m_bRefused)
 	{
 		_strlcpy(szError, g_szError, sizeof(szError));
-		Call.m_pArguments->Release();
+		if (Call.m_pArguments != nullptr)
+			Call.m_pArguments->Release();
 		if (Call.m_pThis != nullptr)
 			Call.m_pThis->Release();
 		if (iStatus != LUA_OK)
@@ -753,6 +804,8 @@ int LuaFunctionGeneric(lua_State* pState, int iFirst, int iCount, const ScriptFu
 		pHold->AddRef();
 	CArgument* pResult = nullptr;
 	bool bResult;
+	// Nothing here touches the Lua state: exceptions are caught before they could reach it.
+	try
 	{
 		CLuaScriptEnvironment* pEnvironment = pLua->GetCurrentEnvironment();
 		CNativeState State(pLua->GetScripting(), pEnvironment != nullptr ? pEnvironment->GetResource() : nullptr,
@@ -771,6 +824,11 @@ int LuaFunctionGeneric(lua_State* pState, int iFirst, int iCount, const ScriptFu
 		{
 			_strlcpy(szError, g_szError, sizeof(szError));
 		}
+	}
+	catch (const std::bad_alloc&)
+	{
+		bResult = false;
+		_strlcpy(szError, OUT_OF_MEMORY, sizeof(szError));
 	}
 	Call.m_pArguments->Release();
 	if (Call.m_pThis != nullptr)

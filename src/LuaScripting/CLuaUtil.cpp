@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstring>
+#include <new>
 #include <lua.hpp>
 
 #include "Engine/Defines.h"
@@ -156,6 +157,21 @@ void DeleteLuaType(void** ppSlot)
 {
 	delete static_cast<tLuaType*>(*ppSlot);
 	*ppSlot = nullptr;
+}
+
+// Hands the value to the map, or releases it when the map cannot take it. Containers being filled are let go by
+// hand on an exception, with no destructor of their own: a Lua error leaves the conversion by a long jump.
+void SetOrRelease(CArgumentMap* pMap, const char* szKey, CArgument* pValue)
+{
+	try
+	{
+		pMap->Set(szKey, pValue);
+	}
+	catch (const std::bad_alloc&)
+	{
+		pValue->Release();
+		throw;
+	}
 }
 }
 
@@ -546,6 +562,8 @@ void CLuaScripting::PushValueObject(lua_State* pState, ReflectedClass* pClass, c
 
 CArgument* CLuaScripting::CreateArgument(lua_State* pState, int iIndex)
 {
+	if (m_uiConversions == 0)
+		m_ConvertedElements = 0;
 	const void* rgpPath[ARGUMENT_MAX_ENCODED_DEPTH];
 	return CreateArgument(pState, lua_absindex(pState, iIndex), 0, rgpPath);
 }
@@ -626,21 +644,37 @@ CArgument* CLuaScripting::CreateTableArgument(lua_State* pState, int iIndex, uns
 	ppPath[Depth] = pTable;
 
 	int iTop = lua_gettop(pState);
+	// The length is a border: a few keys far apart can give a table a length far beyond what it holds.
 	size_t Count = lua_rawlen(pState, iIndex);
 	if (Count > 0)
 	{
-		CArgumentArray* pArray = new CArgumentArray(Count);
-		for (size_t i = 1; i <= Count; i++)
+		if (Count > ARGUMENT_MAX_CONVERTED_ELEMENTS)
 		{
-			lua_rawgeti(pState, iIndex, static_cast<lua_Integer>(i));
-			CArgument* pElement = CreateArgument(pState, iTop + 1, Depth + 1, ppPath);
-			lua_settop(pState, iTop);
-			if (pElement == nullptr)
+			SetError("Cannot convert an array of %zu elements", Count);
+			return nullptr;
+		}
+		if (!CountElements(Count))
+			return nullptr;
+		CArgumentArray* pArray = new CArgumentArray(Count);
+		try
+		{
+			for (size_t i = 1; i <= Count; i++)
 			{
-				pArray->Release();
-				return nullptr;
+				lua_rawgeti(pState, iIndex, static_cast<lua_Integer>(i));
+				CArgument* pElement = CreateArgument(pState, iTop + 1, Depth + 1, ppPath);
+				lua_settop(pState, iTop);
+				if (pElement == nullptr)
+				{
+					pArray->Release();
+					return nullptr;
+				}
+				pArray->AddAndOwn(pElement);
 			}
-			pArray->AddAndOwn(pElement);
+		}
+		catch (const std::bad_alloc&)
+		{
+			pArray->Release();
+			throw;
 		}
 		return pArray;
 	}
@@ -652,29 +686,50 @@ CArgument* CLuaScripting::CreateTableArgument(lua_State* pState, int iIndex, uns
 		Count++;
 		lua_pop(pState, 1);
 	}
+	if (!CountElements(Count))
+		return nullptr;
 	CArgumentMap* pMap = new CArgumentMap(Count);
-	lua_pushnil(pState);
-	while (lua_next(pState, iIndex) != 0)
+	try
 	{
-		// Key at iTop + 1, value at iTop + 2; a number key is turned into text on a copy, never in place, or
-		// lua_next would lose its way.
-		const char* szKey = GetKeyText(pState, iTop + 1);
-		if (szKey == nullptr)
+		lua_pushnil(pState);
+		while (lua_next(pState, iIndex) != 0)
 		{
-			SetError("Cannot convert a %s key", luaL_typename(pState, iTop + 1));
-			lua_settop(pState, iTop);
-			pMap->Release();
-			return nullptr;
+			// Key at iTop + 1, value at iTop + 2; a number key is turned into text on a copy, never in place, or
+			// lua_next would lose its way.
+			const char* szKey = GetKeyText(pState, iTop + 1);
+			if (szKey == nullptr)
+			{
+				SetError("Cannot convert a %s key", luaL_typename(pState, iTop + 1));
+				lua_settop(pState, iTop);
+				pMap->Release();
+				return nullptr;
+			}
+			CArgument* pElement = CreateArgument(pState, iTop + 2, Depth + 1, ppPath);
+			if (pElement == nullptr)
+			{
+				lua_settop(pState, iTop);
+				pMap->Release();
+				return nullptr;
+			}
+			SetOrRelease(pMap, szKey, pElement);
+			lua_settop(pState, iTop + 1);
 		}
-		CArgument* pElement = CreateArgument(pState, iTop + 2, Depth + 1, ppPath);
-		if (pElement == nullptr)
-		{
-			lua_settop(pState, iTop);
-			pMap->Release();
-			return nullptr;
-		}
-		pMap->Set(szKey, pElement);
-		lua_settop(pState, iTop + 1);
+	}
+	catch (const std::bad_alloc&)
+	{
+		pMap->Release();
+		throw;
 	}
 	return pMap;
+}
+
+bool CLuaScripting::CountElements(size_t Count)
+{
+	if (Count > ARGUMENT_MAX_CONVERTED_ELEMENTS - m_ConvertedElements)
+	{
+		SetError("Cannot convert more than %zu array elements at once", ARGUMENT_MAX_CONVERTED_ELEMENTS);
+		return false;
+	}
+	m_ConvertedElements += Count;
+	return true;
 }

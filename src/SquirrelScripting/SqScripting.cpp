@@ -212,7 +212,8 @@ void tSquirrelStrongReference::Push(HSQUIRRELVM v) const
 
 CSqScripting::CSqScripting(CScripting* pScripting)
 	: m_pScripting(pScripting), m_pVM(nullptr), m_uiLanguageId(CScripting::GetLanguageId("Squirrel")),
-	  m_pBlobTypeTag(nullptr), m_CallbackFunction("", "", FunctionCallback)
+	  m_pBlobTypeTag(nullptr), m_CallbackFunction("", "", FunctionCallback), m_ConvertedElements(0),
+	  m_uiConversions(0)
 {
 	if (!SetUp() && m_pVM)
 	{

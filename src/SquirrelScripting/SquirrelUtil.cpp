@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <cstring>
+#include <new>
 
 #include <squirrel.h>
 #include <sqstdblob.h>
@@ -18,6 +19,24 @@ using SquirrelUtil::PushClosure;
 
 namespace
 {
+// The text of memory the engine cannot get during a call from a script.
+const char* const OUT_OF_MEMORY = "not enough memory";
+
+// Runs the body of a native closure. Memory the engine cannot get becomes a script error: the exception must not
+// unwind through the VM, whose state it would leave half changed.
+template <class TBody>
+SQInteger RunGuarded(HSQUIRRELVM v, TBody Body)
+{
+	try
+	{
+		return Body();
+	}
+	catch (const std::bad_alloc&)
+	{
+	}
+	return sq_throwerror(v, OUT_OF_MEMORY);
+}
+
 template <class T>
 T* GetFreePointer(HSQUIRRELVM v, SQInteger Index)
 {
@@ -54,6 +73,8 @@ public:
 		  m_State(m_pScripting->GetScripting(), GetCallingResource(m_pScripting), &m_Arguments),
 		  m_iCount(iCount > 0 ? iCount : 0), m_bConverted(true)
 	{
+		// The arguments together make at most as many array elements as one value may.
+		CSqScripting::CConversion Conversion(m_pScripting);
 		for (SQInteger i = 0; m_bConverted && i < m_iCount; i++)
 		{
 			CArgument* pArgument = m_pScripting->CreateArgument(v, iFirst + i);
@@ -112,13 +133,15 @@ private:
 // Free variables of a function closure: the ScriptFunction, then its user data.
 SQInteger CallFunction(HSQUIRRELVM v, SQInteger ThisIndex)
 {
-	SQInteger iTop = sq_gettop(v);
-	const ScriptFunction* pFunction = GetFreePointer<const ScriptFunction>(v, iTop - 1);
-	void* pUserData = GetFreePointer<void>(v, iTop);
-	CSqNativeCall Call(v, 2, iTop - 3);
-	if (!Call.Run(pFunction, pUserData, ThisIndex))
-		return ThrowLastError(v);
-	return Call.Return();
+	return RunGuarded(v, [v, ThisIndex] {
+		SQInteger iTop = sq_gettop(v);
+		const ScriptFunction* pFunction = GetFreePointer<const ScriptFunction>(v, iTop - 1);
+		void* pUserData = GetFreePointer<void>(v, iTop);
+		CSqNativeCall Call(v, 2, iTop - 3);
+		if (!Call.Run(pFunction, pUserData, ThisIndex))
+			return ThrowLastError(v);
+		return Call.Return();
+	});
 }
 
 SQInteger NamespaceFunction(HSQUIRRELVM v)
@@ -171,34 +194,38 @@ SQInteger BindResult(HSQUIRRELVM v, CSqNativeCall& Call, const char* szNothing, 
 // Free variables: the constructor's ScriptFunction, its user data, the class it was made for.
 SQInteger ConstructorFunction(HSQUIRRELVM v)
 {
-	SQInteger iTop = sq_gettop(v);
-	const ScriptFunction* pFunction = GetFreePointer<const ScriptFunction>(v, iTop - 2);
-	void* pUserData = GetFreePointer<void>(v, iTop - 1);
-	ReflectedClass* pClass = GetFreePointer<ReflectedClass>(v, iTop);
-	CSqScripting* pScripting = CSqScripting::FromVM(v);
-	// A derived class without a constructor of its own inherits its base's; that would bind a base object to
-	// an instance of the derived class.
-	tSquirrelType* pType = pScripting->GetInstanceType(v, 1);
-	if (!pType || pType->m_pClass != pClass)
-		return sq_throwerror(v, "Class is not constructable");
-	CSqNativeCall Call(v, 2, iTop - 4);
-	if (!Call.Run(pFunction, pUserData, 0))
-		return ThrowLastError(v);
-	return BindResult(v, Call, "Constructor didn't return anything", "Constructor didn't return object",
-		"Constructor returned null");
+	return RunGuarded(v, [v] {
+		SQInteger iTop = sq_gettop(v);
+		const ScriptFunction* pFunction = GetFreePointer<const ScriptFunction>(v, iTop - 2);
+		void* pUserData = GetFreePointer<void>(v, iTop - 1);
+		ReflectedClass* pClass = GetFreePointer<ReflectedClass>(v, iTop);
+		CSqScripting* pScripting = CSqScripting::FromVM(v);
+		// A derived class without a constructor of its own inherits its base's; that would bind a base object to
+		// an instance of the derived class.
+		tSquirrelType* pType = pScripting->GetInstanceType(v, 1);
+		if (!pType || pType->m_pClass != pClass)
+			return sq_throwerror(v, "Class is not constructable");
+		CSqNativeCall Call(v, 2, iTop - 4);
+		if (!Call.Run(pFunction, pUserData, 0))
+			return ThrowLastError(v);
+		return BindResult(v, Call, "Constructor didn't return anything", "Constructor didn't return object",
+			"Constructor returned null");
+	});
 }
 
 // _cloned: position 1 is the new copy, 2 the original. Free variables as for a function closure.
 SQInteger ClonedFunction(HSQUIRRELVM v)
 {
-	SQInteger iTop = sq_gettop(v);
-	const ScriptFunction* pFunction = GetFreePointer<const ScriptFunction>(v, iTop - 1);
-	void* pUserData = GetFreePointer<void>(v, iTop);
-	CSqNativeCall Call(v, 0, 0);
-	if (!Call.Run(pFunction, pUserData, 2))
-		return ThrowLastError(v);
-	return BindResult(v, Call, "Clone didn't return anything", "Clone didn't return an object",
-		"Clone didn't return anything");
+	return RunGuarded(v, [v] {
+		SQInteger iTop = sq_gettop(v);
+		const ScriptFunction* pFunction = GetFreePointer<const ScriptFunction>(v, iTop - 1);
+		void* pUserData = GetFreePointer<void>(v, iTop);
+		CSqNativeCall Call(v, 0, 0);
+		if (!Call.Run(pFunction, pUserData, 2))
+			return ThrowLastError(v);
+		return BindResult(v, Call, "Clone didn't return anything", "Clone didn't return an object",
+			"Clone didn't return anything");
+	});
 }
 
 SQInteger ToStringFunction(HSQUIRRELVM v)
@@ -235,12 +262,14 @@ const char* GetKey(HSQUIRRELVM v)
 // Runs a property's getter (Value 0) or setter (the value at stack position Value).
 SQInteger AccessProperty(HSQUIRRELVM v, ReflectedProperty* pProperty, SQInteger ThisIndex, SQInteger Value)
 {
-	CSqNativeCall Call(v, Value, Value > 0 ? 1 : 0);
-	bool bResult = Value > 0 ? Call.Run(&pProperty->m_Setter, pProperty->m_pUserData, ThisIndex)
-							 : Call.Run(&pProperty->m_Getter, pProperty->m_pUserData, ThisIndex);
-	if (!bResult)
-		return ThrowLastError(v);
-	return Value > 0 ? 0 : Call.Return();
+	return RunGuarded(v, [v, pProperty, ThisIndex, Value] {
+		CSqNativeCall Call(v, Value, Value > 0 ? 1 : 0);
+		bool bResult = Value > 0 ? Call.Run(&pProperty->m_Setter, pProperty->m_pUserData, ThisIndex)
+								 : Call.Run(&pProperty->m_Getter, pProperty->m_pUserData, ThisIndex);
+		if (!bResult)
+			return ThrowLastError(v);
+		return Value > 0 ? SQInteger(0) : Call.Return();
+	});
 }
 
 // _get (bSet false) and _set of instances, whose free variable is the ReflectedClass and whose this is at 1, and of
@@ -265,10 +294,12 @@ SQInteger FunctionValueFunction(HSQUIRRELVM v)
 	CFunction* pFunction = dynamic_cast<CFunction*>(pScripting->GetInstanceObject(v, iTop));
 	if (!KASSERT(pFunction))
 		return 0;
-	CSqNativeCall Call(v, 2, iTop - 2);
-	if (!Call.Run(&pScripting->GetCallbackFunction(), pFunction, 0))
-		return ThrowLastError(v);
-	return Call.Return();
+	return RunGuarded(v, [v, iTop, pScripting, pFunction] {
+		CSqNativeCall Call(v, 2, iTop - 2);
+		if (!Call.Run(&pScripting->GetCallbackFunction(), pFunction, 0))
+			return ThrowLastError(v);
+		return Call.Return();
+	});
 }
 
 void PushFunctionClosure(HSQUIRRELVM v, SQFUNCTION pfnFunction, const ReflectedFunction& Function,
@@ -603,16 +634,39 @@ bool CSqScripting::IsBlob(HSQUIRRELVM v, SQInteger Index)
 
 CArgument* CSqScripting::CreateArgument(HSQUIRRELVM v, SQInteger Index)
 {
+	CConversion Conversion(this);
 	const void* rgpPath[SquirrelUtil::MAX_VALUE_DEPTH];
-	if (v == m_pVM)
-		return CreateArgument(v, Index, 0, rgpPath);
-	// A conversion pushes values as deep as the value nests, and Squirrel guarantees a running script's thread
-	// only a few free slots (pushing past its end overwrites memory). The VM's own stack, on which no script
-	// runs, does the work.
-	sq_move(m_pVM, v, Index);
-	CArgument* pValue = CreateArgument(m_pVM, -1, 0, rgpPath);
-	sq_pop(m_pVM, 1);
-	return pValue;
+	SQInteger iTop = sq_gettop(m_pVM);
+	try
+	{
+		if (v == m_pVM)
+			return CreateArgument(v, Index, 0, rgpPath);
+		// A conversion pushes values as deep as the value nests, and Squirrel guarantees a running script's thread
+		// only a few free slots (pushing past its end overwrites memory). The VM's own stack, on which no script
+		// runs, does the work.
+		sq_move(m_pVM, v, Index);
+		CArgument* pValue = CreateArgument(m_pVM, -1, 0, rgpPath);
+		sq_pop(m_pVM, 1);
+		return pValue;
+	}
+	catch (const std::bad_alloc&)
+	{
+		// What the conversion had pushed goes; what it had made was released on the way out.
+		sq_settop(m_pVM, iTop);
+		SetError("%s", OUT_OF_MEMORY);
+		return nullptr;
+	}
+}
+
+bool CSqScripting::CountElements(size_t Count)
+{
+	if (Count > ARGUMENT_MAX_CONVERTED_ELEMENTS - m_ConvertedElements)
+	{
+		SetError("Cannot convert more than %zu array elements at once", ARGUMENT_MAX_CONVERTED_ELEMENTS);
+		return false;
+	}
+	m_ConvertedElements += Count;
+	return true;
 }
 
 CArgument* CSqScripting::CreateArrayArgument(HSQUIRRELVM v, SQInteger Index, unsigned Depth, const void** ppPath)
@@ -635,7 +689,15 @@ CArgument* CSqScripting::CreateArrayArgument(HSQUIRRELVM v, SQInteger Index, uns
 	ppPath[Depth] = Array._unVal.pArray;
 
 	SQInteger iSize = sq_getsize(v, Index);
-	CArgumentArray* pArray = new CArgumentArray(iSize > 0 ? static_cast<size_t>(iSize) : 0);
+	size_t Count = iSize > 0 ? static_cast<size_t>(iSize) : 0;
+	if (Count > ARGUMENT_MAX_CONVERTED_ELEMENTS)
+	{
+		SetError("Cannot convert an array of %zu elements", Count);
+		return nullptr;
+	}
+	if (!CountElements(Count))
+		return nullptr;
+	Strong<CArgumentArray> pArray = Strong<CArgumentArray>::New(new CArgumentArray(Count));
 	for (SQInteger i = 0; i < iSize; i++)
 	{
 		sq_pushinteger(v, i);
@@ -647,12 +709,11 @@ CArgument* CSqScripting::CreateArrayArgument(HSQUIRRELVM v, SQInteger Index, uns
 		CArgument* pElement = CreateArgument(v, -1, Depth + 1, ppPath);
 		sq_pop(v, 1);
 		if (!pElement)
-		{
-			pArray->Release();
 			return nullptr;
-		}
 		pArray->AddAndOwn(pElement);
 	}
+	// The caller's reference.
+	pArray->AddRef();
 	return pArray;
 }
 
@@ -746,13 +807,26 @@ CArgument* CSqScripting::CreateArgument(HSQUIRRELVM v, SQInteger Index, unsigned
 
 bool CSqScripting::PushArgument(const CArgument* pValue, HSQUIRRELVM v)
 {
-	if (v == m_pVM)
-		return PushArgument(pValue, v, 0);
-	// Built on the VM's own stack, as in CreateArgument; only the finished value goes onto v.
-	bool bResult = PushArgument(pValue, m_pVM, 0);
-	sq_move(v, m_pVM, -1);
-	sq_pop(m_pVM, 1);
-	return bResult;
+	SQInteger iTop = sq_gettop(v);
+	SQInteger iVMTop = sq_gettop(m_pVM);
+	try
+	{
+		if (v == m_pVM)
+			return PushArgument(pValue, v, 0);
+		// Built on the VM's own stack, as in CreateArgument; only the finished value goes onto v.
+		bool bResult = PushArgument(pValue, m_pVM, 0);
+		sq_move(v, m_pVM, -1);
+		sq_pop(m_pVM, 1);
+		return bResult;
+	}
+	catch (const std::bad_alloc&)
+	{
+		sq_settop(m_pVM, iVMTop);
+		sq_settop(v, iTop);
+		SetError("%s", OUT_OF_MEMORY);
+		sq_pushnull(v);
+		return false;
+	}
 }
 
 void CSqScripting::PushVector(const CArgument* pValue, HSQUIRRELVM v)

@@ -1,5 +1,7 @@
 #include "LuaTestFixture.h"
 
+#include <new>
+
 #include "Engine/KError.h"
 #include "Scripting/CommandHandlers.h"
 
@@ -22,6 +24,19 @@ bool IsNil(const CArgument* pValue)
 {
 	return pValue != nullptr && pValue->GetType() == ARGUMENT_NIL;
 }
+
+bool RunOutOfMemory(CNativeState*, int, void*)
+{
+	throw std::bad_alloc();
+}
+
+// An object whose engine value cannot be made: the memory for it runs out.
+class CHungryThing : public CThing
+{
+public:
+	using CThing::CThing;
+	CArgument* CreateArgument() override { throw std::bad_alloc(); }
+};
 }
 
 // Environments
@@ -115,6 +130,49 @@ TEST_F(LuaTest, NativeFailuresCanBeCaught)
 	EXPECT_EQ(Text(Recorded().GetAt(1)), "[string \"chunk\"]:1: caught");
 }
 
+// Memory the engine cannot get while a script calls it (converting values either way, or in the native) fails
+// that call as a script error; an exception cannot pass through the language's own code.
+TEST_F(LuaTest, EngineRunningOutOfMemoryIsAScriptError)
+{
+	ReflectedNamespace* pGlobal = Scripting()->GetGlobal();
+	pGlobal->RegisterFunction("starve", "", RunOutOfMemory);
+	ReflectedClass* pHungryVector = pGlobal->NewClass("TestHungryVector");
+	pHungryVector->RegisterConstructor("", RunOutOfMemory);
+	ASSERT_TRUE(Lua()->DefineClasses());
+	CHungryThing* pHungry = new CHungryThing(ThingClass(), 1);
+	Give(new CArgumentObject(pHungry));
+	pHungry->Release();
+	ASSERT_TRUE(Run(Main(), "hungry = test.give() test.keep(function() return hungry end)"));
+	Strong<CFunction> pReturnsHungry(KeptFunction());
+	ASSERT_TRUE(Run(Main(), "test.keep(function(v) end)"));
+	Strong<CFunction> pTakesValue(KeptFunction());
+
+	ReflectedClass* pVec3Class = pGlobal->m_pVec3Class;
+	pGlobal->m_pVec3Class = pHungryVector;
+	Give(new CArgumentVector3D(CVector3D(1, 2, 3)));
+	const char* const rgpszCodes[] = {"starve()", "test.record(hungry)", "test.record(1, {hungry})", "test.give()"};
+	for (const char* szCode : rgpszCodes)
+	{
+		EXPECT_FALSE(Run(Main(), szCode)) << szCode;
+		EXPECT_EQ(LastScriptError(), "[string \"chunk\"]:1: not enough memory") << szCode;
+		EXPECT_TRUE(Run(Main(), "test.record(pcall(starve))")) << szCode;
+		EXPECT_FALSE(Recorded().GetAt(0)->ToBoolean()) << szCode;
+	}
+
+	// Calls from the engine: the result, and the arguments.
+	m_Log.Skip();
+	CReturnValue Result;
+	EXPECT_FALSE(pReturnsHungry->Call(CArgumentArray(), &Result));
+	EXPECT_EQ(LastScriptError(), "not enough memory");
+	m_Log.Skip();
+	CArgumentArray Arguments;
+	Arguments.AddVector3D(CVector3D(1, 2, 3));
+	EXPECT_FALSE(pTakesValue->Call(Arguments, nullptr));
+	EXPECT_EQ(LastScriptError(), "not enough memory");
+	pGlobal->m_pVec3Class = pVec3Class;
+	EXPECT_TRUE(pTakesValue->Call(Arguments, nullptr));
+}
+
 TEST_F(LuaTest, NativeWithoutResultGivesNoValue)
 {
 	ASSERT_TRUE(Run(Main(), "local v = test.nothing() test.record(v == nil, select('#', test.nothing()))"));
@@ -201,6 +259,12 @@ TEST_F(LuaTest, EngineCallWhoseResultCannotBeConvertedFails)
 		{"local t = {} t.t = t return t", "Cannot convert a value that contains itself"},
 		{"local t = {} for i = 1, 64 do t = {t} end return t", "Cannot convert a value nested deeper than 64 levels"},
 		{"return {[true] = 1}", "Cannot convert a boolean key"},
+		{"local t = {} for i = 1, 2100000 do t[i] = 0 end return {t, t}",
+			"Cannot convert more than 4194304 array elements at once"},
+		{"return {[1] = 0, [2] = 0, [4] = 0, [8] = 0, [16] = 0, [32] = 0, [64] = 0, [128] = 0, [256] = 0, "
+		 "[512] = 0, [1024] = 0, [2048] = 0, [4096] = 0, [8192] = 0, [16384] = 0, [32768] = 0, [65536] = 0, "
+		 "[131072] = 0, [262144] = 0, [524288] = 0, [1048576] = 0, [2097152] = 0, [4194304] = 0, [8388608] = 0}",
+			"Cannot convert an array of 8388608 elements"},
 	};
 	for (const tCase& Case : rgCases)
 	{

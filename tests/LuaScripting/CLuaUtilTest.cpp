@@ -207,6 +207,49 @@ TEST_F(LuaTest, TablesThatCannotBeConvertedRaiseErrors)
 	}
 }
 
+// A table is converted once for every place that holds it, so a few small tables can stand for a great many
+// engine values; and a table's length is a border, which a handful of keys can put far beyond what it holds.
+TEST_F(LuaTest, TablesThatWouldMakeTooManyElementsRaiseErrors)
+{
+	std::string Sparse = "sparse = {";
+	for (int i = 0; i <= 40; i++)
+		Sparse += "[" + std::to_string(1LL << i) + "] = 0, ";
+	ASSERT_TRUE(Run(Main(), Sparse + "} big = {} for i = 1, 2100000 do big[i] = 0 end"));
+	ASSERT_TRUE(Run(Main(), "test.record(rawlen(sparse))"));
+	int64_t iSparseLength = 0;
+	ASSERT_TRUE(Recorded().GetAt(0)->ToNumber(iSparseLength));
+	ASSERT_EQ(iSparseLength, 1LL << 40);
+
+	struct tCase
+	{
+		const char* szCode;
+		const char* szError;
+	};
+	const tCase rgCases[] = {
+		{"test.record(sparse)", "Cannot convert an array of 1099511627776 elements"},
+		{"local t = {} for i = 1, 4194305 do t[i] = 0 end test.record(t)",
+			"Cannot convert an array of 4194305 elements"},
+		{"test.record({big, big})", "Cannot convert more than 4194304 array elements at once"},
+		{"test.record(big, big)", "Cannot convert more than 4194304 array elements at once"},
+		{"test.record({x = big, y = big})", "Cannot convert more than 4194304 array elements at once"},
+		// The entries of a table that becomes a map count as well.
+		{"local m = {} for i = 1, 2097152 do m[-i] = 0 end test.record(big, m)",
+			"Cannot convert more than 4194304 array elements at once"},
+	};
+	for (const tCase& Case : rgCases)
+	{
+		m_pRecorded.SetNull();
+		EXPECT_FALSE(Run(Main(), Case.szCode)) << Case.szCode;
+		EXPECT_EQ(LastScriptError(), std::string("[string \"chunk\"]:1: ") + Case.szError) << Case.szCode;
+		EXPECT_EQ(m_pRecorded, nullptr) << Case.szCode;
+	}
+
+	// Every call has an allowance of its own.
+	ASSERT_TRUE(Run(Main(), "test.record(big) test.record(big)"));
+	ASSERT_EQ(Recorded().GetAt(0)->GetType(), ARGUMENT_ARRAY);
+	EXPECT_EQ(static_cast<const CArgumentArray*>(Recorded().GetAt(0))->GetArrayCount(), 2100000u);
+}
+
 TEST_F(LuaTest, SharedAndDeepTablesWithinTheCapConvert)
 {
 	ASSERT_TRUE(Run(Main(), "local s = {1} test.record({s, s, {s}})"));

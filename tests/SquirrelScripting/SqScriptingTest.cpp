@@ -1,6 +1,8 @@
 // The language object and its environments: what a resource's root table holds, constants, running script files,
 // errors, and calls of Squirrel functions from the engine.
 
+#include <new>
+
 #include "SqFixture.h"
 
 namespace
@@ -15,6 +17,19 @@ bool DestroyCaller(CNativeState*, int, void* pUserData)
 	*ppEnvironment = nullptr;
 	return true;
 }
+
+bool RunOutOfMemory(CNativeState*, int, void*)
+{
+	throw std::bad_alloc();
+}
+
+// An object whose engine value cannot be made: the memory for it runs out.
+class CHungryThing : public CThing
+{
+public:
+	using CThing::CThing;
+	CArgument* CreateArgument() override { throw std::bad_alloc(); }
+};
 }
 
 TEST_F(SqScriptingTest, RegistersUnderTheSquirrelLanguageId)
@@ -329,6 +344,83 @@ TEST_F(SqScriptingTest, ValuesNestedTooDeepOrInThemselvesFailTheConversion)
 	CReturnValue Result;
 	EXPECT_FALSE(pFunction->ToFunction()->Call(CArgumentArray(), &Result));
 	EXPECT_TRUE(Logged("[ERROR]   SCRIPT ERROR: Cannot convert a value that contains itself"));
+}
+
+// An array is converted once for every place that holds it, so a few small arrays can stand for a great many
+// engine values.
+TEST_F(SqScriptingTest, ValuesThatWouldMakeTooManyElementsFailTheConversion)
+{
+	ASSERT_TRUE(Run("big <- array(2100000, 0);"));
+	struct tCase
+	{
+		const char* m_szCall;
+		const char* m_szError;
+	};
+	const tCase rgCases[] = {
+		{"record(array(4194305, 0));", "Cannot convert an array of 4194305 elements"},
+		{"record([big, big]);", "Cannot convert more than 4194304 array elements at once"},
+		{"record(big, big);", "Cannot convert more than 4194304 array elements at once"},
+	};
+	for (const tCase& Case : rgCases)
+	{
+		ASSERT_TRUE(Run(std::string("try { ") + Case.m_szCall + " } catch (e) { record(e); }")) << Case.m_szCall;
+		EXPECT_EQ(TextOf(RecordedAt(0)), Case.m_szError) << Case.m_szCall;
+	}
+
+	// Every call has an allowance of its own.
+	ASSERT_TRUE(Run("record(big); record(big);"));
+	ASSERT_EQ(RecordedAt(0)->GetType(), ARGUMENT_ARRAY);
+	EXPECT_EQ(static_cast<const CArgumentArray*>(RecordedAt(0))->GetArrayCount(), 2100000u);
+
+	ASSERT_TRUE(Run("record(function() { return [big, big]; });"));
+	Strong<CArgument> pFunction = RecordedAt(0);
+	CReturnValue Result;
+	EXPECT_FALSE(pFunction->ToFunction()->Call(CArgumentArray(), &Result));
+	EXPECT_EQ(Result.GetReturnArgument(), nullptr);
+	EXPECT_TRUE(Logged("[ERROR]   SCRIPT ERROR: Cannot convert more than 4194304 array elements at once"));
+}
+
+// Memory the engine cannot get while a script calls it (converting values either way, or in the native) fails
+// that call as a script error; an exception cannot pass through the language's own code.
+TEST_F(SqScriptingTest, EngineRunningOutOfMemoryIsAScriptError)
+{
+	ReflectedNamespace* pGlobal = m_Scripting.GetGlobal();
+	pGlobal->RegisterFunction("starve", "", RunOutOfMemory);
+	ReflectedClass* pHungryVector = pGlobal->NewClass("HungryVector");
+	pHungryVector->RegisterConstructor("", RunOutOfMemory);
+	CScriptEnvironment* pOther = NewEnvironment();
+	ASSERT_NE(pOther, nullptr);
+	CHungryThing* pHungry = new CHungryThing(m_pThingClass, 1);
+	SetGive(new CArgumentObject(pHungry));
+	pHungry->Release();
+	ASSERT_TRUE(Run("hungry <- give(); record(function() { return hungry; }, function(v) {});", pOther));
+	Strong<CArgument> pReturnsHungry = RecordedAt(0);
+	Strong<CArgument> pTakesValue = RecordedAt(1);
+
+	ReflectedClass* pVec3Class = pGlobal->m_pVec3Class;
+	pGlobal->m_pVec3Class = pHungryVector;
+	SetGive(new CArgumentVector3D(CVector3D(1, 2, 3)));
+	const char* const rgpszCalls[] = {"starve();", "record(hungry);", "record(1, [hungry]);", "give();",
+		"Thing(1).value = hungry;"};
+	for (const char* szCall : rgpszCalls)
+	{
+		ASSERT_TRUE(Run(std::string("try { ") + szCall + " record(\"no error\"); } catch (e) { record(e); }", pOther))
+			<< szCall;
+		EXPECT_EQ(TextOf(RecordedAt(0)), "not enough memory") << szCall;
+	}
+
+	// Calls from the engine: the result, and the arguments.
+	CReturnValue Result;
+	EXPECT_FALSE(pReturnsHungry->ToFunction()->Call(CArgumentArray(), &Result));
+	EXPECT_TRUE(Logged("[ERROR]   SCRIPT ERROR: not enough memory"));
+	ClearLog();
+	CArgumentArray Arguments;
+	Arguments.AddVector3D(CVector3D(1, 2, 3));
+	EXPECT_FALSE(pTakesValue->ToFunction()->Call(Arguments, nullptr));
+	EXPECT_TRUE(Logged("[ERROR]   SCRIPT ERROR: not enough memory"));
+	pGlobal->m_pVec3Class = pVec3Class;
+	EXPECT_TRUE(pTakesValue->ToFunction()->Call(Arguments, nullptr));
+	pOther->Destroy();
 }
 
 TEST_F(SqScriptingTest, SuspendingAResourcesOwnThreadIsAnError)
