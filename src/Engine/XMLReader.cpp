@@ -1,6 +1,7 @@
 // Element trees from XML text, parsed with TinyXML.
 
 #include <cstring>
+#include <string>
 
 #include <tinyxml.h>
 
@@ -36,6 +37,36 @@ bool Associate(CElementChunk* pChunk, const TiXmlElement* pElement, unsigned uiD
 			return false;
 	}
 	return true;
+}
+
+// The bytes of the UTF-8 character a byte starts, as a lead byte announces it (1 for any other byte).
+size_t AnnouncedLength(unsigned char ucByte)
+{
+	if (ucByte >= 0xF0 && ucByte <= 0xF7)
+		return 4;
+	if (ucByte >= 0xE0)
+		return ucByte <= 0xEF ? 3 : 1;
+	return ucByte >= 0xC0 ? 2 : 1;
+}
+
+// TinyXML, reading UTF-8, takes a lead byte for the whole character it announces and steps over that many bytes
+// without looking for the end of the text: a character cut by the end would carry it past the terminator and on
+// through memory that is not the document's. The parser is therefore only given the text up to the last character
+// that ends inside it (a cut character is dropped, and the lead bytes of one before it are checked again).
+size_t CompleteTextLength(const char* szText, size_t Length)
+{
+	for (;;)
+	{
+		size_t Cut = Length;
+		for (size_t i = Length >= 3 ? Length - 3 : 0; i < Length && Cut == Length; i++)
+		{
+			if (i + AnnouncedLength(static_cast<unsigned char>(szText[i])) > Length)
+				Cut = i;
+		}
+		if (Cut == Length)
+			return Length;
+		Length = Cut;
+	}
 }
 
 const char* SkipPast(const char* p, const char* szEnd)
@@ -96,12 +127,14 @@ CElementChunk* CElementChunk::LoadXML(Stream* pStream)
 	if (!Reader.Load() || !Reader.GetText())
 		return nullptr;
 
-	if (!IsNestingWithin(Reader.GetText(), CHUNK_MAX_DEPTH + 1))
+	// The parser sees the text up to its first zero byte.
+	const std::string Text(Reader.GetText(), CompleteTextLength(Reader.GetText(), strlen(Reader.GetText())));
+	if (!IsNestingWithin(Text.c_str(), CHUNK_MAX_DEPTH + 1))
 		return nullptr;
 
 	TiXmlDocument Document;
 	// Errors after the first element are not fatal: whatever the parser built is used.
-	Document.Parse(Reader.GetText(), nullptr, TIXML_ENCODING_UNKNOWN);
+	Document.Parse(Text.c_str(), nullptr, TIXML_ENCODING_UNKNOWN);
 	const TiXmlElement* pRootElement = Document.RootElement();
 	if (!KASSERT(pRootElement))
 		return nullptr;

@@ -172,7 +172,8 @@ void CENetSystem::Update()
 bool CENetSystem::SendPacket(void* pPeer, Packet* pPacket, ePacketPriority ePriority, ePacketFlags eFlags,
 	uint8_t ucChannel)
 {
-	if (!m_pHost || !pPacket)
+	// ENet's range coder fails on an empty payload; every real message carries at least its header.
+	if (!m_pHost || !pPacket || pPacket->GetSize() == 0)
 		return false;
 	if (!pPeer && !(eFlags & PACKET_FLAG_EVERYONE))
 		return false;

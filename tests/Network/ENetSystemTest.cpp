@@ -369,6 +369,20 @@ TEST_P(ENetSystemTest, MessageOnAChannelTheClientDidNotOpenIsDropped)
 	EXPECT_EQ(Message.m_uiId, 51u);
 }
 
+TEST_P(ENetSystemTest, EmptyMessageIsRefusedAndLaterMessagesStillArrive)
+{
+	CTestClient Client;
+	void* pPeer = ConnectClient(Client, 2);
+	ASSERT_NE(pPeer, nullptr);
+
+	Packet Empty;
+	EXPECT_FALSE(m_Server.GetNetSystem()->SendPacket(pPeer, &Empty, PACKET_PRIORITY_LOW, PACKET_FLAG_RELIABLE, 0));
+	ASSERT_TRUE(SendMessage(pPeer, 52, 0, 1));
+	tReceivedMessage Message;
+	ASSERT_TRUE(Client.Receive(Message));
+	EXPECT_EQ(Message.m_uiId, 52u);
+}
+
 TEST_P(ENetSystemTest, DestroyingTheTransportFreesWhatIsQueued)
 {
 	CRecordingServer Server;
