@@ -142,6 +142,10 @@ public:
 	EventHandlers::CEventType* GetOnElementDestroy() const { return m_pOnElementDestroy; }
 
 protected:
+	// The element and client script interface: the classes "Client", "Element" and "NetObjectFlags" with their
+	// members, and the global element and client functions. Run once, when the manager is built.
+	void RegisterFunctions();
+
 	int32_t NextAvailableId();
 
 	// The next id to try.

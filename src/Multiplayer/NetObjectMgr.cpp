@@ -64,6 +64,7 @@ CNetObjectMgr::CNetObjectMgr(CResourceMgr* pResourceMgr, bool bServer) :
 		pDefines->Define("CHAT_TYPE_INFO", 2);
 		pDefines->Define("CHAT_TYPE_DEBUG", 3);
 	}
+	RegisterFunctions();
 }
 
 CNetObjectMgr::~CNetObjectMgr()
