@@ -27,6 +27,12 @@ CServerResourceMgr::~CServerResourceMgr()
 	ClearAllResources();
 }
 
+bool CServerResourceMgr::LoadMap(const CElementChunk* pMap, CResource* pResource)
+{
+	CServerManager* pManager = m_pServer ? m_pServer->GetManager() : nullptr;
+	return pManager ? pManager->LoadMap(pMap, pResource) : CResourceMgr::LoadMap(pMap, pResource);
+}
+
 void CServerResourceMgr::RefreshResourceState(CResource* pResource)
 {
 	if (!pResource || !m_pServer)

@@ -25,6 +25,8 @@ public:
 	void RefreshResourceState(CResource* pResource) override;
 	// Destroys, in slot order, every element the resource owns.
 	void RemoveThingsAssociatedWithResource(CResource* pResource) override;
+	// Passed on to the element manager, which places the map's elements.
+	bool LoadMap(const CElementChunk* pMap, CResource* pResource) override;
 
 	// Message 9 with every started resource to the one client.
 	void UpdateAllResource(CNetMachine* pClient);
