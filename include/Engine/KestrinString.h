@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <string>
 
 // On this platform text is already UTF-8, so a UTF8String always views the caller's bytes and never owns them.
 class UTF8String
@@ -27,6 +28,12 @@ namespace StringManager
 {
 // The only boolean syntax of the configuration: exactly "true", "1", "false" or "0".
 bool ToBoolean(const char* text, bool* out);
+// Text from outside (a client's chat, a name) made safe for the console and the log file: control characters
+// (C0, DEL and the C1 range), and bytes that are not part of valid UTF-8, become "\xHH"; a backslash stays as it is.
+// The result can neither break a log line nor drive the operator's terminal.
+std::string EscapeControlCharacters(const char* text, size_t length);
+// Whether the bytes are valid UTF-8 (shortest forms, no surrogates, at most U+10FFFF).
+bool IsValidUTF8(const char* text, size_t length);
 }
 
 // Copies at most size - 1 bytes and always terminates when size > 0; returns strlen(src), so a result at or

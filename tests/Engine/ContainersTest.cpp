@@ -156,6 +156,37 @@ TEST(StringManager, BoundedCopy)
 	EXPECT_STREQ(buffer, "ab");
 }
 
+TEST(StringManager, OutsideTextIsEscapedForTheConsole)
+{
+	struct
+	{
+		std::string text;
+		std::string escaped;
+		bool valid;
+	} cases[] = {
+		{"plain text", "plain text", true},
+		{"caf\xC3\xA9 \xE4\xB8\xAD \xF0\x9F\x98\x80", "caf\xC3\xA9 \xE4\xB8\xAD \xF0\x9F\x98\x80", true},
+		{"a\x1B[31mb", "a\\x1B[31mb", true},
+		{"line\r\nforged", "line\\x0D\\x0Aforged", true},
+		{std::string("nul\0in", 6), "nul\\x00in", true},
+		{"tab\tdel\x7F", "tab\\x09del\\x7F", true},
+		{"c1 \xC2\x9B csi", "c1 \\xC2\\x9B csi", true},
+		{"nbsp \xC2\xA0", "nbsp \xC2\xA0", true},
+		{"bare \x9B", "bare \\x9B", false},
+		{"cut \xE4\xB8", "cut \\xE4\\xB8", false},
+		{"overlong \xC0\xAF", "overlong \\xC0\\xAF", false},
+		{"surrogate \xED\xA0\x80", "surrogate \\xED\\xA0\\x80", false},
+		{"too high \xF4\x90\x80\x80", "too high \\xF4\\x90\\x80\\x80", false},
+		{"back\\slash", "back\\slash", true},
+	};
+	for (const auto& c : cases)
+	{
+		EXPECT_EQ(StringManager::EscapeControlCharacters(c.text.data(), c.text.size()), c.escaped) << c.text;
+		EXPECT_EQ(StringManager::IsValidUTF8(c.text.data(), c.text.size()), c.valid) << c.text;
+	}
+	EXPECT_EQ(StringManager::EscapeControlCharacters(nullptr, 3), "");
+}
+
 TEST(UTF8String, ViewsCallerBytes)
 {
 	const char* text = "h\xC3\xA9llo";
