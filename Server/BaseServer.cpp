@@ -21,6 +21,7 @@
 #include "JSScripting/CJSScripting.h"
 #include "LuaScripting/CLuaScripting.h"
 #include "Network/ENetSystem.h"
+#include "Scripting/DocumentationDump.h"
 #include "Scripting/EventHandlers.h"
 #include "Scripting/KeyBinds.h"
 #include "Scripting/Resource.h"
@@ -116,6 +117,7 @@ CBaseServer::CBaseServer(Context* pContext)
 	AddCommand(Commands, new CExitCommandHandler(this), "quit");
 	AddCommand(Commands, new CExitCommandHandler(this), "exit");
 	m_ResourceMgr.RegisterResourceCommands();
+	AddCommand(Commands, new CDumpDocumentationCommandHandler(&m_ResourceMgr), "dumpdoc");
 	Commands.SetUnhandledCommandHandler(new CUnhandledCommandHandler2());
 
 	RegisterScriptFunctions();

@@ -19,6 +19,7 @@ class CElementChunk;
 class CFileSystem;
 class CKeyBinds;
 class CResource;
+class CXmlInterface;
 class Stream;
 
 namespace EventHandlers
@@ -88,6 +89,7 @@ public:
 	CDefineHandlers* GetDefineHandlers() const { return m_pDefineHandlers; }
 	TimerHandlers::CTimerHandlers* GetTimerHandlers() const { return m_pTimerHandlers; }
 	CKeyBinds* GetKeyBinds() const { return m_pKeyBinds; }
+	CXmlInterface* GetXmlInterface() const { return m_pXmlInterface; }
 	ReflectedClass* GetResourceClass() const { return m_pResourceClass; }
 	EventHandlers::CEventType* GetOnResourceStart() const { return m_pOnResourceStart; }
 	EventHandlers::CEventType* GetOnResourceStop() const { return m_pOnResourceStop; }
@@ -115,6 +117,8 @@ protected:
 	CDefineHandlers* m_pDefineHandlers;
 	TimerHandlers::CTimerHandlers* m_pTimerHandlers;
 	CKeyBinds* m_pKeyBinds;
+	// The script classes "XmlElement" and "XmlDocument".
+	CXmlInterface* m_pXmlInterface;
 	ReflectedClass* m_pResourceClass;
 	EventHandlers::CEventType* m_pOnResourceStart;
 	EventHandlers::CEventType* m_pOnResourceStop;

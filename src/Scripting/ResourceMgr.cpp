@@ -18,6 +18,7 @@
 #include "Scripting/KeyCodes.h"
 #include "Scripting/Resource.h"
 #include "Scripting/TimerHandlers.h"
+#include "Scripting/XmlFunctions.h"
 
 namespace
 {
@@ -83,6 +84,7 @@ CResourceMgr::CResourceMgr(Context* pContext) :
 	m_pDefineHandlers(nullptr),
 	m_pTimerHandlers(nullptr),
 	m_pKeyBinds(nullptr),
+	m_pXmlInterface(nullptr),
 	m_pResourceClass(nullptr),
 	m_pOnResourceStart(nullptr),
 	m_pOnResourceStop(nullptr),
@@ -107,6 +109,8 @@ CResourceMgr::CResourceMgr(Context* pContext) :
 
 	m_pKeyBinds = new CKeyBinds(this);
 	m_pKeyBinds->RegisterFunctions(m_pScripting);
+
+	m_pXmlInterface = new CXmlInterface(this);
 
 	Defines();
 	m_pScripting->SetDefineHandlers(m_pDefineHandlers);
@@ -141,6 +145,8 @@ CResourceMgr::~CResourceMgr()
 	m_pTimerHandlers = nullptr;
 	delete m_pKeyBinds;
 	m_pKeyBinds = nullptr;
+	delete m_pXmlInterface;
+	m_pXmlInterface = nullptr;
 
 	m_pScripting->SetDefineHandlers(nullptr);
 	delete m_pScripting;
