@@ -44,6 +44,7 @@ public:
 	~CXmlElement() override;
 
 	// Makes one child element per element child of the chunk, in order, each with its own children built first.
+	// Only for an element without children: the tree is built once, when it is loaded.
 	void UpdateCache();
 	// Takes every child out of the tree, deepest first. A child a script still holds keeps its own chunk (and so
 	// its name, text and attributes) but has no children and no parent afterwards.

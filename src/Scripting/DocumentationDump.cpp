@@ -262,8 +262,10 @@ void CDumpDocumentationCommandHandler::Execute(const char*, const char*, CBaseOb
 	WriteCommands(Commands, m_pResourceMgr->GetCommandHandlers());
 	TiXmlDocument Interface;
 	TiXmlElement* pRoot = StartDocument(Interface, "Documentation");
+	m_ClassElements.clear();
 	pRoot->LinkEndChild(new TiXmlComment(MASK_LEGEND));
 	DebugDumpNamespace(m_pResourceMgr->GetScripting()->GetGlobal(), pRoot);
+	// The elements belong to this run's document.
 	m_ClassElements.clear();
 
 	struct tFile

@@ -30,7 +30,7 @@ CXmlElement::~CXmlElement()
 void CXmlElement::UpdateCache()
 {
 	if (!KASSERT(m_Children.empty()))
-		Clear();
+		return;
 	BuildCache(0);
 }
 
@@ -258,7 +258,7 @@ bool ElementGetIntegerAttribute(CNativeState* pState, int, void* pUserData)
 	const char* szValue = GetAttribute(pState, pUserData, nullptr);
 	if (!szValue)
 		return false;
-	// Values beyond 32 bits keep their low 32 bits, as they always have.
+	// A longer value gives its low 32 bits.
 	const long lValue = strtol(szValue, nullptr, 10);
 	pState->ReturnNumber(static_cast<int32_t>(static_cast<uint32_t>(static_cast<unsigned long>(lValue))));
 	return true;
