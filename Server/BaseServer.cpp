@@ -96,9 +96,9 @@ CBaseServer::CBaseServer(Context* pContext)
 	  m_usSyncInterval(30), m_iSyncMethod(SYNC_METHOD_INTERVAL), m_bDuplicateNames(false), m_bMultithreaded(false),
 	  m_uiMinClientVersion{1, 0, 0, 0}, m_iPlayerCount(0), m_iGameId(-1), m_ConsoleQueue(FinaliseInputEvent),
 	  m_iWaitEventTimeout(5), m_iSyncPriority(3), m_uiSyncFlags(0), m_fStreamInDistance(100.0f),
-	  m_fStreamOutDistance(200.0f), m_ResourceMgr(pContext, this), m_pOnPlayerConnect(nullptr),
-	  m_pOnPlayerJoin(nullptr), m_pOnPlayerJoined(nullptr), m_pOnPlayerQuit(nullptr), m_pOnPlayerChat(nullptr),
-	  m_pOnPlayerCommand(nullptr), m_pOnProcess(nullptr), m_pOnServerStart(nullptr)
+	  m_fStreamOutDistance(200.0f), m_ResourceMgr(pContext, this), m_QueryHandler(this),
+	  m_pOnPlayerConnect(nullptr), m_pOnPlayerJoin(nullptr), m_pOnPlayerJoined(nullptr), m_pOnPlayerQuit(nullptr),
+	  m_pOnPlayerChat(nullptr), m_pOnPlayerCommand(nullptr), m_pOnProcess(nullptr), m_pOnServerStart(nullptr)
 {
 	CopyTextField(m_szBindIP, "");
 	CopyTextField(m_szServerName, "");
@@ -126,6 +126,9 @@ CBaseServer::~CBaseServer()
 {
 	StopInputThread();
 	ReleaseElementsAndClients();
+	// The network thread answers queries from the query handler's snapshot: it must be gone before the members
+	// are, not only when the transport goes last.
+	GetNetSystem()->StopNetworkThread();
 }
 
 void CBaseServer::SetManager(CServerManager* pManager)
@@ -694,12 +697,19 @@ void CBaseServer::RegisterEventTypes()
 
 bool CBaseServer::StartTransport()
 {
+	// Queries are answered as soon as the port listens, before the first pass refreshes the answer.
+	UpdateQueryResponse();
 	return InitAsServer(m_usPort, m_szBindIP, m_bMultithreaded);
 }
 
 void CBaseServer::UpdateTransport()
 {
 	UpdateNetwork();
+}
+
+bool CBaseServer::ReceiveDatagram(CNetSocket* pSocket)
+{
+	return m_QueryHandler.ReceiveDatagram(pSocket);
 }
 
 void CBaseServer::CreateConsoleClient()
@@ -818,6 +828,6 @@ bool CBaseServer::StartHttpServer() { return true; }
 void CBaseServer::ProcessHttpRequests() {}
 void CBaseServer::PollRemoteConsole() {}
 void CBaseServer::ProcessServerListing(const FrameTimeInfo& /*FrameInfo*/) {}
-void CBaseServer::UpdateQueryResponse() {}
+void CBaseServer::UpdateQueryResponse() { m_QueryHandler.UpdateResponse(); }
 void CBaseServer::StopListingAndRemoteConsole() {}
 void CBaseServer::StopHttpServer() {}
