@@ -126,9 +126,6 @@ CBaseServer::~CBaseServer()
 {
 	StopInputThread();
 	ReleaseElementsAndClients();
-	// The network thread answers queries from the query handler's snapshot: it must be gone before the members
-	// are, not only when the transport goes last.
-	GetNetSystem()->StopNetworkThread();
 }
 
 void CBaseServer::SetManager(CServerManager* pManager)
@@ -145,6 +142,9 @@ void CBaseServer::ReleaseElementsAndClients()
 	m_pManager.Delete();
 	m_Clients.Clear();
 	m_pConsoleClient.SetNull();
+	// The network thread answers queries through this object and from the query handler's snapshot, so it ends
+	// here, before the destructors reach the server's own part, and not only when the transport goes last.
+	GetNetSystem()->StopNetworkThread();
 }
 
 void CBaseServer::RequestQuit()

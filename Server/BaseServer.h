@@ -187,9 +187,9 @@ protected:
 	void SetManager(CServerManager* pManager);
 	// The shutdown of the services, in order: the console-line queue is cleared, the listing client and the remote
 	// console stop, every resource stops (its scripts still see the network), the HTTP server stops, the element
-	// manager goes and the client slots are released from 255 down to 0. The game server runs it from its own
-	// destructor, while its part of the server still exists for scripts and elements that reach it; running it
-	// again does nothing.
+	// manager goes, the client slots are released from 255 down to 0 and the network thread stops (the transport
+	// itself stays until the server is gone). The game server runs it from its own destructor, while its part of
+	// the server still exists for scripts and elements that reach it; running it again does nothing.
 	void ReleaseElementsAndClients();
 	// Disconnects the peer with the reason code.
 	void RefusePeer(void* pPeer, unsigned uiReason);

@@ -180,10 +180,12 @@ protected:
 	void StartServer(const std::string& Children)
 	{
 		int iPort = 0;
-		StartAndWait(m_Server, MakeConfig(Children + (GetParam() ? "\t<multithreaded>true</multithreaded>\n" : ""), iPort));
+		StartAndWait(m_Server, MakeConfig(Children + Threading(), iPort));
 		m_usPort = static_cast<uint16_t>(iPort);
 		ASSERT_TRUE(m_Socket.IsOpen());
 	}
+
+	std::string Threading() const { return GetParam() ? "\t<multithreaded>true</multithreaded>\n" : ""; }
 
 	bool Ask(const tData& Request, tData& Answer)
 	{
@@ -193,14 +195,16 @@ protected:
 	// Asks again until the answer satisfies the condition: the answer is refreshed once a pass of the main loop.
 	// The bound is a safety net, never a measurement.
 	template <class TCondition>
-	bool AskUntil(const tData& Request, tAnswer& Answer, TCondition Condition)
+	bool AskUntil(const tData& Request, tAnswer& Answer, TCondition Condition, tData* pData = nullptr)
 	{
+		tData Data;
 		for (int i = 0; i < 500; i++)
 		{
-			tData Data;
 			Answer = tAnswer();
 			if (!Ask(Request, Data) || !ParseAnswer(Data, Answer))
 				return false;
+			if (pData)
+				*pData = Data;
 			if (Condition(Answer))
 				return true;
 			usleep(10000);
@@ -250,7 +254,8 @@ TEST_P(QueryProtocol, AnswersWithTheServersInfoPlayersAndRules)
 	EXPECT_EQ(Answer.ucMaxPlayers, 20);
 	EXPECT_EQ(Answer.ucExtra, 0);
 	EXPECT_EQ(Answer.ucPlayerMask, PLAYER_INDEX_AND_NAME);
-	const std::vector<tAnswerPlayer> Players = {{Alice.GetIndex(), "Alice"}, {Bob.GetIndex(), "Bob"}, {Info.m_iIndex, "Carol"}};
+	const std::vector<tAnswerPlayer> Players = {
+		{Alice.GetIndex(), "Alice"}, {Bob.GetIndex(), "Bob"}, {Info.m_iIndex, "Carol"}};
 	EXPECT_EQ(Answer.Players, Players);
 	const std::vector<tAnswerRule> Rules = {{"Version", "1.5.10"}, {"Weather", "Sunny"}, {"Map", "Liberty City"}};
 	EXPECT_EQ(Answer.Rules, Rules);
@@ -287,8 +292,10 @@ TEST_P(QueryProtocol, AnswersTheLayoutEachRequestAsksFor)
 		{"flags beyond the four parts are dropped", Query({1, 0xF0}), Join({Answered, {0}})},
 		{"no players", Query({1, 0x02, 0x03}), Join({Answered, {0x02, 0}})},
 		{"player mask with its extra byte", Query({1, 0x02, 0x43, 0x77}), Join({Answered, {0x02, 0}})},
-		{"only the rule every server has", Query({1, 0x08}), Join({Answered, {0x08, 1}, Text("Version"), Text("1.5.10")})},
-		{"bytes after a whole request are ignored", Query({1, 0x01, 0x40, 1, 2, 3}), Join({Answered, {0x01, 0x40, 32}})},
+		{"only the rule every server has", Query({1, 0x08}),
+			Join({Answered, {0x08, 1}, Text("Version"), Text("1.5.10")})},
+		{"bytes after a whole request are ignored", Query({1, 0x01, 0x40, 1, 2, 3}),
+			Join({Answered, {0x01, 0x40, 32}})},
 	};
 	for (const tCase& Case : Cases)
 	{
@@ -363,26 +370,21 @@ TEST_P(QueryProtocol, TheAnswerFitsOneDatagramWithItsCountsMatchingItsEntries)
 	{
 		std::string Children;
 		for (size_t i = 0; i < Case.Rules; i++)
-			Children += "\t<rule name=\"r" + std::to_string(1000 + i) + Case.NameTail + "\" value=\"" + Case.Value + "\" />\n";
+			Children += "\t<rule name=\"r" + std::to_string(1000 + i) + Case.NameTail + "\" value=\"" + Case.Value +
+				"\" />\n";
 		CServerProcess Server;
 		int iPort = 0;
-		StartAndWait(Server, MakeConfig(Children + (GetParam() ? "\t<multithreaded>true</multithreaded>\n" : ""), iPort));
+		StartAndWait(Server, MakeConfig(Children + Threading(), iPort));
+		m_usPort = static_cast<uint16_t>(iPort);
 		CGameClient Client;
 		tJoinRequest Request;
 		Request.m_Name = std::string(31, 'p');
-		ASSERT_TRUE(Client.Join(static_cast<uint16_t>(iPort), Request)) << Case.szCase;
+		ASSERT_TRUE(Client.Join(m_usPort, Request)) << Case.szCase;
 
 		tData Data;
 		tAnswer Answer;
-		for (int i = 0; i < 500 && Answer.Players.empty(); i++)
-		{
-			Answer = tAnswer();
-			ASSERT_TRUE(m_Socket.Send(static_cast<uint16_t>(iPort), FullQuery())) << Case.szCase;
-			ASSERT_TRUE(m_Socket.Receive(Data)) << Case.szCase;
-			ASSERT_TRUE(ParseAnswer(Data, Answer)) << Case.szCase;
-			if (Answer.Players.empty())
-				usleep(10000);
-		}
+		ASSERT_TRUE(AskUntil(FullQuery(), Answer, [](const tAnswer& Got) { return !Got.Players.empty(); }, &Data))
+			<< Case.szCase;
 		ASSERT_EQ(Answer.Players.size(), 1u) << Case.szCase;
 		EXPECT_EQ(Answer.Players[0].Name, Request.m_Name) << Case.szCase;
 		EXPECT_LE(Data.size(), MAX_UDP_PAYLOAD) << Case.szCase;
@@ -414,31 +416,34 @@ TEST_P(QueryProtocol, TheAnswerFitsOneDatagramWithItsCountsMatchingItsEntries)
 
 INSTANTIATE_TEST_SUITE_P(Transport, QueryProtocol, ::testing::Bool(), DescribeTransport);
 
-// The network thread answers while the server object goes away; it must stop before anything the answer reads
-// is freed. In the test's process, so the sanitizer build sees any access to freed memory.
-TEST(QueryProtocolShutdown, QueriesDuringShutdownWithTheNetworkThread)
+// The network thread answers while the main loop changes the server and refreshes the answer, and while the server
+// object goes away: it must stop before anything the answer reads is freed. In the test's process, so the
+// sanitizer build sees any access to freed memory.
+TEST(QueryProtocolShutdown, QueriesDuringPassesAndShutdownWithTheNetworkThread)
 {
 	auto pServer = std::make_unique<CInProcessServer>("\t<rule name=\"Weather\" value=\"Sunny\" />\n", true);
 	ASSERT_TRUE(pServer->Start());
-	pServer->Pass();
 	const uint16_t usPort = pServer->GetPort();
 
-	CTestDatagramSocket Socket;
-	ASSERT_TRUE(Socket.IsOpen());
-	tData Answer;
-	ASSERT_TRUE(Socket.Send(usPort, FullQuery()));
-	ASSERT_TRUE(Socket.Receive(Answer));
-
 	std::atomic<bool> bStop(false);
+	std::atomic<int> iAnswers(0);
 	std::thread Flood([&] {
 		CTestDatagramSocket Sender;
+		tData Answer;
 		while (!bStop.load())
 		{
-			Sender.Send(usPort, FullQuery());
-			usleep(50);
+			if (Sender.Send(usPort, FullQuery()) && Sender.Receive(Answer, 20))
+				iAnswers++;
 		}
 	});
-	usleep(20000);
+	for (int i = 0; i < 100; i++)
+	{
+		pServer->GetServer().SetRule("Counter", std::string(static_cast<size_t>(i), 'c').c_str());
+		pServer->Pass();
+		usleep(1000);
+	}
+	pServer->PassUntil([&] { return iAnswers.load() > 0; });
+	EXPECT_GT(iAnswers.load(), 0);
 	pServer.reset();
 	bStop = true;
 	Flood.join();
