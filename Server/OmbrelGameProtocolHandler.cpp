@@ -76,8 +76,8 @@ size_t RuleSize(const COGPResponse::tRule& Rule)
 	return TextSize(Rule.m_Name) + TextSize(Rule.m_Value);
 }
 
-// How many of the leading entries fit in Room bytes after Fixed bytes of their own (a count byte and a mask),
-// at most OGP_MAX_ENTRIES. Entries stop at the first that does not fit, so the count names exactly those sent.
+// How many of the leading entries fit in Room bytes beside Fixed bytes that must fit as well (the count byte, a
+// mask, room kept for what follows), at most OGP_MAX_ENTRIES. Entries stop at the first that does not fit, so the count names exactly those sent.
 template <class TEntry, class TSize>
 size_t CountFitting(const std::vector<TEntry>& Entries, size_t Room, size_t Fixed, TSize EntrySize)
 {
