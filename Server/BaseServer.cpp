@@ -97,9 +97,9 @@ CBaseServer::CBaseServer(Context* pContext)
 	  m_usSyncInterval(30), m_iSyncMethod(SYNC_METHOD_INTERVAL), m_bDuplicateNames(false), m_bMultithreaded(false),
 	  m_uiMinClientVersion{1, 0, 0, 0}, m_iPlayerCount(0), m_iGameId(-1), m_ConsoleQueue(FinaliseInputEvent),
 	  m_iWaitEventTimeout(5), m_iSyncPriority(3), m_uiSyncFlags(0), m_fStreamInDistance(100.0f),
-	  m_fStreamOutDistance(200.0f), m_ResourceMgr(pContext, this), m_pOnPlayerConnect(nullptr),
-	  m_pOnPlayerJoin(nullptr), m_pOnPlayerJoined(nullptr), m_pOnPlayerQuit(nullptr), m_pOnPlayerChat(nullptr),
-	  m_pOnPlayerCommand(nullptr), m_pOnProcess(nullptr), m_pOnServerStart(nullptr)
+	  m_fStreamOutDistance(200.0f), m_ResourceMgr(pContext, this), m_QueryHandler(this),
+	  m_pOnPlayerConnect(nullptr), m_pOnPlayerJoin(nullptr), m_pOnPlayerJoined(nullptr), m_pOnPlayerQuit(nullptr),
+	  m_pOnPlayerChat(nullptr), m_pOnPlayerCommand(nullptr), m_pOnProcess(nullptr), m_pOnServerStart(nullptr)
 {
 	CopyTextField(m_szBindIP, "");
 	CopyTextField(m_szServerName, "");
@@ -144,6 +144,9 @@ void CBaseServer::ReleaseElementsAndClients()
 	m_pManager.Delete();
 	m_Clients.Clear();
 	m_pConsoleClient.SetNull();
+	// The network thread answers queries through this object and from the query handler's snapshot, so it ends
+	// here, before the destructors reach the server's own part, and not only when the transport goes last.
+	GetNetSystem()->StopNetworkThread();
 }
 
 void CBaseServer::RequestQuit()
@@ -696,12 +699,19 @@ void CBaseServer::RegisterEventTypes()
 
 bool CBaseServer::StartTransport()
 {
+	// Queries are answered as soon as the port listens, before the first pass refreshes the answer.
+	UpdateQueryResponse();
 	return InitAsServer(m_usPort, m_szBindIP, m_bMultithreaded);
 }
 
 void CBaseServer::UpdateTransport()
 {
 	UpdateNetwork();
+}
+
+bool CBaseServer::ReceiveDatagram(CNetSocket* pSocket)
+{
+	return m_QueryHandler.ReceiveDatagram(pSocket);
 }
 
 void CBaseServer::CreateConsoleClient()
@@ -820,6 +830,6 @@ bool CBaseServer::StartHttpServer() { return true; }
 void CBaseServer::ProcessHttpRequests() {}
 void CBaseServer::PollRemoteConsole() {}
 void CBaseServer::ProcessServerListing(const FrameTimeInfo& /*FrameInfo*/) {}
-void CBaseServer::UpdateQueryResponse() {}
+void CBaseServer::UpdateQueryResponse() { m_QueryHandler.UpdateResponse(); }
 void CBaseServer::StopListingAndRemoteConsole() {}
 void CBaseServer::StopHttpServer() {}

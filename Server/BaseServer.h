@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "CommandLine.h"
+#include "OmbrelGameProtocolHandler.h"
 #include "ServerResourceMgr.h"
 #include "TimeManager.h"
 
@@ -132,6 +133,8 @@ public:
 	bool OnPlayerConnect(void* pPeer) override;
 	// Removes the peer's client record, if it has one, whatever the reason.
 	void OnPlayerDisconnect(void* pPeer, unsigned uiReason) override;
+	// Query datagrams, answered by the query handler from its snapshot on whichever thread services the host.
+	bool ReceiveDatagram(CNetSocket* pSocket) override;
 
 	virtual CNetMachine* NewMachine(CServerManager* pManager);
 	virtual void ManageElements(CNetMachine* pClient);
@@ -184,9 +187,9 @@ protected:
 	void SetManager(CServerManager* pManager);
 	// The shutdown of the services, in order: the console-line queue is cleared, the listing client and the remote
 	// console stop, every resource stops (its scripts still see the network), the HTTP server stops, the element
-	// manager goes and the client slots are released from 255 down to 0. The game server runs it from its own
-	// destructor, while its part of the server still exists for scripts and elements that reach it; running it
-	// again does nothing.
+	// manager goes, the client slots are released from 255 down to 0 and the network thread stops (the transport
+	// itself stays until the server is gone). The game server runs it from its own destructor, while its part of
+	// the server still exists for scripts and elements that reach it; running it again does nothing.
 	void ReleaseElementsAndClients();
 	// Disconnects the peer with the reason code.
 	void RefusePeer(void* pPeer, unsigned uiReason);
@@ -242,6 +245,7 @@ protected:
 	AutoDelete<CThreadCB> m_pInputThread;
 
 	CServerResourceMgr m_ResourceMgr;
+	COmbrelGameProtocolHandler m_QueryHandler;
 	EventHandlers::CEventType* m_pOnPlayerConnect;
 	EventHandlers::CEventType* m_pOnPlayerJoin;
 	EventHandlers::CEventType* m_pOnPlayerJoined;
@@ -255,6 +259,9 @@ protected:
 	AutoDelete<CServerManager> m_pManager;
 
 private:
+	// Copies the server's texts, clients and rules into its snapshot, on the main thread.
+	friend class COmbrelGameProtocolHandler;
+
 	static int InputThreadMain(Thread* pThread, void* pUserData);
 	static void FinaliseInputEvent(void* pLine);
 
@@ -305,9 +312,10 @@ private:
 	void ManageClientElements();
 	void SendAllSync();
 
-	// Hooks for services the server does not have yet (the server's script functions, plug-in modules, the
-	// remote console, the HTTP file server, script HTTP requests, the server listing and the query answer). Each
-	// stands at its place and does nothing visible: the start steps report success without starting anything.
+	// Hooks for the server-wide services, each at its place in the start-up, the main loop or the shutdown. Those
+	// the server does not have yet (the server's script functions, plug-in modules, the remote console, the HTTP
+	// file server, script HTTP requests, the server listing) do nothing visible: their start steps report success
+	// without starting anything. UpdateQueryResponse refreshes the query answer's snapshot.
 	void RegisterScriptFunctions();
 	void LoadModules(const CElementChunk* pModules);
 	bool StartRemoteConsole();

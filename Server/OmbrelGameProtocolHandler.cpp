@@ -1,0 +1,273 @@
+#include "OmbrelGameProtocolHandler.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#include "BaseServer.h"
+
+#include "Engine/KestrinStream.h"
+#include "Network/BinaryStream.h"
+#include "Network/NetSystem.h"
+#include "Network/Packet.h"
+
+namespace
+{
+constexpr uint8_t OGP_MAGIC[4] = {'O', 'G', 'P', 0};
+constexpr uint8_t OGP_VERSION = 1;
+constexpr uint8_t OGP_ANSWER_TYPE = 0x80;
+constexpr const char* PRODUCT_NAME = "Vexa";
+
+// Bits of the player mask: which fields each player entry carries, and a byte of no meaning after the mask.
+constexpr uint8_t OGP_PLAYER_INDEX = 0x01;
+constexpr uint8_t OGP_PLAYER_NAME = 0x02;
+constexpr uint8_t OGP_PLAYER_EXTRA = 0x40;
+
+enum eOGPInfo : uint8_t
+{
+	OGP_INFO_PRODUCT = 0x01,
+	OGP_INFO_PASSWORD = 0x02,
+	OGP_INFO_SERVER_NAME = 0x04,
+	OGP_INFO_GAME_MODE = 0x08,
+	OGP_INFO_MAP_NAME = 0x10,
+	OGP_INFO_PLAYER_COUNT = 0x20,
+	OGP_INFO_MAX_PLAYERS = 0x40,
+};
+
+// The byte telling that the server takes no password, and the one added when it does.
+constexpr uint8_t OGP_PASSWORD_NONE = 4;
+constexpr uint8_t OGP_PASSWORD_SET = 1;
+
+// The text cut to at most Max bytes without splitting a UTF-8 character: a cut never moves back more than the
+// three continuation bytes a character can have, so text that is not UTF-8 is still cut close to Max.
+void AssignCut(std::string& Destination, const char* szText, size_t Max)
+{
+	const size_t Length = szText ? strlen(szText) : 0;
+	size_t Cut = Length;
+	if (Length > Max)
+	{
+		Cut = Max;
+		for (int i = 0; i < 3 && Cut > 0 && (static_cast<uint8_t>(szText[Cut]) & 0xC0) == 0x80; i++)
+			Cut--;
+	}
+	Destination.assign(szText ? szText : "", Cut);
+}
+
+size_t TextSize(const std::string& Text)
+{
+	return Text.size() + 2;
+}
+
+// Length + 1, the bytes, a 0 byte. Texts in the snapshot are already cut to OGP_MAX_TEXT_LENGTH.
+void WriteText(CBinaryWriter& Writer, const std::string& Text)
+{
+	Writer.WriteUInt8(static_cast<uint8_t>(Text.size() + 1));
+	Writer.Write(Text.data(), Text.size());
+	Writer.WriteUInt8(0);
+}
+
+size_t PlayerSize(const COGPResponse::tPlayer& Player, uint8_t ucMask)
+{
+	return ((ucMask & OGP_PLAYER_INDEX) ? 1 : 0) + ((ucMask & OGP_PLAYER_NAME) ? TextSize(Player.m_Name) : 0);
+}
+
+size_t RuleSize(const COGPResponse::tRule& Rule)
+{
+	return TextSize(Rule.m_Name) + TextSize(Rule.m_Value);
+}
+
+// How many of the leading entries fit in Room bytes beside Fixed bytes that must fit as well (the count byte, a
+// mask, room kept for what follows), at most OGP_MAX_ENTRIES. Entries stop at the first that does not fit, so the count names exactly those sent.
+template <class TEntry, class TSize>
+size_t CountFitting(const std::vector<TEntry>& Entries, size_t Room, size_t Fixed, TSize EntrySize)
+{
+	size_t Used = Fixed;
+	size_t Count = 0;
+	while (Count < Entries.size() && Count < OGP_MAX_ENTRIES)
+	{
+		const size_t Size = EntrySize(Entries[Count]);
+		if (Used + Size > Room)
+			break;
+		Used += Size;
+		Count++;
+	}
+	return Count;
+}
+
+size_t RoomLeft(const Packet* pAnswer)
+{
+	return pAnswer->GetSize() < OGP_MAX_ANSWER_SIZE ? OGP_MAX_ANSWER_SIZE - pAnswer->GetSize() : 0;
+}
+
+void WriteInfo(CBinaryWriter& Writer, const COGPResponse& Response, uint8_t ucMask)
+{
+	ucMask &= 0x7F;
+	Writer.WriteUInt8(ucMask);
+	if (ucMask & OGP_INFO_PRODUCT)
+		WriteText(Writer, Response.m_ProductName);
+	if (ucMask & OGP_INFO_PASSWORD)
+		Writer.WriteUInt8(OGP_PASSWORD_NONE + (Response.m_bPassword ? OGP_PASSWORD_SET : 0));
+	if (ucMask & OGP_INFO_SERVER_NAME)
+		WriteText(Writer, Response.m_ServerName);
+	if (ucMask & OGP_INFO_GAME_MODE)
+		WriteText(Writer, Response.m_GameMode);
+	if (ucMask & OGP_INFO_MAP_NAME)
+		WriteText(Writer, Response.m_MapName);
+	if (ucMask & OGP_INFO_PLAYER_COUNT)
+		Writer.WriteUInt8(Response.m_ucPlayerCount);
+	if (ucMask & OGP_INFO_MAX_PLAYERS)
+		Writer.WriteUInt8(Response.m_ucMaxPlayers);
+}
+
+// Reserved: bytes that must stay free for what follows the players.
+void WritePlayers(CBinaryWriter& Writer, const COGPResponse& Response, uint8_t ucMask, size_t Reserved,
+	Packet* pAnswer)
+{
+	ucMask &= OGP_PLAYER_INDEX | OGP_PLAYER_NAME;
+	const size_t Count = CountFitting(Response.m_Players, RoomLeft(pAnswer), 2 + Reserved,
+		[ucMask](const COGPResponse::tPlayer& Player) { return PlayerSize(Player, ucMask); });
+	Writer.WriteUInt8(static_cast<uint8_t>(Count));
+	if (Count == 0)
+		return;
+	Writer.WriteUInt8(ucMask);
+	for (size_t i = 0; i < Count; i++)
+	{
+		const COGPResponse::tPlayer& Player = Response.m_Players[i];
+		if (ucMask & OGP_PLAYER_INDEX)
+			Writer.WriteUInt8(Player.m_ucIndex);
+		if (ucMask & OGP_PLAYER_NAME)
+			WriteText(Writer, Player.m_Name);
+	}
+}
+
+void WriteRules(CBinaryWriter& Writer, const COGPResponse& Response, Packet* pAnswer)
+{
+	const size_t Count = CountFitting(Response.m_Rules, RoomLeft(pAnswer), 1, RuleSize);
+	Writer.WriteUInt8(static_cast<uint8_t>(Count));
+	for (size_t i = 0; i < Count; i++)
+	{
+		WriteText(Writer, Response.m_Rules[i].m_Name);
+		WriteText(Writer, Response.m_Rules[i].m_Value);
+	}
+}
+}
+
+bool COGPRequest::Read(const void* pData, size_t Length)
+{
+	CMemoryStream Stream(pData, Length);
+	CBinaryReader Reader(&Stream);
+	uint16_t usPrefix = 0;
+	uint8_t rgucMagic[sizeof(OGP_MAGIC)];
+	uint8_t ucVersion = 0;
+	if (!Reader.ReadUInt16(&usPrefix) || usPrefix != 0xFFFF)
+		return false;
+	if (!Reader.ReadUInt8(rgucMagic, sizeof(rgucMagic)) || memcmp(rgucMagic, OGP_MAGIC, sizeof(OGP_MAGIC)) != 0)
+		return false;
+	if (!Reader.ReadUInt8(&ucVersion) || ucVersion != OGP_VERSION)
+		return false;
+	if (!Reader.ReadUInt8(&m_ucType))
+		return false;
+	if (m_ucType != OGP_TYPE_INFO)
+		return true;
+
+	uint8_t ucIgnored = 0;
+	if (!Reader.ReadUInt8(&m_ucFlags))
+		return false;
+	if ((m_ucFlags & OGP_REQUEST_INFO) && !Reader.ReadUInt8(&m_ucInfoMask))
+		return false;
+	if ((m_ucFlags & OGP_REQUEST_EXTRA) && !Reader.ReadUInt8(&ucIgnored))
+		return false;
+	if ((m_ucFlags & OGP_REQUEST_PLAYERS) && !Reader.ReadUInt8(&m_ucPlayerMask))
+		return false;
+	if ((m_ucPlayerMask & OGP_PLAYER_EXTRA) && !Reader.ReadUInt8(&ucIgnored))
+		return false;
+	return true;
+}
+
+void COGPResponse::Write(const COGPRequest& Request, Packet* pAnswer) const
+{
+	CBinaryWriter Writer(pAnswer);
+	Writer.WriteUInt16(0xFFFF);
+	Writer.WriteUInt8(OGP_MAGIC, sizeof(OGP_MAGIC));
+	Writer.WriteUInt8(OGP_VERSION);
+	if (Request.m_ucType != OGP_TYPE_INFO)
+	{
+		Writer.WriteUInt8(OGP_ANSWER_TYPE);
+		return;
+	}
+	Writer.WriteUInt8(OGP_ANSWER_TYPE + OGP_TYPE_INFO);
+	Writer.WriteUInt8(m_ucGameId);
+	Writer.WriteUInt8(Request.m_ucFlags & 0x0F);
+	// The header and the info part take about a kilobyte at most, so the players' count byte still fits; the
+	// players leave room for the rules' count byte.
+	if (Request.m_ucFlags & OGP_REQUEST_INFO)
+		WriteInfo(Writer, *this, Request.m_ucInfoMask);
+	if (Request.m_ucFlags & OGP_REQUEST_EXTRA)
+		Writer.WriteUInt8(0);
+	if (Request.m_ucFlags & OGP_REQUEST_PLAYERS)
+		WritePlayers(Writer, *this, Request.m_ucPlayerMask, (Request.m_ucFlags & OGP_REQUEST_RULES) ? 1 : 0, pAnswer);
+	if (Request.m_ucFlags & OGP_REQUEST_RULES)
+		WriteRules(Writer, *this, pAnswer);
+}
+
+COmbrelGameProtocolHandler::COmbrelGameProtocolHandler(CBaseServer* pServer) : m_pServer(pServer)
+{
+}
+
+bool COmbrelGameProtocolHandler::ReceiveDatagram(CNetSocket* pSocket)
+{
+	size_t Length = 0;
+	const uint8_t* pData = pSocket ? static_cast<const uint8_t*>(pSocket->GetData(Length)) : nullptr;
+	if (!pData || Length < 2 || pData[0] != 0xFF || pData[1] != 0xFF)
+		return false;
+
+	COGPRequest Request;
+	if (!Request.Read(pData, Length))
+		return true;
+	Packet Answer;
+	{
+		CLockable::CLock Lock(m_Lock);
+		m_Response.Write(Request, &Answer);
+	}
+	pSocket->Send(&Answer);
+	return true;
+}
+
+void COmbrelGameProtocolHandler::UpdateResponse()
+{
+	const CBaseServer& Server = *m_pServer;
+	COGPResponse& Next = m_NextResponse;
+	Next.m_ucGameId = static_cast<uint8_t>(Server.m_iGameId);
+	AssignCut(Next.m_ProductName, PRODUCT_NAME, OGP_MAX_TEXT_LENGTH);
+	Next.m_bPassword = Server.m_ServerPassword.HasPassword();
+	AssignCut(Next.m_ServerName, Server.m_szServerName, OGP_MAX_TEXT_LENGTH);
+	AssignCut(Next.m_GameMode, Server.m_szGameMode, OGP_MAX_TEXT_LENGTH);
+	AssignCut(Next.m_MapName, Server.m_szMapName, OGP_MAX_TEXT_LENGTH);
+	Next.m_ucPlayerCount = static_cast<uint8_t>(Server.m_iPlayerCount);
+	Next.m_ucMaxPlayers = static_cast<uint8_t>(Server.m_iMaxPlayers);
+
+	size_t Players = 0;
+	for (int32_t i = 0; i < static_cast<int32_t>(MAX_NET_MACHINES) && Players < OGP_MAX_ENTRIES; i++)
+	{
+		const CNetMachine* pClient = Server.m_Clients.GetMachine(i);
+		if (!pClient || pClient->IsConsole())
+			continue;
+		if (Players == Next.m_Players.size())
+			Next.m_Players.emplace_back();
+		COGPResponse::tPlayer& Player = Next.m_Players[Players++];
+		Player.m_ucIndex = static_cast<uint8_t>(i);
+		AssignCut(Player.m_Name, pClient->GetName(), OGP_MAX_TEXT_LENGTH);
+	}
+	Next.m_Players.resize(Players);
+
+	const size_t Rules = std::min(Server.m_Rules.size(), OGP_MAX_ENTRIES);
+	Next.m_Rules.resize(Rules);
+	for (size_t i = 0; i < Rules; i++)
+	{
+		AssignCut(Next.m_Rules[i].m_Name, Server.m_Rules[i].m_Name.c_str(), OGP_MAX_TEXT_LENGTH);
+		AssignCut(Next.m_Rules[i].m_Value, Server.m_Rules[i].m_Value.c_str(), OGP_MAX_TEXT_LENGTH);
+	}
+
+	CLockable::CLock Lock(m_Lock);
+	std::swap(m_Response, m_NextResponse);
+}
