@@ -341,3 +341,18 @@ TEST(ElementBehaviour, PickupWithoutSyncerGetsOneFromItsHolders)
 	Game.Manager()->FindPickupSyncers();
 	EXPECT_EQ(pPickup->GetSyncer(), pLater);
 }
+
+TEST(ElementBehaviour, SpawnedPedRaisesOnPedSpawn)
+{
+	CGameElements Game("gta:iii");
+	Strong<CServerPlayer> pPlayer = Game.Make<CServerPlayer>(ELEMENT_PLAYER, true);
+	std::vector<CNetObject*> Spawned;
+	EventHandlers::CEventType* pType = Game.Manager()->GetEventType(GAME_EVENT_PED_SPAWN);
+	ASSERT_NE(pType, nullptr);
+	pType->AddHandler(new ReplicationTest::CLambdaHandler(Game.Server().GetResourceMgr().GetEventHandlers(),
+		[&](EventHandlers::CEvent*, const CArgumentArray& Arguments) {
+			Spawned.push_back(ReplicationTest::ElementArgument(Arguments));
+		}));
+	pPlayer->OnSpawned();
+	EXPECT_EQ(Spawned, std::vector<CNetObject*>{pPlayer.GetPointer()});
+}
