@@ -176,6 +176,8 @@ public:
 	const char* GetBindIP() const { return m_szBindIP; }
 	bool IsMultithreaded() const { return m_bMultithreaded; }
 	bool IsRConEnabled() const { return m_bRCon; }
+	float GetStreamInDistance() const { return m_fStreamInDistance; }
+	float GetStreamOutDistance() const { return m_fStreamOutDistance; }
 	const char* GetGame() const { return m_Game.c_str(); }
 	int32_t GetGameId() const { return m_iGameId; }
 

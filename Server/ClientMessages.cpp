@@ -72,7 +72,9 @@ void CBaseServer::ProcessSync(CNetMachine* pClient, Stream* pStream)
 		// A block that claims more than the message holds ends the message: nothing after it can be found.
 		if (lBlockStart < 0 || pStream->GetLength() - lBlockStart < lBlockSize)
 			return;
-		if (CNetObject* pObject = m_pManager->FromId(iId, 0))
+		CNetObject* pObject = m_pManager->FromId(iId, 0);
+		// Only an element's syncer speaks for it; anyone else could move other clients' players.
+		if (pObject && pObject->GetSyncer() == static_cast<INetMachine*>(pClient))
 		{
 			Strong<CNetObject> pHeldObject(pObject);
 			pObject->SetDirty(true);

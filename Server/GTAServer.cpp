@@ -13,9 +13,6 @@
 
 namespace
 {
-// The type id of vehicles (and so of trains), which stream in before every other element.
-constexpr uint32_t VEHICLE_ELEMENT_TYPE = 142;
-
 bool IsGTAIV(int32_t iGameId)
 {
 	return iGameId == GAME_GTA_IV || iGameId == GAME_GTA_IV_EFLC;
@@ -70,7 +67,6 @@ CGTAServer::CGTAServer(Context* pContext)
 	m_GamesList.SetGameName(GAME_GTA_IV_EFLC, "gta:iv_eflc");
 	m_GamesList.SetGameName(GAME_BULLY, "bully");
 	SetManager(new CGTAServerManager(this, &m_ResourceMgr));
-	DefineConstants();
 
 	m_uiNetVersion = NETWORK_VERSION;
 	SetRule("Version", "1.5.10");
@@ -93,25 +89,6 @@ CWorld* CGTAServer::GetWorld() const
 {
 	CGTAServerManager* pManager = GetGTAManager();
 	return pManager ? pManager->GetWorld() : nullptr;
-}
-
-void CGTAServer::DefineConstants()
-{
-	CDefineHandlers& Defines = GetDefineHandlers();
-	Defines.Define("SERVER_VERSION_MAJOR", 1);
-	Defines.Define("SERVER_VERSION_MINOR", 5);
-	Defines.Define("SERVER_VERSION_PATCH", 10);
-	Defines.Define("GAME_UNKNOWN", GAME_UNKNOWN);
-	Defines.Define("GAME_GTA_III", GAME_GTA_III);
-	Defines.Define("GAME_GTA_VC", GAME_GTA_VC);
-	Defines.Define("GAME_GTA_SA", GAME_GTA_SA);
-	Defines.Define("GAME_GTA_IV", GAME_GTA_IV);
-	Defines.Define("GAME_GTA_IV_EFLC", GAME_GTA_IV_EFLC);
-	Defines.Define("GAME_BULLY", GAME_BULLY);
-	Defines.Define("GAME_MAFIA_ONE", GAME_MAFIA_ONE);
-	Defines.Define("GAME_MAFIA_TWO", GAME_MAFIA_TWO);
-	Defines.Define("GAME_MAFIA_THREE", GAME_MAFIA_THREE);
-	Defines.Define("GAME_MAFIA_ONE_DE", GAME_MAFIA_ONE_DE);
 }
 
 void CGTAServer::ParseAnticheat(const CServerConfiguration& Config)
@@ -185,6 +162,8 @@ void CGTAServer::OnProcess(const FrameTimeInfo* pFrameInfo)
 {
 	if (CWorld* pWorld = GetWorld())
 		pWorld->Process(pFrameInfo->m_dDelta);
+	if (CGTAServerManager* pManager = GetGTAManager())
+		pManager->FindPickupSyncers();
 	CBaseServer::OnProcess(pFrameInfo);
 }
 
@@ -198,7 +177,7 @@ void CGTAServer::ManageElements(CNetMachine* pClient)
 	if (!pClient->IsJoined())
 		return;
 	if (CServerManager* pManager = GetManager())
-		pManager->CreateObjectsAsNeeded(pClient, VEHICLE_ELEMENT_TYPE);
+		pManager->CreateObjectsAsNeeded(pClient, ELEMENT_VEHICLE);
 	CBaseServer::ManageElements(pClient);
 }
 

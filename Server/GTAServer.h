@@ -69,7 +69,6 @@ protected:
 	const CNetGamesList* GetGamesList() const override { return &m_GamesList; }
 
 private:
-	void DefineConstants();
 	void ParseAnticheat(const CServerConfiguration& Config);
 	void LoadDefineHeader();
 	bool LoadVehicleColours();

@@ -1,12 +1,37 @@
 #pragma once
-// The game's element manager: the server's replication manager plus the world.
+// The game's element manager: the server's replication manager plus the game's element factory, the loading of
+// map files, the game's script classes and event types, and the world.
 
 #include "ServerManager.h"
 #include "World.h"
 
+#include "Elements/ElementTypes.h"
+
 #include "Engine/KestrinReference.h"
 
 class CGTAServer;
+class CVehicleColours;
+class ReflectedNamespace;
+
+namespace EventHandlers
+{
+class CEventType;
+}
+
+// The game's event types, in the order the manager keeps them.
+enum eGameEvent
+{
+	GAME_EVENT_PED_ENTER_VEHICLE,
+	GAME_EVENT_PED_EXIT_VEHICLE,
+	GAME_EVENT_PED_WASTED,
+	GAME_EVENT_PED_SPAWN,
+	GAME_EVENT_PED_FALL,
+	GAME_EVENT_PED_JUMP,
+	GAME_EVENT_PED_CROUCH,
+	GAME_EVENT_PED_UNCROUCH,
+	GAME_EVENT_PICKUP_COLLECTED,
+	GAME_EVENT_COUNT,
+};
 
 class CGTAServerManager : public CServerManager
 {
@@ -14,10 +39,32 @@ public:
 	CGTAServerManager(CGTAServer* pServer, CResourceMgr* pResourceMgr);
 	~CGTAServerManager() override;
 
+	// A new element of the type (one reference, the caller's), not registered; null for a type the game has no
+	// class for.
+	CNetObject* Create(int iType) override;
+	// Places the vehicles and pickups of a resource's map file; they belong to the resource. Other tags are
+	// skipped. Always true.
+	bool LoadMap(const CElementChunk* pMap, CResource* pResource) override;
+
+	// A pickup keeps no syncer of its own choosing: when its syncer left or streamed it out, the first joined
+	// client that still has it takes over, so collections can still be reported.
+	void FindPickupSyncers();
+
 	CGTAServer* GetServer() const { return m_pServer; }
 	CWorld* GetWorld() const { return m_pWorld; }
+	// Null without a script host.
+	ReflectedClass* GetScriptClass(eElementClass eClass) const;
+	EventHandlers::CEventType* GetEventType(eGameEvent eEvent) const;
 
 private:
+	void CreateEventTypes();
+	void CreateScriptClasses(ReflectedNamespace* pGame);
+	void DefineConstants();
+	// Every game script function, in the order scripts and the documentation see them.
+	void RegisterFunctions(ReflectedNamespace* pGame);
+
 	CGTAServer* m_pServer;
 	Strong<CWorld> m_pWorld;
+	EventHandlers::CEventType* m_rgpEventTypes[GAME_EVENT_COUNT];
+	ReflectedClass* m_rgpScriptClasses[ELEMENT_CLASS_COUNT];
 };

@@ -15,6 +15,12 @@ CVehicleColours::tDefinitions& CVehicleColours::FindDefinitions(uint32_t uiModel
 	return m_Definitions[uiModel];
 }
 
+const CVehicleColours::tDefinitions* CVehicleColours::GetDefinitions(uint32_t uiModel) const
+{
+	auto Found = m_Definitions.find(uiModel);
+	return Found == m_Definitions.end() ? nullptr : &Found->second;
+}
+
 void CVehicleColours::RegisterColourPair(uint32_t uiModel, const tVehicleColourDefinition& Definition)
 {
 	FindDefinitions(uiModel).push_back(Definition);

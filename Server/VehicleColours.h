@@ -19,8 +19,11 @@ class CVehicleColours
 public:
 	typedef std::vector<tVehicleColourDefinition> tDefinitions;
 
-	// The model's sets; a model without any gets a new empty list, which is returned.
+	// The model's sets; a model without any gets a new empty list, which is returned. For registering sets only:
+	// lookups go through GetDefinitions, so asking about unknown models does not grow the table.
 	tDefinitions& FindDefinitions(uint32_t uiModel);
+	// The model's sets, or null when it has none.
+	const tDefinitions* GetDefinitions(uint32_t uiModel) const;
 	void RegisterColourPair(uint32_t uiModel, const tVehicleColourDefinition& Definition);
 	void Clear();
 

@@ -34,6 +34,12 @@ CWorld::CWorld(CGTAServerManager* pManager) :
 
 CWorld::~CWorld() = default;
 
+ReflectedClass* CWorld::GetReflectedClass()
+{
+	ReflectedClass* pClass = m_pManager ? m_pManager->GetScriptClass(ELEMENT_CLASS_WORLD) : nullptr;
+	return pClass ? pClass : CBaseObject::GetReflectedClass();
+}
+
 CGTAServer* CWorld::GetServer() const
 {
 	return m_pManager ? m_pManager->GetServer() : nullptr;

@@ -35,6 +35,9 @@ public:
 	CWorld(const CWorld&) = delete;
 	CWorld& operator=(const CWorld&) = delete;
 
+	// The game's class "World".
+	ReflectedClass* GetReflectedClass() override;
+
 	// The script members, in the game's namespace and its namespace "time".
 	void RegisterFunctions(ReflectedNamespace* pGame);
 

@@ -1,6 +1,6 @@
 // Load tool: starts a game server in a child process, connects many game clients to it over the loopback, takes
-// each through the whole join, gives every client a player element near all the others, and keeps every client
-// sending the sync of its player. It prints the join latency, the server's CPU time per second of wall time and
+// each through the whole join, gives every client a GTA III player element near all the others, and keeps every
+// client sending the whole sync block of its player. It prints the join latency, the server's CPU time per second of wall time and
 // the bytes the server sent to each client per second.
 //
 // Usage: VexaLoad [-clients N] [-seconds S] [-rate HZ] [-multithreaded]
@@ -24,7 +24,9 @@
 #include "BuiltinFiles.h"
 #include "CommandLine.h"
 #include "GTAServer.h"
-#include "ServerManager.h"
+#include "GTAServerManager.h"
+
+#include "Elements/ServerPlayer.h"
 
 #include "Engine/Context.h"
 #include "Engine/KAssert.h"
@@ -32,14 +34,12 @@
 #include "Multiplayer/NetObject.h"
 #include "Support/GameClient.h"
 #include "Support/Ports.h"
-#include "Support/TestElement.h"
 #include "Support/TestMessage.h"
 
 namespace
 {
 typedef std::chrono::steady_clock tClock;
 
-constexpr uint32_t PLAYER_TYPE = 94;
 constexpr float PLAYER_AREA_RADIUS = 40.0f;
 
 struct tOptions
@@ -50,7 +50,8 @@ struct tOptions
 	bool m_bMultithreaded = false;
 };
 
-// The game server, giving every client that has joined a player element inside a small area.
+// The game server, giving every client that has joined a player element of the game inside a small area, as
+// spawning a player does.
 class CLoadServer : public CGTAServer
 {
 public:
@@ -59,17 +60,13 @@ public:
 	void OnPlayerJoined(CNetMachine* pClient) override
 	{
 		CGTAServer::OnPlayerJoined(pClient);
-		VexaTest::CTestElement* pPlayer = new VexaTest::CTestElement(GetManager(), PLAYER_TYPE);
+		Strong<CServerPlayer> pPlayer =
+			Strong<CServerPlayer>::New(static_cast<CServerPlayer*>(GetGTAManager()->Create(ELEMENT_PLAYER)));
 		const float fAngle = static_cast<float>(pClient->GetIndex()) * 0.7f;
-		pPlayer->m_vecPosition = CVector3D(std::cos(fAngle) * PLAYER_AREA_RADIUS / 2, std::sin(fAngle) * PLAYER_AREA_RADIUS / 2, 0);
-		pPlayer->SetStreamInDistance(100.0f);
-		pPlayer->SetStreamOutDistance(200.0f);
-		pPlayer->SetNetFlag(NETFLAG_DISTANCE_STREAMING, true);
-		pPlayer->SetNetFlag(NETFLAG_ALWAYS_EXIST_FOR_SYNCER, true);
+		pPlayer->SetPosition(CVector3D(std::cos(fAngle) * PLAYER_AREA_RADIUS / 2, std::sin(fAngle) * PLAYER_AREA_RADIUS / 2, 0));
 		pPlayer->SetSyncer(pClient, true);
 		if (GetManager()->RegisterNetObject(pPlayer))
 			pClient->SetPlayer(pPlayer);
-		pPlayer->Release();
 	}
 };
 
@@ -228,10 +225,16 @@ void SendPlayerSync(tLoadClient& Client, double dTime, size_t Index)
 		return;
 	const float fAngle = static_cast<float>(Index) * 0.7f + static_cast<float>(dTime);
 	VexaTest::tElementEntry Entry;
-	Entry.m_iType = PLAYER_TYPE;
+	Entry.m_iType = ELEMENT_PLAYER;
 	Entry.m_iId = Client.m_iPlayer;
+	// A GTA III player's sync block on foot: 128 bytes.
 	VexaTest::CTestMessage Block;
+	Block.I32(-1);
 	Block.F32(std::cos(fAngle) * PLAYER_AREA_RADIUS / 2).F32(std::sin(fAngle) * PLAYER_AREA_RADIUS / 2).F32(0.0f);
+	Block.F32(0).F32(0).F32(0).F32(1).F32(0).F32(0);
+	Block.F32(fAngle).F32(fAngle).F32(100.0f).U8(0).I32(-1).U8(0).U16(0);
+	Block.U16(0).U16(0).U8(0).F32(0.0f).U8(0).U8(0);
+	Block.U16(0).Bytes(std::vector<uint8_t>(CServerPlayer::PLAYER_SYNC_BLOCK_SIZE, 0)).U32(0).U8(1).U16(4);
 	Entry.m_Block = Block.GetBytes();
 	Send(Client, VexaTest::MakeSyncMessage({Entry}), 1, false);
 	Client.m_uiSyncSent++;

@@ -5,6 +5,8 @@
 #include <fstream>
 
 #include "BuiltinFiles.h"
+
+#include "Engine/FileSystem.h"
 #include "ServerHarness.h"
 
 namespace ServerTest
@@ -14,12 +16,23 @@ CInProcessServer::CInProcessServer(const std::string& Children, bool bMultithrea
 	m_usPort(0),
 	m_Server(&m_Context)
 {
-	// The game's define header and vehicle colours come from the built-in archive, as in the real process.
-	MountBuiltinArchive(m_Context);
-
 	char szTemplate[] = "/tmp/vexa-inprocess-XXXXXX";
 	if (mkdtemp(szTemplate))
 		m_Folder = szTemplate;
+	// The folder stands for the program's directory and comes first; the game's define header and vehicle colours
+	// come from the built-in archive after it, as in the real process.
+	if (!m_Folder.empty())
+		m_Context.GetFileSystem()->Mount(new CMountedPath(m_Folder.c_str()));
+	MountBuiltinArchive(m_Context);
+}
+
+void CInProcessServer::WriteFile(const std::string& RelativePath, const std::string& Content) const
+{
+	const std::filesystem::path Path = std::filesystem::path(m_Folder) / RelativePath;
+	std::error_code Error;
+	std::filesystem::create_directories(Path.parent_path(), Error);
+	std::ofstream File(Path, std::ios::binary);
+	File << Content;
 }
 
 CInProcessServer::~CInProcessServer()

@@ -41,6 +41,9 @@ public:
 	}
 	// A client whose waits run the server's passes.
 	void Attach(VexaTest::CTestClient& Client);
+	// Writes a file below the server's folder (which it reads like the program's directory), creating its parent
+	// folders; before Start for resources the start-up should find.
+	void WriteFile(const std::string& RelativePath, const std::string& Content) const;
 
 	CGTAServer& GetServer() { return m_Server; }
 	uint16_t GetPort() const { return m_usPort; }

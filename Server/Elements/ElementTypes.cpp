@@ -1,0 +1,45 @@
+#include "ElementTypes.h"
+
+#include "GTAServer.h"
+#include "GTAServerManager.h"
+
+#include "Network/BinaryStream.h"
+
+namespace Elements
+{
+CGTAServerManager* GetGameManager(const CNetObject* pElement)
+{
+	// Every game element is made by the game's manager, so its replication manager is that one.
+	return pElement ? static_cast<CGTAServerManager*>(static_cast<CServerManager*>(pElement->GetManager())) : nullptr;
+}
+
+bool IsGTAIV(const CNetObject* pElement)
+{
+	CGTAServerManager* pManager = GetGameManager(pElement);
+	CGTAServer* pServer = pManager ? pManager->GetServer() : nullptr;
+	if (!pServer)
+		return false;
+	const int32_t iGame = pServer->GetGameId();
+	return iGame == GAME_GTA_IV || iGame == GAME_GTA_IV_EFLC;
+}
+
+ReflectedClass* GetClass(CNetObject* pElement, eElementClass eClass)
+{
+	CGTAServerManager* pManager = GetGameManager(pElement);
+	ReflectedClass* pClass = pManager ? pManager->GetScriptClass(eClass) : nullptr;
+	return pClass ? pClass : pElement->CNetObject::GetReflectedClass();
+}
+
+void SendToHolders(CNetObject* pElement, Packet& Message)
+{
+	if (pElement->IsLocal())
+		return;
+	if (CNetObjectMgr* pManager = pElement->GetManager())
+		pManager->SendObjectRelatedPacket(&Message, pElement);
+}
+
+void BeginMessage(CNetObject* pElement, Packet& Message)
+{
+	CBinaryWriter(&Message).WriteInt32(pElement->GetId());
+}
+}

@@ -1,0 +1,43 @@
+#pragma once
+// A mark on the clients' radar, at its own position or following the element it is attached to.
+
+#include <cstdint>
+
+#include "ElementTypes.h"
+
+#include "Multiplayer/NetObject.h"
+
+class CServerBlip : public CNetObject
+{
+public:
+	// Blip flags: bits 0 and 1 are the two options of attaching a blip; bit 2 says that the icon-or-colour field
+	// holds an icon number.
+	enum : uint8_t
+	{
+		BLIP_FLAG_ICON = 0x4,
+		DEFAULT_BLIP_FLAGS = 0x1,
+	};
+	enum : int32_t
+	{
+		DEFAULT_BLIP_COLOUR = 0x00FF00FF,
+	};
+
+	explicit CServerBlip(CGTAServerManager* pManager);
+	~CServerBlip() override;
+
+	ReflectedClass* GetReflectedClass() override;
+	// The replicated part, then position, flags, size and icon or colour. Clients never create blips: the server
+	// writes this block and never reads it.
+	bool WriteCreatePacket(Stream* pStream) override;
+	// The replicated part, then the position.
+	bool ReadSyncPacket(Stream* pStream) override;
+	bool WriteSyncPacket(Stream* pStream) override;
+	bool SetPosition(const CVector3D& vecPosition) override;
+	// The parent's position when attached to an element that has one, else the blip's own.
+	bool GetPosition(CVector3D& vecPosition) override;
+
+	CVector3D m_vecPosition;
+	uint8_t m_ucFlags;
+	uint8_t m_ucSize;
+	int32_t m_iIconOrColour;
+};
