@@ -1,6 +1,7 @@
 #include "GTAServerManager.h"
 
 #include "GTAServer.h"
+#include "ServerFunctions.h"
 
 #include "Engine/KestrinNative.h"
 #include "Engine/Reflection.h"
@@ -16,6 +17,7 @@ CGTAServerManager::CGTAServerManager(CGTAServer* pServer, CResourceMgr* pResourc
 		ReflectedNamespace* pGame = pResourceMgr->GetScripting()->GetGlobal()->AddNamespace("gta");
 		pGame->SetAlias("game");
 		m_pWorld->RegisterFunctions(pGame);
+		RegisterServerNamespace(this);
 	}
 }
 
