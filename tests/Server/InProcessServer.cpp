@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "BuiltinFiles.h"
+#include "Engine/FileSystem.h"
 #include "ServerHarness.h"
 
 namespace ServerTest
@@ -19,7 +20,10 @@ CInProcessServer::CInProcessServer(const std::string& Children, bool bMultithrea
 
 	char szTemplate[] = "/tmp/vexa-inprocess-XXXXXX";
 	if (mkdtemp(szTemplate))
+	{
 		m_Folder = szTemplate;
+		m_Context.GetFileSystem()->Mount(new CMountedPath((m_Folder + "/").c_str()));
+	}
 }
 
 CInProcessServer::~CInProcessServer()
@@ -53,5 +57,14 @@ void CInProcessServer::Pass()
 void CInProcessServer::Attach(VexaTest::CTestClient& Client)
 {
 	Client.SetPump([this] { Pass(); });
+}
+
+void CInProcessServer::WriteFile(const std::string& RelativePath, const std::string& Content) const
+{
+	const std::filesystem::path Path = std::filesystem::path(m_Folder) / RelativePath;
+	std::error_code Error;
+	std::filesystem::create_directories(Path.parent_path(), Error);
+	std::ofstream File(Path, std::ios::binary);
+	File << Content;
 }
 }

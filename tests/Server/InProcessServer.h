@@ -1,7 +1,8 @@
 #pragma once
 // The game server object in the test's own process, on a free port, driven one main-loop pass at a time. Tests
 // reach into it (elements, the world, event handlers) between passes, and give each game-client stand-in the
-// pass as its pump so the server is serviced while a client waits.
+// pass as its pump so the server is serviced while a client waits. Its folder is the last root of its file system,
+// so resources written there before the start are found.
 
 #include <cstdint>
 #include <string>
@@ -41,6 +42,8 @@ public:
 	}
 	// A client whose waits run the server's passes.
 	void Attach(VexaTest::CTestClient& Client);
+	// Writes a file below the server's folder, creating its parent folders.
+	void WriteFile(const std::string& RelativePath, const std::string& Content) const;
 
 	CGTAServer& GetServer() { return m_Server; }
 	uint16_t GetPort() const { return m_usPort; }
