@@ -9,6 +9,7 @@
 // language. Code that reads the same in every language can write null: in Lua it is an unset global, so nil.
 
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "ResourceTestSupport.h"
@@ -159,5 +160,25 @@ inline std::string ProbeResult(const std::vector<std::string>& Lines, size_t Lan
 			return it->substr(At + Prefix.size());
 	}
 	return "<no result>";
+}
+
+// Types the code into the server's console in the language and gives what the probe printed for it. The same
+// code may be typed again: the answer is the line that the new line brought.
+inline std::string ProbeOutput(CServerProcess& Server, size_t Language, const std::string& Code)
+{
+	const std::string Prefix = std::string("probe ") + g_ProbeLanguages[Language].m_szCommand + ": " + Code + " => ";
+	auto CountAnswers = [&] {
+		size_t Count = 0;
+		for (const std::string& Line : Server.GetOutputLines())
+			Count += Line.find(Prefix) != std::string::npos ? 1 : 0;
+		return Count;
+	};
+	const size_t Before = CountAnswers();
+	if (!Server.WriteInput(ProbeLine(Language, Code) + "\n"))
+		return "<no result>";
+	// A bound against a server that never answers, not a measurement.
+	for (int i = 0; i < 6000 && CountAnswers() == Before; i++)
+		usleep(5000);
+	return ProbeResult(Server.GetOutputLines(), Language, Code);
 }
 }
