@@ -556,4 +556,19 @@ TEST_P(NetObjectScripts, ScriptDisconnectsAClientWithReasonThirteen)
 	EXPECT_EQ(Probe(PROBE_LUA, "getClient(0)"), "null");
 }
 
+TEST_P(NetObjectScripts, NetworkEventArgumentsNameElements)
+{
+	const int32_t iId = AddElement("a", ENTITY_TYPE, CVector3D(0, 0, 0))->GetId();
+	CGameClient Client;
+	Join(Client, "Player");
+	ASSERT_EQ(Probe(PROBE_LUA, "addNetworkHandler(\"pick\", function(client, e, unknown) got = {client, e, unknown == nil} end)"),
+		"true");
+	// An element travels as its network id; one the server does not know arrives as null.
+	CTestMessage Message(11);
+	Message.String("pick").U8(2).U8(6).I32(iId).U8(6).I32(999999);
+	ASSERT_TRUE(Client.Send(Message));
+	ASSERT_TRUE(m_pServer->PassUntil([&] { return Probe(PROBE_LUA, "got") != "null"; }));
+	EXPECT_EQ(Probe(PROBE_LUA, "got"), Expand("[Client 0, Element $a, true]"));
+}
+
 INSTANTIATE_TEST_SUITE_P(Transport, NetObjectScripts, ::testing::Bool(), DescribeTransport);
