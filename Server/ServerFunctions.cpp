@@ -264,65 +264,36 @@ bool NativeGetDuplicateNames(CNativeState* pState, int, void* pUserData)
 	return true;
 }
 
-bool NativeGetStreamInDistance(CNativeState* pState, int, void* pUserData)
+// The stream distances given to elements made from now on.
+template <class TServer, float (TServer::*GET)() const, void (TServer::*SET)(float)>
+struct tDistanceNatives
 {
-	pState->ReturnNumber(GetGameServer(pUserData)->GetStreamInDistance());
-	return true;
-}
+	static bool Get(CNativeState* pState, int, void* pUserData)
+	{
+		TServer* pServer = GetGameServer(pUserData);
+		pState->ReturnNumber((pServer->*GET)());
+		return true;
+	}
 
-bool NativeSetStreamInDistance(CNativeState* pState, int, void* pUserData)
-{
-	float fDistance = 0.0f;
-	if (!pState->CheckNumber(0, fDistance))
-		return false;
-	GetGameServer(pUserData)->SetStreamInDistance(fDistance);
-	return true;
-}
+	static bool Set(CNativeState* pState, int, void* pUserData)
+	{
+		float fDistance = 0.0f;
+		if (!pState->CheckNumber(0, fDistance))
+			return false;
+		TServer* pServer = GetGameServer(pUserData);
+		(pServer->*SET)(fDistance);
+		return true;
+	}
+};
 
-bool NativeGetStreamOutDistance(CNativeState* pState, int, void* pUserData)
-{
-	pState->ReturnNumber(GetGameServer(pUserData)->GetStreamOutDistance());
-	return true;
-}
-
-bool NativeSetStreamOutDistance(CNativeState* pState, int, void* pUserData)
-{
-	float fDistance = 0.0f;
-	if (!pState->CheckNumber(0, fDistance))
-		return false;
-	GetGameServer(pUserData)->SetStreamOutDistance(fDistance);
-	return true;
-}
-
-bool NativeGetPickupStreamInDistance(CNativeState* pState, int, void* pUserData)
-{
-	pState->ReturnNumber(GetGameServer(pUserData)->GetPickupStreamInDistance());
-	return true;
-}
-
-bool NativeSetPickupStreamInDistance(CNativeState* pState, int, void* pUserData)
-{
-	float fDistance = 0.0f;
-	if (!pState->CheckNumber(0, fDistance))
-		return false;
-	GetGameServer(pUserData)->SetPickupStreamInDistance(fDistance);
-	return true;
-}
-
-bool NativeGetPickupStreamOutDistance(CNativeState* pState, int, void* pUserData)
-{
-	pState->ReturnNumber(GetGameServer(pUserData)->GetPickupStreamOutDistance());
-	return true;
-}
-
-bool NativeSetPickupStreamOutDistance(CNativeState* pState, int, void* pUserData)
-{
-	float fDistance = 0.0f;
-	if (!pState->CheckNumber(0, fDistance))
-		return false;
-	GetGameServer(pUserData)->SetPickupStreamOutDistance(fDistance);
-	return true;
-}
+typedef tDistanceNatives<CBaseServer, &CBaseServer::GetStreamInDistance, &CBaseServer::SetStreamInDistance>
+	tStreamInDistance;
+typedef tDistanceNatives<CBaseServer, &CBaseServer::GetStreamOutDistance, &CBaseServer::SetStreamOutDistance>
+	tStreamOutDistance;
+typedef tDistanceNatives<CGTAServer, &CGTAServer::GetPickupStreamInDistance, &CGTAServer::SetPickupStreamInDistance>
+	tPickupStreamInDistance;
+typedef tDistanceNatives<CGTAServer, &CGTAServer::GetPickupStreamOutDistance, &CGTAServer::SetPickupStreamOutDistance>
+	tPickupStreamOutDistance;
 
 bool NativeGetLogPath(CNativeState* pState, int, void* pUserData)
 {
@@ -405,14 +376,14 @@ void RegisterServerNamespace(CGTAServerManager* pManager)
 	pNamespace->AddProperty(pManager, "syncInterval", ARGUMENT_INTEGER, NativeGetSyncInterval);
 	pNamespace->AddProperty(pManager, "syncMethod", ARGUMENT_INTEGER, NativeGetSyncMethod);
 	pNamespace->AddProperty(pManager, "duplicateNames", ARGUMENT_BOOLEAN, NativeGetDuplicateNames);
-	pNamespace->AddProperty(pManager, "streamInDistance", ARGUMENT_FLOAT, NativeGetStreamInDistance,
-		NativeSetStreamInDistance);
-	pNamespace->AddProperty(pManager, "streamOutDistance", ARGUMENT_FLOAT, NativeGetStreamOutDistance,
-		NativeSetStreamOutDistance);
-	pNamespace->AddProperty(pManager, "pickupStreamInDistance", ARGUMENT_FLOAT, NativeGetPickupStreamInDistance,
-		NativeSetPickupStreamInDistance);
-	pNamespace->AddProperty(pManager, "pickupStreamOutDistance", ARGUMENT_FLOAT, NativeGetPickupStreamOutDistance,
-		NativeSetPickupStreamOutDistance);
+	pNamespace->AddProperty(pManager, "streamInDistance", ARGUMENT_FLOAT, tStreamInDistance::Get,
+		tStreamInDistance::Set);
+	pNamespace->AddProperty(pManager, "streamOutDistance", ARGUMENT_FLOAT, tStreamOutDistance::Get,
+		tStreamOutDistance::Set);
+	pNamespace->AddProperty(pManager, "pickupStreamInDistance", ARGUMENT_FLOAT, tPickupStreamInDistance::Get,
+		tPickupStreamInDistance::Set);
+	pNamespace->AddProperty(pManager, "pickupStreamOutDistance", ARGUMENT_FLOAT, tPickupStreamOutDistance::Get,
+		tPickupStreamOutDistance::Set);
 	pNamespace->AddProperty(pManager, "logPath", ARGUMENT_STRING, NativeGetLogPath);
 	pNamespace->AddProperty(pManager, "syncLocalEntities", ARGUMENT_BOOLEAN, NativeGetSyncLocalEntities);
 	pNamespace->RegisterFunction("getCVar", "s", NativeGetCVar, pManager);

@@ -254,47 +254,34 @@ bool NativeSetResource(CNativeState* pState, int, void* pUserData)
 	return true;
 }
 
-bool NativeGetStreamInDistance(CNativeState* pState, int, void* pUserData)
+// streamInDistance and streamOutDistance: stored as they are, with no message.
+template <float (CNetObject::*GET)() const, void (CNetObject::*SET)(float)>
+struct tDistanceNatives
 {
-	CNetObject* pElement = GetThis(pState, pUserData);
-	if (!pElement)
-		return false;
-	pState->ReturnNumber(pElement->GetStreamInDistance());
-	return true;
-}
+	static bool Get(CNativeState* pState, int, void* pUserData)
+	{
+		CNetObject* pElement = GetThis(pState, pUserData);
+		if (!pElement)
+			return false;
+		pState->ReturnNumber((pElement->*GET)());
+		return true;
+	}
 
-bool NativeSetStreamInDistance(CNativeState* pState, int, void* pUserData)
-{
-	CNetObject* pElement = GetThis(pState, pUserData);
-	if (!pElement)
-		return false;
-	float fDistance = 0.0f;
-	if (!pState->CheckNumber(0, fDistance))
-		return false;
-	pElement->SetStreamInDistance(fDistance);
-	return true;
-}
+	static bool Set(CNativeState* pState, int, void* pUserData)
+	{
+		CNetObject* pElement = GetThis(pState, pUserData);
+		if (!pElement)
+			return false;
+		float fDistance = 0.0f;
+		if (!pState->CheckNumber(0, fDistance))
+			return false;
+		(pElement->*SET)(fDistance);
+		return true;
+	}
+};
 
-bool NativeGetStreamOutDistance(CNativeState* pState, int, void* pUserData)
-{
-	CNetObject* pElement = GetThis(pState, pUserData);
-	if (!pElement)
-		return false;
-	pState->ReturnNumber(pElement->GetStreamOutDistance());
-	return true;
-}
-
-bool NativeSetStreamOutDistance(CNativeState* pState, int, void* pUserData)
-{
-	CNetObject* pElement = GetThis(pState, pUserData);
-	if (!pElement)
-		return false;
-	float fDistance = 0.0f;
-	if (!pState->CheckNumber(0, fDistance))
-		return false;
-	pElement->SetStreamOutDistance(fDistance);
-	return true;
-}
+typedef tDistanceNatives<&CNetObject::GetStreamInDistance, &CNetObject::SetStreamInDistance> tStreamInDistance;
+typedef tDistanceNatives<&CNetObject::GetStreamOutDistance, &CNetObject::SetStreamOutDistance> tStreamOutDistance;
 
 bool NativeGetPosition(CNativeState* pState, int, void* pUserData)
 {
@@ -495,10 +482,9 @@ void NetObjectFunctions::RegisterElementMembers(ReflectedClass* pClass, CNetObje
 	pClass->AddProperty(pManager, "children", ARGUMENT_ARRAY, NativeGetChildren);
 	pClass->AddProperty(pManager, "name", ARGUMENT_STRING, NativeGetName, NativeSetName);
 	pClass->AddProperty(pManager, "resource", ARGUMENT_OBJECT, NativeGetResource, NativeSetResource);
-	pClass->AddProperty(pManager, "streamInDistance", ARGUMENT_FLOAT, NativeGetStreamInDistance,
-		NativeSetStreamInDistance);
-	pClass->AddProperty(pManager, "streamOutDistance", ARGUMENT_FLOAT, NativeGetStreamOutDistance,
-		NativeSetStreamOutDistance);
+	pClass->AddProperty(pManager, "streamInDistance", ARGUMENT_FLOAT, tStreamInDistance::Get, tStreamInDistance::Set);
+	pClass->AddProperty(pManager, "streamOutDistance", ARGUMENT_FLOAT, tStreamOutDistance::Get,
+		tStreamOutDistance::Set);
 	pClass->AddProperty(pManager, "position", ARGUMENT_VECTOR3D, NativeGetPosition, NativeSetPosition);
 	pClass->AddProperty(pManager, "rotation", ARGUMENT_VECTOR3D, NativeGetRotation, NativeSetRotation);
 
