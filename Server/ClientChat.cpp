@@ -4,14 +4,13 @@
 #include "BaseServer.h"
 
 #include <string>
-#include <vector>
 
 #include "ServerManager.h"
 
 #include "Engine/KestrinArguments.h"
 #include "Engine/KestrinString.h"
-#include "Network/ENetSystem.h"
 #include "Network/BinaryStream.h"
+#include "Network/ENetSystem.h"
 #include "Scripting/EventHandlers.h"
 #include "Scripting/KeyBinds.h"
 
