@@ -11,6 +11,7 @@
 #include "ConsoleInput.h"
 #include "NetGamesList.h"
 #include "ServerConfiguration.h"
+#include "ServerFunctions.h"
 #include "ServerManager.h"
 
 #include "Engine/ElementChunk.h"
@@ -41,10 +42,11 @@ public:
 
 	void Execute(const char* /*szName*/, const char* szParameters, CBaseObject* pClient) override
 	{
-		if (!pClient)
+		CNetMachine* pMachine = dynamic_cast<CNetMachine*>(pClient);
+		if (!pMachine)
 			return;
 		const char* szText = szParameters ? szParameters : "";
-		m_pServer->UserChat(pClient, szText, strlen(szText));
+		m_pServer->UserChat(pMachine, szText, strlen(szText));
 	}
 
 private:
@@ -89,6 +91,23 @@ void CopyTextField(char* szField, const char* szValue)
 {
 	_strlcpy(szField, szValue ? szValue : "", CBaseServer::TEXT_FIELD_SIZE);
 }
+
+// As CopyTextField, but a text that does not fit is cut before the character that would be split.
+void CopyTextFieldWholeCharacters(char* szField, const char* szValue)
+{
+	if (!szValue)
+		szValue = "";
+	size_t Length = strnlen(szValue, CBaseServer::TEXT_FIELD_SIZE);
+	if (Length == CBaseServer::TEXT_FIELD_SIZE)
+	{
+		Length = CBaseServer::TEXT_FIELD_SIZE - 1;
+		// A continuation byte at the cut means the last kept bytes begin a character that does not fit whole.
+		while (Length > 0 && (static_cast<unsigned char>(szValue[Length]) & 0xC0) == 0x80)
+			Length--;
+	}
+	memcpy(szField, szValue, Length);
+	szField[Length] = '\0';
+}
 }
 
 CBaseServer::CBaseServer(Context* pContext)
@@ -109,10 +128,11 @@ CBaseServer::CBaseServer(Context* pContext)
 
 	RegisterEventTypes();
 
-	// Script handlers of commands and key binds receive the calling client.
+	// Script handlers of commands, key binds and network events receive the calling client.
 	CCommandHandlers& Commands = GetCommands();
 	Commands.SetPassClient(true);
 	m_ResourceMgr.GetKeyBinds()->SetPassClient(true);
+	m_ResourceMgr.GetNetworkHandlers()->SetPassClient(true);
 	AddCommand(Commands, new CSayCommandHandler(this), "say");
 	AddCommand(Commands, new CExitCommandHandler(this), "quit");
 	AddCommand(Commands, new CExitCommandHandler(this), "exit");
@@ -133,6 +153,7 @@ CBaseServer::~CBaseServer()
 void CBaseServer::SetManager(CServerManager* pManager)
 {
 	m_pManager = pManager;
+	m_ResourceMgr.SetManager(pManager);
 }
 
 void CBaseServer::ReleaseElementsAndClients()
@@ -141,6 +162,7 @@ void CBaseServer::ReleaseElementsAndClients()
 	StopListingAndRemoteConsole();
 	m_ResourceMgr.ClearAllResources();
 	StopHttpServer();
+	m_ResourceMgr.SetManager(nullptr);
 	m_pManager.Delete();
 	m_Clients.Clear();
 	m_pConsoleClient.SetNull();
@@ -186,6 +208,18 @@ void CBaseServer::SetRule(const char* szName, const char* szValue)
 		}
 	}
 	m_Rules.push_back(tRule{szName, szValue});
+}
+
+void CBaseServer::SetServerName(const char* szName)
+{
+	CopyTextFieldWholeCharacters(m_szServerName, szName);
+	SendServerName(nullptr);
+}
+
+void CBaseServer::SetGameMode(const char* szGameMode)
+{
+	CopyTextFieldWholeCharacters(m_szGameMode, szGameMode);
+	SendGameMode(nullptr);
 }
 
 const char* CBaseServer::GetRule(const char* szName) const
@@ -674,12 +708,6 @@ void CBaseServer::OnProcess(const FrameTimeInfo* pFrameInfo)
 	TriggerProcessEvent(pFrameInfo->m_dDelta);
 }
 
-void CBaseServer::UserChat(CBaseObject* /*pClient*/, const char* /*szText*/, size_t /*Length*/)
-{
-	// Hook for the chat of the client messages, which the server does not have yet: until then a chat line,
-	// the console's "say" included, goes nowhere and nothing is logged.
-}
-
 void CBaseServer::RegisterEventTypes()
 {
 	EventHandlers::CEventHandlers* pEvents = m_ResourceMgr.GetEventHandlers();
@@ -821,9 +849,13 @@ bool CBaseServer::StartResource(const char* szName)
 	return !pResource.IsNull() && pResource->Start();
 }
 
+void CBaseServer::RegisterScriptFunctions()
+{
+	RegisterServerChatFunctions(this);
+}
+
 // Hooks of the subsystems still to come. Each stands at its place in the start-up, the main loop or the shutdown
 // and does nothing: the start steps report success.
-void CBaseServer::RegisterScriptFunctions() {}
 void CBaseServer::LoadModules(const CElementChunk* /*pModules*/) {}
 bool CBaseServer::StartRemoteConsole() { return true; }
 bool CBaseServer::StartHttpServer() { return true; }

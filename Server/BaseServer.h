@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "BanList.h"
 #include "CommandLine.h"
 #include "OmbrelGameProtocolHandler.h"
 #include "ServerResourceMgr.h"
@@ -72,6 +73,9 @@ enum eServerMessage : unsigned
 	SERVER_MESSAGE_JOIN_INFO = 2,
 	SERVER_MESSAGE_READY = 3,
 	SERVER_MESSAGE_SYNC = 4,
+	SERVER_MESSAGE_CHAT = 6,
+	SERVER_MESSAGE_COMMAND = 7,
+	SERVER_MESSAGE_NETWORK_EVENT = 11,
 	SERVER_MESSAGE_STREAM_OUT_ACK = 13,
 	SERVER_MESSAGE_JOINED = 15,
 	SERVER_MESSAGE_DISCONNECT = 17,
@@ -79,6 +83,7 @@ enum eServerMessage : unsigned
 	SERVER_MESSAGE_CLIENT_LIST = 20,
 	SERVER_MESSAGE_CLIENT_JOINED = 21,
 	SERVER_MESSAGE_CLIENT_LEFT = 22,
+	SERVER_MESSAGE_KEY = 29,
 	SERVER_MESSAGE_SERVER_NAME = 31,
 	SERVER_MESSAGE_CLIENT_VARIABLES = 32,
 	SERVER_MESSAGE_SYNCER_REQUEST = 33,
@@ -143,6 +148,11 @@ public:
 
 	// Message 18 with the game mode to the client, or to every client for null.
 	void SendGameMode(CNetMachine* pClient);
+	// Message 31 with the server name to the client, or to every client for null.
+	void SendServerName(CNetMachine* pClient);
+	// Each cuts the text to 63 bytes, never inside a character, and tells every client.
+	void SetServerName(const char* szName);
+	void SetGameMode(const char* szGameMode);
 
 	void SetGame(const char* szGame);
 	// The first rule of that exact name gets the value; otherwise a rule is appended.
@@ -150,8 +160,13 @@ public:
 	// The value of the first rule of that exact name, or null.
 	const char* GetRule(const char* szName) const;
 
-	// Chat by a client (the command "say").
-	void UserChat(CBaseObject* pClient, const char* szText, size_t Length);
+	// A chat line said by a client (a game client's message 6, or the console client's "say"): raises
+	// OnPlayerChat and, unless a handler cancelled it, logs "name: text" and sends it to every client.
+	void UserChat(CNetMachine* pClient, const char* szText, size_t Length);
+	// Message 6 with the text and colour to the client, or to every client for null.
+	void SendChat(CNetMachine* pClient, const char* szText, size_t Length, uint32_t uiColour);
+	// Message 6 to every client but that one.
+	void SendChatExcept(CNetMachine* pClient, const char* szText, size_t Length, uint32_t uiColour);
 	// The client record of the server console (slot 255), or null while there is none.
 	CNetMachine* GetConsoleClient() const { return m_pConsoleClient; }
 
@@ -168,6 +183,9 @@ public:
 	CDefineHandlers& GetDefineHandlers() { return *m_ResourceMgr.GetDefineHandlers(); }
 	CVarSystem& GetClientVariables() { return m_ClientVariables; }
 	const std::vector<tRule>& GetRules() const { return m_Rules; }
+	CBanList& GetBanList() { return m_BanList; }
+	// False, keeping the old password, when the new one cannot be hashed; empty text clears it.
+	bool SetPassword(const char* szPassword) { return m_ServerPassword.SetPassword(szPassword); }
 
 	int64_t GetMaxPlayers() const { return m_iMaxPlayers; }
 	uint16_t GetPort() const { return m_usPort; }
@@ -176,8 +194,22 @@ public:
 	const char* GetBindIP() const { return m_szBindIP; }
 	bool IsMultithreaded() const { return m_bMultithreaded; }
 	bool IsRConEnabled() const { return m_bRCon; }
+	bool IsListed() const { return m_bListed; }
+	bool IsHttpServerEnabled() const { return m_bHttpServer; }
+	const char* GetHttpUrl() const { return m_HttpUrl.c_str(); }
+	// Major, minor, patch and build.
+	const uint32_t* GetMinClientVersion() const { return m_uiMinClientVersion; }
+	uint16_t GetSyncInterval() const { return m_usSyncInterval; }
+	int32_t GetSyncMethod() const { return m_iSyncMethod; }
+	bool IsDuplicateNamesAllowed() const { return m_bDuplicateNames; }
+	const char* GetLogPath() const { return m_LogPath.c_str(); }
+	const char* GetServerName() const { return m_szServerName; }
+	const char* GetGameMode() const { return m_szGameMode; }
+	// Given to elements made from now on.
 	float GetStreamInDistance() const { return m_fStreamInDistance; }
+	void SetStreamInDistance(float fDistance) { m_fStreamInDistance = fDistance; }
 	float GetStreamOutDistance() const { return m_fStreamOutDistance; }
+	void SetStreamOutDistance(float fDistance) { m_fStreamOutDistance = fDistance; }
 	const char* GetGame() const { return m_Game.c_str(); }
 	int32_t GetGameId() const { return m_iGameId; }
 
@@ -238,6 +270,7 @@ protected:
 	CPumpedEventLoop m_ConsoleQueue;
 	CVarSystem m_ClientVariables;
 	std::vector<tRule> m_Rules;
+	CBanList m_BanList;
 	int32_t m_iWaitEventTimeout;
 	int32_t m_iSyncPriority;
 	uint32_t m_uiSyncFlags;
@@ -287,15 +320,16 @@ private:
 	bool IsNameInUse(const char* szName) const;
 	void SendJoinMessages(CNetMachine* pClient);
 	void SendCVars(CNetMachine* pClient);
-	void SendServerName(CNetMachine* pClient);
 	void ProcessReady(CNetMachine* pClient);
 	void ProcessDisconnectMessage(CNetMachine* pClient, Stream* pStream);
 	void ProcessSync(CNetMachine* pClient, Stream* pStream);
 	void ProcessStreamOutAck(CNetMachine* pClient, Stream* pStream);
 	void ProcessSyncerRequest(CNetMachine* pClient, Stream* pStream);
 	void ProcessElementStreaming(CNetMachine* pClient, Stream* pStream);
-	// Whether the address is on the ban list.
-	bool IsBanned(const char* szAddress) const;
+	void ProcessChat(CNetMachine* pClient, Stream* pStream);
+	void ProcessCommand(CNetMachine* pClient, Stream* pStream);
+	void ProcessNetworkEvent(CNetMachine* pClient, Stream* pStream);
+	void ProcessKey(CNetMachine* pClient, Stream* pStream);
 
 	// The steps of the start-up, the main loop and the shutdown, each at its place.
 	void RegisterEventTypes();

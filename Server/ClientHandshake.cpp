@@ -65,12 +65,6 @@ bool CBaseServer::OnPlayerConnect(void* pPeer)
 	return !bPrevented;
 }
 
-bool CBaseServer::IsBanned(const char* /*szAddress*/) const
-{
-	// The ban list comes with the server's script functions; until then nobody is banned.
-	return false;
-}
-
 bool CBaseServer::IsVersionAllowed(const uint32_t* puiVersion) const
 {
 	for (size_t i = 0; i < VERSION_PARTS; i++)
@@ -113,7 +107,7 @@ void CBaseServer::ProcessJoinRequest(void* pPeer, Stream* pStream)
 		RefusePeer(pPeer, DISCONNECT_NO_ADDRESS);
 		return;
 	}
-	if (IsBanned(szAddress))
+	if (m_BanList.IsBanned(szAddress))
 	{
 		m_pContext->LogWarn("CONNECT: %s revoked connection [BANNED]", szAddress);
 		RefusePeer(pPeer, DISCONNECT_BANNED);
@@ -235,7 +229,10 @@ void CBaseServer::SendServerName(CNetMachine* pClient)
 	Packet Message(SERVER_MESSAGE_SERVER_NAME);
 	CBinaryWriter Writer(&Message);
 	Writer.WriteString(m_szServerName);
-	SendToClient(pClient, Message, CONFIGURATION_CHANNEL);
+	if (pClient)
+		SendToClient(pClient, Message, CONFIGURATION_CHANNEL);
+	else
+		GetNetSystem()->SendEveryonePacket(&Message, PACKET_PRIORITY_LOW, PACKET_FLAG_RELIABLE, CONFIGURATION_CHANNEL);
 }
 
 void CBaseServer::SendGameMode(CNetMachine* pClient)

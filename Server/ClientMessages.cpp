@@ -1,5 +1,6 @@
 // The messages a joined client sends about elements (sync, stream-out acknowledgement, syncer request, element
-// streaming), the dispatch of every client message, and the per-pass streaming step of one client.
+// streaming), the dispatch of every client message, and the per-pass streaming step of one client. Chat,
+// commands, network events and keys are read in ClientChat.cpp.
 
 #include "BaseServer.h"
 
@@ -34,11 +35,23 @@ void CBaseServer::ProcessPacket(const tPeerInfo& Peer, unsigned uiId, Stream* pS
 	case SERVER_MESSAGE_SYNC:
 		ProcessSync(pClient, pStream);
 		break;
+	case SERVER_MESSAGE_CHAT:
+		ProcessChat(pClient, pStream);
+		break;
+	case SERVER_MESSAGE_COMMAND:
+		ProcessCommand(pClient, pStream);
+		break;
+	case SERVER_MESSAGE_NETWORK_EVENT:
+		ProcessNetworkEvent(pClient, pStream);
+		break;
 	case SERVER_MESSAGE_STREAM_OUT_ACK:
 		ProcessStreamOutAck(pClient, pStream);
 		break;
 	case SERVER_MESSAGE_DISCONNECT:
 		ProcessDisconnectMessage(pClient, pStream);
+		break;
+	case SERVER_MESSAGE_KEY:
+		ProcessKey(pClient, pStream);
 		break;
 	case SERVER_MESSAGE_SYNCER_REQUEST:
 		ProcessSyncerRequest(pClient, pStream);

@@ -59,6 +59,8 @@ public:
 	CVehicleColours& GetVehicleColours() { return m_VehicleColours; }
 	float GetPickupStreamInDistance() const { return m_fPickupStreamInDistance; }
 	float GetPickupStreamOutDistance() const { return m_fPickupStreamOutDistance; }
+	void SetPickupStreamInDistance(float fDistance) { m_fPickupStreamInDistance = fDistance; }
+	void SetPickupStreamOutDistance(float fDistance) { m_fPickupStreamOutDistance = fDistance; }
 	bool IsTimeSync() const { return m_bTimeSync; }
 	bool IsWeatherSync() const { return m_bWeatherSync; }
 	bool IsSyncLocalEntities() const { return m_bSyncLocalEntities; }

@@ -5,6 +5,7 @@
 #include <strings.h>
 
 #include "GTAServer.h"
+#include "ServerFunctions.h"
 
 #include "Elements/ServerBlip.h"
 #include "Elements/ServerBuilding.h"
@@ -200,6 +201,7 @@ void CGTAServerManager::DefineConstants()
 void CGTAServerManager::RegisterFunctions(ReflectedNamespace* pGame)
 {
 	m_pWorld->RegisterFunctions(pGame);
+	RegisterServerNamespace(this);
 }
 
 ReflectedClass* CGTAServerManager::GetScriptClass(eElementClass eClass) const

@@ -15,7 +15,7 @@ constexpr uint8_t RESOURCE_CHANNEL = 9;
 }
 
 CServerResourceMgr::CServerResourceMgr(Context* pContext, CBaseServer* pServer) :
-	CResourceMgr(pContext),
+	CNetGameResourceMgr(pContext),
 	m_pServer(pServer)
 {
 	SetServer(true);
@@ -25,12 +25,6 @@ CServerResourceMgr::~CServerResourceMgr()
 {
 	// Resources stop while this part of the manager still exists, so their elements are destroyed as they go.
 	ClearAllResources();
-}
-
-bool CServerResourceMgr::LoadMap(const CElementChunk* pMap, CResource* pResource)
-{
-	CServerManager* pManager = m_pServer ? m_pServer->GetManager() : nullptr;
-	return pManager ? pManager->LoadMap(pMap, pResource) : CResourceMgr::LoadMap(pMap, pResource);
 }
 
 void CServerResourceMgr::RefreshResourceState(CResource* pResource)
@@ -65,7 +59,7 @@ void CServerResourceMgr::RemoveThingsAssociatedWithResource(CResource* pResource
 				pManager->DestroyObject(pObject, true, false);
 		}
 	}
-	CResourceMgr::RemoveThingsAssociatedWithResource(pResource);
+	CNetGameResourceMgr::RemoveThingsAssociatedWithResource(pResource);
 }
 
 void CServerResourceMgr::UpdateAllResource(CNetMachine* pClient)

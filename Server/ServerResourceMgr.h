@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "Scripting/ResourceMgr.h"
+#include "Multiplayer/NetGameResourceMgr.h"
 
 class CBaseServer;
 class CNetMachine;
@@ -15,7 +15,7 @@ enum eResourceMessage : uint32_t
 	RESOURCE_MESSAGE_STOPPED = 10,
 };
 
-class CServerResourceMgr : public CResourceMgr
+class CServerResourceMgr : public CNetGameResourceMgr
 {
 public:
 	CServerResourceMgr(Context* pContext, CBaseServer* pServer);
@@ -23,10 +23,8 @@ public:
 
 	// Message 9 with the one resource when it started, message 10 with its name key when it stopped; to everyone.
 	void RefreshResourceState(CResource* pResource) override;
-	// Destroys, in slot order, every element the resource owns.
+	// Destroys, in slot order, every element the resource owns, then its network handlers.
 	void RemoveThingsAssociatedWithResource(CResource* pResource) override;
-	// Passed on to the element manager, which places the map's elements.
-	bool LoadMap(const CElementChunk* pMap, CResource* pResource) override;
 
 	// Message 9 with every started resource to the one client.
 	void UpdateAllResource(CNetMachine* pClient);

@@ -1,0 +1,92 @@
+#pragma once
+// Network events: clients raise named events on the server, and scripts receive them through handlers added with
+// addNetworkHandler. Names match without regard to case (the lower-cased CRC-32 key); several handlers may share
+// a name and run in the order they were added.
+
+#include <cstddef>
+#include <cstdint>
+#include <unordered_map>
+#include <vector>
+
+#include "Engine/KestrinNative.h"
+#include "Scripting/DeferredRemoval.h"
+
+class CResource;
+class CResourceMgr;
+class CNetworkHandlers;
+
+class CNetworkHandler
+{
+public:
+	CNetworkHandler(CNetworkHandlers* pOwner, CResource* pResource, uint32_t uiKey);
+	virtual ~CNetworkHandler() = default;
+
+	CNetworkHandler(const CNetworkHandler&) = delete;
+	CNetworkHandler& operator=(const CNetworkHandler&) = delete;
+
+	// pClient is the sending client, or null.
+	virtual void Execute(CBaseObject* pClient, const char* szName, const CArgumentArray& Arguments) = 0;
+
+	// Set when the handler is taken out of the table; a dispatch in progress then skips it.
+	bool m_bRemoved;
+	CNetworkHandlers* m_pOwner;
+	// Not owned.
+	CResource* m_pResource;
+	uint32_t m_uiKey;
+};
+
+class CScriptNetworkHandler : public CNetworkHandler
+{
+public:
+	CScriptNetworkHandler(CNetworkHandlers* pOwner, CResource* pResource, uint32_t uiKey, CFunction* pFunction);
+
+	// Calls the function with [the client when the table passes clients, then every event argument]; the event's
+	// name is not passed.
+	void Execute(CBaseObject* pClient, const char* szName, const CArgumentArray& Arguments) override;
+
+	Strong<CFunction> m_pFunction;
+};
+
+class CNetworkHandlers
+{
+public:
+	explicit CNetworkHandlers(CResourceMgr* pResourceMgr);
+	// Must not run during a dispatch.
+	~CNetworkHandlers();
+
+	CNetworkHandlers(const CNetworkHandlers&) = delete;
+	CNetworkHandlers& operator=(const CNetworkHandlers&) = delete;
+
+	// Runs every handler of the name, in the order they were added; true when at least one ran. Handlers added
+	// while it runs wait for the next event.
+	bool Trigger(const char* szName, CBaseObject* pClient, const CArgumentArray& Arguments);
+
+	// Takes ownership; the handler runs after those added before it under the same key.
+	void AddHandler(CNetworkHandler* pHandler);
+	// The handlers under the key owned by pResource (every handler under it for null); the number removed.
+	size_t RemoveHandlers(uint32_t uiKey, CResource* pResource);
+	// Every handler of the resource, whatever its key.
+	size_t RemoveHandlers(CResource* pResource);
+
+	void SetPassClient(bool bPassClient) { m_bPassClient = bPassClient; }
+	bool GetPassClient() const { return m_bPassClient; }
+
+	// addNetworkHandler and removeNetworkHandler in the global namespace.
+	void RegisterFunctions(CScripting* pScripting);
+
+	CResourceMgr* GetResourceMgr() const { return m_pResourceMgr; }
+	size_t GetHandlerCount() const;
+	int32_t GetIterating() const { return m_Removal.GetDepth(); }
+
+	static uint32_t GetKey(const char* szName);
+
+private:
+	template <class TPredicate>
+	size_t RemoveIf(TPredicate Predicate);
+
+	bool m_bPassClient;
+	CResourceMgr* m_pResourceMgr;
+	// Per key, in the order the handlers were added.
+	std::unordered_map<uint32_t, std::vector<CNetworkHandler*>> m_Handlers;
+	CDeferredRemoval<CNetworkHandler> m_Removal;
+};
