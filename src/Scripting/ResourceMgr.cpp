@@ -470,8 +470,12 @@ void CStopAllResourcesCommandHandler::Execute(const char*, const char*, CBaseObj
 	int iStopped = 0;
 	for (const Strong<CResource>& pResource : m_pResourceMgr->GetResources())
 	{
+		// Each stopped resource tells the clients, as "stop" does, so they stop its client scripts too.
 		if (pResource->IsStarted() && pResource->Stop(false))
+		{
+			m_pResourceMgr->RefreshResourceState(pResource);
 			iStopped++;
+		}
 	}
 	m_pResourceMgr->GetScripting()->CollectGarbage();
 	Reply(LOGTYPE_INFO, "Stopped %d resources", iStopped);

@@ -694,4 +694,10 @@ TEST_P(ClientHandshake, ClientsHearOfResourcesStartingAndStopping)
 		ASSERT_TRUE(Restarted.U32(uiCount));
 		EXPECT_EQ(uiCount, 1u);
 	}
+	ASSERT_TRUE(m_Server.WriteInput("stopall\n"));
+	for (CGameClient* pClient : {&First, &Second})
+	{
+		ASSERT_TRUE(pClient->WaitForMessage(MSG_RESOURCE_STOPPED, Message));
+		EXPECT_EQ(Message.m_Body, Key);
+	}
 }
