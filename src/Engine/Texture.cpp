@@ -50,6 +50,25 @@ void WriteLE(uint8_t* p, uint32_t uiValue, size_t Size)
 		p[i] = static_cast<uint8_t>(uiValue >> (8 * i));
 }
 
+// The samples per pixel of a PNG colour type as stored; 0 for a type PNG does not have.
+size_t ChannelsOf(int iColourType)
+{
+	switch (iColourType)
+	{
+	case PNG_COLOR_TYPE_GRAY:
+	case PNG_COLOR_TYPE_PALETTE:
+		return 1;
+	case PNG_COLOR_TYPE_GRAY_ALPHA:
+		return 2;
+	case PNG_COLOR_TYPE_RGB:
+		return 3;
+	case PNG_COLOR_TYPE_RGB_ALPHA:
+		return 4;
+	default:
+		return 0;
+	}
+}
+
 // However well compressed, a PNG's image data cannot inflate beyond DEFLATE_MAX_RATIO times the bytes that hold it,
 // so a header stating a larger image is a lie: it is refused before libpng allocates rows for it. Anything else
 // about the header is for libpng to judge.
@@ -60,25 +79,9 @@ bool IsStatedSizePossible(const uint8_t* pBytes, size_t Size)
 	const uint64_t uiWidth = ReadBE32(pBytes + 16);
 	const uint64_t uiHeight = ReadBE32(pBytes + 20);
 	const uint64_t uiBitDepth = pBytes[24];
-	uint64_t uiChannels;
-	switch (pBytes[25])
-	{
-	case PNG_COLOR_TYPE_GRAY:
-	case PNG_COLOR_TYPE_PALETTE:
-		uiChannels = 1;
-		break;
-	case PNG_COLOR_TYPE_GRAY_ALPHA:
-		uiChannels = 2;
-		break;
-	case PNG_COLOR_TYPE_RGB:
-		uiChannels = 3;
-		break;
-	case PNG_COLOR_TYPE_RGB_ALPHA:
-		uiChannels = 4;
-		break;
-	default:
+	const uint64_t uiChannels = ChannelsOf(pBytes[25]);
+	if (uiChannels == 0)
 		return true;
-	}
 	// Whole bytes of a row: a lower bound of what the rows take, interlaced or not, filter bytes aside.
 	const uint64_t uiRowBytes = uiWidth * uiBitDepth * uiChannels / 8;
 	return uiRowBytes == 0 || uiHeight <= static_cast<uint64_t>(Size) * DEFLATE_MAX_RATIO / uiRowBytes;
@@ -117,15 +120,17 @@ bool ReadPng(png_structp pPng, png_infop pInfo, Stream* pStream)
 
 // The decoded rows, 8 bits a channel (blue before red where there is colour), as the level's 0xAARRGGBB pixels.
 // Anything else leaves the level as it is.
-bool ConvertRows(png_structp pPng, png_infop pInfo, CMipLevel& Level)
+void ConvertRows(png_structp pPng, png_infop pInfo, CMipLevel& Level)
 {
 	const size_t Width = png_get_image_width(pPng, pInfo);
 	const size_t Height = png_get_image_height(pPng, pInfo);
 	const int iColourType = png_get_color_type(pPng, pInfo);
 	const size_t Channels = png_get_channels(pPng, pInfo);
 	png_bytepp ppRows = png_get_rows(pPng, pInfo);
-	if (png_get_bit_depth(pPng, pInfo) != 8 || !ppRows || png_get_rowbytes(pPng, pInfo) < Width * Channels)
-		return false;
+	// Palette images come out of the expansion as RGB or RGBA; anything else is not an image this can hold.
+	if (iColourType == PNG_COLOR_TYPE_PALETTE || Channels == 0 || Channels != ChannelsOf(iColourType) ||
+		png_get_bit_depth(pPng, pInfo) != 8 || !ppRows || png_get_rowbytes(pPng, pInfo) < Width * Channels)
+		return;
 
 	std::vector<CARGB> Pixels(Width * Height);
 	CARGB* pPixel = Pixels.data();
@@ -146,17 +151,14 @@ bool ConvertRows(png_structp pPng, png_infop pInfo, CMipLevel& Level)
 			case PNG_COLOR_TYPE_GRAY:
 				*pPixel++ = CARGB(0xFF, p[0], p[0], p[0]);
 				break;
-			case PNG_COLOR_TYPE_GRAY_ALPHA:
+			default: // grey with alpha
 				*pPixel++ = CARGB(p[1], p[0], p[0], p[0]);
 				break;
-			default:
-				return false;
 			}
 		}
 	}
 	const bool bAlpha = iColourType == PNG_COLOR_TYPE_GRAY_ALPHA || iColourType == PNG_COLOR_TYPE_RGB_ALPHA;
 	Level.SetPixels(Width, Height, bAlpha, std::move(Pixels));
-	return true;
 }
 
 // A level from PNG data. Data that does not start like a PNG file leaves the level alone; a PNG that cannot be

@@ -2,7 +2,8 @@
 
 #include <malloc.h>
 #if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/allocator_interface.h>
+// The sanitizer runtime's count of the heap bytes in use (its header is not installed with every compiler).
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 #include <cmath>

@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "AssertsOff.h"
 #include "ChunkFileBuilder.h"
 #include "PngBuilder.h"
 #include "Engine/ARGB.h"
 #include "Engine/ChunkFile.h"
 #include "Engine/Context.h"
-#include "Engine/KAssert.h"
 #include "Engine/Texture.h"
 
 using namespace ChunkFileBuilder;
@@ -86,10 +86,7 @@ tImage RedPixel()
 class TextureTest : public ::testing::Test
 {
 protected:
-	TextureTest() : m_bSavedAsserts(g_bAsserts) { g_bAsserts = false; }
-	~TextureTest() override { g_bAsserts = m_bSavedAsserts; }
-
-	bool m_bSavedAsserts;
+	CAssertsOff m_AssertsOff;
 	Context m_Context;
 };
 }

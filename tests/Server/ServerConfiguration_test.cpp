@@ -241,7 +241,7 @@ TEST(ServerConfiguration, ChunkFileWithATextureOfUnknownFormatStarts)
 	};
 	tBytes Header;
 	AppendUInt(Header, 7, 2);
-	AppendUInt(Header, 0, 14);
+	Header.resize(16, 0);
 	tRecord Texture{CHUNK_TEXTURE, "logo", Header, {}, {}, {}};
 	Texture.Children.push_back(tRecord{CHUNK_IMAGEDATA, "0", {1, 2, 3, 4}, {}, {}, {}});
 	Texture.Children.push_back(tRecord{CHUNK_IMAGEDATA, "1", {}, {}, {}, {}});
