@@ -573,8 +573,15 @@ void CBaseServer::RunCommandFile()
 			iLine++;
 			continue;
 		}
-		if (Length + 1 < sizeof(szLine))
-			szLine[Length++] = c > 255 ? '?' : static_cast<char>(c);
+		// The command gets the line as the UTF-8 text it holds; a character that does not fit whole makes the
+		// line too long rather than cutting it.
+		char szCharacter[StringManager::UTF8_MAX_CHARACTER_LENGTH];
+		const size_t CharacterLength = StringManager::EncodeUTF8(c, szCharacter);
+		if (Length + CharacterLength < sizeof(szLine))
+		{
+			memcpy(szLine + Length, szCharacter, CharacterLength);
+			Length += CharacterLength;
+		}
 		else
 			bTooLong = true;
 	}

@@ -11,6 +11,7 @@
 #include "ServerManager.h"
 
 #include "Engine/KestrinHash.h"
+#include "Engine/KestrinString.h"
 #include "Multiplayer/NetObject.h"
 #include "Network/BinaryStream.h"
 #include "Network/ENetSystem.h"
@@ -28,6 +29,15 @@ constexpr size_t NAME_BUFFER_SIZE = 256;
 
 // Every version the client reports, major first.
 constexpr size_t VERSION_PARTS = 4;
+
+// A name is shown on the console, in the log and by every client: it must be text that can neither break a line
+// nor drive a terminal.
+bool IsAcceptableName(const char* szName)
+{
+	const size_t Length = strlen(szName);
+	return Length > 0 && StringManager::IsValidUTF8(szName, Length) &&
+		!StringManager::HasControlCharacters(szName, Length);
+}
 
 bool SendToClient(CNetMachine* pClient, Packet& Message, uint8_t ucChannel)
 {
@@ -152,7 +162,7 @@ void CBaseServer::ProcessJoinRequest(void* pPeer, Stream* pStream)
 	uint16_t usNameLength = 0;
 	char szName[NAME_BUFFER_SIZE] = {};
 	if (!Reader.ReadUInt16(&usNameLength) || usNameLength == 0 || usNameLength > MAX_NAME_LENGTH ||
-		!Reader.Read(szName, usNameLength) || szName[0] == '\0')
+		!Reader.Read(szName, usNameLength) || !IsAcceptableName(szName))
 	{
 		m_pContext->LogWarn("CONNECT: %s revoked connection [INVALID NICKNAME]", szAddress);
 		RefusePeer(pPeer, DISCONNECT_INVALID_NICKNAME);

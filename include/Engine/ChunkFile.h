@@ -27,6 +27,9 @@ constexpr uint32_t CHUNK_VERSION_MAX = 8;
 constexpr uint32_t CHUNK_VERSION_CURRENT = 8;
 // Records nest at most this deep, so a hostile file cannot exhaust the reader's stack.
 constexpr unsigned CHUNK_MAX_DEPTH = 256;
+// Deflate cannot shrink data by more than about 1032 to 1, so a size stated beyond that for what some bytes inflate
+// to is a lie that would only make the reader allocate for nothing.
+constexpr uint64_t DEFLATE_MAX_RATIO = 1032;
 
 // A node of a chunk tree: a typed record with a name, a data block and owned children.
 class CChunk : public CBase
@@ -109,6 +112,9 @@ class CImageDataChunk : public CDataChunk
 {
 public:
 	CImageDataChunk() : CDataChunk(CHUNK_IMAGEDATA) {}
+
+	// A level of a raw texture writes the pixels its texture holds; anything else writes its stored bytes.
+	bool WriteData(Stream* pStream) override;
 };
 
 // Text kept with a terminating zero; an empty block is refused.

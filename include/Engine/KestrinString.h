@@ -34,6 +34,13 @@ bool ToBoolean(const char* text, bool* out);
 std::string EscapeControlCharacters(const char* text, size_t length);
 // Whether the bytes are valid UTF-8 (shortest forms, no surrogates, at most U+10FFFF).
 bool IsValidUTF8(const char* text, size_t length);
+// Whether the text holds a control character (C0, DEL or the C1 range); bytes that are not valid UTF-8 are
+// not counted here (IsValidUTF8 tells those).
+bool HasControlCharacters(const char* text, size_t length);
+// Writes the UTF-8 form of a character (1 to 4 bytes) and returns its length; a surrogate or a value above
+// U+10FFFF is written as U+FFFD.
+size_t EncodeUTF8(char32_t c, char* out);
+constexpr size_t UTF8_MAX_CHARACTER_LENGTH = 4;
 }
 
 // Copies at most size - 1 bytes and always terminates when size > 0; returns strlen(src), so a result at or

@@ -30,6 +30,54 @@ private:
 	bool m_bAllowed;
 };
 
+// The fewest bytes an element can take: an array element is at least its type byte, a map entry its type byte and
+// its key's length byte.
+constexpr size_t MIN_ARRAY_ELEMENT_SIZE = 1;
+constexpr size_t MIN_MAP_ENTRY_SIZE = 2;
+
+// The bytes that the elements announced by the containers being read on this thread still need, at the least, past
+// the current position. A container reserves only for elements that fit in what is left after them, so everything
+// reserved across the whole nesting stays within what the input could fill, however deep it goes.
+thread_local size_t g_ClaimedBytes = 0;
+
+// One container's claim on the bytes ahead for the elements it announced, given back as they are read and, for the
+// rest, when the read ends however it ends.
+class CElementClaim
+{
+public:
+	CElementClaim() : m_Elements(0), m_ElementSize(0) {}
+	~CElementClaim() { g_ClaimedBytes -= m_Elements * m_ElementSize; }
+	CElementClaim(const CElementClaim&) = delete;
+	CElementClaim& operator=(const CElementClaim&) = delete;
+
+	// False when Count elements of at least ElementSize bytes each cannot fit in the bytes no enclosing container
+	// has claimed.
+	bool Claim(Stream* pStream, size_t Count, size_t ElementSize)
+	{
+		const size_t Remaining = KGetRemainingBytes(pStream);
+		const size_t Unclaimed = Remaining > g_ClaimedBytes ? Remaining - g_ClaimedBytes : 0;
+		if (Count > Unclaimed / ElementSize)
+			return false;
+		m_Elements = Count;
+		m_ElementSize = ElementSize;
+		g_ClaimedBytes += Count * ElementSize;
+		return true;
+	}
+
+	// The next element is being read: its bytes no longer lie ahead.
+	void NextElement()
+	{
+		if (m_Elements == 0)
+			return;
+		m_Elements--;
+		g_ClaimedBytes -= m_ElementSize;
+	}
+
+private:
+	size_t m_Elements;
+	size_t m_ElementSize;
+};
+
 void WarnCreateFailed(const char* szFormat, uint8_t ucType, unsigned uiIndex, unsigned uiCount)
 {
 	Context* pContext = KGlobal::GetContext();
@@ -223,13 +271,14 @@ bool CArgumentArray::Read(Stream* pStream)
 	uint8_t ucCount;
 	if (pStream->Read(&ucCount, 1) != 1)
 		ucCount = 0;
-	// Every element takes at least its type byte.
-	if (ucCount > KGetRemainingBytes(pStream))
+	CElementClaim Claim;
+	if (!Claim.Claim(pStream, ucCount, MIN_ARRAY_ELEMENT_SIZE))
 		return false;
 
 	Resize(ucCount);
 	for (unsigned i = 1; i <= ucCount; i++)
 	{
+		Claim.NextElement();
 		uint8_t ucType;
 		if (pStream->Read(&ucType, 1) != 1)
 			return false;
@@ -392,15 +441,15 @@ bool CArgumentMap::Read(Stream* pStream)
 			return false;
 		Count = 0;
 	}
-	// Every entry takes at least its type byte and its key's length byte, so the buckets reserved below are never
-	// more than the stream can fill.
-	if (Count > KGetRemainingBytes(pStream) / 2)
+	CElementClaim Claim;
+	if (!Claim.Claim(pStream, Count, MIN_MAP_ENTRY_SIZE))
 		return false;
 
 	Resize(Count);
 	std::string Key;
 	for (size_t i = 0; i < Count; i++)
 	{
+		Claim.NextElement();
 		uint8_t ucType;
 		if (pStream->Read(&ucType, 1) != 1)
 			return false;

@@ -11,13 +11,10 @@
 #include "Engine/KAssert.h"
 #include "Engine/KestrinArguments.h"
 #include "Engine/KestrinStream.h"
+#include "Engine/Texture.h"
 
 namespace
 {
-// Deflate cannot shrink data by more than about 1032 to 1, so a stated size beyond that is a lie that would only
-// make the reader allocate for nothing.
-constexpr uint64_t MAX_INFLATE_RATIO = 1032;
-
 // The smallest encoding of a child: its type id, a one-byte name length, the data size and the child count.
 constexpr size_t MIN_CHILD_SIZE = 4 + 1 + 4 + 4;
 // The same in the older layout, with its header length, block length and 16-bit child count.
@@ -376,7 +373,7 @@ bool CRootChunk::ReadCompressedBody(Stream* pStream)
 
 	// A body holds at least the root's type.
 	if (uiUncompressedSize < 4 || uiCompressedSize > KGetRemainingBytes(pStream) ||
-		uiUncompressedSize > static_cast<uint64_t>(uiCompressedSize) * MAX_INFLATE_RATIO)
+		uiUncompressedSize > static_cast<uint64_t>(uiCompressedSize) * DEFLATE_MAX_RATIO)
 		return false;
 
 	std::vector<uint8_t> Compressed(uiCompressedSize);
@@ -415,6 +412,7 @@ CChunkTypes::CChunkTypes() : m_rgpfnFactories{}
 	RegisterCustomChunk(CHUNK_DATA, MakeChunk<CDataChunk>);
 	RegisterCustomChunk(CHUNK_IMAGEDATA, MakeChunk<CImageDataChunk>);
 	RegisterCustomChunk(CHUNK_HISTORY, MakeChunk<CHistoryChunk>);
+	RegisterCustomChunk(CHUNK_TEXTURE, MakeChunk<CTextureChunk>);
 	RegisterCustomChunk(CHUNK_ELEMENT, MakeChunk<CElementChunk>);
 }
 

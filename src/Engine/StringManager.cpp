@@ -96,6 +96,50 @@ bool StringManager::IsValidUTF8(const char* text, size_t length)
 	return true;
 }
 
+bool StringManager::HasControlCharacters(const char* text, size_t length)
+{
+	if (!text)
+		return false;
+	const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+	for (size_t i = 0; i < length;)
+	{
+		size_t sequence = ValidSequenceLength(p + i, length - i);
+		if (sequence != 0 && IsControlSequence(p + i, sequence))
+			return true;
+		i += sequence != 0 ? sequence : 1;
+	}
+	return false;
+}
+
+size_t StringManager::EncodeUTF8(char32_t c, char* out)
+{
+	if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+		c = 0xFFFD;
+	if (c < 0x80)
+	{
+		out[0] = static_cast<char>(c);
+		return 1;
+	}
+	if (c < 0x800)
+	{
+		out[0] = static_cast<char>(0xC0 | (c >> 6));
+		out[1] = static_cast<char>(0x80 | (c & 0x3F));
+		return 2;
+	}
+	if (c < 0x10000)
+	{
+		out[0] = static_cast<char>(0xE0 | (c >> 12));
+		out[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+		out[2] = static_cast<char>(0x80 | (c & 0x3F));
+		return 3;
+	}
+	out[0] = static_cast<char>(0xF0 | (c >> 18));
+	out[1] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+	out[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+	out[3] = static_cast<char>(0x80 | (c & 0x3F));
+	return 4;
+}
+
 bool StringManager::ToBoolean(const char* text, bool* out)
 {
 	if (!text)

@@ -4,37 +4,11 @@
 #include <cstring>
 
 #include "Engine/KAssert.h"
+#include "Engine/KestrinString.h"
 
 namespace
 {
 const char32_t REPLACEMENT_CHARACTER = 0xFFFD;
-
-size_t EncodeUTF8(char32_t c, char* pOut)
-{
-	if (c < 0x80)
-	{
-		pOut[0] = static_cast<char>(c);
-		return 1;
-	}
-	if (c < 0x800)
-	{
-		pOut[0] = static_cast<char>(0xC0 | (c >> 6));
-		pOut[1] = static_cast<char>(0x80 | (c & 0x3F));
-		return 2;
-	}
-	if (c < 0x10000)
-	{
-		pOut[0] = static_cast<char>(0xE0 | (c >> 12));
-		pOut[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-		pOut[2] = static_cast<char>(0x80 | (c & 0x3F));
-		return 3;
-	}
-	pOut[0] = static_cast<char>(0xF0 | (c >> 18));
-	pOut[1] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-	pOut[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-	pOut[3] = static_cast<char>(0x80 | (c & 0x3F));
-	return 4;
-}
 }
 
 CTextReader::CTextReader(Stream* pStream) :
@@ -153,7 +127,7 @@ bool CTextReader::LoadUTF16LE(size_t Size)
 		}
 		else if (Unit >= 0xD800 && Unit <= 0xDFFF)
 			c = REPLACEMENT_CHARACTER;
-		Length += EncodeUTF8(c, pText + Length);
+		Length += StringManager::EncodeUTF8(c, pText + Length);
 	}
 	pText[Length] = '\0';
 	free(pRaw);

@@ -8,6 +8,18 @@
 #include "Scripting/Resource.h"
 #include "Scripting/ResourceMgr.h"
 
+namespace
+{
+// Removes every carriage return and line feed at the end of the text; returns the length left.
+size_t TrimLineBreaks(char* szText)
+{
+	size_t Length = strlen(szText);
+	while (Length > 0 && (szText[Length - 1] == '\r' || szText[Length - 1] == '\n'))
+		szText[--Length] = '\0';
+	return Length;
+}
+}
+
 CCommandHandler::CCommandHandler() : m_pOwner(nullptr), m_pResource(nullptr), m_uiKey(0), m_bRestricted(true)
 {
 }
@@ -131,9 +143,7 @@ bool CCommandHandlers::Trigger(const char* szName, const char* szParameters, CBa
 
 	char szCopy[COMMAND_LINE_MAX_LENGTH + 1];
 	_strlcpy(szCopy, szParameters, sizeof(szCopy));
-	size_t Length = strlen(szCopy);
-	while (Length > 0 && (szCopy[Length - 1] == '\r' || szCopy[Length - 1] == '\n'))
-		szCopy[--Length] = '\0';
+	TrimLineBreaks(szCopy);
 
 	CDispatchScope<CDeferredRemoval<CCommandHandler>> Dispatch(m_Removal);
 	pHandler->Execute(szName, szCopy, pClient);
@@ -158,6 +168,9 @@ bool CCommandHandlers::ConsoleCommandOnly(const char* szLine, CBaseObject* pClie
 
 	char szCopy[COMMAND_LINE_MAX_LENGTH + 1];
 	_strlcpy(szCopy, szLine, sizeof(szCopy));
+	// The line break that ends a typed line is not part of the command: a line that held nothing else runs nothing.
+	if (TrimLineBreaks(szCopy) == 0)
+		return false;
 
 	const char* szParameters = nullptr;
 	char* pSeparator = strpbrk(szCopy, " \r\n");

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <unordered_set>
 
+#include "Engine/ARGB.h"
 #include "Engine/Context.h"
 #include "Engine/Defines.h"
 #include "Engine/FileSystem.h"
@@ -194,19 +195,8 @@ void CResourceMgr::Defines()
 	pDefines->Define("LOGTYPE_ERROR", static_cast<int>(LOGTYPE_ERROR));
 	pDefines->Define("LOGTYPE_CRITICAL", static_cast<int>(LOGTYPE_CRITICAL));
 
-	pDefines->Define("COLOUR_TRANSPARENT", 0x00000000u);
-	pDefines->Define("COLOUR_WHITE", 0xFFFFFFFFu);
-	pDefines->Define("COLOUR_BLACK", 0xFF000000u);
-	pDefines->Define("COLOUR_RED", 0xFFFF0000u);
-	pDefines->Define("COLOUR_LIME", 0xFF00FF00u);
-	pDefines->Define("COLOUR_BLUE", 0xFF0000FFu);
-	pDefines->Define("COLOUR_YELLOW", 0xFFFFFF00u);
-	pDefines->Define("COLOUR_AQUA", 0xFF00FFFFu);
-	pDefines->Define("COLOUR_FUCHSIA", 0xFFFF00FFu);
-	pDefines->Define("COLOUR_SKYBLUE", 0xFF66CCFFu);
-	pDefines->Define("COLOUR_SILVER", 0xFFC3C3C3u);
-	pDefines->Define("COLOUR_GREEN", 0xFF007F00u);
-	pDefines->Define("COLOUR_ORANGE", 0xFFFF7F00u);
+	for (const tNamedColour& Colour : g_rgNamedColours)
+		pDefines->Define(Colour.m_szName, Colour.m_Colour.GetValue());
 }
 
 CResource* CResourceMgr::NewResource(const char* szName)
@@ -476,8 +466,12 @@ void CStopAllResourcesCommandHandler::Execute(const char*, const char*, CBaseObj
 	int iStopped = 0;
 	for (const Strong<CResource>& pResource : m_pResourceMgr->GetResources())
 	{
+		// Each stopped resource tells the clients, as "stop" does, so they stop its client scripts too.
 		if (pResource->IsStarted() && pResource->Stop(false))
+		{
+			m_pResourceMgr->RefreshResourceState(pResource);
 			iStopped++;
+		}
 	}
 	m_pResourceMgr->GetScripting()->CollectGarbage();
 	Reply(LOGTYPE_INFO, "Stopped %d resources", iStopped);

@@ -1,5 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <malloc.h>
+#if defined(__SANITIZE_ADDRESS__)
+// The sanitizer runtime's count of the heap bytes in use (its header is not installed with every compiler).
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
+#endif
+
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -166,6 +172,42 @@ CArgument* CTestResolver::CreateArgument(uint8_t ucType)
 {
 	return ucType == ARGUMENT_NETOBJECT ? new CTestElementValue() : nullptr;
 }
+
+// The bytes the heap holds now, in the sanitizer build as in the normal one.
+size_t HeapInUse()
+{
+#if defined(__SANITIZE_ADDRESS__)
+	return __sanitizer_get_current_allocated_bytes();
+#else
+	struct mallinfo2 Info = mallinfo2();
+	return Info.uordblks + Info.hblkhd;
+#endif
+}
+
+// A stream over the bytes that notes the most the heap held above its level at the start, at each read: every
+// container being read has reserved by the time its next element is read.
+class CHeapWatchingStream : public CMemoryStream
+{
+public:
+	explicit CHeapWatchingStream(const tBytes& Bytes)
+		: CMemoryStream(static_cast<const void*>(Bytes.data()), Bytes.size()), m_Baseline(HeapInUse()), m_Peak(0)
+	{
+	}
+
+	size_t Read(void* pDst, size_t n) override
+	{
+		const size_t InUse = HeapInUse();
+		if (InUse > m_Baseline && InUse - m_Baseline > m_Peak)
+			m_Peak = InUse - m_Baseline;
+		return CMemoryStream::Read(pDst, n);
+	}
+
+	size_t GetPeak() const { return m_Peak; }
+
+private:
+	size_t m_Baseline;
+	size_t m_Peak;
+};
 
 class ArgumentsTest : public ::testing::Test
 {
@@ -403,6 +445,45 @@ TEST_F(ArgumentsTest, NestingUpToTheCapReadsAndWrites)
 	// A failed read leaves nothing behind that would limit the next one.
 	EXPECT_TRUE(Decode(Concat({Repeat(Hex("11 01"), 64), Hex("11 00")})).IsNull());
 	EXPECT_FALSE(Decode(Bytes).IsNull());
+}
+
+// Every container may only reserve for elements that fit in the bytes that its enclosing containers' later
+// elements leave over, so what a value reserves while it is read stays proportional to its size.
+TEST_F(ArgumentsTest, ReservationsAcrossTheNestingStayWithinTheInput)
+{
+	// 64 nested maps, each announcing as many entries as the bytes after it could hold were it alone, and none of
+	// them there: 1 MiB of input.
+	constexpr size_t INPUT_SIZE = 1 << 20;
+	tBytes Bytes;
+	Bytes.push_back(ARGUMENT_MAP);
+	for (int i = 0; i < 64; i++)
+	{
+		// The count takes at most three bytes.
+		size_t Count = (INPUT_SIZE - Bytes.size() - 3) / 2;
+		for (; Count >= 0x80; Count >>= 7)
+			Bytes.push_back(static_cast<uint8_t>(Count | 0x80));
+		Bytes.push_back(static_cast<uint8_t>(Count));
+		// The first entry: another map under the empty key.
+		Bytes.push_back(ARGUMENT_MAP);
+		Bytes.push_back(0);
+	}
+	Bytes.resize(INPUT_SIZE, 0xC8);
+
+	Strong<CHeapWatchingStream> pStream = Strong<CHeapWatchingStream>::New(new CHeapWatchingStream(Bytes));
+	EXPECT_EQ(CArgument::ReadTyped(pStream, nullptr), nullptr);
+	EXPECT_LT(pStream->GetPeak(), 8 * INPUT_SIZE);
+}
+
+TEST_F(ArgumentsTest, ContainersAtTheirSmallestSizeStillRead)
+{
+	const char* const rgszCases[] = {
+		"11 02 12 01 00 00 00",			 // [{"": nil}, nil]
+		"12 02 11 00 00 12 00 00",		 // {"": [], "": {}}, the later of the two equal keys kept
+		"11 03 11 01 00 11 01 00 00",	 // [[nil], [nil], nil]
+		"12 01 12 00 01 12 00 01 00 00", // {"": {"": {"": nil}}}
+	};
+	for (const char* szHex : rgszCases)
+		EXPECT_FALSE(Decode(Hex(szHex)).IsNull()) << szHex;
 }
 
 TEST_F(ArgumentsTest, UnknownElementTagsAreLoggedWithTheirName)

@@ -163,28 +163,49 @@ TEST(StringManager, OutsideTextIsEscapedForTheConsole)
 		std::string text;
 		std::string escaped;
 		bool valid;
+		bool control;
 	} cases[] = {
-		{"plain text", "plain text", true},
-		{"caf\xC3\xA9 \xE4\xB8\xAD \xF0\x9F\x98\x80", "caf\xC3\xA9 \xE4\xB8\xAD \xF0\x9F\x98\x80", true},
-		{"a\x1B[31mb", "a\\x1B[31mb", true},
-		{"line\r\nforged", "line\\x0D\\x0Aforged", true},
-		{std::string("nul\0in", 6), "nul\\x00in", true},
-		{"tab\tdel\x7F", "tab\\x09del\\x7F", true},
-		{"c1 \xC2\x9B csi", "c1 \\xC2\\x9B csi", true},
-		{"nbsp \xC2\xA0", "nbsp \xC2\xA0", true},
-		{"bare \x9B", "bare \\x9B", false},
-		{"cut \xE4\xB8", "cut \\xE4\\xB8", false},
-		{"overlong \xC0\xAF", "overlong \\xC0\\xAF", false},
-		{"surrogate \xED\xA0\x80", "surrogate \\xED\\xA0\\x80", false},
-		{"too high \xF4\x90\x80\x80", "too high \\xF4\\x90\\x80\\x80", false},
-		{"back\\slash", "back\\slash", true},
+		{"plain text", "plain text", true, false},
+		{"caf\xC3\xA9 \xE4\xB8\xAD \xF0\x9F\x98\x80", "caf\xC3\xA9 \xE4\xB8\xAD \xF0\x9F\x98\x80", true, false},
+		{"a\x1B[31mb", "a\\x1B[31mb", true, true},
+		{"line\r\nforged", "line\\x0D\\x0Aforged", true, true},
+		{std::string("nul\0in", 6), "nul\\x00in", true, true},
+		{"tab\tdel\x7F", "tab\\x09del\\x7F", true, true},
+		{"c1 \xC2\x9B csi", "c1 \\xC2\\x9B csi", true, true},
+		{"nbsp \xC2\xA0", "nbsp \xC2\xA0", true, false},
+		{"bare \x9B", "bare \\x9B", false, false},
+		{"cut \xE4\xB8", "cut \\xE4\\xB8", false, false},
+		{"overlong \xC0\xAF", "overlong \\xC0\\xAF", false, false},
+		{"surrogate \xED\xA0\x80", "surrogate \\xED\\xA0\\x80", false, false},
+		{"too high \xF4\x90\x80\x80", "too high \\xF4\\x90\\x80\\x80", false, false},
+		{"back\\slash", "back\\slash", true, false},
 	};
 	for (const auto& c : cases)
 	{
 		EXPECT_EQ(StringManager::EscapeControlCharacters(c.text.data(), c.text.size()), c.escaped) << c.text;
 		EXPECT_EQ(StringManager::IsValidUTF8(c.text.data(), c.text.size()), c.valid) << c.text;
+		EXPECT_EQ(StringManager::HasControlCharacters(c.text.data(), c.text.size()), c.control) << c.text;
 	}
 	EXPECT_EQ(StringManager::EscapeControlCharacters(nullptr, 3), "");
+}
+
+TEST(StringManager, CharactersEncodeAsUTF8)
+{
+	const std::pair<char32_t, std::string> cases[] = {
+		{U'A', "A"},
+		{0xE9, "\xC3\xA9"},
+		{0x4E2D, "\xE4\xB8\xAD"},
+		{0x1F600, "\xF0\x9F\x98\x80"},
+		{0x10FFFF, "\xF4\x8F\xBF\xBF"},
+		{0xD800, "\xEF\xBF\xBD"},
+		{0x110000, "\xEF\xBF\xBD"},
+	};
+	for (const auto& c : cases)
+	{
+		char buffer[StringManager::UTF8_MAX_CHARACTER_LENGTH];
+		size_t length = StringManager::EncodeUTF8(c.first, buffer);
+		EXPECT_EQ(std::string(buffer, length), c.second) << static_cast<uint32_t>(c.first);
+	}
 }
 
 TEST(UTF8String, ViewsCallerBytes)

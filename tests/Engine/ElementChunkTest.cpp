@@ -1,8 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <iterator>
+#include <random>
 #include <string>
 #include <vector>
+
+#include <tinyxml.h>
 
 #include "ChunkFileBuilder.h"
 #include "Engine/Context.h"
@@ -245,6 +251,117 @@ TEST_F(ElementChunkTest, NestingBeyondTheCapGivesNull)
 		Flat += "<e a=\"x>y\"/><![CDATA[<c>]]>";
 	Flat += "</r>";
 	EXPECT_FALSE(LoadText(Flat).IsNull());
+}
+
+// The nesting guard must read the text as the parser does: anything it skips that the parser reads as elements
+// lets a document through that nests deep enough to exhaust the stack.
+TEST_F(ElementChunkTest, NestingIsMeasuredAsTheParserReadsTheText)
+{
+	struct tCase
+	{
+		const char* szCase;
+		std::string Prefix;
+		std::string Unit;
+		std::string Suffix;
+	};
+	const std::string Declaration = "<?xml version=\"1.0\"?>";
+	const tCase Cases[] = {
+		{"quote in an unknown tag", "<1'>", "<a>", "'>"},
+		{"double quote in an unknown tag", "<-\">", "<a>", "\">"},
+		{"blank after the bracket", "< '>", "<a>", "'>"},
+		{"quote in a processing instruction", "<?pi '>", "<a>", "'?>"},
+		{"quote in a document type", "<!DOCTYPE d '>", "<a>", "'>"},
+		{"quote in a comment", "<!-- ' -->", "<a>", ""},
+		{"quote in CDATA", "<r><![CDATA[ ' ]]>", "<a>", ""},
+		{"quoted bracket in the declaration", "<?xml version='>'?>", "<a>", ""},
+		{"end tag inside a UTF-8 character", Declaration + "<r>", "<a>\xE0</a>", ""},
+		{"end tag inside a UTF-8 character after a byte-order mark", "\xEF\xBB\xBF\xEF\xBB\xBF<r>", "<a>\xE0</a>", ""},
+		{"end tag inside a UTF-8 character of an attribute", Declaration + "<r>", "<a x='\xE0'></a>'>", ""},
+	};
+	for (const tCase& Case : Cases)
+	{
+		std::string Xml = Case.Prefix;
+		for (int i = 0; i < 50000; i++)
+			Xml += Case.Unit;
+		EXPECT_TRUE(LoadText(Xml + Case.Suffix).IsNull()) << Case.szCase;
+	}
+
+	// What only looks deep is read.
+	const tCase Flat[] = {
+		{"apostrophes in text", "<r>", "<a>it's</a>", "</r>"},
+		{"tags in attribute values", "<r>", "<a x='<b>' y=\"<c>\"/>", "</r>"},
+		{"UTF-8 text", Declaration + "<r>", "<a>caf\xC3\xA9</a>", "</r>"},
+		{"tags in comments", "<r>", "<!-- <a> -->", "</r>"},
+		{"tags in a document type", "<!DOCTYPE r><r>", "<a/><!x <a>>", "</r>"},
+	};
+	for (const tCase& Case : Flat)
+	{
+		std::string Xml = Case.Prefix;
+		for (int i = 0; i < 1000; i++)
+			Xml += Case.Unit;
+		EXPECT_FALSE(LoadText(Xml + Case.Suffix).IsNull()) << Case.szCase;
+	}
+}
+
+namespace
+{
+unsigned ElementDepth(const TiXmlNode* pNode)
+{
+	unsigned uiDeepest = 0;
+	for (const TiXmlNode* pChild = pNode->FirstChild(); pChild; pChild = pChild->NextSibling())
+		uiDeepest = std::max(uiDeepest, ElementDepth(pChild) + (pChild->ToElement() ? 1 : 0));
+	return uiDeepest;
+}
+
+std::string Printable(const std::string& Text)
+{
+	std::string Result;
+	for (unsigned char c : Text)
+	{
+		char szByte[8];
+		snprintf(szByte, sizeof(szByte), c < 0x20 || c >= 0x7F ? "\\x%02X" : "%c", c);
+		Result += szByte;
+	}
+	return Result;
+}
+}
+
+// Random documents whose nesting ends near the cap: what the loader refuses is exactly what the parser would nest
+// deeper than the cap. The parser builds every element it starts, even one it then fails in, so the depth of its
+// tree is how deep it went.
+TEST_F(ElementChunkTest, NestingGuardAgreesWithTheParserOnRandomDocuments)
+{
+	const char* const rgszTokens[] = {"<a>", "<a>", "<a>", "</a>", "<b>", "<b>", "</b>", "</b >", "<_c", " x='", " y=1", "'", "\"", "=",
+		">", "/>", "<", "< ", "<1", "<!--", "-->", "<![CDATA[", "]]>", "<?xml", "<?pi", "?>", " version=\"", "<!DOCTYPE d [",
+		"]>", "\xE0", "\xC3", "\xF0\x9F", "\xC3\xA9", "\xEF\xBB\xBF", "&#x41;", "&#", "&amp;", ";", "text", " ", "\n"};
+	const char* const rgszStarts[] = {"", "<?xml version='1.0'?>", "<?xml version='1.0' encoding='latin1'?>",
+		"\xEF\xBB\xBF\xEF\xBB\xBF", "<!-- x -->"};
+	std::mt19937 Random(20240611);
+	int iRefused = 0;
+	for (int i = 0; i < 2000; i++)
+	{
+		std::string Xml = rgszStarts[Random() % std::size(rgszStarts)];
+		const unsigned uiWrappers = CHUNK_MAX_DEPTH + 1 - Random() % 4;
+		for (unsigned j = 0; j < uiWrappers; j++)
+			Xml += "<e>";
+		const unsigned uiTokens = 1 + Random() % 40;
+		for (unsigned j = 0; j < uiTokens; j++)
+			Xml += rgszTokens[Random() % std::size(rgszTokens)];
+		// Blanks at the end keep the last character whole, so the loader hands the parser all of the text.
+		Xml += "    ";
+
+		// The loader's text reader takes one byte-order mark off before the parser sees the text.
+		const std::string Parsed = Xml.compare(0, 3, "\xEF\xBB\xBF") == 0 ? Xml.substr(3) : Xml;
+		TiXmlDocument Document;
+		Document.Parse(Parsed.c_str(), nullptr, TIXML_ENCODING_UNKNOWN);
+		const bool bWithinCap = ElementDepth(&Document) <= CHUNK_MAX_DEPTH + 1;
+		const bool bLoaded = !LoadText(Xml).IsNull();
+		EXPECT_EQ(bLoaded, bWithinCap) << Printable(Xml.substr(uiWrappers * 3 > 200 ? uiWrappers * 3 - 200 : 0));
+		iRefused += bLoaded ? 0 : 1;
+	}
+	// Both sides of the cap were tried.
+	EXPECT_GT(iRefused, 200);
+	EXPECT_LT(iRefused, 1800);
 }
 
 TEST_F(ElementChunkTest, LoadStartsWhereTheStreamStands)

@@ -184,9 +184,13 @@ TEST_F(ResourceMgrTest, ConsoleCommandsManageResources)
 	EXPECT_EQ(Reply("start pack"), "Started resource pack");
 	Command("start r");
 	Command("start other");
+	m_pManager->m_Refreshed.clear();
 	EXPECT_EQ(Reply("stopall"), "Stopped 3 resources");
 	EXPECT_FALSE(Find("other")->IsStarted());
 	EXPECT_FALSE(Find("pack")->IsStarted());
+	std::vector<std::string> Refreshed = m_pManager->m_Refreshed;
+	std::sort(Refreshed.begin(), Refreshed.end());
+	EXPECT_EQ(Refreshed, std::vector<std::string>({"other", "pack", "r"}));
 }
 
 TEST_F(ResourceMgrTest, ConsoleCommandsCollectGarbageAndRefresh)

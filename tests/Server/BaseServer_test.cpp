@@ -34,6 +34,18 @@ TEST(BaseServer, UnknownCommandIsAnsweredOnTheConsole)
 	EXPECT_EQ(Server.WaitForExit(), 0);
 }
 
+TEST(BaseServer, EmptyConsoleLinesRunNothing)
+{
+	CServerProcess Server;
+	StartAndWait(Server, MakeConfig());
+	Server.WriteInput("\n\r\n\n");
+	Server.WriteInput("marker\n");
+	ASSERT_TRUE(Server.WaitForOutput(UnknownCommandReply("marker")));
+	Server.WriteInput("quit\n");
+	ASSERT_EQ(Server.WaitForExit(), 0);
+	EXPECT_EQ(FindLine(Server.GetOutputLines(), UnknownCommandReply("")), -1) << Server.GetRawOutput();
+}
+
 TEST(BaseServer, TooLongConsoleLineIsDroppedWholeWithAWarning)
 {
 	CServerProcess Server;

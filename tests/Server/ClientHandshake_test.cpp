@@ -198,6 +198,52 @@ TEST_P(ClientHandshake, EdgesOfTheChecksThatAreAccepted)
 	}
 }
 
+TEST_P(ClientHandshake, NamesThatAreNotPlainTextAreRefused)
+{
+	StartServer();
+	struct tCase
+	{
+		const char* szCase;
+		std::string Name;
+		uint8_t ucGame; // a wrong game would log the name, were it let through
+	};
+	const tCase Refused[] = {
+		{"line feed", "Evil\nFORGED: line", 2},
+		{"carriage return", "Evil\rFORGED: line", 2},
+		{"escape", "Evil\x1B]0;FORGED\x07", 2},
+		{"tab", "Evil\tname", 1},
+		{"delete", "Evil\x7F", 1},
+		{"C1 control", "Evil\xC2\x9B" "31m", 2},
+		{"stray continuation byte", "Evil\x9B", 1},
+		{"cut character", "Evil\xC3", 1},
+		{"overlong form", "Evil\xC0\xAF", 1},
+		{"surrogate", "Evil\xED\xA0\x80", 1},
+	};
+	for (const tCase& Case : Refused)
+	{
+		tJoinRequest Join = Request(Case.Name);
+		Join.m_ucGame = Case.ucGame;
+		CGameClient Client;
+		ASSERT_TRUE(Client.Connect(m_usPort)) << Case.szCase;
+		ASSERT_TRUE(Client.SendJoinRequest(Join)) << Case.szCase;
+		ASSERT_TRUE(Client.WaitForDisconnect()) << Case.szCase;
+		EXPECT_EQ(Client.GetDisconnectReason(), REASON_INVALID_NICKNAME) << Case.szCase;
+	}
+	for (const char* szName : {"J\xC3\xB6rg", "\xE4\xB8\xAD\xE6\x96\x87", "No\xC2\xA0" "break"})
+	{
+		CGameClient Client;
+		EXPECT_TRUE(Client.Join(m_usPort, Request(szName))) << szName;
+	}
+	m_Server.WriteInput("quit\n");
+	ASSERT_EQ(m_Server.WaitForExit(), 0);
+	const std::string Output = m_Server.GetRawOutput();
+	EXPECT_EQ(Output.find("FORGED"), std::string::npos) << Output;
+	size_t Refusals = 0;
+	for (const std::string& Line : m_Server.GetOutputLines())
+		Refusals += Line == "CONNECT: 127.0.0.1 revoked connection [INVALID NICKNAME]" ? 1 : 0;
+	EXPECT_EQ(Refusals, std::size(Refused));
+}
+
 TEST_P(ClientHandshake, ServerFullAtMaxPlayersEvenWithSlotsFree)
 {
 	StartServer("\t<maxplayers>2</maxplayers>\n");
@@ -647,5 +693,11 @@ TEST_P(ClientHandshake, ClientsHearOfResourcesStartingAndStopping)
 		CTestMessageReader Restarted(Message.m_Body);
 		ASSERT_TRUE(Restarted.U32(uiCount));
 		EXPECT_EQ(uiCount, 1u);
+	}
+	ASSERT_TRUE(m_Server.WriteInput("stopall\n"));
+	for (CGameClient* pClient : {&First, &Second})
+	{
+		ASSERT_TRUE(pClient->WaitForMessage(MSG_RESOURCE_STOPPED, Message));
+		EXPECT_EQ(Message.m_Body, Key);
 	}
 }

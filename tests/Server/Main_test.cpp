@@ -266,6 +266,26 @@ TEST(Main, CommandFileRunsEachCompleteLineAfterStartup)
 	EXPECT_FALSE(HasLineContaining(Lines, "'aaaa"));
 }
 
+TEST(Main, CommandFileLinesReachTheirCommandAsUTF8)
+{
+	const std::string Name = "caf\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80";
+	// The same line as UTF-8 and as UTF-16 little-endian text with its byte-order mark.
+	std::string Utf16 = "\xFF\xFE";
+	for (char16_t Unit : std::u16string(u"/caf\u00E9\u4E2D\U0001F600\n"))
+		Utf16 += std::string{static_cast<char>(Unit & 0xFF), static_cast<char>(Unit >> 8)};
+	for (const std::string& File : {"/" + Name + "\n", Utf16})
+	{
+		CServerProcess Server;
+		Server.WriteFile("commandline.txt", File);
+		StartAndWait(Server, MakeConfig());
+		Server.WriteInput("marker\n");
+		ASSERT_TRUE(Server.WaitForOutput(UnknownCommandReply("marker")));
+		Server.WriteInput("quit\n");
+		ASSERT_EQ(Server.WaitForExit(), 0);
+		EXPECT_GE(FindLine(Server.GetOutputLines(), UnknownCommandReply(Name)), 0) << Server.GetRawOutput();
+	}
+}
+
 TEST(Main, CommandFileQuitLineNeedsItsLineFeed)
 {
 	{

@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 #include <regex>
 
+#include "Engine/ChunkFileBuilder.h"
 #include "InProcessServer.h"
 #include "ServerConfiguration.h"
 #include "ServerHarness.h"
+#include "Support/Ports.h"
 
 #include "Engine/ElementChunk.h"
 #include "Engine/KestrinStream.h"
@@ -227,4 +229,38 @@ TEST(ServerConfiguration, LongLogPathIsUsedWhole)
 	std::string Log;
 	ASSERT_TRUE(Server.ReadFile(Folder + "/ServerLog.log", Log));
 	EXPECT_NE(Log.find("Server shutting down..."), std::string::npos);
+}
+
+// A configuration can be a chunk file, and a chunk file can hold a texture of a format nobody knows: that is logged
+// for each of its levels and the server starts all the same.
+TEST(ServerConfiguration, ChunkFileWithATextureOfUnknownFormatStarts)
+{
+	using namespace ChunkFileBuilder;
+	auto Key = [](const char* szName, int iValue) {
+		return tRecord{CHUNK_ELEMENT, szName, ElementData(std::to_string(iValue), {}), {}, {}, {}};
+	};
+	tBytes Header;
+	AppendUInt(Header, 7, 2);
+	Header.resize(16, 0);
+	tRecord Texture{CHUNK_TEXTURE, "logo", Header, {}, {}, {}};
+	Texture.Children.push_back(tRecord{CHUNK_IMAGEDATA, "0", {1, 2, 3, 4}, {}, {}, {}});
+	Texture.Children.push_back(tRecord{CHUNK_IMAGEDATA, "1", {}, {}, {}, {}});
+	tRecord Server{CHUNK_ELEMENT, "server", ElementData("", {}), {}, {}, {}};
+	const int iPort = VexaTest::FindFreePort();
+	Server.Children = {Key("port", iPort), Texture, Key("httpport", VexaTest::FindFreePort()),
+		Key("rconport", VexaTest::FindFreePort())};
+	tRecord Root{0, "", {}, {Server}, {}, {}};
+	const tBytes File = PlainFile(Root, 8);
+
+	CServerProcess Process;
+	Process.WriteFile("server.xml", std::string(File.begin(), File.end()));
+	ASSERT_TRUE(Process.Start());
+	ASSERT_TRUE(Process.WaitForOutput("Resources loaded")) << Process.GetRawOutput();
+	EXPECT_TRUE(Process.WaitForOutput("Server is now listening on port " + std::to_string(iPort) + " max players 32..."));
+	Process.WriteInput("quit\n");
+	ASSERT_EQ(Process.WaitForExit(), 0);
+	size_t Count = 0;
+	for (const std::string& Line : Process.GetOutputLines())
+		Count += Line == "Unknown texture format 7 in texture logo!" ? 1 : 0;
+	EXPECT_EQ(Count, 2u) << Process.GetRawOutput();
 }
