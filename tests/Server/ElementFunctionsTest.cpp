@@ -9,19 +9,12 @@
 #include <vector>
 
 #include "ResourceTestSupport.h"
+#include "ScriptNotation.h"
 
 using namespace ServerTest;
 
 namespace
 {
-enum eLanguage
-{
-	LUA,
-	JAVASCRIPT,
-	SQUIRREL,
-	LANGUAGE_COUNT,
-};
-
 struct tLanguage
 {
 	const char* m_szLabel;
@@ -130,8 +123,7 @@ struct tCase
 	const char* m_szSquirrel = nullptr;
 };
 
-// The common notation: statements separated by ";", the last one a return; "@" calls a method (":" in Lua), "null"
-// is Lua's nil, "[a, b]" an array (a Lua table), and Vec3 and Matrix4x4 are constructed without JavaScript's new.
+// Code in the common notation of ScriptNotation.h, its statements ending in a return.
 const tCase g_CreateCases[] = {
 	{"vehicle", "return keep(\"v\", gta.createVehicle(130))", "Vehicle"},
 	{"vehicle model", "return s.v.modelIndex", "130"},
@@ -308,35 +300,9 @@ const tReceiverCase g_ReceiverCases[] = {
 			"error 'this' is null"}},
 };
 
-void Replace(std::string& Text, const std::string& From, const std::string& To)
-{
-	for (size_t At = Text.find(From); At != std::string::npos; At = Text.find(From, At + To.size()))
-		Text.replace(At, From.size(), To);
-}
-
-std::string InLanguage(eLanguage Language, const char* szCode)
-{
-	std::string Code = szCode;
-	Replace(Code, "@", Language == LUA ? ":" : ".");
-	if (Language == LUA)
-	{
-		Replace(Code, "null", "nil");
-		Replace(Code, "[", "{");
-		Replace(Code, "]", "}");
-	}
-	if (Language == JAVASCRIPT)
-	{
-		Replace(Code, "Vec3(", "new Vec3(");
-		Replace(Code, "Matrix4x4(", "new Matrix4x4(");
-	}
-	return Code;
-}
-
 std::string Check(eLanguage Language, const std::string& Label, const std::string& Code)
 {
-	if (Language == LUA)
-		return "check(\"" + Label + "\", function() " + Code + " end)\n";
-	return "check(\"" + Label + "\", function() { " + Code + "; });\n";
+	return "check(\"" + Label + "\", " + FunctionOf(Language, Code) + ")" + (Language == LUA ? "\n" : ";\n");
 }
 
 const char* Expected(eLanguage Language, const tCase& Case)
