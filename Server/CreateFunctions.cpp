@@ -55,6 +55,18 @@ void SetIconOrColour(CServerBlip* pBlip, uint32_t uiIcon, uint32_t uiColour)
 	pBlip->m_iIconOrColour = static_cast<int32_t>(uiIcon);
 }
 
+// The calling resource owns the element, which is registered and returned; an element the table has no room for
+// fails the call with the function's error. (The owner is set first: nothing can see the element before it is
+// registered, and a refused one is dropped.)
+bool RegisterAndReturn(CNativeState* pState, CGTAServerManager* pManager, CNetObject* pElement, const char* szError)
+{
+	pElement->SetResource(pState->GetResource());
+	if (!pManager->RegisterNetObject(pElement))
+		return pState->Error("%s", szError);
+	pState->ReturnObject(pElement);
+	return true;
+}
+
 bool CreateVehicle(CNativeState* pState, int argc, void* pUserData)
 {
 	int32_t iModel = 0;
@@ -66,12 +78,8 @@ bool CreateVehicle(CNativeState* pState, int argc, void* pUserData)
 	if (pVehicle.IsNull())
 		return pState->Error("Failed to create vehicle");
 	pVehicle->SetModelIndex(iModel);
-	if (!pManager->RegisterNetObject(pVehicle))
-		return pState->Error("Failed to create vehicle");
-	pVehicle->SetResource(pState->GetResource());
 	pVehicle->SetPosition(vecPosition);
-	pState->ReturnObject(pVehicle);
-	return true;
+	return RegisterAndReturn(pState, pManager, pVehicle, "Failed to create vehicle");
 }
 
 bool CreateBlipAttachedTo(CNativeState* pState, int argc, void* pUserData)
@@ -97,14 +105,11 @@ bool CreateBlipAttachedTo(CNativeState* pState, int argc, void* pUserData)
 	pBlip->m_ucFlags = static_cast<uint8_t>((pBlip->m_ucFlags & ~(BLIP_FLAG_A | BLIP_FLAG_B)) |
 		(bFlagA ? BLIP_FLAG_A : 0) | (bFlagB ? BLIP_FLAG_B : 0));
 	pBlip->m_ucSize = ucSize;
-	if (!pManager->RegisterNetObject(pBlip))
-	{
-		pBlip->SetParent(nullptr);
-		return pState->Error("Failed to create blip");
-	}
-	pBlip->SetResource(pState->GetResource());
-	pState->ReturnObject(pBlip);
-	return true;
+	if (RegisterAndReturn(pState, pManager, pBlip, "Failed to create blip"))
+		return true;
+	// The element must not keep a child that is about to be freed.
+	pBlip->SetParent(nullptr);
+	return false;
 }
 
 // Buildings and objects: entities with a model and a position and nothing else.
@@ -121,11 +126,7 @@ bool CreateStillEntity(CNativeState* pState, int argc, void* pUserData, const ch
 		return pState->Error("%s", szError);
 	pEntity->SetModelIndex(iModel);
 	pEntity->SetPosition(vecPosition);
-	pEntity->SetResource(pState->GetResource());
-	if (!pManager->RegisterNetObject(pEntity))
-		return pState->Error("%s", szError);
-	pState->ReturnObject(pEntity);
-	return true;
+	return RegisterAndReturn(pState, pManager, pEntity, szError);
 }
 
 bool CreateBuilding(CNativeState* pState, int argc, void* pUserData)
@@ -154,11 +155,7 @@ bool CreateBlip(CNativeState* pState, int argc, void* pUserData)
 	pBlip->SetPosition(vecPosition);
 	SetIconOrColour(pBlip, uiIcon, uiColour);
 	pBlip->m_ucSize = ucSize;
-	if (!pManager->RegisterNetObject(pBlip))
-		return pState->Error("Failed to create blip");
-	pBlip->SetResource(pState->GetResource());
-	pState->ReturnObject(pBlip);
-	return true;
+	return RegisterAndReturn(pState, pManager, pBlip, "Failed to create blip");
 }
 
 bool CreatePickup(CNativeState* pState, int argc, void* pUserData)
@@ -179,11 +176,7 @@ bool CreatePickup(CNativeState* pState, int argc, void* pUserData)
 	pPickup->SetPosition(vecPosition);
 	pPickup->m_iModel = iModel;
 	pPickup->m_ucPickupType = ucType;
-	pPickup->SetResource(pState->GetResource());
-	if (!pManager->RegisterNetObject(pPickup))
-		return pState->Error("Failed to create pickup");
-	pState->ReturnObject(pPickup);
-	return true;
+	return RegisterAndReturn(pState, pManager, pPickup, "Failed to create pickup");
 }
 
 bool CreateSphere(CNativeState* pState, int argc, void* pUserData)
@@ -198,11 +191,7 @@ bool CreateSphere(CNativeState* pState, int argc, void* pUserData)
 		return pState->Error("Failed to create marker");
 	pMarker->SetPosition(vecPosition);
 	pMarker->m_fRadius = fRadius;
-	pMarker->SetResource(pState->GetResource());
-	if (!pManager->RegisterNetObject(pMarker))
-		return pState->Error("Failed to create marker");
-	pState->ReturnObject(pMarker);
-	return true;
+	return RegisterAndReturn(pState, pManager, pMarker, "Failed to create marker");
 }
 
 // Players and peds: registered, then spawned, so OnPedSpawn handlers see the element's network id. Nothing is
@@ -221,11 +210,9 @@ bool CreateSpawnedPed(CNativeState* pState, int argc, void* pUserData, uint32_t 
 	pPed->m_uiPedType = uiPedType;
 	pPed->SetModelIndex(iModel);
 	pPed->SetPosition(vecPosition);
-	pPed->SetResource(pState->GetResource());
-	if (!pManager->RegisterNetObject(pPed))
-		return pState->Error("%s", szError);
+	if (!RegisterAndReturn(pState, pManager, pPed, szError))
+		return false;
 	pPed->OnSpawned();
-	pState->ReturnObject(pPed);
 	return true;
 }
 

@@ -17,82 +17,7 @@ namespace
 // The model is a property of entities and, as "skin", of peds; either way the element's own SetModelIndex runs
 // (a vehicle also picks new colours).
 template <eElementClass CLASS>
-bool GetModel(CNativeState* pState, int, void* pUserData)
-{
-	CServerEntity* pEntity = nullptr;
-	if (!GetThisElement(pState, pUserData, CLASS, &pEntity))
-		return false;
-	pState->ReturnNumber(pEntity->GetModelIndex());
-	return true;
-}
-
-template <eElementClass CLASS>
-bool SetModel(CNativeState* pState, int, void* pUserData)
-{
-	CServerEntity* pEntity = nullptr;
-	int32_t iModel = 0;
-	if (!GetThisElement(pState, pUserData, CLASS, &pEntity) || !pState->CheckNumber(0, iModel))
-		return false;
-	pEntity->SetModelIndex(iModel);
-	return true;
-}
-
-bool GetInterior(CNativeState* pState, int, void* pUserData)
-{
-	CServerEntity* pEntity = nullptr;
-	if (!GetThisElement(pState, pUserData, ELEMENT_CLASS_ENTITY, &pEntity))
-		return false;
-	pState->ReturnNumber(pEntity->GetInterior());
-	return true;
-}
-
-bool SetInterior(CNativeState* pState, int, void* pUserData)
-{
-	CServerEntity* pEntity = nullptr;
-	uint8_t ucInterior = 0;
-	if (!GetThisElement(pState, pUserData, ELEMENT_CLASS_ENTITY, &pEntity) || !pState->CheckNumber(0, ucInterior))
-		return false;
-	pEntity->SetInterior(ucInterior);
-	return true;
-}
-
-bool GetMatrix(CNativeState* pState, int, void* pUserData)
-{
-	CServerEntity* pEntity = nullptr;
-	if (!GetThisElement(pState, pUserData, ELEMENT_CLASS_ENTITY, &pEntity))
-		return false;
-	pState->ReturnMatrix4x4(pEntity->GetMatrix());
-	return true;
-}
-
-bool SetMatrix(CNativeState* pState, int, void* pUserData)
-{
-	CServerEntity* pEntity = nullptr;
-	CMatrix4x4 Matrix;
-	if (!GetThisElement(pState, pUserData, ELEMENT_CLASS_ENTITY, &pEntity) || !pState->CheckMatrix4x4(0, Matrix))
-		return false;
-	pEntity->SetMatrix(Matrix);
-	return true;
-}
-
-bool GetHeading(CNativeState* pState, int, void* pUserData)
-{
-	CServerEntity* pEntity = nullptr;
-	if (!GetThisElement(pState, pUserData, ELEMENT_CLASS_ENTITY, &pEntity))
-		return false;
-	pState->ReturnNumber(pEntity->GetHeading());
-	return true;
-}
-
-bool SetHeading(CNativeState* pState, int, void* pUserData)
-{
-	CServerEntity* pEntity = nullptr;
-	float fHeading = 0.0f;
-	if (!GetThisElement(pState, pUserData, ELEMENT_CLASS_ENTITY, &pEntity) || !pState->CheckNumber(0, fHeading))
-		return false;
-	pEntity->SetHeading(fHeading);
-	return true;
-}
+using tModelProperty = tAccessorProperty<&CServerEntity::GetModelIndex, &CServerEntity::SetModelIndex, CLASS>;
 
 // Only a ped that sits in its vehicle reports one; a ped still getting in or out does not.
 bool IsInVehicle(const CServerPed* pPed)
@@ -239,12 +164,15 @@ namespace ElementFunctions
 {
 void RegisterEntityMembers(CGTAServerManager* pManager)
 {
+	typedef tModelProperty<ELEMENT_CLASS_ENTITY> tModel;
+	typedef tAccessorProperty<&CServerEntity::GetInterior, &CServerEntity::SetInterior, ELEMENT_CLASS_ENTITY> tInterior;
+	typedef tAccessorProperty<&CServerEntity::GetMatrix, &CServerEntity::SetMatrix, ELEMENT_CLASS_ENTITY> tMatrix;
+	typedef tAccessorProperty<&CServerEntity::GetHeading, &CServerEntity::SetHeading, ELEMENT_CLASS_ENTITY> tHeading;
 	ReflectedClass* pEntity = pManager->GetScriptClass(ELEMENT_CLASS_ENTITY);
-	pEntity->AddProperty(pManager, "modelIndex", ARGUMENT_INTEGER, GetModel<ELEMENT_CLASS_ENTITY>,
-		SetModel<ELEMENT_CLASS_ENTITY>);
-	pEntity->AddProperty(pManager, "interior", ARGUMENT_INTEGER, GetInterior, SetInterior);
-	pEntity->AddProperty(pManager, "matrix", ARGUMENT_MATRIX4X4, GetMatrix, SetMatrix);
-	pEntity->AddProperty(pManager, "heading", ARGUMENT_FLOAT, GetHeading, SetHeading);
+	pEntity->AddProperty(pManager, "modelIndex", ARGUMENT_INTEGER, tModel::Get, tModel::Set);
+	pEntity->AddProperty(pManager, "interior", ARGUMENT_INTEGER, tInterior::Get, tInterior::Set);
+	pEntity->AddProperty(pManager, "matrix", ARGUMENT_MATRIX4X4, tMatrix::Get, tMatrix::Set);
+	pEntity->AddProperty(pManager, "heading", ARGUMENT_FLOAT, tHeading::Get, tHeading::Set);
 
 	typedef tFieldProperty<&CServerPhysical::m_vecVelocity, ELEMENT_CLASS_PHYSICAL> tVelocity;
 	typedef tFieldProperty<&CServerPhysical::m_vecTurnVelocity, ELEMENT_CLASS_PHYSICAL> tTurnVelocity;
@@ -256,7 +184,8 @@ void RegisterEntityMembers(CGTAServerManager* pManager)
 void RegisterPedMembers(CGTAServerManager* pManager)
 {
 	ReflectedClass* pPed = pManager->GetScriptClass(ELEMENT_CLASS_PED);
-	pPed->AddProperty(pManager, "skin", ARGUMENT_INTEGER, GetModel<ELEMENT_CLASS_PED>, SetModel<ELEMENT_CLASS_PED>);
+	pPed->AddProperty(pManager, "skin", ARGUMENT_INTEGER, tModelProperty<ELEMENT_CLASS_PED>::Get,
+		tModelProperty<ELEMENT_CLASS_PED>::Set);
 	pPed->AddProperty(pManager, "vehicle", ARGUMENT_OBJECT, GetPedVehicle);
 	pPed->AddProperty(pManager, "seat", ARGUMENT_INTEGER, GetPedSeat);
 	pPed->AddProperty(pManager, "health", ARGUMENT_FLOAT, tFieldProperty<&CServerPed::m_fHealth, ELEMENT_CLASS_PED>::Get);

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "GTAServerManager.h"
 
@@ -84,6 +85,16 @@ void ReturnField(CNativeState* pState, TValue Value)
 	pState->ReturnNumber(Value);
 }
 
+inline void ReturnField(CNativeState* pState, const CMatrix4x4& Value)
+{
+	pState->ReturnMatrix4x4(Value);
+}
+
+inline bool CheckField(CNativeState* pState, CMatrix4x4& Value)
+{
+	return pState->CheckMatrix4x4(0, Value);
+}
+
 inline bool CheckField(CNativeState* pState, bool& bValue)
 {
 	return pState->CheckBoolean(0, bValue);
@@ -109,6 +120,56 @@ struct tMemberOf<TValue TElement::*>
 {
 	typedef TElement tElement;
 	typedef TValue tValue;
+};
+
+template <class TGetter>
+struct tGetterOf;
+
+template <class TElement, class TValue>
+struct tGetterOf<TValue (TElement::*)()>
+{
+	typedef TElement tElement;
+};
+
+template <class TElement, class TValue>
+struct tGetterOf<TValue (TElement::*)() const>
+{
+	typedef TElement tElement;
+};
+
+template <class TSetter>
+struct tSetterOf;
+
+template <class TElement, class TValue>
+struct tSetterOf<void (TElement::*)(TValue)>
+{
+	typedef TElement tElement;
+	typedef std::decay_t<TValue> tValue;
+};
+
+// A property read and written through the receiver's own operations (virtual ones included), so whatever they
+// tell the clients is told.
+template <auto GETTER, auto SETTER, eElementClass CLASS>
+struct tAccessorProperty
+{
+	static bool Get(CNativeState* pState, int, void* pUserData)
+	{
+		typename tGetterOf<decltype(GETTER)>::tElement* pElement = nullptr;
+		if (!GetThisElement(pState, pUserData, CLASS, &pElement))
+			return false;
+		ReturnField(pState, (pElement->*GETTER)());
+		return true;
+	}
+
+	static bool Set(CNativeState* pState, int, void* pUserData)
+	{
+		typename tSetterOf<decltype(SETTER)>::tElement* pElement = nullptr;
+		typename tSetterOf<decltype(SETTER)>::tValue Value{};
+		if (!GetThisElement(pState, pUserData, CLASS, &pElement) || !CheckField(pState, Value))
+			return false;
+		(pElement->*SETTER)(Value);
+		return true;
+	}
 };
 
 // A property that is one field of the receiver, read and written as it stands, without telling anyone.

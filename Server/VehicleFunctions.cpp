@@ -63,25 +63,6 @@ bool SetLockedStatus(CNativeState* pState, int, void* pUserData)
 	return true;
 }
 
-bool GetEngine(CNativeState* pState, int, void* pUserData)
-{
-	CServerVehicle* pVehicle = nullptr;
-	if (!GetThisVehicle(pState, pUserData, &pVehicle))
-		return false;
-	pState->ReturnBoolean(pVehicle->GetEngine());
-	return true;
-}
-
-bool SetEngine(CNativeState* pState, int, void* pUserData)
-{
-	CServerVehicle* pVehicle = nullptr;
-	bool bEngine = false;
-	if (!GetThisVehicle(pState, pUserData, &pVehicle) || !pState->CheckBoolean(0, bEngine))
-		return false;
-	pVehicle->SetEngine(bEngine);
-	return true;
-}
-
 // Palette colour N, also while RGB colours are in force; setting it leaves the RGB flag alone.
 template <size_t N>
 bool GetColour(CNativeState* pState, int, void* pUserData)
@@ -212,11 +193,12 @@ namespace ElementFunctions
 {
 void RegisterVehicleMembers(CGTAServerManager* pManager)
 {
+	typedef tAccessorProperty<&CServerVehicle::GetEngine, &CServerVehicle::SetEngine, ELEMENT_CLASS_VEHICLE> tEngine;
 	typedef tFieldProperty<&CServerVehicle::m_bStrongGrip, ELEMENT_CLASS_VEHICLE> tStrongGrip;
 	ReflectedClass* pVehicle = pManager->GetScriptClass(ELEMENT_CLASS_VEHICLE);
 	pVehicle->AddProperty(pManager, "locked", ARGUMENT_BOOLEAN, GetLocked, SetLocked);
 	pVehicle->AddProperty(pManager, "lockedStatus", ARGUMENT_INTEGER, GetLockedStatus, SetLockedStatus);
-	pVehicle->AddProperty(pManager, "engine", ARGUMENT_BOOLEAN, GetEngine, SetEngine);
+	pVehicle->AddProperty(pManager, "engine", ARGUMENT_BOOLEAN, tEngine::Get, tEngine::Set);
 	pVehicle->AddProperty(pManager, "colour1", ARGUMENT_INTEGER, GetColour<0>, SetColour<0>);
 	pVehicle->AddProperty(pManager, "colour2", ARGUMENT_INTEGER, GetColour<1>, SetColour<1>);
 	pVehicle->AddProperty(pManager, "colour3", ARGUMENT_INTEGER, GetColour<2>, SetColour<2>);

@@ -1,7 +1,6 @@
-// What the game's element script functions tell the clients, and what the create functions store: the server runs
-// in the test's own process (with and without the network thread) with a resource in each language, a client that
-// holds the script's elements watches the messages each change sends, and the elements the create functions made
-// are looked at in the element table.
+// What the game's element script functions tell the clients: the server runs in the test's own process (with and
+// without the network thread) with a resource in each language, and a client that holds the script's vehicle and
+// ped watches the messages each change sends, and that nothing goes out where nothing changed.
 
 #include <gtest/gtest.h>
 
@@ -14,18 +13,8 @@
 #include <vector>
 
 #include "Elements/GameWorld.h"
+#include "ResourceTestSupport.h"
 #include "ScriptNotation.h"
-#include "ServerHarness.h"
-
-#include "Elements/ServerBlip.h"
-#include "Elements/ServerBuilding.h"
-#include "Elements/ServerMarker.h"
-#include "Elements/ServerObject.h"
-#include "Elements/ServerPickup.h"
-#include "Elements/ServerTrain.h"
-#include "Engine/KestrinNative.h"
-#include "Engine/Reflection.h"
-#include "Scripting/Resource.h"
 
 using namespace ServerTest;
 using namespace VexaTest;
@@ -34,18 +23,6 @@ namespace
 {
 // The messages about one element that the holders get.
 const uint32_t g_rguiElementMessages[] = {101, 105, 117, 118, 119, 120, 121, 129, 150, 180};
-
-struct tLanguageFile
-{
-	const char* m_szLanguage;
-	const char* m_szFile;
-};
-
-const tLanguageFile g_LanguageFiles[LANGUAGE_COUNT] = {
-	{"lua", "main.lua"},
-	{"javascript", "main.js"},
-	{"squirrel", "main.nut"},
-};
 
 std::string Global(eLanguage Language, const std::string& Name, const char* szValue)
 {
@@ -65,15 +42,6 @@ std::string Command(eLanguage Language, const std::string& Name, const char* szC
 {
 	return "addCommandHandler(\"" + Name + "\", " + FunctionOf(Language, InLanguage(Language, szCode)) + ")" +
 		(Language == LUA ? "\n" : ";\n");
-}
-
-void WriteScript(CGameWorld& World, const char* szResource, eLanguage Language, const std::string& Script)
-{
-	const tLanguageFile& File = g_LanguageFiles[Language];
-	World.Server().WriteFile(std::string("resources/") + szResource + "/meta.xml",
-		std::string("<meta>\n\t<script src=\"") + File.m_szFile + "\" type=\"server\" language=\"" + File.m_szLanguage +
-			"\" />\n</meta>\n");
-	World.Server().WriteFile(std::string("resources/") + szResource + "/" + File.m_szFile, Script);
 }
 
 enum eAbout
@@ -191,7 +159,8 @@ TEST_P(ElementFunctionMessages, ChangesReachTheClientsThatHoldTheElement)
 		Global(Language, "p", "gta.createPed(7, Vec3(2, 0, 0))") + Command(Language, "fixit", "v@fix()");
 	for (size_t i = 0; i < std::size(g_Steps); i++)
 		Script += Command(Language, "step" + std::to_string(i), g_Steps[i].m_szCode);
-	WriteScript(World, "changes", Language, Script);
+	const tScriptLanguage& File = g_ScriptLanguages[Language];
+	WriteResource(World.Server(), "changes", {{File.m_szFile, File.m_szLanguage, Script}});
 	ASSERT_TRUE(World.Server().Start());
 	CNetObject* pVehicle = World.FindFirst(ELEMENT_VEHICLE);
 	CNetObject* pPed = World.FindFirst(ELEMENT_PED);

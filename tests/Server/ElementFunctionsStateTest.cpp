@@ -11,7 +11,7 @@
 
 #include "Elements/GameElementFixture.h"
 #include "Elements/GameWorld.h"
-#include "ServerHarness.h"
+#include "ResourceTestSupport.h"
 
 #include "Elements/ServerBlip.h"
 #include "Elements/ServerBuilding.h"
@@ -70,9 +70,7 @@ struct tPickupCase
 TEST(CreateFunctions, ElementsGetTheirSettingsAndBelongToTheCallingResource)
 {
 	CGameWorld World(GTA_III, false, ResourceList({"creations"}));
-	World.Server().WriteFile("resources/creations/meta.xml",
-		"<meta>\n\t<script src=\"main.lua\" type=\"server\" language=\"lua\" />\n</meta>\n");
-	World.Server().WriteFile("resources/creations/main.lua", R"script(
+	WriteResource(World.Server(), "creations", {{"main.lua", "lua", R"script(
 local vehicle = gta.createVehicle(130, Vec3(1, 2, 3))
 gta.createVehicle(124)
 gta.createBuilding(3000, Vec3(7, 8, 9))
@@ -87,7 +85,7 @@ gta.createSphere(Vec3(4, 0, 0))
 gta.createSphere(Vec3(4, 0, 0), 1.5)
 gta.createPlayer(0, Vec3(5, 0, 0))
 gta.createPed(7)
-)script");
+)script"}});
 	ASSERT_TRUE(World.Server().Start());
 	CResource* pResource = World.Server().GetServer().GetResourceMgr().FindResourceByName("creations");
 	ASSERT_NE(pResource, nullptr);

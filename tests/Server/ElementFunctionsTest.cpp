@@ -15,17 +15,6 @@ using namespace ServerTest;
 
 namespace
 {
-struct tLanguage
-{
-	const char* m_szLabel;
-	const char* m_szLanguage;
-	const char* m_szFile;
-	// Defines s (a table for the cases to keep elements in), keep(name, value), describe(value) and
-	// check(label, function), which prints "label: " and the description of what the function returned, or
-	// "error " and the error's text.
-	const char* m_szPrelude;
-};
-
 // Numbers are shown as integers, or with %g and a ".0" when a float has no fraction; JavaScript knows only
 // numbers and shows floats with 6 significant digits. Elements show their class, matrices their position row.
 const char* const g_szLuaPrelude = R"script(
@@ -106,11 +95,10 @@ function check(label, fn) {
 addEventHandler("OnPedSpawn", function(event, ped) { s.spawned <- ped; s.pedsAtSpawn <- getPedCount(); });
 )script";
 
-const tLanguage g_Languages[LANGUAGE_COUNT] = {
-	{"lua", "lua", "main.lua", g_szLuaPrelude},
-	{"js", "javascript", "main.js", g_szJSPrelude},
-	{"sq", "squirrel", "main.nut", g_szSquirrelPrelude},
-};
+// Each defines s (a table for the cases to keep elements in), keep(name, value), describe(value) and
+// check(label, function), which prints the language's label, the case's label, ": " and the description of what
+// the function returned, or "error " and the error's text.
+const char* const g_rgszPreludes[LANGUAGE_COUNT] = {g_szLuaPrelude, g_szJSPrelude, g_szSquirrelPrelude};
 
 // One case: code in a notation common to the three languages (below), run in order with the cases before it, and
 // what it prints. JavaScript and Squirrel print what Lua prints unless given their own text.
@@ -320,16 +308,16 @@ class ElementFunctions : public ::testing::TestWithParam<eLanguage>
 
 std::string DescribeLanguage(const ::testing::TestParamInfo<eLanguage>& Info)
 {
-	return g_Languages[Info.param].m_szLabel;
+	return g_ScriptLanguages[Info.param].m_szLabel;
 }
 }
 
 TEST_P(ElementFunctions, CasesGiveTheirResultsInEveryLanguage)
 {
 	const eLanguage Language = GetParam();
-	const tLanguage& Script = g_Languages[Language];
+	const tScriptLanguage& Script = g_ScriptLanguages[Language];
 	std::vector<std::pair<std::string, std::string>> Expectations;
-	std::string Text = Script.m_szPrelude;
+	std::string Text = g_rgszPreludes[Language];
 	for (const auto& Cases : {std::vector<tCase>(std::begin(g_CreateCases), std::end(g_CreateCases)),
 			 std::vector<tCase>(std::begin(g_MemberCases), std::end(g_MemberCases)),
 			 std::vector<tCase>(std::begin(g_ListCases), std::end(g_ListCases))})

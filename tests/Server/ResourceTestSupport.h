@@ -19,9 +19,10 @@ struct tScript
 	std::string m_Text;
 };
 
-// Writes one resource with its meta.xml; the scripts run in the order given. Files are further files of the
-// resource (path below the resource folder, content).
-inline void WriteResource(CServerProcess& Server, const std::string& Name, const std::vector<tScript>& Scripts,
+// Writes one resource with its meta.xml, for the server process or a server in the test's own process; the scripts
+// run in the order given. Files are further files of the resource (path below the resource folder, content).
+template <class TServer>
+void WriteResource(TServer& Server, const std::string& Name, const std::vector<tScript>& Scripts,
 	const std::vector<std::pair<std::string, std::string>>& Files = {})
 {
 	std::string Meta = "<meta>\n";

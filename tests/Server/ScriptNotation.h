@@ -15,6 +15,21 @@ enum eLanguage
 	LANGUAGE_COUNT,
 };
 
+struct tScriptLanguage
+{
+	// What scripts print before their lines.
+	const char* m_szLabel;
+	// As a resource's meta.xml names it.
+	const char* m_szLanguage;
+	const char* m_szFile;
+};
+
+inline constexpr tScriptLanguage g_ScriptLanguages[LANGUAGE_COUNT] = {
+	{"lua", "lua", "main.lua"},
+	{"js", "javascript", "main.js"},
+	{"sq", "squirrel", "main.nut"},
+};
+
 inline void ReplaceAll(std::string& Text, const std::string& From, const std::string& To)
 {
 	for (size_t At = Text.find(From); At != std::string::npos; At = Text.find(From, At + To.size()))
