@@ -74,6 +74,9 @@ bool WarpIntoVehicle(CNativeState* pState, int, void* pUserData)
 	// A seat number cut to its low byte could name a seat the script never meant.
 	if (iSeat < 0 || iSeat >= CServerVehicle::SEAT_COUNT)
 		return pState->Error("Seat %" PRId64 " is invalid; seats are 0 to 8", iSeat);
+	// A destroyed ped would otherwise be found in the seat by everyone who asks the vehicle.
+	if (!pPed->IsRegistered())
+		return pState->Error("The ped no longer exists");
 	const uint8_t ucSeat = static_cast<uint8_t>(iSeat);
 	pPed->SetVehicleEnteringState(pVehicle, ucSeat, VEHICLE_STATE_IN_VEHICLE);
 	// The seat is taken at once, so the vehicle knows its occupant before the ped's client (if any) syncs it.

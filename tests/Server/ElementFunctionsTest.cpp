@@ -404,17 +404,22 @@ check('blip of another element', function() return gta.createBlipAttachedTo(gta.
 		EXPECT_GE(FindLine(Lines, szLine), 0) << "missing: " << szLine << "\n" << Server.GetRawOutput();
 }
 
-// A script may still hold an element whose resource stopped; a ped cannot be put into it, nor a blip attached to
-// it, while its other members still answer.
+// A script may still hold an element whose resource stopped: a destroyed ped cannot be put into a vehicle, nor a
+// ped into a destroyed vehicle, nor a blip attached to one, while the element's other members still answer.
 TEST(ElementFunctions, DestroyedElementsCannotBeNamedByOthers)
 {
 	CServerProcess Server;
 	WriteResource(Server, "garage", {{"main.lua", "lua", "local vehicle = gta.createVehicle(130)\n"
-														 "exportFunction('vehicle', function() return vehicle end)\n"}});
+														 "local ped = gta.createPed(7)\n"
+														 "exportFunction('vehicle', function() return vehicle end)\n"
+														 "exportFunction('ped', function() return ped end)\n"}});
 	WriteResource(Server, "driver", {{"main.lua", "lua", std::string(g_szLuaPrelude) + R"script(
 local vehicle = findResourceByName('garage'):getExport('vehicle')()
+local walker = findResourceByName('garage'):getExport('ped')()
 local ped = gta.createPed(7)
+local car = gta.createVehicle(131)
 addCommandHandler('drive', function()
+	check('destroyed ped warped', function() walker:warpIntoVehicle(car, 1) return car:getOccupant(1) end)
 	check('warp into a destroyed vehicle', function() ped:warpIntoVehicle(vehicle, 0) return ped.vehicle end)
 	check('blip on a destroyed vehicle', function() return gta.createBlipAttachedTo(vehicle, 1) end)
 	check('destroyed vehicle model', function() return vehicle.modelIndex end)
@@ -425,9 +430,10 @@ end)
 	ASSERT_TRUE(Server.WriteInput("stop garage\n"));
 	ASSERT_TRUE(Server.WaitForOutput("STOP: Resource garage stopped.")) << Server.GetRawOutput();
 	ASSERT_TRUE(Server.WriteInput("drive\n"));
-	ASSERT_TRUE(Server.WaitForOutput("lua vehicles: 0")) << Server.GetRawOutput();
+	ASSERT_TRUE(Server.WaitForOutput("lua vehicles: 1")) << Server.GetRawOutput();
 	const std::vector<std::string> Lines = Server.GetOutputLines();
-	for (const char* szLine : {"lua warp into a destroyed vehicle: error The element for argument 1 no longer exists",
+	for (const char* szLine : {"lua destroyed ped warped: error The ped no longer exists",
+			 "lua warp into a destroyed vehicle: error The element for argument 1 no longer exists",
 			 "lua blip on a destroyed vehicle: error The element for argument 1 no longer exists",
 			 "lua destroyed vehicle model: 130"})
 		EXPECT_GE(FindLine(Lines, szLine), 0) << "missing: " << szLine << "\n" << Server.GetRawOutput();
