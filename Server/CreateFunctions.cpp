@@ -74,7 +74,8 @@ bool CreateVehicle(CNativeState* pState, int argc, void* pUserData)
 	if (!CheckModelAndPosition(pState, argc, iModel, vecPosition))
 		return false;
 	CGTAServerManager* pManager = GetManager(pUserData);
-	Strong<CServerVehicle> pVehicle = Make<CServerVehicle>(pManager, iModel == TRAIN_MODEL ? ELEMENT_TRAIN : ELEMENT_VEHICLE);
+	Strong<CServerVehicle> pVehicle =
+		Make<CServerVehicle>(pManager, iModel == TRAIN_MODEL ? ELEMENT_TRAIN : ELEMENT_VEHICLE);
 	if (pVehicle.IsNull())
 		return pState->Error("Failed to create vehicle");
 	pVehicle->SetModelIndex(iModel);

@@ -134,6 +134,13 @@ bool CountElements(CNativeState* pState, int, void* pUserData)
 	return true;
 }
 
+// A read-only property of a ped's field: the ped's own sync block is what changes it.
+template <auto FIELD>
+void AddPedReading(ReflectedClass* pPed, CGTAServerManager* pManager, const char* szName, uint8_t ucType)
+{
+	pPed->AddProperty(pManager, szName, ucType, tFieldProperty<FIELD, ELEMENT_CLASS_PED>::Get);
+}
+
 struct tListFunction
 {
 	const char* m_szList;
@@ -191,15 +198,12 @@ void RegisterPedMembers(CGTAServerManager* pManager)
 		tModelProperty<ELEMENT_CLASS_PED>::Set);
 	pPed->AddProperty(pManager, "vehicle", ARGUMENT_OBJECT, GetPedVehicle);
 	pPed->AddProperty(pManager, "seat", ARGUMENT_INTEGER, GetPedSeat);
-	pPed->AddProperty(pManager, "health", ARGUMENT_FLOAT, tFieldProperty<&CServerPed::m_fHealth, ELEMENT_CLASS_PED>::Get);
-	pPed->AddProperty(pManager, "armour", ARGUMENT_FLOAT, tFieldProperty<&CServerPed::m_fArmour, ELEMENT_CLASS_PED>::Get);
-	pPed->AddProperty(pManager, "weapon", ARGUMENT_INTEGER, tFieldProperty<&CServerPed::m_usWeapon, ELEMENT_CLASS_PED>::Get);
-	pPed->AddProperty(pManager, "weaponAmmunition", ARGUMENT_INTEGER,
-		tFieldProperty<&CServerPed::m_usAmmunition, ELEMENT_CLASS_PED>::Get);
-	pPed->AddProperty(pManager, "weaponClipAmmunition", ARGUMENT_INTEGER,
-		tFieldProperty<&CServerPed::m_usClipAmmunition, ELEMENT_CLASS_PED>::Get);
-	pPed->AddProperty(pManager, "weaponState", ARGUMENT_INTEGER,
-		tFieldProperty<&CServerPed::m_ucWeaponState, ELEMENT_CLASS_PED>::Get);
+	AddPedReading<&CServerPed::m_fHealth>(pPed, pManager, "health", ARGUMENT_FLOAT);
+	AddPedReading<&CServerPed::m_fArmour>(pPed, pManager, "armour", ARGUMENT_FLOAT);
+	AddPedReading<&CServerPed::m_usWeapon>(pPed, pManager, "weapon", ARGUMENT_INTEGER);
+	AddPedReading<&CServerPed::m_usAmmunition>(pPed, pManager, "weaponAmmunition", ARGUMENT_INTEGER);
+	AddPedReading<&CServerPed::m_usClipAmmunition>(pPed, pManager, "weaponClipAmmunition", ARGUMENT_INTEGER);
+	AddPedReading<&CServerPed::m_ucWeaponState>(pPed, pManager, "weaponState", ARGUMENT_INTEGER);
 	pPed->AddProperty(pManager, "isEnteringVehicle", ARGUMENT_BOOLEAN, IsEnteringVehicle);
 	pPed->AddProperty(pManager, "isExitingVehicle", ARGUMENT_BOOLEAN, IsExitingVehicle);
 	pPed->RegisterFunction("warpIntoVehicle", "txi", WarpIntoVehicle, pManager);

@@ -207,16 +207,18 @@ TEST(PedMembers, VehicleAndSeatOnlyOnceThePedIsIn)
 		CReturnValue Seat;
 		CReturnValue Entering;
 		CReturnValue Exiting;
-		CArgument* pVehicleValue = Read(Game.Manager(), ELEMENT_CLASS_PED, "vehicle", pPed, Vehicle);
-		ASSERT_NE(pVehicleValue, nullptr);
-		EXPECT_EQ(pVehicleValue->IsNull() ? nullptr : pVehicleValue->ToObject(), Case.m_bVehicle ? pVehicle.GetPointer() : nullptr);
+		const CArgument* pVehicleValue = Read(Game.Manager(), ELEMENT_CLASS_PED, "vehicle", pPed, Vehicle);
+		const CArgument* pSeatValue = Read(Game.Manager(), ELEMENT_CLASS_PED, "seat", pPed, Seat);
+		const CArgument* pEnteringValue = Read(Game.Manager(), ELEMENT_CLASS_PED, "isEnteringVehicle", pPed, Entering);
+		const CArgument* pExitingValue = Read(Game.Manager(), ELEMENT_CLASS_PED, "isExitingVehicle", pPed, Exiting);
+		ASSERT_TRUE(pVehicleValue && pSeatValue && pEnteringValue && pExitingValue);
+		EXPECT_EQ(pVehicleValue->IsNull() ? nullptr : pVehicleValue->ToObject(),
+			Case.m_bVehicle ? pVehicle.GetPointer() : nullptr);
 		int32_t iSeat = 0;
-		ASSERT_NE(Read(Game.Manager(), ELEMENT_CLASS_PED, "seat", pPed, Seat), nullptr);
-		Seat.GetReturnArgument()->ToNumber(iSeat);
+		pSeatValue->ToNumber(iSeat);
 		EXPECT_EQ(iSeat, Case.m_iSeat);
-		EXPECT_EQ(Read(Game.Manager(), ELEMENT_CLASS_PED, "isEnteringVehicle", pPed, Entering)->ToBoolean(),
-			Case.m_bEntering);
-		EXPECT_EQ(Read(Game.Manager(), ELEMENT_CLASS_PED, "isExitingVehicle", pPed, Exiting)->ToBoolean(), Case.m_bExiting);
+		EXPECT_EQ(pEnteringValue->ToBoolean(), Case.m_bEntering);
+		EXPECT_EQ(pExitingValue->ToBoolean(), Case.m_bExiting);
 	}
 }
 

@@ -100,8 +100,9 @@ addEventHandler("OnPedSpawn", function(event, ped) { s.spawned <- ped; s.pedsAtS
 // the function returned, or "error " and the error's text.
 const char* const g_rgszPreludes[LANGUAGE_COUNT] = {g_szLuaPrelude, g_szJSPrelude, g_szSquirrelPrelude};
 
-// One case: code in a notation common to the three languages (below), run in order with the cases before it, and
-// what it prints. JavaScript and Squirrel print what Lua prints unless given their own text.
+// One case: code in the notation common to the three languages (ScriptNotation.h), its statements ending in a
+// return, run in order with the cases before it, and what it prints. JavaScript and Squirrel print what Lua prints
+// unless given their own text.
 struct tCase
 {
 	const char* m_szLabel;
@@ -111,7 +112,6 @@ struct tCase
 	const char* m_szSquirrel = nullptr;
 };
 
-// Code in the common notation of ScriptNotation.h, its statements ending in a return.
 const tCase g_CreateCases[] = {
 	{"vehicle", "return keep(\"v\", gta.createVehicle(130))", "Vehicle"},
 	{"vehicle model", "return s.v.modelIndex", "130"},
