@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <strings.h>
 
+#include "ElementFunctions.h"
 #include "GTAServer.h"
 #include "ServerFunctions.h"
 
@@ -200,7 +201,16 @@ void CGTAServerManager::DefineConstants()
 
 void CGTAServerManager::RegisterFunctions(ReflectedNamespace* pGame)
 {
+	ReflectedNamespace* pGlobal = GetResourceMgr()->GetScripting()->GetGlobal();
+	ElementFunctions::RegisterEntityMembers(this);
+	ElementFunctions::RegisterVehicleMembers(this);
+	ElementFunctions::RegisterPedMembers(this);
 	m_pWorld->RegisterFunctions(pGame);
+	// fadeCamera (global, obsolete), fadeCamera in "gta", spawnPlayer (global)
+	ElementFunctions::RegisterListFunctions(this, pGlobal);
+	ElementFunctions::RegisterCreateFunctions(this, pGame);
+	// quickMatch, hostSession, joinSession in "gta"
+	// cameraInterior of the class Client
 	RegisterServerNamespace(this);
 }
 
