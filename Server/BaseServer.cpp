@@ -11,10 +11,12 @@
 #include "ConsoleInput.h"
 #include "NetGamesList.h"
 #include "ServerConfiguration.h"
+#include "ServerHttp.h"
 #include "ServerManager.h"
 
 #include "Engine/ElementChunk.h"
 #include "Engine/FileSystem.h"
+#include "Engine/KError.h"
 #include "Engine/KestrinStream.h"
 #include "Engine/KestrinString.h"
 #include "Engine/SignalHandlers.h"
@@ -811,13 +813,31 @@ bool CBaseServer::StartResource(const char* szName)
 
 // Hooks of the subsystems still to come. Each stands at its place in the start-up, the main loop or the shutdown
 // and does nothing: the start steps report success.
-void CBaseServer::RegisterScriptFunctions() {}
+void CBaseServer::RegisterScriptFunctions()
+{
+	RegisterHttpFunctions(m_ResourceMgr.GetScripting(), &m_HTTPMgr);
+}
 void CBaseServer::LoadModules(const CElementChunk* /*pModules*/) {}
 bool CBaseServer::StartRemoteConsole() { return true; }
-bool CBaseServer::StartHttpServer() { return true; }
-void CBaseServer::ProcessHttpRequests() {}
+bool CBaseServer::StartHttpServer()
+{
+	CHttpServer::SetDocumentRoot(GetPublishedFilesFolder(m_pContext).c_str());
+	if (m_HttpServer.StartServer(m_szBindIP, m_usHttpPort))
+		return true;
+	m_pContext->LogError("%s", g_szError);
+	return false;
+}
+void CBaseServer::ProcessHttpRequests()
+{
+	m_HTTPMgr.Process();
+}
 void CBaseServer::PollRemoteConsole() {}
 void CBaseServer::ProcessServerListing(const FrameTimeInfo& /*FrameInfo*/) {}
 void CBaseServer::UpdateQueryResponse() {}
 void CBaseServer::StopListingAndRemoteConsole() {}
-void CBaseServer::StopHttpServer() {}
+// Requests still running are dropped: their scripts are gone.
+void CBaseServer::StopHttpServer()
+{
+	m_HttpServer.StopServer();
+	m_HTTPMgr.Clear();
+}
