@@ -215,7 +215,9 @@ bool WebConnection::Connect(const char* szUrl, const char* szProtocol, const cha
 	pClient->m_Host = szHost;
 	pClient->m_iPort = iPort;
 	pClient->m_Path = std::string("/") + szPath;
-	pClient->m_HostHeader = pClient->m_Host;
+	// An IPv6 address keeps its brackets in the header, where a colon would otherwise start the port.
+	pClient->m_HostHeader =
+		pClient->m_Host.find(':') != std::string::npos ? "[" + pClient->m_Host + "]" : pClient->m_Host;
 	if (iPort != DEFAULT_WEBSOCKET_PORT)
 		pClient->m_HostHeader += ":" + std::to_string(iPort);
 

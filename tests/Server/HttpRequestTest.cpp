@@ -62,6 +62,12 @@ protected:
 			WriteResource(m_Server, Resource.first, {{"main.lua", "lua", FETCH_LUA + Resource.second}});
 			Names.push_back(Resource.first);
 		}
+		ASSERT_NO_FATAL_FAILURE(StartResources(Names));
+	}
+
+	// Starts the server on the HTTP port of the test with the resources written already.
+	void StartResources(const std::vector<std::string>& Names)
+	{
 		const std::string Config = "<server>\n\t<port>" + std::to_string(FindFreePort()) + "</port>\n\t<httpport>" +
 			std::to_string(m_iHttpPort) + "</httpport>\n\t<rconport>" + std::to_string(FindFreePort()) +
 			"</rconport>\n" + ResourceList(Names) + "</server>\n";
@@ -260,9 +266,7 @@ TEST_F(HttpRequestTest, EveryLanguageGetsTheBodyAndTheResult)
 		"  local text = \"\"; for (local i = 0; i < data.len(); i++) text += data[i].tochar();\n"
 		"  print(\"squirrel data \" + text);\n"
 		"}, function(code, status) { print(\"squirrel done \" + code + \" \" + status); });\n"}});
-	const std::string Config = "<server>\n\t<port>" + std::to_string(FindFreePort()) + "</port>\n\t<httpport>" +
-		std::to_string(m_iHttpPort) + "</httpport>\n" + ResourceList({"jsfetch", "sqfetch"}) + "</server>\n";
-	ASSERT_NO_FATAL_FAILURE(StartAndWait(m_Server, Config));
+	ASSERT_NO_FATAL_FAILURE(StartResources({"jsfetch", "sqfetch"}));
 	// The file server refuses the POST of the JavaScript request, with a page that says so.
 	ExpectOutput("js data <html");
 	ExpectOutput("js done 0 405");
