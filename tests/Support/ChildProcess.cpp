@@ -35,17 +35,17 @@ CChildProcess::~CChildProcess()
 	Kill();
 }
 
-bool CChildProcess::Start(const std::vector<std::string>& Arguments)
+bool CChildProcess::Start(const std::vector<std::string>& Arguments, const std::string& Folder, eChildInput Input)
 {
 	if (m_Pid > 0 || Arguments.empty())
 		return false;
-	// Writing to a helper that ended must fail the test, not kill it.
+	// Writing to a program that ended must fail the test, not kill it.
 	signal(SIGPIPE, SIG_IGN);
 	int OutputPipe[2];
-	int InputPipe[2];
+	int InputPipe[2] = {-1, -1};
 	if (pipe2(OutputPipe, O_CLOEXEC) != 0)
 		return false;
-	if (pipe2(InputPipe, O_CLOEXEC) != 0)
+	if (Input == eChildInput::Pipe && pipe2(InputPipe, O_CLOEXEC) != 0)
 	{
 		close(OutputPipe[0]);
 		close(OutputPipe[1]);
@@ -62,17 +62,31 @@ bool CChildProcess::Start(const std::vector<std::string>& Arguments)
 		return false;
 	if (Pid == 0)
 	{
+		// Only async-signal-safe calls between fork and exec. The program gets the default SIGPIPE back.
 		signal(SIGPIPE, SIG_DFL);
-		dup2(InputPipe[0], STDIN_FILENO);
+		if (!Folder.empty() && chdir(Folder.c_str()) != 0)
+			_exit(127);
 		dup2(OutputPipe[1], STDOUT_FILENO);
 		dup2(OutputPipe[1], STDERR_FILENO);
+		if (Input == eChildInput::Pipe)
+			dup2(InputPipe[0], STDIN_FILENO);
+		else if (Input == eChildInput::DevNull)
+		{
+			const int iNull = open("/dev/null", O_RDONLY);
+			dup2(iNull, STDIN_FILENO);
+		}
+		else
+			close(STDIN_FILENO);
 		execv(Pointers[0], Pointers.data());
 		_exit(127);
 	}
 	m_Pid = Pid;
 	close(OutputPipe[1]);
-	close(InputPipe[0]);
-	m_iInput = InputPipe[1];
+	if (Input == eChildInput::Pipe)
+	{
+		close(InputPipe[0]);
+		m_iInput = InputPipe[1];
+	}
 	m_Reader = std::thread(&CChildProcess::ReadOutput, this, OutputPipe[0]);
 	return true;
 }
@@ -92,6 +106,9 @@ void CChildProcess::ReadOutput(int iDescriptor)
 		m_Changed.notify_all();
 	}
 	close(iDescriptor);
+	std::lock_guard<std::mutex> Lock(m_Mutex);
+	m_bOutputClosed = true;
+	m_Changed.notify_all();
 }
 
 bool CChildProcess::WriteInput(const std::string& Text)
@@ -116,23 +133,38 @@ void CChildProcess::CloseInput()
 	m_iInput = -1;
 }
 
-bool CChildProcess::WaitForOutput(const std::string& Text, int iTimeoutMs, const std::function<void()>& Idle,
-	size_t Offset)
+bool CChildProcess::Signal(int iSignal)
+{
+	return m_Pid > 0 && !m_bExited && kill(m_Pid, iSignal) == 0;
+}
+
+bool CChildProcess::WaitUntil(const std::function<bool(const std::string& Output)>& Test, int iTimeoutMs,
+	const std::function<void()>& Idle)
 {
 	const auto Deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(iTimeoutMs);
 	for (;;)
 	{
 		{
 			std::unique_lock<std::mutex> Lock(m_Mutex);
-			if (m_Output.size() >= Offset && m_Output.find(Text, Offset) != std::string::npos)
+			if (Test(m_Output))
 				return true;
-			if (std::chrono::steady_clock::now() >= Deadline)
+			if (m_bOutputClosed || std::chrono::steady_clock::now() >= Deadline)
 				return false;
 			m_Changed.wait_for(Lock, std::chrono::milliseconds(Idle ? 2 : 50));
 		}
 		if (Idle)
 			Idle();
 	}
+}
+
+bool CChildProcess::WaitForOutput(const std::string& Text, int iTimeoutMs, const std::function<void()>& Idle,
+	size_t Offset)
+{
+	return WaitUntil(
+		[&](const std::string& Output) {
+			return Output.size() >= Offset && Output.find(Text, Offset) != std::string::npos;
+		},
+		iTimeoutMs, Idle);
 }
 
 int CChildProcess::WaitForExit(int iTimeoutMs, const std::function<void()>& Idle)

@@ -1,7 +1,8 @@
 #pragma once
-// A helper program run by a test: an HTTP client, a WebSocket client or a stand-in server written in Python.
-// Standard input is a pipe, standard output and error are collected together; the process is killed when the
-// object goes away. Waits take an idle function, so a test can keep servicing an in-process link while it waits.
+// A program run by a test: the server itself, an HTTP client, a WebSocket client or a stand-in server written in
+// Python. Standard input is a pipe (or closed, or /dev/null), standard output and error are collected together;
+// the process is killed when the object goes away. Waits take an idle function, so a test can keep servicing an
+// in-process link while it waits.
 
 #include <condition_variable>
 #include <functional>
@@ -23,6 +24,13 @@ std::string WebToolsScript();
 // A self-signed certificate for 127.0.0.1 with its key, which no system trusts.
 std::string SelfSignedCertificate();
 
+enum class eChildInput
+{
+	Pipe,
+	Closed,
+	DevNull,
+};
+
 class CChildProcess
 {
 public:
@@ -32,21 +40,30 @@ public:
 	CChildProcess(const CChildProcess&) = delete;
 	CChildProcess& operator=(const CChildProcess&) = delete;
 
-	bool Start(const std::vector<std::string>& Arguments);
+	// Runs the program (the first argument, a path) in the folder (empty: the test's own).
+	bool Start(const std::vector<std::string>& Arguments, const std::string& Folder = "",
+		eChildInput Input = eChildInput::Pipe);
 
+	// Only with eChildInput::Pipe.
 	bool WriteInput(const std::string& Text);
 	void CloseInput();
+	bool Signal(int iSignal);
 
-	// Waits until the output holds the text (after the offset, when given); the idle function runs between looks.
+	// Waits until the output satisfies the test; false after the time-out or once the output has ended without
+	// satisfying it. The idle function runs between looks.
+	bool WaitUntil(const std::function<bool(const std::string& Output)>& Test, int iTimeoutMs,
+		const std::function<void()>& Idle = nullptr);
+	// Waits until the output holds the text (after the offset, when given).
 	bool WaitForOutput(const std::string& Text, int iTimeoutMs = 20000,
 		const std::function<void()>& Idle = nullptr, size_t Offset = 0);
 	// The exit status, or -1 when it did not end in time (it is then killed) or ended by a signal.
 	int WaitForExit(int iTimeoutMs = 20000, const std::function<void()>& Idle = nullptr);
 	std::string GetOutput();
+	// Kills the process if it still runs and waits for it.
+	void Kill();
 
 private:
 	void ReadOutput(int iDescriptor);
-	void Kill();
 
 	pid_t m_Pid = -1;
 	int m_iInput = -1;
@@ -56,6 +73,7 @@ private:
 	std::mutex m_Mutex;
 	std::condition_variable m_Changed;
 	std::string m_Output;
+	bool m_bOutputClosed = false;
 };
 
 // Runs the program to its end: the exit status (-1 on a time-out) and everything it printed.
