@@ -178,9 +178,9 @@ void CHTTPMgr::Process()
 			CompleteTransfer(pMessage->easy_handle, pMessage->data.result);
 	}
 	// Requests whose transfer could not be added after the previous pass end as failed transfers.
-	for (size_t Slot = m_Requests.NextUsedFrom(0); Slot < m_Requests.GetSize(); Slot = m_Requests.NextUsedFrom(Slot + 1))
+	// Freeing a request only clears its slot, so the walk goes on from there.
+	for (CHTTPRequest* pRequest : m_Requests)
 	{
-		CHTTPRequest* pRequest = m_Requests.GetAt(Slot);
 		if (pRequest->m_eSetupFailure == CURLE_OK || pRequest->m_bCancelled)
 			continue;
 		if (pRequest->m_pCurlHandle)
@@ -225,9 +225,8 @@ size_t CHTTPMgr::CancelRequests(CResource* pResource)
 	if (!pResource)
 		return 0;
 	size_t Count = 0;
-	for (size_t Slot = m_Requests.NextUsedFrom(0); Slot < m_Requests.GetSize(); Slot = m_Requests.NextUsedFrom(Slot + 1))
+	for (CHTTPRequest* pRequest : m_Requests)
 	{
-		CHTTPRequest* pRequest = m_Requests.GetAt(Slot);
 		if (pRequest->GetResource() == pResource && !pRequest->m_bCancelled)
 		{
 			Cancel(pRequest);
@@ -239,8 +238,8 @@ size_t CHTTPMgr::CancelRequests(CResource* pResource)
 
 void CHTTPMgr::Clear()
 {
-	for (size_t Slot = m_Requests.NextUsedFrom(0); Slot < m_Requests.GetSize(); Slot = m_Requests.NextUsedFrom(Slot + 1))
-		Cancel(m_Requests.GetAt(Slot));
+	for (CHTTPRequest* pRequest : m_Requests)
+		Cancel(pRequest);
 }
 
 void CHTTPMgr::Cancel(CHTTPRequest* pRequest)
@@ -267,9 +266,8 @@ void CHTTPMgr::Free(CHTTPRequest* pRequest)
 
 void CHTTPMgr::FreeCancelled()
 {
-	for (size_t Slot = m_Requests.NextUsedFrom(0); Slot < m_Requests.GetSize(); Slot = m_Requests.NextUsedFrom(Slot + 1))
+	for (CHTTPRequest* pRequest : m_Requests)
 	{
-		CHTTPRequest* pRequest = m_Requests.GetAt(Slot);
 		if (pRequest->m_bCancelled)
 			Free(pRequest);
 	}
@@ -277,9 +275,8 @@ void CHTTPMgr::FreeCancelled()
 
 void CHTTPMgr::AddWaitingTransfers()
 {
-	for (size_t Slot = m_Requests.NextUsedFrom(0); Slot < m_Requests.GetSize(); Slot = m_Requests.NextUsedFrom(Slot + 1))
+	for (CHTTPRequest* pRequest : m_Requests)
 	{
-		CHTTPRequest* pRequest = m_Requests.GetAt(Slot);
 		if (pRequest->m_bAdded || !pRequest->m_pCurlHandle || pRequest->m_eSetupFailure != CURLE_OK)
 			continue;
 		if (curl_multi_add_handle(m_pMultiHandle, pRequest->m_pCurlHandle) == CURLM_OK)

@@ -102,9 +102,10 @@ int ServeFile(lws* pConnection, const char* szPath, size_t Length)
 	if (!CHttpServer::MapRequestPath(CHttpServer::GetDocumentRoot(), szPath, Length, File))
 		return AnswerStatus(pConnection, HTTP_STATUS_NOT_FOUND);
 	const char* szContentType = lws_get_mimetype(File.c_str(), nullptr);
+	if (!szContentType)
+		szContentType = DEFAULT_CONTENT_TYPE;
 	// The library streams the file in pieces as the connection takes them and answers HEAD without the body.
-	const int iResult =
-		lws_serve_http_file(pConnection, File.c_str(), szContentType ? szContentType : DEFAULT_CONTENT_TYPE, nullptr, 0);
+	const int iResult = lws_serve_http_file(pConnection, File.c_str(), szContentType, nullptr, 0);
 	if (iResult < 0)
 		return -1;
 	return iResult > 0 ? CompleteTransaction(pConnection) : 0;

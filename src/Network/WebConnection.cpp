@@ -158,8 +158,11 @@ void WebConnection::SetProtocols(const char* szFirstName, const char* szSecondNa
 	m_rgProtocolNames[1] = szSecondName ? szSecondName : "";
 	m_pProtocols.reset(new lws_protocols[3]);
 	memset(m_pProtocols.get(), 0, sizeof(lws_protocols) * 3);
-	lws_callback_function* pfnCallback = [](lws* pConnection, lws_callback_reasons eReason, void* pSession, void* pIn,
-											 size_t Length) { return Callback(pConnection, eReason, pSession, pIn, Length); };
+	// A lambda of a member function may reach the private entry; the library wants its exact signature.
+	lws_callback_function* pfnCallback = [](lws* pConnection, lws_callback_reasons eReason, void* pSession,
+											 void* pIn, size_t Length) {
+		return Callback(pConnection, eReason, pSession, pIn, Length);
+	};
 	for (size_t i = 0; i < 2; i++)
 	{
 		if (m_rgProtocolNames[i].empty())

@@ -336,7 +336,10 @@ protected:
 		ASSERT_TRUE(m_StandIn.WaitForOutput("ready")) << m_StandIn.GetOutput();
 	}
 
-	std::string Url(const char* szHost) const { return "ws://" + std::string(szHost) + ":" + std::to_string(m_usPort) + "/"; }
+	std::string Url(const char* szHost) const
+	{
+		return "ws://" + std::string(szHost) + ":" + std::to_string(m_usPort) + "/";
+	}
 
 	uint16_t m_usPort = 0;
 	CChildProcess m_StandIn;

@@ -112,15 +112,24 @@ TEST_F(HttpRequestTest, GetAndPostReachTheServerWithTheUserAgent)
 	Quit();
 }
 
-TEST_F(HttpRequestTest, RedirectsAreFollowed)
+TEST_F(HttpRequestTest, RedirectsAreFollowedUpToALimit)
 {
 	CChildProcess StandIn;
 	const std::string Host = StartStandIn(StandIn, "http-server");
-	ASSERT_NO_FATAL_FAILURE(
-		Start({{"fetcher", "fetch('moved', 'http://" + Host + "/redirect?to=" + m_Base + "/sig', '')\n"}}));
+	ASSERT_NO_FATAL_FAILURE(Start({{"fetcher",
+		"fetch('moved', 'http://" + Host + "/redirect?to=" + m_Base + "/sig', '')\n"
+		"fetch('loop', 'http://" + Host + "/loop', '')\n"}}));
 	ExpectOutput("moved data DODI");
 	ExpectOutput("moved done 0 200");
+	// The first request and 30 redirects, then libcurl's "too many redirects".
+	ExpectOutput("loop done 47 302");
 	Quit();
+	const std::string Requests = StandIn.GetOutput();
+	size_t Loops = 0;
+	const std::string Loop = "request GET /loop";
+	for (size_t At = Requests.find(Loop); At != std::string::npos; At = Requests.find(Loop, At + 1))
+		Loops++;
+	EXPECT_EQ(Loops, 31u);
 }
 
 TEST_F(HttpRequestTest, FailedTransfersReachTheCompletionFunction)
@@ -202,8 +211,9 @@ TEST_F(HttpRequestTest, AStoppedResourceIsNeverCalledBack)
 		{"early", "fetch('early', '" + Slow + "', '')\n"},
 		// Stops itself from inside its own data function: the transfer ends and nothing more is called.
 		{"selfstop", "fetch('selfstop', '" + m_Base + "/sig', '')\n"
-					 "httpGet('" + m_Base + "/sig', '', function(data) print('stopping myself') thisResource:stop() end,"
-					 " function() print('selfstop completion called') end)\n"},
+					 "httpGet('" + m_Base + "/sig', '',\n"
+					 "  function(data) print('stopping myself') thisResource:stop() end,\n"
+					 "  function() print('selfstop completion called') end)\n"},
 		{"late", "addCommandHandler('latefetch', function() fetch('late', '" + Slow + "', '') end)\n"},
 	}));
 	ExpectOutput("early started true");
@@ -244,7 +254,8 @@ TEST_F(HttpRequestTest, TheRequestTableHolds1024Requests)
 		"  if httpGet('" + ClosedUrl + "', '', function() end, function(code)\n"
 		"      done = done + 1\n"
 		"      if done == 1024 then\n"
-		"        print('all done, again ' .. tostring(httpGet('" + ClosedUrl + "', '', function() end, function() end)))\n"
+		"        local again = httpGet('" + ClosedUrl + "', '', function() end, function() end)\n"
+		"        print('all done, again ' .. tostring(again))\n"
 		"      end\n"
 		"    end) then started = started + 1 else refused = refused + 1 end\n"
 		"end\n"
@@ -280,7 +291,8 @@ TEST_F(HttpRequestTest, ArgumentsAreChecked)
 	ASSERT_NO_FATAL_FAILURE(Start({{"checker",
 		"print(pcall(httpGet, '" + m_Base + "/sig'))\n"
 		"print(pcall(httpGet, '" + m_Base + "/sig', '', 'not a function', function() end))\n"
-		"print('zero byte ' .. tostring(httpGet('" + m_Base + "/sig\\0.evil', '', function() end, function() end)))\n"}}));
+		"local zero = httpGet('" + m_Base + "/sig\\0.evil', '', function() end, function() end)\n"
+		"print('zero byte ' .. tostring(zero))\n"}}));
 	ExpectOutput("false\tExpected string for argument 2");
 	ExpectOutput("false\tExpected Function for argument 3");
 	ExpectOutput("zero byte false");

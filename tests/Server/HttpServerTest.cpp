@@ -127,7 +127,8 @@ TEST_F(HttpServerTest, PublishedFilesDownloadByteForByte)
 	for (const auto& File : Files)
 	{
 		SCOPED_TRACE(File.first);
-		const tResponse Response = Fetch(m_Server, m_iHttpPort, "/resources/assets/" + PublishedName(File.first.c_str()));
+		const std::string Path = "/resources/assets/" + PublishedName(File.first.c_str());
+		const tResponse Response = Fetch(m_Server, m_iHttpPort, Path);
 		EXPECT_EQ(Response.m_Status, "200");
 		EXPECT_TRUE(Response.m_Body == File.second) << "the download differs from the resource's file";
 	}

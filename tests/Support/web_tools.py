@@ -13,7 +13,8 @@ input. Bytes travel as hexadecimal text.
   http-server PORT [CERT]       HTTP stand-in on 127.0.0.1 (HTTPS with the certificate and key file). Prints
                                 "ready" and "request <method> <path> ua=<user agent> body=<body>" per request.
                                 POST echoes the body; GET /slow?ms=N answers "slow" after N ms;
-                                GET /redirect?to=URL redirects; GET /big?n=N sends N bytes; other GETs answer "ok".
+                                GET /redirect?to=URL redirects; GET /loop redirects to itself; GET /big?n=N sends
+                                N bytes; other GETs answer "ok".
   silent-server PORT            Accepts connections on 127.0.0.1 and never answers. Prints "ready", "accepted".
 """
 
@@ -145,6 +146,8 @@ class StandInHandler(http.server.BaseHTTPRequestHandler):
             self.answer(200, b"slow")
         elif url.path == "/redirect":
             self.answer(302, b"", [("Location", query["to"][0])])
+        elif url.path == "/loop":
+            self.answer(302, b"", [("Location", "/loop")])
         elif url.path == "/big":
             self.answer(200, b"x" * int(query.get("n", ["0"])[0]))
         else:
