@@ -12,10 +12,12 @@
 #include "NetGamesList.h"
 #include "ServerConfiguration.h"
 #include "ServerFunctions.h"
+#include "ServerHttp.h"
 #include "ServerManager.h"
 
 #include "Engine/ElementChunk.h"
 #include "Engine/FileSystem.h"
+#include "Engine/KError.h"
 #include "Engine/KestrinStream.h"
 #include "Engine/KestrinString.h"
 #include "Engine/SignalHandlers.h"
@@ -859,16 +861,32 @@ bool CBaseServer::StartResource(const char* szName)
 void CBaseServer::RegisterScriptFunctions()
 {
 	RegisterServerChatFunctions(this);
+	RegisterHttpFunctions(m_ResourceMgr.GetScripting(), &m_HTTPMgr);
 }
 
 // Hooks of the subsystems still to come. Each stands at its place in the start-up, the main loop or the shutdown
 // and does nothing: the start steps report success.
 void CBaseServer::LoadModules(const CElementChunk* /*pModules*/) {}
 bool CBaseServer::StartRemoteConsole() { return true; }
-bool CBaseServer::StartHttpServer() { return true; }
-void CBaseServer::ProcessHttpRequests() {}
+bool CBaseServer::StartHttpServer()
+{
+	CHttpServer::SetDocumentRoot(GetPublishedFilesFolder(m_pContext).c_str());
+	if (m_HttpServer.StartServer(m_szBindIP, m_usHttpPort))
+		return true;
+	m_pContext->LogError("%s", g_szError);
+	return false;
+}
+void CBaseServer::ProcessHttpRequests()
+{
+	m_HTTPMgr.Process();
+}
 void CBaseServer::PollRemoteConsole() {}
 void CBaseServer::ProcessServerListing(const FrameTimeInfo& /*FrameInfo*/) {}
 void CBaseServer::UpdateQueryResponse() { m_QueryHandler.UpdateResponse(); }
 void CBaseServer::StopListingAndRemoteConsole() {}
-void CBaseServer::StopHttpServer() {}
+// Requests still running are dropped: their scripts are gone.
+void CBaseServer::StopHttpServer()
+{
+	m_HttpServer.StopServer();
+	m_HTTPMgr.Clear();
+}

@@ -23,6 +23,8 @@
 #include "Engine/KestrinThreading.h"
 #include "Scripting/CommandHandlers.h"
 #include "Multiplayer/NetMachine.h"
+#include "Network/HTTPMgr.h"
+#include "Network/HttpServer.h"
 #include "Network/NetCompatibilityShim.h"
 
 class CBaseObject;
@@ -173,6 +175,7 @@ public:
 	CNetMachines& GetClients() { return m_Clients; }
 	CServerManager* GetManager() const { return m_pManager; }
 	CServerResourceMgr& GetResourceMgr() { return m_ResourceMgr; }
+	CHTTPMgr& GetHTTPMgr() { return m_HTTPMgr; }
 	int64_t GetPlayerCount() const { return m_iPlayerCount; }
 	CLockable& GetLock() { return m_Lock; }
 
@@ -279,6 +282,11 @@ protected:
 
 	AutoDelete<CThreadCB> m_pInputThread;
 
+	// The file server clients download resource files from, and the scripts' outbound requests. The shutdown
+	// drops the requests (and the script functions they hold) while the languages still exist; the manager
+	// itself outlives the resource manager, whose resources cancel their requests as they go.
+	CHttpServer m_HttpServer;
+	CHTTPMgr m_HTTPMgr{m_pContext};
 	CServerResourceMgr m_ResourceMgr;
 	COmbrelGameProtocolHandler m_QueryHandler;
 	EventHandlers::CEventType* m_pOnPlayerConnect;

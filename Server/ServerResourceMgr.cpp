@@ -59,6 +59,9 @@ void CServerResourceMgr::RemoveThingsAssociatedWithResource(CResource* pResource
 				pManager->DestroyObject(pObject, true, false);
 		}
 	}
+	// The resource's scripts are about to go: their requests must never call them again.
+	if (pResource && m_pServer)
+		m_pServer->GetHTTPMgr().CancelRequests(pResource);
 	CNetGameResourceMgr::RemoveThingsAssociatedWithResource(pResource);
 }
 

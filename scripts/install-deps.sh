@@ -23,6 +23,7 @@ readonly kPackages=(
     libpng-dev
     libsdl2-dev
     googletest libgtest-dev libgmock-dev
+    curl python3-websockets
 )
 readonly kSquirrelPackages=(libsquirrel-dev libsquirrel3-0)
 readonly kSquirrelVersion="3.1-8"

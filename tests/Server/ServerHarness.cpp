@@ -2,17 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #ifndef VEXA_SERVER_BINARY
@@ -110,7 +105,7 @@ bool HasLineContaining(const std::vector<std::string>& Lines, const std::string&
 	return false;
 }
 
-CServerProcess::CServerProcess() : m_Pid(-1), m_iInput(-1), m_iExitStatus(-1), m_bExited(false), m_bOutputClosed(false)
+CServerProcess::CServerProcess()
 {
 	// A server that ended early must fail the test that writes to it, not kill the test process.
 	signal(SIGPIPE, SIG_IGN);
@@ -121,7 +116,7 @@ CServerProcess::CServerProcess() : m_Pid(-1), m_iInput(-1), m_iExitStatus(-1), m
 
 CServerProcess::~CServerProcess()
 {
-	Kill();
+	m_Process.Kill();
 	if (!m_Folder.empty())
 	{
 		std::error_code Error;
@@ -150,171 +145,51 @@ bool CServerProcess::ReadFile(const std::string& RelativePath, std::string& Cont
 
 bool CServerProcess::Start(const std::vector<std::string>& Arguments, eStdin Input)
 {
-	if (m_Folder.empty() || m_Pid > 0)
+	if (m_Folder.empty())
 		return false;
 	std::string Binary = m_Folder + "/VexaServer";
 	std::error_code Error;
 	if (!std::filesystem::exists(Binary) &&
 		!std::filesystem::copy_file(VEXA_SERVER_BINARY, Binary, Error))
 		return false;
-
-	int OutputPipe[2];
-	int InputPipe[2] = {-1, -1};
-	if (pipe2(OutputPipe, O_CLOEXEC) != 0)
-		return false;
-	if (Input == eStdin::Pipe && pipe2(InputPipe, O_CLOEXEC) != 0)
-	{
-		close(OutputPipe[0]);
-		close(OutputPipe[1]);
-		return false;
-	}
-
 	std::vector<std::string> Argv{Binary};
 	Argv.insert(Argv.end(), Arguments.begin(), Arguments.end());
-	std::vector<char*> ArgvPointers;
-	for (std::string& Argument : Argv)
-		ArgvPointers.push_back(Argument.data());
-	ArgvPointers.push_back(nullptr);
-
-	pid_t Pid = fork();
-	if (Pid < 0)
-		return false;
-	if (Pid == 0)
-	{
-		// Only async-signal-safe calls between fork and exec. The server gets the default SIGPIPE back.
-		signal(SIGPIPE, SIG_DFL);
-		if (chdir(m_Folder.c_str()) != 0)
-			_exit(127);
-		dup2(OutputPipe[1], STDOUT_FILENO);
-		dup2(OutputPipe[1], STDERR_FILENO);
-		if (Input == eStdin::Pipe)
-			dup2(InputPipe[0], STDIN_FILENO);
-		else if (Input == eStdin::DevNull)
-		{
-			int iNull = open("/dev/null", O_RDONLY);
-			dup2(iNull, STDIN_FILENO);
-		}
-		else
-			close(STDIN_FILENO);
-		execv(ArgvPointers[0], ArgvPointers.data());
-		_exit(127);
-	}
-
-	m_Pid = Pid;
-	close(OutputPipe[1]);
-	if (Input == eStdin::Pipe)
-	{
-		close(InputPipe[0]);
-		m_iInput = InputPipe[1];
-	}
-	m_Reader = std::thread(&CServerProcess::ReadOutput, this, OutputPipe[0]);
-	return true;
-}
-
-void CServerProcess::ReadOutput(int iDescriptor)
-{
-	char Buffer[4096];
-	for (;;)
-	{
-		ssize_t iRead = read(iDescriptor, Buffer, sizeof(Buffer));
-		if (iRead < 0 && errno == EINTR)
-			continue;
-		if (iRead <= 0)
-			break;
-		std::lock_guard<std::mutex> Lock(m_Mutex);
-		m_Output.append(Buffer, static_cast<size_t>(iRead));
-		m_Changed.notify_all();
-	}
-	close(iDescriptor);
-	std::lock_guard<std::mutex> Lock(m_Mutex);
-	m_bOutputClosed = true;
-	m_Changed.notify_all();
+	const VexaTest::eChildInput ChildInput = Input == eStdin::Pipe ? VexaTest::eChildInput::Pipe
+		: Input == eStdin::DevNull                                  ? VexaTest::eChildInput::DevNull
+																	: VexaTest::eChildInput::Closed;
+	return m_Process.Start(Argv, m_Folder, ChildInput);
 }
 
 bool CServerProcess::WriteInput(const std::string& Text)
 {
-	if (m_iInput < 0)
-		return false;
-	size_t Written = 0;
-	while (Written < Text.size())
-	{
-		ssize_t iResult = write(m_iInput, Text.data() + Written, Text.size() - Written);
-		if (iResult < 0 && errno == EINTR)
-			continue;
-		if (iResult <= 0)
-			return false;
-		Written += static_cast<size_t>(iResult);
-	}
-	return true;
+	return m_Process.WriteInput(Text);
 }
 
 void CServerProcess::CloseInput()
 {
-	if (m_iInput >= 0)
-		close(m_iInput);
-	m_iInput = -1;
+	m_Process.CloseInput();
 }
 
 bool CServerProcess::Signal(int iSignal)
 {
-	return m_Pid > 0 && !m_bExited && kill(m_Pid, iSignal) == 0;
+	return m_Process.Signal(iSignal);
 }
 
 bool CServerProcess::WaitForOutput(const std::string& Text, int iTimeoutSeconds)
 {
-	std::unique_lock<std::mutex> Lock(m_Mutex);
-	return m_Changed.wait_for(Lock, std::chrono::seconds(iTimeoutSeconds),
-		[&] { return StripColours(m_Output).find(Text) != std::string::npos || m_bOutputClosed; }) &&
-		StripColours(m_Output).find(Text) != std::string::npos;
+	return m_Process.WaitUntil(
+		[&](const std::string& Output) { return StripColours(Output).find(Text) != std::string::npos; },
+		iTimeoutSeconds * 1000);
 }
 
 int CServerProcess::WaitForExit(int iTimeoutSeconds)
 {
-	if (m_Pid <= 0)
-		return -1;
-	if (!m_bExited)
-	{
-		auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(iTimeoutSeconds);
-		for (;;)
-		{
-			int iStatus = 0;
-			pid_t Result = waitpid(m_Pid, &iStatus, WNOHANG);
-			if (Result == m_Pid)
-			{
-				m_bExited = true;
-				m_iExitStatus = WIFEXITED(iStatus) ? WEXITSTATUS(iStatus) : -1;
-				break;
-			}
-			if (Result < 0 || std::chrono::steady_clock::now() >= Deadline)
-			{
-				Kill();
-				return -1;
-			}
-			usleep(10000);
-		}
-	}
-	if (m_Reader.joinable())
-		m_Reader.join();
-	return m_iExitStatus;
-}
-
-void CServerProcess::Kill()
-{
-	CloseInput();
-	if (m_Pid > 0 && !m_bExited)
-	{
-		kill(m_Pid, SIGKILL);
-		waitpid(m_Pid, nullptr, 0);
-		m_bExited = true;
-	}
-	if (m_Reader.joinable())
-		m_Reader.join();
+	return m_Process.WaitForExit(iTimeoutSeconds * 1000);
 }
 
 std::string CServerProcess::GetRawOutput()
 {
-	std::lock_guard<std::mutex> Lock(m_Mutex);
-	return m_Output;
+	return m_Process.GetOutput();
 }
 
 std::vector<std::string> CServerProcess::GetOutputLines()

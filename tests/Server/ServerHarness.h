@@ -4,13 +4,10 @@
 // standard input closed, a pipe or /dev/null, and standard output and error captured. The process is always
 // killed and the folder removed when the harness goes away.
 
-#include <condition_variable>
-#include <mutex>
 #include <string>
-#include <sys/types.h>
-#include <thread>
 #include <vector>
 
+#include "Support/ChildProcess.h"
 #include "Support/Ports.h"
 
 namespace ServerTest
@@ -61,19 +58,8 @@ public:
 	std::vector<std::string> GetOutputLines();
 
 private:
-	void ReadOutput(int iDescriptor);
-	void Kill();
-
 	std::string m_Folder;
-	pid_t m_Pid;
-	int m_iInput;
-	int m_iExitStatus;
-	bool m_bExited;
-	std::thread m_Reader;
-	std::mutex m_Mutex;
-	std::condition_variable m_Changed;
-	std::string m_Output;
-	bool m_bOutputClosed;
+	VexaTest::CChildProcess m_Process;
 };
 
 // The <resources> element that starts the resources in the given order.
