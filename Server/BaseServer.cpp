@@ -777,14 +777,7 @@ void CBaseServer::RegisterScriptLanguages()
 
 bool CBaseServer::DefineAllClasses()
 {
-	CScripting* pScripting = m_ResourceMgr.GetScripting();
-	for (size_t i = 0; i < pScripting->GetVMCount(); i++)
-	{
-		CScriptingVM* pVM = pScripting->GetVMAt(i);
-		if (pVM && !pVM->DefineClasses())
-			return false;
-	}
-	return true;
+	return m_ResourceMgr.GetScripting()->DefineAllClasses();
 }
 
 void CBaseServer::RefreshResources()
@@ -812,7 +805,6 @@ bool CBaseServer::StartResource(const char* szName)
 // Hooks of the subsystems still to come. Each stands at its place in the start-up, the main loop or the shutdown
 // and does nothing: the start steps report success.
 void CBaseServer::RegisterScriptFunctions() {}
-void CBaseServer::LoadModules(const CElementChunk* /*pModules*/) {}
 bool CBaseServer::StartRemoteConsole() { return true; }
 bool CBaseServer::StartHttpServer() { return true; }
 void CBaseServer::ProcessHttpRequests() {}
