@@ -58,6 +58,11 @@ void DetachView(IReflectedNamespace* pView);
 void DetachView(IReflectedClass* pView);
 // The object is being destroyed whatever its count (Obliterate): the view must not release it any more.
 void DetachView(IBaseObject* pView);
+void DetachView(IStream* pView);
+
+// Whether pClass is pTarget or derives from it. Only classes that still exist are followed: an object can outlive
+// its class at shutdown, and a module can clear a namespace holding a base class.
+bool IsClassOf(const ReflectedClass* pClass, const ReflectedClass* pTarget);
 
 // Runs a module native for ScriptFunction::Call with a call view over the engine state.
 bool CallModuleNative(ModuleNativeFunction pfnNative, CNativeState* pState, int argc, void* pUserData);

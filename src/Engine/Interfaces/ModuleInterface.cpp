@@ -195,10 +195,12 @@ void CModuleInterfaceImpl::GetAPIVersion(uint32_t& uiMajor, uint32_t& uiMinor)
 	uiMinor = API_VERSION_MINOR;
 }
 
-Result CModuleInterfaceImpl::CreateInstance(const tUUID& /*Id*/, void** ppOut)
+Result CModuleInterfaceImpl::CreateInstance(const tUUID& Id, void** ppOut)
 {
 	if (!ppOut)
 		return RESULT_NULL_ARGUMENT;
+	if (Id == ID_BaseObject)
+		return AnswerView(CreatePlainObject(), ppOut, RESULT_NO_VALUE);
 	return RESULT_NOT_FOUND;
 }
 

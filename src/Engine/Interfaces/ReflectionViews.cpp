@@ -175,8 +175,7 @@ public:
 	{
 		if (!pOther)
 			return RESULT_NULL_ARGUMENT;
-		ReflectedClass* pOtherClass = Interfaces::Unwrap(pOther);
-		return m_pObject && pOtherClass && m_pObject->IsA(pOtherClass) ? RESULT_OK : RESULT_NO;
+		return IsClassOf(m_pObject, Interfaces::Unwrap(pOther)) ? RESULT_OK : RESULT_NO;
 	}
 
 	Result RegisterConstructor(const char* szMask, ModuleNativeFunction pfnNative, void* pUserData) override

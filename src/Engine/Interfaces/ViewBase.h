@@ -24,6 +24,9 @@ protected:
 	int32_t m_iRefCount;
 };
 
+// A new plain engine object (no class) whose only reference is held by the returned view.
+IBaseObject* CreatePlainObject();
+
 // Answers GetInterface for the ids a view shows as itself: a new reference, 0.
 template <class TInterface>
 Result AnswerSelf(TInterface* pSelf, void** ppOut)
