@@ -117,12 +117,12 @@ public:
 
 IScripting* GetView(CScripting* pScripting)
 {
-	return CScriptingImpl::Get(pScripting);
+	return CScriptingImpl::ViewOf(pScripting);
 }
 
 IDefineHandlers* GetView(CDefineHandlers* pDefines)
 {
-	return CDefineHandlersImpl::Get(pDefines);
+	return CDefineHandlersImpl::ViewOf(pDefines);
 }
 
 CScripting* Unwrap(IScripting* pView)
@@ -144,6 +144,7 @@ CModuleInterfaceImpl::CModuleInterfaceImpl(CScripting* pScripting)
 	: m_iRefCount(1), m_pScripting(pScripting), m_pNamespace(nullptr), m_pExportedNamespace(nullptr), m_bFailed(false),
 	  m_szFailure()
 {
+	ScriptFunction::SetModuleCaller(CallModuleNative);
 	GetLiveInterfaces().push_back(this);
 }
 

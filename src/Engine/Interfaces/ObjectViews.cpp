@@ -159,12 +159,12 @@ bool IsClassOf(const ReflectedClass* pClass, const ReflectedClass* pTarget)
 
 IBaseObject* GetView(CBaseObject* pObject)
 {
-	return CBaseObjectImpl::Get(pObject);
+	return CBaseObjectImpl::ViewOf(pObject);
 }
 
 IStream* GetView(Stream* pStream)
 {
-	return CStreamImpl::Get(pStream);
+	return CStreamImpl::ViewOf(pStream);
 }
 
 CBaseObject* Unwrap(IBaseObject* pView)

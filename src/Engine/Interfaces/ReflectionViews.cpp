@@ -250,12 +250,12 @@ private:
 
 IReflectedNamespace* GetView(ReflectedNamespace* pNamespace)
 {
-	return CReflectedNamespaceImpl::Get(pNamespace);
+	return CReflectedNamespaceImpl::ViewOf(pNamespace);
 }
 
 IReflectedClass* GetView(ReflectedClass* pClass)
 {
-	return CReflectedClassImpl::Get(pClass);
+	return CReflectedClassImpl::ViewOf(pClass);
 }
 
 ReflectedNamespace* Unwrap(IReflectedNamespace* pView)

@@ -50,7 +50,7 @@ template <class TImpl, class TInterface, class TObject, class TSlot, bool HOLDS>
 class CCachedView : public CView<TInterface>
 {
 public:
-	static TInterface* Get(TObject* pObject)
+	static TInterface* ViewOf(TObject* pObject)
 	{
 		if (!pObject)
 			return nullptr;
