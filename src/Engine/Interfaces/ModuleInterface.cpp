@@ -202,6 +202,8 @@ Result CModuleInterfaceImpl::CreateInstance(const tUUID& Id, void** ppOut)
 		return RESULT_NULL_ARGUMENT;
 	if (Id == ID_BaseObject)
 		return AnswerView(CreatePlainObject(), ppOut, RESULT_NO_VALUE);
+	if (Id == ID_ArgumentFactory)
+		return AnswerView(CreateArgumentFactory(), ppOut, RESULT_NO_VALUE);
 	return RESULT_NOT_FOUND;
 }
 

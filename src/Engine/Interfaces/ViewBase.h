@@ -26,6 +26,8 @@ protected:
 
 // A new plain engine object (no class) whose only reference is held by the returned view.
 IBaseObject* CreatePlainObject();
+// A new value factory with one reference for the caller.
+IArgumentFactory* CreateArgumentFactory();
 
 // Answers GetInterface for the ids a view shows as itself: a new reference, 0.
 template <class TInterface>
