@@ -59,6 +59,7 @@ void DetachView(IReflectedClass* pView);
 // The object is being destroyed whatever its count (Obliterate): the view must not release it any more.
 void DetachView(IBaseObject* pView);
 void DetachView(IStream* pView);
+void DetachView(IFunction* pView);
 
 // Whether pClass is pTarget or derives from it. Only classes that still exist are followed: an object can outlive
 // its class at shutdown, and a module can clear a namespace holding a base class.

@@ -137,3 +137,156 @@ TEST(Modules, ScriptsSeeTheConstantsOfEveryModule)
 	EXPECT_TRUE(Server.WaitForOutput("js sees 42")) << Server.GetRawOutput();
 	EXPECT_TRUE(Server.WaitForOutput("squirrel sees 42")) << Server.GetRawOutput();
 }
+
+namespace
+{
+const char* const g_szLuaScript = R"script(
+local full = module.full
+print('lua add ' .. full.add(2, 3))
+print('lua version ' .. full.version)
+print('lua describe ' .. full.describe({1, 'two', Vec3(1, 2, 3)}))
+print('lua describe map ' .. full.describe({name = 'x'}))
+local c = full.Counter(5)
+print('lua counter ' .. c:increment(2) .. ' ' .. c.value)
+c.value = 10
+local d = reflection.clone(c)
+print('lua clone ' .. tostring(c) .. ' ' .. tostring(d))
+reflection.move(c, d)
+print('lua move ' .. c.value .. ' ' .. d.value)
+print('lua receiver ' .. select(2, pcall(c.increment, Vec3(1, 2, 3), 1)))
+print('lua call ' .. full.call(function(a, b) return a * b end, 6, 7))
+print('lua function ' .. full.make('function')(21))
+local a = full.make('array')
+print('lua array ' .. #a .. ' ' .. a[2] .. ' ' .. a[3].z)
+local m = full.make('dictionary')
+print('lua dictionary ' .. m.name .. ' ' .. m.answer)
+print('lua numbers ' .. full.make('int64') .. ' ' .. full.make('uint32'))
+print('lua made ' .. full.describe(full.make('counter')))
+print('lua error ' .. select(2, pcall(full.fail)))
+print('lua twice ' .. full.twice())
+print('lua sealed ' .. full.tryChange())
+print('lua others ' .. module.second.hello() .. ', ' .. module.failing.stillThere())
+print('lua constants ' .. FULL_MODULE_CONSTANT .. ' ' .. FULL_MODULE_FLAGS)
+)script";
+
+const char* const g_szJSScript = R"script(
+const full = module.full;
+console.log('js add ' + full.add(2, 3));
+console.log('js describe ' + full.describe([1, 'two']));
+let c = new full.Counter(5);
+console.log('js counter ' + c.increment(2) + ' ' + c.value);
+c.value = 10;
+console.log('js clone ' + full.describe(reflection.clone(c)));
+console.log('js call ' + full.call((a, b) => a * b, 6, 7));
+console.log('js function ' + full.make('function')(21));
+let a = full.make('array');
+console.log('js array ' + a.length + ' ' + a[1] + ' ' + a[2].z);
+let m = full.make('dictionary');
+console.log('js dictionary ' + m.name + ' ' + m.answer);
+try { full.fail(); } catch (e) { console.log('js error ' + e.message); }
+console.log('js constants ' + FULL_MODULE_CONSTANT + ' ' + FULL_MODULE_FLAGS);
+)script";
+
+const char* const g_szSquirrelScript = R"script(
+local full = module.full;
+print("sq add " + full.add(2, 3));
+print("sq describe " + full.describe([1, "two"]));
+local c = full.Counter(5);
+print("sq counter " + c.increment(2) + " " + c.value);
+c.value = 10;
+local d = clone c;
+print("sq clone " + c.tostring() + " " + d.tostring());
+print("sq call " + full.call(function(a, b) { return a * b; }, 6, 7));
+print("sq function " + full.make("function")(21));
+local a = full.make("array");
+print("sq array " + a.len() + " " + a[1] + " " + a[2].z);
+local m = full.make("dictionary");
+print("sq dictionary " + m.name + " " + m.answer);
+try { full.fail(); } catch (e) { print("sq error " + e); }
+print("sq constants " + FULL_MODULE_CONSTANT + " " + FULL_MODULE_FLAGS);
+)script";
+
+// How many lines hold the text.
+size_t CountLines(const std::vector<std::string>& Lines, const std::string& Text)
+{
+	size_t Count = 0;
+	for (const std::string& Line : Lines)
+		Count += Line.find(Text) != std::string::npos ? 1 : 0;
+	return Count;
+}
+}
+
+TEST(Modules, ScriptsOfEveryLanguageUseWhatAModuleRegistered)
+{
+	CServerProcess Server;
+	WriteResource(Server, "modscripts",
+		{{"main.lua", "lua", g_szLuaScript}, {"main.js", "javascript", g_szJSScript},
+			{"main.nut", "squirrel", g_szSquirrelScript}});
+	StartAndWait(Server,
+		MakeConfig(ModulesElement(ModuleElement("FullModule") + ModuleElement("SecondModule") +
+					   ModuleElement("SetErrorModule")) +
+			ResourceList({"modscripts"})));
+	ASSERT_TRUE(Server.WaitForOutput("1/1 Resources loaded, 0 failed")) << Server.GetRawOutput();
+	ASSERT_TRUE(Server.WriteInput("quit\n"));
+	ASSERT_EQ(Server.WaitForExit(), 0) << Server.GetRawOutput();
+	const std::vector<std::string> Lines = Server.GetOutputLines();
+
+	const char* const rgszExpected[] = {
+		"lua add 5",
+		"lua version 1.1",
+		"lua describe array [integer 1, string two, Vector3D 1 2 3]",
+		"lua describe map map with name string x",
+		"lua counter 7 7",
+		"lua clone Counter(10) Counter(10)",
+		"lua move 0 10",
+		"lua receiver Counter expected for 'this'",
+		"lua call 42",
+		"lua function 42",
+		"lua array 3 two 3.0",
+		"lua dictionary full 42",
+		"lua numbers 1099511627776 -1",
+		"lua made Counter 3",
+		"lua error module says no to this call",
+		// The second value a native gives is refused, the script sees the first.
+		"full module twice gave 0 then -7",
+		"lua twice 1",
+		// Once the languages have bound the registry a module can no longer change it.
+		"lua sealed -2 -2 -2 -2",
+		// A failed module's library stays open, so what it registered before failing still works.
+		"lua others hello from second, still there",
+		"lua constants -5 2147483648",
+		"js add 5",
+		"js describe array [integer 1, string two]",
+		"js counter 7 7",
+		"js clone Counter 10",
+		"js call 42",
+		"js function 42",
+		"js array 3 two 3",
+		"js dictionary full 42",
+		"js error module says no to this call",
+		"js constants -5 2147483648",
+		"sq add 5",
+		"sq describe array [integer 1, string two]",
+		"sq counter 7 7",
+		"sq clone Counter(10) Counter(10)",
+		"sq call 42",
+		"sq function 42",
+		"sq array 3 two 3",
+		"sq dictionary full 42",
+		"sq error module says no to this call",
+		"sq constants -5 2147483648",
+	};
+	for (const char* szExpected : rgszExpected)
+		EXPECT_GE(FindLine(Lines, szExpected), 0) << szExpected << "\n" << Server.GetRawOutput();
+
+	// Seven Counters were made (Lua three, JavaScript two, Squirrel two); each one's destructor ran exactly once,
+	// whether its object died with its script or when the server stopped.
+	EXPECT_EQ(CountLines(Lines, "full module counter "), 7u) << Server.GetRawOutput();
+	for (int iSerial = 1; iSerial <= 7; iSerial++)
+	{
+		const std::string Text = "full module counter " + std::to_string(iSerial) + " destroyed at ";
+		EXPECT_EQ(CountLines(Lines, Text), 1u) << Text << "\n" << Server.GetRawOutput();
+	}
+	EXPECT_EQ(CountLines(Lines, "without its data"), 0u);
+	EXPECT_GE(FindLine(Lines, "full module unregistered with 99"), 0);
+}

@@ -64,6 +64,11 @@ CFunction* Unwrap(IFunction* pView)
 	return CFunctionImpl::Unwrap(pView);
 }
 
+void DetachView(IFunction* pView)
+{
+	CFunctionImpl::Detach(pView);
+}
+
 CInlineFunction::CInlineFunction(CScripting* pScripting, ModuleNativeFunction pfnNative, void* pUserData)
 	: CFunction(pScripting), m_pScripting(pScripting), m_pfnNative(pfnNative), m_pUserData(pUserData)
 {
