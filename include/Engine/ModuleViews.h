@@ -51,12 +51,13 @@ CArgument* Unwrap(IArgument* pView);
 CArgumentArray* Unwrap(IArray* pView);
 CArgumentMap* Unwrap(IDictionary* pView);
 
-// Called by the engine objects as they go, for the views modules may still hold.
+// Called by the engine objects as they go, for the views modules may still hold. Registries and their nodes go
+// whatever their views; a counted object only when it is destroyed whatever its count (Obliterate), after which
+// its view must not release it any more.
 void DetachView(IScripting* pView);
 void DetachView(IDefineHandlers* pView);
 void DetachView(IReflectedNamespace* pView);
 void DetachView(IReflectedClass* pView);
-// The object is being destroyed whatever its count (Obliterate): the view must not release it any more.
 void DetachView(IBaseObject* pView);
 void DetachView(IStream* pView);
 void DetachView(IFunction* pView);

@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 #include <cstring>
-
 #include <unordered_set>
 
 #include "Engine/KError.h"
@@ -68,6 +67,7 @@ T* FindNamed(const std::vector<T*>& Items, const char* szName)
 	return nullptr;
 }
 
+// Every class that exists, for ReflectedClass::IsLive. Classes are made and deleted on the main thread only.
 std::unordered_set<const ReflectedClass*>& GetLiveClasses()
 {
 	static std::unordered_set<const ReflectedClass*> s_Classes;

@@ -160,7 +160,8 @@ public:
 	// ID_ArgumentFactory gives a new IArgumentFactory, ID_BaseObject a new plain object's IBaseObject.
 	virtual Result CreateInstance(const tUUID& Id, void** ppOut) = 0;
 	virtual Result GetScripting(IScripting** ppOut) = 0;
-	// The module's namespace; fails the module when it has none yet.
+	// The module's namespace: the one named with SetInternalName, else the one made for MODULE_NAME. Without
+	// either the module fails.
 	virtual Result GetNamespace(IReflectedNamespace** ppOut) = 0;
 	// Makes (or reuses) the namespace of that name under "module" the module's own; only once.
 	virtual Result SetInternalName(const char* szName) = 0;
@@ -190,7 +191,7 @@ public:
 
 // Registrations copy every name and mask; natives and user data are kept as given and must stay valid. Once the
 // script languages have bound the registry (after every module is loaded), Clear, NewClass and new registrations
-// are refused with -2.
+// are refused with -2. Only namespaces made for modules can be cleared: the server's own refuse it (-2).
 class IReflectedNamespace : public IUnknown
 {
 public:

@@ -31,6 +31,15 @@ struct tClassSlot
 	static void Store(ReflectedClass* pClass, IReflectedClass* pView) { pClass->m_pClassInterface = pView; }
 };
 
+// 0 when the node (namespace or class) may still change: it exists and the languages have not bound it.
+template <class TNode>
+Result RefuseChange(const TNode* pNode)
+{
+	if (!pNode)
+		return RESULT_NOT_FOUND;
+	return pNode->m_bSealed ? RESULT_NOT_AVAILABLE : RESULT_OK;
+}
+
 // The outcome of a registration call that returns the new entry.
 template <class T>
 Result RegistrationResult(T* pEntry)
@@ -97,7 +106,7 @@ public:
 	{
 		if (!szName || !szMask || !pfnNative)
 			return RESULT_NULL_ARGUMENT;
-		if (Result Refusal = RefuseChange())
+		if (Result Refusal = RefuseChange(m_pObject))
 			return Refusal;
 		return RegistrationResult(m_pObject->RegisterFunction(szName, szMask, pfnNative, pUserData));
 	}
@@ -107,7 +116,7 @@ public:
 	{
 		if (!szName || !pfnGetter)
 			return RESULT_NULL_ARGUMENT;
-		if (Result Refusal = RefuseChange())
+		if (Result Refusal = RefuseChange(m_pObject))
 			return Refusal;
 		return RegistrationResult(m_pObject->AddProperty(pUserData, szName, ucType, pfnGetter, pfnSetter));
 	}
@@ -117,7 +126,7 @@ public:
 		if (!ppOut || !szName)
 			return RESULT_NULL_ARGUMENT;
 		*ppOut = nullptr;
-		if (Result Refusal = RefuseChange())
+		if (Result Refusal = RefuseChange(m_pObject))
 			return Refusal;
 		ReflectedClass* pBaseClass = Interfaces::Unwrap(pBase);
 		if (pBase && !pBaseClass)
@@ -130,15 +139,6 @@ public:
 	{
 		const char* szName = m_pObject ? m_pObject->GetName() : nullptr;
 		return szName ? szName : "";
-	}
-
-private:
-	// 0 when the namespace may take a new entry.
-	Result RefuseChange() const
-	{
-		if (!m_pObject)
-			return RESULT_NOT_FOUND;
-		return m_pObject->m_bSealed ? RESULT_NOT_AVAILABLE : RESULT_OK;
 	}
 };
 
@@ -165,7 +165,7 @@ public:
 
 	Result Clear() override
 	{
-		if (Result Refusal = RefuseChange())
+		if (Result Refusal = RefuseChange(m_pObject))
 			return Refusal;
 		m_pObject->Clear();
 		return RESULT_OK;
@@ -182,7 +182,7 @@ public:
 	{
 		if (!szMask || !pfnNative)
 			return RESULT_NULL_ARGUMENT;
-		if (Result Refusal = RefuseChange())
+		if (Result Refusal = RefuseChange(m_pObject))
 			return Refusal;
 		m_pObject->RegisterConstructor(szMask, pfnNative, pUserData);
 		return RESULT_OK;
@@ -190,32 +190,17 @@ public:
 
 	Result RegisterClone(ModuleNativeFunction pfnNative, void* pUserData) override
 	{
-		if (!pfnNative)
-			return RESULT_NULL_ARGUMENT;
-		if (Result Refusal = RefuseChange())
-			return Refusal;
-		m_pObject->RegisterClone(pfnNative, pUserData);
-		return RESULT_OK;
+		return RegisterSpecial(pfnNative, [&] { m_pObject->RegisterClone(pfnNative, pUserData); });
 	}
 
 	Result RegisterMove(ModuleNativeFunction pfnNative, void* pUserData) override
 	{
-		if (!pfnNative)
-			return RESULT_NULL_ARGUMENT;
-		if (Result Refusal = RefuseChange())
-			return Refusal;
-		m_pObject->RegisterMove(pfnNative, pUserData);
-		return RESULT_OK;
+		return RegisterSpecial(pfnNative, [&] { m_pObject->RegisterMove(pfnNative, pUserData); });
 	}
 
 	Result RegisterToString(ModuleNativeFunction pfnNative, void* pUserData) override
 	{
-		if (!pfnNative)
-			return RESULT_NULL_ARGUMENT;
-		if (Result Refusal = RefuseChange())
-			return Refusal;
-		m_pObject->RegisterToString(pfnNative, pUserData);
-		return RESULT_OK;
+		return RegisterSpecial(pfnNative, [&] { m_pObject->RegisterToString(pfnNative, pUserData); });
 	}
 
 	Result RegisterFunction(const char* szName, const char* szMask, ModuleNativeFunction pfnNative,
@@ -223,7 +208,7 @@ public:
 	{
 		if (!szName || !szMask || !pfnNative)
 			return RESULT_NULL_ARGUMENT;
-		if (Result Refusal = RefuseChange())
+		if (Result Refusal = RefuseChange(m_pObject))
 			return Refusal;
 		return RegistrationResult(m_pObject->RegisterFunction(szName, szMask, pfnNative, pUserData));
 	}
@@ -233,17 +218,22 @@ public:
 	{
 		if (!szName || !pfnGetter)
 			return RESULT_NULL_ARGUMENT;
-		if (Result Refusal = RefuseChange())
+		if (Result Refusal = RefuseChange(m_pObject))
 			return Refusal;
 		return RegistrationResult(m_pObject->AddProperty(pUserData, szName, ucType, pfnGetter, pfnSetter));
 	}
 
 private:
-	Result RefuseChange() const
+	// The clone, move and to-string entries.
+	template <class TRegister>
+	Result RegisterSpecial(ModuleNativeFunction pfnNative, TRegister Register)
 	{
-		if (!m_pObject)
-			return RESULT_NOT_FOUND;
-		return m_pObject->m_bSealed ? RESULT_NOT_AVAILABLE : RESULT_OK;
+		if (!pfnNative)
+			return RESULT_NULL_ARGUMENT;
+		if (Result Refusal = RefuseChange(m_pObject))
+			return Refusal;
+		Register();
+		return RESULT_OK;
 	}
 };
 }
