@@ -1,9 +1,10 @@
 // The plug-in modules of the module tests, one per macro:
-//   TEST_MODULE_FULL        every interface, through script functions and a class the tests call from each language
+//   TEST_MODULE_FULL        every interface, through script functions, a property and a class that the tests use
+//                           from each language
 //   TEST_MODULE_SECOND      a second module beside it: its own namespace (by MODULE_NAME), a constant, a function
 //   TEST_MODULE_NO_EXPORTS  a library without RegisterModule
 //   TEST_MODULE_UNDERSCORE  exports only under their underscore-prefixed names
-//   TEST_MODULE_SET_ERROR   registers a constant, then fails its registration with SetError
+//   TEST_MODULE_SET_ERROR   registers a constant and a function, then fails its registration with SetError
 //   TEST_MODULE_TWICE       names its namespace twice, which fails its registration
 // Modules report what they see through IModuleInterface::Log, which the tests read in the server's output.
 
@@ -423,6 +424,31 @@ bool Call(INativeState* pState, int argc, void*)
 	return bResult;
 }
 
+// A new script Stream over the stream of the Stream given: both then read and write the same bytes.
+bool Reopen(INativeState* pState, int, void*)
+{
+	IArgument* pValue = nullptr;
+	IStream* pStream = nullptr;
+	if (pState->GetArgument(0, &pValue) == RESULT_OK)
+	{
+		pValue->ToStream(&pStream);
+		pValue->Release();
+	}
+	if (!pStream)
+	{
+		pState->SetError("a Stream expected");
+		return false;
+	}
+	// The stream is an object too.
+	IBaseObject* pObject = nullptr;
+	bool bObject = pStream->GetInterface(ID_BaseObject, reinterpret_cast<void**>(&pObject)) == RESULT_OK;
+	if (bObject)
+		pObject->Release();
+	Result Outcome = bObject ? pState->ReturnStream(pStream) : RESULT_NOT_FOUND;
+	pStream->Release();
+	return Outcome == RESULT_OK;
+}
+
 bool Fail(INativeState* pState, int, void*)
 {
 	pState->SetError("module says no to %s", "this call");
@@ -487,6 +513,7 @@ intptr_t Register(IModuleInterface* pModule)
 		{"describe", "*", DescribeNative},
 		{"make", "s", MakeNative},
 		{"call", "f*", Call},
+		{"reopen", "x", Reopen},
 		{"fail", "", Fail},
 		{"twice", "", Twice},
 		{"tryChange", "", TryChange},

@@ -162,6 +162,9 @@ local m = full.make('dictionary')
 print('lua dictionary ' .. m.name .. ' ' .. m.answer)
 print('lua numbers ' .. full.make('int64') .. ' ' .. full.make('uint32'))
 print('lua made ' .. full.describe(full.make('counter')))
+local s = createFile('modfile.txt')
+full.reopen(s):writeString('abc')
+print('lua stream ' .. s.position .. ' ' .. select(2, pcall(full.reopen, 5)))
 print('lua error ' .. select(2, pcall(full.fail)))
 print('lua twice ' .. full.twice())
 print('lua sealed ' .. full.tryChange())
@@ -246,6 +249,8 @@ TEST(Modules, ScriptsOfEveryLanguageUseWhatAModuleRegistered)
 		"lua dictionary full 42",
 		"lua numbers 1099511627776 -1",
 		"lua made Counter 3",
+		// Both script streams write the same stream.
+		"lua stream 4 a Stream expected",
 		"lua error module says no to this call",
 		// The second value a native gives is refused, the script sees the first.
 		"full module twice gave 0 then -7",
