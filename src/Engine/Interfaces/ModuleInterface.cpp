@@ -238,11 +238,17 @@ Result CModuleInterfaceImpl::SetInternalName(const char* szName)
 		SetError("Module already registered");
 		return RESULT_FAILED;
 	}
-	ReflectedNamespace* pParent = m_pScripting ? m_pScripting->GetModuleNamespace() : nullptr;
+	// Found or made as a module's own AddNamespace would: once the languages have bound the registry, no new one.
+	IReflectedNamespace* pParent = GetView(m_pScripting ? m_pScripting->GetModuleNamespace() : nullptr);
 	if (!pParent)
 		return RESULT_NOT_FOUND;
-	m_pNamespace = pParent->AddNamespace(szName);
-	m_pNamespace->m_bModuleMade = true;
+	IReflectedNamespace* pChild = nullptr;
+	Result Outcome = pParent->AddNamespace(szName, &pChild);
+	pParent->Release();
+	if (Outcome != RESULT_OK)
+		return Outcome;
+	m_pNamespace = Interfaces::Unwrap(pChild);
+	pChild->Release();
 	return RESULT_OK;
 }
 

@@ -248,4 +248,11 @@ TEST_F(CReflectionViewsTest, OnceTheLanguagesHaveBoundTheRegistryNothingChanges)
 	// Finding what exists is no change.
 	ASSERT_EQ(m_Namespace->AddNamespace("existing", Child.Out()), RESULT_OK);
 	EXPECT_EQ(Child.Get(), Existing.Get());
+
+	// Nor can a module name a new namespace of its own any more.
+	CModuleInterfaceImpl* pLate = new CModuleInterfaceImpl(&m_Scripting);
+	EXPECT_EQ(pLate->SetInternalName("late"), RESULT_NOT_AVAILABLE);
+	EXPECT_EQ(m_Scripting.GetModuleNamespace()->GetNamespaces().size(), 1u);
+	EXPECT_EQ(pLate->SetInternalName("views"), RESULT_OK);
+	pLate->Release();
 }
