@@ -47,6 +47,30 @@ Result RegistrationResult(T* pEntry)
 	return pEntry ? RESULT_OK : RESULT_REGISTRATION_FAILED;
 }
 
+// A function of a namespace, or a method of a class.
+template <class TNode>
+Result RegisterFunctionIn(TNode* pNode, const char* szName, const char* szMask, ModuleNativeFunction pfnNative,
+	void* pUserData)
+{
+	if (!szName || !szMask || !pfnNative)
+		return RESULT_NULL_ARGUMENT;
+	if (Result Refusal = RefuseChange(pNode))
+		return Refusal;
+	return RegistrationResult(pNode->RegisterFunction(szName, szMask, pfnNative, pUserData));
+}
+
+// A property of a namespace (accessors with an empty mask) or of a class (accessors called on an instance).
+template <class TNode>
+Result AddPropertyTo(TNode* pNode, void* pUserData, const char* szName, uint8_t ucType,
+	ModuleNativeFunction pfnGetter, ModuleNativeFunction pfnSetter)
+{
+	if (!szName || !pfnGetter)
+		return RESULT_NULL_ARGUMENT;
+	if (Result Refusal = RefuseChange(pNode))
+		return Refusal;
+	return RegistrationResult(pNode->AddProperty(pUserData, szName, ucType, pfnGetter, pfnSetter));
+}
+
 class CReflectedNamespaceImpl final
 	: public CCachedView<CReflectedNamespaceImpl, IReflectedNamespace, ReflectedNamespace, tNamespaceSlot, false>
 {
@@ -104,21 +128,13 @@ public:
 	Result RegisterFunction(const char* szName, const char* szMask, ModuleNativeFunction pfnNative,
 		void* pUserData) override
 	{
-		if (!szName || !szMask || !pfnNative)
-			return RESULT_NULL_ARGUMENT;
-		if (Result Refusal = RefuseChange(m_pObject))
-			return Refusal;
-		return RegistrationResult(m_pObject->RegisterFunction(szName, szMask, pfnNative, pUserData));
+		return RegisterFunctionIn(m_pObject, szName, szMask, pfnNative, pUserData);
 	}
 
 	Result AddProperty(void* pUserData, const char* szName, uint8_t ucType, ModuleNativeFunction pfnGetter,
 		ModuleNativeFunction pfnSetter) override
 	{
-		if (!szName || !pfnGetter)
-			return RESULT_NULL_ARGUMENT;
-		if (Result Refusal = RefuseChange(m_pObject))
-			return Refusal;
-		return RegistrationResult(m_pObject->AddProperty(pUserData, szName, ucType, pfnGetter, pfnSetter));
+		return AddPropertyTo(m_pObject, pUserData, szName, ucType, pfnGetter, pfnSetter);
 	}
 
 	Result NewClass(IReflectedClass** ppOut, const char* szName, IReflectedClass* pBase) override
@@ -206,21 +222,13 @@ public:
 	Result RegisterFunction(const char* szName, const char* szMask, ModuleNativeFunction pfnNative,
 		void* pUserData) override
 	{
-		if (!szName || !szMask || !pfnNative)
-			return RESULT_NULL_ARGUMENT;
-		if (Result Refusal = RefuseChange(m_pObject))
-			return Refusal;
-		return RegistrationResult(m_pObject->RegisterFunction(szName, szMask, pfnNative, pUserData));
+		return RegisterFunctionIn(m_pObject, szName, szMask, pfnNative, pUserData);
 	}
 
 	Result AddProperty(void* pUserData, const char* szName, uint8_t ucType, ModuleNativeFunction pfnGetter,
 		ModuleNativeFunction pfnSetter) override
 	{
-		if (!szName || !pfnGetter)
-			return RESULT_NULL_ARGUMENT;
-		if (Result Refusal = RefuseChange(m_pObject))
-			return Refusal;
-		return RegistrationResult(m_pObject->AddProperty(pUserData, szName, ucType, pfnGetter, pfnSetter));
+		return AddPropertyTo(m_pObject, pUserData, szName, ucType, pfnGetter, pfnSetter);
 	}
 
 private:
