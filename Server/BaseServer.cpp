@@ -826,14 +826,7 @@ void CBaseServer::RegisterScriptLanguages()
 
 bool CBaseServer::DefineAllClasses()
 {
-	CScripting* pScripting = m_ResourceMgr.GetScripting();
-	for (size_t i = 0; i < pScripting->GetVMCount(); i++)
-	{
-		CScriptingVM* pVM = pScripting->GetVMAt(i);
-		if (pVM && !pVM->DefineClasses())
-			return false;
-	}
-	return true;
+	return m_ResourceMgr.GetScripting()->DefineAllClasses();
 }
 
 void CBaseServer::RefreshResources()
@@ -866,7 +859,6 @@ void CBaseServer::RegisterScriptFunctions()
 
 // Hooks of the subsystems still to come. Each stands at its place in the start-up, the main loop or the shutdown
 // and does nothing: the start steps report success.
-void CBaseServer::LoadModules(const CElementChunk* /*pModules*/) {}
 bool CBaseServer::StartRemoteConsole() { return true; }
 bool CBaseServer::StartHttpServer()
 {

@@ -8,7 +8,13 @@
 
 class CArgument;
 class ReflectedClass;
+namespace Kestrin3D
+{
+namespace Interfaces
+{
 class IBaseObject;
+}
+}
 
 class CBaseObject : public CRefCounted
 {
@@ -47,8 +53,8 @@ public:
 	void* GetPrivate() const { return m_pPrivate; }
 
 	// The plug-in-facing wrapper of this object; plug-in modules fill it in when they first ask for it.
-	IBaseObject* GetBaseObjectInterface() const { return m_pModuleInterface; }
-	void SetBaseObjectInterface(IBaseObject* pInterface) { m_pModuleInterface = pInterface; }
+	Kestrin3D::Interfaces::IBaseObject* GetBaseObjectInterface() const { return m_pModuleInterface; }
+	void SetBaseObjectInterface(Kestrin3D::Interfaces::IBaseObject* pInterface) { m_pModuleInterface = pInterface; }
 
 	size_t GetWeakReferenceCount() const { return m_WeakReferences.size(); }
 
@@ -61,7 +67,7 @@ private:
 	IUserData* m_pSqScriptReference;
 	std::unordered_set<CBaseObject**> m_WeakReferences;
 	ReflectedClass* m_pReflectedClass;
-	IBaseObject* m_pModuleInterface;
+	Kestrin3D::Interfaces::IBaseObject* m_pModuleInterface;
 };
 
 // A named object; nothing in this server sets or reads the identity, it only gives resources a common base.

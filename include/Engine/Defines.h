@@ -13,7 +13,13 @@
 #include <vector>
 
 class Stream;
+namespace Kestrin3D
+{
+namespace Interfaces
+{
 class IDefineHandlers;
+}
+}
 
 // One constant. The value is read as signed unless the unsigned flag is set; a consumer that widens it to 64
 // bits extends it with zeros when the flag is set and with the sign otherwise.
@@ -52,11 +58,11 @@ public:
 	size_t GetCount() const { return m_Defines.size(); }
 
 	// The plug-in view of the registry; null until a module first asks for it.
-	IDefineHandlers* GetModuleInterface() const { return m_pModuleInterface; }
-	void SetModuleInterface(IDefineHandlers* pInterface) { m_pModuleInterface = pInterface; }
+	Kestrin3D::Interfaces::IDefineHandlers* GetModuleInterface() const { return m_pModuleInterface; }
+	void SetModuleInterface(Kestrin3D::Interfaces::IDefineHandlers* pInterface) { m_pModuleInterface = pInterface; }
 
 private:
-	IDefineHandlers* m_pModuleInterface;
+	Kestrin3D::Interfaces::IDefineHandlers* m_pModuleInterface;
 	std::vector<IntDefine> m_Defines;
 };
 

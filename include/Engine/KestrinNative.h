@@ -24,8 +24,14 @@
 class CDefineHandlers;
 class CResource;
 class CScripting;
+namespace Kestrin3D
+{
+namespace Interfaces
+{
 class IFunction;
 class IScripting;
+}
+}
 class Stream;
 
 // What a native receives for one call. Made on the caller's stack; natives run on the main thread only.
@@ -159,7 +165,7 @@ public:
 	virtual bool Call(const CArgumentArray& Arguments, CReturnValue* pResult) = 0;
 
 	// The plug-in-facing view, made on first request by the plug-in layer.
-	IFunction* m_pFunctionInterface;
+	Kestrin3D::Interfaces::IFunction* m_pFunctionInterface;
 };
 
 // The global scope of one resource in one language.
@@ -230,6 +236,10 @@ public:
 	// Runs every language's collection in registration order.
 	void CollectGarbage();
 
+	// Every language binds the classes of the registry, in registration order; the first that fails ends it
+	// (false). The registry is sealed either way: from here on the languages hold on to what it contains.
+	bool DefineAllClasses();
+
 	// The global functions toColour, collectAllGarbage and inPoly.
 	void RegisterUtilityFunctions();
 	// The namespaces "sdl" and "platform".
@@ -248,7 +258,7 @@ public:
 	void SetDefineHandlers(CDefineHandlers* pDefineHandlers) { m_pDefineHandlers = pDefineHandlers; }
 
 	// The plug-in-facing view, made on first request by the plug-in layer.
-	IScripting* m_pScriptingInterface;
+	Kestrin3D::Interfaces::IScripting* m_pScriptingInterface;
 	size_t m_VMCount;
 	tVMEntry m_rgVMs[MAX_VMS];
 	ReflectedNamespace m_Global;

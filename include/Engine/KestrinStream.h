@@ -7,11 +7,21 @@
 
 #include "Engine/BaseObject.h"
 
+namespace Kestrin3D
+{
+namespace Interfaces
+{
+class IStream;
+}
+}
+
 // Every byte source and sink of the engine. Streams are reference-counted: whoever opens one holds its
 // reference and releases it when done.
 class Stream : public CBaseObject
 {
 public:
+	~Stream() override;
+
 	virtual size_t Read(void* pDst, size_t n) = 0;
 	virtual size_t Write(const void* pSrc, size_t n) = 0;
 	// iWhence: 0 from the start, 1 from the current position, 2 from the end; anything else fails.
@@ -20,6 +30,9 @@ public:
 	virtual long Tell() = 0;
 	virtual long GetLength();
 	virtual bool SetModifiedTime(time_t Time);
+
+	// The plug-in module's view of the stream, made on first request; it holds a reference to the stream.
+	Kestrin3D::Interfaces::IStream* m_pStreamInterface = nullptr;
 };
 
 // Reads until Size bytes came or the stream has no more (a single Read may return fewer); returns the bytes read.

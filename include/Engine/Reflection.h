@@ -15,8 +15,14 @@
 
 class CArgument;
 class CScripting;
+namespace Kestrin3D
+{
+namespace Interfaces
+{
 class IReflectedClass;
 class IReflectedNamespace;
+}
+}
 
 // One registered function or method.
 class ReflectedFunction
@@ -139,7 +145,13 @@ public:
 	// Empties the special slots, deletes methods and properties, and releases every language's data.
 	void Clear();
 
-	IReflectedClass* m_pClassInterface;
+	// Whether the class still exists: objects keep a plain pointer to their class and can outlive it at shutdown.
+	static bool IsLive(const ReflectedClass* pClass);
+
+	// The plug-in module's view, made on first request; the class detaches it when it goes.
+	Kestrin3D::Interfaces::IReflectedClass* m_pClassInterface;
+	// Set once the script languages have bound the class: plug-in modules may no longer change it.
+	bool m_bSealed;
 	char* m_szName;
 	ReflectedClass* m_pBaseClass;
 	ReflectedUserData m_UserData;
@@ -198,8 +210,16 @@ public:
 
 	// Deletes every function, property and class, then every child namespace, recursively.
 	void Clear();
+	// Seals this namespace, its classes and its children, recursively.
+	void Seal();
 
-	IReflectedNamespace* m_pNamespaceInterface;
+	// The plug-in module's view, made on first request; the namespace detaches it when it goes.
+	Kestrin3D::Interfaces::IReflectedNamespace* m_pNamespaceInterface;
+	// Set once the script languages have bound the namespace: plug-in modules may no longer change it.
+	bool m_bSealed;
+	// Made for a plug-in module (its own namespace or one it added): only such a namespace may be cleared by a
+	// module, since the engine keeps pointers into its own.
+	bool m_bModuleMade;
 	char* m_szName;
 	char* m_szAlias;
 	std::vector<ReflectedFunction*> m_Functions;

@@ -4,14 +4,20 @@
 #include <cstddef>
 
 class CNativeState;
+namespace Kestrin3D
+{
+namespace Interfaces
+{
 class INativeState;
+}
+}
 
 // An engine native: argc counts the arguments after the receiver, pUserData is the pointer given at registration.
 // Returns false exactly when it has reported an error through CNativeState::Error.
 typedef bool (*NativeFunction)(CNativeState* pState, int argc, void* pUserData);
 
 // A native of a plug-in module; it sees the call only through the module-facing view of the state.
-typedef bool (*ModuleNativeFunction)(INativeState* pState, int argc, void* pUserData);
+typedef bool (*ModuleNativeFunction)(Kestrin3D::Interfaces::INativeState* pState, int argc, void* pUserData);
 
 // Runs a module native over an engine call state. The plug-in layer installs one with
 // ScriptFunction::SetModuleCaller; it owns the module-facing view and the temporary strings handed to the module.

@@ -77,6 +77,10 @@ public:
 	// to privileged callers. False when a name was taken.
 	bool RegisterResourceCommands();
 
+	// Opens the library szSource followed by ".so" and registers the module in it. Failures are logged as
+	// warnings: the library did not open, exports no RegisterModule, or failed its registration.
+	bool LoadModule(const char* szSource);
+
 	// The registry of the server's plug-in modules; unregistered and closed when the manager goes.
 	void AddModule(const tModuleRecord& Module) { m_Modules.push_back(Module); }
 	const std::vector<tModuleRecord>& GetModules() const { return m_Modules; }
@@ -132,7 +136,11 @@ private:
 	void RegisterFunctions();
 	// Takes the resource out of the registry (stopping it when started) and drops the registry's reference.
 	void RemoveResource(CResource* pResource);
-	void UnloadModules();
+	// Calls each module's UnregisterModule, in load order.
+	void UnregisterModules();
+	// Closes the module libraries in load order and forgets the modules. Objects a module made can outlive its
+	// unregistration until the last language goes, and then call into it: this runs only after that.
+	void CloseModuleLibraries();
 
 	std::unordered_set<CResource*> m_LiveResources;
 };

@@ -352,6 +352,9 @@ void CArgumentString::SetString(const char* szText)
 
 void CArgumentString::SetString(const char* szText, size_t Length)
 {
+	// No room for the terminator: the size would wrap to nothing.
+	if (Length == SIZE_MAX)
+		return;
 	char* pNew = static_cast<char*>(malloc(Length + 1));
 	if (!pNew)
 		return;

@@ -1,5 +1,7 @@
 #include "Engine/BaseObject.h"
 
+#include "Engine/ModuleViews.h"
+
 void KestrinWeak::Register(CBaseObject* pTarget, CBaseObject** ppCell)
 {
 	pTarget->CreateReference(ppCell);
@@ -31,6 +33,8 @@ CBaseObject::~CBaseObject()
 	m_pJSScriptReference = nullptr;
 	delete m_pSqScriptReference;
 	m_pSqScriptReference = nullptr;
+	// A module may still hold the view when the object is destroyed whatever its count.
+	Kestrin3D::Interfaces::DetachView(m_pModuleInterface);
 }
 
 intptr_t CBaseObject::Release()

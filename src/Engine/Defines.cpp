@@ -3,6 +3,7 @@
 #include "Engine/Context.h"
 #include "Engine/Defines.h"
 #include "Engine/KestrinStream.h"
+#include "Engine/ModuleViews.h"
 
 namespace
 {
@@ -61,7 +62,10 @@ struct tKindText
 
 CDefineHandlers::CDefineHandlers() : m_pModuleInterface(nullptr) {}
 
-CDefineHandlers::~CDefineHandlers() = default;
+CDefineHandlers::~CDefineHandlers()
+{
+	Kestrin3D::Interfaces::DetachView(m_pModuleInterface);
+}
 
 void CDefineHandlers::Define(const char* szName, int iValue)
 {

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "Engine/KError.h"
+#include "Engine/ModuleViews.h"
 #include "Engine/ScriptStream.h"
 
 namespace
@@ -508,4 +509,5 @@ CFunction::CFunction(CScripting* pScripting) : m_pFunctionInterface(nullptr)
 
 CFunction::~CFunction()
 {
+	Kestrin3D::Interfaces::DetachView(m_pFunctionInterface);
 }

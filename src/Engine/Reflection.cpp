@@ -2,9 +2,11 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <unordered_set>
 
 #include "Engine/KError.h"
 #include "Engine/KestrinNative.h"
+#include "Engine/ModuleViews.h"
 
 #define ARRAY_COUNT(a) (sizeof(a) / sizeof((a)[0]))
 
@@ -64,6 +66,13 @@ T* FindNamed(const std::vector<T*>& Items, const char* szName)
 	}
 	return nullptr;
 }
+
+// Every class that exists, for ReflectedClass::IsLive. Classes are made and deleted on the main thread only.
+std::unordered_set<const ReflectedClass*>& GetLiveClasses()
+{
+	static std::unordered_set<const ReflectedClass*> s_Classes;
+	return s_Classes;
+}
 }
 
 void ReflectedFunction::Set(ScriptFunction&& Function, void* pUserData, bool bObsolete)
@@ -122,14 +131,22 @@ void ReflectedUserData::Clear()
 }
 
 ReflectedClass::ReflectedClass(const char* szName, ReflectedClass* pBaseClass)
-	: m_pClassInterface(nullptr), m_szName(DuplicateString(szName)), m_pBaseClass(pBaseClass)
+	: m_pClassInterface(nullptr), m_bSealed(false), m_szName(DuplicateString(szName)), m_pBaseClass(pBaseClass)
 {
+	GetLiveClasses().insert(this);
 }
 
 ReflectedClass::~ReflectedClass()
 {
+	GetLiveClasses().erase(this);
+	Kestrin3D::Interfaces::DetachView(m_pClassInterface);
 	Clear();
 	free(m_szName);
+}
+
+bool ReflectedClass::IsLive(const ReflectedClass* pClass)
+{
+	return pClass && GetLiveClasses().count(pClass) != 0;
 }
 
 bool CBaseObject::IsA(ReflectedClass* pClass)
@@ -231,13 +248,15 @@ void ReflectedClass::Clear()
 }
 
 ReflectedNamespace::ReflectedNamespace(const char* szName)
-	: m_pNamespaceInterface(nullptr), m_szName(DuplicateString(szName)), m_szAlias(nullptr), m_pStreamClass(nullptr),
-	  m_pMatrix4x4Class(nullptr), m_pVec2Class(nullptr), m_pVec3Class(nullptr)
+	: m_pNamespaceInterface(nullptr), m_bSealed(false), m_bModuleMade(false), m_szName(DuplicateString(szName)),
+	  m_szAlias(nullptr), m_pStreamClass(nullptr), m_pMatrix4x4Class(nullptr), m_pVec2Class(nullptr),
+	  m_pVec3Class(nullptr)
 {
 }
 
 ReflectedNamespace::~ReflectedNamespace()
 {
+	Kestrin3D::Interfaces::DetachView(m_pNamespaceInterface);
 	// Clearing an already cleared namespace does nothing; doing it here keeps a forgotten Clear from leaking.
 	Clear();
 	free(m_szName);
@@ -348,4 +367,13 @@ void ReflectedNamespace::Clear()
 		delete pChild;
 	}
 	m_Namespaces.clear();
+}
+
+void ReflectedNamespace::Seal()
+{
+	m_bSealed = true;
+	for (ReflectedClass* pClass : m_Classes)
+		pClass->m_bSealed = true;
+	for (ReflectedNamespace* pChild : m_Namespaces)
+		pChild->Seal();
 }

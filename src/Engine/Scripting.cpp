@@ -2,6 +2,7 @@
 
 #include "Engine/KestrinHash.h"
 #include "Engine/KestrinNative.h"
+#include "Engine/ModuleViews.h"
 
 #define ARRAY_COUNT(a) (sizeof(a) / sizeof((a)[0]))
 
@@ -16,6 +17,8 @@ CScripting::CScripting()
 
 CScripting::~CScripting()
 {
+	Kestrin3D::Interfaces::DetachView(m_pScriptingInterface);
+	Kestrin3D::Interfaces::CModuleInterfaceImpl::DetachAll(this);
 	// The languages' per-class data is released while the languages still exist.
 	m_Global.Clear();
 	m_pReflectionNamespace = nullptr;
@@ -69,4 +72,15 @@ void CScripting::CollectGarbage()
 		if (m_rgVMs[i].m_pVM)
 			m_rgVMs[i].m_pVM->CollectGarbage();
 	}
+}
+
+bool CScripting::DefineAllClasses()
+{
+	m_Global.Seal();
+	for (size_t i = 0; i < m_VMCount; i++)
+	{
+		if (m_rgVMs[i].m_pVM && !m_rgVMs[i].m_pVM->DefineClasses())
+			return false;
+	}
+	return true;
 }

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "Engine/ModuleViews.h"
+
 namespace
 {
 // The new position for a seek, or false when whence is unknown or the result falls before the start or
@@ -33,6 +35,11 @@ bool ComputeSeekTarget(long lOffset, int iWhence, int64_t iCurrent, int64_t iEnd
 	iResult = iTarget;
 	return true;
 }
+}
+
+Stream::~Stream()
+{
+	Kestrin3D::Interfaces::DetachView(m_pStreamInterface);
 }
 
 long Stream::GetLength()

@@ -1,6 +1,5 @@
 #include "Scripting/ResourceMgr.h"
 
-#include <dlfcn.h>
 #include <strings.h>
 
 #include <cstdarg>
@@ -72,8 +71,6 @@ bool ScanEntry(const tDirectoryEntry& Entry, void* pUserData)
 	}
 	return true;
 }
-
-typedef void (*UnregisterModuleFunction)(intptr_t Value);
 }
 
 CResourceMgr::CResourceMgr(Context* pContext) :
@@ -129,7 +126,7 @@ CResourceMgr::CResourceMgr(Context* pContext) :
 CResourceMgr::~CResourceMgr()
 {
 	ClearAllResources();
-	UnloadModules();
+	UnregisterModules();
 
 	// Scripts may still hold resources; once the registries below are gone those resources must not reach them.
 	for (CResource* pResource : m_LiveResources)
@@ -152,26 +149,7 @@ CResourceMgr::~CResourceMgr()
 	m_pScripting->SetDefineHandlers(nullptr);
 	delete m_pScripting;
 	m_pScripting = nullptr;
-}
-
-void CResourceMgr::UnloadModules()
-{
-	for (const tModuleRecord& Module : m_Modules)
-	{
-		if (!Module.m_pLibrary)
-			continue;
-		void* pSymbol = dlsym(Module.m_pLibrary, "UnregisterModule");
-		if (!pSymbol)
-			pSymbol = dlsym(Module.m_pLibrary, "_UnregisterModule");
-		if (pSymbol)
-			reinterpret_cast<UnregisterModuleFunction>(pSymbol)(Module.m_Value);
-	}
-	for (const tModuleRecord& Module : m_Modules)
-	{
-		if (Module.m_pLibrary)
-			dlclose(Module.m_pLibrary);
-	}
-	m_Modules.clear();
+	CloseModuleLibraries();
 }
 
 void CResourceMgr::Defines()

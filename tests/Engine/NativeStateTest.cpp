@@ -472,7 +472,7 @@ bool RecordingModuleCaller(ModuleNativeFunction, CNativeState* pState, int, void
 	return true;
 }
 
-bool ModuleNative(INativeState*, int, void*)
+bool ModuleNative(Kestrin3D::Interfaces::INativeState*, int, void*)
 {
 	return true;
 }

@@ -431,7 +431,7 @@ namespace
 CBaseObject* g_pMovedFrom = nullptr;
 CBaseObject* g_pMovedTo = nullptr;
 
-bool MoveModuleNative(INativeState*, int, void*)
+bool MoveModuleNative(Kestrin3D::Interfaces::INativeState*, int, void*)
 {
 	return true;
 }
