@@ -138,6 +138,18 @@ TEST(Modules, ScriptsSeeTheConstantsOfEveryModule)
 	EXPECT_TRUE(Server.WaitForOutput("squirrel sees 42")) << Server.GetRawOutput();
 }
 
+TEST(Modules, TheDumpListsTheConstantsOfAModule)
+{
+	CServerProcess Server;
+	StartAndWait(Server, MakeConfig(ModulesElement(ModuleElement("FullModule"))), {"-dumpdoc"});
+	ASSERT_TRUE(Server.WaitForOutput("Documentation dumped")) << Server.GetRawOutput();
+	std::string Defines;
+	ASSERT_TRUE(Server.ReadFile("Documentation/Defines.xml", Defines));
+	// The signed constant keeps its sign; the unsigned one is written as the number it is.
+	EXPECT_NE(Defines.find("<Define Name=\"FULL_MODULE_CONSTANT\" Value=\"-5\" />"), std::string::npos) << Defines;
+	EXPECT_NE(Defines.find("<Define Name=\"FULL_MODULE_FLAGS\" Value=\"2147483648\" />"), std::string::npos) << Defines;
+}
+
 namespace
 {
 const char* const g_szLuaScript = R"script(
