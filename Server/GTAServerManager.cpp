@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <strings.h>
 
+#include "GTAClient.h"
 #include "GTAServer.h"
 
 #include "Elements/ServerBlip.h"
@@ -200,6 +201,9 @@ void CGTAServerManager::DefineConstants()
 void CGTAServerManager::RegisterFunctions(ReflectedNamespace* pGame)
 {
 	m_pWorld->RegisterFunctions(pGame);
+	GTAClientFunctions::RegisterCameraAndSpawn(this, pGame);
+	GTAClientFunctions::RegisterSessions(this, pGame);
+	GTAClientFunctions::RegisterClientMembers(this);
 }
 
 ReflectedClass* CGTAServerManager::GetScriptClass(eElementClass eClass) const
@@ -335,4 +339,17 @@ void CGTAServerManager::FindPickupSyncers()
 			}
 		}
 	}
+}
+
+bool CGTAServerManager::IsAnythingBlocking(const CVector3D& vecPosition) const
+{
+	for (size_t Slot = GetNextUsedSlot(0); Slot < GetSlotCount(); Slot = GetNextUsedSlot(Slot + 1))
+	{
+		CNetObject* pElement = GetObjectAt(Slot);
+		CVector3D vecElement;
+		if (pElement && pElement->IsType(ELEMENT_ENTITY) && pElement->GetPosition(vecElement) &&
+			vecElement.distance(vecPosition) < BLOCKING_DISTANCE)
+			return true;
+	}
+	return false;
 }
