@@ -654,4 +654,37 @@ TEST_P(GameMessages, MessagesThatEndEarlyChangeNothing)
 	}
 }
 
+// Until a client has passed the file check the game messages it sends are dropped; afterwards they count.
+TEST_P(GameMessages, UnverifiedClientsCannotSendGameMessages)
+{
+	Start();
+	CGameClient Joining;
+	Game().Server().Attach(Joining);
+	tJoinInfo Info;
+	std::vector<std::string> Paths;
+	ASSERT_TRUE(Joining.Connect(Game().Server().GetPort()));
+	tJoinRequest Request;
+	Request.m_Name = "Joining";
+	ASSERT_TRUE(Joining.SendJoinRequest(Request));
+	ASSERT_TRUE(Joining.WaitForJoinInfo(Info) && Joining.WaitForFileCheckRequest(Paths));
+	CGTAClient* pRecord = static_cast<CGTAClient*>(Game().Game().GetClients().GetMachine(Info.m_iIndex));
+	ASSERT_NE(pRecord, nullptr);
+
+	const CTestMessage Interior = CTestMessage(151).U8(9);
+	const CTestMessage Episode = CTestMessage(139).U8(1);
+	ASSERT_TRUE(Joining.Send(Interior) && Joining.Send(Episode) && Joining.SendFileCheckAnswer({}));
+	ASSERT_TRUE(Game().Server().PassUntil([&] { return pRecord->IsVerified(); }));
+	EXPECT_EQ(pRecord->GetCameraInterior(), 0);
+
+	// Messages are handled in order: the answer to the episode sent now is the first the client gets.
+	ASSERT_TRUE(Joining.Send(Interior) && Joining.Send(Episode));
+	tReceivedMessage Answer;
+	ASSERT_TRUE(Joining.WaitForMessage(MSG_HOST_VEXA, Answer));
+	EXPECT_EQ(Answer.m_Body, CTestMessage().I32(1).GetBytes());
+	EXPECT_EQ(pRecord->GetCameraInterior(), 9);
+	Joining.Service(50);
+	tReceivedMessage Another;
+	EXPECT_FALSE(Joining.WaitForMessage(MSG_HOST_VEXA, Another, 0));
+}
+
 INSTANTIATE_TEST_SUITE_P(Transport, GameMessages, ::testing::Bool(), DescribeTransport);
