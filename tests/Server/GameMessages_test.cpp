@@ -115,6 +115,31 @@ protected:
 		Settle();
 	}
 
+	// A valid message of every kind that names an element the sending client syncs: the sender's ped, the
+	// vehicle and the pickup given.
+	std::vector<CTestMessage> ElementMessages(int32_t iVehicle, int32_t iPickup)
+	{
+		const int32_t iPed = SenderPed();
+		return {
+			CTestMessage(106).I32(iPed).U8(2).I32(iVehicle),
+			CTestMessage(107).I32(iPed).I32(-1).U8(1).U8(2),
+			CTestMessage(120).I32(iVehicle).U8(1),
+			CTestMessage(121).I32(iVehicle).U8(1),
+			CTestMessage(123).I32(iPed).I32(1).I32(2).U8(3),
+			CTestMessage(124).I32(iPed),
+			CTestMessage(125).I32(iPed),
+			CTestMessage(126).I32(iPed),
+			CTestMessage(128).I32(iPed).U8(1).I32(2).I32(3),
+			CTestMessage(132).I32(iPickup).I32(iPed),
+			CTestMessage(144).I32(iPed).U8(1),
+			CTestMessage(145).I32(iPed).U8(1),
+			CTestMessage(146).I32(iPed).U8(1).U8(2).U8(3).U8(5),
+			CTestMessage(147).U8(1).I32(iPed).F32(1.0f),
+			CTestMessage(147).U8(2).I32(iPed).F32(1).F32(2).F32(3).F32(4).F32(5).F32(6).F32(1.0f),
+			CTestMessage(148).I32(iPed),
+		};
+	}
+
 	// The game's session relays are unreliable, and the transport throttles such messages when the round trips
 	// of a link vary, which they do when the test services one client at a time: sends the message until its
 	// relay reaches the other client. What the other client received meanwhile.
@@ -225,31 +250,20 @@ TEST_P(GameMessages, MessagesAboutElementsTheClientDoesNotSyncChangeNothing)
 	const int32_t iVehicle = pVehicle->GetId();
 	CServerPickup* pPickup = Game().Add<CServerPickup>(PICKUP_TYPE, CVector3D(1, 0, 0));
 	pPickup->SetSyncer(Sender(), true);
-	const int32_t iPickup = pPickup->GetId();
+	std::vector<CTestMessage> Messages = ElementMessages(iVehicle, pPickup->GetId());
 	const int32_t iPed = SenderPed();
-	const CTestMessage rgMessages[] = {
-		CTestMessage(106).I32(iPed).U8(2).I32(iVehicle),
+	// Seated, so that leaving would have something to do.
+	static_cast<CServerPed*>(Game().Manager()->FromId(iPed, 0))->SetVehicleEnteringState(pVehicle, 0, VEHICLE_STATE_IN_VEHICLE);
+	Settle();
+	Messages.insert(Messages.end(), {
 		CTestMessage(106).I32(iPed).U8(1),
-		CTestMessage(107).I32(iPed).I32(-1).U8(1).U8(2),
-		CTestMessage(120).I32(iVehicle).U8(1),
-		CTestMessage(121).I32(iVehicle).U8(1),
-		CTestMessage(123).I32(iPed).I32(1).I32(2).U8(3),
-		CTestMessage(124).I32(iPed),
-		CTestMessage(125).I32(iPed),
-		CTestMessage(126).I32(iPed),
-		CTestMessage(128).I32(iPed).U8(1).I32(2).I32(3),
-		CTestMessage(132).I32(iPickup).I32(OtherPed()),
-		CTestMessage(144).I32(iPed).U8(1),
-		CTestMessage(145).I32(iPed).U8(1),
-		CTestMessage(147).U8(1).I32(iPed).F32(1.0f),
-		CTestMessage(148).I32(iPed),
 		// No such element.
 		CTestMessage(124).I32(0x7FFFFF00),
 		// The vehicle is no ped, the ped no vehicle.
 		CTestMessage(148).I32(iVehicle),
 		CTestMessage(120).I32(OtherPed()).U8(1),
-	};
-	for (const CTestMessage& Message : rgMessages)
+	});
+	for (const CTestMessage& Message : Messages)
 	{
 		SCOPED_TRACE(static_cast<int>(Message.GetBytes()[4]));
 		SendAndSettle(Message, true);
@@ -596,33 +610,17 @@ TEST_P(GameMessages, MessagesThatEndEarlyChangeNothing)
 	const int32_t iVehicle = pVehicle->GetId();
 	CServerPickup* pPickup = Game().Add<CServerPickup>(PICKUP_TYPE, CVector3D(1, 0, 0));
 	pPickup->SetSyncer(Sender(), true);
-	const int32_t iPed = SenderPed();
 	const uint16_t usOther = static_cast<uint16_t>(Other()->GetIndex());
-	const CTestMessage rgMessages[] = {
-		CTestMessage(106).I32(iPed).U8(2).I32(iVehicle),
-		CTestMessage(107).I32(iPed).I32(-1).U8(1).U8(2),
-		CTestMessage(120).I32(iVehicle).U8(1),
-		CTestMessage(121).I32(iVehicle).U8(1),
-		CTestMessage(123).I32(iPed).I32(1).I32(2).U8(3),
-		CTestMessage(124).I32(iPed),
-		CTestMessage(125).I32(iPed),
-		CTestMessage(126).I32(iPed),
-		CTestMessage(128).I32(iPed).U8(1).I32(2).I32(3),
-		CTestMessage(132).I32(pPickup->GetId()).I32(iPed),
+	std::vector<CTestMessage> Messages = ElementMessages(iVehicle, pPickup->GetId());
+	Messages.insert(Messages.end(), {
 		CTestMessage(133).U16(usOther).U16(2).U8(1).U8(2),
 		CTestMessage(138).U8(1).U8(2).U8(3),
 		CTestMessage(139).U8(1),
 		CTestMessage(140).U8(1).U8(2).U8(1).U8(2),
 		CTestMessage(141).U16(usOther),
 		CTestMessage(143).U16(7).U16(usOther).U16(2).U8(1).U8(2),
-		CTestMessage(144).I32(iPed).U8(1),
-		CTestMessage(145).I32(iPed).U8(1),
-		CTestMessage(146).I32(iPed).U8(1).U8(2).U8(3).U8(5),
-		CTestMessage(147).U8(1).I32(iPed).F32(1.0f),
-		CTestMessage(147).U8(2).I32(iPed).F32(1).F32(2).F32(3).F32(4).F32(5).F32(6).F32(1.0f),
-		CTestMessage(148).I32(iPed),
 		CTestMessage(151).U8(9),
-	};
+	});
 	// What a message can change besides events and messages.
 	auto State = [&] {
 		CGTAClient* pSender = Sender();
@@ -630,7 +628,7 @@ TEST_P(GameMessages, MessagesThatEndEarlyChangeNothing)
 			pSender->m_iEpisode, pSender->m_iSessionGameMode, pSender->m_bHasSessionInfo,
 			static_cast<int64_t>(pSender->m_ulSessionInfoLength), static_cast<int64_t>(Game().Manager()->GetObjectCount())};
 	};
-	for (const CTestMessage& Message : rgMessages)
+	for (const CTestMessage& Message : Messages)
 	{
 		const tBytes& Whole = Message.GetBytes();
 		SCOPED_TRACE(static_cast<int>(Whole[4]));
