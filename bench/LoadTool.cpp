@@ -1,5 +1,5 @@
 // Load tool: starts a game server in a child process, connects many game clients to it over the loopback, takes
-// each through the whole join, gives every client a player element near all the others, and keeps every client
+// each through the whole join, spawns a player for every client near all the others, and keeps every client
 // sending the sync of its player. It prints the join latency, the server's CPU time per second of wall time and
 // the bytes the server sent to each client per second.
 //
@@ -23,6 +23,7 @@
 
 #include "BuiltinFiles.h"
 #include "CommandLine.h"
+#include "GTAClient.h"
 #include "GTAServer.h"
 #include "ServerManager.h"
 
@@ -32,7 +33,6 @@
 #include "Multiplayer/NetObject.h"
 #include "Support/GameClient.h"
 #include "Support/Ports.h"
-#include "Support/TestElement.h"
 #include "Support/TestMessage.h"
 
 namespace
@@ -41,6 +41,8 @@ typedef std::chrono::steady_clock tClock;
 
 constexpr uint32_t PLAYER_TYPE = 94;
 constexpr float PLAYER_AREA_RADIUS = 40.0f;
+// The player's own opaque bytes in its sync block.
+constexpr size_t PLAYER_SYNC_BYTES = 48;
 
 struct tOptions
 {
@@ -59,17 +61,10 @@ public:
 	void OnPlayerJoined(CNetMachine* pClient) override
 	{
 		CGTAServer::OnPlayerJoined(pClient);
-		VexaTest::CTestElement* pPlayer = new VexaTest::CTestElement(GetManager(), PLAYER_TYPE);
 		const float fAngle = static_cast<float>(pClient->GetIndex()) * 0.7f;
-		pPlayer->m_vecPosition = CVector3D(std::cos(fAngle) * PLAYER_AREA_RADIUS / 2, std::sin(fAngle) * PLAYER_AREA_RADIUS / 2, 0);
-		pPlayer->SetStreamInDistance(100.0f);
-		pPlayer->SetStreamOutDistance(200.0f);
-		pPlayer->SetNetFlag(NETFLAG_DISTANCE_STREAMING, true);
-		pPlayer->SetNetFlag(NETFLAG_ALWAYS_EXIST_FOR_SYNCER, true);
-		pPlayer->SetSyncer(pClient, true);
-		if (GetManager()->RegisterNetObject(pPlayer))
-			pClient->SetPlayer(pPlayer);
-		pPlayer->Release();
+		// Every record of the game server is a game client record.
+		static_cast<CGTAClient*>(pClient)->SpawnPlayer(
+			CVector3D(std::cos(fAngle) * PLAYER_AREA_RADIUS / 2, std::sin(fAngle) * PLAYER_AREA_RADIUS / 2, 0), 0.0f, 0, 0, 0);
 	}
 };
 
@@ -230,8 +225,12 @@ void SendPlayerSync(tLoadClient& Client, double dTime, size_t Index)
 	VexaTest::tElementEntry Entry;
 	Entry.m_iType = PLAYER_TYPE;
 	Entry.m_iId = Client.m_iPlayer;
+	// A GTA III player's sync block: the ped's fields with the position, walking, then the player's own fields.
 	VexaTest::CTestMessage Block;
-	Block.F32(std::cos(fAngle) * PLAYER_AREA_RADIUS / 2).F32(std::sin(fAngle) * PLAYER_AREA_RADIUS / 2).F32(0.0f);
+	Block.I32(-1).F32(std::cos(fAngle) * PLAYER_AREA_RADIUS / 2).F32(std::sin(fAngle) * PLAYER_AREA_RADIUS / 2).F32(0.0f);
+	Block.F32(0).F32(0).F32(0).F32(1).F32(0).F32(0).F32(fAngle).F32(fAngle).F32(100).U8(0).I32(-1).U8(0).U16(0);
+	Block.U16(0).U16(0).U8(0).F32(0).U8(0).U8(0);
+	Block.U16(0).Bytes(std::vector<uint8_t>(PLAYER_SYNC_BYTES)).U32(0).U8(1).U16(4);
 	Entry.m_Block = Block.GetBytes();
 	Send(Client, VexaTest::MakeSyncMessage({Entry}), 1, false);
 	Client.m_uiSyncSent++;
