@@ -6,9 +6,6 @@
 
 #include "GTAServer.h"
 
-#include <cmath>
-#include <cstring>
-
 #include "GTAClient.h"
 #include "GTAServerManager.h"
 
@@ -89,6 +86,12 @@ CNetObject* FromSyncer(CServerManager* pManager, int32_t iId, uint32_t uiType, C
 CServerPed* PedFromSyncer(CServerManager* pManager, int32_t iId, CNetMachine* pClient)
 {
 	return static_cast<CServerPed*>(FromSyncer(pManager, iId, ELEMENT_PED, pClient));
+}
+
+// A handler of the event just raised destroyed the element: nothing more is said about it.
+bool IsGone(const CNetObject* pElement)
+{
+	return !pElement->IsRegistered() || pElement->IsDeleting();
 }
 
 // The bytes left in the message.
@@ -215,6 +218,8 @@ void ProcessPedAction(CGTAServer* pServer, CGTAClient* pClient, const tPedAction
 			Arguments.AddNumber(static_cast<int8_t>(rgucExtra[8]));
 		}
 		RaiseEvent(pServer, Action.m_eEvent, Arguments);
+		if (IsGone(pPed))
+			return;
 	}
 	Packet Relay(Action.m_uiId);
 	CBinaryWriter Writer(&Relay);
@@ -432,37 +437,33 @@ void CGTAServer::SyncroniseExitVehicle(CServerPed* pPed)
 	const int32_t iVehicle = pPed->GetVehicleId();
 	if (iVehicle == INVALID_NETWORK_ID)
 		return;
-	// Taken before scripts run: a handler may destroy the ped.
-	const int32_t iPed = pPed->GetId();
 	CArguments Arguments;
 	Arguments.AddObject(pPed);
 	Arguments.AddObject(GetManager()->FromId(iVehicle, 0));
-	if (RaiseEvent(this, GAME_EVENT_PED_EXIT_VEHICLE, Arguments))
+	if (RaiseEvent(this, GAME_EVENT_PED_EXIT_VEHICLE, Arguments) || IsGone(pPed))
 		return;
 	Packet Message(GAME_MESSAGE_PED_VEHICLE_ACTION);
 	CBinaryWriter Writer(&Message);
-	Writer.WriteInt32(iPed);
+	Writer.WriteInt32(pPed->GetId());
 	Writer.WriteUInt8(VEHICLE_ACTION_EXIT);
 	Elements::SendToHolders(pPed, Message);
 }
 
 void CGTAServer::SyncroniseEnterVehicle(CServerPed* pPed, CServerVehicle* pVehicle, uint8_t ucAction)
 {
-	// Taken before scripts run: a handler may destroy either element.
-	const int32_t iPed = pPed->GetId();
+	// Taken before scripts run: a handler may destroy the vehicle.
 	const int32_t iVehicle = pVehicle->GetId();
 	CArguments Arguments;
 	Arguments.AddObject(pPed);
 	Arguments.AddObject(pVehicle);
 	Arguments.AddNumber(static_cast<int32_t>(ucAction == VEHICLE_ACTION_ENTER_DRIVER ? 1 : 0));
-	if (RaiseEvent(this, GAME_EVENT_PED_ENTER_VEHICLE, Arguments))
+	if (RaiseEvent(this, GAME_EVENT_PED_ENTER_VEHICLE, Arguments) || IsGone(pPed))
 		return;
-	// A handler may have destroyed the vehicle meanwhile; a vehicle no longer registered has nobody to sync it.
-	if (pVehicle->IsRegistered() && !pVehicle->IsDeleting())
+	if (!IsGone(pVehicle))
 		pVehicle->SetSyncer(pPed->GetSyncer());
 	Packet Message(GAME_MESSAGE_PED_VEHICLE_ACTION);
 	CBinaryWriter Writer(&Message);
-	Writer.WriteInt32(iPed);
+	Writer.WriteInt32(pPed->GetId());
 	Writer.WriteUInt8(ucAction);
 	Writer.WriteInt32(iVehicle);
 	Elements::SendToHolders(pPed, Message);

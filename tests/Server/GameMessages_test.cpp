@@ -333,6 +333,49 @@ TEST_P(GameMessages, EnteringAndLeavingAVehicleUnlessAScriptCancels)
 	}
 }
 
+// A handler that destroys the ped it is told about ends the message: nothing more is said of the ped. A vehicle
+// destroyed by the handler is not given a syncer, and the entry is still passed on.
+TEST_P(GameMessages, ElementsAHandlerDestroysAreNotSpokenOfAgain)
+{
+	Start();
+	CServerVehicle* pVehicle = AddVehicle(Other());
+	const int32_t iVehicle = pVehicle->GetId();
+	CGTAServerManager* pManager = Game().Manager();
+	// Another ped the sender syncs: its own player carries the markers.
+	CServerPed* pPed = Game().Add<CServerPed>(30, CVector3D(2, 0, 0));
+	pPed->SetSyncer(Sender(), true);
+	const int32_t iPed = pPed->GetId();
+	ASSERT_TRUE(Game().WaitUntilBothHave(iPed));
+	struct tCase
+	{
+		eGameEvent m_eEvent;
+		CTestMessage m_Message;
+		// The element the handler destroys.
+		int32_t m_iDestroyed;
+		// What the other client is sent about it; empty for nothing.
+		tBytes m_Relayed;
+	};
+	const tCase rgCases[] = {
+		{GAME_EVENT_PED_ENTER_VEHICLE, CTestMessage(MSG_VEHICLE_ACTION).I32(iPed).U8(3).I32(iVehicle), iVehicle,
+			CTestMessage().I32(iPed).U8(3).I32(iVehicle).GetBytes()},
+		{GAME_EVENT_PED_JUMP, CTestMessage(124).I32(iPed), iPed, {}},
+	};
+	for (const tCase& Case : rgCases)
+	{
+		SCOPED_TRACE(Case.m_iDestroyed);
+		const uint32_t uiId = Case.m_Message.GetBytes()[4];
+		pManager->GetEventType(Case.m_eEvent)->AddHandler(new ReplicationTest::CLambdaHandler(
+			Game().Game().GetResourceMgr().GetEventHandlers(), [&](EventHandlers::CEvent*, const CArgumentArray&) {
+				if (CNetObject* pElement = pManager->FromId(Case.m_iDestroyed, 0))
+					pManager->DestroyObject(pElement, true, false);
+			}));
+		SendAndSettle(Case.m_Message);
+		EXPECT_EQ(pManager->FromId(Case.m_iDestroyed, 0), nullptr);
+		EXPECT_EQ(CTwoClientGame::BodiesOf(m_ToOther, uiId),
+			Case.m_Relayed.empty() ? std::vector<tBytes>{} : std::vector<tBytes>{Case.m_Relayed});
+	}
+}
+
 TEST_P(GameMessages, DeathsRaiseTheirEventAndAreNotPassedOn)
 {
 	Start();
