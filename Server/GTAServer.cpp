@@ -58,7 +58,7 @@ const char* GetVehicleColoursPath(int32_t iGameId)
 CGTAServer::CGTAServer(Context* pContext)
 	: CBaseServer(pContext), m_fPickupStreamInDistance(50.0f), m_fPickupStreamOutDistance(100.0f),
 	  m_bSyncLocalEntities(false), m_bTimeSync(true), m_bWeatherSync(true), m_bIVNativeMultiplayer(false),
-	  m_iIVGameMode(8), m_iIVEpisode(-1)
+	  m_iIVGameMode(8), m_iIVEpisode(-1), m_Peer2Peer(this)
 {
 	m_GamesList.SetGameName(GAME_GTA_III, "gta:iii");
 	m_GamesList.SetGameName(GAME_GTA_VC, "gta:vc");
@@ -209,5 +209,10 @@ void CGTAServer::ProcessPacket(const tPeerInfo& Peer, unsigned uiId, Stream* pSt
 	}
 	if (uiId == GAME_MESSAGE_FILE_CHECK)
 		return;
-	CBaseServer::ProcessPacket(Peer, uiId, pStream);
+	if (m_bSyncLocalEntities && (uiId == GAME_MESSAGE_CREATE_LOCAL_VEHICLE || uiId == GAME_MESSAGE_CREATE_LOCAL_PED))
+		m_Peer2Peer.ProcessPacket(pGameClient, uiId, pStream);
+	else if (uiId >= GAME_MESSAGE_FIRST && uiId <= GAME_MESSAGE_LAST)
+		ProcessGameMessage(pGameClient, uiId, pStream);
+	else
+		CBaseServer::ProcessPacket(Peer, uiId, pStream);
 }

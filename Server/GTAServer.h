@@ -7,17 +7,16 @@
 #include <vector>
 
 #include "BaseServer.h"
+#include "GameMessages.h"
 #include "NetGamesList.h"
+#include "Peer2PeerSystem.h"
 #include "VehicleColours.h"
 
 class CGTAClient;
 class CGTAServerManager;
+class CServerPed;
+class CServerVehicle;
 class CWorld;
-
-enum eGameMessage : unsigned
-{
-	GAME_MESSAGE_FILE_CHECK = 149,
-};
 
 // One file of the client file check: the path the client checks in its game folder, the server's copy and the
 // MD5 digest of that copy as four little-endian words.
@@ -42,7 +41,7 @@ public:
 	bool ParseConfig(const CServerConfiguration& Config) override;
 	void OnProcess(const FrameTimeInfo* pFrameInfo) override;
 	// The gate: no record, only the join request; not verified, only the file check answer; verified, anything
-	// but the file check answer. Then the base handler.
+	// but the file check answer. Then the client's own elements and the game messages, or the base handler.
 	void ProcessPacket(const tPeerInfo& Peer, unsigned uiId, Stream* pStream) override;
 	CNetMachine* NewMachine(CServerManager* pManager) override;
 	// Vehicles stream in before everything else.
@@ -51,6 +50,11 @@ public:
 	void OnPlayerJoin(CNetMachine* pClient) override;
 	// Sends the world to the new client.
 	void OnPlayerJoined(CNetMachine* pClient) override;
+
+	// The ped's syncer reports it leaving its vehicle or getting in (action 2 as driver, 3 as passenger); unless a
+	// script cancels, the ped's holders hear of it.
+	void SyncroniseExitVehicle(CServerPed* pPed);
+	void SyncroniseEnterVehicle(CServerPed* pPed, CServerVehicle* pVehicle, uint8_t ucAction);
 
 	// Adds one file of the client file check.
 	bool AddFileToAnticheat(const char* szPath, const char* szSource);
@@ -64,6 +68,9 @@ public:
 	bool IsTimeSync() const { return m_bTimeSync; }
 	bool IsWeatherSync() const { return m_bWeatherSync; }
 	bool IsSyncLocalEntities() const { return m_bSyncLocalEntities; }
+	bool IsIVNativeMultiplayer() const { return m_bIVNativeMultiplayer; }
+	int32_t GetIVGameMode() const { return m_iIVGameMode; }
+	int32_t GetIVEpisode() const { return m_iIVEpisode; }
 	CGTAServerManager* GetGTAManager() const;
 	CWorld* GetWorld() const;
 
@@ -76,6 +83,9 @@ private:
 	bool LoadVehicleColours();
 	// The client's answer to the file check; true when it verified the client.
 	bool ProcessFileCheck(CGTAClient* pClient, void* pPeer, Stream* pStream);
+	// A message of the game protocol from a verified client. Each handler reads its whole message before it acts:
+	// a message that ends early changes nothing.
+	void ProcessGameMessage(CGTAClient* pClient, unsigned uiId, Stream* pStream);
 
 	std::vector<tAnticheatFile> m_AnticheatFiles;
 	float m_fPickupStreamInDistance;
@@ -88,4 +98,5 @@ private:
 	int32_t m_iIVEpisode;
 	CNetGamesList m_GamesList;
 	CVehicleColours m_VehicleColours;
+	CPeer2PeerSystem m_Peer2Peer;
 };

@@ -5,6 +5,7 @@
 #include <strings.h>
 
 #include "ElementFunctions.h"
+#include "GTAClient.h"
 #include "GTAServer.h"
 #include "ServerFunctions.h"
 
@@ -206,11 +207,11 @@ void CGTAServerManager::RegisterFunctions(ReflectedNamespace* pGame)
 	ElementFunctions::RegisterVehicleMembers(this);
 	ElementFunctions::RegisterPedMembers(this);
 	m_pWorld->RegisterFunctions(pGame);
-	// fadeCamera (global, obsolete), fadeCamera in "gta", spawnPlayer (global)
+	GTAClientFunctions::RegisterCameraAndSpawn(this, pGame);
 	ElementFunctions::RegisterListFunctions(this, pGlobal);
 	ElementFunctions::RegisterCreateFunctions(this, pGame);
-	// quickMatch, hostSession, joinSession in "gta"
-	// cameraInterior of the class Client
+	GTAClientFunctions::RegisterSessions(this, pGame);
+	GTAClientFunctions::RegisterClientMembers(this);
 	RegisterServerNamespace(this);
 }
 
@@ -347,4 +348,17 @@ void CGTAServerManager::FindPickupSyncers()
 			}
 		}
 	}
+}
+
+bool CGTAServerManager::IsAnythingBlocking(const CVector3D& vecPosition) const
+{
+	for (size_t Slot = GetNextUsedSlot(0); Slot < GetSlotCount(); Slot = GetNextUsedSlot(Slot + 1))
+	{
+		CNetObject* pElement = GetObjectAt(Slot);
+		CVector3D vecElement;
+		if (pElement && pElement->IsType(ELEMENT_ENTITY) && pElement->GetPosition(vecElement) &&
+			vecElement.distance(vecPosition) < BLOCKING_DISTANCE)
+			return true;
+	}
+	return false;
 }

@@ -36,6 +36,8 @@ enum eGameEvent
 class CGTAServerManager : public CServerManager
 {
 public:
+	static constexpr float BLOCKING_DISTANCE = 10.0f;
+
 	CGTAServerManager(CGTAServer* pServer, CResourceMgr* pResourceMgr);
 	~CGTAServerManager() override;
 
@@ -49,6 +51,9 @@ public:
 	// A pickup keeps no syncer of its own choosing: when its syncer left or streamed it out, the first joined
 	// client that still has it takes over, so collections can still be reported.
 	void FindPickupSyncers();
+	// Whether a registered entity stands closer than BLOCKING_DISTANCE to the position, where a client's random
+	// traffic vehicle would appear inside it.
+	bool IsAnythingBlocking(const CVector3D& vecPosition) const;
 
 	CGTAServer* GetServer() const { return m_pServer; }
 	CWorld* GetWorld() const { return m_pWorld; }

@@ -1,6 +1,6 @@
 // Load tool: starts a game server in a child process, connects many game clients to it over the loopback, takes
-// each through the whole join, gives every client a GTA III player element near all the others, and keeps every
-// client sending the whole sync block of its player. It prints the join latency, the server's CPU time per second of wall time and
+// each through the whole join, spawns a player for every client near all the others, and keeps every client
+// sending the sync of its player. It prints the join latency, the server's CPU time per second of wall time and
 // the bytes the server sent to each client per second.
 //
 // Usage: VexaLoad [-clients N] [-seconds S] [-rate HZ] [-multithreaded]
@@ -23,6 +23,7 @@
 
 #include "BuiltinFiles.h"
 #include "CommandLine.h"
+#include "GTAClient.h"
 #include "GTAServer.h"
 #include "GTAServerManager.h"
 
@@ -60,13 +61,10 @@ public:
 	void OnPlayerJoined(CNetMachine* pClient) override
 	{
 		CGTAServer::OnPlayerJoined(pClient);
-		Strong<CServerPlayer> pPlayer =
-			Strong<CServerPlayer>::New(static_cast<CServerPlayer*>(GetGTAManager()->Create(ELEMENT_PLAYER)));
 		const float fAngle = static_cast<float>(pClient->GetIndex()) * 0.7f;
-		pPlayer->SetPosition(CVector3D(std::cos(fAngle) * PLAYER_AREA_RADIUS / 2, std::sin(fAngle) * PLAYER_AREA_RADIUS / 2, 0));
-		pPlayer->SetSyncer(pClient, true);
-		if (GetManager()->RegisterNetObject(pPlayer))
-			pClient->SetPlayer(pPlayer);
+		// Every record of the game server is a game client record.
+		static_cast<CGTAClient*>(pClient)->SpawnPlayer(
+			CVector3D(std::cos(fAngle) * PLAYER_AREA_RADIUS / 2, std::sin(fAngle) * PLAYER_AREA_RADIUS / 2, 0), 0.0f, 0, 0, 0);
 	}
 };
 
