@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "ResourceTestSupport.h"
+#include "Support/GameClient.h"
 
 using namespace ServerTest;
 
@@ -126,9 +127,32 @@ TEST(LuaResource, ShippedExampleRuns)
 		Content << File.rdbuf();
 		Server.WriteFile("resources/welcome/" + Entry.path().filename().string(), Content.str());
 	}
-	StartWithResources(Server, {"welcome"});
+	int iPort = 0;
+	StartAndWait(Server, MakeConfig(ResourceList({"welcome"}), iPort));
 	EXPECT_TRUE(Server.WaitForOutput("Welcome resource started: welcome")) << Server.GetRawOutput();
 	EXPECT_TRUE(Server.WaitForOutput("1/1 Resources loaded, 0 failed")) << Server.GetRawOutput();
+
+	// A player who joins is spawned and welcomed in the chat.
+	VexaTest::CGameClient Client;
+	ASSERT_TRUE(Client.Join(static_cast<uint16_t>(iPort), VexaTest::tJoinRequest())) << Server.GetRawOutput();
+	bool bPlayerCreated = false;
+	bool bWelcomed = false;
+	const std::string Welcome = "Welcome to the server, Player!";
+	VexaTest::tReceivedMessage Message;
+	while (!(bPlayerCreated && bWelcomed) && Client.Receive(Message))
+	{
+		std::vector<VexaTest::tElementEntry> Entries;
+		if (Message.m_uiId == 12 && VexaTest::ReadElementEntries(Message, Entries))
+		{
+			for (const VexaTest::tElementEntry& Entry : Entries)
+				bPlayerCreated = bPlayerCreated || Entry.m_iType == 94;
+		}
+		if (Message.m_uiId == 6)
+			bWelcomed = bWelcomed || std::string(Message.m_Body.begin(), Message.m_Body.end()).find(Welcome) !=
+				std::string::npos;
+	}
+	EXPECT_TRUE(bPlayerCreated) << Server.GetRawOutput();
+	EXPECT_TRUE(bWelcomed) << Server.GetRawOutput();
 
 	ASSERT_TRUE(Server.WriteInput("hello\n"));
 	EXPECT_TRUE(Server.WaitForOutput("Hello, world!")) << Server.GetRawOutput();
