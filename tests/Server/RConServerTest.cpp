@@ -265,8 +265,10 @@ TEST_F(RConTest, MalformedMessagesRunNothing)
 	};
 	for (const tData& Message : Messages)
 		ASSERT_TRUE(Tool.Send(Message));
-	// Nothing ran and nothing was answered: the next message is the answer to this line, and the server runs.
+	// Nothing ran and nothing was answered: the next message is the answer to this line. A quit would have ended
+	// the server at the end of that pass, before it could answer again.
 	EXPECT_EQ(Exchange(Tool, Command("/start marker")), "log 5 Unable to find the resource marker!");
+	EXPECT_EQ(Exchange(Tool, Command("/start again")), "log 5 Unable to find the resource again!");
 	EXPECT_FALSE(HasLineContaining(m_pServer->GetOutputLines(), "Server shutting down"));
 }
 
