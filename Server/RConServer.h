@@ -41,7 +41,6 @@ public:
 	// Null or empty text clears the password, after which no connection can authenticate. False, keeping the old
 	// one, when the text cannot be hashed.
 	bool SetPassword(const char* szPassword) { return m_Password.SetPassword(szPassword); }
-	bool HasPassword() const { return m_Password.HasPassword(); }
 
 	// Message 2 {1 or 0} to the connection; nothing while the link is stopped.
 	void Auth(lws* pConnection, bool bAccepted);
