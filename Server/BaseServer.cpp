@@ -215,12 +215,14 @@ void CBaseServer::SetRule(const char* szName, const char* szValue)
 void CBaseServer::SetServerName(const char* szName)
 {
 	CopyTextFieldWholeCharacters(m_szServerName, szName);
+	m_Masterlist.SetName(m_szServerName, strlen(m_szServerName));
 	SendServerName(nullptr);
 }
 
 void CBaseServer::SetGameMode(const char* szGameMode)
 {
 	CopyTextFieldWholeCharacters(m_szGameMode, szGameMode);
+	m_Masterlist.SetGameMode(m_szGameMode, strlen(m_szGameMode));
 	SendGameMode(nullptr);
 }
 
@@ -311,7 +313,7 @@ bool CBaseServer::ParsePorts(const CServerConfiguration& Config)
 	if (m_bRCon)
 	{
 		const CElementChunk* pPassword = Config.FindElement("rconpassword");
-		if (pPassword && !m_RConPassword.SetPassword(CServerConfiguration::GetText(pPassword)))
+		if (pPassword && !m_RConServer.SetPassword(CServerConfiguration::GetText(pPassword)))
 		{
 			m_pContext->LogError("Failed to set the rcon password!");
 			m_bRCon = false;
@@ -857,9 +859,18 @@ void CBaseServer::RegisterScriptFunctions()
 	RegisterHttpFunctions(m_ResourceMgr.GetScripting(), &m_HTTPMgr);
 }
 
-// Hooks of the subsystems still to come. Each stands at its place in the start-up, the main loop or the shutdown
-// and does nothing: the start steps report success.
-bool CBaseServer::StartRemoteConsole() { return true; }
+// The services' steps, each called at its place in the start-up, the main loop or the shutdown.
+// Listens on every local address: the console's port does not follow bindip.
+bool CBaseServer::StartRemoteConsole()
+{
+	// Plain HTTP on this port is answered from the published files; the file server, which otherwise names the
+	// folder, starts after this or not at all.
+	CHttpServer::SetDocumentRoot(GetPublishedFilesFolder(m_pContext).c_str());
+	if (m_RConServer.StartServer(m_usRConPort))
+		return true;
+	m_pContext->LogError("%s", g_szError);
+	return false;
+}
 bool CBaseServer::StartHttpServer()
 {
 	CHttpServer::SetDocumentRoot(GetPublishedFilesFolder(m_pContext).c_str());
@@ -872,10 +883,37 @@ void CBaseServer::ProcessHttpRequests()
 {
 	m_HTTPMgr.Process();
 }
-void CBaseServer::PollRemoteConsole() {}
-void CBaseServer::ProcessServerListing(const FrameTimeInfo& /*FrameInfo*/) {}
+void CBaseServer::PollRemoteConsole()
+{
+	m_RConServer.UpdateNetwork();
+}
+void CBaseServer::ProcessServerListing(const FrameTimeInfo& FrameInfo)
+{
+	m_Masterlist.Pulse(static_cast<float>(FrameInfo.m_dDelta));
+}
+bool CBaseServer::StartMasterlist()
+{
+	m_pContext->Log("Connecting to the server listing...");
+	// There is no listing service of our own to fall back on: without a host the owner is told what to set.
+	if (m_szServerListingUrl[0] == '\0')
+		SetError("No server listing host is set (serverlistingurl)");
+	else
+	{
+		const std::string Url = std::string("ws://") + m_szServerListingUrl + "/";
+		const std::string Headers = std::string("User-Agent: ") + m_pContext->GetUserAgent() + "\r\n";
+		if (m_Masterlist.Connect(Url.c_str(), MASTERLIST_PROTOCOL, Headers.c_str()))
+			return true;
+	}
+	m_pContext->LogError("%s", g_szError);
+	m_pContext->LogError("Failed connecting to the server listing!");
+	return false;
+}
 void CBaseServer::UpdateQueryResponse() { m_QueryHandler.UpdateResponse(); }
-void CBaseServer::StopListingAndRemoteConsole() {}
+void CBaseServer::StopListingAndRemoteConsole()
+{
+	m_Masterlist.StopServer();
+	m_RConServer.StopServer();
+}
 // Requests still running are dropped: their scripts are gone.
 void CBaseServer::StopHttpServer()
 {

@@ -11,7 +11,9 @@
 
 #include "BanList.h"
 #include "CommandLine.h"
+#include "MasterlistAnnouncer.h"
 #include "OmbrelGameProtocolHandler.h"
+#include "RConServer.h"
 #include "ServerResourceMgr.h"
 #include "TimeManager.h"
 
@@ -189,8 +191,16 @@ public:
 	CBanList& GetBanList() { return m_BanList; }
 	// False, keeping the old password, when the new one cannot be hashed; empty text clears it.
 	bool SetPassword(const char* szPassword) { return m_ServerPassword.SetPassword(szPassword); }
+	bool HasPassword() const { return m_ServerPassword.HasPassword(); }
+
+	// Logs "Connecting to the server listing..." and starts the listing link's connection to the configured
+	// host; false, with the reason and "Failed connecting to the server listing!" logged, when it cannot start.
+	bool StartMasterlist();
+	CMasterlistAnnouncer& GetMasterlist() { return m_Masterlist; }
 
 	int64_t GetMaxPlayers() const { return m_iMaxPlayers; }
+	// The network version a joining client must have.
+	uint32_t GetNetVersion() const { return m_uiNetVersion; }
 	uint16_t GetPort() const { return m_usPort; }
 	uint16_t GetHttpPort() const { return m_usHttpPort; }
 	uint16_t GetRConPort() const { return m_usRConPort; }
@@ -262,7 +272,6 @@ protected:
 	char m_szMapName[TEXT_FIELD_SIZE];
 	char m_szServerListingUrl[TEXT_FIELD_SIZE];
 	CSecurePassword m_ServerPassword;
-	CSecurePassword m_RConPassword;
 	int64_t m_iPlayerCount;
 	TimeManager m_TimeManager;
 
@@ -289,6 +298,10 @@ protected:
 	CHTTPMgr m_HTTPMgr{m_pContext};
 	CServerResourceMgr m_ResourceMgr;
 	COmbrelGameProtocolHandler m_QueryHandler;
+	// Both are stopped at the start of the shutdown, before the resources; they hold the remote-console password
+	// and the listing's state.
+	CRConServer m_RConServer{this};
+	CMasterlistAnnouncer m_Masterlist{this};
 	EventHandlers::CEventType* m_pOnPlayerConnect;
 	EventHandlers::CEventType* m_pOnPlayerJoin;
 	EventHandlers::CEventType* m_pOnPlayerJoined;
@@ -356,10 +369,8 @@ private:
 	void ManageClientElements();
 	void SendAllSync();
 
-	// Hooks for the server-wide services, each at its place in the start-up, the main loop or the shutdown. Those
-	// the server does not have yet (the server's script functions, plug-in modules, the remote console, the HTTP
-	// file server, script HTTP requests, the server listing) do nothing visible: their start steps report success
-	// without starting anything. UpdateQueryResponse refreshes the query answer's snapshot.
+	// The server-wide services' steps, each at its place in the start-up, the main loop or the shutdown; a failed
+	// start step has logged its reason. UpdateQueryResponse refreshes the query answer's snapshot.
 	void RegisterScriptFunctions();
 	void LoadModules(const CElementChunk* pModules);
 	bool StartRemoteConsole();

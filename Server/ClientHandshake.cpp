@@ -216,6 +216,7 @@ void CBaseServer::ProcessJoinRequest(void* pPeer, Stream* pStream)
 	pClient->SetElementStreaming(false);
 	m_Clients.SetMachine(iSlot, pClient);
 	m_iPlayerCount++;
+	m_Masterlist.PlayerAdd(pClient);
 
 	if (m_pOnPlayerJoin)
 	{
@@ -365,6 +366,7 @@ void CBaseServer::OnPlayerDisconnect(void* pPeer, unsigned uiReason)
 	}
 	pClient->DespawnPlayer();
 	m_iPlayerCount--;
+	m_Masterlist.PlayerRemove(pClient);
 
 	pClient->SetIndex(INVALID_CLIENT_ID);
 	if (m_Clients.GetMachine(iIndex) == pClient.GetPointer())

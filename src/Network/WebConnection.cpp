@@ -217,7 +217,12 @@ bool WebConnection::Connect(const char* szUrl, const char* szProtocol, const cha
 	}
 	pClient->m_Host = szHost;
 	pClient->m_iPort = iPort;
-	pClient->m_Path = std::string("/") + szPath;
+	// The path as the URL has it: the parser leaves out its first "/" but gives "/" for an empty path, so that
+	// "ws://host/" would ask for "//".
+	const std::string Original = szUrl;
+	const size_t SchemeEnd = Original.find("://");
+	const size_t PathStart = SchemeEnd == std::string::npos ? SchemeEnd : Original.find('/', SchemeEnd + 3);
+	pClient->m_Path = PathStart == std::string::npos ? "/" : Original.substr(PathStart);
 	// An IPv6 address keeps its brackets in the header, where a colon would otherwise start the port.
 	pClient->m_HostHeader =
 		pClient->m_Host.find(':') != std::string::npos ? "[" + pClient->m_Host + "]" : pClient->m_Host;

@@ -376,12 +376,33 @@ TEST_F(WebConnectionClientTest, TheHandshakeCarriesTheSubProtocolAndTheExtraHead
 	EXPECT_EQ(m_Link.GetConnectionCount(), 0u);
 }
 
+TEST_F(WebConnectionClientTest, TheRequestPathIsTheOneTheUrlNames)
+{
+	ASSERT_NO_FATAL_FAILURE(StartStandIn("ws_serverlisting3"));
+	const std::pair<const char*, const char*> rgCases[] = {
+		{"/", "/"},
+		{"", "/"},
+		{"/a/b/", "/a/b/"},
+		{"//x", "//x"},
+	};
+	for (const auto& Case : rgCases)
+	{
+		SCOPED_TRACE(Case.first);
+		const size_t Offset = m_StandIn.GetOutput().size();
+		CRecordingLink Link;
+		const std::string Url = "ws://127.0.0.1:" + std::to_string(m_usPort) + Case.first;
+		ASSERT_TRUE(Link.Connect(Url.c_str(), "ws_serverlisting3")) << g_szError;
+		EXPECT_TRUE(m_StandIn.WaitForOutput("request " + std::string(Case.second) + "\n", 10000, Polling(Link), Offset))
+			<< m_StandIn.GetOutput().substr(Offset);
+	}
+}
+
 TEST_F(WebConnectionClientTest, HostNamesAreResolvedAndConnected)
 {
 	ASSERT_NO_FATAL_FAILURE(StartStandIn("ws_serverlisting3"));
 	ASSERT_TRUE(m_Link.Connect(Url("localhost").c_str(), "ws_serverlisting3")) << g_szError;
 	EXPECT_TRUE(PollUntil(m_Link, [&] { return m_Link.Count("connect") == 1; })) << m_StandIn.GetOutput();
-	// The stand-in prints the handshake on its own time: wait for the line rather than read what has come so far.
+	// The stand-in's output is read on a thread of its own and may lag behind the link's event.
 	EXPECT_TRUE(m_StandIn.WaitForOutput("header host localhost:" + std::to_string(m_usPort), 10000, Polling(m_Link)))
 		<< m_StandIn.GetOutput();
 }
