@@ -1,11 +1,13 @@
 // Load tool: starts a game server in a child process, connects many game clients to it over the loopback, takes
 // each through the whole join, gives every client a GTA III player element near all the others, and keeps every
-// client sending the whole sync block of its player. It prints the join latency, the server's CPU time per second of wall time and
-// the bytes the server sent to each client per second.
+// client sending the whole sync block of its player. It prints the join latency, the server's CPU time per second of
+// wall time, the bytes the server sent to each client per second, and how many of the syncs its clients handed to
+// ENet reached the server (ENet drops unreliable messages before sending when it throttles a peer).
 //
 // Usage: VexaLoad [-clients N] [-seconds S] [-rate HZ] [-multithreaded]
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -13,8 +15,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <new>
 #include <fstream>
 #include <string>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -50,12 +54,27 @@ struct tOptions
 	bool m_bMultithreaded = false;
 };
 
+// Shared with the server's process: the sync messages it received from clients.
+struct tServerCounters
+{
+	std::atomic<uint64_t> m_uiSyncsReceived;
+};
+
+tServerCounters* g_pCounters = nullptr;
+
 // The game server, giving every client that has joined a player element of the game inside a small area, as
 // spawning a player does.
 class CLoadServer : public CGTAServer
 {
 public:
 	using CGTAServer::CGTAServer;
+
+	void ProcessPacket(const tPeerInfo& Peer, unsigned uiId, Stream* pStream) override
+	{
+		if (uiId == VexaTest::MSG_SYNC && g_pCounters)
+			g_pCounters->m_uiSyncsReceived.fetch_add(1, std::memory_order_relaxed);
+		CGTAServer::ProcessPacket(Peer, uiId, pStream);
+	}
 
 	void OnPlayerJoined(CNetMachine* pClient) override
 	{
@@ -289,6 +308,11 @@ int main(int argc, char** argv)
 		Config << "<server>\n\t<port>" << usPort << "</port>\n\t<httpserver>false</httpserver>\n</server>\n";
 	}
 
+	void* pShared = mmap(nullptr, sizeof(tServerCounters), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+	if (pShared == MAP_FAILED)
+		return 1;
+	g_pCounters = new (pShared) tServerCounters{};
+
 	// The server gets its own process, so its CPU time is its own and the clients' work is not counted.
 	const pid_t ServerPid = fork();
 	if (ServerPid == 0)
@@ -342,7 +366,15 @@ int main(int argc, char** argv)
 	std::vector<uint64_t> BytesAtStart(Clients.size());
 	std::vector<uint64_t> WireAtStart(Clients.size());
 	bool bWindowOpen = false;
+	uint64_t uiSentAtStart = 0;
+	uint64_t uiReceivedAtStart = 0;
 	double dNextSync = 0.0;
+	auto CountSent = [&Clients]() {
+		uint64_t uiSent = 0;
+		for (const tLoadClient& Client : Clients)
+			uiSent += Client.m_uiSyncSent;
+		return uiSent;
+	};
 	for (;;)
 	{
 		const double dElapsed = std::chrono::duration<double>(tClock::now() - SteadyStart).count();
@@ -351,6 +383,8 @@ int main(int argc, char** argv)
 			bWindowOpen = true;
 			WindowStart = tClock::now();
 			dCpuStart = ReadCpuSeconds(ServerPid);
+			uiSentAtStart = CountSent();
+			uiReceivedAtStart = g_pCounters->m_uiSyncsReceived.load(std::memory_order_relaxed);
 			for (size_t i = 0; i < Clients.size(); i++)
 			{
 				BytesAtStart[i] = Clients[i].m_ulPayloadBytes;
@@ -371,6 +405,9 @@ int main(int argc, char** argv)
 	}
 	const double dWindow = std::chrono::duration<double>(tClock::now() - WindowStart).count();
 	const double dCpu = ReadCpuSeconds(ServerPid) - dCpuStart;
+	// Syncs still on their way at either end of the window are few against the thousands inside it.
+	const uint64_t uiSent = CountSent() - uiSentAtStart;
+	const uint64_t uiReceived = g_pCounters->m_uiSyncsReceived.load(std::memory_order_relaxed) - uiReceivedAtStart;
 
 	std::vector<double> Latencies;
 	double dPayload = 0.0, dWire = 0.0;
@@ -392,11 +429,28 @@ int main(int argc, char** argv)
 	printf("joined: %zu of %zu in %.2f s\n", Joined, Clients.size(), dAllJoined);
 	printf("join latency ms: min %.1f  median %.1f  p95 %.1f  max %.1f\n", Percentile(Latencies, 0.0),
 		Percentile(Latencies, 0.5), Percentile(Latencies, 0.95), Percentile(Latencies, 1.0));
+	printf("join latency p99 ms: %.1f\n", Percentile(Latencies, 0.99));
+	if (uiSent > 0)
+		printf("syncs received by the server: %llu of %llu sent (%.1f%%, %.1f%% lost)\n",
+			static_cast<unsigned long long>(uiReceived), static_cast<unsigned long long>(uiSent),
+			100.0 * static_cast<double>(uiReceived) / static_cast<double>(uiSent),
+			100.0 - 100.0 * static_cast<double>(uiReceived) / static_cast<double>(uiSent));
 	printf("server CPU: %.3f s per s (%.1f%% of one core)\n", dCpu / dWindow, 100.0 * dCpu / dWindow);
 	if (Joined > 0)
 		printf("sent per client per s: %.0f bytes of messages, %.0f bytes on the wire (compressed, with ENet headers)\n",
 			dPayload / static_cast<double>(Joined) / dWindow, dWire / static_cast<double>(Joined) / dWindow);
 
+	if (getenv("VEXA_DIAG"))
+	{
+		std::vector<double> Throttles;
+		for (tLoadClient& Client : Clients)
+			if (Client.m_pPeer)
+			{
+				Throttles.push_back(Client.m_pPeer->packetThrottle);
+				fprintf(stderr, "T%u/rtt%u/var%u/lrtt%u/lvar%u ", Client.m_pPeer->packetThrottle, Client.m_pPeer->roundTripTime, Client.m_pPeer->roundTripTimeVariance, Client.m_pPeer->lastRoundTripTime, Client.m_pPeer->lastRoundTripTimeVariance);
+			}
+		fprintf(stderr, "\nDIAG throttle median %.0f min %.0f\n", Percentile(Throttles, 0.5), Percentile(Throttles, 0.0));
+	}
 	for (tLoadClient& Client : Clients)
 	{
 		if (Client.m_pHost)
@@ -407,6 +461,7 @@ int main(int argc, char** argv)
 	waitpid(ServerPid, &iStatus, 0);
 	std::error_code Error;
 	std::filesystem::remove_all(szFolder, Error);
+	munmap(pShared, sizeof(tServerCounters));
 	enet_deinitialize();
 	return Joined == Clients.size() ? 0 : 1;
 }

@@ -45,7 +45,9 @@ CNetObjectMgr::CNetObjectMgr(CResourceMgr* pResourceMgr, bool bServer) :
 	m_rguiUsedWords(),
 	m_pOnElementStreamIn(nullptr),
 	m_pOnElementStreamOut(nullptr),
-	m_pOnElementDestroy(nullptr)
+	m_pOnElementDestroy(nullptr),
+	m_uiSyncPass(0),
+	m_uiLastSyncPass(0)
 {
 	if (!m_pResourceMgr)
 		return;
@@ -720,26 +722,68 @@ void CNetObjectMgr::SendSync(INetMachine* pClient, ePacketPriority ePriority, eP
 {
 	if (!pClient)
 		return;
+	// The client's slot is looked up once; an element's state for it is then read straight from its table.
+	const int32_t iIndex = pClient->GetIndex();
+	const bool bValidIndex = iIndex >= 0 && iIndex < static_cast<int32_t>(MAX_NET_MACHINES);
 	Packet Message(NETMSG_SYNC);
 	CBinaryWriter(&Message).WriteUInt16(0);
 	size_t Count = 0;
-	for (size_t i = GetNextUsedSlot(0); i < GetSlotCount(); i = GetNextUsedSlot(i + 1))
+	for (size_t i = bValidIndex ? GetNextUsedSlot(0) : GetSlotCount(); i < GetSlotCount(); i = GetNextUsedSlot(i + 1))
 	{
 		CNetObject* pObject = GetObjectAt(i);
-		if (!pObject || !pObject->HasNetFlag(NETFLAG_SEND_SYNC) || pObject->IsLocal() || !pObject->IsCreatedFor(pClient) ||
-			!pObject->IsDirty(pClient) || !pObject->CanSendSync(pClient))
+		if (!pObject)
+			continue;
+		tMachineInfo& Info = pObject->m_rgMachines[iIndex];
+		if (!pObject->HasNetFlag(NETFLAG_SEND_SYNC) || pObject->IsLocal() || !Info.Has(tMachineInfo::CREATED) ||
+			!Info.Has(tMachineInfo::DIRTY) || !pObject->CanSendSync(pClient))
 			continue;
 		if (!m_bServer && !pObject->IsSyncer())
 			continue;
-		if (!AppendSyncBlock(Message, pObject))
+		if (!(m_uiSyncPass ? AppendPassSyncEntry(Message, pObject, i) : AppendSyncBlock(Message, pObject)))
 			continue;
-		pObject->SetDirty(pClient, false);
+		Info.Set(tMachineInfo::DIRTY, false);
 		Count++;
 	}
 	if (Count == 0 && m_bServer)
 		return;
 	WriteCount(Message, Count);
 	pClient->SendPacket(&Message, ePriority, eFlags, NET_CHANNEL_SYNC);
+}
+
+bool CNetObjectMgr::AppendPassSyncEntry(Packet& Message, CNetObject* pObject, size_t Slot)
+{
+	if (m_PassSyncEntries.size() <= Slot)
+		m_PassSyncEntries.resize(MAX_NET_OBJECTS, tPassSyncEntry{nullptr, 0, 0, 0});
+	tPassSyncEntry& Entry = m_PassSyncEntries[Slot];
+	if (Entry.m_uiPass != m_uiSyncPass || Entry.m_pObject != pObject)
+	{
+		Packet Block;
+		// A failed write is not kept: every client tries it afresh, as without a pass.
+		if (!AppendSyncBlock(Block, pObject))
+			return false;
+		Entry.m_pObject = pObject;
+		Entry.m_uiPass = m_uiSyncPass;
+		Entry.m_uiOffset = static_cast<uint32_t>(m_PassSyncBytes.size());
+		Entry.m_uiSize = static_cast<uint32_t>(Block.GetSize());
+		m_PassSyncBytes.insert(m_PassSyncBytes.end(), Block.GetData(), Block.GetData() + Block.GetSize());
+	}
+	return Message.Write(m_PassSyncBytes.data() + Entry.m_uiOffset, Entry.m_uiSize) == Entry.m_uiSize;
+}
+
+CNetObjectMgr::CSyncPass::CSyncPass(CNetObjectMgr& Manager) : m_Manager(Manager)
+{
+	// Pass numbers skip 0, which means no pass; an entry of an earlier pass with the same number would need
+	// 2^32 passes to come round again.
+	if (++m_Manager.m_uiLastSyncPass == 0)
+		++m_Manager.m_uiLastSyncPass;
+	m_Manager.m_uiSyncPass = m_Manager.m_uiLastSyncPass;
+	m_Manager.m_PassSyncBytes.clear();
+}
+
+CNetObjectMgr::CSyncPass::~CSyncPass()
+{
+	m_Manager.m_uiSyncPass = 0;
+	m_Manager.m_PassSyncBytes.clear();
 }
 
 void CNetObjectMgr::ElectSyncers()
