@@ -692,7 +692,7 @@ void CBaseServer::MainLoop()
 	while (OnFrame())
 	{
 		RunConsoleLines();
-		usleep(FRAME_SLEEP_US);
+		GetNetSystem()->Wait(FRAME_SLEEP_US);
 	}
 }
 

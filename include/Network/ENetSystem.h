@@ -61,6 +61,9 @@ public:
 		uint8_t ucChannel) override;
 	bool GetIPAddress(void* pPeer, CIPAddress& Address) override;
 	uint32_t GetLastPing(void* pPeer) override;
+	// The pause between two main-loop passes. Without the thread the host is serviced first, so what the pass
+	// queued leaves now rather than after the pause, at the next pass's start.
+	void Wait(unsigned uiMicroseconds);
 
 	void SetEventSink(CNetEvents* pEvents) { m_pEvents.store(pEvents); }
 	CNetEvents* GetEventSink() const { return m_pEvents.load(); }
@@ -114,6 +117,8 @@ private:
 	// Per peer slot of the host: the serial of the connection it carries, 0 when none.
 	std::vector<uint64_t> m_PeerSerials;
 	uint64_t m_uiNextSerial;
+	// Without the thread: message bytes handed to ENet since the host was last serviced (host lock).
+	size_t m_QueuedSinceService;
 };
 
 // The transport of the process, through which the intercept hook (called by ENet without user data) finds the

@@ -10,6 +10,12 @@ namespace
 {
 constexpr uintptr_t PEER_SLOT_MASK = (static_cast<uintptr_t>(1) << NET_PEER_SLOT_BITS) - 1;
 
+// Without the thread, ENet compresses and sends what a pass queued only when the host is serviced. A pass that
+// queues much (every client's sync, many creations) would compress it all in one go, and no datagram would be
+// read or acknowledged meanwhile; peers would see round trips swing with it and ENet would throttle their
+// messages. Past this many bytes the host is serviced at once, which spreads the work and keeps answering.
+constexpr size_t SERVICE_AFTER_QUEUED_BYTES = 64 * 1024;
+
 static_assert(NET_MAX_PEERS <= PEER_SLOT_MASK + 1, "every peer slot must fit the handle's slot bits");
 
 void* MakePeerHandle(size_t Slot, uint64_t uiSerial)
@@ -39,7 +45,8 @@ CENetSystem::CENetSystem(CNetEvents* pEvents) :
 	m_eState(NETSTATE_IDLE),
 	m_pEvents(pEvents),
 	m_pHost(nullptr),
-	m_uiNextSerial(1)
+	m_uiNextSerial(1),
+	m_QueuedSinceService(0)
 {
 }
 
@@ -184,13 +191,35 @@ bool CENetSystem::SendPacket(void* pPeer, Packet* pPacket, ePacketPriority ePrio
 	if (m_pNetworkThread.IsNull())
 	{
 		CLockable::CLock Lock(m_HostLock);
-		return SendToPeers(pPeer, pENetPacket, eFlags, ucChannel);
+		const size_t Size = pPacket->GetSize();
+		const bool bSent = SendToPeers(pPeer, pENetPacket, eFlags, ucChannel);
+		m_QueuedSinceService += (eFlags & PACKET_FLAG_EVERYONE) ? Size * m_pHost->connectedPeers : Size;
+		if (m_QueuedSinceService >= SERVICE_AFTER_QUEUED_BYTES)
+		{
+			g_pENet = this;
+			ServiceHost();
+		}
+		return bSent;
 	}
 
 	CLockable::CLock Lock(m_SendLock);
 	m_SendQueue.push_back({ePriority, eFlags, ucChannel, pPeer, pENetPacket});
 	m_SendSignal.Signal();
 	return true;
+}
+
+void CENetSystem::Wait(unsigned uiMicroseconds)
+{
+	if (m_pNetworkThread.IsNull())
+	{
+		CLockable::CLock Lock(m_HostLock);
+		if (m_pHost)
+		{
+			g_pENet = this;
+			ServiceHost();
+		}
+	}
+	usleep(uiMicroseconds);
 }
 
 bool CENetSystem::GetIPAddress(void* pPeer, CIPAddress& Address)
@@ -218,6 +247,7 @@ uint32_t CENetSystem::GetLastPing(void* pPeer)
 
 void CENetSystem::ServiceHost()
 {
+	m_QueuedSinceService = 0;
 	ProcessPendingPackets();
 	ENetEvent Event;
 	while (enet_host_service(m_pHost, &Event, 0) > 0)

@@ -230,6 +230,49 @@ TEST_P(ENetSystemTest, MessagesReachTheClientInSendOrderOnTheirChannel)
 	EXPECT_EQ(Message.m_ucChannel, 9);
 }
 
+TEST_P(ENetSystemTest, LargePassReachesTheClientInOrderAndMessagesArrivingMeanwhileWaitForTheNextUpdate)
+{
+	CTestClient Client;
+	void* pPeer = ConnectClient(Client);
+	ASSERT_NE(pPeer, nullptr);
+
+	// Messages from the client that are on their way while the server sends a pass far larger than what the
+	// transport lets pile up before it services the host.
+	ASSERT_TRUE(Client.Send(CTestMessage(61).U32(1), 3));
+	ASSERT_TRUE(Client.Send(CTestMessage(61).U32(2), 3));
+	Client.Service(50);
+	const size_t EventsBefore = m_Server.m_Events.size();
+	constexpr uint32_t MESSAGES = 400;
+	const std::vector<uint8_t> Filler(1000, 0xA5);
+	for (uint32_t i = 0; i < MESSAGES; i++)
+	{
+		Packet Message(310);
+		CBinaryWriter Writer(&Message);
+		Writer.WriteUInt32(i);
+		Writer.Write(Filler.data(), Filler.size());
+		ASSERT_TRUE(m_Server.GetNetSystem()->SendPacket(pPeer, &Message, PACKET_PRIORITY_LOW, PACKET_FLAG_RELIABLE, 4));
+	}
+	// Nothing reaches the server in the middle of its pass.
+	EXPECT_EQ(m_Server.m_Events.size(), EventsBefore);
+
+	for (uint32_t i = 0; i < MESSAGES; i++)
+	{
+		tReceivedMessage Message;
+		ASSERT_TRUE(Client.Receive(Message)) << i;
+		ASSERT_EQ(Message.m_uiId, 310u);
+		ASSERT_EQ(Message.m_Body.size(), 4 + Filler.size());
+		EXPECT_EQ(std::vector<uint8_t>(Message.m_Body.begin(), Message.m_Body.begin() + 4), LittleEndian(i));
+	}
+	ASSERT_TRUE(PumpUntil(m_Server, [&] { return m_Server.Count(CRecordingServer::EVENT_PACKET) == 2; }, {&Client}));
+	std::vector<uint32_t> Values;
+	for (const CRecordingServer::tEvent& Event : m_Server.m_Events)
+	{
+		if (Event.m_eKind == CRecordingServer::EVENT_PACKET && Event.m_uiValue == 61 && Event.m_Body.size() == 4)
+			Values.push_back(Event.m_Body[0]);
+	}
+	EXPECT_EQ(Values, (std::vector<uint32_t>{1, 2}));
+}
+
 TEST_P(ENetSystemTest, EveryoneMessagesReachEveryClient)
 {
 	CTestClient First;
