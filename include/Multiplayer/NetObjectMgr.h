@@ -180,8 +180,22 @@ private:
 
 	void UnregisterNetObject(CNetObject* pObject);
 	void DoAttachments(CNetObject* pObject);
-	bool ShouldExistForMachine(CNetObject* pObject, INetMachine* pClient);
-	bool ShouldDeleteForMachine(CNetObject* pObject, INetMachine* pClient);
+	// What the streaming checks need of one client: its slot and where its player stands. Read once per walk
+	// over the elements and again after every script the walk runs, so each (client, element) check costs no
+	// call into the client and no square root, and gives the answers the calls would.
+	struct tStreamingView
+	{
+		void Refresh(INetMachine* pClient);
+		// The element's state byte for the client; all clear for a client outside the table.
+		tMachineInfo InfoOf(const CNetObject* pObject) const;
+
+		INetMachine* m_pClient = nullptr;
+		size_t m_Index = MAX_NET_MACHINES;
+		bool m_bHasPlayerPosition = false;
+		CVector3D m_vecPlayerPosition;
+	};
+	bool ShouldExistForMachine(CNetObject* pObject, const tStreamingView& View);
+	bool ShouldDeleteForMachine(CNetObject* pObject, const tStreamingView& View);
 	bool SendDeletePacket(CNetObject* pObject);
 	// Appends {uint16 length, block} for one element; false, with nothing appended, when the block does not fit.
 	bool AppendCreateBlock(Packet& Message, CNetObject* pObject);

@@ -436,6 +436,34 @@ TEST_F(NetObjectMgrTest, CancelledStreamEventsAreAskedAgainNextPass)
 	EXPECT_FALSE(pElement->IsCreatedFor(pClient));
 }
 
+TEST_F(NetObjectMgrTest, StreamingChecksAfterAHandlerSeeWhereItMovedThePlayer)
+{
+	// The first element's handler moves the player; the second element, at the same place, is judged from where
+	// the player stands afterwards.
+	CFakeClient* pClient = AddWatchingClient(0);
+	CNetObject* pPlayer = pClient->GetPlayer();
+	Strong<CTestElement> pFirst = NewStreamingElement(150.0f, 100.0f, 200.0f);
+	Strong<CTestElement> pSecond = NewStreamingElement(150.0f, 100.0f, 200.0f);
+	OnEvent(m_Manager.GetOnElementStreamIn(), [&](EventHandlers::CEvent*, const CArgumentArray& Arguments) {
+		if (ElementArgument(Arguments) == pFirst)
+			pPlayer->SetPosition(CVector3D(500.0f, 0.0f, 0.0f));
+	});
+	OnEvent(m_Manager.GetOnElementStreamOut(), [&](EventHandlers::CEvent*, const CArgumentArray& Arguments) {
+		if (ElementArgument(Arguments) == pFirst)
+			pPlayer->SetPosition(CVector3D(150.0f, 0.0f, 0.0f));
+	});
+
+	pPlayer->SetPosition(CVector3D(100.0f, 0.0f, 0.0f));
+	m_Manager.CreateObjectsAsNeeded(pClient, 5);
+	EXPECT_TRUE(pFirst->IsCreatedFor(pClient));
+	EXPECT_FALSE(pSecond->IsCreatedFor(pClient));
+
+	pSecond->SetCreatedFor(pClient, true);
+	m_Manager.DeleteFarAwayStuff(pClient);
+	EXPECT_FALSE(pFirst->IsCreatedFor(pClient));
+	EXPECT_TRUE(pSecond->IsCreatedFor(pClient));
+}
+
 TEST_F(NetObjectMgrTest, ElementsDestroyedByStreamInHandlersAreNotCreated)
 {
 	CFakeClient* pClient = AddWatchingClient(0);
