@@ -164,12 +164,20 @@ struct tLoadClient
 	std::string m_Name;
 	eClientState m_eState = CLIENT_CONNECTING;
 	tClock::time_point m_Start;
+	// From the client's own connect: the transport's connection up, the file check asked, joined.
+	double m_dConnectedMilliseconds = 0.0;
+	double m_dFileCheckMilliseconds = 0.0;
 	double m_dJoinMilliseconds = 0.0;
 	int32_t m_iPlayer = -1;
 	// Written by the thread that drives the client, read by the main thread at the window's ends.
 	std::atomic<uint64_t> m_ulPayloadBytes{0};
 	std::atomic<uint64_t> m_uiSyncSent{0};
 };
+
+double MillisecondsSince(tClock::time_point Start)
+{
+	return std::chrono::duration<double, std::milli>(tClock::now() - Start).count();
+}
 
 void Send(tLoadClient& Client, const VexaTest::CTestMessage& Message, uint8_t ucChannel, bool bReliable)
 {
@@ -196,6 +204,7 @@ void HandleMessage(tLoadClient& Client, const uint8_t* pData, size_t Length)
 	switch (uiParsedId)
 	{
 	case VexaTest::MSG_FILE_CHECK:
+		Client.m_dFileCheckMilliseconds = MillisecondsSince(Client.m_Start);
 		// The server checks no files here: the answer is an empty list, and ready follows it.
 		Send(Client, VexaTest::CTestMessage(VexaTest::MSG_FILE_CHECK).U32(0), 0, true);
 		Send(Client, VexaTest::CTestMessage(VexaTest::MSG_READY), 0, true);
@@ -205,8 +214,7 @@ void HandleMessage(tLoadClient& Client, const uint8_t* pData, size_t Length)
 		if (Client.m_eState == CLIENT_READY_SENT)
 		{
 			Client.m_eState = CLIENT_JOINED;
-			Client.m_dJoinMilliseconds =
-				std::chrono::duration<double, std::milli>(tClock::now() - Client.m_Start).count();
+			Client.m_dJoinMilliseconds = MillisecondsSince(Client.m_Start);
 		}
 		break;
 	case VexaTest::MSG_OWN_PLAYER:
@@ -230,6 +238,7 @@ void ServiceClient(tLoadClient& Client)
 		{
 		case ENET_EVENT_TYPE_CONNECT:
 		{
+			Client.m_dConnectedMilliseconds = MillisecondsSince(Client.m_Start);
 			VexaTest::tJoinRequest Request;
 			Request.m_Name = Client.m_Name;
 			Send(Client, Request.Build(), 0, true);
@@ -450,6 +459,8 @@ int main(int argc, char** argv)
 	const uint64_t uiReceived = g_pCounters->m_uiSyncsReceived.load(std::memory_order_relaxed);
 
 	std::vector<double> Latencies;
+	std::vector<double> Connected;
+	std::vector<double> FileChecks;
 	double dPayload = 0.0, dWire = 0.0;
 	size_t Joined = 0;
 	for (size_t i = 0; i < Clients.size(); i++)
@@ -459,6 +470,8 @@ int main(int argc, char** argv)
 			continue;
 		Joined++;
 		Latencies.push_back(Client.m_dJoinMilliseconds);
+		Connected.push_back(Client.m_dConnectedMilliseconds);
+		FileChecks.push_back(Client.m_dFileCheckMilliseconds);
 		dPayload += static_cast<double>(BytesAtEnd[i] - BytesAtStart[i]);
 		dWire += static_cast<double>(WireAtEnd[i] - WireAtStart[i]);
 	}
@@ -470,6 +483,9 @@ int main(int argc, char** argv)
 	printf("join latency ms: min %.1f  median %.1f  p95 %.1f  max %.1f\n", Percentile(Latencies, 0.0),
 		Percentile(Latencies, 0.5), Percentile(Latencies, 0.95), Percentile(Latencies, 1.0));
 	printf("join latency p99 ms: %.1f\n", Percentile(Latencies, 0.99));
+	printf("join steps ms, median/p99: connected %.1f/%.1f, file check asked %.1f/%.1f, joined %.1f/%.1f\n",
+		Percentile(Connected, 0.5), Percentile(Connected, 0.99), Percentile(FileChecks, 0.5),
+		Percentile(FileChecks, 0.99), Percentile(Latencies, 0.5), Percentile(Latencies, 0.99));
 	if (uiSent > 0)
 		printf("syncs received by the server: %llu of %llu its clients sent after joining (%.1f%%, %.1f%% lost)\n",
 			static_cast<unsigned long long>(uiReceived), static_cast<unsigned long long>(uiSent),
