@@ -16,6 +16,9 @@ constexpr uintptr_t PEER_SLOT_MASK = (static_cast<uintptr_t>(1) << NET_PEER_SLOT
 // messages. Past this many bytes the host is serviced at once, which spreads the work and keeps answering.
 constexpr size_t SERVICE_AFTER_QUEUED_BYTES = 64 * 1024;
 
+// Without the thread, Update services the host again after handling what it delivered, at most this many times.
+constexpr size_t UPDATE_SERVICE_ROUNDS = 4;
+
 static_assert(NET_MAX_PEERS <= PEER_SLOT_MASK + 1, "every peer slot must fit the handle's slot bits");
 
 void* MakePeerHandle(size_t Slot, uint64_t uiSerial)
@@ -155,25 +158,32 @@ void CENetSystem::Disconnect(void* pPeer, unsigned uiReason)
 
 void CENetSystem::Update()
 {
-	if (m_pNetworkThread.IsNull())
+	// Without the thread, what arrives while the events are handled (a client's answer to what was just sent to
+	// it) is taken in the same Update, as a service loop that handled each event at once would, rather than a
+	// whole pass later. The rounds are bounded so that peers sending without pause cannot hold the pass.
+	const size_t Rounds = m_pNetworkThread.IsNull() ? UPDATE_SERVICE_ROUNDS : 1;
+	for (size_t Round = 0; Round < Rounds; Round++)
 	{
-		g_pENet = this;
-		CLockable::CLock Lock(m_HostLock);
-		if (m_pHost)
-			ServiceHost();
-	}
+		if (m_pNetworkThread.IsNull())
+		{
+			g_pENet = this;
+			CLockable::CLock Lock(m_HostLock);
+			if (m_pHost)
+				ServiceHost();
+		}
 
-	// Events reach the sink outside the host lock, on this thread, in the order the host reported them.
-	if (!m_EventSignal.IsSignalled())
-		return;
-	std::vector<tNetEvent> Events;
-	{
-		CLockable::CLock Lock(m_EventLock);
-		Events.swap(m_EventQueue);
-		m_EventSignal.Reset();
+		// Events reach the sink outside the host lock, on this thread, in the order the host reported them.
+		if (!m_EventSignal.IsSignalled())
+			return;
+		std::vector<tNetEvent> Events;
+		{
+			CLockable::CLock Lock(m_EventLock);
+			Events.swap(m_EventQueue);
+			m_EventSignal.Reset();
+		}
+		for (const tNetEvent& Event : Events)
+			ProcessEvent(Event);
 	}
-	for (const tNetEvent& Event : Events)
-		ProcessEvent(Event);
 }
 
 bool CENetSystem::SendPacket(void* pPeer, Packet* pPacket, ePacketPriority ePriority, ePacketFlags eFlags,

@@ -62,7 +62,12 @@ public:
 		while (pStream->Read(&ucByte, 1) == 1)
 			Event.m_Body.push_back(ucByte);
 		m_Events.push_back(Event);
+		if (m_OnPacket)
+			m_OnPacket(uiId);
 	}
+
+	// Runs after each message is written down, while the transport delivers.
+	std::function<void(unsigned)> m_OnPacket;
 
 	// Takes every datagram offered and answers it with "ok" and the datagram's own bytes.
 	bool ReceiveDatagram(CNetSocket* pSocket) override
@@ -271,6 +276,29 @@ TEST_P(ENetSystemTest, LargePassReachesTheClientInOrderAndMessagesArrivingMeanwh
 			Values.push_back(Event.m_Body[0]);
 	}
 	EXPECT_EQ(Values, (std::vector<uint32_t>{1, 2}));
+}
+
+TEST_P(ENetSystemTest, AnswerArrivingWhileMessagesAreHandledIsDeliveredInTheSameUpdate)
+{
+	if (GetParam())
+		GTEST_SKIP() << "the network thread services the host on its own";
+	CTestClient Client;
+	void* pPeer = ConnectClient(Client);
+	ASSERT_NE(pPeer, nullptr);
+
+	// While the server handles the first message, the client's answer reaches the server's socket.
+	m_Server.m_OnPacket = [&](unsigned uiId) {
+		if (uiId != 71)
+			return;
+		Client.Send(CTestMessage(72), 3);
+		usleep(20000);
+	};
+	ASSERT_TRUE(Client.Send(CTestMessage(71), 3));
+	ASSERT_TRUE(PumpUntil(m_Server, [&] { return m_Server.Count(CRecordingServer::EVENT_PACKET) >= 1; }));
+	m_Server.m_OnPacket = nullptr;
+	ASSERT_EQ(m_Server.Count(CRecordingServer::EVENT_PACKET), 2u);
+	EXPECT_EQ(m_Server.m_Events[m_Server.m_Events.size() - 2].m_uiValue, 71u);
+	EXPECT_EQ(m_Server.m_Events.back().m_uiValue, 72u);
 }
 
 TEST_P(ENetSystemTest, EveryoneMessagesReachEveryClient)
