@@ -66,6 +66,9 @@ struct tServerCounters
 
 tServerCounters* g_pCounters = nullptr;
 
+// Clients that have joined or failed; counted by the threads that drive them.
+std::atomic<int> g_iSettledClients{0};
+
 // The game server, giving every client that has joined a player element of the game inside a small area, as
 // spawning a player does.
 class CLoadServer : public CGTAServer
@@ -214,6 +217,7 @@ void HandleMessage(tLoadClient& Client, const uint8_t* pData, size_t Length)
 		if (Client.m_eState == CLIENT_READY_SENT)
 		{
 			Client.m_eState = CLIENT_JOINED;
+			g_iSettledClients.fetch_add(1, std::memory_order_relaxed);
 			Client.m_dJoinMilliseconds = MillisecondsSince(Client.m_Start);
 		}
 		break;
@@ -250,6 +254,8 @@ void ServiceClient(tLoadClient& Client)
 			enet_packet_destroy(Event.packet);
 			break;
 		case ENET_EVENT_TYPE_DISCONNECT:
+			if (Client.m_eState != CLIENT_JOINED && Client.m_eState != CLIENT_FAILED)
+				g_iSettledClients.fetch_add(1, std::memory_order_relaxed);
 			Client.m_eState = CLIENT_FAILED;
 			break;
 		default:
@@ -374,35 +380,27 @@ int main(int argc, char** argv)
 		enet_host_flush(Client.m_pHost);
 	}
 
-	// Joins, all at once.
-	auto CountIn = [&Clients](eClientState eState) {
-		return std::count_if(Clients.begin(), Clients.end(), [eState](const tLoadClient& c) { return c.m_eState == eState; });
-	};
-	while (CountIn(CLIENT_JOINED) + CountIn(CLIENT_FAILED) < static_cast<long>(Clients.size()) &&
-		tClock::now() - JoinStart < std::chrono::seconds(60))
-	{
-		for (tLoadClient& Client : Clients)
-			ServiceClient(Client);
-		usleep(500);
-	}
-	const double dAllJoined = std::chrono::duration<double>(tClock::now() - JoinStart).count();
-
-	// Steady state: every client syncs its player at the rate, driven by the worker threads, each with its share
-	// of the clients; the measurement window starts after a settling second in which every player streams in
-	// everywhere.
+	// Joins, all at once, then the steady state: every client syncs its player at the rate. The worker threads
+	// drive the clients from their connect on, each its share of them, so no client's answer waits for the
+	// tool to get round to it; the measurement window starts after a settling second in which every player
+	// streams in everywhere.
 	const double dInterval = 1.0 / Options.m_iRate;
-	const tClock::time_point SteadyStart = tClock::now();
+	tClock::time_point SteadyStart;
+	std::atomic<bool> bSteady{false};
 	std::atomic<bool> bStop{false};
 	auto Drive = [&](size_t First, size_t End) {
 		double dNextSync = 0.0;
 		while (!bStop.load(std::memory_order_relaxed))
 		{
-			const double dElapsed = std::chrono::duration<double>(tClock::now() - SteadyStart).count();
-			if (dElapsed >= dNextSync)
+			if (bSteady.load(std::memory_order_acquire))
 			{
-				for (size_t i = First; i < End; i++)
-					SendPlayerSync(Clients[i], dElapsed, i);
-				dNextSync += dInterval;
+				const double dElapsed = std::chrono::duration<double>(tClock::now() - SteadyStart).count();
+				if (dElapsed >= dNextSync)
+				{
+					for (size_t i = First; i < End; i++)
+						SendPlayerSync(Clients[i], dElapsed, i);
+					dNextSync += dInterval;
+				}
 			}
 			for (size_t i = First; i < End; i++)
 				ServiceClient(Clients[i]);
@@ -413,6 +411,13 @@ int main(int argc, char** argv)
 	std::vector<std::thread> Workers;
 	for (size_t t = 0; t < Threads; t++)
 		Workers.emplace_back(Drive, Clients.size() * t / Threads, Clients.size() * (t + 1) / Threads);
+
+	while (g_iSettledClients.load(std::memory_order_relaxed) < static_cast<int>(Clients.size()) &&
+		tClock::now() - JoinStart < std::chrono::seconds(60))
+		usleep(1000);
+	const double dAllJoined = std::chrono::duration<double>(tClock::now() - JoinStart).count();
+	SteadyStart = tClock::now();
+	bSteady.store(true, std::memory_order_release);
 
 	auto CountSent = [&Clients]() {
 		uint64_t uiSent = 0;
