@@ -15,8 +15,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <new>
 #include <fstream>
+#include <new>
 #include <string>
 #include <sys/mman.h>
 #include <sys/wait.h>
@@ -52,8 +52,8 @@ struct tOptions
 	int m_iClients = 120;
 	int m_iSeconds = 10;
 	int m_iRate = 20;
-	// Threads that drive the clients once they have joined; one thread decompressing everything every client
-	// receives would itself delay their acknowledgements at many clients.
+	// Threads that drive the clients; one thread decompressing everything every client receives would itself
+	// delay their answers and acknowledgements at many clients.
 	int m_iThreads = 2;
 	bool m_bMultithreaded = false;
 };
