@@ -91,6 +91,8 @@ private:
 	static int NetworkThreadMain(Thread* pThread, void* pUserData);
 	static int InterceptCB(_ENetHost* pHost, _ENetEvent* pEvent);
 
+	// Services the host on the calling thread (the main thread when no network thread runs): takes the host lock.
+	void ServiceHostHere();
 	// Host lock held by the caller for the three below.
 	void ServiceHost();
 	void ProcessPendingPackets();

@@ -165,12 +165,7 @@ void CENetSystem::Update()
 	for (size_t Round = 0; Round < Rounds; Round++)
 	{
 		if (m_pNetworkThread.IsNull())
-		{
-			g_pENet = this;
-			CLockable::CLock Lock(m_HostLock);
-			if (m_pHost)
-				ServiceHost();
-		}
+			ServiceHostHere();
 
 		// Events reach the sink outside the host lock, on this thread, in the order the host reported them.
 		if (!m_EventSignal.IsSignalled())
@@ -205,10 +200,7 @@ bool CENetSystem::SendPacket(void* pPeer, Packet* pPacket, ePacketPriority ePrio
 		const bool bSent = SendToPeers(pPeer, pENetPacket, eFlags, ucChannel);
 		m_QueuedSinceService += (eFlags & PACKET_FLAG_EVERYONE) ? Size * m_pHost->connectedPeers : Size;
 		if (m_QueuedSinceService >= SERVICE_AFTER_QUEUED_BYTES)
-		{
-			g_pENet = this;
-			ServiceHost();
-		}
+			ServiceHostHere();
 		return bSent;
 	}
 
@@ -221,15 +213,16 @@ bool CENetSystem::SendPacket(void* pPeer, Packet* pPacket, ePacketPriority ePrio
 void CENetSystem::Wait(unsigned uiMicroseconds)
 {
 	if (m_pNetworkThread.IsNull())
-	{
-		CLockable::CLock Lock(m_HostLock);
-		if (m_pHost)
-		{
-			g_pENet = this;
-			ServiceHost();
-		}
-	}
+		ServiceHostHere();
 	usleep(uiMicroseconds);
+}
+
+void CENetSystem::ServiceHostHere()
+{
+	g_pENet = this;
+	CLockable::CLock Lock(m_HostLock);
+	if (m_pHost)
+		ServiceHost();
 }
 
 bool CENetSystem::GetIPAddress(void* pPeer, CIPAddress& Address)
