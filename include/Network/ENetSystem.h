@@ -93,9 +93,13 @@ private:
 
 	// Services the host on the calling thread (the main thread when no network thread runs): takes the host lock.
 	void ServiceHostHere();
-	// Host lock held by the caller for the three below.
+	// Host lock held by the caller for the five below.
 	void ServiceHost();
 	void ProcessPendingPackets();
+	// Services the host without sending the send queue.
+	void DrainHost();
+	// Counts bytes just handed to ENet; services the host once enough have piled up.
+	void NoteQueued(size_t Size, ePacketFlags eFlags);
 	void QueueEvent(const _ENetEvent& Event);
 	_ENetPeer* ResolvePeer(void* pPeer) const;
 	// Consumes the packet: it is handed to ENet or freed.
@@ -119,7 +123,7 @@ private:
 	// Per peer slot of the host: the serial of the connection it carries, 0 when none.
 	std::vector<uint64_t> m_PeerSerials;
 	uint64_t m_uiNextSerial;
-	// Without the thread: message bytes handed to ENet since the host was last serviced (host lock).
+	// Message bytes handed to ENet since the host was last serviced (host lock).
 	size_t m_QueuedSinceService;
 };
 

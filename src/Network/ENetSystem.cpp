@@ -10,10 +10,10 @@ namespace
 {
 constexpr uintptr_t PEER_SLOT_MASK = (static_cast<uintptr_t>(1) << NET_PEER_SLOT_BITS) - 1;
 
-// Without the thread, ENet compresses and sends what a pass queued only when the host is serviced. A pass that
-// queues much (every client's sync, many creations) would compress it all in one go, and no datagram would be
-// read or acknowledged meanwhile; peers would see round trips swing with it and ENet would throttle their
-// messages. Past this many bytes the host is serviced at once, which spreads the work and keeps answering.
+// ENet compresses and sends what was queued only when the host is serviced. A pass that queues much (every
+// client's sync, many creations) would be compressed in one go, and no datagram would be read or acknowledged
+// meanwhile; peers would see round trips swing with it and ENet would throttle their messages. Past this many
+// bytes handed to ENet the host is serviced at once, which spreads the work and keeps answering.
 constexpr size_t SERVICE_AFTER_QUEUED_BYTES = 64 * 1024;
 
 // Without the thread, Update services the host again after handling what it delivered, at most this many times.
@@ -196,11 +196,9 @@ bool CENetSystem::SendPacket(void* pPeer, Packet* pPacket, ePacketPriority ePrio
 	if (m_pNetworkThread.IsNull())
 	{
 		CLockable::CLock Lock(m_HostLock);
-		const size_t Size = pPacket->GetSize();
+		g_pENet = this;
 		const bool bSent = SendToPeers(pPeer, pENetPacket, eFlags, ucChannel);
-		m_QueuedSinceService += (eFlags & PACKET_FLAG_EVERYONE) ? Size * m_pHost->connectedPeers : Size;
-		if (m_QueuedSinceService >= SERVICE_AFTER_QUEUED_BYTES)
-			ServiceHostHere();
+		NoteQueued(pPacket->GetSize(), eFlags);
 		return bSent;
 	}
 
@@ -250,11 +248,23 @@ uint32_t CENetSystem::GetLastPing(void* pPeer)
 
 void CENetSystem::ServiceHost()
 {
-	m_QueuedSinceService = 0;
 	ProcessPendingPackets();
+	DrainHost();
+}
+
+void CENetSystem::DrainHost()
+{
+	m_QueuedSinceService = 0;
 	ENetEvent Event;
 	while (enet_host_service(m_pHost, &Event, 0) > 0)
 		QueueEvent(Event);
+}
+
+void CENetSystem::NoteQueued(size_t Size, ePacketFlags eFlags)
+{
+	m_QueuedSinceService += (eFlags & PACKET_FLAG_EVERYONE) ? Size * m_pHost->connectedPeers : Size;
+	if (m_QueuedSinceService >= SERVICE_AFTER_QUEUED_BYTES)
+		DrainHost();
 }
 
 void CENetSystem::ProcessPendingPackets()
@@ -268,7 +278,11 @@ void CENetSystem::ProcessPendingPackets()
 		m_SendSignal.Reset();
 	}
 	for (const tPendingPacket& Entry : Pending)
+	{
+		const size_t Size = Entry.m_pPacket->dataLength;
 		SendToPeers(Entry.m_pPeer, Entry.m_pPacket, Entry.m_eFlags, Entry.m_ucChannel);
+		NoteQueued(Size, Entry.m_eFlags);
+	}
 }
 
 void CENetSystem::QueueEvent(const ENetEvent& Event)
