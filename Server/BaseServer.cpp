@@ -703,7 +703,7 @@ void CBaseServer::MainLoop()
 	while (OnFrame())
 	{
 		RunConsoleLines();
-		usleep(FRAME_SLEEP_US);
+		GetNetSystem()->Wait(FRAME_SLEEP_US);
 	}
 }
 
@@ -806,6 +806,8 @@ void CBaseServer::SendAllSync()
 		return;
 	if (m_iSyncMethod == SYNC_METHOD_INTERVAL)
 	{
+		// Nothing below handles a message or runs a script, so each element's entry is written once for all.
+		CNetObjectMgr::CSyncPass Pass(*m_pManager);
 		for (int32_t i = 0; i < static_cast<int32_t>(MAX_NET_MACHINES); i++)
 		{
 			Strong<CNetMachine> pClient(m_Clients.GetMachine(i));

@@ -1,11 +1,13 @@
 // Load tool: starts a game server in a child process, connects many game clients to it over the loopback, takes
 // each through the whole join, spawns a player for every client near all the others, and keeps every client
-// sending the sync of its player. It prints the join latency, the server's CPU time per second of wall time and
-// the bytes the server sent to each client per second.
+// sending the whole sync block of its player. It prints the join latency, the server's CPU time per second of wall
+// time, the bytes the server sent to each client per second, and how many of the syncs its clients handed to ENet
+// reached the server (ENet drops unreliable messages before sending when it throttles a peer).
 //
-// Usage: VexaLoad [-clients N] [-seconds S] [-rate HZ] [-multithreaded]
+// Usage: VexaLoad [-clients N] [-seconds S] [-rate HZ] [-threads T] [-multithreaded]
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -14,8 +16,11 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <new>
 #include <string>
+#include <sys/mman.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -48,8 +53,22 @@ struct tOptions
 	int m_iClients = 120;
 	int m_iSeconds = 10;
 	int m_iRate = 20;
+	// Threads that drive the clients; one thread decompressing everything every client receives would itself
+	// delay their answers and acknowledgements at many clients.
+	int m_iThreads = 2;
 	bool m_bMultithreaded = false;
 };
+
+// Shared with the server's process: the sync messages it received from clients.
+struct tServerCounters
+{
+	std::atomic<uint64_t> m_uiSyncsReceived;
+};
+
+tServerCounters* g_pCounters = nullptr;
+
+// Clients that have joined or failed; counted by the threads that drive them.
+std::atomic<int> g_iSettledClients{0};
 
 // The game server, giving every client that has joined a player element of the game inside a small area, as
 // spawning a player does.
@@ -57,6 +76,13 @@ class CLoadServer : public CGTAServer
 {
 public:
 	using CGTAServer::CGTAServer;
+
+	void ProcessPacket(const tPeerInfo& Peer, unsigned uiId, Stream* pStream) override
+	{
+		if (uiId == VexaTest::MSG_SYNC && g_pCounters)
+			g_pCounters->m_uiSyncsReceived.fetch_add(1, std::memory_order_relaxed);
+		CGTAServer::ProcessPacket(Peer, uiId, pStream);
+	}
 
 	void OnPlayerJoined(CNetMachine* pClient) override
 	{
@@ -139,11 +165,20 @@ struct tLoadClient
 	std::string m_Name;
 	eClientState m_eState = CLIENT_CONNECTING;
 	tClock::time_point m_Start;
+	// From the client's own connect: the transport's connection up, the file check asked, joined.
+	double m_dConnectedMilliseconds = 0.0;
+	double m_dFileCheckMilliseconds = 0.0;
 	double m_dJoinMilliseconds = 0.0;
 	int32_t m_iPlayer = -1;
-	uint64_t m_ulPayloadBytes = 0;
-	uint32_t m_uiSyncSent = 0;
+	// Written by the thread that drives the client, read by the main thread at the window's ends.
+	std::atomic<uint64_t> m_ulPayloadBytes{0};
+	std::atomic<uint64_t> m_uiSyncSent{0};
 };
+
+double MillisecondsSince(tClock::time_point Start)
+{
+	return std::chrono::duration<double, std::milli>(tClock::now() - Start).count();
+}
 
 void Send(tLoadClient& Client, const VexaTest::CTestMessage& Message, uint8_t ucChannel, bool bReliable)
 {
@@ -155,15 +190,22 @@ void Send(tLoadClient& Client, const VexaTest::CTestMessage& Message, uint8_t uc
 
 void HandleMessage(tLoadClient& Client, const uint8_t* pData, size_t Length)
 {
-	Client.m_ulPayloadBytes += Length;
-	std::vector<uint8_t> Data(pData, pData + Length);
-	uint32_t uiId = 0;
-	std::vector<uint8_t> Body;
-	if (!VexaTest::ParseMessage(Data, uiId, Body))
+	Client.m_ulPayloadBytes.fetch_add(Length, std::memory_order_relaxed);
+	// Only the few messages of the join are read; everything else (the syncs above all) is only counted.
+	if (Length < VexaTest::MESSAGE_HEADER_SIZE)
 		return;
-	switch (uiId)
+	const uint32_t uiId = static_cast<uint32_t>(pData[4] | pData[5] << 8 | pData[6] << 16 | pData[7] << 24);
+	if (uiId != VexaTest::MSG_FILE_CHECK && uiId != VexaTest::MSG_JOINED && uiId != VexaTest::MSG_OWN_PLAYER)
+		return;
+	std::vector<uint8_t> Data(pData, pData + Length);
+	uint32_t uiParsedId = 0;
+	std::vector<uint8_t> Body;
+	if (!VexaTest::ParseMessage(Data, uiParsedId, Body))
+		return;
+	switch (uiParsedId)
 	{
 	case VexaTest::MSG_FILE_CHECK:
+		Client.m_dFileCheckMilliseconds = MillisecondsSince(Client.m_Start);
 		// The server checks no files here: the answer is an empty list, and ready follows it.
 		Send(Client, VexaTest::CTestMessage(VexaTest::MSG_FILE_CHECK).U32(0), 0, true);
 		Send(Client, VexaTest::CTestMessage(VexaTest::MSG_READY), 0, true);
@@ -173,8 +215,8 @@ void HandleMessage(tLoadClient& Client, const uint8_t* pData, size_t Length)
 		if (Client.m_eState == CLIENT_READY_SENT)
 		{
 			Client.m_eState = CLIENT_JOINED;
-			Client.m_dJoinMilliseconds =
-				std::chrono::duration<double, std::milli>(tClock::now() - Client.m_Start).count();
+			g_iSettledClients.fetch_add(1, std::memory_order_relaxed);
+			Client.m_dJoinMilliseconds = MillisecondsSince(Client.m_Start);
 		}
 		break;
 	case VexaTest::MSG_OWN_PLAYER:
@@ -198,6 +240,7 @@ void ServiceClient(tLoadClient& Client)
 		{
 		case ENET_EVENT_TYPE_CONNECT:
 		{
+			Client.m_dConnectedMilliseconds = MillisecondsSince(Client.m_Start);
 			VexaTest::tJoinRequest Request;
 			Request.m_Name = Client.m_Name;
 			Send(Client, Request.Build(), 0, true);
@@ -209,6 +252,8 @@ void ServiceClient(tLoadClient& Client)
 			enet_packet_destroy(Event.packet);
 			break;
 		case ENET_EVENT_TYPE_DISCONNECT:
+			if (Client.m_eState != CLIENT_JOINED && Client.m_eState != CLIENT_FAILED)
+				g_iSettledClients.fetch_add(1, std::memory_order_relaxed);
 			Client.m_eState = CLIENT_FAILED;
 			break;
 		default:
@@ -235,7 +280,7 @@ void SendPlayerSync(tLoadClient& Client, double dTime, size_t Index)
 	Block.U16(0).Bytes(std::vector<uint8_t>(CServerPlayer::PLAYER_SYNC_BLOCK_SIZE, 0)).U32(0).U8(1).U16(4);
 	Entry.m_Block = Block.GetBytes();
 	Send(Client, VexaTest::MakeSyncMessage({Entry}), 1, false);
-	Client.m_uiSyncSent++;
+	Client.m_uiSyncSent.fetch_add(1, std::memory_order_relaxed);
 }
 
 double Percentile(std::vector<double> Values, double dFraction)
@@ -259,12 +304,15 @@ bool ParseOptions(int argc, char** argv, tOptions& Options)
 			Options.m_iSeconds = std::atoi(argv[++i]);
 		else if (Argument == "-rate" && bHasValue)
 			Options.m_iRate = std::atoi(argv[++i]);
+		else if (Argument == "-threads" && bHasValue)
+			Options.m_iThreads = std::atoi(argv[++i]);
 		else if (Argument == "-multithreaded")
 			Options.m_bMultithreaded = true;
 		else
 			return false;
 	}
-	return Options.m_iClients > 0 && Options.m_iClients < 255 && Options.m_iSeconds > 0 && Options.m_iRate > 0;
+	return Options.m_iClients > 0 && Options.m_iClients < 255 && Options.m_iSeconds > 0 && Options.m_iRate > 0 &&
+		Options.m_iThreads > 0;
 }
 }
 
@@ -273,7 +321,7 @@ int main(int argc, char** argv)
 	tOptions Options;
 	if (!ParseOptions(argc, argv, Options))
 	{
-		fprintf(stderr, "usage: %s [-clients 1-254] [-seconds S] [-rate HZ] [-multithreaded]\n", argv[0]);
+		fprintf(stderr, "usage: %s [-clients 1-254] [-seconds S] [-rate HZ] [-threads T] [-multithreaded]\n", argv[0]);
 		return 2;
 	}
 
@@ -286,6 +334,11 @@ int main(int argc, char** argv)
 		std::ofstream Config(ConfigPath);
 		Config << "<server>\n\t<port>" << usPort << "</port>\n\t<httpserver>false</httpserver>\n</server>\n";
 	}
+
+	void* pShared = mmap(nullptr, sizeof(tServerCounters), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+	if (pShared == MAP_FAILED)
+		return 1;
+	g_pCounters = new (pShared) tServerCounters{};
 
 	// The server gets its own process, so its CPU time is its own and the clients' work is not counted.
 	const pid_t ServerPid = fork();
@@ -306,7 +359,8 @@ int main(int argc, char** argv)
 	// Give the server time to listen before the first connection attempt; ENet retries connects anyway.
 	usleep(300000);
 
-	const tClock::time_point JoinStart = tClock::now();
+	// Every client's host is made first: making 127 sockets takes tens of milliseconds on a busy machine, which
+	// belongs to no client's join.
 	for (size_t i = 0; i < Clients.size(); i++)
 	{
 		tLoadClient& Client = Clients[i];
@@ -314,63 +368,102 @@ int main(int argc, char** argv)
 		if (!Client.m_pHost || enet_host_compress_with_range_coder(Client.m_pHost) != 0)
 			return 1;
 		Client.m_Name = "Load" + std::to_string(i);
+	}
+	const tClock::time_point JoinStart = tClock::now();
+	for (tLoadClient& Client : Clients)
+	{
 		Client.m_Start = tClock::now();
 		Client.m_pPeer = enet_host_connect(Client.m_pHost, &Address, VexaTest::CLIENT_CHANNEL_COUNT, 0);
+		// The connect goes out now rather than after every other client's connect has been set up.
+		enet_host_flush(Client.m_pHost);
 	}
 
-	// Joins, all at once.
-	auto CountIn = [&Clients](eClientState eState) {
-		return std::count_if(Clients.begin(), Clients.end(), [eState](const tLoadClient& c) { return c.m_eState == eState; });
-	};
-	while (CountIn(CLIENT_JOINED) + CountIn(CLIENT_FAILED) < static_cast<long>(Clients.size()) &&
-		tClock::now() - JoinStart < std::chrono::seconds(60))
-	{
-		for (tLoadClient& Client : Clients)
-			ServiceClient(Client);
-		usleep(500);
-	}
-	const double dAllJoined = std::chrono::duration<double>(tClock::now() - JoinStart).count();
-
-	// Steady state: every client syncs its player at the rate; the measurement window starts after a settling
-	// second in which every player streams in everywhere.
+	// Joins, all at once, then the steady state: every client syncs its player at the rate. The worker threads
+	// drive the clients from their connect on, each its share of them, so no client's answer waits for the
+	// tool to get round to it; the measurement window starts after a settling second in which every player
+	// streams in everywhere.
 	const double dInterval = 1.0 / Options.m_iRate;
-	const tClock::time_point SteadyStart = tClock::now();
-	tClock::time_point WindowStart;
-	double dCpuStart = 0.0;
+	tClock::time_point SteadyStart;
+	std::atomic<bool> bSteady{false};
+	std::atomic<bool> bStop{false};
+	auto Drive = [&](size_t First, size_t End) {
+		double dNextSync = 0.0;
+		while (!bStop.load(std::memory_order_relaxed))
+		{
+			if (bSteady.load(std::memory_order_acquire))
+			{
+				const double dElapsed = std::chrono::duration<double>(tClock::now() - SteadyStart).count();
+				if (dElapsed >= dNextSync)
+				{
+					for (size_t i = First; i < End; i++)
+						SendPlayerSync(Clients[i], dElapsed, i);
+					dNextSync += dInterval;
+				}
+			}
+			for (size_t i = First; i < End; i++)
+				ServiceClient(Clients[i]);
+			usleep(500);
+		}
+	};
+	const size_t Threads = std::min(Clients.size(), static_cast<size_t>(Options.m_iThreads));
+	std::vector<std::thread> Workers;
+	for (size_t t = 0; t < Threads; t++)
+		Workers.emplace_back(Drive, Clients.size() * t / Threads, Clients.size() * (t + 1) / Threads);
+
+	while (g_iSettledClients.load(std::memory_order_relaxed) < static_cast<int>(Clients.size()) &&
+		tClock::now() - JoinStart < std::chrono::seconds(60))
+		usleep(1000);
+	const double dAllJoined = std::chrono::duration<double>(tClock::now() - JoinStart).count();
+	SteadyStart = tClock::now();
+	bSteady.store(true, std::memory_order_release);
+
+	auto CountSent = [&Clients]() {
+		uint64_t uiSent = 0;
+		for (const tLoadClient& Client : Clients)
+			uiSent += Client.m_uiSyncSent.load(std::memory_order_relaxed);
+		return uiSent;
+	};
+	auto WireReceived = [](const tLoadClient& Client) {
+		return static_cast<uint64_t>(__atomic_load_n(&Client.m_pHost->totalReceivedData, __ATOMIC_RELAXED));
+	};
+	std::this_thread::sleep_until(SteadyStart + std::chrono::seconds(1));
+	const tClock::time_point WindowStart = tClock::now();
+	const double dCpuStart = ReadCpuSeconds(ServerPid);
 	std::vector<uint64_t> BytesAtStart(Clients.size());
 	std::vector<uint64_t> WireAtStart(Clients.size());
-	bool bWindowOpen = false;
-	double dNextSync = 0.0;
-	for (;;)
+	for (size_t i = 0; i < Clients.size(); i++)
 	{
-		const double dElapsed = std::chrono::duration<double>(tClock::now() - SteadyStart).count();
-		if (!bWindowOpen && dElapsed >= 1.0)
-		{
-			bWindowOpen = true;
-			WindowStart = tClock::now();
-			dCpuStart = ReadCpuSeconds(ServerPid);
-			for (size_t i = 0; i < Clients.size(); i++)
-			{
-				BytesAtStart[i] = Clients[i].m_ulPayloadBytes;
-				WireAtStart[i] = Clients[i].m_pHost->totalReceivedData;
-			}
-		}
-		if (dElapsed >= 1.0 + Options.m_iSeconds)
-			break;
-		if (dElapsed >= dNextSync)
-		{
-			for (size_t i = 0; i < Clients.size(); i++)
-				SendPlayerSync(Clients[i], dElapsed, i);
-			dNextSync += dInterval;
-		}
+		BytesAtStart[i] = Clients[i].m_ulPayloadBytes.load(std::memory_order_relaxed);
+		WireAtStart[i] = WireReceived(Clients[i]);
+	}
+	std::this_thread::sleep_until(WindowStart + std::chrono::seconds(Options.m_iSeconds));
+	const double dWindow = std::chrono::duration<double>(tClock::now() - WindowStart).count();
+	const double dCpu = ReadCpuSeconds(ServerPid) - dCpuStart;
+	std::vector<uint64_t> BytesAtEnd(Clients.size());
+	std::vector<uint64_t> WireAtEnd(Clients.size());
+	for (size_t i = 0; i < Clients.size(); i++)
+	{
+		BytesAtEnd[i] = Clients[i].m_ulPayloadBytes.load(std::memory_order_relaxed);
+		WireAtEnd[i] = WireReceived(Clients[i]);
+	}
+	bStop = true;
+	for (std::thread& Worker : Workers)
+		Worker.join();
+	// Every sync since the clients joined against every one the server received: the clients keep being serviced
+	// a little longer, so syncs still on their way when sending stopped count as received rather than lost.
+	const uint64_t uiSent = CountSent();
+	const tClock::time_point DrainEnd = tClock::now() + std::chrono::milliseconds(300);
+	while (tClock::now() < DrainEnd)
+	{
 		for (tLoadClient& Client : Clients)
 			ServiceClient(Client);
 		usleep(500);
 	}
-	const double dWindow = std::chrono::duration<double>(tClock::now() - WindowStart).count();
-	const double dCpu = ReadCpuSeconds(ServerPid) - dCpuStart;
+	const uint64_t uiReceived = g_pCounters->m_uiSyncsReceived.load(std::memory_order_relaxed);
 
 	std::vector<double> Latencies;
+	std::vector<double> Connected;
+	std::vector<double> FileChecks;
 	double dPayload = 0.0, dWire = 0.0;
 	size_t Joined = 0;
 	for (size_t i = 0; i < Clients.size(); i++)
@@ -380,16 +473,27 @@ int main(int argc, char** argv)
 			continue;
 		Joined++;
 		Latencies.push_back(Client.m_dJoinMilliseconds);
-		dPayload += static_cast<double>(Client.m_ulPayloadBytes - BytesAtStart[i]);
-		dWire += static_cast<double>(Client.m_pHost->totalReceivedData - WireAtStart[i]);
+		Connected.push_back(Client.m_dConnectedMilliseconds);
+		FileChecks.push_back(Client.m_dFileCheckMilliseconds);
+		dPayload += static_cast<double>(BytesAtEnd[i] - BytesAtStart[i]);
+		dWire += static_cast<double>(WireAtEnd[i] - WireAtStart[i]);
 	}
 
-	printf("server: %s, %d clients, sync %d Hz each, %d s measured\n",
+	printf("server: %s, %d clients, sync %d Hz each, %d s measured, clients driven by %zu threads\n",
 		Options.m_bMultithreaded ? "network thread" : "main thread only", Options.m_iClients, Options.m_iRate,
-		Options.m_iSeconds);
+		Options.m_iSeconds, Threads);
 	printf("joined: %zu of %zu in %.2f s\n", Joined, Clients.size(), dAllJoined);
 	printf("join latency ms: min %.1f  median %.1f  p95 %.1f  max %.1f\n", Percentile(Latencies, 0.0),
 		Percentile(Latencies, 0.5), Percentile(Latencies, 0.95), Percentile(Latencies, 1.0));
+	printf("join latency p99 ms: %.1f\n", Percentile(Latencies, 0.99));
+	printf("join steps ms, median/p99: connected %.1f/%.1f, file check asked %.1f/%.1f, joined %.1f/%.1f\n",
+		Percentile(Connected, 0.5), Percentile(Connected, 0.99), Percentile(FileChecks, 0.5),
+		Percentile(FileChecks, 0.99), Percentile(Latencies, 0.5), Percentile(Latencies, 0.99));
+	if (uiSent > 0)
+		printf("syncs received by the server: %llu of %llu its clients sent after joining (%.1f%%, %.1f%% lost)\n",
+			static_cast<unsigned long long>(uiReceived), static_cast<unsigned long long>(uiSent),
+			100.0 * static_cast<double>(uiReceived) / static_cast<double>(uiSent),
+			100.0 - 100.0 * static_cast<double>(uiReceived) / static_cast<double>(uiSent));
 	printf("server CPU: %.3f s per s (%.1f%% of one core)\n", dCpu / dWindow, 100.0 * dCpu / dWindow);
 	if (Joined > 0)
 		printf("sent per client per s: %.0f bytes of messages, %.0f bytes on the wire (compressed, with ENet headers)\n",
@@ -405,6 +509,7 @@ int main(int argc, char** argv)
 	waitpid(ServerPid, &iStatus, 0);
 	std::error_code Error;
 	std::filesystem::remove_all(szFolder, Error);
+	munmap(pShared, sizeof(tServerCounters));
 	enet_deinitialize();
 	return Joined == Clients.size() ? 0 : 1;
 }

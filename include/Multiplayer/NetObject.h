@@ -125,6 +125,9 @@ public:
 	bool IsLocal() const { return m_iId == INVALID_NETWORK_ID; }
 	bool WriteIdentifier(Stream* pStream);
 	bool GetDistanceToMachine(INetMachine* pClient, float& fDistance);
+	// The square of the distance GetDistanceToMachine measures, from a point where the client's player stands;
+	// false when this element has no position.
+	bool GetDistanceSquaredTo(const CVector3D& vecPoint, float& fDistanceSquared);
 
 	void SetCreatedFor(INetMachine* pClient, bool bCreated);
 	bool IsCreatedFor(INetMachine* pClient) const;
@@ -162,9 +165,13 @@ public:
 	int32_t GetPendingParentId() const { return m_iPendingParentId; }
 
 	float GetStreamInDistance() const { return m_fStreamInDistance; }
-	void SetStreamInDistance(float fDistance) { m_fStreamInDistance = fDistance; }
+	void SetStreamInDistance(float fDistance);
 	float GetStreamOutDistance() const { return m_fStreamOutDistance; }
-	void SetStreamOutDistance(float fDistance) { m_fStreamOutDistance = fDistance; }
+	void SetStreamOutDistance(float fDistance);
+	// For a squared distance from GetDistanceSquaredTo: exactly whether its square root (the distance) is below
+	// the stream-in distance, or above the stream-out distance, without taking the root.
+	bool IsWithinStreamInDistance(float fDistanceSquared) const { return fDistanceSquared < m_fStreamInBoundSquared; }
+	bool IsBeyondStreamOutDistance(float fDistanceSquared) const { return fDistanceSquared >= m_fStreamOutBoundSquared; }
 
 	CResource* GetResource() const;
 	void SetResource(CResource* pResource);
@@ -204,6 +211,11 @@ private:
 	tMachineInfo m_rgMachines[MAX_NET_MACHINES];
 	float m_fStreamInDistance;
 	float m_fStreamOutDistance;
+	// The smallest squared distance whose root reaches the stream-in distance, and the smallest whose root passes
+	// the stream-out distance (NaN when none does): kept with the distances so the per-pass checks compare
+	// squares and give the answers the roots would.
+	float m_fStreamInBoundSquared;
+	float m_fStreamOutBoundSquared;
 	CArgumentMap m_Data;
 };
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 #include "Engine/KestrinArguments.h"
 #include "Engine/KestrinArray.h"
@@ -86,6 +87,24 @@ public:
 	// Gives every element that looks for a syncer and has none the lowest client slot it is created for.
 	void ElectSyncers();
 
+	// While one lives, SendSync writes each element's sync entry once and copies those bytes into the message of
+	// every further client that gets the element, instead of writing the same entry again for each of them. The
+	// entries are those of the moment each is first written: nothing may change an element's sync state (no
+	// message handled, no script run) while a pass is open, which holds for the run of SendSync calls that make
+	// up one main-loop pass.
+	class CSyncPass
+	{
+	public:
+		explicit CSyncPass(CNetObjectMgr& Manager);
+		~CSyncPass();
+
+		CSyncPass(const CSyncPass&) = delete;
+		CSyncPass& operator=(const CSyncPass&) = delete;
+
+	private:
+		CNetObjectMgr& m_Manager;
+	};
+
 	// To every joined, non-console client that has the element.
 	bool SendObjectRelatedPacket(Packet* pPacket, CNetObject* pObject);
 	// To every connected peer.
@@ -161,12 +180,28 @@ private:
 
 	void UnregisterNetObject(CNetObject* pObject);
 	void DoAttachments(CNetObject* pObject);
-	bool ShouldExistForMachine(CNetObject* pObject, INetMachine* pClient);
-	bool ShouldDeleteForMachine(CNetObject* pObject, INetMachine* pClient);
+	// What the streaming checks need of one client: its slot and where its player stands. Read once per walk
+	// over the elements and again after every script the walk runs, so each (client, element) check costs no
+	// call into the client and no square root, and gives the answers the calls would.
+	struct tStreamingView
+	{
+		void Refresh(INetMachine* pClient);
+		// The element's state byte for the client; all clear for a client outside the table.
+		tMachineInfo InfoOf(const CNetObject* pObject) const;
+
+		INetMachine* m_pClient = nullptr;
+		size_t m_Index = MAX_NET_MACHINES;
+		bool m_bHasPlayerPosition = false;
+		CVector3D m_vecPlayerPosition;
+	};
+	bool ShouldExistForMachine(CNetObject* pObject, const tStreamingView& View);
+	bool ShouldDeleteForMachine(CNetObject* pObject, const tStreamingView& View);
 	bool SendDeletePacket(CNetObject* pObject);
 	// Appends {uint16 length, block} for one element; false, with nothing appended, when the block does not fit.
 	bool AppendCreateBlock(Packet& Message, CNetObject* pObject);
 	bool AppendSyncBlock(Packet& Message, CNetObject* pObject);
+	// AppendSyncBlock through the open pass's entries: written on the element's first use in the pass, copied after.
+	bool AppendPassSyncEntry(Packet& Message, CNetObject* pObject, size_t Slot);
 	// Triggers a cancellable element event; true when a handler prevented the default.
 	bool TriggerCancellable(EventHandlers::CEventType* pType, CNetObject* pObject, INetMachine* pClient);
 	// The element is gone or going since the caller last looked: registered, not deleting, with an id.
@@ -209,4 +244,18 @@ private:
 	EventHandlers::CEventType* m_pOnElementStreamIn;
 	EventHandlers::CEventType* m_pOnElementStreamOut;
 	EventHandlers::CEventType* m_pOnElementDestroy;
+
+	// The open sync pass: each element's entry {uint16 length, block} once, by slot. An entry belongs to the pass
+	// whose number it carries, so nothing needs clearing between passes; 0 means no pass is open.
+	struct tPassSyncEntry
+	{
+		CNetObject* m_pObject;
+		uint32_t m_uiPass;
+		uint32_t m_uiOffset;
+		uint32_t m_uiSize;
+	};
+	uint32_t m_uiSyncPass;
+	uint32_t m_uiLastSyncPass;
+	std::vector<tPassSyncEntry> m_PassSyncEntries;
+	std::vector<uint8_t> m_PassSyncBytes;
 };

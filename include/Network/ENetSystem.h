@@ -61,6 +61,9 @@ public:
 		uint8_t ucChannel) override;
 	bool GetIPAddress(void* pPeer, CIPAddress& Address) override;
 	uint32_t GetLastPing(void* pPeer) override;
+	// The pause between two main-loop passes. Without the thread the host is serviced first, so what the pass
+	// queued leaves now rather than after the pause, at the next pass's start.
+	void Wait(unsigned uiMicroseconds);
 
 	void SetEventSink(CNetEvents* pEvents) { m_pEvents.store(pEvents); }
 	CNetEvents* GetEventSink() const { return m_pEvents.load(); }
@@ -88,9 +91,15 @@ private:
 	static int NetworkThreadMain(Thread* pThread, void* pUserData);
 	static int InterceptCB(_ENetHost* pHost, _ENetEvent* pEvent);
 
-	// Host lock held by the caller for the three below.
+	// Services the host on the calling thread (the main thread when no network thread runs): takes the host lock.
+	void ServiceHostHere();
+	// Host lock held by the caller for the five below.
 	void ServiceHost();
 	void ProcessPendingPackets();
+	// Services the host without sending the send queue.
+	void DrainHost();
+	// Counts bytes just handed to ENet; services the host once enough have piled up.
+	void NoteQueued(size_t Size, ePacketFlags eFlags);
 	void QueueEvent(const _ENetEvent& Event);
 	_ENetPeer* ResolvePeer(void* pPeer) const;
 	// Consumes the packet: it is handed to ENet or freed.
@@ -114,6 +123,8 @@ private:
 	// Per peer slot of the host: the serial of the connection it carries, 0 when none.
 	std::vector<uint64_t> m_PeerSerials;
 	uint64_t m_uiNextSerial;
+	// Message bytes handed to ENet since the host was last serviced (host lock).
+	size_t m_QueuedSinceService;
 };
 
 // The transport of the process, through which the intercept hook (called by ENet without user data) finds the

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 
 #include "Engine/Context.h"
@@ -24,8 +25,12 @@ CNetObject::CNetObject(CNetObjectMgr* pManager) :
 	m_uiLastSyncTime(0),
 	m_usNetFlags(NETFLAG_DEFAULTS),
 	m_fStreamInDistance(0.0f),
-	m_fStreamOutDistance(std::numeric_limits<float>::infinity())
+	m_fStreamOutDistance(std::numeric_limits<float>::infinity()),
+	m_fStreamInBoundSquared(0.0f),
+	m_fStreamOutBoundSquared(0.0f)
 {
+	SetStreamInDistance(m_fStreamInDistance);
+	SetStreamOutDistance(m_fStreamOutDistance);
 	for (tMachineInfo& Info : m_rgMachines)
 		Info.m_ucState = tMachineInfo::EXISTS_FOR;
 	if (m_pManager)
@@ -336,11 +341,62 @@ bool CNetObject::GetDistanceToMachine(INetMachine* pClient, float& fDistance)
 	CVector3D vecTheirs;
 	if (!GetPosition(vecMine) || !pPlayer->GetPosition(vecTheirs))
 		return false;
-	float fX = vecMine.x - vecTheirs.x;
-	float fY = vecMine.y - vecTheirs.y;
-	float fZ = vecMine.z - vecTheirs.z;
-	fDistance = std::sqrt(fX * fX + fY * fY + fZ * fZ);
+	float fDistanceSquared;
+	GetDistanceSquaredTo(vecTheirs, fDistanceSquared);
+	fDistance = std::sqrt(fDistanceSquared);
 	return true;
+}
+
+bool CNetObject::GetDistanceSquaredTo(const CVector3D& vecPoint, float& fDistanceSquared)
+{
+	CVector3D vecMine;
+	if (!GetPosition(vecMine))
+		return false;
+	float fX = vecMine.x - vecPoint.x;
+	float fY = vecMine.y - vecPoint.y;
+	float fZ = vecMine.z - vecPoint.z;
+	fDistanceSquared = fX * fX + fY * fY + fZ * fZ;
+	return true;
+}
+
+// The smallest non-negative float whose square root satisfies the test, found over the ordered bit patterns of
+// 0 to +infinity (the root never falls as its argument grows); NaN when no float does.
+template <class TTest>
+static float SmallestSquareWhoseRoot(TTest Test)
+{
+	const uint32_t uiInfinity = 0x7F800000u;
+	uint32_t uiLow = 0;
+	uint32_t uiHigh = uiInfinity + 1;
+	while (uiLow < uiHigh)
+	{
+		const uint32_t uiMiddle = uiLow + (uiHigh - uiLow) / 2;
+		float fCandidate;
+		memcpy(&fCandidate, &uiMiddle, sizeof(fCandidate));
+		if (Test(std::sqrt(fCandidate)))
+			uiHigh = uiMiddle;
+		else
+			uiLow = uiMiddle + 1;
+	}
+	if (uiLow > uiInfinity)
+		return std::numeric_limits<float>::quiet_NaN();
+	float fBound;
+	memcpy(&fBound, &uiLow, sizeof(fBound));
+	return fBound;
+}
+
+void CNetObject::SetStreamInDistance(float fDistance)
+{
+	m_fStreamInDistance = fDistance;
+	// Below the distance means below the first square whose root reaches it; when none does (a NaN distance),
+	// nothing is below it, and a bound of 0 lets no square pass.
+	const float fBound = SmallestSquareWhoseRoot([fDistance](float fRoot) { return fRoot >= fDistance; });
+	m_fStreamInBoundSquared = std::isnan(fBound) ? 0.0f : fBound;
+}
+
+void CNetObject::SetStreamOutDistance(float fDistance)
+{
+	m_fStreamOutDistance = fDistance;
+	m_fStreamOutBoundSquared = SmallestSquareWhoseRoot([fDistance](float fRoot) { return fRoot > fDistance; });
 }
 
 // The machine's entry in an element's table: null for no machine or an index outside the table.

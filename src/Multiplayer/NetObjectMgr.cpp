@@ -45,7 +45,9 @@ CNetObjectMgr::CNetObjectMgr(CResourceMgr* pResourceMgr, bool bServer) :
 	m_rguiUsedWords(),
 	m_pOnElementStreamIn(nullptr),
 	m_pOnElementStreamOut(nullptr),
-	m_pOnElementDestroy(nullptr)
+	m_pOnElementDestroy(nullptr),
+	m_uiSyncPass(0),
+	m_uiLastSyncPass(0)
 {
 	if (!m_pResourceMgr)
 		return;
@@ -524,39 +526,60 @@ bool CNetObjectMgr::TriggerCancellable(CEventType* pType, CNetObject* pObject, I
 	return bPrevented;
 }
 
-bool CNetObjectMgr::ShouldExistForMachine(CNetObject* pObject, INetMachine* pClient)
+void CNetObjectMgr::tStreamingView::Refresh(INetMachine* pClient)
 {
-	if (!pObject->HasNetFlag(NETFLAG_ON_ALL_DIMENSIONS) && !pClient->IsObjectOnMyDimension(pObject))
-		return false;
-	if (!pObject->HasNetFlag(NETFLAG_NETWORKED) || !pObject->CanExistForMachine(pClient))
-		return false;
-	if (pObject->IsSkipDistanceFor(pClient) || !pObject->HasNetFlag(NETFLAG_DISTANCE_STREAMING))
-		return true;
-	if (pObject->HasNetFlag(NETFLAG_ALWAYS_EXIST_FOR_SYNCER) && pObject->GetSyncer() == pClient)
-		return true;
-	float fDistance;
-	return pObject->GetDistanceToMachine(pClient, fDistance) && fDistance < pObject->GetStreamInDistance();
+	m_pClient = pClient;
+	const int32_t iIndex = pClient->GetIndex();
+	m_Index = iIndex >= 0 && iIndex < static_cast<int32_t>(MAX_NET_MACHINES) ? static_cast<size_t>(iIndex) : MAX_NET_MACHINES;
+	CNetObject* pPlayer = pClient->GetPlayer();
+	m_bHasPlayerPosition = pPlayer && pPlayer->GetPosition(m_vecPlayerPosition);
 }
 
-bool CNetObjectMgr::ShouldDeleteForMachine(CNetObject* pObject, INetMachine* pClient)
+tMachineInfo CNetObjectMgr::tStreamingView::InfoOf(const CNetObject* pObject) const
 {
+	return m_Index < MAX_NET_MACHINES ? pObject->m_rgMachines[m_Index] : tMachineInfo{0};
+}
+
+bool CNetObjectMgr::ShouldExistForMachine(CNetObject* pObject, const tStreamingView& View)
+{
+	INetMachine* pClient = View.m_pClient;
+	if (!pObject->HasNetFlag(NETFLAG_ON_ALL_DIMENSIONS) && !pClient->IsObjectOnMyDimension(pObject))
+		return false;
+	if (!pObject->HasNetFlag(NETFLAG_NETWORKED) || !pObject->CanExistForMachine(pClient))
+		return false;
+	if (View.InfoOf(pObject).Has(tMachineInfo::SKIP_DISTANCE) || !pObject->HasNetFlag(NETFLAG_DISTANCE_STREAMING))
+		return true;
+	if (pObject->HasNetFlag(NETFLAG_ALWAYS_EXIST_FOR_SYNCER) && pObject->GetSyncer() == pClient)
+		return true;
+	float fDistanceSquared;
+	return View.m_bHasPlayerPosition && pObject->GetDistanceSquaredTo(View.m_vecPlayerPosition, fDistanceSquared) &&
+		pObject->IsWithinStreamInDistance(fDistanceSquared);
+}
+
+bool CNetObjectMgr::ShouldDeleteForMachine(CNetObject* pObject, const tStreamingView& View)
+{
+	INetMachine* pClient = View.m_pClient;
 	if (!pObject->HasNetFlag(NETFLAG_ON_ALL_DIMENSIONS) && !pClient->IsObjectOnMyDimension(pObject))
 		return true;
 	if (!pObject->HasNetFlag(NETFLAG_NETWORKED) || !pObject->CanExistForMachine(pClient))
 		return true;
-	if (pObject->IsSkipDistanceFor(pClient) || !pObject->HasNetFlag(NETFLAG_DISTANCE_STREAMING))
+	if (View.InfoOf(pObject).Has(tMachineInfo::SKIP_DISTANCE) || !pObject->HasNetFlag(NETFLAG_DISTANCE_STREAMING))
 		return false;
 	if (pObject->HasNetFlag(NETFLAG_ALWAYS_EXIST_FOR_SYNCER) && pObject->GetSyncer() == pClient)
 		return false;
-	float fDistance;
-	if (!pObject->GetDistanceToMachine(pClient, fDistance))
+	float fDistanceSquared;
+	if (!View.m_bHasPlayerPosition || !pObject->GetDistanceSquaredTo(View.m_vecPlayerPosition, fDistanceSquared))
 		return false;
-	return fDistance > pObject->GetStreamOutDistance();
+	return pObject->IsBeyondStreamOutDistance(fDistanceSquared);
 }
 
 bool CNetObjectMgr::OnStreamObjectInForClient(CNetObject* pObject, INetMachine* pClient)
 {
-	if (!pObject || !pClient || !ShouldExistForMachine(pObject, pClient))
+	if (!pObject || !pClient)
+		return false;
+	tStreamingView View;
+	View.Refresh(pClient);
+	if (!ShouldExistForMachine(pObject, View))
 		return false;
 	return !TriggerCancellable(m_pOnElementStreamIn, pObject, pClient);
 }
@@ -607,14 +630,19 @@ void CNetObjectMgr::CreateObjectsAsNeeded(INetMachine* pClient, uint32_t uiTypeM
 	// built afterwards from the chosen elements that are still alive, so it never names an element that has
 	// already been destroyed everywhere.
 	std::vector<Strong<CNetObject>> Chosen;
+	// What the checks need of the client is read once, and again after each script that may have changed it.
+	tStreamingView View;
+	View.Refresh(pClient);
 	for (size_t i = GetNextUsedSlot(0); i < GetSlotCount(); i = GetNextUsedSlot(i + 1))
 	{
 		CNetObject* pObject = GetObjectAt(i);
-		if (!pObject || pObject->IsLocal() || !pObject->IsOwner() || pObject->IsCreatedFor(pClient) ||
-			!pObject->IsType(uiTypeMask))
+		if (!pObject || pObject->IsLocal() || !pObject->IsOwner() || View.InfoOf(pObject).Has(tMachineInfo::CREATED) ||
+			!pObject->IsType(uiTypeMask) || !ShouldExistForMachine(pObject, View))
 			continue;
 		Strong<CNetObject> pHold(pObject);
-		if (OnStreamObjectInForClient(pObject, pClient))
+		const bool bPrevented = TriggerCancellable(m_pOnElementStreamIn, pObject, pClient);
+		View.Refresh(pClient);
+		if (!bPrevented)
 			Chosen.push_back(pHold);
 	}
 	if (Chosen.empty())
@@ -682,13 +710,17 @@ void CNetObjectMgr::DeleteFarAwayStuff(INetMachine* pClient)
 	Strong<CBaseObject> pHoldClient(pClient->GetBaseObject());
 	// As with creation: scripts are asked first (OnElementStreamOut), then the survivors are taken away.
 	std::vector<Strong<CNetObject>> Leaving;
+	tStreamingView View;
+	View.Refresh(pClient);
 	for (size_t i = GetNextUsedSlot(0); i < GetSlotCount(); i = GetNextUsedSlot(i + 1))
 	{
 		CNetObject* pObject = GetObjectAt(i);
-		if (!pObject || !pObject->IsCreatedFor(pClient) || !ShouldDeleteForMachine(pObject, pClient))
+		if (!pObject || !View.InfoOf(pObject).Has(tMachineInfo::CREATED) || !ShouldDeleteForMachine(pObject, View))
 			continue;
 		Strong<CNetObject> pHold(pObject);
-		if (!TriggerCancellable(m_pOnElementStreamOut, pObject, pClient))
+		const bool bPrevented = TriggerCancellable(m_pOnElementStreamOut, pObject, pClient);
+		View.Refresh(pClient);
+		if (!bPrevented)
 			Leaving.push_back(pHold);
 	}
 	if (Leaving.empty())
@@ -720,26 +752,68 @@ void CNetObjectMgr::SendSync(INetMachine* pClient, ePacketPriority ePriority, eP
 {
 	if (!pClient)
 		return;
+	// The client's slot is looked up once; an element's state for it is then read straight from its table.
+	const int32_t iIndex = pClient->GetIndex();
+	const bool bValidIndex = iIndex >= 0 && iIndex < static_cast<int32_t>(MAX_NET_MACHINES);
 	Packet Message(NETMSG_SYNC);
 	CBinaryWriter(&Message).WriteUInt16(0);
 	size_t Count = 0;
-	for (size_t i = GetNextUsedSlot(0); i < GetSlotCount(); i = GetNextUsedSlot(i + 1))
+	for (size_t i = bValidIndex ? GetNextUsedSlot(0) : GetSlotCount(); i < GetSlotCount(); i = GetNextUsedSlot(i + 1))
 	{
 		CNetObject* pObject = GetObjectAt(i);
-		if (!pObject || !pObject->HasNetFlag(NETFLAG_SEND_SYNC) || pObject->IsLocal() || !pObject->IsCreatedFor(pClient) ||
-			!pObject->IsDirty(pClient) || !pObject->CanSendSync(pClient))
+		if (!pObject)
+			continue;
+		tMachineInfo& Info = pObject->m_rgMachines[iIndex];
+		if (!pObject->HasNetFlag(NETFLAG_SEND_SYNC) || pObject->IsLocal() || !Info.Has(tMachineInfo::CREATED) ||
+			!Info.Has(tMachineInfo::DIRTY) || !pObject->CanSendSync(pClient))
 			continue;
 		if (!m_bServer && !pObject->IsSyncer())
 			continue;
-		if (!AppendSyncBlock(Message, pObject))
+		if (!(m_uiSyncPass ? AppendPassSyncEntry(Message, pObject, i) : AppendSyncBlock(Message, pObject)))
 			continue;
-		pObject->SetDirty(pClient, false);
+		Info.Set(tMachineInfo::DIRTY, false);
 		Count++;
 	}
 	if (Count == 0 && m_bServer)
 		return;
 	WriteCount(Message, Count);
 	pClient->SendPacket(&Message, ePriority, eFlags, NET_CHANNEL_SYNC);
+}
+
+bool CNetObjectMgr::AppendPassSyncEntry(Packet& Message, CNetObject* pObject, size_t Slot)
+{
+	if (m_PassSyncEntries.size() <= Slot)
+		m_PassSyncEntries.resize(MAX_NET_OBJECTS, tPassSyncEntry{nullptr, 0, 0, 0});
+	tPassSyncEntry& Entry = m_PassSyncEntries[Slot];
+	if (Entry.m_uiPass != m_uiSyncPass || Entry.m_pObject != pObject)
+	{
+		Packet Block;
+		// A failed write is not kept: every client tries it afresh, as without a pass.
+		if (!AppendSyncBlock(Block, pObject))
+			return false;
+		Entry.m_pObject = pObject;
+		Entry.m_uiPass = m_uiSyncPass;
+		Entry.m_uiOffset = static_cast<uint32_t>(m_PassSyncBytes.size());
+		Entry.m_uiSize = static_cast<uint32_t>(Block.GetSize());
+		m_PassSyncBytes.insert(m_PassSyncBytes.end(), Block.GetData(), Block.GetData() + Block.GetSize());
+	}
+	return Message.Write(m_PassSyncBytes.data() + Entry.m_uiOffset, Entry.m_uiSize) == Entry.m_uiSize;
+}
+
+CNetObjectMgr::CSyncPass::CSyncPass(CNetObjectMgr& Manager) : m_Manager(Manager)
+{
+	// Pass numbers skip 0, which means no pass; an entry of an earlier pass with the same number would need
+	// 2^32 passes to come round again.
+	if (++m_Manager.m_uiLastSyncPass == 0)
+		++m_Manager.m_uiLastSyncPass;
+	m_Manager.m_uiSyncPass = m_Manager.m_uiLastSyncPass;
+	m_Manager.m_PassSyncBytes.clear();
+}
+
+CNetObjectMgr::CSyncPass::~CSyncPass()
+{
+	m_Manager.m_uiSyncPass = 0;
+	m_Manager.m_PassSyncBytes.clear();
 }
 
 void CNetObjectMgr::ElectSyncers()

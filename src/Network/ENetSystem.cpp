@@ -10,6 +10,15 @@ namespace
 {
 constexpr uintptr_t PEER_SLOT_MASK = (static_cast<uintptr_t>(1) << NET_PEER_SLOT_BITS) - 1;
 
+// ENet compresses and sends what was queued only when the host is serviced. A pass that queues much (every
+// client's sync, many creations) would be compressed in one go, and no datagram would be read or acknowledged
+// meanwhile; peers would see round trips swing with it and ENet would throttle their messages. Past this many
+// bytes handed to ENet the host is serviced at once, which spreads the work and keeps answering.
+constexpr size_t SERVICE_AFTER_QUEUED_BYTES = 64 * 1024;
+
+// Without the thread, Update services the host again after handling what it delivered, at most this many times.
+constexpr size_t UPDATE_SERVICE_ROUNDS = 4;
+
 static_assert(NET_MAX_PEERS <= PEER_SLOT_MASK + 1, "every peer slot must fit the handle's slot bits");
 
 void* MakePeerHandle(size_t Slot, uint64_t uiSerial)
@@ -39,7 +48,8 @@ CENetSystem::CENetSystem(CNetEvents* pEvents) :
 	m_eState(NETSTATE_IDLE),
 	m_pEvents(pEvents),
 	m_pHost(nullptr),
-	m_uiNextSerial(1)
+	m_uiNextSerial(1),
+	m_QueuedSinceService(0)
 {
 }
 
@@ -148,25 +158,27 @@ void CENetSystem::Disconnect(void* pPeer, unsigned uiReason)
 
 void CENetSystem::Update()
 {
-	if (m_pNetworkThread.IsNull())
+	// Without the thread, what arrives while the events are handled (a client's answer to what was just sent to
+	// it) is taken in the same Update, as a service loop that handled each event at once would, rather than a
+	// whole pass later. The rounds are bounded so that peers sending without pause cannot hold the pass.
+	const size_t Rounds = m_pNetworkThread.IsNull() ? UPDATE_SERVICE_ROUNDS : 1;
+	for (size_t Round = 0; Round < Rounds; Round++)
 	{
-		g_pENet = this;
-		CLockable::CLock Lock(m_HostLock);
-		if (m_pHost)
-			ServiceHost();
-	}
+		if (m_pNetworkThread.IsNull())
+			ServiceHostHere();
 
-	// Events reach the sink outside the host lock, on this thread, in the order the host reported them.
-	if (!m_EventSignal.IsSignalled())
-		return;
-	std::vector<tNetEvent> Events;
-	{
-		CLockable::CLock Lock(m_EventLock);
-		Events.swap(m_EventQueue);
-		m_EventSignal.Reset();
+		// Events reach the sink outside the host lock, on this thread, in the order the host reported them.
+		if (!m_EventSignal.IsSignalled())
+			return;
+		std::vector<tNetEvent> Events;
+		{
+			CLockable::CLock Lock(m_EventLock);
+			Events.swap(m_EventQueue);
+			m_EventSignal.Reset();
+		}
+		for (const tNetEvent& Event : Events)
+			ProcessEvent(Event);
 	}
-	for (const tNetEvent& Event : Events)
-		ProcessEvent(Event);
 }
 
 bool CENetSystem::SendPacket(void* pPeer, Packet* pPacket, ePacketPriority ePriority, ePacketFlags eFlags,
@@ -184,13 +196,31 @@ bool CENetSystem::SendPacket(void* pPeer, Packet* pPacket, ePacketPriority ePrio
 	if (m_pNetworkThread.IsNull())
 	{
 		CLockable::CLock Lock(m_HostLock);
-		return SendToPeers(pPeer, pENetPacket, eFlags, ucChannel);
+		g_pENet = this;
+		const bool bSent = SendToPeers(pPeer, pENetPacket, eFlags, ucChannel);
+		NoteQueued(pPacket->GetSize(), eFlags);
+		return bSent;
 	}
 
 	CLockable::CLock Lock(m_SendLock);
 	m_SendQueue.push_back({ePriority, eFlags, ucChannel, pPeer, pENetPacket});
 	m_SendSignal.Signal();
 	return true;
+}
+
+void CENetSystem::Wait(unsigned uiMicroseconds)
+{
+	if (m_pNetworkThread.IsNull())
+		ServiceHostHere();
+	usleep(uiMicroseconds);
+}
+
+void CENetSystem::ServiceHostHere()
+{
+	g_pENet = this;
+	CLockable::CLock Lock(m_HostLock);
+	if (m_pHost)
+		ServiceHost();
 }
 
 bool CENetSystem::GetIPAddress(void* pPeer, CIPAddress& Address)
@@ -219,9 +249,22 @@ uint32_t CENetSystem::GetLastPing(void* pPeer)
 void CENetSystem::ServiceHost()
 {
 	ProcessPendingPackets();
+	DrainHost();
+}
+
+void CENetSystem::DrainHost()
+{
+	m_QueuedSinceService = 0;
 	ENetEvent Event;
 	while (enet_host_service(m_pHost, &Event, 0) > 0)
 		QueueEvent(Event);
+}
+
+void CENetSystem::NoteQueued(size_t Size, ePacketFlags eFlags)
+{
+	m_QueuedSinceService += (eFlags & PACKET_FLAG_EVERYONE) ? Size * m_pHost->connectedPeers : Size;
+	if (m_QueuedSinceService >= SERVICE_AFTER_QUEUED_BYTES)
+		DrainHost();
 }
 
 void CENetSystem::ProcessPendingPackets()
@@ -235,7 +278,11 @@ void CENetSystem::ProcessPendingPackets()
 		m_SendSignal.Reset();
 	}
 	for (const tPendingPacket& Entry : Pending)
+	{
+		const size_t Size = Entry.m_pPacket->dataLength;
 		SendToPeers(Entry.m_pPeer, Entry.m_pPacket, Entry.m_eFlags, Entry.m_ucChannel);
+		NoteQueued(Size, Entry.m_eFlags);
+	}
 }
 
 void CENetSystem::QueueEvent(const ENetEvent& Event)

@@ -436,6 +436,34 @@ TEST_F(NetObjectMgrTest, CancelledStreamEventsAreAskedAgainNextPass)
 	EXPECT_FALSE(pElement->IsCreatedFor(pClient));
 }
 
+TEST_F(NetObjectMgrTest, StreamingChecksAfterAHandlerSeeWhereItMovedThePlayer)
+{
+	// The first element's handler moves the player; the second element, at the same place, is judged from where
+	// the player stands afterwards.
+	CFakeClient* pClient = AddWatchingClient(0);
+	CNetObject* pPlayer = pClient->GetPlayer();
+	Strong<CTestElement> pFirst = NewStreamingElement(150.0f, 100.0f, 200.0f);
+	Strong<CTestElement> pSecond = NewStreamingElement(150.0f, 100.0f, 200.0f);
+	OnEvent(m_Manager.GetOnElementStreamIn(), [&](EventHandlers::CEvent*, const CArgumentArray& Arguments) {
+		if (ElementArgument(Arguments) == pFirst)
+			pPlayer->SetPosition(CVector3D(500.0f, 0.0f, 0.0f));
+	});
+	OnEvent(m_Manager.GetOnElementStreamOut(), [&](EventHandlers::CEvent*, const CArgumentArray& Arguments) {
+		if (ElementArgument(Arguments) == pFirst)
+			pPlayer->SetPosition(CVector3D(150.0f, 0.0f, 0.0f));
+	});
+
+	pPlayer->SetPosition(CVector3D(100.0f, 0.0f, 0.0f));
+	m_Manager.CreateObjectsAsNeeded(pClient, 5);
+	EXPECT_TRUE(pFirst->IsCreatedFor(pClient));
+	EXPECT_FALSE(pSecond->IsCreatedFor(pClient));
+
+	pSecond->SetCreatedFor(pClient, true);
+	m_Manager.DeleteFarAwayStuff(pClient);
+	EXPECT_FALSE(pFirst->IsCreatedFor(pClient));
+	EXPECT_TRUE(pSecond->IsCreatedFor(pClient));
+}
+
 TEST_F(NetObjectMgrTest, ElementsDestroyedByStreamInHandlersAreNotCreated)
 {
 	CFakeClient* pClient = AddWatchingClient(0);
@@ -519,6 +547,117 @@ TEST_F(NetObjectMgrTest, SyncGoesOnlyWhereSomethingIsDirty)
 
 	m_Manager.SendSync(pOther, PACKET_PRIORITY_HIGH, PACKET_FLAG_UNSEQUENCED);
 	EXPECT_EQ(pOther->m_Sent.size(), 1u);
+}
+
+// An element whose sync block is a value of its own, counting how often it is written.
+class CCountingElement : public CTestElement
+{
+public:
+	using CTestElement::CTestElement;
+
+	bool WriteSyncPacket(Stream* pStream) override
+	{
+		m_iWrites++;
+		CBinaryWriter Writer(pStream);
+		return CNetObject::WriteSyncPacket(pStream) && Writer.WriteUInt32(m_uiValue) && Writer.WriteUInt8(m_ucTail);
+	}
+
+	uint32_t m_uiValue = 0;
+	uint8_t m_ucTail = 0;
+	int m_iWrites = 0;
+};
+
+TEST_F(NetObjectMgrTest, SyncPassSendsTheSameMessagesWritingEachEntryOnce)
+{
+	// Clients with and without the elements, a syncer that gets no sync of its own element, and elements dirty
+	// for some clients only.
+	std::vector<CFakeClient*> Clients = {AddWatchingClient(0), AddWatchingClient(2), AddWatchingClient(5),
+		AddWatchingClient(9)};
+	std::vector<Strong<CCountingElement>> Elements;
+	for (uint32_t i = 0; i < 5; i++)
+	{
+		Strong<CCountingElement> pElement = Strong<CCountingElement>::New(new CCountingElement(&m_Manager, 40 + i));
+		ASSERT_TRUE(m_Manager.RegisterNetObject(pElement));
+		pElement->m_uiValue = 0x01020304u * (i + 1);
+		pElement->m_ucTail = static_cast<uint8_t>(i);
+		Elements.push_back(pElement);
+	}
+	for (CFakeClient* pClient : Clients)
+		m_Manager.CreateObjectsAsNeeded(pClient, 0);
+	Elements[1]->SetCreatedFor(Clients[3], false);
+	for (const Strong<CCountingElement>& pElement : Elements)
+		pElement->SetSyncer(Clients[1], true);
+	Elements[2]->SetSyncer(Clients[2], true);
+
+	auto MakeDirty = [&]() {
+		for (size_t i = 0; i < Elements.size(); i++)
+		{
+			Elements[i]->SetDirty(i != 3);
+			Elements[i]->m_iWrites = 0;
+		}
+		Elements[4]->SetDirty(Clients[2], false);
+	};
+	auto SendToAll = [&]() {
+		ClearSent();
+		for (CFakeClient* pClient : Clients)
+			m_Manager.SendSync(pClient, PACKET_PRIORITY_LOW, PACKET_FLAG_NONE);
+		std::vector<std::vector<tSent>> Received;
+		for (CFakeClient* pClient : Clients)
+			Received.push_back(pClient->m_Sent);
+		return Received;
+	};
+
+	MakeDirty();
+	const std::vector<std::vector<tSent>> Expected = SendToAll();
+	// Without a pass every recipient costs a write.
+	EXPECT_EQ(Elements[0]->m_iWrites, 3);
+
+	MakeDirty();
+	std::vector<std::vector<tSent>> Received;
+	{
+		CNetObjectMgr::CSyncPass Pass(m_Manager);
+		Received = SendToAll();
+	}
+	ASSERT_EQ(Received.size(), Expected.size());
+	for (size_t i = 0; i < Expected.size(); i++)
+	{
+		ASSERT_EQ(Received[i].size(), Expected[i].size()) << "client " << Clients[i]->GetIndex();
+		for (size_t j = 0; j < Expected[i].size(); j++)
+		{
+			EXPECT_EQ(Received[i][j].m_Bytes, Expected[i][j].m_Bytes) << "client " << Clients[i]->GetIndex();
+			EXPECT_EQ(Received[i][j].m_ucChannel, 1);
+		}
+	}
+	for (size_t i = 0; i < Elements.size(); i++)
+		EXPECT_EQ(Elements[i]->m_iWrites, i == 3 ? 0 : 1) << "element " << i;
+	for (const Strong<CCountingElement>& pElement : Elements)
+	{
+		for (CFakeClient* pClient : Clients)
+			EXPECT_FALSE(pElement->IsDirty(pClient) && pElement->IsCreatedFor(pClient) && pElement->CanSendSync(pClient));
+	}
+	// One reading of the layout, for the client every element reaches: in slot order, every element but the
+	// clean one.
+	ASSERT_EQ(Received[0].size(), 1u);
+	CTestMessage Message(4);
+	Message.U16(4);
+	for (size_t i : {0, 1, 2, 4})
+		Message.U16(13).U32(40 + static_cast<uint32_t>(i)).I32(Elements[i]->GetId()).U32(Elements[i]->m_uiValue).U8(
+			Elements[i]->m_ucTail);
+	EXPECT_EQ(Received[0][0].m_Bytes, Message.GetBytes());
+
+	// A later pass writes the entries afresh: what changed in between is what goes out.
+	MakeDirty();
+	Elements[0]->m_uiValue = 0xCAFEF00Du;
+	{
+		CNetObjectMgr::CSyncPass Pass(m_Manager);
+		Received = SendToAll();
+	}
+	ASSERT_EQ(Received[2].size(), 1u);
+	EXPECT_EQ(Received[2][0].m_Bytes.size(), Expected[2][0].m_Bytes.size());
+	VexaTest::CTestMessageReader Reader(Received[2][0].m_Bytes, 8 + 2 + 2 + 8);
+	uint32_t uiValue = 0;
+	ASSERT_TRUE(Reader.U32(uiValue));
+	EXPECT_EQ(uiValue, 0xCAFEF00Du);
 }
 
 TEST_F(NetObjectMgrTest, SyncerElectionTakesTheLowestClientThatHasTheElement)

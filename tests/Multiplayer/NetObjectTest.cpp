@@ -1,5 +1,6 @@
 #include <cmath>
 #include <limits>
+#include <vector>
 
 #include "Engine/KError.h"
 #include "Network/BinaryStream.h"
@@ -250,6 +251,45 @@ TEST_F(NetObjectTest, DistanceNeedsBothPositions)
 	pElement->SetPosition(CVector3D(4.0f, 6.0f, 3.0f));
 	ASSERT_TRUE(pElement->GetDistanceToMachine(pClient, fDistance));
 	EXPECT_FLOAT_EQ(fDistance, 5.0f);
+}
+
+TEST_F(NetObjectTest, SquaredStreamingBoundsGiveTheAnswersOfTheRoots)
+{
+	// Distances a script or the configuration may set, among them the edges of floats; squared distances around
+	// each one's square, a few units in the last place either way, and the special values.
+	const float fInfinity = std::numeric_limits<float>::infinity();
+	const float fNaN = std::numeric_limits<float>::quiet_NaN();
+	const std::vector<float> Distances = {100.0f, 200.0f, 99.9f, 200.1f, 0.0f, -0.0f, -1.0f, 1.0f, 0.1f, 3.0f, 7.0f,
+		1e-20f, 1e-45f, 1e19f, 1.8e19f, 3.4e38f, fInfinity, -fInfinity, fNaN};
+	Strong<CTestElement> pElement = NewElement(0, false);
+	for (float fDistance : Distances)
+	{
+		pElement->SetStreamInDistance(fDistance);
+		pElement->SetStreamOutDistance(fDistance);
+		std::vector<float> Squares = {0.0f, fInfinity, fNaN, std::numeric_limits<float>::min(),
+			std::numeric_limits<float>::denorm_min(), std::numeric_limits<float>::max()};
+		float fAround = fDistance * fDistance;
+		for (int i = 0; i < 6 && std::isfinite(fAround); i++)
+			fAround = std::nextafter(fAround, 0.0f);
+		for (int i = 0; i < 12 && std::isfinite(fAround); i++)
+		{
+			Squares.push_back(fAround);
+			fAround = std::nextafter(fAround, fInfinity);
+		}
+		for (float fSquare : Squares)
+		{
+			const float fRoot = std::sqrt(fSquare);
+			EXPECT_EQ(pElement->IsWithinStreamInDistance(fSquare), fRoot < fDistance)
+				<< "distance " << fDistance << " squared distance " << fSquare;
+			EXPECT_EQ(pElement->IsBeyondStreamOutDistance(fSquare), fRoot > fDistance)
+				<< "distance " << fDistance << " squared distance " << fSquare;
+		}
+		// The distances themselves are kept as they were given.
+		const float fIn = pElement->GetStreamInDistance();
+		const float fOut = pElement->GetStreamOutDistance();
+		EXPECT_TRUE(fIn == fDistance || (std::isnan(fIn) && std::isnan(fDistance)));
+		EXPECT_TRUE(fOut == fDistance || (std::isnan(fOut) && std::isnan(fDistance)));
+	}
 }
 
 TEST_F(NetObjectTest, CreateBlockLayout)

@@ -62,7 +62,12 @@ public:
 		while (pStream->Read(&ucByte, 1) == 1)
 			Event.m_Body.push_back(ucByte);
 		m_Events.push_back(Event);
+		if (m_OnPacket)
+			m_OnPacket(uiId);
 	}
+
+	// Runs after each message is written down, while the transport delivers.
+	std::function<void(unsigned)> m_OnPacket;
 
 	// Takes every datagram offered and answers it with "ok" and the datagram's own bytes.
 	bool ReceiveDatagram(CNetSocket* pSocket) override
@@ -228,6 +233,72 @@ TEST_P(ENetSystemTest, MessagesReachTheClientInSendOrderOnTheirChannel)
 	tReceivedMessage Message;
 	ASSERT_TRUE(Client.WaitForMessage(9, Message));
 	EXPECT_EQ(Message.m_ucChannel, 9);
+}
+
+TEST_P(ENetSystemTest, LargePassReachesTheClientInOrderAndMessagesArrivingMeanwhileWaitForTheNextUpdate)
+{
+	CTestClient Client;
+	void* pPeer = ConnectClient(Client);
+	ASSERT_NE(pPeer, nullptr);
+
+	// Messages from the client that are on their way while the server sends a pass far larger than what the
+	// transport lets pile up before it services the host.
+	ASSERT_TRUE(Client.Send(CTestMessage(61).U32(1), 3));
+	ASSERT_TRUE(Client.Send(CTestMessage(61).U32(2), 3));
+	Client.Service(50);
+	const size_t EventsBefore = m_Server.m_Events.size();
+	constexpr uint32_t MESSAGES = 400;
+	const std::vector<uint8_t> Filler(1000, 0xA5);
+	for (uint32_t i = 0; i < MESSAGES; i++)
+	{
+		Packet Message(310);
+		CBinaryWriter Writer(&Message);
+		Writer.WriteUInt32(i);
+		Writer.Write(Filler.data(), Filler.size());
+		ASSERT_TRUE(m_Server.GetNetSystem()->SendPacket(pPeer, &Message, PACKET_PRIORITY_LOW, PACKET_FLAG_RELIABLE, 4));
+	}
+	// Nothing reaches the server in the middle of its pass.
+	EXPECT_EQ(m_Server.m_Events.size(), EventsBefore);
+
+	for (uint32_t i = 0; i < MESSAGES; i++)
+	{
+		tReceivedMessage Message;
+		ASSERT_TRUE(Client.Receive(Message)) << i;
+		ASSERT_EQ(Message.m_uiId, 310u);
+		ASSERT_EQ(Message.m_Body.size(), 4 + Filler.size());
+		EXPECT_EQ(std::vector<uint8_t>(Message.m_Body.begin(), Message.m_Body.begin() + 4), LittleEndian(i));
+	}
+	ASSERT_TRUE(PumpUntil(m_Server, [&] { return m_Server.Count(CRecordingServer::EVENT_PACKET) == 2; }, {&Client}));
+	std::vector<uint32_t> Values;
+	for (const CRecordingServer::tEvent& Event : m_Server.m_Events)
+	{
+		if (Event.m_eKind == CRecordingServer::EVENT_PACKET && Event.m_uiValue == 61 && Event.m_Body.size() == 4)
+			Values.push_back(Event.m_Body[0]);
+	}
+	EXPECT_EQ(Values, (std::vector<uint32_t>{1, 2}));
+}
+
+TEST_P(ENetSystemTest, AnswerArrivingWhileMessagesAreHandledIsDeliveredInTheSameUpdate)
+{
+	if (GetParam())
+		GTEST_SKIP() << "the network thread services the host on its own";
+	CTestClient Client;
+	void* pPeer = ConnectClient(Client);
+	ASSERT_NE(pPeer, nullptr);
+
+	// While the server handles the first message, the client's answer reaches the server's socket.
+	m_Server.m_OnPacket = [&](unsigned uiId) {
+		if (uiId != 71)
+			return;
+		Client.Send(CTestMessage(72), 3);
+		usleep(20000);
+	};
+	ASSERT_TRUE(Client.Send(CTestMessage(71), 3));
+	ASSERT_TRUE(PumpUntil(m_Server, [&] { return m_Server.Count(CRecordingServer::EVENT_PACKET) >= 1; }));
+	m_Server.m_OnPacket = nullptr;
+	ASSERT_EQ(m_Server.Count(CRecordingServer::EVENT_PACKET), 2u);
+	EXPECT_EQ(m_Server.m_Events[m_Server.m_Events.size() - 2].m_uiValue, 71u);
+	EXPECT_EQ(m_Server.m_Events.back().m_uiValue, 72u);
 }
 
 TEST_P(ENetSystemTest, EveryoneMessagesReachEveryClient)
