@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "ClientBlocks.h"
 #include "GTAServerManager.h"
 #include "InProcessServer.h"
 #include "ResourceTestSupport.h"
@@ -101,17 +102,6 @@ std::vector<std::pair<int32_t, int32_t>> CreationsAndDestructions(const tMessage
 		}
 	}
 	return Order;
-}
-
-// What a GTA III player tells in its sync block: where it is and which vehicle seat it holds.
-tBytes PlayerSyncBlock(int32_t iVehicle, uint8_t ucSeat, uint8_t ucState)
-{
-	CTestMessage Block;
-	Block.I32(-1).F32(0).F32(0).F32(0).F32(0).F32(0).F32(0).F32(0).F32(0).F32(0);
-	Block.F32(0).F32(0).F32(100).U8(ucState).I32(iVehicle).U8(ucSeat).U16(0);
-	Block.U16(0).U16(0).U8(0).F32(0).U8(0).U8(0);
-	Block.U16(0).Bytes(tBytes(48)).U32(0).U8(1).U16(4);
-	return Block.GetBytes();
 }
 
 class GameClientScripts : public ::testing::TestWithParam<bool>
