@@ -10,6 +10,7 @@
 #include "GTAServerManager.h"
 
 #include "Engine/KestrinNative.h"
+#include "Multiplayer/NetObjectFunctions.h"
 
 class ReflectedNamespace;
 
@@ -34,7 +35,8 @@ inline CGTAServerManager* GetManager(void* pUserData)
 template <class TElement>
 bool GetThisElement(CNativeState* pState, void* pUserData, eElementClass eClass, TElement** ppElement)
 {
-	return pState->GetThis(GetManager(pUserData)->GetScriptClass(eClass), ppElement);
+	*ppElement = NetObjectFunctions::GetThisAs<TElement>(pState, GetManager(pUserData)->GetScriptClass(eClass));
+	return *ppElement != nullptr;
 }
 
 // An element argument that another element is to name (a seat, an attachment). Scripts can still hold an element
@@ -42,12 +44,12 @@ bool GetThisElement(CNativeState* pState, void* pUserData, eElementClass eClass,
 template <class TElement>
 bool CheckLiveElement(CNativeState* pState, ReflectedClass* pClass, size_t Index, TElement** ppElement)
 {
-	CNetObject* pElement = nullptr;
-	if (!pState->CheckClass(pClass, Index, false, &pElement))
+	TElement* pElement = nullptr;
+	if (!NetObjectFunctions::CheckAs(pState, pClass, Index, false, &pElement))
 		return false;
 	if (!pElement->IsRegistered())
 		return pState->Error("The element for argument %d no longer exists", static_cast<int>(Index + 1));
-	*ppElement = static_cast<TElement*>(pElement);
+	*ppElement = pElement;
 	return true;
 }
 
