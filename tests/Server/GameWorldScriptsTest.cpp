@@ -412,7 +412,8 @@ INSTANTIATE_TEST_SUITE_P(LanguagesAndTransports, GameWorldScripts,
 namespace
 {
 // The road of a vehicle: a script makes it for the first client and hands its sync to the second; the first client
-// gets in, which makes it the syncer, drives it, and the second sees it move; then a console command destroys it.
+// gets in, which makes it the syncer, drives it, and the second sees it move; console commands keep it from the
+// second client and let it back, and then destroy it.
 const char* const ROAD_SCRIPT = R"script(
 local vehicle
 local function class(value) return getmetatable(value).__name end
@@ -431,6 +432,8 @@ addEventHandler('OnPedEnterVehicle', function(event, ped, entered, driver)
 	print('entering ' .. class(ped) .. ' ' .. class(entered) .. ' ' .. driver .. ' ' .. tostring(entered == vehicle) ..
 		' ' .. getClientFromPlayerElement(ped).name)
 end)
+addCommandHandler('hide', function() vehicle:setExistsFor(getClient(1), false) end)
+addCommandHandler('show', function() vehicle:clearExistsFor() end)
 addCommandHandler('scrap', function()
 	local driver = getClient(0).player
 	local position = vehicle.position
@@ -558,6 +561,19 @@ TEST_P(GameWorldRoad, AScriptsVehicleIsDrivenSeenAndDestroyed)
 		}
 	}
 	EXPECT_TRUE(bSeen);
+
+	// Kept from the watcher, the vehicle leaves it alone; let back, it comes again as it now stands.
+	Driver.TakeMessages();
+	ASSERT_TRUE(m_Server.WriteInput("hide\n"));
+	ASSERT_TRUE(Watcher.WaitForElement(iVehicle, false));
+	ASSERT_TRUE(m_Server.WriteInput("show\n"));
+	ASSERT_TRUE(Watcher.WaitForElement(iVehicle, true));
+	tBytes Again(Create.begin(), Create.begin() + static_cast<std::ptrdiff_t>(Create.size() - Moved.size()));
+	Again.insert(Again.end(), Moved.begin(), Moved.end());
+	ASSERT_NE(Watcher.GetCreateBlock(iVehicle), nullptr);
+	EXPECT_EQ(*Watcher.GetCreateBlock(iVehicle), Again);
+	EXPECT_TRUE(Driver.HasElement(iVehicle));
+	EXPECT_TRUE(DestroyedIds(Driver.TakeMessages()).empty());
 
 	// Destroying the vehicle puts its driver back on foot and takes it from both clients.
 	Driver.TakeMessages();
