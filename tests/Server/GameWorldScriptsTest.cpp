@@ -183,6 +183,7 @@ const tCase g_Cases[] = {
 	{"player moved", "s.c.player.position = Vec3(1, 2, 4); return s.c.player.position", "Vec3(1, 2, 4)"},
 	// A vehicle of the script's
 	{"vehicle", "return s.v", "Vehicle"},
+	{"the game's namespace by its other name", "game.weather = 4; return gta.weather", "4"},
 	{"vehicle is physical", "return s.v@isType(ELEMENT_PHYSICAL)", "true"},
 	{"vehicle is an element", "return s.v@isType(ELEMENT_ELEMENT)", "true"},
 	{"vehicle is no train", "return s.v@isType(ELEMENT_TRAIN)", "false"},
