@@ -68,7 +68,9 @@ bool NativeMessage(CNativeState* pState, int argc, void* pUserData)
 	return true;
 }
 
-bool NativeMessageClient(CNativeState* pState, int argc, void* pUserData)
+// messageClient and messageAllExcept: the line goes to the client, or to everyone but the client.
+template <void (CBaseServer::*SEND)(CNetMachine*, const char*, size_t, uint32_t)>
+bool NativeMessageForClient(CNativeState* pState, int argc, void* pUserData)
 {
 	size_t Length = 0;
 	const char* szText = pState->CheckString(0, &Length);
@@ -76,19 +78,7 @@ bool NativeMessageClient(CNativeState* pState, int argc, void* pUserData)
 	uint32_t uiColour = 0;
 	if (!szText || !CheckChatClient(pState, GetServer(pUserData), &pClient) || !CheckColour(pState, argc, 2, uiColour))
 		return false;
-	GetServer(pUserData)->SendChat(pClient, szText, Length, uiColour);
-	return true;
-}
-
-bool NativeMessageAllExcept(CNativeState* pState, int argc, void* pUserData)
-{
-	size_t Length = 0;
-	const char* szText = pState->CheckString(0, &Length);
-	CNetMachine* pClient = nullptr;
-	uint32_t uiColour = 0;
-	if (!szText || !CheckChatClient(pState, GetServer(pUserData), &pClient) || !CheckColour(pState, argc, 2, uiColour))
-		return false;
-	GetServer(pUserData)->SendChatExcept(pClient, szText, Length, uiColour);
+	(GetServer(pUserData)->*SEND)(pClient, szText, Length, uiColour);
 	return true;
 }
 
@@ -210,8 +200,9 @@ void RegisterServerChatFunctions(CBaseServer* pServer)
 {
 	ReflectedNamespace* pGlobal = pServer->GetResourceMgr().GetScripting()->GetGlobal();
 	pGlobal->RegisterFunction("message", "s|i", NativeMessage, pServer);
-	pGlobal->RegisterFunction("messageClient", "sx|i", NativeMessageClient, pServer);
-	pGlobal->RegisterFunction("messageAllExcept", "sx|i", NativeMessageAllExcept, pServer);
+	pGlobal->RegisterFunction("messageClient", "sx|i", NativeMessageForClient<&CBaseServer::SendChat>, pServer);
+	pGlobal->RegisterFunction("messageAllExcept", "sx|i", NativeMessageForClient<&CBaseServer::SendChatExcept>,
+		pServer);
 }
 
 void RegisterServerNamespace(CGTAServerManager* pManager)
