@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "ClientBlocks.h"
+#include "GameDelivery.h"
 #include "GTAServerManager.h"
 #include "InProcessServer.h"
 #include "ResourceTestSupport.h"
@@ -55,6 +56,7 @@ tMessages ReceiveThrough(CGameClient& Client, uint32_t uiId)
 		if (Message.m_uiId == uiId)
 			break;
 	}
+	ExpectGameDelivery(Messages);
 	return Messages;
 }
 
@@ -172,6 +174,7 @@ TEST_P(GameClientScripts, SpawnFadeAndCameraInterior)
 			break;
 		Messages.push_back(Message);
 	}
+	ExpectGameDelivery(Messages);
 	EXPECT_EQ(BodiesOf(Messages, MSG_CAMERA_INTERIOR), std::vector<tBytes>{CTestMessage().U8(4).GetBytes()});
 
 	// The first player is destroyed before the second is made.

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ClientBlocks.h"
+#include "GameDelivery.h"
 #include "ResourceTestSupport.h"
 #include "ScriptChecks.h"
 #include "Support/GameClient.h"
@@ -64,7 +65,10 @@ tMessages ReceiveThrough(CGameClient& Client, uint32_t uiId, const tBytes& Start
 		Messages.push_back(Message);
 		if (Message.m_bHasHeader && Message.m_uiId == uiId && Message.m_Body.size() >= Start.size() &&
 			std::equal(Start.begin(), Start.end(), Message.m_Body.begin()))
+		{
+			ExpectGameDelivery(Messages);
 			return Messages;
+		}
 	}
 	return {};
 }
@@ -82,6 +86,7 @@ tMessages ReceiveEach(CGameClient& Client, const std::vector<uint32_t>& Ids)
 		if (Message.m_bHasHeader)
 			Missing.erase(std::remove(Missing.begin(), Missing.end(), Message.m_uiId), Missing.end());
 	}
+	ExpectGameDelivery(Messages);
 	return Missing.empty() ? Messages : tMessages{};
 }
 
