@@ -16,18 +16,6 @@ using namespace ServerTest;
 namespace
 {
 
-// One case: code in the notation common to the three languages (ScriptNotation.h), its statements ending in a
-// return, run in order with the cases before it, and what it prints. JavaScript and Squirrel print what Lua prints
-// unless given their own text.
-struct tCase
-{
-	const char* m_szLabel;
-	const char* m_szCode;
-	const char* m_szExpected;
-	const char* m_szJS = nullptr;
-	const char* m_szSquirrel = nullptr;
-};
-
 const tCase g_CreateCases[] = {
 	{"vehicle", "return keep(\"v\", gta.createVehicle(130))", "Vehicle"},
 	{"vehicle model", "return s.v.modelIndex", "130"},
@@ -204,15 +192,6 @@ const tReceiverCase g_ReceiverCases[] = {
 			"error 'this' is null"}},
 };
 
-
-const char* Expected(eLanguage Language, const tCase& Case)
-{
-	if (Language == JAVASCRIPT && Case.m_szJS)
-		return Case.m_szJS;
-	if (Language == SQUIRREL && Case.m_szSquirrel)
-		return Case.m_szSquirrel;
-	return Case.m_szExpected;
-}
 
 class ElementFunctions : public ::testing::TestWithParam<eLanguage>
 {

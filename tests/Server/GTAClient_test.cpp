@@ -60,17 +60,6 @@ tMessages ReceiveThrough(CGameClient& Client, uint32_t uiId)
 	return Messages;
 }
 
-std::vector<tBytes> BodiesOf(const tMessages& Messages, uint32_t uiId)
-{
-	std::vector<tBytes> Bodies;
-	for (const tReceivedMessage& Message : Messages)
-	{
-		if (Message.m_bHasHeader && Message.m_uiId == uiId)
-			Bodies.push_back(Message.m_Body);
-	}
-	return Bodies;
-}
-
 // The elements of the create messages among those given.
 std::vector<tElementEntry> CreatedElements(const tMessages& Messages)
 {

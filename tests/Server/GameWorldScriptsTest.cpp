@@ -90,17 +90,6 @@ tMessages ReceiveEach(CGameClient& Client, const std::vector<uint32_t>& Ids)
 	return Missing.empty() ? Messages : tMessages{};
 }
 
-std::vector<tBytes> BodiesOf(const tMessages& Messages, uint32_t uiId)
-{
-	std::vector<tBytes> Bodies;
-	for (const tReceivedMessage& Message : Messages)
-	{
-		if (Message.m_bHasHeader && Message.m_uiId == uiId)
-			Bodies.push_back(Message.m_Body);
-	}
-	return Bodies;
-}
-
 // The ids of the elements that the destroy messages among those given remove.
 std::vector<int32_t> DestroyedIds(const tMessages& Messages)
 {
@@ -132,18 +121,8 @@ std::vector<tBytes> SyncBlocksOf(const tMessages& Messages, int32_t iId)
 	return Blocks;
 }
 
-// One check in the notation common to the three languages (ScriptNotation.h), run in order with those before it,
-// and what it prints; JavaScript and Squirrel print what Lua prints unless given their own text. s.c is the joined
-// client, s.v a vehicle, s.k a pickup and s.console the client that the console's command handler was given.
-struct tCase
-{
-	const char* m_szLabel;
-	const char* m_szCode;
-	const char* m_szExpected;
-	const char* m_szJS = nullptr;
-	const char* m_szSquirrel = nullptr;
-};
-
+// s.c is the joined client, s.v a vehicle, s.k a pickup and s.console the client that the console's command
+// handler was given.
 const tCase g_Cases[] = {
 	// Clients
 	{"clients", "return getClients()", "[Client]"},
@@ -325,15 +304,6 @@ addCommandHandler("cases", function(command, parameters, client) {
 });
 )script",
 };
-
-const char* Expected(eLanguage Language, const tCase& Case)
-{
-	if (Language == JAVASCRIPT && Case.m_szJS)
-		return Case.m_szJS;
-	if (Language == SQUIRREL && Case.m_szSquirrel)
-		return Case.m_szSquirrel;
-	return Case.m_szExpected;
-}
 
 class GameWorldScripts : public ::testing::TestWithParam<std::tuple<eLanguage, bool>>
 {

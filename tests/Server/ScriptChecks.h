@@ -93,6 +93,27 @@ addEventHandler("OnPedSpawn", function(event, ped) { s.spawned <- ped; s.pedsAtS
 
 inline const char* const g_rgszPreludes[LANGUAGE_COUNT] = {g_szLuaPrelude, g_szJSPrelude, g_szSquirrelPrelude};
 
+// One case: code in the notation common to the three languages (ScriptNotation.h), its statements ending in a
+// return, run in order with the cases before it, and what it prints. JavaScript and Squirrel print what Lua prints
+// unless given their own text.
+struct tCase
+{
+	const char* m_szLabel;
+	const char* m_szCode;
+	const char* m_szExpected;
+	const char* m_szJS = nullptr;
+	const char* m_szSquirrel = nullptr;
+};
+
+inline const char* Expected(eLanguage Language, const tCase& Case)
+{
+	if (Language == JAVASCRIPT && Case.m_szJS)
+		return Case.m_szJS;
+	if (Language == SQUIRREL && Case.m_szSquirrel)
+		return Case.m_szSquirrel;
+	return Case.m_szExpected;
+}
+
 // The statement that checks the code (in the language already) under the label.
 inline std::string Check(eLanguage Language, const std::string& Label, const std::string& Code)
 {

@@ -148,18 +148,6 @@ public:
 		ExpectGameDelivery(ToOther);
 	}
 
-	// The bodies of the messages with the id among those given.
-	static std::vector<std::vector<uint8_t>> BodiesOf(const std::vector<VexaTest::tReceivedMessage>& Messages, uint32_t uiId)
-	{
-		std::vector<std::vector<uint8_t>> Bodies;
-		for (const VexaTest::tReceivedMessage& Message : Messages)
-		{
-			if (Message.m_bHasHeader && Message.m_uiId == uiId)
-				Bodies.push_back(Message.m_Body);
-		}
-		return Bodies;
-	}
-
 	std::vector<tRecordedEvent> TakeEvents()
 	{
 		std::vector<tRecordedEvent> Events;
