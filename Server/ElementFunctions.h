@@ -35,7 +35,7 @@ inline CGTAServerManager* GetManager(void* pUserData)
 template <class TElement>
 bool GetThisElement(CNativeState* pState, void* pUserData, eElementClass eClass, TElement** ppElement)
 {
-	*ppElement = NetObjectFunctions::GetThisAs<TElement>(pState, GetManager(pUserData)->GetScriptClass(eClass));
+	*ppElement = MemberNatives::GetThisAs<TElement>(pState, GetManager(pUserData)->GetScriptClass(eClass));
 	return *ppElement != nullptr;
 }
 
@@ -45,7 +45,7 @@ template <class TElement>
 bool CheckLiveElement(CNativeState* pState, ReflectedClass* pClass, size_t Index, TElement** ppElement)
 {
 	TElement* pElement = nullptr;
-	if (!NetObjectFunctions::CheckAs(pState, pClass, Index, false, &pElement))
+	if (!MemberNatives::CheckAs(pState, pClass, Index, false, &pElement))
 		return false;
 	if (!pElement->IsRegistered())
 		return pState->Error("The element for argument %d no longer exists", static_cast<int>(Index + 1));
@@ -77,7 +77,7 @@ struct tGameElement
 	template <class TElement>
 	static TElement* Get(CNativeState* pState, void* pUserData)
 	{
-		return NetObjectFunctions::GetThisAs<TElement>(pState, GetManager(pUserData)->GetScriptClass(CLASS));
+		return MemberNatives::GetThisAs<TElement>(pState, GetManager(pUserData)->GetScriptClass(CLASS));
 	}
 };
 

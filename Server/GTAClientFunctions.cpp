@@ -9,6 +9,7 @@
 #include "Engine/KestrinNative.h"
 #include "Engine/Reflection.h"
 #include "Multiplayer/NetObjectFunctions.h"
+#include "Scripting/MemberNatives.h"
 #include "Scripting/ResourceMgr.h"
 
 namespace
@@ -22,12 +23,12 @@ CGTAServerManager* GetManager(void* pUserData)
 
 bool CheckClient(CNativeState* pState, CGTAServerManager* pManager, size_t Index, CGTAClient** ppClient)
 {
-	return NetObjectFunctions::CheckAs(pState, pManager->GetClientClass(), Index, false, ppClient);
+	return MemberNatives::CheckAs(pState, pManager->GetClientClass(), Index, false, ppClient);
 }
 
 CGTAClient* GetThisClient(CNativeState* pState, void* pUserData)
 {
-	return NetObjectFunctions::GetThisAs<CGTAClient>(pState, GetManager(pUserData)->GetClientClass());
+	return MemberNatives::GetThisAs<CGTAClient>(pState, GetManager(pUserData)->GetClientClass());
 }
 
 bool IsGTAIV(CGTAServerManager* pManager)

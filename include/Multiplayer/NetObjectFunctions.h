@@ -6,45 +6,15 @@
 
 #include <cstddef>
 
-#include "Engine/KestrinNative.h"
-#include "Engine/Reflection.h"
-
+class CNativeState;
 class CNetMachine;
 class INetMachine;
 class CNetObject;
 class CNetObjectMgr;
+class ReflectedClass;
 
 namespace NetObjectFunctions
 {
-// The receiver as the engine type T behind the class (an object of the class or a class derived from it), or null
-// after "'this' is null" or "%s expected for 'this'". Every native whose receiver is an element or a client finds
-// it through here, so an object that only carries the class never reaches code written for T.
-template <class T>
-T* GetThisAs(CNativeState* pState, ReflectedClass* pClass)
-{
-	CBaseObject* pObject = nullptr;
-	if (!pState->GetThis(pClass, &pObject))
-		return nullptr;
-	T* pTyped = dynamic_cast<T*>(pObject);
-	if (!pTyped)
-		pState->Error("%s expected for 'this'", pClass ? pClass->GetName() : "Instance");
-	return pTyped;
-}
-
-// The argument at Index as the engine type T behind the class; with bAllowNull null and undefined pass and give
-// null. False after "Expected %s for argument %d" with the class name.
-template <class T>
-bool CheckAs(CNativeState* pState, ReflectedClass* pClass, size_t Index, bool bAllowNull, T** ppOut)
-{
-	CBaseObject* pObject = nullptr;
-	if (!pState->CheckClass(pClass, Index, bAllowNull, &pObject))
-		return false;
-	*ppOut = pObject ? dynamic_cast<T*>(pObject) : nullptr;
-	if (pObject && !*ppOut)
-		return pState->TypeError(pClass ? pClass->GetName() : "Instance", Index);
-	return true;
-}
-
 // The receiver, or null after "'this' is null" or "%s expected for 'this'".
 CNetObject* GetThisElement(CNativeState* pState, CNetObjectMgr* pManager);
 CNetMachine* GetThisClient(CNativeState* pState, CNetObjectMgr* pManager);

@@ -1,5 +1,6 @@
 #pragma once
-// Natives of script properties that do nothing but read or write one value of their receiver: through the
+// Typed receivers and arguments of natives, and natives of script properties that do nothing but read or write
+// one value of their receiver: through the
 // receiver's own getter and setter (virtual ones included, so whatever they tell clients is told) or straight from
 // one of its fields. A receiver policy finds the receiver; it is a type with
 //   template <class T> static T* Get(CNativeState* pState, void* pUserData);
@@ -10,9 +11,39 @@
 #include <type_traits>
 
 #include "Engine/KestrinNative.h"
+#include "Engine/Reflection.h"
 
 namespace MemberNatives
 {
+// The receiver as the engine type T behind the class (an object of the class or a class derived from it), or null
+// after "'this' is null" or "%s expected for 'this'". A plug-in module can give any object of its own a class, so
+// the engine type is checked as well: an object that only carries the class never reaches code written for T.
+template <class T>
+T* GetThisAs(CNativeState* pState, ReflectedClass* pClass)
+{
+	CBaseObject* pObject = nullptr;
+	if (!pState->GetThis(pClass, &pObject))
+		return nullptr;
+	T* pTyped = dynamic_cast<T*>(pObject);
+	if (!pTyped)
+		pState->Error("%s expected for 'this'", pClass ? pClass->GetName() : "Instance");
+	return pTyped;
+}
+
+// The argument at Index as the engine type T behind the class; with bAllowNull null and undefined pass and give
+// null. False after "Expected %s for argument %d" with the class name.
+template <class T>
+bool CheckAs(CNativeState* pState, ReflectedClass* pClass, size_t Index, bool bAllowNull, T** ppOut)
+{
+	CBaseObject* pObject = nullptr;
+	if (!pState->CheckClass(pClass, Index, bAllowNull, &pObject))
+		return false;
+	*ppOut = pObject ? dynamic_cast<T*>(pObject) : nullptr;
+	if (pObject && !*ppOut)
+		return pState->TypeError(pClass ? pClass->GetName() : "Instance", Index);
+	return true;
+}
+
 inline void ReturnValue(CNativeState* pState, bool bValue)
 {
 	pState->ReturnBoolean(bValue);

@@ -36,7 +36,7 @@ struct tClient
 	template <class T>
 	static T* Get(CNativeState* pState, void* pUserData)
 	{
-		return GetThisAs<T>(pState, GetManager(pUserData)->GetClientClass());
+		return MemberNatives::GetThisAs<T>(pState, GetManager(pUserData)->GetClientClass());
 	}
 };
 

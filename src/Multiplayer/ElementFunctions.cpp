@@ -33,7 +33,7 @@ struct tElement
 	template <class T>
 	static T* Get(CNativeState* pState, void* pUserData)
 	{
-		return GetThisAs<T>(pState, GetManager(pUserData)->GetElementClass());
+		return MemberNatives::GetThisAs<T>(pState, GetManager(pUserData)->GetElementClass());
 	}
 };
 
@@ -317,16 +317,10 @@ const char* const ELEMENT_GONE_ERROR = "The element of these flags no longer exi
 
 CNetObject* GetFlagsElement(CNativeState* pState, void* pUserData)
 {
-	ReflectedClass* pClass = GetManager(pUserData)->GetNetObjectFlagsClass();
-	CBaseObject* pObject = nullptr;
-	if (!pState->GetThis(pClass, &pObject))
-		return nullptr;
-	CNetObjectFlagsObject* pFlags = dynamic_cast<CNetObjectFlagsObject*>(pObject);
+	CNetObjectFlagsObject* pFlags =
+		MemberNatives::GetThisAs<CNetObjectFlagsObject>(pState, GetManager(pUserData)->GetNetObjectFlagsClass());
 	if (!pFlags)
-	{
-		pState->Error("%s expected for 'this'", pClass ? pClass->GetName() : "NetObjectFlags");
 		return nullptr;
-	}
 	CNetObject* pElement = pFlags->GetValue().Get();
 	if (!pElement)
 		pState->Error("%s", ELEMENT_GONE_ERROR);

@@ -11,28 +11,29 @@
 #include "Multiplayer/NetMachine.h"
 #include "Multiplayer/NetObject.h"
 #include "Multiplayer/NetObjectMgr.h"
+#include "Scripting/MemberNatives.h"
 #include "Scripting/ResourceMgr.h"
 
 namespace NetObjectFunctions
 {
 CNetObject* GetThisElement(CNativeState* pState, CNetObjectMgr* pManager)
 {
-	return GetThisAs<CNetObject>(pState, pManager->GetElementClass());
+	return MemberNatives::GetThisAs<CNetObject>(pState, pManager->GetElementClass());
 }
 
 CNetMachine* GetThisClient(CNativeState* pState, CNetObjectMgr* pManager)
 {
-	return GetThisAs<CNetMachine>(pState, pManager->GetClientClass());
+	return MemberNatives::GetThisAs<CNetMachine>(pState, pManager->GetClientClass());
 }
 
 bool CheckElement(CNativeState* pState, CNetObjectMgr* pManager, size_t Index, bool bAllowNull, CNetObject** ppElement)
 {
-	return CheckAs(pState, pManager->GetElementClass(), Index, bAllowNull, ppElement);
+	return MemberNatives::CheckAs(pState, pManager->GetElementClass(), Index, bAllowNull, ppElement);
 }
 
 bool CheckClient(CNativeState* pState, CNetObjectMgr* pManager, size_t Index, bool bAllowNull, CNetMachine** ppClient)
 {
-	return CheckAs(pState, pManager->GetClientClass(), Index, bAllowNull, ppClient);
+	return MemberNatives::CheckAs(pState, pManager->GetClientClass(), Index, bAllowNull, ppClient);
 }
 
 void ReturnClient(CNativeState* pState, INetMachine* pClient)
