@@ -9,7 +9,6 @@
 #include "GTAServerManager.h"
 
 #include "Engine/KestrinNative.h"
-#include "Multiplayer/NetObjectFunctions.h"
 #include "Scripting/MemberNatives.h"
 
 class ReflectedNamespace;

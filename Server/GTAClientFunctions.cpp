@@ -8,7 +8,6 @@
 
 #include "Engine/KestrinNative.h"
 #include "Engine/Reflection.h"
-#include "Multiplayer/NetObjectFunctions.h"
 #include "Scripting/MemberNatives.h"
 #include "Scripting/ResourceMgr.h"
 

@@ -1,8 +1,7 @@
 #pragma once
 // Typed receivers and arguments of natives, and natives of script properties that do nothing but read or write
-// one value of their receiver: through the
-// receiver's own getter and setter (virtual ones included, so whatever they tell clients is told) or straight from
-// one of its fields. A receiver policy finds the receiver; it is a type with
+// one value of their receiver: through the receiver's own getter and setter (virtual ones included, so whatever
+// they tell clients is told) or straight from one of its fields. A receiver policy finds the receiver, a type with
 //   template <class T> static T* Get(CNativeState* pState, void* pUserData);
 // giving the receiver as T, or null after reporting why (the object behind the user data, for the properties of a
 // namespace). Values travel as the member's own type: a number keeps its width and signedness, a number written
