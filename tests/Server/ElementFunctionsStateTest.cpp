@@ -1,6 +1,6 @@
 // What the game's element script functions leave in the server's own state where scripts cannot look: the
 // settings each create function gives its element, and the ped properties that depend on how far a ped has got
-// into its vehicle.
+// into its vehicle. Also what no script can make: objects that carry a game class without being of its kind.
 
 #include <gtest/gtest.h>
 
