@@ -5,11 +5,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <type_traits>
 
 #include "GTAServerManager.h"
 
 #include "Engine/KestrinNative.h"
+#include "Scripting/MemberNatives.h"
 
 class ReflectedNamespace;
 
@@ -34,7 +34,8 @@ inline CGTAServerManager* GetManager(void* pUserData)
 template <class TElement>
 bool GetThisElement(CNativeState* pState, void* pUserData, eElementClass eClass, TElement** ppElement)
 {
-	return pState->GetThis(GetManager(pUserData)->GetScriptClass(eClass), ppElement);
+	*ppElement = MemberNatives::GetThisAs<TElement>(pState, GetManager(pUserData)->GetScriptClass(eClass));
+	return *ppElement != nullptr;
 }
 
 // An element argument that another element is to name (a seat, an attachment). Scripts can still hold an element
@@ -42,12 +43,12 @@ bool GetThisElement(CNativeState* pState, void* pUserData, eElementClass eClass,
 template <class TElement>
 bool CheckLiveElement(CNativeState* pState, ReflectedClass* pClass, size_t Index, TElement** ppElement)
 {
-	CNetObject* pElement = nullptr;
-	if (!pState->CheckClass(pClass, Index, false, &pElement))
+	TElement* pElement = nullptr;
+	if (!MemberNatives::CheckAs(pState, pClass, Index, false, &pElement))
 		return false;
 	if (!pElement->IsRegistered())
 		return pState->Error("The element for argument %d no longer exists", static_cast<int>(Index + 1));
-	*ppElement = static_cast<TElement*>(pElement);
+	*ppElement = pElement;
 	return true;
 }
 
@@ -68,83 +69,15 @@ inline bool CheckOptional(CNativeState* pState, int argc, size_t Index, CVector3
 	return static_cast<size_t>(argc) <= Index || pState->CheckVector3D(Index, vecValue);
 }
 
-// Values of fields as scripts see them, and back.
-inline void ReturnField(CNativeState* pState, bool bValue)
+// The receiver of the members of a game class: an element of the class's kind or of a kind derived from it.
+template <eElementClass CLASS>
+struct tGameElement
 {
-	pState->ReturnBoolean(bValue);
-}
-
-inline void ReturnField(CNativeState* pState, const CVector3D& vecValue)
-{
-	pState->ReturnVector3D(vecValue);
-}
-
-template <class TValue>
-void ReturnField(CNativeState* pState, TValue Value)
-{
-	pState->ReturnNumber(Value);
-}
-
-inline void ReturnField(CNativeState* pState, const CMatrix4x4& Value)
-{
-	pState->ReturnMatrix4x4(Value);
-}
-
-inline bool CheckField(CNativeState* pState, CMatrix4x4& Value)
-{
-	return pState->CheckMatrix4x4(0, Value);
-}
-
-inline bool CheckField(CNativeState* pState, bool& bValue)
-{
-	return pState->CheckBoolean(0, bValue);
-}
-
-inline bool CheckField(CNativeState* pState, CVector3D& vecValue)
-{
-	return pState->CheckVector3D(0, vecValue);
-}
-
-// Numbers as the field's type takes them: floats converted, bytes cut to their low 8 bits.
-template <class TValue>
-bool CheckField(CNativeState* pState, TValue& Value)
-{
-	return pState->CheckNumber(0, Value);
-}
-
-template <class TMember>
-struct tMemberOf;
-
-template <class TElement, class TValue>
-struct tMemberOf<TValue TElement::*>
-{
-	typedef TElement tElement;
-	typedef TValue tValue;
-};
-
-template <class TGetter>
-struct tGetterOf;
-
-template <class TElement, class TValue>
-struct tGetterOf<TValue (TElement::*)()>
-{
-	typedef TElement tElement;
-};
-
-template <class TElement, class TValue>
-struct tGetterOf<TValue (TElement::*)() const>
-{
-	typedef TElement tElement;
-};
-
-template <class TSetter>
-struct tSetterOf;
-
-template <class TElement, class TValue>
-struct tSetterOf<void (TElement::*)(TValue)>
-{
-	typedef TElement tElement;
-	typedef std::decay_t<TValue> tValue;
+	template <class TElement>
+	static TElement* Get(CNativeState* pState, void* pUserData)
+	{
+		return MemberNatives::GetThisAs<TElement>(pState, GetManager(pUserData)->GetScriptClass(CLASS));
+	}
 };
 
 // A property read and written through the receiver's own operations (virtual ones included), so whatever they
@@ -152,50 +85,15 @@ struct tSetterOf<void (TElement::*)(TValue)>
 template <auto GETTER, auto SETTER, eElementClass CLASS>
 struct tAccessorProperty
 {
-	static bool Get(CNativeState* pState, int, void* pUserData)
-	{
-		typename tGetterOf<decltype(GETTER)>::tElement* pElement = nullptr;
-		if (!GetThisElement(pState, pUserData, CLASS, &pElement))
-			return false;
-		ReturnField(pState, (pElement->*GETTER)());
-		return true;
-	}
-
-	static bool Set(CNativeState* pState, int, void* pUserData)
-	{
-		typename tSetterOf<decltype(SETTER)>::tElement* pElement = nullptr;
-		typename tSetterOf<decltype(SETTER)>::tValue Value{};
-		if (!GetThisElement(pState, pUserData, CLASS, &pElement) || !CheckField(pState, Value))
-			return false;
-		(pElement->*SETTER)(Value);
-		return true;
-	}
+	static constexpr NativeFunction Get = MemberNatives::Get<tGameElement<CLASS>, GETTER>;
+	static constexpr NativeFunction Set = MemberNatives::Set<tGameElement<CLASS>, SETTER>;
 };
 
 // A property that is one field of the receiver, read and written as it stands, without telling anyone.
 template <auto FIELD, eElementClass CLASS>
 struct tFieldProperty
 {
-	typedef typename tMemberOf<decltype(FIELD)>::tElement tElement;
-	typedef typename tMemberOf<decltype(FIELD)>::tValue tValue;
-
-	static bool Get(CNativeState* pState, int, void* pUserData)
-	{
-		tElement* pElement = nullptr;
-		if (!GetThisElement(pState, pUserData, CLASS, &pElement))
-			return false;
-		ReturnField(pState, pElement->*FIELD);
-		return true;
-	}
-
-	static bool Set(CNativeState* pState, int, void* pUserData)
-	{
-		tElement* pElement = nullptr;
-		tValue Value{};
-		if (!GetThisElement(pState, pUserData, CLASS, &pElement) || !CheckField(pState, Value))
-			return false;
-		pElement->*FIELD = Value;
-		return true;
-	}
+	static constexpr NativeFunction Get = MemberNatives::GetField<tGameElement<CLASS>, FIELD>;
+	static constexpr NativeFunction Set = MemberNatives::SetField<tGameElement<CLASS>, FIELD>;
 };
 }

@@ -8,6 +8,7 @@
 
 #include "Engine/KestrinNative.h"
 #include "Engine/Reflection.h"
+#include "Scripting/MemberNatives.h"
 #include "Scripting/ResourceMgr.h"
 
 namespace
@@ -21,8 +22,12 @@ CGTAServerManager* GetManager(void* pUserData)
 
 bool CheckClient(CNativeState* pState, CGTAServerManager* pManager, size_t Index, CGTAClient** ppClient)
 {
-	// Every client record of the game server is a game client record.
-	return pState->CheckClass(pManager->GetClientClass(), Index, false, ppClient);
+	return MemberNatives::CheckAs(pState, pManager->GetClientClass(), Index, false, ppClient);
+}
+
+CGTAClient* GetThisClient(CNativeState* pState, void* pUserData)
+{
+	return MemberNatives::GetThisAs<CGTAClient>(pState, GetManager(pUserData)->GetClientClass());
 }
 
 bool IsGTAIV(CGTAServerManager* pManager)
@@ -69,8 +74,8 @@ bool NativeFadeCamera(CNativeState* pState, int argc, void* pUserData)
 
 bool NativeGetCameraInterior(CNativeState* pState, int, void* pUserData)
 {
-	CGTAClient* pClient = nullptr;
-	if (!pState->GetThis(GetManager(pUserData)->GetClientClass(), &pClient))
+	CGTAClient* pClient = GetThisClient(pState, pUserData);
+	if (!pClient)
 		return false;
 	pState->ReturnNumber(static_cast<int32_t>(pClient->GetCameraInterior()));
 	return true;
@@ -78,9 +83,9 @@ bool NativeGetCameraInterior(CNativeState* pState, int, void* pUserData)
 
 bool NativeSetCameraInterior(CNativeState* pState, int, void* pUserData)
 {
-	CGTAClient* pClient = nullptr;
+	CGTAClient* pClient = GetThisClient(pState, pUserData);
 	uint8_t ucInterior = 0;
-	if (!pState->GetThis(GetManager(pUserData)->GetClientClass(), &pClient) || !pState->CheckNumber(0, ucInterior))
+	if (!pClient || !pState->CheckNumber(0, ucInterior))
 		return false;
 	pClient->ChangeCameraInterior(ucInterior);
 	return true;

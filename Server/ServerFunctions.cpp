@@ -10,6 +10,7 @@
 #include "Engine/KestrinNative.h"
 #include "Engine/Reflection.h"
 #include "Multiplayer/NetObjectFunctions.h"
+#include "Scripting/MemberNatives.h"
 
 namespace
 {
@@ -25,6 +26,18 @@ CGTAServer* GetGameServer(void* pUserData)
 {
 	return static_cast<CGTAServerManager*>(pUserData)->GetServer();
 }
+
+// The server behind the user data of the namespace's members: the server itself, or the game's element manager.
+typedef MemberNatives::tUserData<CBaseServer> tServer;
+
+struct tGameServer
+{
+	template <class T>
+	static T* Get(CNativeState*, void* pUserData)
+	{
+		return GetGameServer(pUserData);
+	}
+};
 
 // Chat
 
@@ -55,7 +68,9 @@ bool NativeMessage(CNativeState* pState, int argc, void* pUserData)
 	return true;
 }
 
-bool NativeMessageClient(CNativeState* pState, int argc, void* pUserData)
+// messageClient and messageAllExcept: the line goes to the client, or to everyone but the client.
+template <void (CBaseServer::*SEND)(CNetMachine*, const char*, size_t, uint32_t)>
+bool NativeMessageForClient(CNativeState* pState, int argc, void* pUserData)
 {
 	size_t Length = 0;
 	const char* szText = pState->CheckString(0, &Length);
@@ -63,65 +78,11 @@ bool NativeMessageClient(CNativeState* pState, int argc, void* pUserData)
 	uint32_t uiColour = 0;
 	if (!szText || !CheckChatClient(pState, GetServer(pUserData), &pClient) || !CheckColour(pState, argc, 2, uiColour))
 		return false;
-	GetServer(pUserData)->SendChat(pClient, szText, Length, uiColour);
-	return true;
-}
-
-bool NativeMessageAllExcept(CNativeState* pState, int argc, void* pUserData)
-{
-	size_t Length = 0;
-	const char* szText = pState->CheckString(0, &Length);
-	CNetMachine* pClient = nullptr;
-	uint32_t uiColour = 0;
-	if (!szText || !CheckChatClient(pState, GetServer(pUserData), &pClient) || !CheckColour(pState, argc, 2, uiColour))
-		return false;
-	GetServer(pUserData)->SendChatExcept(pClient, szText, Length, uiColour);
+	(GetServer(pUserData)->*SEND)(pClient, szText, Length, uiColour);
 	return true;
 }
 
 // The server's own members
-
-bool NativeGetGame(CNativeState* pState, int, void* pUserData)
-{
-	pState->ReturnNumber(GetServer(pUserData)->GetGameId());
-	return true;
-}
-
-bool NativeGetName(CNativeState* pState, int, void* pUserData)
-{
-	pState->ReturnString(GetServer(pUserData)->GetServerName());
-	return true;
-}
-
-bool NativeSetName(CNativeState* pState, int, void* pUserData)
-{
-	const char* szName = pState->CheckString(0, nullptr);
-	if (!szName)
-		return false;
-	GetServer(pUserData)->SetServerName(szName);
-	return true;
-}
-
-bool NativeGetGameMode(CNativeState* pState, int, void* pUserData)
-{
-	pState->ReturnString(GetServer(pUserData)->GetGameMode());
-	return true;
-}
-
-bool NativeSetGameMode(CNativeState* pState, int, void* pUserData)
-{
-	const char* szGameMode = pState->CheckString(0, nullptr);
-	if (!szGameMode)
-		return false;
-	GetServer(pUserData)->SetGameMode(szGameMode);
-	return true;
-}
-
-bool NativeGetPort(CNativeState* pState, int, void* pUserData)
-{
-	pState->ReturnNumber(GetServer(pUserData)->GetPort());
-	return true;
-}
 
 bool NativeGetMaxClients(CNativeState* pState, int, void* pUserData)
 {
@@ -200,42 +161,6 @@ bool NativeShutdown(CNativeState*, int, void* pUserData)
 
 // The members the game's element manager adds
 
-bool NativeGetRCon(CNativeState* pState, int, void* pUserData)
-{
-	pState->ReturnBoolean(GetGameServer(pUserData)->IsRConEnabled());
-	return true;
-}
-
-bool NativeGetRConPort(CNativeState* pState, int, void* pUserData)
-{
-	pState->ReturnNumber(GetGameServer(pUserData)->GetRConPort());
-	return true;
-}
-
-bool NativeGetListed(CNativeState* pState, int, void* pUserData)
-{
-	pState->ReturnBoolean(GetGameServer(pUserData)->IsListed());
-	return true;
-}
-
-bool NativeGetHttpServer(CNativeState* pState, int, void* pUserData)
-{
-	pState->ReturnBoolean(GetGameServer(pUserData)->IsHttpServerEnabled());
-	return true;
-}
-
-bool NativeGetHttpPort(CNativeState* pState, int, void* pUserData)
-{
-	pState->ReturnNumber(GetGameServer(pUserData)->GetHttpPort());
-	return true;
-}
-
-bool NativeGetHttpURL(CNativeState* pState, int, void* pUserData)
-{
-	pState->ReturnString(GetGameServer(pUserData)->GetHttpUrl());
-	return true;
-}
-
 // The build part is not shown.
 bool NativeGetMinClientVersion(CNativeState* pState, int, void* pUserData)
 {
@@ -243,67 +168,6 @@ bool NativeGetMinClientVersion(CNativeState* pState, int, void* pUserData)
 	char szVersion[48];
 	snprintf(szVersion, sizeof(szVersion), "%u.%u.%u", puiVersion[0], puiVersion[1], puiVersion[2]);
 	pState->ReturnString(szVersion);
-	return true;
-}
-
-bool NativeGetSyncInterval(CNativeState* pState, int, void* pUserData)
-{
-	pState->ReturnNumber(GetGameServer(pUserData)->GetSyncInterval());
-	return true;
-}
-
-bool NativeGetSyncMethod(CNativeState* pState, int, void* pUserData)
-{
-	pState->ReturnNumber(GetGameServer(pUserData)->GetSyncMethod());
-	return true;
-}
-
-bool NativeGetDuplicateNames(CNativeState* pState, int, void* pUserData)
-{
-	pState->ReturnBoolean(GetGameServer(pUserData)->IsDuplicateNamesAllowed());
-	return true;
-}
-
-// The stream distances given to elements made from now on.
-template <class TServer, float (TServer::*GET)() const, void (TServer::*SET)(float)>
-struct tDistanceNatives
-{
-	static bool Get(CNativeState* pState, int, void* pUserData)
-	{
-		TServer* pServer = GetGameServer(pUserData);
-		pState->ReturnNumber((pServer->*GET)());
-		return true;
-	}
-
-	static bool Set(CNativeState* pState, int, void* pUserData)
-	{
-		float fDistance = 0.0f;
-		if (!pState->CheckNumber(0, fDistance))
-			return false;
-		TServer* pServer = GetGameServer(pUserData);
-		(pServer->*SET)(fDistance);
-		return true;
-	}
-};
-
-typedef tDistanceNatives<CBaseServer, &CBaseServer::GetStreamInDistance, &CBaseServer::SetStreamInDistance>
-	tStreamInDistance;
-typedef tDistanceNatives<CBaseServer, &CBaseServer::GetStreamOutDistance, &CBaseServer::SetStreamOutDistance>
-	tStreamOutDistance;
-typedef tDistanceNatives<CGTAServer, &CGTAServer::GetPickupStreamInDistance, &CGTAServer::SetPickupStreamInDistance>
-	tPickupStreamInDistance;
-typedef tDistanceNatives<CGTAServer, &CGTAServer::GetPickupStreamOutDistance, &CGTAServer::SetPickupStreamOutDistance>
-	tPickupStreamOutDistance;
-
-bool NativeGetLogPath(CNativeState* pState, int, void* pUserData)
-{
-	pState->ReturnString(GetGameServer(pUserData)->GetLogPath());
-	return true;
-}
-
-bool NativeGetSyncLocalEntities(CNativeState* pState, int, void* pUserData)
-{
-	pState->ReturnBoolean(GetGameServer(pUserData)->IsSyncLocalEntities());
 	return true;
 }
 
@@ -330,20 +194,15 @@ bool NativeSetPassword(CNativeState* pState, int, void* pUserData)
 	pState->ReturnBoolean(true);
 	return true;
 }
-
-bool NativeGetBindIP(CNativeState* pState, int, void* pUserData)
-{
-	pState->ReturnString(GetGameServer(pUserData)->GetBindIP());
-	return true;
-}
 }
 
 void RegisterServerChatFunctions(CBaseServer* pServer)
 {
 	ReflectedNamespace* pGlobal = pServer->GetResourceMgr().GetScripting()->GetGlobal();
 	pGlobal->RegisterFunction("message", "s|i", NativeMessage, pServer);
-	pGlobal->RegisterFunction("messageClient", "sx|i", NativeMessageClient, pServer);
-	pGlobal->RegisterFunction("messageAllExcept", "sx|i", NativeMessageAllExcept, pServer);
+	pGlobal->RegisterFunction("messageClient", "sx|i", NativeMessageForClient<&CBaseServer::SendChat>, pServer);
+	pGlobal->RegisterFunction("messageAllExcept", "sx|i", NativeMessageForClient<&CBaseServer::SendChatExcept>,
+		pServer);
 }
 
 void RegisterServerNamespace(CGTAServerManager* pManager)
@@ -352,11 +211,15 @@ void RegisterServerNamespace(CGTAServerManager* pManager)
 	CScripting* pScripting = pServer->GetResourceMgr().GetScripting();
 	if (!pScripting)
 		return;
+	using MemberNatives::Get;
+	using MemberNatives::Set;
 	ReflectedNamespace* pNamespace = pScripting->GetGlobal()->AddNamespace("server");
-	pNamespace->AddProperty(pServer, "game", ARGUMENT_INTEGER, NativeGetGame);
-	pNamespace->AddProperty(pServer, "name", ARGUMENT_STRING, NativeGetName, NativeSetName);
-	pNamespace->AddProperty(pServer, "gameMode", ARGUMENT_STRING, NativeGetGameMode, NativeSetGameMode);
-	pNamespace->AddProperty(pServer, "port", ARGUMENT_INTEGER, NativeGetPort);
+	pNamespace->AddProperty(pServer, "game", ARGUMENT_INTEGER, Get<tServer, &CBaseServer::GetGameId>);
+	pNamespace->AddProperty(pServer, "name", ARGUMENT_STRING, Get<tServer, &CBaseServer::GetServerName>,
+		Set<tServer, &CBaseServer::SetServerName>);
+	pNamespace->AddProperty(pServer, "gameMode", ARGUMENT_STRING, Get<tServer, &CBaseServer::GetGameMode>,
+		Set<tServer, &CBaseServer::SetGameMode>);
+	pNamespace->AddProperty(pServer, "port", ARGUMENT_INTEGER, Get<tServer, &CBaseServer::GetPort>);
 	pNamespace->AddProperty(pServer, "maxClients", ARGUMENT_INTEGER, NativeGetMaxClients);
 	pNamespace->RegisterFunction("setRule", "ss", NativeSetRule, pServer);
 	pNamespace->RegisterFunction("getRule", "s", NativeGetRule, pServer);
@@ -366,27 +229,34 @@ void RegisterServerNamespace(CGTAServerManager* pManager)
 	pNamespace->RegisterFunction("isIPBanned", "s", NativeIsIPBanned, pServer);
 	pNamespace->RegisterFunction("shutdown", "", NativeShutdown, pServer);
 
-	pNamespace->AddProperty(pManager, "rcon", ARGUMENT_BOOLEAN, NativeGetRCon);
-	pNamespace->AddProperty(pManager, "rconPort", ARGUMENT_INTEGER, NativeGetRConPort);
-	pNamespace->AddProperty(pManager, "listed", ARGUMENT_BOOLEAN, NativeGetListed);
-	pNamespace->AddProperty(pManager, "httpServer", ARGUMENT_BOOLEAN, NativeGetHttpServer);
-	pNamespace->AddProperty(pManager, "httpPort", ARGUMENT_INTEGER, NativeGetHttpPort);
-	pNamespace->AddProperty(pManager, "httpURL", ARGUMENT_STRING, NativeGetHttpURL);
+	pNamespace->AddProperty(pManager, "rcon", ARGUMENT_BOOLEAN, Get<tGameServer, &CBaseServer::IsRConEnabled>);
+	pNamespace->AddProperty(pManager, "rconPort", ARGUMENT_INTEGER, Get<tGameServer, &CBaseServer::GetRConPort>);
+	pNamespace->AddProperty(pManager, "listed", ARGUMENT_BOOLEAN, Get<tGameServer, &CBaseServer::IsListed>);
+	pNamespace->AddProperty(pManager, "httpServer", ARGUMENT_BOOLEAN,
+		Get<tGameServer, &CBaseServer::IsHttpServerEnabled>);
+	pNamespace->AddProperty(pManager, "httpPort", ARGUMENT_INTEGER, Get<tGameServer, &CBaseServer::GetHttpPort>);
+	pNamespace->AddProperty(pManager, "httpURL", ARGUMENT_STRING, Get<tGameServer, &CBaseServer::GetHttpUrl>);
 	pNamespace->AddProperty(pManager, "minClientVersion", ARGUMENT_STRING, NativeGetMinClientVersion);
-	pNamespace->AddProperty(pManager, "syncInterval", ARGUMENT_INTEGER, NativeGetSyncInterval);
-	pNamespace->AddProperty(pManager, "syncMethod", ARGUMENT_INTEGER, NativeGetSyncMethod);
-	pNamespace->AddProperty(pManager, "duplicateNames", ARGUMENT_BOOLEAN, NativeGetDuplicateNames);
-	pNamespace->AddProperty(pManager, "streamInDistance", ARGUMENT_FLOAT, tStreamInDistance::Get,
-		tStreamInDistance::Set);
-	pNamespace->AddProperty(pManager, "streamOutDistance", ARGUMENT_FLOAT, tStreamOutDistance::Get,
-		tStreamOutDistance::Set);
-	pNamespace->AddProperty(pManager, "pickupStreamInDistance", ARGUMENT_FLOAT, tPickupStreamInDistance::Get,
-		tPickupStreamInDistance::Set);
-	pNamespace->AddProperty(pManager, "pickupStreamOutDistance", ARGUMENT_FLOAT, tPickupStreamOutDistance::Get,
-		tPickupStreamOutDistance::Set);
-	pNamespace->AddProperty(pManager, "logPath", ARGUMENT_STRING, NativeGetLogPath);
-	pNamespace->AddProperty(pManager, "syncLocalEntities", ARGUMENT_BOOLEAN, NativeGetSyncLocalEntities);
+	pNamespace->AddProperty(pManager, "syncInterval", ARGUMENT_INTEGER,
+		Get<tGameServer, &CBaseServer::GetSyncInterval>);
+	pNamespace->AddProperty(pManager, "syncMethod", ARGUMENT_INTEGER, Get<tGameServer, &CBaseServer::GetSyncMethod>);
+	pNamespace->AddProperty(pManager, "duplicateNames", ARGUMENT_BOOLEAN,
+		Get<tGameServer, &CBaseServer::IsDuplicateNamesAllowed>);
+	// The stream distances given to elements made from now on.
+	pNamespace->AddProperty(pManager, "streamInDistance", ARGUMENT_FLOAT,
+		Get<tGameServer, &CBaseServer::GetStreamInDistance>, Set<tGameServer, &CBaseServer::SetStreamInDistance>);
+	pNamespace->AddProperty(pManager, "streamOutDistance", ARGUMENT_FLOAT,
+		Get<tGameServer, &CBaseServer::GetStreamOutDistance>, Set<tGameServer, &CBaseServer::SetStreamOutDistance>);
+	pNamespace->AddProperty(pManager, "pickupStreamInDistance", ARGUMENT_FLOAT,
+		Get<tGameServer, &CGTAServer::GetPickupStreamInDistance>,
+		Set<tGameServer, &CGTAServer::SetPickupStreamInDistance>);
+	pNamespace->AddProperty(pManager, "pickupStreamOutDistance", ARGUMENT_FLOAT,
+		Get<tGameServer, &CGTAServer::GetPickupStreamOutDistance>,
+		Set<tGameServer, &CGTAServer::SetPickupStreamOutDistance>);
+	pNamespace->AddProperty(pManager, "logPath", ARGUMENT_STRING, Get<tGameServer, &CBaseServer::GetLogPath>);
+	pNamespace->AddProperty(pManager, "syncLocalEntities", ARGUMENT_BOOLEAN,
+		Get<tGameServer, &CGTAServer::IsSyncLocalEntities>);
 	pNamespace->RegisterFunction("getCVar", "s", NativeGetCVar, pManager);
 	pNamespace->RegisterFunction("setPassword", "s", NativeSetPassword, pManager);
-	pNamespace->AddProperty(pManager, "bindIP", ARGUMENT_STRING, NativeGetBindIP);
+	pNamespace->AddProperty(pManager, "bindIP", ARGUMENT_STRING, Get<tGameServer, &CBaseServer::GetBindIP>);
 }

@@ -75,6 +75,59 @@ private:
 	std::vector<T*> m_Retired;
 };
 
+// Moves the items of the list that the predicate picks to the end of Removed; the others keep their order.
+template <class T, class TPredicate>
+void UnlinkIf(std::vector<T*>& List, TPredicate Predicate, std::vector<T*>& Removed)
+{
+	auto itKept = List.begin();
+	for (T* pItem : List)
+	{
+		if (Predicate(pItem))
+			Removed.push_back(pItem);
+		else
+			*itKept++ = pItem;
+	}
+	List.erase(itKept, List.end());
+}
+
+// Marks the unlinked items removed, so that a dispatch already holding one skips it, and retires them. Only once
+// the registry is walked: freeing an item can run script code that removes more. The number retired.
+template <class T, class TFree>
+size_t RetireAll(const std::vector<T*>& Removed, CDeferredRemoval<T, TFree>& Removal)
+{
+	for (T* pItem : Removed)
+	{
+		pItem->m_bRemoved = true;
+		Removal.Retire(pItem);
+	}
+	return Removed.size();
+}
+
+// Takes every item of a registry's list that the predicate picks out of it and retires it. The number removed.
+template <class T, class TFree, class TPredicate>
+size_t RemoveIf(std::vector<T*>& List, CDeferredRemoval<T, TFree>& Removal, TPredicate Predicate)
+{
+	std::vector<T*> Removed;
+	UnlinkIf(List, Predicate, Removed);
+	return RetireAll(Removed, Removal);
+}
+
+// The same for a registry that keeps its items in lists under keys; a list left empty goes with its key.
+template <class TLists, class T, class TFree, class TPredicate>
+size_t RemoveIfFromKeyedLists(TLists& Lists, CDeferredRemoval<T, TFree>& Removal, TPredicate Predicate)
+{
+	std::vector<T*> Removed;
+	for (auto it = Lists.begin(); it != Lists.end();)
+	{
+		UnlinkIf(it->second, Predicate, Removed);
+		if (it->second.empty())
+			it = Lists.erase(it);
+		else
+			++it;
+	}
+	return RetireAll(Removed, Removal);
+}
+
 // Marks one dispatch for as long as it is in scope.
 template <class TRemoval>
 class CDispatchScope

@@ -53,7 +53,7 @@ public:
 	// Whether a report of the key with this repeat count and direction runs the bind.
 	bool Matches(int32_t iRepeat, bool bDown) const;
 
-	bool m_bDeleted;
+	bool m_bRemoved;
 	CKeyBinds* m_pOwner;
 	// Not owned.
 	CResource* m_pResource;

@@ -9,6 +9,7 @@
 #include "Multiplayer/NetObjectFunctions.h"
 #include "Multiplayer/NetObjectMgr.h"
 #include "Network/NetSystem.h"
+#include "Scripting/MemberNatives.h"
 
 using namespace NetObjectFunctions;
 
@@ -29,6 +30,16 @@ CNetMachine* GetThis(CNativeState* pState, void* pUserData)
 	return GetThisClient(pState, GetManager(pUserData));
 }
 
+// The receiver of the properties that only read one value of the client.
+struct tClient
+{
+	template <class T>
+	static T* Get(CNativeState* pState, void* pUserData)
+	{
+		return MemberNatives::GetThisAs<T>(pState, GetManager(pUserData)->GetClientClass());
+	}
+};
+
 // The receiver of members that only the server can answer (the client's address, its ping, its connection).
 CNetMachine* GetThisServerside(CNativeState* pState, void* pUserData)
 {
@@ -41,48 +52,12 @@ CNetMachine* GetThisServerside(CNativeState* pState, void* pUserData)
 	return pClient;
 }
 
-bool NativeGetIndex(CNativeState* pState, int, void* pUserData)
-{
-	CNetMachine* pClient = GetThis(pState, pUserData);
-	if (!pClient)
-		return false;
-	pState->ReturnNumber(pClient->GetIndex());
-	return true;
-}
-
 bool NativeGetName(CNativeState* pState, int, void* pUserData)
 {
 	CNetMachine* pClient = GetThis(pState, pUserData);
 	if (!pClient)
 		return false;
 	pState->ReturnString(pClient->GetName(), pClient->GetNameLength());
-	return true;
-}
-
-bool NativeGetGame(CNativeState* pState, int, void* pUserData)
-{
-	CNetMachine* pClient = GetThis(pState, pUserData);
-	if (!pClient)
-		return false;
-	pState->ReturnNumber(pClient->GetGame());
-	return true;
-}
-
-bool NativeGetGameVersion(CNativeState* pState, int, void* pUserData)
-{
-	CNetMachine* pClient = GetThis(pState, pUserData);
-	if (!pClient)
-		return false;
-	pState->ReturnNumber(pClient->GetGameVersion());
-	return true;
-}
-
-bool NativeGetPlayer(CNativeState* pState, int, void* pUserData)
-{
-	CNetMachine* pClient = GetThis(pState, pUserData);
-	if (!pClient)
-		return false;
-	pState->ReturnObject(pClient->GetPlayer());
 	return true;
 }
 
@@ -99,15 +74,6 @@ bool NativeSetPlayer(CNativeState* pState, int, void* pUserData)
 	return true;
 }
 
-bool NativeGetAdministrator(CNativeState* pState, int, void* pUserData)
-{
-	CNetMachine* pClient = GetThis(pState, pUserData);
-	if (!pClient)
-		return false;
-	pState->ReturnBoolean(pClient->IsAdministrator());
-	return true;
-}
-
 bool NativeSetAdministrator(CNativeState* pState, int, void* pUserData)
 {
 	CNetMachine* pClient = GetThis(pState, pUserData);
@@ -121,15 +87,6 @@ bool NativeSetAdministrator(CNativeState* pState, int, void* pUserData)
 		pClient->SetAdministrator(bAdministrator);
 		pClient->SendUpdate();
 	}
-	return true;
-}
-
-bool NativeGetConsole(CNativeState* pState, int, void* pUserData)
-{
-	CNetMachine* pClient = GetThis(pState, pUserData);
-	if (!pClient)
-		return false;
-	pState->ReturnBoolean(pClient->IsConsole());
 	return true;
 }
 
@@ -185,13 +142,15 @@ bool NativeDisconnect(CNativeState* pState, int, void* pUserData)
 
 void NetObjectFunctions::RegisterClientMembers(ReflectedClass* pClass, CNetObjectMgr* pManager)
 {
-	pClass->AddProperty(pManager, "index", ARGUMENT_INTEGER, NativeGetIndex);
+	using MemberNatives::Get;
+	pClass->AddProperty(pManager, "index", ARGUMENT_INTEGER, Get<tClient, &CNetMachine::GetIndex>);
 	pClass->AddProperty(pManager, "name", ARGUMENT_STRING, NativeGetName);
-	pClass->AddProperty(pManager, "game", ARGUMENT_INTEGER, NativeGetGame);
-	pClass->AddProperty(pManager, "gameVersion", ARGUMENT_INTEGER, NativeGetGameVersion);
-	pClass->AddProperty(pManager, "player", ARGUMENT_OBJECT, NativeGetPlayer, NativeSetPlayer);
-	pClass->AddProperty(pManager, "administrator", ARGUMENT_BOOLEAN, NativeGetAdministrator, NativeSetAdministrator);
-	pClass->AddProperty(pManager, "console", ARGUMENT_BOOLEAN, NativeGetConsole);
+	pClass->AddProperty(pManager, "game", ARGUMENT_INTEGER, Get<tClient, &CNetMachine::GetGame>);
+	pClass->AddProperty(pManager, "gameVersion", ARGUMENT_INTEGER, Get<tClient, &CNetMachine::GetGameVersion>);
+	pClass->AddProperty(pManager, "player", ARGUMENT_OBJECT, Get<tClient, &CNetMachine::GetPlayer>, NativeSetPlayer);
+	pClass->AddProperty(pManager, "administrator", ARGUMENT_BOOLEAN, Get<tClient, &CNetMachine::IsAdministrator>,
+		NativeSetAdministrator);
+	pClass->AddProperty(pManager, "console", ARGUMENT_BOOLEAN, Get<tClient, &CNetMachine::IsConsole>);
 	pClass->AddProperty(pManager, "ip", ARGUMENT_STRING, NativeGetIP);
 	pClass->AddProperty(pManager, "ping", ARGUMENT_INTEGER, NativeGetPing);
 

@@ -8,14 +8,20 @@
 template <class THolder, THolder* (*GetThis)(CNativeState*, CNetObjectMgr*)>
 struct tDataNatives
 {
+	// The receiver and the key the natives below start with; null after the receiver's or the key's error.
+	static THolder* GetThisAndKey(CNativeState* pState, void* pUserData, const char*& szKey)
+	{
+		THolder* pHolder = GetThis(pState, static_cast<CNetObjectMgr*>(pUserData));
+		szKey = pHolder ? pState->CheckString(0, nullptr) : nullptr;
+		return szKey ? pHolder : nullptr;
+	}
+
 	// "ts": the value under the key, or undefined.
 	static bool Get(CNativeState* pState, int, void* pUserData)
 	{
-		THolder* pHolder = GetThis(pState, static_cast<CNetObjectMgr*>(pUserData));
+		const char* szKey = nullptr;
+		THolder* pHolder = GetThisAndKey(pState, pUserData, szKey);
 		if (!pHolder)
-			return false;
-		const char* szKey = pState->CheckString(0, nullptr);
-		if (!szKey)
 			return false;
 		if (const CArgument* pValue = pHolder->GetData(szKey))
 			pState->Return(pValue);
@@ -27,11 +33,9 @@ struct tDataNatives
 	// "ts.|b": the value is sent to the clients unless the third argument is false.
 	static bool Set(CNativeState* pState, int argc, void* pUserData)
 	{
-		THolder* pHolder = GetThis(pState, static_cast<CNetObjectMgr*>(pUserData));
+		const char* szKey = nullptr;
+		THolder* pHolder = GetThisAndKey(pState, pUserData, szKey);
 		if (!pHolder)
-			return false;
-		const char* szKey = pState->CheckString(0, nullptr);
-		if (!szKey)
 			return false;
 		const CArgument* pValue = pState->GetArgument(1);
 		if (!pValue)
@@ -47,11 +51,9 @@ struct tDataNatives
 	// "ts".
 	static bool Remove(CNativeState* pState, int, void* pUserData)
 	{
-		THolder* pHolder = GetThis(pState, static_cast<CNetObjectMgr*>(pUserData));
+		const char* szKey = nullptr;
+		THolder* pHolder = GetThisAndKey(pState, pUserData, szKey);
 		if (!pHolder)
-			return false;
-		const char* szKey = pState->CheckString(0, nullptr);
-		if (!szKey)
 			return false;
 		pHolder->RemoveData(szKey);
 		return true;

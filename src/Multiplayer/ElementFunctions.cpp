@@ -9,6 +9,7 @@
 #include "Multiplayer/NetObject.h"
 #include "Multiplayer/NetObjectFunctions.h"
 #include "Multiplayer/NetObjectMgr.h"
+#include "Scripting/MemberNatives.h"
 #include "Scripting/Resource.h"
 #include "Scripting/ResourceMgr.h"
 
@@ -26,25 +27,17 @@ CNetObject* GetThis(CNativeState* pState, void* pUserData)
 	return GetThisElement(pState, GetManager(pUserData));
 }
 
+// The receiver of the properties that only read or write one value of the element.
+struct tElement
+{
+	template <class T>
+	static T* Get(CNativeState* pState, void* pUserData)
+	{
+		return MemberNatives::GetThisAs<T>(pState, GetManager(pUserData)->GetElementClass());
+	}
+};
+
 // Element properties
-
-bool NativeGetId(CNativeState* pState, int, void* pUserData)
-{
-	CNetObject* pElement = GetThis(pState, pUserData);
-	if (!pElement)
-		return false;
-	pState->ReturnNumber(pElement->GetId());
-	return true;
-}
-
-bool NativeGetType(CNativeState* pState, int, void* pUserData)
-{
-	CNetObject* pElement = GetThis(pState, pUserData);
-	if (!pElement)
-		return false;
-	pState->ReturnNumber(pElement->GetType());
-	return true;
-}
 
 // The flags object holds the element weakly: it never keeps an element alive, and it learns when the element goes.
 typedef CObjectValue<Weak<CNetObject>> CNetObjectFlagsObject;
@@ -58,33 +51,6 @@ bool NativeGetNetFlags(CNativeState* pState, int, void* pUserData)
 		new CNetObjectFlagsObject(GetManager(pUserData)->GetNetObjectFlagsClass(), Weak<CNetObject>(pElement));
 	pState->ReturnObject(pFlags);
 	pFlags->Release();
-	return true;
-}
-
-bool NativeGetIsLocal(CNativeState* pState, int, void* pUserData)
-{
-	CNetObject* pElement = GetThis(pState, pUserData);
-	if (!pElement)
-		return false;
-	pState->ReturnBoolean(pElement->IsLocal());
-	return true;
-}
-
-bool NativeGetIsSyncer(CNativeState* pState, int, void* pUserData)
-{
-	CNetObject* pElement = GetThis(pState, pUserData);
-	if (!pElement)
-		return false;
-	pState->ReturnBoolean(pElement->IsSyncer());
-	return true;
-}
-
-bool NativeGetIsOwner(CNativeState* pState, int, void* pUserData)
-{
-	CNetObject* pElement = GetThis(pState, pUserData);
-	if (!pElement)
-		return false;
-	pState->ReturnBoolean(pElement->IsOwner());
 	return true;
 }
 
@@ -137,36 +103,6 @@ bool NativeSetSyncerId(CNativeState* pState, int, void* pUserData)
 	if (!pState->CheckNumber(0, iIndex))
 		return false;
 	pElement->SetSyncerId(iIndex);
-	return true;
-}
-
-bool NativeGetDimension(CNativeState* pState, int, void* pUserData)
-{
-	CNetObject* pElement = GetThis(pState, pUserData);
-	if (!pElement)
-		return false;
-	pState->ReturnNumber(pElement->GetDimension());
-	return true;
-}
-
-bool NativeSetDimension(CNativeState* pState, int, void* pUserData)
-{
-	CNetObject* pElement = GetThis(pState, pUserData);
-	if (!pElement)
-		return false;
-	int32_t iDimension = 0;
-	if (!pState->CheckNumber(0, iDimension))
-		return false;
-	pElement->SetDimension(iDimension);
-	return true;
-}
-
-bool NativeGetParent(CNativeState* pState, int, void* pUserData)
-{
-	CNetObject* pElement = GetThis(pState, pUserData);
-	if (!pElement)
-		return false;
-	pState->ReturnObject(pElement->GetParent());
 	return true;
 }
 
@@ -228,15 +164,6 @@ bool NativeSetName(CNativeState* pState, int, void* pUserData)
 	return true;
 }
 
-bool NativeGetResource(CNativeState* pState, int, void* pUserData)
-{
-	CNetObject* pElement = GetThis(pState, pUserData);
-	if (!pElement)
-		return false;
-	pState->ReturnObject(pElement->GetResource());
-	return true;
-}
-
 bool NativeSetResource(CNativeState* pState, int, void* pUserData)
 {
 	CNetObjectMgr* pManager = GetManager(pUserData);
@@ -253,35 +180,6 @@ bool NativeSetResource(CNativeState* pState, int, void* pUserData)
 	pElement->SetResource(pResource);
 	return true;
 }
-
-// streamInDistance and streamOutDistance: stored as they are, with no message.
-template <float (CNetObject::*GET)() const, void (CNetObject::*SET)(float)>
-struct tDistanceNatives
-{
-	static bool Get(CNativeState* pState, int, void* pUserData)
-	{
-		CNetObject* pElement = GetThis(pState, pUserData);
-		if (!pElement)
-			return false;
-		pState->ReturnNumber((pElement->*GET)());
-		return true;
-	}
-
-	static bool Set(CNativeState* pState, int, void* pUserData)
-	{
-		CNetObject* pElement = GetThis(pState, pUserData);
-		if (!pElement)
-			return false;
-		float fDistance = 0.0f;
-		if (!pState->CheckNumber(0, fDistance))
-			return false;
-		(pElement->*SET)(fDistance);
-		return true;
-	}
-};
-
-typedef tDistanceNatives<&CNetObject::GetStreamInDistance, &CNetObject::SetStreamInDistance> tStreamInDistance;
-typedef tDistanceNatives<&CNetObject::GetStreamOutDistance, &CNetObject::SetStreamOutDistance> tStreamOutDistance;
 
 bool NativeGetPosition(CNativeState* pState, int, void* pUserData)
 {
@@ -419,16 +317,10 @@ const char* const ELEMENT_GONE_ERROR = "The element of these flags no longer exi
 
 CNetObject* GetFlagsElement(CNativeState* pState, void* pUserData)
 {
-	ReflectedClass* pClass = GetManager(pUserData)->GetNetObjectFlagsClass();
-	CBaseObject* pObject = nullptr;
-	if (!pState->GetThis(pClass, &pObject))
-		return nullptr;
-	CNetObjectFlagsObject* pFlags = dynamic_cast<CNetObjectFlagsObject*>(pObject);
+	CNetObjectFlagsObject* pFlags =
+		MemberNatives::GetThisAs<CNetObjectFlagsObject>(pState, GetManager(pUserData)->GetNetObjectFlagsClass());
 	if (!pFlags)
-	{
-		pState->Error("%s expected for 'this'", pClass ? pClass->GetName() : "NetObjectFlags");
 		return nullptr;
-	}
 	CNetObject* pElement = pFlags->GetValue().Get();
 	if (!pElement)
 		pState->Error("%s", ELEMENT_GONE_ERROR);
@@ -469,22 +361,28 @@ void AddFlag(ReflectedClass* pClass, CNetObjectMgr* pManager, const char* szName
 
 void NetObjectFunctions::RegisterElementMembers(ReflectedClass* pClass, CNetObjectMgr* pManager)
 {
-	pClass->AddProperty(pManager, "id", ARGUMENT_INTEGER, NativeGetId);
-	pClass->AddProperty(pManager, "type", ARGUMENT_INTEGER, NativeGetType);
+	using MemberNatives::Get;
+	using MemberNatives::Set;
+	pClass->AddProperty(pManager, "id", ARGUMENT_INTEGER, Get<tElement, &CNetObject::GetId>);
+	pClass->AddProperty(pManager, "type", ARGUMENT_INTEGER, Get<tElement, &CNetObject::GetType>);
 	pClass->AddProperty(pManager, "netFlags", ARGUMENT_OBJECT, NativeGetNetFlags);
-	pClass->AddProperty(pManager, "isLocal", ARGUMENT_BOOLEAN, NativeGetIsLocal);
-	pClass->AddProperty(pManager, "isSyncer", ARGUMENT_BOOLEAN, NativeGetIsSyncer);
-	pClass->AddProperty(pManager, "isOwner", ARGUMENT_BOOLEAN, NativeGetIsOwner);
+	pClass->AddProperty(pManager, "isLocal", ARGUMENT_BOOLEAN, Get<tElement, &CNetObject::IsLocal>);
+	pClass->AddProperty(pManager, "isSyncer", ARGUMENT_BOOLEAN, Get<tElement, &CNetObject::IsSyncer>);
+	pClass->AddProperty(pManager, "isOwner", ARGUMENT_BOOLEAN, Get<tElement, &CNetObject::IsOwner>);
 	pClass->AddProperty(pManager, "syncer", ARGUMENT_OBJECT, NativeGetSyncer, NativeSetSyncer);
 	pClass->AddProperty(pManager, "syncerId", ARGUMENT_INTEGER, NativeGetSyncerId, NativeSetSyncerId);
-	pClass->AddProperty(pManager, "dimension", ARGUMENT_INTEGER, NativeGetDimension, NativeSetDimension);
-	pClass->AddProperty(pManager, "parent", ARGUMENT_OBJECT, NativeGetParent, NativeSetParent);
+	pClass->AddProperty(pManager, "dimension", ARGUMENT_INTEGER, Get<tElement, &CNetObject::GetDimension>,
+		Set<tElement, &CNetObject::SetDimension>);
+	pClass->AddProperty(pManager, "parent", ARGUMENT_OBJECT, Get<tElement, &CNetObject::GetParent>, NativeSetParent);
 	pClass->AddProperty(pManager, "children", ARGUMENT_ARRAY, NativeGetChildren);
 	pClass->AddProperty(pManager, "name", ARGUMENT_STRING, NativeGetName, NativeSetName);
-	pClass->AddProperty(pManager, "resource", ARGUMENT_OBJECT, NativeGetResource, NativeSetResource);
-	pClass->AddProperty(pManager, "streamInDistance", ARGUMENT_FLOAT, tStreamInDistance::Get, tStreamInDistance::Set);
-	pClass->AddProperty(pManager, "streamOutDistance", ARGUMENT_FLOAT, tStreamOutDistance::Get,
-		tStreamOutDistance::Set);
+	pClass->AddProperty(pManager, "resource", ARGUMENT_OBJECT, Get<tElement, &CNetObject::GetResource>,
+		NativeSetResource);
+	// Stored as they are, with no message.
+	pClass->AddProperty(pManager, "streamInDistance", ARGUMENT_FLOAT, Get<tElement, &CNetObject::GetStreamInDistance>,
+		Set<tElement, &CNetObject::SetStreamInDistance>);
+	pClass->AddProperty(pManager, "streamOutDistance", ARGUMENT_FLOAT, Get<tElement, &CNetObject::GetStreamOutDistance>,
+		Set<tElement, &CNetObject::SetStreamOutDistance>);
 	pClass->AddProperty(pManager, "position", ARGUMENT_VECTOR3D, NativeGetPosition, NativeSetPosition);
 	pClass->AddProperty(pManager, "rotation", ARGUMENT_VECTOR3D, NativeGetRotation, NativeSetRotation);
 

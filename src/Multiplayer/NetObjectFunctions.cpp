@@ -11,71 +11,29 @@
 #include "Multiplayer/NetMachine.h"
 #include "Multiplayer/NetObject.h"
 #include "Multiplayer/NetObjectMgr.h"
+#include "Scripting/MemberNatives.h"
 #include "Scripting/ResourceMgr.h"
 
 namespace NetObjectFunctions
 {
-namespace
-{
-// The receiver or argument object as the engine type behind the class; null when the object only carries it.
-template <class T>
-T* AsClassObject(CNativeState* pState, CBaseObject* pObject, ReflectedClass* pClass, bool bReceiver, size_t Index)
-{
-	T* pTyped = dynamic_cast<T*>(pObject);
-	if (!pTyped)
-	{
-		const char* szClass = pClass ? pClass->GetName() : "Instance";
-		if (bReceiver)
-			pState->Error("%s expected for 'this'", szClass);
-		else
-			pState->TypeError(szClass, Index);
-	}
-	return pTyped;
-}
-
-template <class T>
-T* GetThisOf(CNativeState* pState, ReflectedClass* pClass)
-{
-	CBaseObject* pObject = nullptr;
-	if (!pState->GetThis(pClass, &pObject))
-		return nullptr;
-	return AsClassObject<T>(pState, pObject, pClass, true, 0);
-}
-
-template <class T>
-bool CheckOf(CNativeState* pState, ReflectedClass* pClass, size_t Index, bool bAllowNull, T** ppOut)
-{
-	CBaseObject* pObject = nullptr;
-	if (!pState->CheckClass(pClass, Index, bAllowNull, &pObject))
-		return false;
-	if (!pObject)
-	{
-		*ppOut = nullptr;
-		return true;
-	}
-	*ppOut = AsClassObject<T>(pState, pObject, pClass, false, Index);
-	return *ppOut != nullptr;
-}
-}
-
 CNetObject* GetThisElement(CNativeState* pState, CNetObjectMgr* pManager)
 {
-	return GetThisOf<CNetObject>(pState, pManager->GetElementClass());
+	return MemberNatives::GetThisAs<CNetObject>(pState, pManager->GetElementClass());
 }
 
 CNetMachine* GetThisClient(CNativeState* pState, CNetObjectMgr* pManager)
 {
-	return GetThisOf<CNetMachine>(pState, pManager->GetClientClass());
+	return MemberNatives::GetThisAs<CNetMachine>(pState, pManager->GetClientClass());
 }
 
 bool CheckElement(CNativeState* pState, CNetObjectMgr* pManager, size_t Index, bool bAllowNull, CNetObject** ppElement)
 {
-	return CheckOf(pState, pManager->GetElementClass(), Index, bAllowNull, ppElement);
+	return MemberNatives::CheckAs(pState, pManager->GetElementClass(), Index, bAllowNull, ppElement);
 }
 
 bool CheckClient(CNativeState* pState, CNetObjectMgr* pManager, size_t Index, bool bAllowNull, CNetMachine** ppClient)
 {
-	return CheckOf(pState, pManager->GetClientClass(), Index, bAllowNull, ppClient);
+	return MemberNatives::CheckAs(pState, pManager->GetClientClass(), Index, bAllowNull, ppClient);
 }
 
 void ReturnClient(CNativeState* pState, INetMachine* pClient)

@@ -87,31 +87,7 @@ void CNetworkHandlers::AddHandler(CNetworkHandler* pHandler)
 template <class TPredicate>
 size_t CNetworkHandlers::RemoveIf(TPredicate Predicate)
 {
-	std::vector<CNetworkHandler*> Removed;
-	for (auto it = m_Handlers.begin(); it != m_Handlers.end();)
-	{
-		std::vector<CNetworkHandler*>& Handlers = it->second;
-		for (auto itHandler = Handlers.begin(); itHandler != Handlers.end();)
-		{
-			if (Predicate(*itHandler))
-			{
-				Removed.push_back(*itHandler);
-				itHandler = Handlers.erase(itHandler);
-			}
-			else
-				++itHandler;
-		}
-		if (Handlers.empty())
-			it = m_Handlers.erase(it);
-		else
-			++it;
-	}
-	for (CNetworkHandler* pHandler : Removed)
-	{
-		pHandler->m_bRemoved = true;
-		m_Removal.Retire(pHandler);
-	}
-	return Removed.size();
+	return RemoveIfFromKeyedLists(m_Handlers, m_Removal, Predicate);
 }
 
 size_t CNetworkHandlers::RemoveHandlers(uint32_t uiKey, CResource* pResource)

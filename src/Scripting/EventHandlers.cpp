@@ -134,25 +134,7 @@ void CEventType::AddHandler(CEventHandler* pHandler)
 template <class TPredicate>
 size_t CEventType::RemoveIf(TPredicate Predicate)
 {
-	std::vector<CEventHandler*> Removed;
-	std::vector<CEventHandler*> Kept;
-	Kept.reserve(m_Handlers.size());
-	for (CEventHandler* pHandler : m_Handlers)
-	{
-		if (Predicate(pHandler))
-			Removed.push_back(pHandler);
-		else
-			Kept.push_back(pHandler);
-	}
-	if (Removed.empty())
-		return 0;
-	m_Handlers.swap(Kept);
-	for (CEventHandler* pHandler : Removed)
-	{
-		pHandler->m_bRemoved = true;
-		m_pOwner->GetRemoval().Retire(pHandler);
-	}
-	return Removed.size();
+	return ::RemoveIf(m_Handlers, m_pOwner->GetRemoval(), Predicate);
 }
 
 size_t CEventType::RemoveHandlers()

@@ -16,7 +16,7 @@ CKeyEvent::CKeyEvent(CKeyBinds* pOwner, const SDL_Keysym& Key, int32_t iRepeat, 
 
 CKeyBind::CKeyBind(CKeyBinds* pOwner, CResource* pResource, int32_t iKeyCode, int32_t iKeyState,
 	bool bFireOnRepeat) :
-	m_bDeleted(false),
+	m_bRemoved(false),
 	m_pOwner(pOwner),
 	m_pResource(pResource),
 	m_iKeyCode(iKeyCode),
@@ -27,7 +27,7 @@ CKeyBind::CKeyBind(CKeyBinds* pOwner, CResource* pResource, int32_t iKeyCode, in
 
 bool CKeyBind::Matches(int32_t iRepeat, bool bDown) const
 {
-	if (m_bDeleted)
+	if (m_bRemoved)
 		return false;
 	if (iRepeat > 0 && !m_bFireOnRepeat)
 		return false;
@@ -99,31 +99,7 @@ void CKeyBinds::AddBind(CKeyBind* pBind)
 template <class TPredicate>
 size_t CKeyBinds::RemoveIf(TPredicate Predicate)
 {
-	std::vector<CKeyBind*> Removed;
-	for (auto it = m_Binds.begin(); it != m_Binds.end();)
-	{
-		std::vector<CKeyBind*>& Binds = it->second;
-		for (auto itBind = Binds.begin(); itBind != Binds.end();)
-		{
-			if (Predicate(*itBind))
-			{
-				Removed.push_back(*itBind);
-				itBind = Binds.erase(itBind);
-			}
-			else
-				++itBind;
-		}
-		if (Binds.empty())
-			it = m_Binds.erase(it);
-		else
-			++it;
-	}
-	for (CKeyBind* pBind : Removed)
-	{
-		pBind->m_bDeleted = true;
-		m_Removal.Retire(pBind);
-	}
-	return Removed.size();
+	return RemoveIfFromKeyedLists(m_Binds, m_Removal, Predicate);
 }
 
 size_t CKeyBinds::RemoveBinds(int32_t iKeyCode, CResource* pResource)

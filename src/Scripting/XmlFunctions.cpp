@@ -9,6 +9,7 @@
 #include "Engine/ElementChunk.h"
 #include "Engine/KestrinNative.h"
 #include "Engine/KestrinString.h"
+#include "Scripting/MemberNatives.h"
 #include "Scripting/ResourceMgr.h"
 
 // CXmlElement
@@ -112,28 +113,14 @@ CXmlInterface* GetInterface(void* pUserData)
 	return static_cast<CXmlInterface*>(pUserData);
 }
 
-// The receiver, checked against the class; a module can give any object one of these classes, so the engine type
-// is checked too.
-template <class T>
-T* GetThisObject(CNativeState* pState, ReflectedClass* pClass)
-{
-	CBaseObject* pObject = nullptr;
-	if (!pState->GetThis(pClass, &pObject))
-		return nullptr;
-	T* pThis = dynamic_cast<T*>(pObject);
-	if (!pThis)
-		pState->Error("%s expected for 'this'", pClass ? pClass->GetName() : "");
-	return pThis;
-}
-
 CXmlElement* GetThisElement(CNativeState* pState, void* pUserData)
 {
-	return GetThisObject<CXmlElement>(pState, GetInterface(pUserData)->GetElementClass());
+	return MemberNatives::GetThisAs<CXmlElement>(pState, GetInterface(pUserData)->GetElementClass());
 }
 
 CXmlDocument* GetThisDocument(CNativeState* pState, void* pUserData)
 {
-	return GetThisObject<CXmlDocument>(pState, GetInterface(pUserData)->GetDocumentClass());
+	return MemberNatives::GetThisAs<CXmlDocument>(pState, GetInterface(pUserData)->GetDocumentClass());
 }
 
 // The text of the attribute named by argument 1, with its length and the name; null after reporting the failure.

@@ -4,8 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <string>
+#include <vector>
 
 #include <tinyxml.h>
 
@@ -88,6 +92,136 @@ void ExpectTheInterface(const CServerProcess& Server)
 	EXPECT_EQ(AttributeOf(Named(pElement, "Function", "getBoolAttribute"), "Mask"), "ts");
 	EXPECT_EQ(AttributeOf(Named(Named(pGlobal, "Class", "XmlDocument"), "Function", "load"), "RequiredArguments"), "1");
 }
+}
+
+namespace
+{
+// The members of a namespace or class element as "name type" for properties ("ro" when read-only) and
+// "name(mask)" for functions, each marked "obsolete" when it is, in the order the file lists them.
+std::vector<std::string> MembersOf(const TiXmlElement* pParent)
+{
+	std::vector<std::string> Members;
+	for (const TiXmlElement* pChild = pParent ? pParent->FirstChildElement() : nullptr; pChild;
+		 pChild = pChild->NextSiblingElement())
+	{
+		std::string Member;
+		if (strcmp(pChild->Value(), "Property") == 0)
+			Member = AttributeOf(pChild, "Name") + " " + AttributeOf(pChild, "Type") +
+				(AttributeOf(pChild, "ReadOnly") == "true" ? " ro" : "");
+		else if (strcmp(pChild->Value(), "Function") == 0)
+			Member = AttributeOf(pChild, "Name") + "(" + AttributeOf(pChild, "Mask") + ")";
+		else
+			continue;
+		Members.push_back(Member + (AttributeOf(pChild, "Obsolete") == "true" ? " obsolete" : ""));
+	}
+	return Members;
+}
+
+// The members from the first one that starts with the text on.
+std::vector<std::string> From(const std::vector<std::string>& Members, const std::string& First)
+{
+	auto it = std::find_if(Members.begin(), Members.end(),
+		[&](const std::string& Member) { return Member.compare(0, First.size(), First) == 0; });
+	return std::vector<std::string>(it, Members.end());
+}
+
+// A class element anywhere below the element (derived classes sit inside their base class's element).
+const TiXmlElement* FindClass(const TiXmlElement* pParent, const char* szName)
+{
+	for (const TiXmlElement* pChild = pParent ? pParent->FirstChildElement("Class") : nullptr; pChild;
+		 pChild = pChild->NextSiblingElement("Class"))
+	{
+		if (AttributeOf(pChild, "Name") == szName)
+			return pChild;
+		if (const TiXmlElement* pFound = FindClass(pChild, szName))
+			return pFound;
+	}
+	return nullptr;
+}
+}
+
+// What the server, its element manager and the game register for scripts about elements, clients and the
+// server, where and in the order they register it, as scripts and their documentation see it.
+TEST(DocumentationDump, ElementClientAndServerInterfaceInRegistrationOrder)
+{
+	CServerProcess Server;
+	StartAndWait(Server, MakeConfig(""), {"-dumpdoc"});
+	ASSERT_TRUE(Server.WaitForOutput("Documentation dumped")) << Server.GetRawOutput();
+	TiXmlDocument Interface;
+	ASSERT_TRUE(Interface.LoadFile(PathOf(Server, "Documentation.xml").c_str()));
+	const TiXmlElement* pGlobal = Named(Interface.RootElement(), "Namespace", "global");
+	ASSERT_NE(pGlobal, nullptr);
+
+	const std::vector<std::string> Global = MembersOf(pGlobal);
+	std::vector<std::string> GlobalProperties;
+	std::copy_if(Global.begin(), Global.end(), std::back_inserter(GlobalProperties),
+		[](const std::string& Member) { return Member.find('(') == std::string::npos; });
+	EXPECT_EQ(From(GlobalProperties, "localClient"),
+		(std::vector<std::string>{"localClient Object ro", "localPlayer Object ro"}));
+	EXPECT_EQ(From(Global, "addNetworkHandler"),
+		(std::vector<std::string>{"addNetworkHandler(sc)", "removeNetworkHandler(s)", "message(s|i)",
+			"messageClient(sx|i)", "messageAllExcept(sx|i)", "httpGet(sscc)", "getConsole()", "getClients()",
+			"getClient(i)", "destroyElement(x)", "getClientFromPlayerElement(x)", "getElementsByType(i)",
+			"getElementFromId(i)", "getElementFromName(s)", "registerNetObject(x)", "addToWorld(x) obsolete",
+			"triggerNetworkEvent(sx*)", "fadeCamera(xb|fi) obsolete", "spawnPlayer(xv|fiii)", "getBlips()",
+			"getBlipCount()", "getBuildings()", "getBuildingCount()", "getElements()", "getElementCount()",
+			"getMarkers()", "getMarkerCount()", "getObjects()", "getObjectCount()", "getPeds()", "getPedCount()",
+			"getPhysicals()", "getPhysicalCount()", "getPickups()", "getPickupCount()", "getPlayers()",
+			"getPlayerCount()", "getTrains()", "getTrainCount()", "getVehicles()", "getVehicleCount()"}));
+
+	EXPECT_EQ(MembersOf(FindClass(pGlobal, "Client")),
+		(std::vector<std::string>{"index int ro", "name string ro", "game int ro", "gameVersion int ro",
+			"player Object", "administrator bool", "console bool ro", "ip string ro", "ping int ro",
+			"cameraInterior int", "despawnPlayer(t)", "disconnect(t)", "getData(ts)", "setData(ts.|b)",
+			"removeData(ts)", "removeAllData(t)"}));
+	EXPECT_EQ(MembersOf(FindClass(pGlobal, "Element")),
+		(std::vector<std::string>{"id int ro", "type int ro", "netFlags Object ro", "isLocal bool ro",
+			"isSyncer bool ro", "isOwner bool ro", "syncer Object", "syncerId int", "dimension int", "parent Object",
+			"children <absent> ro", "name string", "resource Object", "streamInDistance number",
+			"streamOutDistance number", "position Vector3D", "rotation Vector3D", "isType(ti)", "getData(ts)",
+			"setData(ts.|b)", "removeData(ts)", "removeAllData(t)", "setSyncer(tx|b)", "isCreatedFor(tx)",
+			"clearExistsFor(t)", "setExistsFor(txb)", "existsFor(tx)", "getRotation(t) obsolete",
+			"setRotation(tv) obsolete"}));
+	EXPECT_EQ(MembersOf(FindClass(pGlobal, "NetObjectFlags")),
+		(std::vector<std::string>{"registered bool ro", "deleting bool ro", "onAllDimensions bool",
+			"forcedSyncer bool", "findSyncer bool", "sendSync bool", "distanceStreaming bool",
+			"alwaysExistForSyncer bool", "defaultExistance bool", "transient bool", "onlySyncIfDetached bool",
+			"networked bool"}));
+	// The game's classes derive from Element, so they are written inside it, each inside its base.
+	const TiXmlElement* pElement = FindClass(pGlobal, "Element");
+	for (const char* szPath : {"Entity", "Entity/Physical", "Entity/Physical/Ped", "Entity/Physical/Ped/Player",
+			 "Entity/Physical/Vehicle", "Entity/Physical/Vehicle/Train", "Entity/Physical/Object", "Entity/Building",
+			 "Blip", "Pickup", "Marker", "CarGenerator"})
+	{
+		const TiXmlElement* pClass = pElement;
+		std::string Path = szPath;
+		for (size_t At = 0; pClass && At != std::string::npos;)
+		{
+			const size_t Next = Path.find('/', At);
+			pClass = Named(pClass, "Class", Path.substr(At, Next == std::string::npos ? Next : Next - At).c_str());
+			At = Next == std::string::npos ? Next : Next + 1;
+		}
+		EXPECT_NE(pClass, nullptr) << szPath;
+	}
+
+	const TiXmlElement* pGame = Named(pGlobal, "Namespace", "gta");
+	EXPECT_EQ(MembersOf(pGame),
+		(std::vector<std::string>{"weather int", "ssvBridgeEnabled bool", "forceWeather(i)", "fadeCamera(xb|fi)",
+			"createVehicle(i|v)", "createBlipAttachedTo(xi|iibb)", "createBuilding(i|v)", "createObject(i|v)",
+			"createBlip(iv|ii)", "createPickup(i|vi)", "createSphere(v|f)", "createPlayer(i|v)", "createPed(i|v)",
+			"quickMatch(xii)", "hostSession(xii)", "joinSession(xx)"}));
+	EXPECT_NE(Named(pGame, "Class", "World"), nullptr);
+	EXPECT_EQ(MembersOf(Named(pGame, "Namespace", "time")),
+		(std::vector<std::string>{
+			"minuteDuration int", "hour int", "minute int", "second number", "day number"}));
+	EXPECT_EQ(MembersOf(Named(pGlobal, "Namespace", "server")),
+		(std::vector<std::string>{"game int ro", "name string", "gameMode string", "port int ro", "maxClients int ro",
+			"rcon bool ro", "rconPort int ro", "listed bool ro", "httpServer bool ro", "httpPort int ro",
+			"httpURL string ro", "minClientVersion string ro", "syncInterval int ro", "syncMethod int ro",
+			"duplicateNames bool ro", "streamInDistance number", "streamOutDistance number",
+			"pickupStreamInDistance number", "pickupStreamOutDistance number", "logPath string ro",
+			"syncLocalEntities bool ro", "bindIP string ro", "setRule(ss)", "getRule(s)", "banIP(s|i)",
+			"unbanIP(s)", "unbanAllIPs()", "isIPBanned(s)", "shutdown()", "getCVar(s)", "setPassword(s)"}));
 }
 
 TEST(DocumentationDump, TheStartUpOptionWritesTheFourFiles)

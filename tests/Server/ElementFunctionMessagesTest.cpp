@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "Elements/GameWorld.h"
+#include "GameDelivery.h"
 #include "ResourceTestSupport.h"
 #include "ScriptNotation.h"
 
@@ -115,6 +116,7 @@ tMessages ReceiveThroughFix(CGameClient& Client, int32_t iVehicle)
 		if (std::find(std::begin(g_rguiElementMessages), std::end(g_rguiElementMessages), Message.m_uiId) ==
 			std::end(g_rguiElementMessages))
 			continue;
+		ExpectGameDelivery({Message});
 		Messages.emplace_back(Message.m_uiId, Message.m_Body);
 		if (Message.m_uiId == 118 && Message.m_Body == Fix)
 			break;

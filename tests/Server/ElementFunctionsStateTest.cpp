@@ -1,10 +1,11 @@
 // What the game's element script functions leave in the server's own state where scripts cannot look: the
 // settings each create function gives its element, and the ped properties that depend on how far a ped has got
-// into its vehicle.
+// into its vehicle. Also what no script can make: objects that carry a game class without being of its kind.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "Elements/ServerObject.h"
 #include "Elements/ServerPickup.h"
 #include "Elements/ServerTrain.h"
+#include "Engine/KError.h"
 #include "Engine/KestrinNative.h"
 #include "Engine/Reflection.h"
 #include "Scripting/Resource.h"
@@ -309,4 +311,125 @@ TEST(ElementFunctionsRegistration, MembersAndFunctionsWithTheirMasksAndTypes)
 		{"forceWeather(i)", "createVehicle(i|v)", "createBlipAttachedTo(xi|iibb)", "createBuilding(i|v)",
 			"createObject(i|v)", "createBlip(iv|ii)", "createPickup(i|vi)", "createSphere(v|f)", "createPlayer(i|v)",
 			"createPed(i|v)"}));
+}
+
+namespace
+{
+ReflectedFunction* FindFunction(const std::vector<ReflectedFunction*>& Functions, const char* szName)
+{
+	for (ReflectedFunction* pFunction : Functions)
+	{
+		if (strcmp(pFunction->GetName(), szName) == 0)
+			return pFunction;
+	}
+	return nullptr;
+}
+
+// Where a native is found: a method or property getter of one of the game's classes or the engine's client class,
+// or a function of the game's namespace or the global one.
+enum eNativePlace
+{
+	NATIVE_METHOD,
+	NATIVE_GETTER,
+	NATIVE_GAME_FUNCTION,
+	NATIVE_GLOBAL_FUNCTION,
+};
+
+// The object a case forges: one that carries the class but is no element or client of that kind.
+enum eForged
+{
+	FORGED_VEHICLE,
+	FORGED_ENTITY,
+	FORGED_ELEMENT,
+	FORGED_CLIENT,
+};
+
+struct tForgedCase
+{
+	const char* m_szLabel;
+	eNativePlace m_ePlace;
+	// The class of a method or getter (ELEMENT_CLASS_COUNT: the engine's client class).
+	eElementClass m_eClass;
+	const char* m_szName;
+	eForged m_eForged;
+	// The receiver is the forged object; otherwise it is a real ped and the forged object the first argument.
+	bool m_bForgedReceiver;
+	const char* m_szError;
+};
+}
+
+// A plug-in module can give any object of its own the class of a game element or of a client. Such an object must
+// be refused like an object of another class: the natives would otherwise treat it as the element or client it is
+// not.
+TEST(ElementFunctionsReceivers, ObjectsThatOnlyCarryAGameClassAreRefused)
+{
+	ElementTest::CGameElements Game("gta:iv");
+	CGTAServerManager* pManager = Game.Manager();
+	Strong<CServerPed> pPed = Game.Make<CServerPed>(ELEMENT_PED, true);
+	const tForgedCase rgCases[] = {
+		{"vehicle method", NATIVE_METHOD, ELEMENT_CLASS_VEHICLE, "fix", FORGED_VEHICLE, true,
+			"Vehicle expected for 'this'"},
+		{"entity property", NATIVE_GETTER, ELEMENT_CLASS_ENTITY, "modelIndex", FORGED_ENTITY, true,
+			"Entity expected for 'this'"},
+		{"vehicle argument", NATIVE_METHOD, ELEMENT_CLASS_PED, "warpIntoVehicle", FORGED_VEHICLE, false,
+			"Expected Vehicle for argument 1"},
+		{"element argument", NATIVE_GAME_FUNCTION, ELEMENT_CLASS_COUNT, "createBlipAttachedTo", FORGED_ELEMENT, false,
+			"Expected Element for argument 1"},
+		{"client property", NATIVE_GETTER, ELEMENT_CLASS_COUNT, "cameraInterior", FORGED_CLIENT, true,
+			"Client expected for 'this'"},
+		{"client argument", NATIVE_GLOBAL_FUNCTION, ELEMENT_CLASS_COUNT, "spawnPlayer", FORGED_CLIENT, false,
+			"Expected Client for argument 1"},
+		{"client argument of a session", NATIVE_GAME_FUNCTION, ELEMENT_CLASS_COUNT, "joinSession", FORGED_CLIENT,
+			false, "Expected Client for argument 1"},
+	};
+	ReflectedNamespace* pGlobal = Game.Server().GetResourceMgr().GetScripting()->GetGlobal();
+	for (const tForgedCase& Case : rgCases)
+	{
+		SCOPED_TRACE(Case.m_szLabel);
+		ReflectedClass* pForgedClass = Case.m_eForged == FORGED_VEHICLE ? pManager->GetScriptClass(ELEMENT_CLASS_VEHICLE)
+			: Case.m_eForged == FORGED_ENTITY                          ? pManager->GetScriptClass(ELEMENT_CLASS_ENTITY)
+			: Case.m_eForged == FORGED_ELEMENT                         ? pManager->GetElementClass()
+																	   : pManager->GetClientClass();
+		Strong<CBaseObject> pForged = Strong<CBaseObject>::New(new CBaseObject());
+		pForged->SetReflectedClass(pForgedClass);
+
+		ReflectedClass* pClass =
+			Case.m_eClass == ELEMENT_CLASS_COUNT ? pManager->GetClientClass() : pManager->GetScriptClass(Case.m_eClass);
+		NativeFunction pfnNative = nullptr;
+		void* pUserData = nullptr;
+		if (Case.m_ePlace == NATIVE_GETTER)
+		{
+			ReflectedProperty* pProperty = pClass->GetProperty(Case.m_szName);
+			ASSERT_NE(pProperty, nullptr);
+			pfnNative = pProperty->m_Getter.GetNative();
+			pUserData = pProperty->m_pUserData;
+		}
+		else
+		{
+			ReflectedFunction* pFunction = FindFunction(Case.m_ePlace == NATIVE_METHOD ? pClass->GetFunctions()
+					: Case.m_ePlace == NATIVE_GAME_FUNCTION                           ? pGlobal->GetNamespace("gta")->GetFunctions()
+																					   : pGlobal->GetFunctions(),
+				Case.m_szName);
+			ASSERT_NE(pFunction, nullptr);
+			pfnNative = pFunction->m_Function.GetNative();
+			pUserData = pFunction->m_pUserData;
+		}
+
+		CArgumentArray Arguments;
+		if (!Case.m_bForgedReceiver)
+		{
+			Arguments.AddObject(pForged);
+			// The second argument each of these natives takes.
+			if (strcmp(Case.m_szName, "spawnPlayer") == 0)
+				Arguments.AddVector3D(CVector3D(0, 0, 0));
+			else if (strcmp(Case.m_szName, "joinSession") == 0)
+				Arguments.AddObject(pForged);
+			else
+				Arguments.AddNumber(0);
+		}
+		CNativeState State(nullptr, nullptr, &Arguments);
+		State.SetThis(Case.m_bForgedReceiver ? pForged.GetPointer() : pPed.GetPointer());
+		EXPECT_FALSE(pfnNative(&State, static_cast<int>(Arguments.GetArrayCount()), pUserData));
+		EXPECT_STREQ(g_szError, Case.m_szError);
+	}
 }

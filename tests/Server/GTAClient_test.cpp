@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "ClientBlocks.h"
+#include "GameDelivery.h"
 #include "GTAServerManager.h"
 #include "InProcessServer.h"
 #include "ResourceTestSupport.h"
@@ -54,18 +56,8 @@ tMessages ReceiveThrough(CGameClient& Client, uint32_t uiId)
 		if (Message.m_uiId == uiId)
 			break;
 	}
+	ExpectGameDelivery(Messages);
 	return Messages;
-}
-
-std::vector<tBytes> BodiesOf(const tMessages& Messages, uint32_t uiId)
-{
-	std::vector<tBytes> Bodies;
-	for (const tReceivedMessage& Message : Messages)
-	{
-		if (Message.m_bHasHeader && Message.m_uiId == uiId)
-			Bodies.push_back(Message.m_Body);
-	}
-	return Bodies;
 }
 
 // The elements of the create messages among those given.
@@ -101,17 +93,6 @@ std::vector<std::pair<int32_t, int32_t>> CreationsAndDestructions(const tMessage
 		}
 	}
 	return Order;
-}
-
-// What a GTA III player tells in its sync block: where it is and which vehicle seat it holds.
-tBytes PlayerSyncBlock(int32_t iVehicle, uint8_t ucSeat, uint8_t ucState)
-{
-	CTestMessage Block;
-	Block.I32(-1).F32(0).F32(0).F32(0).F32(0).F32(0).F32(0).F32(0).F32(0).F32(0);
-	Block.F32(0).F32(0).F32(100).U8(ucState).I32(iVehicle).U8(ucSeat).U16(0);
-	Block.U16(0).U16(0).U8(0).F32(0).U8(0).U8(0);
-	Block.U16(0).Bytes(tBytes(48)).U32(0).U8(1).U16(4);
-	return Block.GetBytes();
 }
 
 class GameClientScripts : public ::testing::TestWithParam<bool>
@@ -182,6 +163,7 @@ TEST_P(GameClientScripts, SpawnFadeAndCameraInterior)
 			break;
 		Messages.push_back(Message);
 	}
+	ExpectGameDelivery(Messages);
 	EXPECT_EQ(BodiesOf(Messages, MSG_CAMERA_INTERIOR), std::vector<tBytes>{CTestMessage().U8(4).GetBytes()});
 
 	// The first player is destroyed before the second is made.

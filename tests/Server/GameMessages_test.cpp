@@ -148,7 +148,7 @@ protected:
 		tMessages ToOther;
 		// A safety bound only; the transport lets more through once its throttle recovers.
 		const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-		while (CTwoClientGame::BodiesOf(ToOther, uiId).empty() && std::chrono::steady_clock::now() < Deadline)
+		while (BodiesOf(ToOther, uiId).empty() && std::chrono::steady_clock::now() < Deadline)
 		{
 			SendAndSettle(Message);
 			ToOther.insert(ToOther.end(), m_ToOther.begin(), m_ToOther.end());
@@ -193,8 +193,8 @@ TEST_P(GameMessages, PedActionsReachTheOtherClientAfterTheirEvents)
 		SCOPED_TRACE(Case.m_uiId);
 		const tBytes Body = Cat(CTestMessage().I32(SenderPed()).GetBytes(), Case.m_Rest);
 		SendAndSettle(CTestMessage(Case.m_uiId).Bytes(Body));
-		EXPECT_EQ(CTwoClientGame::BodiesOf(m_ToOther, Case.m_uiId), std::vector<tBytes>{Body});
-		EXPECT_TRUE(CTwoClientGame::BodiesOf(m_ToSender, Case.m_uiId).empty());
+		EXPECT_EQ(BodiesOf(m_ToOther, Case.m_uiId), std::vector<tBytes>{Body});
+		EXPECT_TRUE(BodiesOf(m_ToSender, Case.m_uiId).empty());
 		std::vector<tRecordedEvent> Expected;
 		if (Case.m_szEvent)
 			Expected.push_back({Case.m_szEvent, Ped() + Case.m_szEventRest});
@@ -236,7 +236,7 @@ TEST_P(GameMessages, TimedPedActionPassesOnlyDurationsAboveZeroUpToTwo)
 		Body.F32(Case.m_fDuration);
 		SendAndSettle(CTestMessage(147).Bytes(Body.GetBytes()));
 		const std::vector<tBytes> Expected = Case.m_bPassed ? std::vector<tBytes>{Body.GetBytes()} : std::vector<tBytes>{};
-		EXPECT_EQ(CTwoClientGame::BodiesOf(m_ToOther, 147), Expected);
+		EXPECT_EQ(BodiesOf(m_ToOther, 147), Expected);
 		EXPECT_TRUE(m_ToSender.empty());
 	}
 }
@@ -326,8 +326,8 @@ TEST_P(GameMessages, EnteringAndLeavingAVehicleUnlessAScriptCancels)
 		SendAndSettle(CTestMessage(MSG_VEHICLE_ACTION).Bytes(Case.m_Body));
 		EXPECT_EQ(Game().TakeEvents(), Case.m_Events);
 		const std::vector<tBytes> Relayed = Case.m_Relayed.empty() ? std::vector<tBytes>{} : std::vector<tBytes>{Case.m_Relayed};
-		EXPECT_EQ(CTwoClientGame::BodiesOf(m_ToSender, MSG_VEHICLE_ACTION), Relayed);
-		EXPECT_EQ(CTwoClientGame::BodiesOf(m_ToOther, MSG_VEHICLE_ACTION), Relayed);
+		EXPECT_EQ(BodiesOf(m_ToSender, MSG_VEHICLE_ACTION), Relayed);
+		EXPECT_EQ(BodiesOf(m_ToOther, MSG_VEHICLE_ACTION), Relayed);
 		EXPECT_EQ(pVehicle->GetSyncer(), Case.m_pVehicleSyncer);
 		Game().TakeEvents();
 	}
@@ -371,7 +371,7 @@ TEST_P(GameMessages, ElementsAHandlerDestroysAreNotSpokenOfAgain)
 			}));
 		SendAndSettle(Case.m_Message);
 		EXPECT_EQ(pManager->FromId(Case.m_iDestroyed, 0), nullptr);
-		EXPECT_EQ(CTwoClientGame::BodiesOf(m_ToOther, uiId),
+		EXPECT_EQ(BodiesOf(m_ToOther, uiId),
 			Case.m_Relayed.empty() ? std::vector<tBytes>{} : std::vector<tBytes>{Case.m_Relayed});
 	}
 }
@@ -424,8 +424,8 @@ TEST_P(GameMessages, EngineAndSirenChangesGoToTheHolders)
 		SCOPED_TRACE(std::to_string(Case.m_uiId) + " " + std::to_string(Case.m_ucValue));
 		SendAndSettle(CTestMessage(Case.m_uiId).I32(iVehicle).U8(Case.m_ucValue));
 		const std::vector<tBytes> Expected = Case.m_Sent.empty() ? std::vector<tBytes>{} : std::vector<tBytes>{Case.m_Sent};
-		EXPECT_EQ(CTwoClientGame::BodiesOf(m_ToSender, Case.m_uiId), Expected);
-		EXPECT_EQ(CTwoClientGame::BodiesOf(m_ToOther, Case.m_uiId), Expected);
+		EXPECT_EQ(BodiesOf(m_ToSender, Case.m_uiId), Expected);
+		EXPECT_EQ(BodiesOf(m_ToOther, Case.m_uiId), Expected);
 		EXPECT_EQ(Case.m_uiId == MSG_ENGINE ? pVehicle->GetEngine() : pVehicle->GetSiren(), Case.m_ucValue != 0);
 	}
 }
@@ -517,7 +517,7 @@ TEST_P(GameMessages, SessionStateAndInformationOnGTAIV)
 			SendAndSettle(CTestMessage(140).Bytes(Case.m_Store), true);
 		SendAndSettle(CTestMessage(141).U16(Case.m_usAsked));
 		const std::vector<tBytes> Expected = Case.m_Answer.empty() ? std::vector<tBytes>{} : std::vector<tBytes>{Case.m_Answer};
-		EXPECT_EQ(CTwoClientGame::BodiesOf(m_ToSender, MSG_SESSION_INFO), Expected);
+		EXPECT_EQ(BodiesOf(m_ToSender, MSG_SESSION_INFO), Expected);
 		EXPECT_TRUE(m_ToOther.empty());
 	}
 }
@@ -604,7 +604,7 @@ TEST_P(GameMessages, SessionRelaysReachTheirTargetOnly)
 			Expected.U16(usSender).U16(Case.m_usCount).Bytes(Case.m_Rest);
 			const tMessages ToOther = Case.m_bRelayed ? SendUntilRelayed(Message, uiId) : (SendAndSettle(Message), m_ToOther);
 			EXPECT_TRUE(m_ToSender.empty());
-			const std::vector<tBytes> Bodies = CTwoClientGame::BodiesOf(ToOther, uiId);
+			const std::vector<tBytes> Bodies = BodiesOf(ToOther, uiId);
 			if (Case.m_bRelayed)
 			{
 				ASSERT_FALSE(Bodies.empty());

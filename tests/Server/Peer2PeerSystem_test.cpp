@@ -121,8 +121,8 @@ protected:
 	{
 		m_pGame->m_Sender.Send(Message);
 		m_pGame->Settle(m_ToSender, m_ToOther);
-		EXPECT_TRUE(CTwoClientGame::BodiesOf(m_ToOther, MSG_ANSWER).empty());
-		return CTwoClientGame::BodiesOf(m_ToSender, MSG_ANSWER);
+		EXPECT_TRUE(BodiesOf(m_ToOther, MSG_ANSWER).empty());
+		return BodiesOf(m_ToSender, MSG_ANSWER);
 	}
 
 	// The network id of an accepted answer, or -1.
@@ -265,7 +265,7 @@ TEST_P(Peer2PeerSystem, RequestsThatDoNotReadRegisterNothing)
 			SCOPED_TRACE(std::to_string(Bytes[4]) + " cut at " + std::to_string(Length - MESSAGE_HEADER_SIZE));
 			Game().m_Sender.SendRaw(Bytes.data(), Length);
 			Game().Settle(m_ToSender, m_ToOther);
-			EXPECT_TRUE(CTwoClientGame::BodiesOf(m_ToSender, MSG_ANSWER).empty());
+			EXPECT_TRUE(BodiesOf(m_ToSender, MSG_ANSWER).empty());
 			EXPECT_EQ(ElementCount(), Count);
 		}
 	}
@@ -309,12 +309,12 @@ TEST_P(Peer2PeerSystem, AClientOwnsAtMost1024Elements)
 		if ((i + 1) % BATCH == 0 || i == Limit)
 		{
 			Game().Settle(m_ToSender, m_ToOther);
-			for (const tBytes& Body : CTwoClientGame::BodiesOf(m_ToSender, MSG_ANSWER))
+			for (const tBytes& Body : BodiesOf(m_ToSender, MSG_ANSWER))
 				Answers.push_back(Body);
 		}
 	}
 	Game().Settle(m_ToSender, m_ToOther);
-	EXPECT_TRUE(CTwoClientGame::BodiesOf(m_ToSender, MSG_ANSWER).empty());
+	EXPECT_TRUE(BodiesOf(m_ToSender, MSG_ANSWER).empty());
 	ASSERT_EQ(Answers.size(), Limit);
 	for (uint32_t i = 0; i < Limit; i++)
 		ASSERT_NE(AnsweredId(Answers[i]), -1) << i;
@@ -328,7 +328,7 @@ TEST_P(Peer2PeerSystem, AClientOwnsAtMost1024Elements)
 
 	Game().m_Other.Send(VehicleRequest(1, 0, CVector3D(7000, 0, 0)));
 	Game().Settle(m_ToSender, m_ToOther);
-	EXPECT_EQ(CTwoClientGame::BodiesOf(m_ToOther, MSG_ANSWER).size(), 1u);
+	EXPECT_EQ(BodiesOf(m_ToOther, MSG_ANSWER).size(), 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Transport, Peer2PeerSystem, ::testing::Bool(), DescribeTransport);

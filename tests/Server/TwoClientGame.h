@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "GameDelivery.h"
 #include "GTAClient.h"
 #include "GTAServerManager.h"
 #include "InProcessServer.h"
@@ -133,8 +134,8 @@ public:
 	bool WaitUntilBothHave(int32_t iId) { return m_Sender.WaitForElement(iId, true) && m_Other.WaitForElement(iId, true); }
 
 	// Both clients send the marker about their own players and wait for the other's: the server has then handled
-	// everything they sent before. Gives what each received before the marker (element messages included) and
-	// leaves the clients' queues empty.
+	// everything they sent before. Gives what each received before the marker (element messages included), each
+	// game message checked for its channel and reliability, and leaves the clients' queues empty.
 	void Settle(std::vector<VexaTest::tReceivedMessage>& ToSender, std::vector<VexaTest::tReceivedMessage>& ToOther)
 	{
 		m_uiMarker++;
@@ -143,18 +144,8 @@ public:
 		m_Other.Send(VexaTest::CTestMessage(MARKER_MESSAGE).I32(m_iOtherPed).Bytes(Mark));
 		ToSender = ReceiveUntilMarker(m_Sender, VexaTest::CTestMessage().I32(m_iOtherPed).Bytes(Mark).GetBytes());
 		ToOther = ReceiveUntilMarker(m_Other, VexaTest::CTestMessage().I32(m_iSenderPed).Bytes(Mark).GetBytes());
-	}
-
-	// The bodies of the messages with the id among those given.
-	static std::vector<std::vector<uint8_t>> BodiesOf(const std::vector<VexaTest::tReceivedMessage>& Messages, uint32_t uiId)
-	{
-		std::vector<std::vector<uint8_t>> Bodies;
-		for (const VexaTest::tReceivedMessage& Message : Messages)
-		{
-			if (Message.m_bHasHeader && Message.m_uiId == uiId)
-				Bodies.push_back(Message.m_Body);
-		}
-		return Bodies;
+		ExpectGameDelivery(ToSender);
+		ExpectGameDelivery(ToOther);
 	}
 
 	std::vector<tRecordedEvent> TakeEvents()

@@ -134,6 +134,17 @@ bool ReadElementIds(const tReceivedMessage& Message, std::vector<int32_t>& Ids)
 	return Reader.IsAtEnd();
 }
 
+std::vector<std::vector<uint8_t>> BodiesOf(const std::vector<tReceivedMessage>& Messages, uint32_t uiId)
+{
+	std::vector<std::vector<uint8_t>> Bodies;
+	for (const tReceivedMessage& Message : Messages)
+	{
+		if (Message.m_bHasHeader && Message.m_uiId == uiId)
+			Bodies.push_back(Message.m_Body);
+	}
+	return Bodies;
+}
+
 CTestMessage MakeSyncMessage(const std::vector<tElementEntry>& Entries)
 {
 	CTestMessage Message(MSG_SYNC);

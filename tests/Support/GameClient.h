@@ -110,6 +110,8 @@ bool ReadFileCheckRequest(const tReceivedMessage& Message, std::vector<std::stri
 bool ReadElementEntries(const tReceivedMessage& Message, std::vector<tElementEntry>& Entries);
 // Message 13: a count, then the ids.
 bool ReadElementIds(const tReceivedMessage& Message, std::vector<int32_t>& Ids);
+// The bodies of the messages with the id among those given, in order.
+std::vector<std::vector<uint8_t>> BodiesOf(const std::vector<tReceivedMessage>& Messages, uint32_t uiId);
 // Message 4 as a client sends it.
 CTestMessage MakeSyncMessage(const std::vector<tElementEntry>& Entries);
 

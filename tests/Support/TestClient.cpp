@@ -114,6 +114,7 @@ void CTestClient::Step()
 			{
 				tReceivedMessage Message;
 				Message.m_ucChannel = Event.channelID;
+				Message.m_bReliable = (Event.packet->flags & ENET_PACKET_FLAG_RELIABLE) != 0;
 				Message.m_Data.assign(Event.packet->data, Event.packet->data + Event.packet->dataLength);
 				Message.m_uiId = 0;
 				Message.m_bHasHeader = ParseMessage(Message.m_Data, Message.m_uiId, Message.m_Body);

@@ -27,6 +27,8 @@ struct tReceivedMessage
 	bool m_bHasHeader;
 	uint32_t m_uiId;
 	uint8_t m_ucChannel;
+	// Whether the server sent it reliable.
+	bool m_bReliable;
 	// The whole datagram, and the bytes after the header.
 	std::vector<uint8_t> m_Data;
 	std::vector<uint8_t> m_Body;
