@@ -133,7 +133,9 @@ ModuleNativeCaller ScriptFunction::GetModuleCaller()
 CNativeState::CNativeState(CScripting* pScripting, CResource* pResource, const CArgumentArray* pArguments)
 	: m_pScripting(pScripting), m_pResource(pResource), m_pArguments(pArguments), m_bHasError(false)
 {
-	SetError("%s", "");
+	// Every call starts with an empty last-error text; emptied directly, as formatting it costs more than the
+	// call of a small native.
+	g_szError[0] = '\0';
 }
 
 CNativeState::~CNativeState()
