@@ -9,8 +9,8 @@
 // thread made (malloc, calloc and realloc are counted). Each loop is run several times, alternating bare and engine,
 // and the fastest run of each counts, which keeps other work on the machine out of the figures.
 //
-// Usage: VexaNativeCallBench [-calls N] [-runs R] [-only LANGUAGE/CASE]   (-only Lua/scalars: that loop alone, for a
-// profiler)
+// Usage: VexaNativeCallBench [-calls N] [-runs R] [-only LANGUAGE/CASE] [-side bare|engine]
+// -only Lua/scalars runs that case alone and -side engine only its engine loop, for a profiler.
 
 #include <algorithm>
 #include <chrono>
@@ -421,15 +421,21 @@ struct tResult
 	uint64_t m_Allocations = UINT64_MAX;
 };
 
-bool Measure(tLanguage& Language, const tCase& Case, size_t Calls, int Runs)
+// Side: "bare" or "engine" runs only that loop, empty runs both.
+bool Measure(tLanguage& Language, const tCase& Case, size_t Calls, int Runs, const std::string& Side)
 {
 	tResult Bare, Engine;
+	const int iFirst = Side == "engine" ? 1 : 0;
+	const int iEnd = Side == "bare" ? 1 : 2;
 	// A short run of each first, so that compilers and caches are warm when the clock runs.
-	RunScript(Language.m_pEnvironment, Language.m_szFile, Expand(Case.m_szLoop, Case.m_szBare, Calls / 10));
-	RunScript(Language.m_pEnvironment, Language.m_szFile, Expand(Case.m_szLoop, Case.m_szEngine, Calls / 10));
+	for (int iEngine = iFirst; iEngine < iEnd; iEngine++)
+	{
+		RunScript(Language.m_pEnvironment, Language.m_szFile,
+			Expand(Case.m_szLoop, iEngine ? Case.m_szEngine : Case.m_szBare, Calls / 10));
+	}
 	for (int i = 0; i < Runs; i++)
 	{
-		for (int iEngine = 0; iEngine < 2; iEngine++)
+		for (int iEngine = iFirst; iEngine < iEnd; iEngine++)
 		{
 			tResult& Result = iEngine ? Engine : Bare;
 			tRun Run = RunScript(Language.m_pEnvironment, Language.m_szFile,
@@ -444,9 +450,18 @@ bool Measure(tLanguage& Language, const tCase& Case, size_t Calls, int Runs)
 			Result.m_Allocations = std::min(Result.m_Allocations, Run.m_Allocations);
 		}
 	}
-	printf("%-10s %-9s %9.1f %9.1f %7.2fx %12.3f %12.3f\n", Language.m_szName, Case.m_szName, Bare.m_dBest,
-		Engine.m_dBest, Engine.m_dBest / Bare.m_dBest, static_cast<double>(Bare.m_Allocations) / Calls,
-		static_cast<double>(Engine.m_Allocations) / Calls);
+	if (!Side.empty())
+	{
+		const tResult& Result = Side == "bare" ? Bare : Engine;
+		printf("%-10s %-9s %s only: %.1f ns, %.3f allocations per call\n", Language.m_szName, Case.m_szName,
+			Side.c_str(), Result.m_dBest, static_cast<double>(Result.m_Allocations) / Calls);
+	}
+	else
+	{
+		printf("%-10s %-9s %9.1f %9.1f %7.2fx %12.3f %12.3f\n", Language.m_szName, Case.m_szName, Bare.m_dBest,
+			Engine.m_dBest, Engine.m_dBest / Bare.m_dBest, static_cast<double>(Bare.m_Allocations) / Calls,
+			static_cast<double>(Engine.m_Allocations) / Calls);
+	}
 	fflush(stdout);
 	return true;
 }
@@ -483,6 +498,7 @@ struct tOptions
 	size_t m_Calls = 300000;
 	int m_iRuns = 7;
 	std::string m_Only;
+	std::string m_Side;
 };
 
 bool ParseOptions(int argc, char** argv, tOptions& Options)
@@ -495,9 +511,12 @@ bool ParseOptions(int argc, char** argv, tOptions& Options)
 			Options.m_iRuns = std::max(1, atoi(argv[++i]));
 		else if (i + 1 < argc && strcmp(argv[i], "-only") == 0)
 			Options.m_Only = argv[++i];
+		else if (i + 1 < argc && strcmp(argv[i], "-side") == 0 &&
+			(strcmp(argv[i + 1], "bare") == 0 || strcmp(argv[i + 1], "engine") == 0))
+			Options.m_Side = argv[++i];
 		else
 		{
-			fprintf(stderr, "Usage: %s [-calls N] [-runs R] [-only LANGUAGE/CASE]\n", argv[0]);
+			fprintf(stderr, "Usage: %s [-calls N] [-runs R] [-only LANGUAGE/CASE] [-side bare|engine]\n", argv[0]);
 			return false;
 		}
 	}
@@ -561,7 +580,7 @@ int main(int argc, char** argv)
 		for (const tCase& Case : Language.m_Cases)
 		{
 			if (Options.m_Only.empty() || Options.m_Only == std::string(Language.m_szName) + "/" + Case.m_szName)
-				bResult = Measure(Language, Case, Options.m_Calls, Options.m_iRuns) && bResult;
+				bResult = Measure(Language, Case, Options.m_Calls, Options.m_iRuns, Options.m_Side) && bResult;
 		}
 	}
 
