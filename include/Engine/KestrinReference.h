@@ -28,7 +28,8 @@ public:
 class CRefCounted : public CBase
 {
 public:
-	CRefCounted() { m_iRefCount.store(1, std::memory_order_seq_cst); }
+	// No one else can see the object before its constructor returns: the count needs no fence yet.
+	CRefCounted() : m_iRefCount(1) {}
 	CRefCounted(const CRefCounted&) = delete;
 	CRefCounted& operator=(const CRefCounted&) = delete;
 	~CRefCounted() override = default;
