@@ -436,8 +436,8 @@ public:
 	void InsertTo(CArgumentArray* pTarget) const;
 
 	// Null when the index is not below the count.
-	CArgument* GetAt(size_t Index) const { return Index < m_Elements.size() ? m_Elements[Index] : nullptr; }
-	size_t GetArrayCount() const { return m_Elements.size(); }
+	CArgument* GetAt(size_t Index) const { return Index < m_Count ? m_ppElements[Index] : nullptr; }
+	size_t GetArrayCount() const { return m_Count; }
 
 	void Clear();
 	// Clears the array and reserves room for Count elements.
@@ -451,7 +451,26 @@ public:
 	void SetArrayView(void* pView) { m_pArrayView = pView; }
 
 private:
-	std::vector<CArgument*> m_Elements;
+	// Argument lists and return slots of calls are short: they keep their elements in the array itself and need
+	// no storage of their own.
+	static constexpr size_t INLINE_ELEMENTS = 4;
+
+	// Room for Capacity elements; throws std::bad_alloc when there is no memory for it.
+	void Reserve(size_t Capacity);
+	// Room for one more element.
+	void MakeRoom()
+	{
+		if (m_Count == m_Capacity)
+			Reserve(m_Capacity * 2);
+	}
+	void Append(CArgument* pValue) { m_ppElements[m_Count++] = pValue; }
+	// Back to the inline storage, empty; the caller has taken the elements and their storage.
+	void Reset();
+
+	CArgument** m_ppElements;
+	size_t m_Count;
+	size_t m_Capacity;
+	CArgument* m_rgpInline[INLINE_ELEMENTS];
 	void* m_pArrayView;
 };
 
