@@ -40,44 +40,10 @@
 #include "LuaScripting/CLuaScripting.h"
 #include "SquirrelScripting/SqScripting.h"
 
-// Heap allocations of the thread that measures, counted while it measures. Every allocation of the process goes
-// through these; the engine's helper threads (compilers, collectors) are not counted.
-namespace
-{
-thread_local bool t_bCounting = false;
-thread_local uint64_t t_Allocations = 0;
-}
-
-// The sanitizers bring an allocator of their own: there the counts stay 0.
-#ifndef __SANITIZE_ADDRESS__
-extern "C"
-{
-void* __libc_malloc(size_t Size);
-void* __libc_calloc(size_t Count, size_t Size);
-void* __libc_realloc(void* p, size_t Size);
-
-void* malloc(size_t Size)
-{
-	if (t_bCounting)
-		t_Allocations++;
-	return __libc_malloc(Size);
-}
-
-void* calloc(size_t Count, size_t Size)
-{
-	if (t_bCounting)
-		t_Allocations++;
-	return __libc_calloc(Count, Size);
-}
-
-void* realloc(void* p, size_t Size)
-{
-	if (t_bCounting)
-		t_Allocations++;
-	return __libc_realloc(p, Size);
-}
-}
-#endif
+// Heap allocations of the thread that measures, counted while it measures; the engine's helper threads (compilers,
+// collectors) are not counted.
+#define VEXA_COUNT_ALLOCATIONS
+#include "Support/AllocationCounter.h"
 
 namespace
 {
@@ -405,13 +371,11 @@ tRun RunScript(CScriptEnvironment* pEnvironment, const char* szFile, const std::
 {
 	Strong<CMemoryStream> pStream = Strong<CMemoryStream>::New(new CMemoryStream(Text.data(), Text.size()));
 	tRun Run;
-	t_Allocations = 0;
 	tClock::time_point Start = tClock::now();
-	t_bCounting = true;
+	AllocationCounter::Start();
 	Run.m_bRan = pEnvironment->DoFile(pStream, szFile);
-	t_bCounting = false;
+	Run.m_Allocations = AllocationCounter::Stop();
 	Run.m_dNanoseconds = std::chrono::duration<double, std::nano>(tClock::now() - Start).count();
-	Run.m_Allocations = t_Allocations;
 	return Run;
 }
 
@@ -570,8 +534,8 @@ int main(int argc, char** argv)
 	}
 	BareSq::Register(static_cast<CSqScriptEnvironment*>(Languages[2].m_pEnvironment));
 
-	printf("%zu calls per run, best of %d runs; times in ns per call, allocations per call\n", Options.m_Calls,
-		Options.m_iRuns);
+	printf("%zu calls per run, best of %d runs; times in ns per call, allocations per call%s\n", Options.m_Calls,
+		Options.m_iRuns, AllocationCounter::IsAvailable() ? "" : " (not counted under the address sanitizer)");
 	printf("%-10s %-9s %9s %9s %8s %12s %12s\n", "language", "case", "bare", "engine", "ratio", "bare allocs",
 		"engine allocs");
 	bool bResult = true;

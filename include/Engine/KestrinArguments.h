@@ -4,12 +4,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "Engine/KestrinMath.h"
 #include "Engine/KestrinReference.h"
+#include "Engine/SmallBlockCache.h"
 
 class Stream;
 class CBaseObject;
@@ -91,6 +93,17 @@ class CArgument : public CRefCounted
 public:
 	explicit CArgument(uint8_t ucType);
 	~CArgument() override;
+
+	// Every native call makes and drops values: they come from the thread's cache of small blocks, not each from
+	// the heap. Values are still freed by their deleting destructor, whatever pointer they are deleted through.
+	static void* operator new(size_t Size)
+	{
+		void* p = SmallBlockCache::Allocate(Size);
+		if (!p)
+			throw std::bad_alloc();
+		return p;
+	}
+	static void operator delete(void* p, size_t Size) noexcept { SmallBlockCache::Free(p, Size); }
 
 	// A new empty value of the tag, or null for tags that have no value of their own here (3, 6, 7, 10, 13, 14,
 	// 20, 22 and above).
