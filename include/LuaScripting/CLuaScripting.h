@@ -59,6 +59,7 @@ struct lua_State;
 class CLuaFunction;
 class CLuaScriptEnvironment;
 struct tLuaType;
+class CLuaReferenceable;
 
 // Makes the language and adds it to the registry under "Lua". False, with the reason logged, when the state
 // cannot be made; the server then runs without Lua.
@@ -86,10 +87,17 @@ public:
 	// Pushes one Lua value for an engine value (nil for null). Raises a Lua error for a value nested too deep, so
 	// it runs only where errors are caught.
 	int PushArgument(const CArgument* pValue, lua_State* pState, CLuaScriptEnvironment* pEnvironment);
+	// Pushes a value of no kind of its own in Lua (null, undefined, a boolean or a number) and gives true; pushes
+	// nothing for any other value (false). Raises no error: the caller has made room for the value.
+	static bool PushScalar(const CArgument* pValue, lua_State* pState);
 	// A new engine value for the Lua value at the index; null, with the reason as the last-error text, when the
 	// value cannot be converted (rules 2 and 5 above). Counts towards the conversion now running, or is one of its
 	// own when none is.
 	CArgument* CreateArgument(lua_State* pState, int iIndex);
+	// As CreateArgument for the values whose conversion can raise no Lua error, so that it may run unprotected: nil,
+	// booleans, numbers, strings, light userdata and engine objects. For any other value *pbPlain is false and
+	// nothing is made.
+	CArgument* CreatePlainArgument(lua_State* pState, int iIndex, bool* pbPlain);
 	// Bracket the conversions of one native call's arguments or of one result, from outside the protected call
 	// that runs them (a Lua error leaves that by a long jump). Conversions nest when a script finaliser run by one
 	// calls a native; the outermost starts the count of elements afresh.
@@ -134,6 +142,8 @@ private:
 	int PushArgument(const CArgument* pValue, lua_State* pState, unsigned Depth);
 	CArgument* CreateArgument(lua_State* pState, int iIndex, unsigned Depth, const void** ppPath);
 	CArgument* CreateTableArgument(lua_State* pState, int iIndex, unsigned Depth, const void** ppPath);
+	// The value of an engine object's wrapper (null when its binding has no object).
+	CArgument* CreateWrapperArgument(CLuaReferenceable** ppSlot);
 	// Adds the elements a table is about to make to the running conversion; false, with the error text set, when
 	// that would pass ARGUMENT_MAX_CONVERTED_ELEMENTS.
 	bool CountElements(size_t Count);

@@ -408,11 +408,10 @@ int CLuaScripting::PushArgument(const CArgument* pValue, lua_State* pState, unsi
 		lua_pushnil(pState);
 		return 1;
 	}
+	if (PushScalar(pValue, pState))
+		return 1;
 	switch (pValue->GetType())
 	{
-	case ARGUMENT_BOOLEAN:
-		lua_pushboolean(pState, pValue->ToBoolean());
-		break;
 	case ARGUMENT_STRING:
 	{
 		size_t Length = 0;
@@ -420,12 +419,6 @@ int CLuaScripting::PushArgument(const CArgument* pValue, lua_State* pState, unsi
 		lua_pushlstring(pState, szText, Length);
 		break;
 	}
-	case ARGUMENT_INTEGER:
-		lua_pushinteger(pState, static_cast<const CArgumentInteger*>(pValue)->GetValue());
-		break;
-	case ARGUMENT_FLOAT:
-		lua_pushnumber(pState, static_cast<const CArgumentFloat*>(pValue)->GetValue());
-		break;
 	case ARGUMENT_NETOBJECT:
 	case ARGUMENT_OBJECT:
 		CScriptReference::PushObject(pValue->ToObject(), pState);
@@ -454,12 +447,6 @@ int CLuaScripting::PushArgument(const CArgument* pValue, lua_State* pState, unsi
 			lua_pushnil(pState);
 		break;
 	}
-	case ARGUMENT_LONGINTEGER:
-		lua_pushinteger(pState, static_cast<const CArgumentLongInteger*>(pValue)->GetValue());
-		break;
-	case ARGUMENT_DOUBLE:
-		lua_pushnumber(pState, static_cast<const CArgumentDouble*>(pValue)->GetValue());
-		break;
 	case ARGUMENT_ARRAY:
 	{
 		if (Depth >= ARGUMENT_MAX_ENCODED_DEPTH)
@@ -515,6 +502,34 @@ int CLuaScripting::PushArgument(const CArgument* pValue, lua_State* pState, unsi
 		break;
 	}
 	return 1;
+}
+
+bool CLuaScripting::PushScalar(const CArgument* pValue, lua_State* pState)
+{
+	switch (pValue->GetType())
+	{
+	case ARGUMENT_NIL:
+	case ARGUMENT_UNDEFINED:
+		lua_pushnil(pState);
+		return true;
+	case ARGUMENT_BOOLEAN:
+		lua_pushboolean(pState, pValue->ToBoolean());
+		return true;
+	case ARGUMENT_INTEGER:
+		lua_pushinteger(pState, static_cast<const CArgumentInteger*>(pValue)->GetValue());
+		return true;
+	case ARGUMENT_FLOAT:
+		lua_pushnumber(pState, static_cast<const CArgumentFloat*>(pValue)->GetValue());
+		return true;
+	case ARGUMENT_LONGINTEGER:
+		lua_pushinteger(pState, static_cast<const CArgumentLongInteger*>(pValue)->GetValue());
+		return true;
+	case ARGUMENT_DOUBLE:
+		lua_pushnumber(pState, static_cast<const CArgumentDouble*>(pValue)->GetValue());
+		return true;
+	default:
+		return false;
+	}
 }
 
 void CLuaScripting::PushValueObject(lua_State* pState, ReflectedClass* pClass, const CArgument* pValue)
@@ -615,14 +630,43 @@ CArgument* CLuaScripting::CreateArgument(lua_State* pState, int iIndex, unsigned
 		CLuaReferenceable** ppSlot = CLuaUtil::GetWrapper(pState, iIndex);
 		if (ppSlot == nullptr)
 			break;
-		CArgument* pValue = *ppSlot != nullptr ? Reflection::ToArgument((*ppSlot)->m_pObject, m_pScripting) : nullptr;
-		return pValue != nullptr ? pValue : new CArgument(ARGUMENT_NIL);
+		return CreateWrapperArgument(ppSlot);
 	}
 	default:
 		break;
 	}
 	lua_pushvalue(pState, iIndex);
 	return new CArgumentLuaRef(pState, m_pState);
+}
+
+CArgument* CLuaScripting::CreateWrapperArgument(CLuaReferenceable** ppSlot)
+{
+	CArgument* pValue = *ppSlot != nullptr ? Reflection::ToArgument((*ppSlot)->m_pObject, m_pScripting) : nullptr;
+	return pValue != nullptr ? pValue : new CArgument(ARGUMENT_NIL);
+}
+
+CArgument* CLuaScripting::CreatePlainArgument(lua_State* pState, int iIndex, bool* pbPlain)
+{
+	*pbPlain = true;
+	switch (lua_type(pState, iIndex))
+	{
+	case LUA_TNONE:
+	case LUA_TNIL:
+	case LUA_TBOOLEAN:
+	case LUA_TLIGHTUSERDATA:
+	case LUA_TNUMBER:
+	case LUA_TSTRING:
+		return CreateArgument(pState, iIndex);
+	case LUA_TUSERDATA:
+		// Other userdata become references, which take a registry slot.
+		if (CLuaReferenceable** ppSlot = CLuaUtil::GetWrapper(pState, iIndex))
+			return CreateWrapperArgument(ppSlot);
+		break;
+	default:
+		break;
+	}
+	*pbPlain = false;
+	return nullptr;
 }
 
 CArgument* CLuaScripting::CreateTableArgument(lua_State* pState, int iIndex, unsigned Depth, const void** ppPath)
