@@ -133,7 +133,11 @@ public:
 	uint8_t GetType() const { return m_ucType; }
 	const char* GetTypeName() const { return GetTypeName(m_ucType); }
 
-	bool IsNumber() const;
+	bool IsNumber() const
+	{
+		return m_ucType == ARGUMENT_INTEGER || m_ucType == ARGUMENT_FLOAT || m_ucType == ARGUMENT_LONGINTEGER ||
+			m_ucType == ARGUMENT_DOUBLE;
+	}
 	bool IsObject() const { return m_ucType == ARGUMENT_NETOBJECT || m_ucType == ARGUMENT_OBJECT; }
 	bool IsNull() const { return m_ucType == ARGUMENT_NIL || m_ucType == ARGUMENT_UNDEFINED; }
 	bool IsString() const { return m_ucType == ARGUMENT_STRING; }

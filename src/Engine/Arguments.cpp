@@ -248,12 +248,6 @@ CArgument* CArgument::Clone() const
 	return nullptr;
 }
 
-bool CArgument::IsNumber() const
-{
-	return m_ucType == ARGUMENT_INTEGER || m_ucType == ARGUMENT_FLOAT || m_ucType == ARGUMENT_LONGINTEGER ||
-		m_ucType == ARGUMENT_DOUBLE;
-}
-
 // Number conversions
 
 namespace

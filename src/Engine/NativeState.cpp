@@ -142,16 +142,6 @@ CNativeState::~CNativeState()
 {
 }
 
-size_t CNativeState::GetArgumentCount() const
-{
-	return m_pArguments ? m_pArguments->GetArrayCount() : 0;
-}
-
-CArgument* CNativeState::GetArgument(size_t Index) const
-{
-	return m_pArguments ? m_pArguments->GetAt(Index) : nullptr;
-}
-
 bool CNativeState::Error(const char* szFormat, ...)
 {
 	va_list Args;

@@ -590,31 +590,16 @@ CArgument* CLuaScripting::CreateArgument(lua_State* pState, int iIndex, unsigned
 		SetError("Stack overflow");
 		return nullptr;
 	}
-	switch (lua_type(pState, iIndex))
+	const int iType = lua_type(pState, iIndex);
+	switch (iType)
 	{
 	case LUA_TNONE:
 	case LUA_TNIL:
-		return new CArgument(ARGUMENT_NIL);
 	case LUA_TBOOLEAN:
-		return new CArgumentBoolean(lua_toboolean(pState, iIndex) != 0);
 	case LUA_TLIGHTUSERDATA:
-		return new CArgument(ARGUMENT_UNDEFINED);
 	case LUA_TNUMBER:
-		if (lua_isinteger(pState, iIndex))
-		{
-			lua_Integer iValue = lua_tointeger(pState, iIndex);
-			// 2147483647 itself travels as a 64-bit integer.
-			if (iValue >= INT32_MIN && iValue < INT32_MAX)
-				return new CArgumentInteger(static_cast<int32_t>(iValue));
-			return new CArgumentLongInteger(iValue);
-		}
-		return new CArgumentDouble(lua_tonumber(pState, iIndex));
 	case LUA_TSTRING:
-	{
-		size_t Length = 0;
-		const char* szText = lua_tolstring(pState, iIndex, &Length);
-		return new CArgumentString(szText, Length);
-	}
+		return CreateSimpleArgument(pState, iIndex, iType);
 	case LUA_TTABLE:
 		return CreateTableArgument(pState, iIndex, Depth, ppPath);
 	case LUA_TFUNCTION:
@@ -639,6 +624,35 @@ CArgument* CLuaScripting::CreateArgument(lua_State* pState, int iIndex, unsigned
 	return new CArgumentLuaRef(pState, m_pState);
 }
 
+CArgument* CLuaScripting::CreateSimpleArgument(lua_State* pState, int iIndex, int iType)
+{
+	switch (iType)
+	{
+	case LUA_TBOOLEAN:
+		return new CArgumentBoolean(lua_toboolean(pState, iIndex) != 0);
+	case LUA_TLIGHTUSERDATA:
+		return new CArgument(ARGUMENT_UNDEFINED);
+	case LUA_TNUMBER:
+		if (lua_isinteger(pState, iIndex))
+		{
+			lua_Integer iValue = lua_tointeger(pState, iIndex);
+			// 2147483647 itself travels as a 64-bit integer.
+			if (iValue >= INT32_MIN && iValue < INT32_MAX)
+				return new CArgumentInteger(static_cast<int32_t>(iValue));
+			return new CArgumentLongInteger(iValue);
+		}
+		return new CArgumentDouble(lua_tonumber(pState, iIndex));
+	case LUA_TSTRING:
+	{
+		size_t Length = 0;
+		const char* szText = lua_tolstring(pState, iIndex, &Length);
+		return new CArgumentString(szText, Length);
+	}
+	default:
+		return new CArgument(ARGUMENT_NIL);
+	}
+}
+
 CArgument* CLuaScripting::CreateWrapperArgument(CLuaReferenceable** ppSlot)
 {
 	CArgument* pValue = *ppSlot != nullptr ? Reflection::ToArgument((*ppSlot)->m_pObject, m_pScripting) : nullptr;
@@ -648,7 +662,8 @@ CArgument* CLuaScripting::CreateWrapperArgument(CLuaReferenceable** ppSlot)
 CArgument* CLuaScripting::CreatePlainArgument(lua_State* pState, int iIndex, bool* pbPlain)
 {
 	*pbPlain = true;
-	switch (lua_type(pState, iIndex))
+	const int iType = lua_type(pState, iIndex);
+	switch (iType)
 	{
 	case LUA_TNONE:
 	case LUA_TNIL:
@@ -656,7 +671,7 @@ CArgument* CLuaScripting::CreatePlainArgument(lua_State* pState, int iIndex, boo
 	case LUA_TLIGHTUSERDATA:
 	case LUA_TNUMBER:
 	case LUA_TSTRING:
-		return CreateArgument(pState, iIndex);
+		return CreateSimpleArgument(pState, iIndex, iType);
 	case LUA_TUSERDATA:
 		// Other userdata become references, which take a registry slot.
 		if (CLuaReferenceable** ppSlot = CLuaUtil::GetWrapper(pState, iIndex))
