@@ -86,6 +86,9 @@ public:
 	bool GetJSValue(const CArgument* pValue, JS::MutableHandleValue Out);
 	// The same for the return value of a native called from JavaScript.
 	bool SetJSReturnValue(const CArgument* pValue, JS::CallArgs& Args);
+	// The script value of nothing (undefined), null, undefined, a boolean or a number: a value of no realm, made
+	// without the engine. False, setting nothing, for every other value.
+	static bool ToScalarJSValue(const CArgument* pValue, JS::MutableHandleValue Out);
 	// Appends the engine value of a script value; functions made from it belong to pEnvironment. False (with an
 	// exception pending) when the engine fails, the value nests too deep or it holds too many array elements.
 	bool AddJSValue(CArgumentArray* pArray, CJSScriptEnvironment* pEnvironment, JS::HandleValue Value);

@@ -190,6 +190,9 @@ bool MethodConstruct(JSContext* cx, unsigned argc, JS::Value* vp)
 // holds), then wrapped for the realm the native runs in, which the wrapper undoes on the way back.
 bool SetCallerReturnValue(JSContext* cx, CJSScripting* pScripting, const CArgument* pValue, JS::CallArgs& Args)
 {
+	// Numbers and the like belong to no realm: the caller's need not be looked for.
+	if (CJSScripting::ToScalarJSValue(pValue, Args.rval()))
+		return true;
 	JS::RootedObject CallerGlobal(cx, ForeignCallerGlobal(cx));
 	if (!CallerGlobal)
 		return pScripting->SetJSReturnValue(pValue, Args);

@@ -119,15 +119,13 @@ bool CJSScripting::MakeValueObject(ReflectedClass* pClass, const CArgument* pVal
 	return true;
 }
 
-bool CJSScripting::ToJSValue(const CArgument* pValue, JS::MutableHandleValue Out, bool bReturn, unsigned Depth)
+bool CJSScripting::ToScalarJSValue(const CArgument* pValue, JS::MutableHandleValue Out)
 {
 	if (pValue == nullptr)
 	{
 		Out.setUndefined();
 		return true;
 	}
-
-	const ReflectedNamespace* pGlobal = m_pScripting->GetGlobal();
 	switch (pValue->GetType())
 	{
 	case ARGUMENT_NIL:
@@ -136,8 +134,6 @@ bool CJSScripting::ToJSValue(const CArgument* pValue, JS::MutableHandleValue Out
 	case ARGUMENT_BOOLEAN:
 		Out.setBoolean(pValue->ToBoolean());
 		return true;
-	case ARGUMENT_STRING:
-		return NewString(m_cx, pValue->ToString(), Out);
 	case ARGUMENT_INTEGER:
 		Out.setInt32(static_cast<const CArgumentInteger*>(pValue)->GetValue());
 		return true;
@@ -153,6 +149,21 @@ bool CJSScripting::ToJSValue(const CArgument* pValue, JS::MutableHandleValue Out
 	case ARGUMENT_UNDEFINED:
 		Out.setUndefined();
 		return true;
+	default:
+		return false;
+	}
+}
+
+bool CJSScripting::ToJSValue(const CArgument* pValue, JS::MutableHandleValue Out, bool bReturn, unsigned Depth)
+{
+	if (ToScalarJSValue(pValue, Out))
+		return true;
+
+	const ReflectedNamespace* pGlobal = m_pScripting->GetGlobal();
+	switch (pValue->GetType())
+	{
+	case ARGUMENT_STRING:
+		return NewString(m_cx, pValue->ToString(), Out);
 
 	case ARGUMENT_NETOBJECT:
 	case ARGUMENT_OBJECT:
