@@ -632,6 +632,24 @@ bool CSqScripting::IsBlob(HSQUIRRELVM v, SQInteger Index)
 	return bBlob;
 }
 
+namespace
+{
+bool IsSimpleType(SQObjectType eType)
+{
+	switch (eType)
+	{
+	case OT_NULL:
+	case OT_BOOL:
+	case OT_INTEGER:
+	case OT_FLOAT:
+	case OT_STRING:
+		return true;
+	default:
+		return false;
+	}
+}
+}
+
 CArgument* CSqScripting::CreateArgument(HSQUIRRELVM v, SQInteger Index)
 {
 	CConversion Conversion(this);
@@ -639,7 +657,8 @@ CArgument* CSqScripting::CreateArgument(HSQUIRRELVM v, SQInteger Index)
 	SQInteger iTop = sq_gettop(m_pVM);
 	try
 	{
-		if (v == m_pVM)
+		// Simple values push nothing while they are converted: they are read where they are.
+		if (v == m_pVM || IsSimpleType(sq_gettype(v, Index)))
 			return CreateArgument(v, Index, 0, rgpPath);
 		// A conversion pushes values as deep as the value nests, and Squirrel guarantees a running script's thread
 		// only a few free slots (pushing past its end overwrites memory). The VM's own stack, on which no script
