@@ -91,8 +91,8 @@ size_t KGetRemainingBytes(Stream* pStream);
 class CArgument : public CRefCounted
 {
 public:
-	explicit CArgument(uint8_t ucType);
-	~CArgument() override;
+	explicit CArgument(uint8_t ucType) : m_pModuleView(nullptr), m_pResolver(nullptr), m_ucType(ucType) {}
+	~CArgument() override = default;
 
 	// Every native call makes and drops values: they come from the thread's cache of small blocks, not each from
 	// the heap. Values are still freed by their deleting destructor, whatever pointer they are deleted through.
@@ -482,7 +482,12 @@ private:
 	}
 	void Append(CArgument* pValue) { m_ppElements[m_Count++] = pValue; }
 	// Back to the inline storage, empty; the caller has taken the elements and their storage.
-	void Reset();
+	void Reset()
+	{
+		m_ppElements = m_rgpInline;
+		m_Count = 0;
+		m_Capacity = INLINE_ELEMENTS;
+	}
 
 	CArgument** m_ppElements;
 	size_t m_Count;

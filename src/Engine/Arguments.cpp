@@ -128,12 +128,6 @@ size_t KGetRemainingBytes(Stream* pStream)
 
 // CArgument
 
-CArgument::CArgument(uint8_t ucType) : m_pModuleView(nullptr), m_pResolver(nullptr), m_ucType(ucType)
-{
-}
-
-CArgument::~CArgument() = default;
-
 CArgument* CArgument::Create(uint8_t ucType)
 {
 	switch (ucType)

@@ -114,7 +114,7 @@ size_t BucketsFor(size_t Count, float fMaxLoadFactor)
 // Arrays
 
 CArgumentArray::CArgumentArray()
-	: CArgument(ARGUMENT_ARRAY), m_ppElements(m_rgpInline), m_Count(0), m_Capacity(INLINE_ELEMENTS),
+	: CArgument(ARGUMENT_ARRAY), m_ppElements(m_rgpInline), m_Count(0), m_Capacity(INLINE_ELEMENTS), m_rgpInline(),
 	  m_pArrayView(nullptr)
 {
 }
@@ -146,13 +146,6 @@ void CArgumentArray::Reserve(size_t Capacity)
 	m_Capacity = Capacity;
 }
 
-void CArgumentArray::Reset()
-{
-	m_ppElements = m_rgpInline;
-	m_Count = 0;
-	m_Capacity = INLINE_ELEMENTS;
-}
-
 void CArgumentArray::Clear()
 {
 	// The array is empty before any element goes: releasing one may run code that reaches this array again.
@@ -161,7 +154,8 @@ void CArgumentArray::Clear()
 	CArgument** ppElements = m_ppElements;
 	if (ppElements == m_rgpInline)
 	{
-		memcpy(rgpInline, m_rgpInline, Count * sizeof(CArgument*));
+		// The whole inline room, a copy of fixed size: cheaper than one of the count's.
+		memcpy(rgpInline, m_rgpInline, sizeof(rgpInline));
 		ppElements = rgpInline;
 	}
 	Reset();

@@ -209,7 +209,7 @@ bool CNativeState::CheckNumber(size_t Index, int32_t& Value)
 bool CNativeState::CheckNumber(size_t Index, uint8_t& Value)
 {
 	uint32_t uiValue = 0;
-	if (!CheckNumber(Index, uiValue))
+	if (!CheckNumberAs(this, Index, uiValue, "integer"))
 		return false;
 	Value = static_cast<uint8_t>(uiValue & 0xFF);
 	return true;
