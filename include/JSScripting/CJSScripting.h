@@ -1,8 +1,9 @@
 #pragma once
 // The JavaScript language of the script host, on SpiderMonkey. One context serves the whole process; every resource
-// gets its own global object and so its own realm and compartment, and one further global, the shared global,
-// holds the prototypes of the engine's classes and the wrapper of every engine object a script has seen. Scripts
-// reach those through the engine's cross-compartment wrappers.
+// gets its own global object and so its own realm, and one further global, the shared global, holds the
+// prototypes of the engine's classes and the wrapper of every engine object a script has seen. All of them share
+// one compartment, so scripts reach those directly: a call crosses only into the shared global's realm, with no
+// cross-compartment wrapper to go through on every property read and call.
 //
 // Everything here runs on the main thread. Scripts are strict-mode code. A promise reaction runs at once, inside
 // the call that queued it; only the engine's own continuations of await wait until the outermost script call

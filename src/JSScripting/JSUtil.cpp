@@ -184,10 +184,10 @@ bool MethodConstruct(JSContext* cx, unsigned argc, JS::Value* vp)
 	return pClass->m_Constructor(cx, NewObject, Args, bDerived);
 }
 
-// Methods and accessors of classes, and the function values they hand out, live in the shared global: a script
-// reaches them through a cross-compartment wrapper, so they run in the shared global's realm. Their result belongs
-// to the script that called them and is made in its realm (an array is one of its own arrays, instanceof Array
-// holds), then wrapped for the realm the native runs in, which the wrapper undoes on the way back.
+// Methods and accessors of classes, and the function values they hand out, live in the shared global: they run in
+// the shared global's realm. Their result belongs to the script that called them and is made in its realm (an array
+// is one of its own arrays, instanceof Array holds); wrapping it for the native's realm changes nothing while all
+// realms share one compartment.
 bool SetCallerReturnValue(JSContext* cx, CJSScripting* pScripting, const CArgument* pValue, JS::CallArgs& Args)
 {
 	// Numbers and the like belong to no realm: the caller's need not be looked for.
