@@ -34,7 +34,12 @@ CJSReferenceable* BindingOf(JSObject* pObject)
 		return nullptr;
 	CJSReferenceable* pBinding = JS::GetMaybePtrFromReservedSlot<CJSReferenceable>(pObject, 0);
 	tJSClassRecord* pRecord = tJSClassRecord::FromClass(pClass);
-	if (pBinding == nullptr || pRecord->m_pScripting == nullptr || !pRecord->m_pScripting->HasBinding(pBinding))
+	if (pBinding == nullptr || pRecord->m_pScripting == nullptr)
+		return nullptr;
+	// A binding that goes while its object lives empties the object's slot, so the slot of a living object holds
+	// a living binding, which points back at it. (Only the finaliser needs the language's list of bindings: there
+	// the object is already dead and its binding may have gone first.)
+	if (!KASSERT(pBinding->m_JSObject.unbarrieredGet() == pObject))
 		return nullptr;
 	return pBinding;
 }
@@ -498,23 +503,33 @@ bool CJSScriptingClass::HasInstance(JS::HandleValue Value, bool* pbIsInstance)
 	JS::RootedObject Prototype(cx, GetPrototype());
 	if (!Prototype)
 		return true;
-	if (!JS_WrapObject(cx, &Prototype))
+	// Every realm shares the prototype's compartment; wrapping would change nothing.
+	if (JS::GetCompartment(Prototype) != js::GetContextCompartment(cx) && !JS_WrapObject(cx, &Prototype))
 		return false;
-	// The prototype chain of the value, as an ordinary instanceof would walk it.
-	JS::RootedObject Object(cx, &Value.toObject());
-	JS::RootedObject Next(cx);
+	// The prototype chain of the value, as an ordinary instanceof would walk it: an ordinary object's prototype is
+	// read where it is, only a proxy's is asked for (which may run script).
+	JSObject* pObject = &Value.toObject();
 	for (;;)
 	{
-		if (!JS_GetPrototype(cx, Object, &Next))
-			return false;
-		if (!Next)
+		JSObject* pNext = nullptr;
+		if (!js::IsProxy(pObject))
+			pNext = js::GetStaticPrototype(pObject);
+		else
+		{
+			JS::RootedObject Object(cx, pObject);
+			JS::RootedObject Next(cx);
+			if (!JS_GetPrototype(cx, Object, &Next))
+				return false;
+			pNext = Next;
+		}
+		if (pNext == nullptr)
 			return true;
-		if (Next == Prototype)
+		if (pNext == Prototype)
 		{
 			*pbIsInstance = true;
 			return true;
 		}
-		Object = Next;
+		pObject = pNext;
 	}
 }
 
