@@ -105,6 +105,9 @@ public:
 	}
 	static void operator delete(void* p, size_t Size) noexcept { SmallBlockCache::Free(p, Size); }
 
+	// No value is released differently: a release through a value pointer needs no virtual dispatch.
+	intptr_t Release() final { return ReleaseCounted(); }
+
 	// A new empty value of the tag, or null for tags that have no value of their own here (3, 6, 7, 10, 13, 14,
 	// 20, 22 and above).
 	static CArgument* Create(uint8_t ucType);
@@ -423,7 +426,16 @@ public:
 	// Appends a clone of the value, or an undefined value when the value cannot be cloned.
 	void Add(const CArgument* pValue);
 	// Appends the value itself, taking over the caller's reference.
-	void AddAndOwn(CArgument* pValue);
+	void AddAndOwn(CArgument* pValue)
+	{
+		if (!KASSERT(pValue != nullptr))
+		{
+			AddUndefined();
+			return;
+		}
+		MakeRoom();
+		Append(pValue);
+	}
 	void AddNull();
 	void AddUndefined();
 	void AddBoolean(bool bValue);
@@ -432,14 +444,30 @@ public:
 	void AddNumber(uint8_t uiValue) { AddNumber(static_cast<int32_t>(uiValue)); }
 	void AddNumber(int16_t iValue) { AddNumber(static_cast<int32_t>(iValue)); }
 	void AddNumber(uint16_t uiValue) { AddNumber(static_cast<int32_t>(uiValue)); }
-	void AddNumber(int32_t iValue);
+	void AddNumber(int32_t iValue)
+	{
+		MakeRoom();
+		Append(new CArgumentInteger(iValue));
+	}
 	void AddNumber(uint32_t uiValue) { AddNumber(static_cast<int32_t>(uiValue)); }
 	void AddNumber(long iValue) { AddNumber(static_cast<long long>(iValue)); }
 	void AddNumber(unsigned long uiValue) { AddNumber(static_cast<long long>(uiValue)); }
-	void AddNumber(long long iValue);
+	void AddNumber(long long iValue)
+	{
+		MakeRoom();
+		Append(new CArgumentLongInteger(iValue));
+	}
 	void AddNumber(unsigned long long uiValue) { AddNumber(static_cast<long long>(uiValue)); }
-	void AddNumber(float fValue);
-	void AddNumber(double dValue);
+	void AddNumber(float fValue)
+	{
+		MakeRoom();
+		Append(new CArgumentFloat(fValue));
+	}
+	void AddNumber(double dValue)
+	{
+		MakeRoom();
+		Append(new CArgumentDouble(dValue));
+	}
 	// Copied up to the terminator.
 	void AddString(const char* szText);
 	void AddString(const char* szText, size_t Length);

@@ -205,17 +205,6 @@ void CArgumentArray::Add(const CArgument* pValue)
 	Append(pClone);
 }
 
-void CArgumentArray::AddAndOwn(CArgument* pValue)
-{
-	if (!KASSERT(pValue != nullptr))
-	{
-		AddUndefined();
-		return;
-	}
-	MakeRoom();
-	Append(pValue);
-}
-
 void CArgumentArray::AddNull()
 {
 	MakeRoom();
@@ -232,30 +221,6 @@ void CArgumentArray::AddBoolean(bool bValue)
 {
 	MakeRoom();
 	Append(new CArgumentBoolean(bValue));
-}
-
-void CArgumentArray::AddNumber(int32_t iValue)
-{
-	MakeRoom();
-	Append(new CArgumentInteger(iValue));
-}
-
-void CArgumentArray::AddNumber(long long iValue)
-{
-	MakeRoom();
-	Append(new CArgumentLongInteger(iValue));
-}
-
-void CArgumentArray::AddNumber(float fValue)
-{
-	MakeRoom();
-	Append(new CArgumentFloat(fValue));
-}
-
-void CArgumentArray::AddNumber(double dValue)
-{
-	MakeRoom();
-	Append(new CArgumentDouble(dValue));
 }
 
 void CArgumentArray::AddString(const char* szText)

@@ -26,6 +26,12 @@ bool CheckNumberAs(CNativeState* pState, size_t Index, T& Value, const char* szW
 	CArgument* pArgument = pState->GetArgument(Index);
 	if (!pArgument || !pArgument->IsNumber())
 		return pState->TypeError(szWord, Index);
+	// Integers, the common case, convert here as ToNumber converts them (a plain cast to every target).
+	if (pArgument->GetType() == ARGUMENT_INTEGER)
+	{
+		Value = static_cast<T>(static_cast<const CArgumentInteger*>(pArgument)->GetValue());
+		return true;
+	}
 	pArgument->ToNumber(Value);
 	return true;
 }
