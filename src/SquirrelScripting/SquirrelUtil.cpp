@@ -382,24 +382,28 @@ tSquirrelType* CSqScripting::GetInstanceType(HSQUIRRELVM v, SQInteger Index) con
 {
 	if (sq_gettype(v, Index) != OT_INSTANCE)
 		return nullptr;
-	Index = AbsoluteIndex(v, Index);
+	// An instance's type tag is its class's, read without pushing the class.
 	SQUserPointer pTypeTag = nullptr;
-	if (SQ_SUCCEEDED(sq_getclass(v, Index)))
-	{
-		sq_gettypetag(v, -1, &pTypeTag);
-		sq_pop(v, 1);
-	}
+	if (SQ_FAILED(sq_gettypetag(v, Index, &pTypeTag)))
+		return nullptr;
 	return FindSqType(pTypeTag);
 }
 
-CBaseObject* CSqScripting::GetInstanceObject(HSQUIRRELVM v, SQInteger Index) const
+namespace
 {
-	if (!GetInstanceType(v, Index))
-		return nullptr;
+// The object an instance of an engine class is bound to; null while it is bound to none.
+CBaseObject* GetBoundObject(HSQUIRRELVM v, SQInteger Index)
+{
 	SQUserPointer p = nullptr;
 	if (SQ_FAILED(sq_getinstanceup(v, Index, &p, nullptr)) || !p)
 		return nullptr;
 	return CSqScriptReference::FromUserPointer(p)->m_pObject;
+}
+}
+
+CBaseObject* CSqScripting::GetInstanceObject(HSQUIRRELVM v, SQInteger Index) const
+{
+	return GetInstanceType(v, Index) ? GetBoundObject(v, Index) : nullptr;
 }
 
 tSquirrelType* CSqScripting::GetSqType(ReflectedClass* pClass)
@@ -657,8 +661,9 @@ CArgument* CSqScripting::CreateArgument(HSQUIRRELVM v, SQInteger Index)
 	SQInteger iTop = sq_gettop(m_pVM);
 	try
 	{
-		// Simple values push nothing while they are converted: they are read where they are.
-		if (v == m_pVM || IsSimpleType(sq_gettype(v, Index)))
+		// Simple values and instances of engine classes push nothing while they are converted: they are read
+		// where they are.
+		if (v == m_pVM || IsSimpleType(sq_gettype(v, Index)) || GetInstanceType(v, Index))
 			return CreateArgument(v, Index, 0, rgpPath);
 		// A conversion pushes values as deep as the value nests, and Squirrel guarantees a running script's thread
 		// only a few free slots (pushing past its end overwrites memory). The VM's own stack, on which no script
@@ -795,6 +800,15 @@ CArgument* CSqScripting::CreateArgument(HSQUIRRELVM v, SQInteger Index, unsigned
 	}
 	case OT_INSTANCE:
 	{
+		// Engine classes first: their instances are the ones met most, and none of them is a blob.
+		if (GetInstanceType(v, Index))
+		{
+			CBaseObject* pObject = GetBoundObject(v, Index);
+			if (!pObject)
+				return new CArgument(ARGUMENT_NIL);
+			CArgument* pValue = Reflection::ToArgument(pObject, m_pScripting);
+			return pValue ? pValue : new CArgument(ARGUMENT_NIL);
+		}
 		if (IsBlob(v, Index))
 		{
 			// An instance of a script class derived from blob whose constructor did not run blob's has no
@@ -807,14 +821,6 @@ CArgument* CSqScripting::CreateArgument(HSQUIRRELVM v, SQInteger Index, unsigned
 			if (SQ_FAILED(sqstd_getblob(v, Index, &pData)) || iSize < 0)
 				return new CArgumentBytes();
 			return new CArgumentBytes(static_cast<const uint8_t*>(pData), static_cast<size_t>(iSize));
-		}
-		if (GetInstanceType(v, Index))
-		{
-			CBaseObject* pObject = GetInstanceObject(v, Index);
-			if (!pObject)
-				return new CArgument(ARGUMENT_NIL);
-			CArgument* pValue = Reflection::ToArgument(pObject, m_pScripting);
-			return pValue ? pValue : new CArgument(ARGUMENT_NIL);
 		}
 		break;
 	}
