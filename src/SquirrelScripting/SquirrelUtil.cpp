@@ -638,6 +638,25 @@ bool CSqScripting::IsBlob(HSQUIRRELVM v, SQInteger Index)
 
 namespace
 {
+// Values pushed as one Squirrel value of their own, with no allocation that could throw.
+bool IsSimpleValue(uint8_t ucType)
+{
+	switch (ucType)
+	{
+	case ARGUMENT_NIL:
+	case ARGUMENT_UNDEFINED:
+	case ARGUMENT_BOOLEAN:
+	case ARGUMENT_STRING:
+	case ARGUMENT_INTEGER:
+	case ARGUMENT_LONGINTEGER:
+	case ARGUMENT_FLOAT:
+	case ARGUMENT_DOUBLE:
+		return true;
+	default:
+		return false;
+	}
+}
+
 bool IsSimpleType(SQObjectType eType)
 {
 	switch (eType)
@@ -832,12 +851,13 @@ CArgument* CSqScripting::CreateArgument(HSQUIRRELVM v, SQInteger Index, unsigned
 
 bool CSqScripting::PushArgument(const CArgument* pValue, HSQUIRRELVM v)
 {
+	// Simple values take the one slot the finished value takes anyway and nothing more: they go straight to v.
+	if (v == m_pVM || !pValue || IsSimpleValue(pValue->GetType()))
+		return PushArgument(pValue, v, 0);
 	SQInteger iTop = sq_gettop(v);
 	SQInteger iVMTop = sq_gettop(m_pVM);
 	try
 	{
-		if (v == m_pVM)
-			return PushArgument(pValue, v, 0);
 		// Built on the VM's own stack, as in CreateArgument; only the finished value goes onto v.
 		bool bResult = PushArgument(pValue, m_pVM, 0);
 		sq_move(v, m_pVM, -1);
