@@ -29,9 +29,9 @@ CJSReferenceable* BindingOf(JSObject* pObject)
 	if (pObject == nullptr)
 		return nullptr;
 	pObject = js::UncheckedUnwrap(pObject);
-	const JSClass* pClass = JS::GetClass(pObject);
-	if (pClass->cOps == nullptr || pClass->cOps->finalize != CJSReferenceable::Finalise)
+	if (!CJSReferenceable::HasEngineClass(pObject))
 		return nullptr;
+	const JSClass* pClass = JS::GetClass(pObject);
 	CJSReferenceable* pBinding = JS::GetMaybePtrFromReservedSlot<CJSReferenceable>(pObject, 0);
 	tJSClassRecord* pRecord = tJSClassRecord::FromClass(pClass);
 	if (pBinding == nullptr || pRecord->m_pScripting == nullptr)
@@ -399,6 +399,12 @@ CJSReferenceable* CJSReferenceable::Get(CJSScripting* pScripting, CBaseObject* p
 CJSReferenceable* CJSReferenceable::Get(JSObject* pObject, CJSScripting*)
 {
 	return BindingOf(pObject);
+}
+
+bool CJSReferenceable::HasEngineClass(JSObject* pObject)
+{
+	const JSClass* pClass = JS::GetClass(pObject);
+	return pClass->cOps != nullptr && pClass->cOps->finalize == Finalise;
 }
 
 void CJSReferenceable::Finalise(JS::GCContext*, JSObject* pObject)

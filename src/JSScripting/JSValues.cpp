@@ -354,7 +354,9 @@ bool CJSScripting::ToArgument(CArgumentArray* pArray, CJSScriptEnvironment* pEnv
 	}
 
 	JS::RootedObject Object(m_cx, &Value.toObject());
-	if (JS::IsCallable(Object))
+	// Objects of engine classes, the objects natives are handed most, skip the tests they cannot pass.
+	const bool bEngineClass = CJSReferenceable::HasEngineClass(Object);
+	if (!bEngineClass && JS::IsCallable(Object))
 	{
 		// An engine function that went through JavaScript comes back as itself.
 		CFunction* pEngineFunction = nullptr;
@@ -369,7 +371,7 @@ bool CJSScripting::ToArgument(CArgumentArray* pArray, CJSScriptEnvironment* pEnv
 		return true;
 	}
 
-	if (JSObject* pBuffer = JS::UnwrapArrayBuffer(Object))
+	if (JSObject* pBuffer = bEngineClass ? nullptr : JS::UnwrapArrayBuffer(Object))
 	{
 		size_t Length = 0;
 		bool bShared = false;
