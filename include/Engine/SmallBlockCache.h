@@ -49,7 +49,9 @@ struct tCache
 	eCacheState m_eState;
 };
 
-extern thread_local tCache t_Cache;
+// __thread rather than thread_local: the cache needs no dynamic initialisation, and only then is every access a
+// plain thread-relative load, without a call to check for an initialiser first.
+extern __thread tCache t_Cache;
 
 inline bool IsCached(size_t Size)
 {

@@ -6,7 +6,7 @@ namespace SmallBlockCache
 {
 namespace Detail
 {
-thread_local tCache t_Cache;
+__thread tCache t_Cache;
 
 namespace
 {
