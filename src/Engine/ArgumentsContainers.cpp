@@ -114,7 +114,7 @@ size_t BucketsFor(size_t Count, float fMaxLoadFactor)
 // Arrays
 
 CArgumentArray::CArgumentArray()
-	: CArgument(ARGUMENT_ARRAY), m_ppElements(m_rgpInline), m_Count(0), m_Capacity(INLINE_ELEMENTS), m_rgpInline(),
+	: CArgument(ARGUMENT_ARRAY), m_ppElements(m_rgpInline), m_Count(0), m_Capacity(INLINE_ELEMENTS),
 	  m_pArrayView(nullptr)
 {
 }
@@ -149,23 +149,32 @@ void CArgumentArray::Reserve(size_t Capacity)
 void CArgumentArray::Clear()
 {
 	// The array is empty before any element goes: releasing one may run code that reaches this array again.
-	CArgument* rgpInline[INLINE_ELEMENTS];
 	const size_t Count = m_Count;
-	CArgument** ppElements = m_ppElements;
-	if (ppElements == m_rgpInline)
+	if (m_ppElements == m_rgpInline)
 	{
-		// The whole inline room, a copy of fixed size: cheaper than one of the count's.
-		memcpy(rgpInline, m_rgpInline, sizeof(rgpInline));
-		ppElements = rgpInline;
+		// Inline elements are taken one by one: a block copy of them would wait for the stores that just put them
+		// there, on every call of a native.
+		static_assert(INLINE_ELEMENTS == 4, "one local per inline element");
+		CArgument* pFirst = Count > 0 ? m_rgpInline[0] : nullptr;
+		CArgument* pSecond = Count > 1 ? m_rgpInline[1] : nullptr;
+		CArgument* pThird = Count > 2 ? m_rgpInline[2] : nullptr;
+		CArgument* pFourth = Count > 3 ? m_rgpInline[3] : nullptr;
+		Reset();
+		for (CArgument* pElement : {pFirst, pSecond, pThird, pFourth})
+		{
+			if (pElement)
+				pElement->Release();
+		}
+		return;
 	}
+	CArgument** ppElements = m_ppElements;
 	Reset();
 	for (size_t i = 0; i < Count; i++)
 	{
 		if (ppElements[i])
 			ppElements[i]->Release();
 	}
-	if (ppElements != rgpInline)
-		free(ppElements);
+	free(ppElements);
 }
 
 void CArgumentArray::Resize(size_t Count)
