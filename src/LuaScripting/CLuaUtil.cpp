@@ -36,6 +36,23 @@ const char* GetKeyText(lua_State* pState, int iIndex)
 	}
 }
 
+// Values that convert by value, without touching the stack or the registry.
+bool IsSimpleType(int iType)
+{
+	switch (iType)
+	{
+	case LUA_TNONE:
+	case LUA_TNIL:
+	case LUA_TBOOLEAN:
+	case LUA_TLIGHTUSERDATA:
+	case LUA_TNUMBER:
+	case LUA_TSTRING:
+		return true;
+	default:
+		return false;
+	}
+}
+
 // The key as it appears in member errors; any key has a text here.
 const char* GetKeyForMessage(lua_State* pState, int iIndex, const char* szKeyText)
 {
@@ -591,15 +608,10 @@ CArgument* CLuaScripting::CreateArgument(lua_State* pState, int iIndex, unsigned
 		return nullptr;
 	}
 	const int iType = lua_type(pState, iIndex);
+	if (IsSimpleType(iType))
+		return CreateSimpleArgument(pState, iIndex, iType);
 	switch (iType)
 	{
-	case LUA_TNONE:
-	case LUA_TNIL:
-	case LUA_TBOOLEAN:
-	case LUA_TLIGHTUSERDATA:
-	case LUA_TNUMBER:
-	case LUA_TSTRING:
-		return CreateSimpleArgument(pState, iIndex, iType);
 	case LUA_TTABLE:
 		return CreateTableArgument(pState, iIndex, Depth, ppPath);
 	case LUA_TFUNCTION:
@@ -663,15 +675,10 @@ CArgument* CLuaScripting::CreatePlainArgument(lua_State* pState, int iIndex, boo
 {
 	*pbPlain = true;
 	const int iType = lua_type(pState, iIndex);
+	if (IsSimpleType(iType))
+		return CreateSimpleArgument(pState, iIndex, iType);
 	switch (iType)
 	{
-	case LUA_TNONE:
-	case LUA_TNIL:
-	case LUA_TBOOLEAN:
-	case LUA_TLIGHTUSERDATA:
-	case LUA_TNUMBER:
-	case LUA_TSTRING:
-		return CreateSimpleArgument(pState, iIndex, iType);
 	case LUA_TUSERDATA:
 		// Other userdata become references, which take a registry slot.
 		if (CLuaReferenceable** ppSlot = CLuaUtil::GetWrapper(pState, iIndex))
