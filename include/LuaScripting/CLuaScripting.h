@@ -137,6 +137,10 @@ public:
 	void UnlinkReference(CLuaStrongReference* pReference);
 	void AddEnvironment(CLuaScriptEnvironment* pEnvironment) { m_Environments.insert(pEnvironment); }
 	void RemoveEnvironment(CLuaScriptEnvironment* pEnvironment) { m_Environments.erase(pEnvironment); }
+	// The class tables by address (Lua never moves a table), so that telling a wrapper by its metatable needs no
+	// lookup in Lua; the registry's set of them keeps them alive as long as the state.
+	void AddClassTable(const void* pTable) { m_ClassTables.insert(pTable); }
+	bool IsClassTable(const void* pTable) const { return m_ClassTables.count(pTable) != 0; }
 
 private:
 	int PushArgument(const CArgument* pValue, lua_State* pState, unsigned Depth);
@@ -161,6 +165,7 @@ private:
 	// Every reference that holds a value, and every environment, so that closing can detach them.
 	CLuaStrongReference* m_pReferences;
 	std::unordered_set<CLuaScriptEnvironment*> m_Environments;
+	std::unordered_set<const void*> m_ClassTables;
 	// Engine values made from tables by the conversions now running; a table counts for every place that holds it.
 	size_t m_ConvertedElements;
 	unsigned m_uiConversions;

@@ -262,6 +262,7 @@ void CLuaUtil::AddClassTable(lua_State* pState, int iIndex)
 	lua_pushboolean(pState, 1);
 	lua_rawset(pState, -3);
 	lua_pop(pState, 1);
+	CLuaScripting::FromState(pState)->AddClassTable(lua_topointer(pState, iIndex));
 }
 
 CLuaReferenceable** CLuaUtil::GetWrapper(lua_State* pState, int iIndex)
@@ -270,13 +271,10 @@ CLuaReferenceable** CLuaUtil::GetWrapper(lua_State* pState, int iIndex)
 	if (lua_type(pState, iIndex) != LUA_TUSERDATA || lua_rawlen(pState, iIndex) != sizeof(CLuaReferenceable*))
 		return nullptr;
 	iIndex = lua_absindex(pState, iIndex);
-	if (!lua_checkstack(pState, 3) || !lua_getmetatable(pState, iIndex))
+	if (!lua_checkstack(pState, 1) || !lua_getmetatable(pState, iIndex))
 		return nullptr;
-	lua_rawgetp(pState, LUA_REGISTRYINDEX, &s_ClassTablesKey);
-	lua_pushvalue(pState, -2);
-	lua_rawget(pState, -2);
-	bool bClassTable = lua_toboolean(pState, -1) != 0;
-	lua_pop(pState, 3);
+	const bool bClassTable = CLuaScripting::FromState(pState)->IsClassTable(lua_topointer(pState, -1));
+	lua_pop(pState, 1);
 	return bClassTable ? static_cast<CLuaReferenceable**>(lua_touserdata(pState, iIndex)) : nullptr;
 }
 
