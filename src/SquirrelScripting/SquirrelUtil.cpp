@@ -399,6 +399,14 @@ CBaseObject* GetBoundObject(HSQUIRRELVM v, SQInteger Index)
 		return nullptr;
 	return CSqScriptReference::FromUserPointer(p)->m_pObject;
 }
+
+// The value of an instance of an engine class: that of its object, null while it has none.
+CArgument* CreateBoundObjectArgument(HSQUIRRELVM v, SQInteger Index, CScripting* pScripting)
+{
+	CBaseObject* pObject = GetBoundObject(v, Index);
+	CArgument* pValue = pObject ? Reflection::ToArgument(pObject, pScripting) : nullptr;
+	return pValue ? pValue : new CArgument(ARGUMENT_NIL);
+}
 }
 
 CBaseObject* CSqScripting::GetInstanceObject(HSQUIRRELVM v, SQInteger Index) const
@@ -682,8 +690,10 @@ CArgument* CSqScripting::CreateArgument(HSQUIRRELVM v, SQInteger Index)
 	{
 		// Simple values and instances of engine classes push nothing while they are converted: they are read
 		// where they are.
-		if (v == m_pVM || IsSimpleType(sq_gettype(v, Index)) || GetInstanceType(v, Index))
+		if (v == m_pVM || IsSimpleType(sq_gettype(v, Index)))
 			return CreateArgument(v, Index, 0, rgpPath);
+		if (GetInstanceType(v, Index))
+			return CreateBoundObjectArgument(v, Index, m_pScripting);
 		// A conversion pushes values as deep as the value nests, and Squirrel guarantees a running script's thread
 		// only a few free slots (pushing past its end overwrites memory). The VM's own stack, on which no script
 		// runs, does the work.
@@ -821,13 +831,7 @@ CArgument* CSqScripting::CreateArgument(HSQUIRRELVM v, SQInteger Index, unsigned
 	{
 		// Engine classes first: their instances are the ones met most, and none of them is a blob.
 		if (GetInstanceType(v, Index))
-		{
-			CBaseObject* pObject = GetBoundObject(v, Index);
-			if (!pObject)
-				return new CArgument(ARGUMENT_NIL);
-			CArgument* pValue = Reflection::ToArgument(pObject, m_pScripting);
-			return pValue ? pValue : new CArgument(ARGUMENT_NIL);
-		}
+			return CreateBoundObjectArgument(v, Index, m_pScripting);
 		if (IsBlob(v, Index))
 		{
 			// An instance of a script class derived from blob whose constructor did not run blob's has no
