@@ -855,13 +855,16 @@ CArgument* CSqScripting::CreateArgument(HSQUIRRELVM v, SQInteger Index, unsigned
 
 bool CSqScripting::PushArgument(const CArgument* pValue, HSQUIRRELVM v)
 {
-	// Simple values take the one slot the finished value takes anyway and nothing more: they go straight to v.
-	if (v == m_pVM || !pValue || IsSimpleValue(pValue->GetType()))
+	// Simple values take the one slot the finished value takes anyway, and nothing they do can throw: they go
+	// straight to v.
+	if (!pValue || IsSimpleValue(pValue->GetType()))
 		return PushArgument(pValue, v, 0);
 	SQInteger iTop = sq_gettop(v);
 	SQInteger iVMTop = sq_gettop(m_pVM);
 	try
 	{
+		if (v == m_pVM)
+			return PushArgument(pValue, v, 0);
 		// Built on the VM's own stack, as in CreateArgument; only the finished value goes onto v.
 		bool bResult = PushArgument(pValue, m_pVM, 0);
 		sq_move(v, m_pVM, -1);
