@@ -56,7 +56,7 @@ public:
 	Kestrin3D::Interfaces::IBaseObject* GetBaseObjectInterface() const { return m_pModuleInterface; }
 	void SetBaseObjectInterface(Kestrin3D::Interfaces::IBaseObject* pInterface) { m_pModuleInterface = pInterface; }
 
-	size_t GetWeakReferenceCount() const { return m_WeakReferences.size(); }
+	size_t GetWeakReferenceCount() const;
 
 private:
 	bool m_bDestroying;
@@ -65,6 +65,9 @@ private:
 	IUserData* m_pScriptReference;
 	IUserData* m_pJSScriptReference;
 	IUserData* m_pSqScriptReference;
+	// The cells of the weak pointers to this object: the first few in the object itself (a native call's receiver
+	// is one, on every call of a method), any more in the set. Null slots are free.
+	CBaseObject** m_rgppWeakCells[2];
 	std::unordered_set<CBaseObject**> m_WeakReferences;
 	ReflectedClass* m_pReflectedClass;
 	Kestrin3D::Interfaces::IBaseObject* m_pModuleInterface;

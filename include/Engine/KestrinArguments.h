@@ -4,12 +4,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "Engine/KestrinMath.h"
 #include "Engine/KestrinReference.h"
+#include "Engine/SmallBlockCache.h"
 
 class Stream;
 class CBaseObject;
@@ -89,8 +91,22 @@ size_t KGetRemainingBytes(Stream* pStream);
 class CArgument : public CRefCounted
 {
 public:
-	explicit CArgument(uint8_t ucType);
-	~CArgument() override;
+	explicit CArgument(uint8_t ucType) : m_pModuleView(nullptr), m_pResolver(nullptr), m_ucType(ucType) {}
+	~CArgument() override = default;
+
+	// Every native call makes and drops values: they come from the thread's cache of small blocks, not each from
+	// the heap. Values are still freed by their deleting destructor, whatever pointer they are deleted through.
+	static void* operator new(size_t Size)
+	{
+		void* p = SmallBlockCache::Allocate(Size);
+		if (!p)
+			throw std::bad_alloc();
+		return p;
+	}
+	static void operator delete(void* p, size_t Size) noexcept { SmallBlockCache::Free(p, Size); }
+
+	// No value is released differently: a release through a value pointer needs no virtual dispatch.
+	intptr_t Release() final { return ReleaseCounted(); }
 
 	// A new empty value of the tag, or null for tags that have no value of their own here (3, 6, 7, 10, 13, 14,
 	// 20, 22 and above).
@@ -120,7 +136,11 @@ public:
 	uint8_t GetType() const { return m_ucType; }
 	const char* GetTypeName() const { return GetTypeName(m_ucType); }
 
-	bool IsNumber() const;
+	bool IsNumber() const
+	{
+		return m_ucType == ARGUMENT_INTEGER || m_ucType == ARGUMENT_FLOAT || m_ucType == ARGUMENT_LONGINTEGER ||
+			m_ucType == ARGUMENT_DOUBLE;
+	}
 	bool IsObject() const { return m_ucType == ARGUMENT_NETOBJECT || m_ucType == ARGUMENT_OBJECT; }
 	bool IsNull() const { return m_ucType == ARGUMENT_NIL || m_ucType == ARGUMENT_UNDEFINED; }
 	bool IsString() const { return m_ucType == ARGUMENT_STRING; }
@@ -406,7 +426,16 @@ public:
 	// Appends a clone of the value, or an undefined value when the value cannot be cloned.
 	void Add(const CArgument* pValue);
 	// Appends the value itself, taking over the caller's reference.
-	void AddAndOwn(CArgument* pValue);
+	void AddAndOwn(CArgument* pValue)
+	{
+		if (!KASSERT(pValue != nullptr))
+		{
+			AddUndefined();
+			return;
+		}
+		MakeRoom();
+		Append(pValue);
+	}
 	void AddNull();
 	void AddUndefined();
 	void AddBoolean(bool bValue);
@@ -415,14 +444,30 @@ public:
 	void AddNumber(uint8_t uiValue) { AddNumber(static_cast<int32_t>(uiValue)); }
 	void AddNumber(int16_t iValue) { AddNumber(static_cast<int32_t>(iValue)); }
 	void AddNumber(uint16_t uiValue) { AddNumber(static_cast<int32_t>(uiValue)); }
-	void AddNumber(int32_t iValue);
+	void AddNumber(int32_t iValue)
+	{
+		MakeRoom();
+		Append(new CArgumentInteger(iValue));
+	}
 	void AddNumber(uint32_t uiValue) { AddNumber(static_cast<int32_t>(uiValue)); }
 	void AddNumber(long iValue) { AddNumber(static_cast<long long>(iValue)); }
 	void AddNumber(unsigned long uiValue) { AddNumber(static_cast<long long>(uiValue)); }
-	void AddNumber(long long iValue);
+	void AddNumber(long long iValue)
+	{
+		MakeRoom();
+		Append(new CArgumentLongInteger(iValue));
+	}
 	void AddNumber(unsigned long long uiValue) { AddNumber(static_cast<long long>(uiValue)); }
-	void AddNumber(float fValue);
-	void AddNumber(double dValue);
+	void AddNumber(float fValue)
+	{
+		MakeRoom();
+		Append(new CArgumentFloat(fValue));
+	}
+	void AddNumber(double dValue)
+	{
+		MakeRoom();
+		Append(new CArgumentDouble(dValue));
+	}
 	// Copied up to the terminator.
 	void AddString(const char* szText);
 	void AddString(const char* szText, size_t Length);
@@ -436,8 +481,8 @@ public:
 	void InsertTo(CArgumentArray* pTarget) const;
 
 	// Null when the index is not below the count.
-	CArgument* GetAt(size_t Index) const { return Index < m_Elements.size() ? m_Elements[Index] : nullptr; }
-	size_t GetArrayCount() const { return m_Elements.size(); }
+	CArgument* GetAt(size_t Index) const { return Index < m_Count ? m_ppElements[Index] : nullptr; }
+	size_t GetArrayCount() const { return m_Count; }
 
 	void Clear();
 	// Clears the array and reserves room for Count elements.
@@ -451,7 +496,31 @@ public:
 	void SetArrayView(void* pView) { m_pArrayView = pView; }
 
 private:
-	std::vector<CArgument*> m_Elements;
+	// Argument lists and return slots of calls are short: they keep their elements in the array itself and need
+	// no storage of their own.
+	static constexpr size_t INLINE_ELEMENTS = 4;
+
+	// Room for Capacity elements; throws std::bad_alloc when there is no memory for it.
+	void Reserve(size_t Capacity);
+	// Room for one more element.
+	void MakeRoom()
+	{
+		if (m_Count == m_Capacity)
+			Reserve(m_Capacity * 2);
+	}
+	void Append(CArgument* pValue) { m_ppElements[m_Count++] = pValue; }
+	// Back to the inline storage, empty; the caller has taken the elements and their storage.
+	void Reset()
+	{
+		m_ppElements = m_rgpInline;
+		m_Count = 0;
+		m_Capacity = INLINE_ELEMENTS;
+	}
+
+	CArgument** m_ppElements;
+	size_t m_Count;
+	size_t m_Capacity;
+	CArgument* m_rgpInline[INLINE_ELEMENTS];
 	void* m_pArrayView;
 };
 

@@ -50,9 +50,9 @@ public:
 	CResource* GetResource() const { return m_pResource; }
 	void SetArguments(const CArgumentArray* pArguments) { m_pArguments = pArguments; }
 	const CArgumentArray* GetArguments() const { return m_pArguments; }
-	size_t GetArgumentCount() const;
+	size_t GetArgumentCount() const { return m_pArguments ? m_pArguments->GetArrayCount() : 0; }
 	// Null when the index is not below the argument count.
-	CArgument* GetArgument(size_t Index) const;
+	CArgument* GetArgument(size_t Index) const { return m_pArguments ? m_pArguments->GetAt(Index) : nullptr; }
 
 	void SetThis(CBaseObject* pThis) { m_pThis = pThis; }
 	CBaseObject* GetThisObject() const { return m_pThis.Get(); }

@@ -28,7 +28,8 @@ public:
 class CRefCounted : public CBase
 {
 public:
-	CRefCounted() { m_iRefCount.store(1, std::memory_order_seq_cst); }
+	// No one else can see the object before its constructor returns: the count needs no fence yet.
+	CRefCounted() : m_iRefCount(1) {}
 	CRefCounted(const CRefCounted&) = delete;
 	CRefCounted& operator=(const CRefCounted&) = delete;
 	~CRefCounted() override = default;
@@ -40,6 +41,25 @@ public:
 protected:
 	// Decrements and returns the count from before; shared by the overriding Release of CBaseObject.
 	int32_t DecrementRefCount() { return m_iRefCount.fetch_sub(1); }
+	// What Release does, inline for classes that make it final (values are released on every native call).
+	intptr_t ReleaseCounted()
+	{
+		// The sole owner takes no atomic step: no other reference exists through which the count could change
+		// meanwhile, and the acquiring read orders every earlier owner's release before the destruction.
+		if (m_iRefCount.load(std::memory_order_acquire) == 1)
+		{
+			m_iRefCount.store(0, std::memory_order_relaxed);
+			delete this;
+			return 0;
+		}
+		int32_t iBefore = DecrementRefCount();
+		if (iBefore <= 1)
+		{
+			delete this;
+			return 0;
+		}
+		return iBefore - 1;
+	}
 
 private:
 	std::atomic<int32_t> m_iRefCount;

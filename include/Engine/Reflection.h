@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <typeinfo>
 #include <utility>
 #include <vector>
 
@@ -248,6 +249,17 @@ public:
 
 	T m_Value;
 };
+
+// The object as a holder of a T, or null. Holders are met on every vector call: an object that is exactly one
+// is told by its type alone, without the search of a dynamic cast (still made for anything else, such as holders
+// of derived classes).
+template <class T>
+CObjectValue<T>* AsObjectValue(CBaseObject* pObject)
+{
+	if (pObject != nullptr && typeid(*pObject) == typeid(CObjectValue<T>))
+		return static_cast<CObjectValue<T>*>(pObject);
+	return dynamic_cast<CObjectValue<T>*>(pObject);
+}
 
 // Helpers that construct, convert, stringify, clone and move objects through their classes. Every failure leaves
 // its reason as the last-error text.

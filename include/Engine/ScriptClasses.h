@@ -30,7 +30,7 @@ CObjectValue<T>* GetThisValue(CNativeState* pState, void* pUserData)
 	CBaseObject* pObject = nullptr;
 	if (!pState->GetThis(pClass, &pObject))
 		return nullptr;
-	CObjectValue<T>* pValue = dynamic_cast<CObjectValue<T>*>(pObject);
+	CObjectValue<T>* pValue = AsObjectValue<T>(pObject);
 	if (pValue == nullptr)
 		pState->Error("%s expected for 'this'", pClass != nullptr ? pClass->GetName() : "");
 	return pValue;

@@ -1,8 +1,9 @@
 #pragma once
 // The JavaScript language of the script host, on SpiderMonkey. One context serves the whole process; every resource
-// gets its own global object and so its own realm and compartment, and one further global, the shared global,
-// holds the prototypes of the engine's classes and the wrapper of every engine object a script has seen. Scripts
-// reach those through the engine's cross-compartment wrappers.
+// gets its own global object and so its own realm, and one further global, the shared global, holds the
+// prototypes of the engine's classes and the wrapper of every engine object a script has seen. All of them share
+// one compartment, so scripts reach those directly: a call crosses only into the shared global's realm, with no
+// cross-compartment wrapper to go through on every property read and call.
 //
 // Everything here runs on the main thread. Scripts are strict-mode code. A promise reaction runs at once, inside
 // the call that queued it; only the engine's own continuations of await wait until the outermost script call
@@ -86,6 +87,9 @@ public:
 	bool GetJSValue(const CArgument* pValue, JS::MutableHandleValue Out);
 	// The same for the return value of a native called from JavaScript.
 	bool SetJSReturnValue(const CArgument* pValue, JS::CallArgs& Args);
+	// The script value of nothing (undefined), null, undefined, a boolean or a number: a value of no realm, made
+	// without the engine. False, setting nothing, for every other value.
+	static bool ToScalarJSValue(const CArgument* pValue, JS::MutableHandleValue Out);
 	// Appends the engine value of a script value; functions made from it belong to pEnvironment. False (with an
 	// exception pending) when the engine fails, the value nests too deep or it holds too many array elements.
 	bool AddJSValue(CArgumentArray* pArray, CJSScriptEnvironment* pEnvironment, JS::HandleValue Value);

@@ -61,6 +61,9 @@ public:
 	// The binding of a script value (looked through cross-compartment wrappers); null for anything that is not an
 	// object of an engine class.
 	static CJSReferenceable* Get(JSObject* pObject, CJSScripting* pScripting);
+	// Whether the object itself (not looked through wrappers) is of an engine class: such an object is neither
+	// callable nor a buffer.
+	static bool HasEngineClass(JSObject* pObject);
 	// The script object wrapped for the current realm; null when it is gone or cannot be wrapped.
 	JSObject* Get();
 

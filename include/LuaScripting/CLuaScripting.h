@@ -59,6 +59,7 @@ struct lua_State;
 class CLuaFunction;
 class CLuaScriptEnvironment;
 struct tLuaType;
+class CLuaReferenceable;
 
 // Makes the language and adds it to the registry under "Lua". False, with the reason logged, when the state
 // cannot be made; the server then runs without Lua.
@@ -86,10 +87,17 @@ public:
 	// Pushes one Lua value for an engine value (nil for null). Raises a Lua error for a value nested too deep, so
 	// it runs only where errors are caught.
 	int PushArgument(const CArgument* pValue, lua_State* pState, CLuaScriptEnvironment* pEnvironment);
+	// Pushes a value of no kind of its own in Lua (null, undefined, a boolean or a number) and gives true; pushes
+	// nothing for any other value (false). Raises no error: the caller has made room for the value.
+	static bool PushScalar(const CArgument* pValue, lua_State* pState);
 	// A new engine value for the Lua value at the index; null, with the reason as the last-error text, when the
 	// value cannot be converted (rules 2 and 5 above). Counts towards the conversion now running, or is one of its
 	// own when none is.
 	CArgument* CreateArgument(lua_State* pState, int iIndex);
+	// As CreateArgument for the values whose conversion can raise no Lua error, so that it may run unprotected: nil,
+	// booleans, numbers, strings, light userdata and engine objects. For any other value *pbPlain is false and
+	// nothing is made.
+	CArgument* CreatePlainArgument(lua_State* pState, int iIndex, bool* pbPlain);
 	// Bracket the conversions of one native call's arguments or of one result, from outside the protected call
 	// that runs them (a Lua error leaves that by a long jump). Conversions nest when a script finaliser run by one
 	// calls a native; the outermost starts the count of elements afresh.
@@ -129,11 +137,20 @@ public:
 	void UnlinkReference(CLuaStrongReference* pReference);
 	void AddEnvironment(CLuaScriptEnvironment* pEnvironment) { m_Environments.insert(pEnvironment); }
 	void RemoveEnvironment(CLuaScriptEnvironment* pEnvironment) { m_Environments.erase(pEnvironment); }
+	// The class tables by address (Lua never moves a table), so that telling a wrapper by its metatable needs no
+	// lookup in Lua; the registry's set of them keeps them alive as long as the state.
+	void AddClassTable(const void* pTable) { m_ClassTables.insert(pTable); }
+	bool IsClassTable(const void* pTable) const { return m_ClassTables.count(pTable) != 0; }
 
 private:
 	int PushArgument(const CArgument* pValue, lua_State* pState, unsigned Depth);
 	CArgument* CreateArgument(lua_State* pState, int iIndex, unsigned Depth, const void** ppPath);
 	CArgument* CreateTableArgument(lua_State* pState, int iIndex, unsigned Depth, const void** ppPath);
+	// The value of nil (or none), a boolean, a light userdata, a number or a string, whose type is iType: nothing
+	// of it needs room on the stack.
+	CArgument* CreateSimpleArgument(lua_State* pState, int iIndex, int iType);
+	// The value of an engine object's wrapper (null when its binding has no object).
+	CArgument* CreateWrapperArgument(CLuaReferenceable** ppSlot);
 	// Adds the elements a table is about to make to the running conversion; false, with the error text set, when
 	// that would pass ARGUMENT_MAX_CONVERTED_ELEMENTS.
 	bool CountElements(size_t Count);
@@ -148,6 +165,7 @@ private:
 	// Every reference that holds a value, and every environment, so that closing can detach them.
 	CLuaStrongReference* m_pReferences;
 	std::unordered_set<CLuaScriptEnvironment*> m_Environments;
+	std::unordered_set<const void*> m_ClassTables;
 	// Engine values made from tables by the conversions now running; a table counts for every place that holds it.
 	size_t m_ConvertedElements;
 	unsigned m_uiConversions;

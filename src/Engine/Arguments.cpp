@@ -128,12 +128,6 @@ size_t KGetRemainingBytes(Stream* pStream)
 
 // CArgument
 
-CArgument::CArgument(uint8_t ucType) : m_pModuleView(nullptr), m_pResolver(nullptr), m_ucType(ucType)
-{
-}
-
-CArgument::~CArgument() = default;
-
 CArgument* CArgument::Create(uint8_t ucType)
 {
 	switch (ucType)
@@ -246,12 +240,6 @@ CArgument* CArgument::Clone() const
 	if (IsNull())
 		return new CArgument(m_ucType);
 	return nullptr;
-}
-
-bool CArgument::IsNumber() const
-{
-	return m_ucType == ARGUMENT_INTEGER || m_ucType == ARGUMENT_FLOAT || m_ucType == ARGUMENT_LONGINTEGER ||
-		m_ucType == ARGUMENT_DOUBLE;
 }
 
 // Number conversions

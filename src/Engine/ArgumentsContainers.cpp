@@ -1,7 +1,10 @@
 // Arrays and maps: owned elements, deep copies and their nested encoding.
 
 #include <cmath>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "Engine/BaseObject.h"
 #include "Engine/Context.h"
@@ -110,13 +113,15 @@ size_t BucketsFor(size_t Count, float fMaxLoadFactor)
 
 // Arrays
 
-CArgumentArray::CArgumentArray() : CArgument(ARGUMENT_ARRAY), m_pArrayView(nullptr)
+CArgumentArray::CArgumentArray()
+	: CArgument(ARGUMENT_ARRAY), m_ppElements(m_rgpInline), m_Count(0), m_Capacity(INLINE_ELEMENTS),
+	  m_pArrayView(nullptr)
 {
 }
 
-CArgumentArray::CArgumentArray(size_t Capacity) : CArgument(ARGUMENT_ARRAY), m_pArrayView(nullptr)
+CArgumentArray::CArgumentArray(size_t Capacity) : CArgumentArray()
 {
-	m_Elements.reserve(Capacity);
+	Reserve(Capacity);
 }
 
 CArgumentArray::~CArgumentArray()
@@ -124,21 +129,58 @@ CArgumentArray::~CArgumentArray()
 	Clear();
 }
 
+void CArgumentArray::Reserve(size_t Capacity)
+{
+	if (Capacity <= m_Capacity)
+		return;
+	if (Capacity > SIZE_MAX / sizeof(CArgument*))
+		throw std::bad_alloc();
+	CArgument** ppElements = static_cast<CArgument**>(malloc(Capacity * sizeof(CArgument*)));
+	if (!ppElements)
+		throw std::bad_alloc();
+	if (m_Count > 0)
+		memcpy(ppElements, m_ppElements, m_Count * sizeof(CArgument*));
+	if (m_ppElements != m_rgpInline)
+		free(m_ppElements);
+	m_ppElements = ppElements;
+	m_Capacity = Capacity;
+}
+
 void CArgumentArray::Clear()
 {
-	std::vector<CArgument*> Elements;
-	Elements.swap(m_Elements);
-	for (CArgument* pValue : Elements)
+	// The array is empty before any element goes: releasing one may run code that reaches this array again.
+	const size_t Count = m_Count;
+	if (m_ppElements == m_rgpInline)
 	{
-		if (pValue)
-			pValue->Release();
+		// Inline elements are taken one by one: a block copy of them would wait for the stores that just put them
+		// there, on every call of a native.
+		static_assert(INLINE_ELEMENTS == 4, "one local per inline element");
+		CArgument* pFirst = Count > 0 ? m_rgpInline[0] : nullptr;
+		CArgument* pSecond = Count > 1 ? m_rgpInline[1] : nullptr;
+		CArgument* pThird = Count > 2 ? m_rgpInline[2] : nullptr;
+		CArgument* pFourth = Count > 3 ? m_rgpInline[3] : nullptr;
+		Reset();
+		for (CArgument* pElement : {pFirst, pSecond, pThird, pFourth})
+		{
+			if (pElement)
+				pElement->Release();
+		}
+		return;
 	}
+	CArgument** ppElements = m_ppElements;
+	Reset();
+	for (size_t i = 0; i < Count; i++)
+	{
+		if (ppElements[i])
+			ppElements[i]->Release();
+	}
+	free(ppElements);
 }
 
 void CArgumentArray::Resize(size_t Count)
 {
 	Clear();
-	m_Elements.reserve(Count);
+	Reserve(Count);
 }
 
 void CArgumentArray::Move(CArgumentArray* pTarget)
@@ -147,7 +189,15 @@ void CArgumentArray::Move(CArgumentArray* pTarget)
 		return;
 	KASSERT(pTarget->GetArrayCount() == 0);
 	pTarget->Clear();
-	pTarget->m_Elements.swap(m_Elements);
+	if (m_ppElements == m_rgpInline)
+		memcpy(pTarget->m_rgpInline, m_rgpInline, m_Count * sizeof(CArgument*));
+	else
+	{
+		pTarget->m_ppElements = m_ppElements;
+		pTarget->m_Capacity = m_Capacity;
+	}
+	pTarget->m_Count = m_Count;
+	Reset();
 }
 
 void CArgumentArray::Add(const CArgument* pValue)
@@ -157,55 +207,29 @@ void CArgumentArray::Add(const CArgument* pValue)
 		AddUndefined();
 		return;
 	}
+	MakeRoom();
 	CArgument* pClone = pValue->Clone();
 	if (!pClone)
 		pClone = new CArgument(ARGUMENT_UNDEFINED);
-	m_Elements.push_back(pClone);
-}
-
-void CArgumentArray::AddAndOwn(CArgument* pValue)
-{
-	if (!KASSERT(pValue != nullptr))
-	{
-		AddUndefined();
-		return;
-	}
-	m_Elements.push_back(pValue);
+	Append(pClone);
 }
 
 void CArgumentArray::AddNull()
 {
-	m_Elements.push_back(new CArgument(ARGUMENT_NIL));
+	MakeRoom();
+	Append(new CArgument(ARGUMENT_NIL));
 }
 
 void CArgumentArray::AddUndefined()
 {
-	m_Elements.push_back(new CArgument(ARGUMENT_UNDEFINED));
+	MakeRoom();
+	Append(new CArgument(ARGUMENT_UNDEFINED));
 }
 
 void CArgumentArray::AddBoolean(bool bValue)
 {
-	m_Elements.push_back(new CArgumentBoolean(bValue));
-}
-
-void CArgumentArray::AddNumber(int32_t iValue)
-{
-	m_Elements.push_back(new CArgumentInteger(iValue));
-}
-
-void CArgumentArray::AddNumber(long long iValue)
-{
-	m_Elements.push_back(new CArgumentLongInteger(iValue));
-}
-
-void CArgumentArray::AddNumber(float fValue)
-{
-	m_Elements.push_back(new CArgumentFloat(fValue));
-}
-
-void CArgumentArray::AddNumber(double dValue)
-{
-	m_Elements.push_back(new CArgumentDouble(dValue));
+	MakeRoom();
+	Append(new CArgumentBoolean(bValue));
 }
 
 void CArgumentArray::AddString(const char* szText)
@@ -215,48 +239,54 @@ void CArgumentArray::AddString(const char* szText)
 
 void CArgumentArray::AddString(const char* szText, size_t Length)
 {
-	m_Elements.push_back(new CArgumentString(szText, Length));
+	MakeRoom();
+	Append(new CArgumentString(szText, Length));
 }
 
 void CArgumentArray::AddBytes(const uint8_t* pData, size_t Length)
 {
-	m_Elements.push_back(new CArgumentBytes(pData, Length));
+	MakeRoom();
+	Append(new CArgumentBytes(pData, Length));
 }
 
 void CArgumentArray::AddVector2D(const CVector2D& vecValue)
 {
-	m_Elements.push_back(new CArgumentVector2D(vecValue));
+	MakeRoom();
+	Append(new CArgumentVector2D(vecValue));
 }
 
 void CArgumentArray::AddVector3D(const CVector3D& vecValue)
 {
-	m_Elements.push_back(new CArgumentVector3D(vecValue));
+	MakeRoom();
+	Append(new CArgumentVector3D(vecValue));
 }
 
 void CArgumentArray::AddMatrix4x4(const CMatrix4x4& matValue)
 {
-	m_Elements.push_back(new CArgumentMatrix4x4(matValue));
+	MakeRoom();
+	Append(new CArgumentMatrix4x4(matValue));
 }
 
 void CArgumentArray::AddObject(CBaseObject* pObject)
 {
+	MakeRoom();
 	CArgument* pValue = CArgument::Create(pObject);
 	if (!pValue)
 		pValue = new CArgument(ARGUMENT_NIL);
-	m_Elements.push_back(pValue);
+	Append(pValue);
 }
 
 void CArgumentArray::InsertTo(CArgumentArray* pTarget) const
 {
 	if (pTarget == this)
 		return;
-	for (CArgument* pValue : m_Elements)
-		pTarget->Add(pValue);
+	for (size_t i = 0; i < m_Count; i++)
+		pTarget->Add(m_ppElements[i]);
 }
 
 CArgument* CArgumentArray::Clone() const
 {
-	CArgumentArray* pClone = new CArgumentArray(m_Elements.size());
+	CArgumentArray* pClone = new CArgumentArray(m_Count);
 	pClone->SetResolver(GetResolver());
 	InsertTo(pClone);
 	return pClone;
@@ -293,7 +323,8 @@ bool CArgumentArray::Read(Stream* pStream)
 			pValue->Release();
 			return false;
 		}
-		m_Elements.push_back(pValue);
+		// Resize made room for every element announced.
+		Append(pValue);
 	}
 	return true;
 }
@@ -301,11 +332,12 @@ bool CArgumentArray::Read(Stream* pStream)
 bool CArgumentArray::GetSize(size_t& Size) const
 {
 	CEncodingLevel Level;
-	if (!Level.IsAllowed() || m_Elements.size() > ARGUMENT_MAX_ENCODED_ARRAY_COUNT)
+	if (!Level.IsAllowed() || m_Count > ARGUMENT_MAX_ENCODED_ARRAY_COUNT)
 		return false;
 	size_t Total = 1;
-	for (const CArgument* pValue : m_Elements)
+	for (size_t i = 0; i < m_Count; i++)
 	{
+		const CArgument* pValue = m_ppElements[i];
 		size_t ElementSize;
 		if (!GetElementSize(pValue, ElementSize))
 			return false;
@@ -319,14 +351,14 @@ bool CArgumentArray::Write(Stream* pStream) const
 {
 	CEncodingLevel Level;
 	// The count is one byte: a longer array would announce fewer elements than follow it.
-	if (!Level.IsAllowed() || m_Elements.size() > ARGUMENT_MAX_ENCODED_ARRAY_COUNT)
+	if (!Level.IsAllowed() || m_Count > ARGUMENT_MAX_ENCODED_ARRAY_COUNT)
 		return false;
-	uint8_t ucCount = static_cast<uint8_t>(m_Elements.size());
+	uint8_t ucCount = static_cast<uint8_t>(m_Count);
 	if (pStream->Write(&ucCount, 1) != 1)
 		return false;
-	for (const CArgument* pValue : m_Elements)
+	for (size_t i = 0; i < m_Count; i++)
 	{
-		if (!CArgument::WriteTyped(pStream, pValue))
+		if (!CArgument::WriteTyped(pStream, m_ppElements[i]))
 			return false;
 	}
 	return true;

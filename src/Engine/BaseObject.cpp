@@ -14,7 +14,7 @@ void KestrinWeak::Unregister(CBaseObject* pTarget, CBaseObject** ppCell)
 
 CBaseObject::CBaseObject()
 	: m_bDestroying(false), m_pPrivate(nullptr), m_pUser(nullptr), m_pScriptReference(nullptr),
-	  m_pJSScriptReference(nullptr), m_pSqScriptReference(nullptr), m_pReflectedClass(nullptr),
+	  m_pJSScriptReference(nullptr), m_pSqScriptReference(nullptr), m_rgppWeakCells(), m_pReflectedClass(nullptr),
 	  m_pModuleInterface(nullptr)
 {
 }
@@ -59,16 +59,43 @@ void CBaseObject::Obliterate()
 
 void CBaseObject::CreateReference(CBaseObject** ppCell)
 {
-	m_WeakReferences.insert(ppCell);
+	CBaseObject*** pppFree = nullptr;
+	for (CBaseObject**& ppInline : m_rgppWeakCells)
+	{
+		if (ppInline == ppCell)
+			return;
+		if (!ppInline && !pppFree)
+			pppFree = &ppInline;
+	}
+	if (!m_WeakReferences.empty() && m_WeakReferences.count(ppCell))
+		return;
+	if (pppFree)
+		*pppFree = ppCell;
+	else
+		m_WeakReferences.insert(ppCell);
 }
 
 void CBaseObject::RemoveReference(CBaseObject** ppCell)
 {
-	m_WeakReferences.erase(ppCell);
+	for (CBaseObject**& ppInline : m_rgppWeakCells)
+	{
+		if (ppInline == ppCell)
+		{
+			ppInline = nullptr;
+			return;
+		}
+	}
+	if (!m_WeakReferences.empty())
+		m_WeakReferences.erase(ppCell);
 }
 
 void CBaseObject::PruneReferences()
 {
+	for (CBaseObject** ppCell : m_rgppWeakCells)
+	{
+		if (ppCell)
+			*ppCell = nullptr;
+	}
 	for (CBaseObject** ppCell : m_WeakReferences)
 		*ppCell = nullptr;
 }
@@ -76,7 +103,20 @@ void CBaseObject::PruneReferences()
 void CBaseObject::ResolveReferences()
 {
 	PruneReferences();
+	for (CBaseObject**& ppInline : m_rgppWeakCells)
+		ppInline = nullptr;
 	m_WeakReferences.clear();
+}
+
+size_t CBaseObject::GetWeakReferenceCount() const
+{
+	size_t Count = m_WeakReferences.size();
+	for (CBaseObject** ppCell : m_rgppWeakCells)
+	{
+		if (ppCell)
+			Count++;
+	}
+	return Count;
 }
 
 static void FillSlot(IUserData*& pSlot, IUserData* pData, bool bAsserted)

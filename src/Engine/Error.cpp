@@ -21,3 +21,14 @@ void SetError(const char* szFormat, ...)
 	SetErrorV(szFormat, Args);
 	va_end(Args);
 }
+
+void SetErrorJoined(const char* szFirst, const char* szSecond, const char* szThird)
+{
+	size_t Length = 0;
+	for (const char* szPart : {szFirst, szSecond, szThird})
+	{
+		if (Length + 1 < sizeof(g_szError))
+			Length += _strlcpy(g_szError + Length, szPart, sizeof(g_szError) - Length);
+	}
+	g_szError[Length < sizeof(g_szError) ? Length : sizeof(g_szError) - 1] = '\0';
+}

@@ -26,6 +26,12 @@ bool CheckNumberAs(CNativeState* pState, size_t Index, T& Value, const char* szW
 	CArgument* pArgument = pState->GetArgument(Index);
 	if (!pArgument || !pArgument->IsNumber())
 		return pState->TypeError(szWord, Index);
+	// Integers, the common case, convert here as ToNumber converts them (a plain cast to every target).
+	if (pArgument->GetType() == ARGUMENT_INTEGER)
+	{
+		Value = static_cast<T>(static_cast<const CArgumentInteger*>(pArgument)->GetValue());
+		return true;
+	}
 	pArgument->ToNumber(Value);
 	return true;
 }
@@ -133,21 +139,13 @@ ModuleNativeCaller ScriptFunction::GetModuleCaller()
 CNativeState::CNativeState(CScripting* pScripting, CResource* pResource, const CArgumentArray* pArguments)
 	: m_pScripting(pScripting), m_pResource(pResource), m_pArguments(pArguments), m_bHasError(false)
 {
-	SetError("%s", "");
+	// Every call starts with an empty last-error text; emptied directly, as formatting it costs more than the
+	// call of a small native.
+	g_szError[0] = '\0';
 }
 
 CNativeState::~CNativeState()
 {
-}
-
-size_t CNativeState::GetArgumentCount() const
-{
-	return m_pArguments ? m_pArguments->GetArrayCount() : 0;
-}
-
-CArgument* CNativeState::GetArgument(size_t Index) const
-{
-	return m_pArguments ? m_pArguments->GetAt(Index) : nullptr;
 }
 
 bool CNativeState::Error(const char* szFormat, ...)
@@ -217,7 +215,7 @@ bool CNativeState::CheckNumber(size_t Index, int32_t& Value)
 bool CNativeState::CheckNumber(size_t Index, uint8_t& Value)
 {
 	uint32_t uiValue = 0;
-	if (!CheckNumber(Index, uiValue))
+	if (!CheckNumberAs(this, Index, uiValue, "integer"))
 		return false;
 	Value = static_cast<uint8_t>(uiValue & 0xFF);
 	return true;

@@ -2,11 +2,5 @@
 
 intptr_t CRefCounted::Release()
 {
-	int32_t iBefore = DecrementRefCount();
-	if (iBefore <= 1)
-	{
-		delete this;
-		return 0;
-	}
-	return iBefore - 1;
+	return ReleaseCounted();
 }

@@ -232,7 +232,8 @@ ReflectedProperty* ReflectedClass::GetProperty(const char* szName) const
 		if (ReflectedProperty* pProperty = FindNamed(pClass->m_Properties, szName))
 			return pProperty;
 	}
-	SetError("Property %s not found.", szName ? szName : "");
+	// Scripts look names up here at a high rate (Lua: every method, every global variable).
+	SetErrorJoined("Property ", szName ? szName : "", " not found.");
 	return nullptr;
 }
 
@@ -342,7 +343,7 @@ ReflectedProperty* ReflectedNamespace::GetProperty(const char* szName) const
 {
 	if (ReflectedProperty* pProperty = FindNamed(m_Properties, szName))
 		return pProperty;
-	SetError("Property %s not found.", szName ? szName : "");
+	SetErrorJoined("Property ", szName ? szName : "", " not found.");
 	return nullptr;
 }
 

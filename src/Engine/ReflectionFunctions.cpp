@@ -133,17 +133,17 @@ CArgument* Reflection::ToArgument(CBaseObject* pObject, CScripting* pScripting)
 		// A plug-in module can give a plain object one of these classes; only real value holders convert.
 		if (Global.m_pMatrix4x4Class && pClass->IsA(Global.m_pMatrix4x4Class))
 		{
-			if (auto* pHolder = dynamic_cast<CObjectValue<CMatrix4x4>*>(pObject))
+			if (auto* pHolder = AsObjectValue<CMatrix4x4>(pObject))
 				return new CArgumentMatrix4x4(pHolder->m_Value);
 		}
 		else if (Global.m_pVec3Class && pClass->IsA(Global.m_pVec3Class))
 		{
-			if (auto* pHolder = dynamic_cast<CObjectValue<CVector3D>*>(pObject))
+			if (auto* pHolder = AsObjectValue<CVector3D>(pObject))
 				return new CArgumentVector3D(pHolder->m_Value);
 		}
 		else if (Global.m_pVec2Class && pClass->IsA(Global.m_pVec2Class))
 		{
-			if (auto* pHolder = dynamic_cast<CObjectValue<CVector2D>*>(pObject))
+			if (auto* pHolder = AsObjectValue<CVector2D>(pObject))
 				return new CArgumentVector2D(pHolder->m_Value);
 		}
 	}

@@ -395,6 +395,8 @@ CScriptEnvironment* CJSScripting::CreateEnvironment(const char*)
 	CJSScriptEnvironment* pEnvironment = new CJSScriptEnvironment(this);
 
 	JS::RealmOptions Options;
+	// The shared global's compartment: engine objects and their prototypes are then reached without wrappers.
+	Options.creationOptions().setExistingCompartment(m_SharedGlobal);
 	JS::RootedObject Global(m_cx);
 	{
 		// A global that cannot be made (the heap is full) leaves an exception that can only be read inside a realm.

@@ -29,12 +29,17 @@ CJSReferenceable* BindingOf(JSObject* pObject)
 	if (pObject == nullptr)
 		return nullptr;
 	pObject = js::UncheckedUnwrap(pObject);
-	const JSClass* pClass = JS::GetClass(pObject);
-	if (pClass->cOps == nullptr || pClass->cOps->finalize != CJSReferenceable::Finalise)
+	if (!CJSReferenceable::HasEngineClass(pObject))
 		return nullptr;
+	const JSClass* pClass = JS::GetClass(pObject);
 	CJSReferenceable* pBinding = JS::GetMaybePtrFromReservedSlot<CJSReferenceable>(pObject, 0);
 	tJSClassRecord* pRecord = tJSClassRecord::FromClass(pClass);
-	if (pBinding == nullptr || pRecord->m_pScripting == nullptr || !pRecord->m_pScripting->HasBinding(pBinding))
+	if (pBinding == nullptr || pRecord->m_pScripting == nullptr)
+		return nullptr;
+	// A binding that goes while its object lives empties the object's slot, so the slot of a living object holds
+	// a living binding, which points back at it. (Only the finaliser needs the language's list of bindings: there
+	// the object is already dead and its binding may have gone first.)
+	if (!KASSERT(pBinding->m_JSObject.unbarrieredGet() == pObject))
 		return nullptr;
 	return pBinding;
 }
@@ -184,12 +189,15 @@ bool MethodConstruct(JSContext* cx, unsigned argc, JS::Value* vp)
 	return pClass->m_Constructor(cx, NewObject, Args, bDerived);
 }
 
-// Methods and accessors of classes, and the function values they hand out, live in the shared global: a script
-// reaches them through a cross-compartment wrapper, so they run in the shared global's realm. Their result belongs
-// to the script that called them and is made in its realm (an array is one of its own arrays, instanceof Array
-// holds), then wrapped for the realm the native runs in, which the wrapper undoes on the way back.
+// Methods and accessors of classes, and the function values they hand out, live in the shared global: they run in
+// the shared global's realm. Their result belongs to the script that called them and is made in its realm (an array
+// is one of its own arrays, instanceof Array holds); wrapping it for the native's realm changes nothing while all
+// realms share one compartment.
 bool SetCallerReturnValue(JSContext* cx, CJSScripting* pScripting, const CArgument* pValue, JS::CallArgs& Args)
 {
+	// Numbers and the like belong to no realm: the caller's need not be looked for.
+	if (CJSScripting::ToScalarJSValue(pValue, Args.rval()))
+		return true;
 	JS::RootedObject CallerGlobal(cx, ForeignCallerGlobal(cx));
 	if (!CallerGlobal)
 		return pScripting->SetJSReturnValue(pValue, Args);
@@ -393,6 +401,12 @@ CJSReferenceable* CJSReferenceable::Get(JSObject* pObject, CJSScripting*)
 	return BindingOf(pObject);
 }
 
+bool CJSReferenceable::HasEngineClass(JSObject* pObject)
+{
+	const JSClass* pClass = JS::GetClass(pObject);
+	return pClass->cOps != nullptr && pClass->cOps->finalize == Finalise;
+}
+
 void CJSReferenceable::Finalise(JS::GCContext*, JSObject* pObject)
 {
 	tJSClassRecord* pRecord = tJSClassRecord::FromClass(JS::GetClass(pObject));
@@ -495,23 +509,33 @@ bool CJSScriptingClass::HasInstance(JS::HandleValue Value, bool* pbIsInstance)
 	JS::RootedObject Prototype(cx, GetPrototype());
 	if (!Prototype)
 		return true;
-	if (!JS_WrapObject(cx, &Prototype))
+	// Every realm shares the prototype's compartment; wrapping would change nothing.
+	if (JS::GetCompartment(Prototype) != js::GetContextCompartment(cx) && !JS_WrapObject(cx, &Prototype))
 		return false;
-	// The prototype chain of the value, as an ordinary instanceof would walk it.
-	JS::RootedObject Object(cx, &Value.toObject());
-	JS::RootedObject Next(cx);
+	// The prototype chain of the value, as an ordinary instanceof would walk it: an ordinary object's prototype is
+	// read where it is, only a proxy's is asked for (which may run script).
+	JSObject* pObject = &Value.toObject();
 	for (;;)
 	{
-		if (!JS_GetPrototype(cx, Object, &Next))
-			return false;
-		if (!Next)
+		JSObject* pNext = nullptr;
+		if (!js::IsProxy(pObject))
+			pNext = js::GetStaticPrototype(pObject);
+		else
+		{
+			JS::RootedObject Object(cx, pObject);
+			JS::RootedObject Next(cx);
+			if (!JS_GetPrototype(cx, Object, &Next))
+				return false;
+			pNext = Next;
+		}
+		if (pNext == nullptr)
 			return true;
-		if (Next == Prototype)
+		if (pNext == Prototype)
 		{
 			*pbIsInstance = true;
 			return true;
 		}
-		Object = Next;
+		pObject = pNext;
 	}
 }
 

@@ -119,15 +119,13 @@ bool CJSScripting::MakeValueObject(ReflectedClass* pClass, const CArgument* pVal
 	return true;
 }
 
-bool CJSScripting::ToJSValue(const CArgument* pValue, JS::MutableHandleValue Out, bool bReturn, unsigned Depth)
+bool CJSScripting::ToScalarJSValue(const CArgument* pValue, JS::MutableHandleValue Out)
 {
 	if (pValue == nullptr)
 	{
 		Out.setUndefined();
 		return true;
 	}
-
-	const ReflectedNamespace* pGlobal = m_pScripting->GetGlobal();
 	switch (pValue->GetType())
 	{
 	case ARGUMENT_NIL:
@@ -136,8 +134,6 @@ bool CJSScripting::ToJSValue(const CArgument* pValue, JS::MutableHandleValue Out
 	case ARGUMENT_BOOLEAN:
 		Out.setBoolean(pValue->ToBoolean());
 		return true;
-	case ARGUMENT_STRING:
-		return NewString(m_cx, pValue->ToString(), Out);
 	case ARGUMENT_INTEGER:
 		Out.setInt32(static_cast<const CArgumentInteger*>(pValue)->GetValue());
 		return true;
@@ -153,6 +149,21 @@ bool CJSScripting::ToJSValue(const CArgument* pValue, JS::MutableHandleValue Out
 	case ARGUMENT_UNDEFINED:
 		Out.setUndefined();
 		return true;
+	default:
+		return false;
+	}
+}
+
+bool CJSScripting::ToJSValue(const CArgument* pValue, JS::MutableHandleValue Out, bool bReturn, unsigned Depth)
+{
+	if (ToScalarJSValue(pValue, Out))
+		return true;
+
+	const ReflectedNamespace* pGlobal = m_pScripting->GetGlobal();
+	switch (pValue->GetType())
+	{
+	case ARGUMENT_STRING:
+		return NewString(m_cx, pValue->ToString(), Out);
 
 	case ARGUMENT_NETOBJECT:
 	case ARGUMENT_OBJECT:
@@ -343,7 +354,9 @@ bool CJSScripting::ToArgument(CArgumentArray* pArray, CJSScriptEnvironment* pEnv
 	}
 
 	JS::RootedObject Object(m_cx, &Value.toObject());
-	if (JS::IsCallable(Object))
+	// Objects of engine classes, the objects natives are handed most, skip the tests they cannot pass.
+	const bool bEngineClass = CJSReferenceable::HasEngineClass(Object);
+	if (!bEngineClass && JS::IsCallable(Object))
 	{
 		// An engine function that went through JavaScript comes back as itself.
 		CFunction* pEngineFunction = nullptr;
@@ -358,7 +371,7 @@ bool CJSScripting::ToArgument(CArgumentArray* pArray, CJSScriptEnvironment* pEnv
 		return true;
 	}
 
-	if (JSObject* pBuffer = JS::UnwrapArrayBuffer(Object))
+	if (JSObject* pBuffer = bEngineClass ? nullptr : JS::UnwrapArrayBuffer(Object))
 	{
 		size_t Length = 0;
 		bool bShared = false;

@@ -219,7 +219,7 @@ int LuaFunctionPrint(lua_State* pState)
 	return 0;
 }
 
-// The state of one native call while its arguments are converted under protection.
+// The state of one native call while its arguments are converted.
 struct tNativeCall
 {
 	CLuaScripting* m_pLua;
@@ -230,32 +230,45 @@ struct tNativeCall
 	// Counted for the call.
 	CBaseObject* m_pThis;
 	bool m_bRefused;
+
+	// Drops what a conversion made.
+	void Release()
+	{
+		if (m_pArguments != nullptr)
+			m_pArguments->Release();
+		if (m_pThis != nullptr)
+			m_pThis->Release();
+		m_pArguments = nullptr;
+		m_pThis = nullptr;
+	}
 };
 
-// Every C function below runs C++ code inside a protected call, and catches what that code throws: an exception
-// must not pass through Lua's own frames, which a protected call leaves only by its long jump.
-int ProtectedConvertArguments(lua_State* pState)
+// Converts the receiver and the arguments at iFirst to iLast of the stack into the call. With bPlainOnly it converts
+// only plain values, and gives up (false) at the first other one, which needs the conversion under protection.
+// What the C++ code throws is caught here: an exception must not pass through Lua's own frames.
+bool ConvertArguments(lua_State* pState, tNativeCall* pCall, int iFirst, int iLast, bool bPlainOnly)
 {
-	tNativeCall* pCall = static_cast<tNativeCall*>(lua_touserdata(pState, 1));
 	try
 	{
 		pCall->m_pArguments = new CArgumentArray(static_cast<size_t>(pCall->m_iCount));
-		int iLast = lua_gettop(pState);
-		int iFirst = 2;
-		if (pCall->m_bMethod && iLast >= 2)
+		if (pCall->m_bMethod && iLast >= iFirst)
 		{
-			pCall->m_pThis = CLuaUtil::GetObject(pState, 2);
+			pCall->m_pThis = CLuaUtil::GetObject(pState, iFirst);
 			if (pCall->m_pThis != nullptr)
 				pCall->m_pThis->AddRef();
-			iFirst = 3;
+			iFirst++;
 		}
 		for (int i = iFirst; i <= iLast; i++)
 		{
-			CArgument* pValue = pCall->m_pLua->CreateArgument(pState, i);
+			bool bPlain = true;
+			CArgument* pValue = bPlainOnly ? pCall->m_pLua->CreatePlainArgument(pState, i, &bPlain)
+										   : pCall->m_pLua->CreateArgument(pState, i);
+			if (!bPlain)
+				return false;
 			if (pValue == nullptr)
 			{
 				pCall->m_bRefused = true;
-				return 0;
+				return true;
 			}
 			pCall->m_pArguments->AddAndOwn(pValue);
 		}
@@ -265,6 +278,15 @@ int ProtectedConvertArguments(lua_State* pState)
 		SetError("%s", OUT_OF_MEMORY);
 		pCall->m_bRefused = true;
 	}
+	return true;
+}
+
+// Every C function below runs C++ code inside a protected call, and catches what that code throws: an exception
+// must not pass through Lua's own frames, which a protected call leaves only by its long jump.
+int ProtectedConvertArguments(lua_State* pState)
+{
+	tNativeCall* pCall = static_cast<tNativeCall*>(lua_touserdata(pState, 1));
+	ConvertArguments(pState, pCall, 2, lua_gettop(pState), false);
 	return 0;
 }
 
@@ -778,23 +800,29 @@ int LuaFunctionGeneric(lua_State* pState, int iFirst, int iCount, const ScriptFu
 
 	// Conversion runs protected, so that nothing of C++ is skipped when a Lua error interrupts it; the native
 	// call itself touches no Lua stack, and the result is pushed protected again. Errors are raised only once
-	// everything of C++ is gone.
+	// everything of C++ is gone. Plain values (numbers, strings, engine objects) can raise no error: calls with
+	// only those, and results that are numbers, need no protected call.
 	char szError[KERROR_TEXT_SIZE];
 	tNativeCall Call = {pLua, bMethod, iCount, nullptr, nullptr, false};
-	lua_pushcfunction(pState, ProtectedConvertArguments);
-	lua_pushlightuserdata(pState, &Call);
-	for (int i = 0; i < iCount; i++)
-		lua_pushvalue(pState, iFirst + i);
 	pLua->BeginConversion();
-	int iStatus = lua_pcall(pState, iCount + 1, 0, 0);
+	bool bConverted = ConvertArguments(pState, &Call, iFirst, iFirst + iCount - 1, true);
 	pLua->EndConversion();
+	int iStatus = LUA_OK;
+	if (!bConverted)
+	{
+		Call.Release();
+		lua_pushcfunction(pState, ProtectedConvertArguments);
+		lua_pushlightuserdata(pState, &Call);
+		for (int i = 0; i < iCount; i++)
+			lua_pushvalue(pState, iFirst + i);
+		pLua->BeginConversion();
+		iStatus = lua_pcall(pState, iCount + 1, 0, 0);
+		pLua->EndConversion();
+	}
 	if (iStatus != LUA_OK || Call.m_bRefused)
 	{
 		_strlcpy(szError, g_szError, sizeof(szError));
-		if (Call.m_pArguments != nullptr)
-			Call.m_pArguments->Release();
-		if (Call.m_pThis != nullptr)
-			Call.m_pThis->Release();
+		Call.Release();
 		if (iStatus != LUA_OK)
 			return RaiseAtCaller(pState);
 		return luaL_error(pState, "%s", szError);
@@ -804,7 +832,9 @@ int LuaFunctionGeneric(lua_State* pState, int iFirst, int iCount, const ScriptFu
 		pHold->AddRef();
 	CArgument* pResult = nullptr;
 	bool bResult;
-	// Nothing here touches the Lua state: exceptions are caught before they could reach it.
+	bool bPushed = false;
+	// Nothing here touches the Lua state but pushing a number, which raises no error: exceptions are caught before
+	// they could reach it.
 	try
 	{
 		CLuaScriptEnvironment* pEnvironment = pLua->GetCurrentEnvironment();
@@ -817,7 +847,10 @@ int LuaFunctionGeneric(lua_State* pState, int iFirst, int iCount, const ScriptFu
 		if (bResult)
 		{
 			pResult = State.m_RVal.GetReturnArgument();
-			if (pResult != nullptr)
+			// The conversion made room for one value.
+			if (pResult != nullptr && CLuaScripting::PushScalar(pResult, pState))
+				bPushed = true;
+			else if (pResult != nullptr)
 				pResult->AddRef();
 		}
 		else
@@ -830,13 +863,13 @@ int LuaFunctionGeneric(lua_State* pState, int iFirst, int iCount, const ScriptFu
 		bResult = false;
 		_strlcpy(szError, OUT_OF_MEMORY, sizeof(szError));
 	}
-	Call.m_pArguments->Release();
-	if (Call.m_pThis != nullptr)
-		Call.m_pThis->Release();
+	Call.Release();
 	if (pHold != nullptr)
 		pHold->Release();
 	if (!bResult)
 		return luaL_error(pState, "%s", szError);
+	if (bPushed)
+		return 1;
 	if (pResult == nullptr)
 		return 0;
 

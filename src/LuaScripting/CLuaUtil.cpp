@@ -36,6 +36,23 @@ const char* GetKeyText(lua_State* pState, int iIndex)
 	}
 }
 
+// Values that convert by value, without touching the stack or the registry.
+bool IsSimpleType(int iType)
+{
+	switch (iType)
+	{
+	case LUA_TNONE:
+	case LUA_TNIL:
+	case LUA_TBOOLEAN:
+	case LUA_TLIGHTUSERDATA:
+	case LUA_TNUMBER:
+	case LUA_TSTRING:
+		return true;
+	default:
+		return false;
+	}
+}
+
 // The key as it appears in member errors; any key has a text here.
 const char* GetKeyForMessage(lua_State* pState, int iIndex, const char* szKeyText)
 {
@@ -245,6 +262,7 @@ void CLuaUtil::AddClassTable(lua_State* pState, int iIndex)
 	lua_pushboolean(pState, 1);
 	lua_rawset(pState, -3);
 	lua_pop(pState, 1);
+	CLuaScripting::FromState(pState)->AddClassTable(lua_topointer(pState, iIndex));
 }
 
 CLuaReferenceable** CLuaUtil::GetWrapper(lua_State* pState, int iIndex)
@@ -253,13 +271,10 @@ CLuaReferenceable** CLuaUtil::GetWrapper(lua_State* pState, int iIndex)
 	if (lua_type(pState, iIndex) != LUA_TUSERDATA || lua_rawlen(pState, iIndex) != sizeof(CLuaReferenceable*))
 		return nullptr;
 	iIndex = lua_absindex(pState, iIndex);
-	if (!lua_checkstack(pState, 3) || !lua_getmetatable(pState, iIndex))
+	if (!lua_checkstack(pState, 1) || !lua_getmetatable(pState, iIndex))
 		return nullptr;
-	lua_rawgetp(pState, LUA_REGISTRYINDEX, &s_ClassTablesKey);
-	lua_pushvalue(pState, -2);
-	lua_rawget(pState, -2);
-	bool bClassTable = lua_toboolean(pState, -1) != 0;
-	lua_pop(pState, 3);
+	const bool bClassTable = CLuaScripting::FromState(pState)->IsClassTable(lua_topointer(pState, -1));
+	lua_pop(pState, 1);
 	return bClassTable ? static_cast<CLuaReferenceable**>(lua_touserdata(pState, iIndex)) : nullptr;
 }
 
@@ -408,11 +423,10 @@ int CLuaScripting::PushArgument(const CArgument* pValue, lua_State* pState, unsi
 		lua_pushnil(pState);
 		return 1;
 	}
+	if (PushScalar(pValue, pState))
+		return 1;
 	switch (pValue->GetType())
 	{
-	case ARGUMENT_BOOLEAN:
-		lua_pushboolean(pState, pValue->ToBoolean());
-		break;
 	case ARGUMENT_STRING:
 	{
 		size_t Length = 0;
@@ -420,12 +434,6 @@ int CLuaScripting::PushArgument(const CArgument* pValue, lua_State* pState, unsi
 		lua_pushlstring(pState, szText, Length);
 		break;
 	}
-	case ARGUMENT_INTEGER:
-		lua_pushinteger(pState, static_cast<const CArgumentInteger*>(pValue)->GetValue());
-		break;
-	case ARGUMENT_FLOAT:
-		lua_pushnumber(pState, static_cast<const CArgumentFloat*>(pValue)->GetValue());
-		break;
 	case ARGUMENT_NETOBJECT:
 	case ARGUMENT_OBJECT:
 		CScriptReference::PushObject(pValue->ToObject(), pState);
@@ -454,12 +462,6 @@ int CLuaScripting::PushArgument(const CArgument* pValue, lua_State* pState, unsi
 			lua_pushnil(pState);
 		break;
 	}
-	case ARGUMENT_LONGINTEGER:
-		lua_pushinteger(pState, static_cast<const CArgumentLongInteger*>(pValue)->GetValue());
-		break;
-	case ARGUMENT_DOUBLE:
-		lua_pushnumber(pState, static_cast<const CArgumentDouble*>(pValue)->GetValue());
-		break;
 	case ARGUMENT_ARRAY:
 	{
 		if (Depth >= ARGUMENT_MAX_ENCODED_DEPTH)
@@ -515,6 +517,34 @@ int CLuaScripting::PushArgument(const CArgument* pValue, lua_State* pState, unsi
 		break;
 	}
 	return 1;
+}
+
+bool CLuaScripting::PushScalar(const CArgument* pValue, lua_State* pState)
+{
+	switch (pValue->GetType())
+	{
+	case ARGUMENT_NIL:
+	case ARGUMENT_UNDEFINED:
+		lua_pushnil(pState);
+		return true;
+	case ARGUMENT_BOOLEAN:
+		lua_pushboolean(pState, pValue->ToBoolean());
+		return true;
+	case ARGUMENT_INTEGER:
+		lua_pushinteger(pState, static_cast<const CArgumentInteger*>(pValue)->GetValue());
+		return true;
+	case ARGUMENT_FLOAT:
+		lua_pushnumber(pState, static_cast<const CArgumentFloat*>(pValue)->GetValue());
+		return true;
+	case ARGUMENT_LONGINTEGER:
+		lua_pushinteger(pState, static_cast<const CArgumentLongInteger*>(pValue)->GetValue());
+		return true;
+	case ARGUMENT_DOUBLE:
+		lua_pushnumber(pState, static_cast<const CArgumentDouble*>(pValue)->GetValue());
+		return true;
+	default:
+		return false;
+	}
 }
 
 void CLuaScripting::PushValueObject(lua_State* pState, ReflectedClass* pClass, const CArgument* pValue)
@@ -575,11 +605,39 @@ CArgument* CLuaScripting::CreateArgument(lua_State* pState, int iIndex, unsigned
 		SetError("Stack overflow");
 		return nullptr;
 	}
-	switch (lua_type(pState, iIndex))
+	const int iType = lua_type(pState, iIndex);
+	if (IsSimpleType(iType))
+		return CreateSimpleArgument(pState, iIndex, iType);
+	switch (iType)
 	{
-	case LUA_TNONE:
-	case LUA_TNIL:
-		return new CArgument(ARGUMENT_NIL);
+	case LUA_TTABLE:
+		return CreateTableArgument(pState, iIndex, Depth, ppPath);
+	case LUA_TFUNCTION:
+	{
+		lua_pushvalue(pState, iIndex);
+		CLuaFunction* pFunction = new CLuaFunction(m_pScripting, GetCurrentEnvironment(), pState);
+		CArgument* pValue = new CArgumentFunction(pFunction);
+		pFunction->Release();
+		return pValue;
+	}
+	case LUA_TUSERDATA:
+	{
+		CLuaReferenceable** ppSlot = CLuaUtil::GetWrapper(pState, iIndex);
+		if (ppSlot == nullptr)
+			break;
+		return CreateWrapperArgument(ppSlot);
+	}
+	default:
+		break;
+	}
+	lua_pushvalue(pState, iIndex);
+	return new CArgumentLuaRef(pState, m_pState);
+}
+
+CArgument* CLuaScripting::CreateSimpleArgument(lua_State* pState, int iIndex, int iType)
+{
+	switch (iType)
+	{
 	case LUA_TBOOLEAN:
 		return new CArgumentBoolean(lua_toboolean(pState, iIndex) != 0);
 	case LUA_TLIGHTUSERDATA:
@@ -600,29 +658,35 @@ CArgument* CLuaScripting::CreateArgument(lua_State* pState, int iIndex, unsigned
 		const char* szText = lua_tolstring(pState, iIndex, &Length);
 		return new CArgumentString(szText, Length);
 	}
-	case LUA_TTABLE:
-		return CreateTableArgument(pState, iIndex, Depth, ppPath);
-	case LUA_TFUNCTION:
-	{
-		lua_pushvalue(pState, iIndex);
-		CLuaFunction* pFunction = new CLuaFunction(m_pScripting, GetCurrentEnvironment(), pState);
-		CArgument* pValue = new CArgumentFunction(pFunction);
-		pFunction->Release();
-		return pValue;
+	default:
+		return new CArgument(ARGUMENT_NIL);
 	}
+}
+
+CArgument* CLuaScripting::CreateWrapperArgument(CLuaReferenceable** ppSlot)
+{
+	CArgument* pValue = *ppSlot != nullptr ? Reflection::ToArgument((*ppSlot)->m_pObject, m_pScripting) : nullptr;
+	return pValue != nullptr ? pValue : new CArgument(ARGUMENT_NIL);
+}
+
+CArgument* CLuaScripting::CreatePlainArgument(lua_State* pState, int iIndex, bool* pbPlain)
+{
+	*pbPlain = true;
+	const int iType = lua_type(pState, iIndex);
+	if (IsSimpleType(iType))
+		return CreateSimpleArgument(pState, iIndex, iType);
+	switch (iType)
+	{
 	case LUA_TUSERDATA:
-	{
-		CLuaReferenceable** ppSlot = CLuaUtil::GetWrapper(pState, iIndex);
-		if (ppSlot == nullptr)
-			break;
-		CArgument* pValue = *ppSlot != nullptr ? Reflection::ToArgument((*ppSlot)->m_pObject, m_pScripting) : nullptr;
-		return pValue != nullptr ? pValue : new CArgument(ARGUMENT_NIL);
-	}
+		// Other userdata become references, which take a registry slot.
+		if (CLuaReferenceable** ppSlot = CLuaUtil::GetWrapper(pState, iIndex))
+			return CreateWrapperArgument(ppSlot);
+		break;
 	default:
 		break;
 	}
-	lua_pushvalue(pState, iIndex);
-	return new CArgumentLuaRef(pState, m_pState);
+	*pbPlain = false;
+	return nullptr;
 }
 
 CArgument* CLuaScripting::CreateTableArgument(lua_State* pState, int iIndex, unsigned Depth, const void** ppPath)

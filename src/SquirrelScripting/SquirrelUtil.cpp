@@ -382,24 +382,36 @@ tSquirrelType* CSqScripting::GetInstanceType(HSQUIRRELVM v, SQInteger Index) con
 {
 	if (sq_gettype(v, Index) != OT_INSTANCE)
 		return nullptr;
-	Index = AbsoluteIndex(v, Index);
+	// An instance's type tag is its class's, read without pushing the class.
 	SQUserPointer pTypeTag = nullptr;
-	if (SQ_SUCCEEDED(sq_getclass(v, Index)))
-	{
-		sq_gettypetag(v, -1, &pTypeTag);
-		sq_pop(v, 1);
-	}
+	if (SQ_FAILED(sq_gettypetag(v, Index, &pTypeTag)))
+		return nullptr;
 	return FindSqType(pTypeTag);
 }
 
-CBaseObject* CSqScripting::GetInstanceObject(HSQUIRRELVM v, SQInteger Index) const
+namespace
 {
-	if (!GetInstanceType(v, Index))
-		return nullptr;
+// The object an instance of an engine class is bound to; null while it is bound to none.
+CBaseObject* GetBoundObject(HSQUIRRELVM v, SQInteger Index)
+{
 	SQUserPointer p = nullptr;
 	if (SQ_FAILED(sq_getinstanceup(v, Index, &p, nullptr)) || !p)
 		return nullptr;
 	return CSqScriptReference::FromUserPointer(p)->m_pObject;
+}
+
+// The value of an instance of an engine class: that of its object, null while it has none.
+CArgument* CreateBoundObjectArgument(HSQUIRRELVM v, SQInteger Index, CScripting* pScripting)
+{
+	CBaseObject* pObject = GetBoundObject(v, Index);
+	CArgument* pValue = pObject ? Reflection::ToArgument(pObject, pScripting) : nullptr;
+	return pValue ? pValue : new CArgument(ARGUMENT_NIL);
+}
+}
+
+CBaseObject* CSqScripting::GetInstanceObject(HSQUIRRELVM v, SQInteger Index) const
+{
+	return GetInstanceType(v, Index) ? GetBoundObject(v, Index) : nullptr;
 }
 
 tSquirrelType* CSqScripting::GetSqType(ReflectedClass* pClass)
@@ -632,6 +644,43 @@ bool CSqScripting::IsBlob(HSQUIRRELVM v, SQInteger Index)
 	return bBlob;
 }
 
+namespace
+{
+// Values pushed as one Squirrel value of their own, with no allocation that could throw.
+bool IsSimpleValue(uint8_t ucType)
+{
+	switch (ucType)
+	{
+	case ARGUMENT_NIL:
+	case ARGUMENT_UNDEFINED:
+	case ARGUMENT_BOOLEAN:
+	case ARGUMENT_STRING:
+	case ARGUMENT_INTEGER:
+	case ARGUMENT_LONGINTEGER:
+	case ARGUMENT_FLOAT:
+	case ARGUMENT_DOUBLE:
+		return true;
+	default:
+		return false;
+	}
+}
+
+bool IsSimpleType(SQObjectType eType)
+{
+	switch (eType)
+	{
+	case OT_NULL:
+	case OT_BOOL:
+	case OT_INTEGER:
+	case OT_FLOAT:
+	case OT_STRING:
+		return true;
+	default:
+		return false;
+	}
+}
+}
+
 CArgument* CSqScripting::CreateArgument(HSQUIRRELVM v, SQInteger Index)
 {
 	CConversion Conversion(this);
@@ -639,8 +688,12 @@ CArgument* CSqScripting::CreateArgument(HSQUIRRELVM v, SQInteger Index)
 	SQInteger iTop = sq_gettop(m_pVM);
 	try
 	{
-		if (v == m_pVM)
+		// Simple values and instances of engine classes push nothing while they are converted: they are read
+		// where they are.
+		if (v == m_pVM || IsSimpleType(sq_gettype(v, Index)))
 			return CreateArgument(v, Index, 0, rgpPath);
+		if (GetInstanceType(v, Index))
+			return CreateBoundObjectArgument(v, Index, m_pScripting);
 		// A conversion pushes values as deep as the value nests, and Squirrel guarantees a running script's thread
 		// only a few free slots (pushing past its end overwrites memory). The VM's own stack, on which no script
 		// runs, does the work.
@@ -776,6 +829,9 @@ CArgument* CSqScripting::CreateArgument(HSQUIRRELVM v, SQInteger Index, unsigned
 	}
 	case OT_INSTANCE:
 	{
+		// Engine classes first: their instances are the ones met most, and none of them is a blob.
+		if (GetInstanceType(v, Index))
+			return CreateBoundObjectArgument(v, Index, m_pScripting);
 		if (IsBlob(v, Index))
 		{
 			// An instance of a script class derived from blob whose constructor did not run blob's has no
@@ -789,14 +845,6 @@ CArgument* CSqScripting::CreateArgument(HSQUIRRELVM v, SQInteger Index, unsigned
 				return new CArgumentBytes();
 			return new CArgumentBytes(static_cast<const uint8_t*>(pData), static_cast<size_t>(iSize));
 		}
-		if (GetInstanceType(v, Index))
-		{
-			CBaseObject* pObject = GetInstanceObject(v, Index);
-			if (!pObject)
-				return new CArgument(ARGUMENT_NIL);
-			CArgument* pValue = Reflection::ToArgument(pObject, m_pScripting);
-			return pValue ? pValue : new CArgument(ARGUMENT_NIL);
-		}
 		break;
 	}
 	default:
@@ -807,6 +855,10 @@ CArgument* CSqScripting::CreateArgument(HSQUIRRELVM v, SQInteger Index, unsigned
 
 bool CSqScripting::PushArgument(const CArgument* pValue, HSQUIRRELVM v)
 {
+	// Simple values take the one slot the finished value takes anyway, and nothing they do can throw: they go
+	// straight to v.
+	if (!pValue || IsSimpleValue(pValue->GetType()))
+		return PushArgument(pValue, v, 0);
 	SQInteger iTop = sq_gettop(v);
 	SQInteger iVMTop = sq_gettop(m_pVM);
 	try

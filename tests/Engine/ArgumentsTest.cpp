@@ -838,6 +838,41 @@ TEST_F(ArgumentsTest, ContainersOwnOneReferencePerElement)
 	EXPECT_TRUE(ReturnValue.GetReturnArgument()->ToBoolean());
 }
 
+// Short arrays keep their elements in the array itself, longer ones in storage of their own: the operations must
+// behave the same on both sides of that line.
+TEST_F(ArgumentsTest, ArraysOfAnyLengthKeepTheirOrderThroughMoveAndClone)
+{
+	for (int32_t iCount : {0, 1, 4, 5, 9, 300})
+	{
+		Strong<CArgumentArray> pArray = Strong<CArgumentArray>::New(new CArgumentArray(iCount == 9 ? 9 : 0));
+		for (int32_t i = 0; i < iCount; i++)
+			pArray->AddNumber(i);
+		Strong<CArgumentArray> pTarget = Strong<CArgumentArray>::New(new CArgumentArray());
+		pArray->Move(pTarget);
+		EXPECT_EQ(0u, pArray->GetArrayCount()) << iCount;
+		EXPECT_EQ(nullptr, pArray->GetAt(0)) << iCount;
+		// Both stay usable: the one moved from starts afresh, the target grows on.
+		pArray->AddNumber(-1);
+		pTarget->AddNumber(iCount);
+		Strong<CArgumentArray> pClone = Strong<CArgumentArray>::New(static_cast<CArgumentArray*>(pTarget->Clone()));
+		for (const CArgumentArray* pCheck : {pTarget.GetPointer(), pClone.GetPointer()})
+		{
+			ASSERT_EQ(static_cast<size_t>(iCount) + 1, pCheck->GetArrayCount()) << iCount;
+			for (int32_t i = 0; i <= iCount; i++)
+			{
+				int32_t iValue = -2;
+				pCheck->GetAt(static_cast<size_t>(i))->ToNumber(iValue);
+				EXPECT_EQ(i, iValue) << iCount;
+			}
+		}
+		ASSERT_EQ(1u, pArray->GetArrayCount());
+		pTarget->Clear();
+		EXPECT_EQ(0u, pTarget->GetArrayCount());
+		pTarget->AddBoolean(true);
+		EXPECT_TRUE(pTarget->GetAt(0)->ToBoolean());
+	}
+}
+
 TEST_F(ArgumentsTest, MapReadKeepsTheLaterOfTwoEqualKeys)
 {
 	Strong<CArgument> pMap = Decode(Hex("12 02 04 01 6B 01 00 00 00 04 01 6B 02 00 00 00"));

@@ -25,3 +25,28 @@ TEST(Error, SetErrorReplacesTheWholePreviousText)
 	SetError("short");
 	EXPECT_STREQ("short", g_szError);
 }
+
+TEST(Error, SetErrorJoinedGivesTheTextOfSetError)
+{
+	const std::string Long(2000, 'n');
+	const struct
+	{
+		std::string m_First, m_Second, m_Third;
+	} Cases[] = {
+		{"Property ", "x", " not found."},
+		{"", "", ""},
+		{"Property ", "", " not found."},
+		{"%s %d ", "100%", " %n"},
+		{"Property ", Long, " not found."},
+		{std::string(1020, 'a'), "bcdef", "g"},
+		{std::string(1023, 'a'), "b", "c"},
+	};
+	for (const auto& Case : Cases)
+	{
+		SetError("%s%s%s", Case.m_First.c_str(), Case.m_Second.c_str(), Case.m_Third.c_str());
+		const std::string Expected = g_szError;
+		SetError("%s", std::string(800, 'x').c_str());
+		SetErrorJoined(Case.m_First.c_str(), Case.m_Second.c_str(), Case.m_Third.c_str());
+		EXPECT_EQ(Expected, g_szError) << Case.m_First.size() << " " << Case.m_Second;
+	}
+}

@@ -3,7 +3,9 @@
 #include "Engine/BaseObject.h"
 #include "Engine/Context.h"
 
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace
 {
@@ -110,6 +112,29 @@ TEST(Weak, SameCellRegisteredTwiceIsOneEntry)
 	EXPECT_EQ(pObject->GetWeakReferenceCount(), 1u);
 	pObject->Release();
 	EXPECT_EQ(pCell, nullptr);
+}
+
+// The first weak pointers live in the object itself, more elsewhere: dropping and adding them in any order still
+// leaves each one nulled when the object dies.
+TEST(Weak, EveryWeakPointerIsNulledWhateverOrderTheyCameAndWent)
+{
+	bool bDestroyed = false;
+	CCountedProbe* pObject = new CCountedProbe(&bDestroyed);
+	std::vector<std::unique_ptr<Weak<CCountedProbe>>> Weaks;
+	for (int i = 0; i < 6; i++)
+		Weaks.push_back(std::make_unique<Weak<CCountedProbe>>(pObject));
+	EXPECT_EQ(pObject->GetWeakReferenceCount(), 6u);
+	Weaks[0].reset();
+	Weaks[4].reset();
+	Weaks[1].reset();
+	EXPECT_EQ(pObject->GetWeakReferenceCount(), 3u);
+	for (int i = 0; i < 3; i++)
+		Weaks.push_back(std::make_unique<Weak<CCountedProbe>>(pObject));
+	EXPECT_EQ(pObject->GetWeakReferenceCount(), 6u);
+	pObject->Release();
+	EXPECT_TRUE(bDestroyed);
+	for (const auto& pWeak : Weaks)
+		EXPECT_TRUE(!pWeak || pWeak->IsNull());
 }
 
 TEST(Weak, DestroyedWeakUnregistersItself)

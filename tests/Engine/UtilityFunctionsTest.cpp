@@ -8,6 +8,7 @@
 
 #include "Engine/KError.h"
 #include "Engine/KestrinNative.h"
+#include "Support/AllocationCounter.h"
 
 namespace
 {
@@ -181,6 +182,41 @@ TEST_F(UtilityFunctions, ToColourPacksChannelsIntoASignedInteger)
 		ASSERT_TRUE(CallGlobal("toColour", Arguments));
 		EXPECT_EQ(IntegerResult(), Case.m_iExpected);
 	}
+}
+
+// A language makes the argument list and its values on the heap and takes the result out of the state: the whole
+// call of a native whose arguments and result are numbers takes nothing from the heap, once the first call has
+// warmed up what the values are made of.
+TEST_F(UtilityFunctions, ToColourCallAllocatesNothing)
+{
+	if (!AllocationCounter::IsAvailable())
+		GTEST_SKIP() << "allocations are not counted under the address sanitizer";
+	const ReflectedFunction* pFunction = Find(&m_Scripting.m_Global, "toColour");
+	ASSERT_NE(nullptr, pFunction);
+	constexpr int32_t CALLS = 100;
+	int32_t rgiColours[CALLS] = {};
+	uint64_t Allocations = 0;
+	for (int iRound = 0; iRound < 2; iRound++)
+	{
+		AllocationCounter::Start();
+		for (int32_t i = 0; i < CALLS; i++)
+		{
+			CArgumentArray* pArguments = new CArgumentArray(3);
+			pArguments->AddNumber(i);
+			pArguments->AddNumber(2);
+			pArguments->AddNumber(3);
+			{
+				CNativeState State(&m_Scripting, nullptr, pArguments);
+				if (pFunction->m_Function.Call(&State, 3, pFunction->m_pUserData))
+					State.m_RVal.GetReturnArgument()->ToNumber(rgiColours[i]);
+			}
+			pArguments->Release();
+		}
+		Allocations = AllocationCounter::Stop();
+	}
+	EXPECT_EQ(0u, Allocations);
+	for (int32_t i = 0; i < CALLS; i++)
+		EXPECT_EQ(static_cast<int32_t>(0xFF000203u | (static_cast<uint32_t>(i) << 16)), rgiColours[i]) << i;
 }
 
 TEST_F(UtilityFunctions, ToColourRefusesMissingAndNonNumericChannels)

@@ -4,6 +4,7 @@
 
 #include "Engine/KError.h"
 #include "Scripting/CommandHandlers.h"
+#include "Support/AllocationCounter.h"
 
 namespace
 {
@@ -171,6 +172,27 @@ TEST_F(LuaTest, EngineRunningOutOfMemoryIsAScriptError)
 	EXPECT_EQ(LastScriptError(), "not enough memory");
 	pGlobal->m_pVec3Class = pVec3Class;
 	EXPECT_TRUE(pTakesValue->Call(Arguments, nullptr));
+}
+
+// The same script run with few and with many calls: what running it takes is the same both times, so a difference
+// is what the calls took.
+TEST_F(LuaTest, NativeCallsWithNumbersAllocateNothing)
+{
+	if (!AllocationCounter::IsAvailable())
+		GTEST_SKIP() << "allocations are not counted under the address sanitizer";
+	ASSERT_TRUE(Run(Main(), "function calls(n) local f, c = toColour for i = 1, n do c = f(i, 2, 3) end return c end"));
+	auto Count = [this](int iCalls) {
+		Run(Main(), "calls(" + std::to_string(iCalls) + ")");
+		AllocationCounter::Start();
+		bool bRan = Run(Main(), "test.record(calls(" + std::to_string(iCalls) + "))");
+		uint64_t Allocations = AllocationCounter::Stop();
+		EXPECT_TRUE(bRan) << LastScriptError();
+		return Allocations;
+	};
+	const uint64_t Few = Count(10);
+	const uint64_t Many = Count(1010);
+	EXPECT_EQ(Few, Many);
+	EXPECT_EQ(Integer(Recorded().GetAt(0)), static_cast<int32_t>(0xFFF20203u));
 }
 
 TEST_F(LuaTest, NativeWithoutResultGivesNoValue)

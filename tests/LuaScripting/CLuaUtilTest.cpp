@@ -1,6 +1,7 @@
 #include "LuaTestFixture.h"
 
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <set>
 
@@ -122,12 +123,19 @@ TEST_F(LuaTest, LuaValuesBecomeEngineValuesOfTheirKind)
 		{"{}", ARGUMENT_MAP},
 		{"{1}", ARGUMENT_ARRAY},
 	};
+	std::string All;
 	for (const tCase& Case : rgCases)
 	{
 		ASSERT_TRUE(Run(Main(), std::string("test.record(") + Case.szValue + ")")) << Case.szValue << LastScriptError();
 		ASSERT_EQ(Recorded().GetArrayCount(), 1u) << Case.szValue;
 		EXPECT_EQ(Recorded().GetAt(0)->GetType(), Case.ucType) << Case.szValue;
+		All += (All.empty() ? "" : ", ") + std::string(Case.szValue);
 	}
+	// Values of every kind in one call, the simple ones among those that need more care, keep their order.
+	ASSERT_TRUE(Run(Main(), "test.record(" + All + ")")) << LastScriptError();
+	ASSERT_EQ(Recorded().GetArrayCount(), std::size(rgCases));
+	for (size_t i = 0; i < std::size(rgCases); i++)
+		EXPECT_EQ(Recorded().GetAt(i)->GetType(), rgCases[i].ucType) << rgCases[i].szValue;
 }
 
 TEST_F(LuaTest, NumbersAndStringsKeepTheirValues)
