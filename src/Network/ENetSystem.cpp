@@ -1,5 +1,6 @@
 #include "Network/ENetSystem.h"
 
+#include <cstring>
 #include <enet/enet.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -49,7 +50,9 @@ CENetSystem::CENetSystem(CNetEvents* pEvents) :
 	m_pEvents(pEvents),
 	m_pHost(nullptr),
 	m_uiNextSerial(1),
-	m_QueuedSinceService(0)
+	m_QueuedSinceService(0),
+	m_pSharedPacket(nullptr),
+	m_uiSharedPacketFlags(0)
 {
 }
 
@@ -61,6 +64,7 @@ CENetSystem::~CENetSystem()
 		CLockable::CLock Lock(m_HostLock);
 		if (m_pHost)
 		{
+			ReleaseSharedPacket();
 			enet_host_destroy(m_pHost);
 			m_pHost = nullptr;
 		}
@@ -189,19 +193,22 @@ bool CENetSystem::SendPacket(void* pPeer, Packet* pPacket, ePacketPriority ePrio
 		return false;
 	if (!pPeer && !(eFlags & PACKET_FLAG_EVERYONE))
 		return false;
-	ENetPacket* pENetPacket = enet_packet_create(pPacket->GetData(), pPacket->GetSize(), ToENetFlags(eFlags));
-	if (!pENetPacket)
-		return false;
 
 	if (m_pNetworkThread.IsNull())
 	{
 		CLockable::CLock Lock(m_HostLock);
 		g_pENet = this;
+		ENetPacket* pENetPacket = SharePacket(pPacket, eFlags);
+		if (!pENetPacket)
+			return false;
 		const bool bSent = SendToPeers(pPeer, pENetPacket, eFlags, ucChannel);
 		NoteQueued(pPacket->GetSize(), eFlags);
 		return bSent;
 	}
 
+	ENetPacket* pENetPacket = enet_packet_create(pPacket->GetData(), pPacket->GetSize(), ToENetFlags(eFlags));
+	if (!pENetPacket)
+		return false;
 	CLockable::CLock Lock(m_SendLock);
 	m_SendQueue.push_back({ePriority, eFlags, ucChannel, pPeer, pENetPacket});
 	m_SendSignal.Signal();
@@ -254,6 +261,7 @@ void CENetSystem::ServiceHost()
 
 void CENetSystem::DrainHost()
 {
+	ReleaseSharedPacket();
 	m_QueuedSinceService = 0;
 	ENetEvent Event;
 	while (enet_host_service(m_pHost, &Event, 0) > 0)
@@ -331,12 +339,48 @@ ENetPeer* CENetSystem::ResolvePeer(void* pPeer) const
 	return &m_pHost->peers[Slot];
 }
 
+ENetPacket* CENetSystem::SharePacket(Packet* pPacket, ePacketFlags eFlags)
+{
+	const size_t Size = pPacket->GetSize();
+	const enet_uint32 uiFlags = ToENetFlags(eFlags);
+	// ENet never writes to a packet's bytes, so one that holds exactly these bytes with these flags can go to any
+	// number of peers: a message sent to many clients in a row is then copied once, not once per client.
+	if (m_pSharedPacket && m_uiSharedPacketFlags == uiFlags && m_pSharedPacket->dataLength == Size &&
+		memcmp(m_pSharedPacket->data, pPacket->GetData(), Size) == 0)
+		return m_pSharedPacket;
+	ENetPacket* pENetPacket = enet_packet_create(pPacket->GetData(), Size, uiFlags);
+	if (!pENetPacket)
+		return nullptr;
+	ReleaseSharedPacket();
+	// Our own reference keeps it alive after every peer it went to is done with it, until it is released.
+	pENetPacket->referenceCount++;
+	m_pSharedPacket = pENetPacket;
+	m_uiSharedPacketFlags = uiFlags;
+	return pENetPacket;
+}
+
+void CENetSystem::ReleaseSharedPacket()
+{
+	if (!m_pSharedPacket)
+		return;
+	m_pSharedPacket->referenceCount--;
+	FreeIfUnclaimed(m_pSharedPacket);
+	m_pSharedPacket = nullptr;
+}
+
 bool CENetSystem::SendToPeers(void* pPeer, ENetPacket* pPacket, ePacketFlags eFlags, uint8_t ucChannel)
 {
 	if (eFlags & PACKET_FLAG_EVERYONE)
 	{
-		// Frees the packet itself when no peer took it.
-		enet_host_broadcast(m_pHost, ucChannel, pPacket);
+		// What ENet's own broadcast does, but over the slots that carry a connection rather than every peer the
+		// host could hold: thousands of slots for a hundred clients.
+		for (size_t Slot = 0; Slot < m_PeerSerials.size(); Slot++)
+		{
+			ENetPeer* pENetPeer = &m_pHost->peers[Slot];
+			if (m_PeerSerials[Slot] != 0 && pENetPeer->state == ENET_PEER_STATE_CONNECTED)
+				enet_peer_send(pENetPeer, ucChannel, pPacket);
+		}
+		FreeIfUnclaimed(pPacket);
 		return true;
 	}
 	ENetPeer* pENetPeer = ResolvePeer(pPeer);

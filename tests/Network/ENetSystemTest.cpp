@@ -322,6 +322,45 @@ TEST_P(ENetSystemTest, EveryoneMessagesReachEveryClient)
 	}
 }
 
+TEST_P(ENetSystemTest, SameMessageToSeveralClientsReachesEachAmongItsOwnMessages)
+{
+	CTestClient First;
+	CTestClient Second;
+	void* pFirst = ConnectClient(First);
+	void* pSecond = ConnectClient(Second);
+	ASSERT_NE(pFirst, nullptr);
+	ASSERT_NE(pSecond, nullptr);
+
+	// One message to several clients in a row, as a fan-out does, with other messages and a broadcast between
+	// repeats of it: every client must get exactly its own sequence.
+	const std::vector<std::pair<void*, uint32_t>> Sends = {{pFirst, 1}, {pSecond, 1}, {pFirst, 2}, {pSecond, 1},
+		{pFirst, 1}, {nullptr, 3}, {pSecond, 3}, {pFirst, 1}};
+	for (const auto& Send : Sends)
+	{
+		if (Send.first)
+			ASSERT_TRUE(SendMessage(Send.first, 400, Send.second));
+		else
+		{
+			Packet Everyone(400);
+			CBinaryWriter(&Everyone).WriteUInt32(Send.second);
+			ASSERT_TRUE(m_Server.GetNetSystem()->SendEveryonePacket(&Everyone, PACKET_PRIORITY_LOW,
+				PACKET_FLAG_RELIABLE, 0));
+		}
+	}
+	const std::vector<std::pair<CTestClient*, std::vector<uint32_t>>> Expected = {
+		{&First, {1, 2, 1, 3, 1}}, {&Second, {1, 1, 3, 3}}};
+	for (const auto& Entry : Expected)
+	{
+		for (uint32_t uiValue : Entry.second)
+		{
+			tReceivedMessage Message;
+			ASSERT_TRUE(Entry.first->Receive(Message));
+			EXPECT_EQ(Message.m_uiId, 400u);
+			EXPECT_EQ(Message.m_Body, LittleEndian(uiValue));
+		}
+	}
+}
+
 TEST_P(ENetSystemTest, ServerDisconnectGivesTheClientTheReasonAndIsReported)
 {
 	CTestClient Client;
