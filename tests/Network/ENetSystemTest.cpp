@@ -361,6 +361,55 @@ TEST_P(ENetSystemTest, SameMessageToSeveralClientsReachesEachAmongItsOwnMessages
 	}
 }
 
+TEST_P(ENetSystemTest, MessagesSentWhileAMessageIsHandledKeepTheirOrderForEveryClient)
+{
+	CTestClient First;
+	CTestClient Second;
+	CTestClient Leaving;
+	void* pFirst = ConnectClient(First);
+	ASSERT_NE(pFirst, nullptr);
+	ASSERT_NE(ConnectClient(Second), nullptr);
+	void* pLeaving = ConnectClient(Leaving);
+	ASSERT_NE(pLeaving, nullptr);
+
+	// Broadcasts and messages to one client mixed while the server handles a client's message, as a join does;
+	// one client is sent away in the middle.
+	CNetSystem* pSystem = m_Server.GetNetSystem();
+	auto Broadcast = [&](uint32_t uiValue) {
+		Packet Message(401);
+		CBinaryWriter(&Message).WriteUInt32(uiValue);
+		pSystem->SendEveryonePacket(&Message, PACKET_PRIORITY_LOW, PACKET_FLAG_RELIABLE, 2);
+	};
+	m_Server.m_OnPacket = [&](unsigned uiId) {
+		if (uiId != 81)
+			return;
+		Broadcast(1);
+		SendMessage(pFirst, 401, 2, 2);
+		Broadcast(3);
+		pSystem->Disconnect(pLeaving, 9);
+		Broadcast(4);
+		SendMessage(pFirst, 401, 5, 2);
+	};
+	ASSERT_TRUE(First.Send(CTestMessage(81), 3));
+	ASSERT_TRUE(PumpUntil(m_Server, [&] { return m_Server.Count(CRecordingServer::EVENT_PACKET) == 1; }, {&First}));
+	m_Server.m_OnPacket = nullptr;
+
+	const std::vector<std::pair<CTestClient*, std::vector<uint32_t>>> Expected = {
+		{&First, {1, 2, 3, 4, 5}}, {&Second, {1, 3, 4}}};
+	for (const auto& Entry : Expected)
+	{
+		for (uint32_t uiValue : Entry.second)
+		{
+			tReceivedMessage Message;
+			ASSERT_TRUE(Entry.first->Receive(Message));
+			EXPECT_EQ(Message.m_uiId, 401u);
+			EXPECT_EQ(Message.m_Body, LittleEndian(uiValue));
+		}
+	}
+	ASSERT_TRUE(Leaving.WaitForDisconnect());
+	EXPECT_EQ(Leaving.GetDisconnectReason(), 9u);
+}
+
 TEST_P(ENetSystemTest, ServerDisconnectGivesTheClientTheReasonAndIsReported)
 {
 	CTestClient Client;
