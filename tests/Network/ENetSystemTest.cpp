@@ -177,6 +177,14 @@ protected:
 			ucChannel);
 	}
 
+	bool Broadcast(unsigned uiId, uint32_t uiValue, uint8_t ucChannel = 0)
+	{
+		Packet Message(uiId);
+		CBinaryWriter(&Message).WriteUInt32(uiValue);
+		return m_Server.GetNetSystem()->SendEveryonePacket(&Message, PACKET_PRIORITY_LOW, PACKET_FLAG_RELIABLE,
+			ucChannel);
+	}
+
 	uint16_t m_usPort = 0;
 	CRecordingServer m_Server;
 };
@@ -185,6 +193,18 @@ std::vector<uint8_t> LittleEndian(uint32_t uiValue)
 {
 	return {static_cast<uint8_t>(uiValue), static_cast<uint8_t>(uiValue >> 8), static_cast<uint8_t>(uiValue >> 16),
 		static_cast<uint8_t>(uiValue >> 24)};
+}
+
+// The client's next messages are exactly these values, in this order, each in a message of the id.
+void ExpectValues(CTestClient& Client, unsigned uiId, const std::vector<uint32_t>& Values)
+{
+	for (uint32_t uiValue : Values)
+	{
+		tReceivedMessage Message;
+		ASSERT_TRUE(Client.Receive(Message)) << uiValue;
+		EXPECT_EQ(Message.m_uiId, uiId);
+		EXPECT_EQ(Message.m_Body, LittleEndian(uiValue));
+	}
 }
 
 TEST_P(ENetSystemTest, ConnectAndMessageReachTheServerInOrderOnTheMainThread)
@@ -336,29 +356,9 @@ TEST_P(ENetSystemTest, SameMessageToSeveralClientsReachesEachAmongItsOwnMessages
 	const std::vector<std::pair<void*, uint32_t>> Sends = {{pFirst, 1}, {pSecond, 1}, {pFirst, 2}, {pSecond, 1},
 		{pFirst, 1}, {nullptr, 3}, {pSecond, 3}, {pFirst, 1}};
 	for (const auto& Send : Sends)
-	{
-		if (Send.first)
-			ASSERT_TRUE(SendMessage(Send.first, 400, Send.second));
-		else
-		{
-			Packet Everyone(400);
-			CBinaryWriter(&Everyone).WriteUInt32(Send.second);
-			ASSERT_TRUE(m_Server.GetNetSystem()->SendEveryonePacket(&Everyone, PACKET_PRIORITY_LOW,
-				PACKET_FLAG_RELIABLE, 0));
-		}
-	}
-	const std::vector<std::pair<CTestClient*, std::vector<uint32_t>>> Expected = {
-		{&First, {1, 2, 1, 3, 1}}, {&Second, {1, 1, 3, 3}}};
-	for (const auto& Entry : Expected)
-	{
-		for (uint32_t uiValue : Entry.second)
-		{
-			tReceivedMessage Message;
-			ASSERT_TRUE(Entry.first->Receive(Message));
-			EXPECT_EQ(Message.m_uiId, 400u);
-			EXPECT_EQ(Message.m_Body, LittleEndian(uiValue));
-		}
-	}
+		ASSERT_TRUE(Send.first ? SendMessage(Send.first, 400, Send.second) : Broadcast(400, Send.second));
+	ExpectValues(First, 400, {1, 2, 1, 3, 1});
+	ExpectValues(Second, 400, {1, 1, 3, 3});
 }
 
 TEST_P(ENetSystemTest, MessagesSentWhileAMessageIsHandledKeepTheirOrderForEveryClient)
@@ -374,38 +374,22 @@ TEST_P(ENetSystemTest, MessagesSentWhileAMessageIsHandledKeepTheirOrderForEveryC
 
 	// Broadcasts and messages to one client mixed while the server handles a client's message, as a join does;
 	// one client is sent away in the middle.
-	CNetSystem* pSystem = m_Server.GetNetSystem();
-	auto Broadcast = [&](uint32_t uiValue) {
-		Packet Message(401);
-		CBinaryWriter(&Message).WriteUInt32(uiValue);
-		pSystem->SendEveryonePacket(&Message, PACKET_PRIORITY_LOW, PACKET_FLAG_RELIABLE, 2);
-	};
 	m_Server.m_OnPacket = [&](unsigned uiId) {
 		if (uiId != 81)
 			return;
-		Broadcast(1);
+		Broadcast(401, 1, 2);
 		SendMessage(pFirst, 401, 2, 2);
-		Broadcast(3);
-		pSystem->Disconnect(pLeaving, 9);
-		Broadcast(4);
+		Broadcast(401, 3, 2);
+		m_Server.GetNetSystem()->Disconnect(pLeaving, 9);
+		Broadcast(401, 4, 2);
 		SendMessage(pFirst, 401, 5, 2);
 	};
 	ASSERT_TRUE(First.Send(CTestMessage(81), 3));
 	ASSERT_TRUE(PumpUntil(m_Server, [&] { return m_Server.Count(CRecordingServer::EVENT_PACKET) == 1; }, {&First}));
 	m_Server.m_OnPacket = nullptr;
 
-	const std::vector<std::pair<CTestClient*, std::vector<uint32_t>>> Expected = {
-		{&First, {1, 2, 3, 4, 5}}, {&Second, {1, 3, 4}}};
-	for (const auto& Entry : Expected)
-	{
-		for (uint32_t uiValue : Entry.second)
-		{
-			tReceivedMessage Message;
-			ASSERT_TRUE(Entry.first->Receive(Message));
-			EXPECT_EQ(Message.m_uiId, 401u);
-			EXPECT_EQ(Message.m_Body, LittleEndian(uiValue));
-		}
-	}
+	ExpectValues(First, 401, {1, 2, 3, 4, 5});
+	ExpectValues(Second, 401, {1, 3, 4});
 	ASSERT_TRUE(Leaving.WaitForDisconnect());
 	EXPECT_EQ(Leaving.GetDisconnectReason(), 9u);
 }
