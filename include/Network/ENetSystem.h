@@ -93,7 +93,7 @@ private:
 
 	// Services the host on the calling thread (the main thread when no network thread runs): takes the host lock.
 	void ServiceHostHere();
-	// Host lock held by the caller for the five below.
+	// Host lock held by the caller for these, down to ReleaseSharedPacket.
 	void ServiceHost();
 	void ProcessPendingPackets();
 	// Services the host without sending the send queue.
@@ -102,8 +102,22 @@ private:
 	void NoteQueued(size_t Size, ePacketFlags eFlags);
 	void QueueEvent(const _ENetEvent& Event);
 	_ENetPeer* ResolvePeer(void* pPeer) const;
-	// Consumes the packet: it is handed to ENet or freed.
+	// Consumes the packet: it is handed to ENet or freed (a shared packet stays with its holder).
 	bool SendToPeers(void* pPeer, _ENetPacket* pPacket, ePacketFlags eFlags, uint8_t ucChannel);
+	// The ENet packet to send the message with: the shared one when it holds the same bytes with the same flags,
+	// else a new one that becomes the shared one. Null when none can be made.
+	_ENetPacket* SharePacket(Packet* pPacket, ePacketFlags eFlags);
+	void ReleaseSharedPacket();
+	// Services the host when much has been handed to ENet since it was last serviced.
+	void ServiceIfMuchQueued();
+	// Holds a broadcast back for every connected peer, with a reference each.
+	void DeferBroadcast(_ENetPacket* pPacket, uint8_t ucChannel);
+	// Hands the slot's held-back messages to ENet in order (counted, but without servicing the host).
+	void SendDeferred(size_t Slot);
+	// Frees the slot's held-back messages unsent: the connection is gone.
+	void DropDeferred(size_t Slot);
+	// Takes the host lock. Turning deferring off hands every held-back message to ENet.
+	void SetDeferBroadcasts(bool bDefer);
 
 	void ProcessEvent(const tNetEvent& Event);
 	void ClearQueues();
@@ -125,6 +139,23 @@ private:
 	uint64_t m_uiNextSerial;
 	// Message bytes handed to ENet since the host was last serviced (host lock).
 	size_t m_QueuedSinceService;
+	// Without the network thread: the ENet packet of the last message sent, with a reference of ours, until the
+	// host is next serviced (host lock). With the thread every message gets its own packet, which the queue owns.
+	_ENetPacket* m_pSharedPacket;
+	uint32_t m_uiSharedPacketFlags;
+	// Without the network thread, while Update hands events to the sink: a broadcast waits, per peer slot, until
+	// a message only for that peer follows it or Update ends (host lock). A burst of joins broadcasts something
+	// for every joiner; held back, those reach the clients already in after the joiners' own answers rather than
+	// being compressed and sent ahead of them.
+	struct tDeferredMessage
+	{
+		_ENetPacket* m_pPacket;
+		uint8_t m_ucChannel;
+	};
+	bool m_bDeferBroadcasts;
+	std::vector<std::vector<tDeferredMessage>> m_DeferredMessages;
+	// Slots that were given a held-back message since deferring last ended (a slot may appear more than once).
+	std::vector<size_t> m_DeferredSlots;
 };
 
 // The transport of the process, through which the intercept hook (called by ENet without user data) finds the

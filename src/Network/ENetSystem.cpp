@@ -1,5 +1,6 @@
 #include "Network/ENetSystem.h"
 
+#include <cstring>
 #include <enet/enet.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -49,7 +50,10 @@ CENetSystem::CENetSystem(CNetEvents* pEvents) :
 	m_pEvents(pEvents),
 	m_pHost(nullptr),
 	m_uiNextSerial(1),
-	m_QueuedSinceService(0)
+	m_QueuedSinceService(0),
+	m_pSharedPacket(nullptr),
+	m_uiSharedPacketFlags(0),
+	m_bDeferBroadcasts(false)
 {
 }
 
@@ -61,6 +65,9 @@ CENetSystem::~CENetSystem()
 		CLockable::CLock Lock(m_HostLock);
 		if (m_pHost)
 		{
+			for (size_t Slot = 0; Slot < m_DeferredMessages.size(); Slot++)
+				DropDeferred(Slot);
+			ReleaseSharedPacket();
 			enet_host_destroy(m_pHost);
 			m_pHost = nullptr;
 		}
@@ -95,6 +102,7 @@ bool CENetSystem::InitAsServer(uint16_t usPort, const char* szBindIP, bool bMult
 	{
 		CLockable::CLock Lock(m_HostLock);
 		m_PeerSerials.assign(pHost->peerCount, 0);
+		m_DeferredMessages.assign(pHost->peerCount, {});
 		m_pHost = pHost;
 	}
 	m_eState = NETSTATE_LISTENING;
@@ -152,8 +160,11 @@ void CENetSystem::Disconnect(void* pPeer, unsigned uiReason)
 		return;
 	CLockable::CLock Lock(m_HostLock);
 	ENetPeer* pENetPeer = ResolvePeer(pPeer);
-	if (pENetPeer)
-		enet_peer_disconnect(pENetPeer, uiReason);
+	if (!pENetPeer)
+		return;
+	// ENet drops whatever is queued for a peer it is told to disconnect; so are the messages held back for it.
+	DropDeferred(static_cast<size_t>(pENetPeer - m_pHost->peers));
+	enet_peer_disconnect(pENetPeer, uiReason);
 }
 
 void CENetSystem::Update()
@@ -169,15 +180,34 @@ void CENetSystem::Update()
 
 		// Events reach the sink outside the host lock, on this thread, in the order the host reported them.
 		if (!m_EventSignal.IsSignalled())
-			return;
+			break;
 		std::vector<tNetEvent> Events;
 		{
 			CLockable::CLock Lock(m_EventLock);
 			Events.swap(m_EventQueue);
 			m_EventSignal.Reset();
 		}
+		if (m_pNetworkThread.IsNull())
+			SetDeferBroadcasts(true);
 		for (const tNetEvent& Event : Events)
 			ProcessEvent(Event);
+	}
+	if (m_pNetworkThread.IsNull())
+		SetDeferBroadcasts(false);
+}
+
+void CENetSystem::SetDeferBroadcasts(bool bDefer)
+{
+	CLockable::CLock Lock(m_HostLock);
+	m_bDeferBroadcasts = bDefer;
+	if (bDefer || !m_pHost)
+		return;
+	std::vector<size_t> Slots;
+	Slots.swap(m_DeferredSlots);
+	for (size_t Slot : Slots)
+	{
+		SendDeferred(Slot);
+		ServiceIfMuchQueued();
 	}
 }
 
@@ -189,19 +219,27 @@ bool CENetSystem::SendPacket(void* pPeer, Packet* pPacket, ePacketPriority ePrio
 		return false;
 	if (!pPeer && !(eFlags & PACKET_FLAG_EVERYONE))
 		return false;
-	ENetPacket* pENetPacket = enet_packet_create(pPacket->GetData(), pPacket->GetSize(), ToENetFlags(eFlags));
-	if (!pENetPacket)
-		return false;
 
 	if (m_pNetworkThread.IsNull())
 	{
 		CLockable::CLock Lock(m_HostLock);
 		g_pENet = this;
+		ENetPacket* pENetPacket = SharePacket(pPacket, eFlags);
+		if (!pENetPacket)
+			return false;
+		if ((eFlags & PACKET_FLAG_EVERYONE) && m_bDeferBroadcasts)
+		{
+			DeferBroadcast(pENetPacket, ucChannel);
+			return true;
+		}
 		const bool bSent = SendToPeers(pPeer, pENetPacket, eFlags, ucChannel);
 		NoteQueued(pPacket->GetSize(), eFlags);
 		return bSent;
 	}
 
+	ENetPacket* pENetPacket = enet_packet_create(pPacket->GetData(), pPacket->GetSize(), ToENetFlags(eFlags));
+	if (!pENetPacket)
+		return false;
 	CLockable::CLock Lock(m_SendLock);
 	m_SendQueue.push_back({ePriority, eFlags, ucChannel, pPeer, pENetPacket});
 	m_SendSignal.Signal();
@@ -254,6 +292,7 @@ void CENetSystem::ServiceHost()
 
 void CENetSystem::DrainHost()
 {
+	ReleaseSharedPacket();
 	m_QueuedSinceService = 0;
 	ENetEvent Event;
 	while (enet_host_service(m_pHost, &Event, 0) > 0)
@@ -263,6 +302,11 @@ void CENetSystem::DrainHost()
 void CENetSystem::NoteQueued(size_t Size, ePacketFlags eFlags)
 {
 	m_QueuedSinceService += (eFlags & PACKET_FLAG_EVERYONE) ? Size * m_pHost->connectedPeers : Size;
+	ServiceIfMuchQueued();
+}
+
+void CENetSystem::ServiceIfMuchQueued()
+{
 	if (m_QueuedSinceService >= SERVICE_AFTER_QUEUED_BYTES)
 		DrainHost();
 }
@@ -292,6 +336,8 @@ void CENetSystem::QueueEvent(const ENetEvent& Event)
 	switch (Event.type)
 	{
 	case ENET_EVENT_TYPE_CONNECT:
+		// A new connection never gets what was meant for an earlier one in the slot.
+		DropDeferred(Slot);
 		Event.peer->data = nullptr;
 		m_PeerSerials[Slot] = m_uiNextSerial++;
 		Queued.m_pPeer = MakePeerHandle(Slot, m_PeerSerials[Slot]);
@@ -306,6 +352,7 @@ void CENetSystem::QueueEvent(const ENetEvent& Event)
 		Queued.m_pPeer = MakePeerHandle(Slot, m_PeerSerials[Slot]);
 		break;
 	case ENET_EVENT_TYPE_DISCONNECT:
+		DropDeferred(Slot);
 		// The slot is free from here on; sends and disconnects still aimed at this connection go nowhere.
 		Queued.m_pPeer = MakePeerHandle(Slot, m_PeerSerials[Slot] != 0 ? m_PeerSerials[Slot] : m_uiNextSerial++);
 		m_PeerSerials[Slot] = 0;
@@ -331,21 +378,104 @@ ENetPeer* CENetSystem::ResolvePeer(void* pPeer) const
 	return &m_pHost->peers[Slot];
 }
 
+ENetPacket* CENetSystem::SharePacket(Packet* pPacket, ePacketFlags eFlags)
+{
+	const size_t Size = pPacket->GetSize();
+	const enet_uint32 uiFlags = ToENetFlags(eFlags);
+	// ENet never writes to a packet's bytes, so one that holds exactly these bytes with these flags can go to any
+	// number of peers: a message sent to many clients in a row is then copied once, not once per client.
+	if (m_pSharedPacket && m_uiSharedPacketFlags == uiFlags && m_pSharedPacket->dataLength == Size &&
+		memcmp(m_pSharedPacket->data, pPacket->GetData(), Size) == 0)
+		return m_pSharedPacket;
+	ENetPacket* pENetPacket = enet_packet_create(pPacket->GetData(), Size, uiFlags);
+	if (!pENetPacket)
+		return nullptr;
+	ReleaseSharedPacket();
+	// Our own reference keeps it alive after every peer it went to is done with it, until it is released.
+	pENetPacket->referenceCount++;
+	m_pSharedPacket = pENetPacket;
+	m_uiSharedPacketFlags = uiFlags;
+	return pENetPacket;
+}
+
+void CENetSystem::ReleaseSharedPacket()
+{
+	if (!m_pSharedPacket)
+		return;
+	m_pSharedPacket->referenceCount--;
+	FreeIfUnclaimed(m_pSharedPacket);
+	m_pSharedPacket = nullptr;
+}
+
 bool CENetSystem::SendToPeers(void* pPeer, ENetPacket* pPacket, ePacketFlags eFlags, uint8_t ucChannel)
 {
 	if (eFlags & PACKET_FLAG_EVERYONE)
 	{
-		// Frees the packet itself when no peer took it.
-		enet_host_broadcast(m_pHost, ucChannel, pPacket);
+		// What ENet's own broadcast does, but over the slots that carry a connection rather than every peer the
+		// host could hold: thousands of slots for a hundred clients.
+		for (size_t Slot = 0; Slot < m_PeerSerials.size(); Slot++)
+		{
+			ENetPeer* pENetPeer = &m_pHost->peers[Slot];
+			if (m_PeerSerials[Slot] != 0 && pENetPeer->state == ENET_PEER_STATE_CONNECTED)
+				enet_peer_send(pENetPeer, ucChannel, pPacket);
+		}
+		FreeIfUnclaimed(pPacket);
 		return true;
 	}
 	ENetPeer* pENetPeer = ResolvePeer(pPeer);
+	// Broadcasts held back for this peer go first: every peer gets its messages in the order they were sent.
+	if (pENetPeer)
+		SendDeferred(static_cast<size_t>(pENetPeer - m_pHost->peers));
 	if (!pENetPeer || enet_peer_send(pENetPeer, ucChannel, pPacket) < 0)
 	{
 		FreeIfUnclaimed(pPacket);
 		return false;
 	}
 	return true;
+}
+
+void CENetSystem::DeferBroadcast(ENetPacket* pPacket, uint8_t ucChannel)
+{
+	for (size_t Slot = 0; Slot < m_PeerSerials.size(); Slot++)
+	{
+		if (m_PeerSerials[Slot] == 0 || m_pHost->peers[Slot].state != ENET_PEER_STATE_CONNECTED)
+			continue;
+		std::vector<tDeferredMessage>& Messages = m_DeferredMessages[Slot];
+		if (Messages.empty())
+			m_DeferredSlots.push_back(Slot);
+		// Each held message keeps a reference, as a queued ENet command does.
+		pPacket->referenceCount++;
+		Messages.push_back({pPacket, ucChannel});
+	}
+}
+
+void CENetSystem::SendDeferred(size_t Slot)
+{
+	std::vector<tDeferredMessage>& Messages = m_DeferredMessages[Slot];
+	if (Messages.empty())
+		return;
+	ENetPeer* pENetPeer = &m_pHost->peers[Slot];
+	const bool bConnected = m_PeerSerials[Slot] != 0 && pENetPeer->state == ENET_PEER_STATE_CONNECTED;
+	for (const tDeferredMessage& Message : Messages)
+	{
+		if (bConnected && enet_peer_send(pENetPeer, Message.m_ucChannel, Message.m_pPacket) == 0)
+			m_QueuedSinceService += Message.m_pPacket->dataLength;
+		Message.m_pPacket->referenceCount--;
+		FreeIfUnclaimed(Message.m_pPacket);
+	}
+	Messages.clear();
+}
+
+void CENetSystem::DropDeferred(size_t Slot)
+{
+	if (Slot >= m_DeferredMessages.size())
+		return;
+	for (const tDeferredMessage& Message : m_DeferredMessages[Slot])
+	{
+		Message.m_pPacket->referenceCount--;
+		FreeIfUnclaimed(Message.m_pPacket);
+	}
+	m_DeferredMessages[Slot].clear();
 }
 
 void CENetSystem::ProcessEvent(const tNetEvent& Event)

@@ -177,6 +177,14 @@ protected:
 			ucChannel);
 	}
 
+	bool Broadcast(unsigned uiId, uint32_t uiValue, uint8_t ucChannel = 0)
+	{
+		Packet Message(uiId);
+		CBinaryWriter(&Message).WriteUInt32(uiValue);
+		return m_Server.GetNetSystem()->SendEveryonePacket(&Message, PACKET_PRIORITY_LOW, PACKET_FLAG_RELIABLE,
+			ucChannel);
+	}
+
 	uint16_t m_usPort = 0;
 	CRecordingServer m_Server;
 };
@@ -185,6 +193,18 @@ std::vector<uint8_t> LittleEndian(uint32_t uiValue)
 {
 	return {static_cast<uint8_t>(uiValue), static_cast<uint8_t>(uiValue >> 8), static_cast<uint8_t>(uiValue >> 16),
 		static_cast<uint8_t>(uiValue >> 24)};
+}
+
+// The client's next messages are exactly these values, in this order, each in a message of the id.
+void ExpectValues(CTestClient& Client, unsigned uiId, const std::vector<uint32_t>& Values)
+{
+	for (uint32_t uiValue : Values)
+	{
+		tReceivedMessage Message;
+		ASSERT_TRUE(Client.Receive(Message)) << uiValue;
+		EXPECT_EQ(Message.m_uiId, uiId);
+		EXPECT_EQ(Message.m_Body, LittleEndian(uiValue));
+	}
 }
 
 TEST_P(ENetSystemTest, ConnectAndMessageReachTheServerInOrderOnTheMainThread)
@@ -320,6 +340,58 @@ TEST_P(ENetSystemTest, EveryoneMessagesReachEveryClient)
 		EXPECT_EQ(Message.m_ucChannel, NET_CHANNEL_EVERYONE);
 		EXPECT_TRUE(pClient->WaitForMessage(22, Message));
 	}
+}
+
+TEST_P(ENetSystemTest, SameMessageToSeveralClientsReachesEachAmongItsOwnMessages)
+{
+	CTestClient First;
+	CTestClient Second;
+	void* pFirst = ConnectClient(First);
+	void* pSecond = ConnectClient(Second);
+	ASSERT_NE(pFirst, nullptr);
+	ASSERT_NE(pSecond, nullptr);
+
+	// One message to several clients in a row, as a fan-out does, with other messages and a broadcast between
+	// repeats of it: every client must get exactly its own sequence.
+	const std::vector<std::pair<void*, uint32_t>> Sends = {{pFirst, 1}, {pSecond, 1}, {pFirst, 2}, {pSecond, 1},
+		{pFirst, 1}, {nullptr, 3}, {pSecond, 3}, {pFirst, 1}};
+	for (const auto& Send : Sends)
+		ASSERT_TRUE(Send.first ? SendMessage(Send.first, 400, Send.second) : Broadcast(400, Send.second));
+	ExpectValues(First, 400, {1, 2, 1, 3, 1});
+	ExpectValues(Second, 400, {1, 1, 3, 3});
+}
+
+TEST_P(ENetSystemTest, MessagesSentWhileAMessageIsHandledKeepTheirOrderForEveryClient)
+{
+	CTestClient First;
+	CTestClient Second;
+	CTestClient Leaving;
+	void* pFirst = ConnectClient(First);
+	ASSERT_NE(pFirst, nullptr);
+	ASSERT_NE(ConnectClient(Second), nullptr);
+	void* pLeaving = ConnectClient(Leaving);
+	ASSERT_NE(pLeaving, nullptr);
+
+	// Broadcasts and messages to one client mixed while the server handles a client's message, as a join does;
+	// one client is sent away in the middle.
+	m_Server.m_OnPacket = [&](unsigned uiId) {
+		if (uiId != 81)
+			return;
+		Broadcast(401, 1, 2);
+		SendMessage(pFirst, 401, 2, 2);
+		Broadcast(401, 3, 2);
+		m_Server.GetNetSystem()->Disconnect(pLeaving, 9);
+		Broadcast(401, 4, 2);
+		SendMessage(pFirst, 401, 5, 2);
+	};
+	ASSERT_TRUE(First.Send(CTestMessage(81), 3));
+	ASSERT_TRUE(PumpUntil(m_Server, [&] { return m_Server.Count(CRecordingServer::EVENT_PACKET) == 1; }, {&First}));
+	m_Server.m_OnPacket = nullptr;
+
+	ExpectValues(First, 401, {1, 2, 3, 4, 5});
+	ExpectValues(Second, 401, {1, 3, 4});
+	ASSERT_TRUE(Leaving.WaitForDisconnect());
+	EXPECT_EQ(Leaving.GetDisconnectReason(), 9u);
 }
 
 TEST_P(ENetSystemTest, ServerDisconnectGivesTheClientTheReasonAndIsReported)
