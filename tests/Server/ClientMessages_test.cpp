@@ -132,25 +132,10 @@ TEST_P(ClientElements, SyncFromTheSyncerReachesTheOtherClients)
 	Entry.m_iType = ENTITY_TYPE;
 	Entry.m_iId = iId;
 	Entry.m_Block = PositionBytes(1, 2, 3);
-	ASSERT_TRUE(First.SendSync({Entry}));
-
-	tReceivedMessage Message;
-	std::vector<tElementEntry> Entries;
-	bool bFound = false;
-	while (!bFound && Second.WaitForMessage(MSG_SYNC, Message))
-	{
-		ASSERT_TRUE(ReadElementEntries(Message, Entries));
-		for (const tElementEntry& Synced : Entries)
-		{
-			if (Synced.m_iId == iId)
-			{
-				bFound = true;
-				EXPECT_EQ(Synced.m_iType, static_cast<int32_t>(ENTITY_TYPE));
-				EXPECT_EQ(Synced.m_Block, PositionBytes(1, 2, 3));
-			}
-		}
-	}
-	EXPECT_TRUE(bFound);
+	tElementEntry Relayed;
+	ASSERT_TRUE(SyncUntilRelayed(First, Second, {Entry}, Relayed));
+	EXPECT_EQ(Relayed.m_iType, static_cast<int32_t>(ENTITY_TYPE));
+	EXPECT_EQ(Relayed.m_Block, PositionBytes(1, 2, 3));
 	EXPECT_FLOAT_EQ(pElement->m_vecPosition.y, 2.0f);
 }
 

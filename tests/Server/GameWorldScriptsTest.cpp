@@ -526,7 +526,7 @@ TEST_P(GameWorldRoad, AScriptsVehicleIsDrivenSeenAndDestroyed)
 		bSeen = std::find(Blocks.begin(), Blocks.end(), Moved) != Blocks.end();
 		if (!bSeen)
 		{
-			// Unreliable, as game clients send sync: a lost one is sent again.
+			// The server relays sync unreliably: a lost one is asked for again.
 			if (i % 20 == 19)
 			{
 				ASSERT_TRUE(Driver.SendSync(

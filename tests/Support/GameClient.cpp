@@ -206,7 +206,7 @@ bool CGameClient::SendDisconnect(const uint32_t* puiReason)
 
 bool CGameClient::SendSync(const std::vector<tElementEntry>& Entries)
 {
-	return Send(MakeSyncMessage(Entries), SYNC_CHANNEL, false);
+	return Send(MakeSyncMessage(Entries), SYNC_CHANNEL, true);
 }
 
 bool CGameClient::Join(uint16_t usPort, const tJoinRequest& Request, const std::vector<tDigest>& Digests,
@@ -269,5 +269,35 @@ std::vector<tReceivedMessage> CGameClient::TakeMessages()
 	std::vector<tReceivedMessage> Messages;
 	Messages.swap(m_Taken);
 	return Messages;
+}
+
+bool SyncUntilRelayed(CGameClient& Sender, CGameClient& Receiver, const std::vector<tElementEntry>& Entries,
+	tElementEntry& Relayed, int iTimeoutMs)
+{
+	if (Entries.empty())
+		return false;
+	constexpr int RESEND_MS = 250;
+	const auto Deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(iTimeoutMs);
+	tReceivedMessage Message;
+	std::vector<tElementEntry> Received;
+	while (std::chrono::steady_clock::now() < Deadline)
+	{
+		if (!Sender.SendSync(Entries))
+			return false;
+		while (Receiver.WaitForMessage(MSG_SYNC, Message, RESEND_MS))
+		{
+			if (!ReadElementEntries(Message, Received))
+				return false;
+			for (const tElementEntry& Entry : Received)
+			{
+				if (Entry.m_iId == Entries.front().m_iId)
+				{
+					Relayed = Entry;
+					return true;
+				}
+			}
+		}
+	}
+	return false;
 }
 }

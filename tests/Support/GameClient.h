@@ -128,7 +128,8 @@ public:
 	bool SendReady();
 	// Message 17; without a reason the message is empty.
 	bool SendDisconnect(const uint32_t* puiReason = nullptr);
-	// Message 4 on the sync channel, unreliable as game clients send it.
+	// Message 4 on the sync channel. Game clients send it unreliably, but a test must not hang on a datagram that
+	// ENet's throttle drops on a busy machine: the server reads a sync the same however it travelled.
 	bool SendSync(const std::vector<tElementEntry>& Entries);
 
 	// Connects, joins with the request, answers the file check with the digests and reports ready; true once the
@@ -154,4 +155,10 @@ private:
 	std::map<int32_t, std::vector<uint8_t>> m_CreateBlocks;
 	std::vector<tReceivedMessage> m_Taken;
 };
+
+// The sender syncs the entries until the receiver gets a sync holding an entry for the first entry's element (then
+// in Relayed); false when none came in time. The server relays syncs unreliably, so one its ENet drops on a busy
+// machine is sent again, as a game client keeps syncing.
+bool SyncUntilRelayed(CGameClient& Sender, CGameClient& Receiver, const std::vector<tElementEntry>& Entries,
+	tElementEntry& Relayed, int iTimeoutMs = DEFAULT_TIMEOUT_MS);
 }

@@ -62,24 +62,6 @@ std::vector<uint8_t> ThirdGamePlayerSync(const CVector3D& vecPosition, int32_t i
 	return Block.GetBytes();
 }
 
-// Services the client until a sync message holds an entry for the element; its block, or empty.
-std::vector<uint8_t> WaitForSyncOf(CGameClient& Client, int32_t iId)
-{
-	tReceivedMessage Message;
-	std::vector<tElementEntry> Entries;
-	while (Client.WaitForMessage(MSG_SYNC, Message))
-	{
-		if (!ReadElementEntries(Message, Entries))
-			return {};
-		for (const tElementEntry& Entry : Entries)
-		{
-			if (Entry.m_iId == iId)
-				return Entry.m_Block;
-		}
-	}
-	return {};
-}
-
 class MapElements : public ::testing::TestWithParam<std::tuple<bool, bool>>
 {
 };
@@ -171,8 +153,9 @@ TEST_P(GameElements, PlayersAreSyncedByTheirOwnClientOnly)
 	Entry.m_iType = ELEMENT_PLAYER;
 	Entry.m_iId = iFirst;
 	Entry.m_Block = Sync;
-	ASSERT_TRUE(First.SendSync({Entry}));
-	EXPECT_EQ(WaitForSyncOf(Second, iFirst), Sync);
+	tElementEntry Relayed;
+	ASSERT_TRUE(SyncUntilRelayed(First, Second, {Entry}, Relayed));
+	EXPECT_EQ(Relayed.m_Block, Sync);
 	CVector3D vecPosition;
 	pFirst->GetPosition(vecPosition);
 	EXPECT_FLOAT_EQ(vecPosition.z, 3.0f);
