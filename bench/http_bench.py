@@ -45,7 +45,7 @@ def wait_for_port(port, process, timeout=30):
 
 
 def run_curl(urls, parallel, folder):
-    """Fetches every URL with at most `parallel` transfers at once; returns (seconds, bytes)."""
+    """Fetches every URL with at most `parallel` transfers at once; returns (seconds, the size of each download)."""
     config = os.path.join(folder, "curl.config")
     with open(config, "w") as out:
         for url in urls:
