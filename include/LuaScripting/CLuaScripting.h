@@ -59,7 +59,6 @@ struct lua_State;
 class CLuaFunction;
 class CLuaScriptEnvironment;
 struct tLuaType;
-class CLuaReferenceable;
 
 // Makes the language and adds it to the registry under "Lua". False, with the reason logged, when the state
 // cannot be made; the server then runs without Lua.
@@ -146,11 +145,6 @@ private:
 	int PushArgument(const CArgument* pValue, lua_State* pState, unsigned Depth);
 	CArgument* CreateArgument(lua_State* pState, int iIndex, unsigned Depth, const void** ppPath);
 	CArgument* CreateTableArgument(lua_State* pState, int iIndex, unsigned Depth, const void** ppPath);
-	// The value of nil (or none), a boolean, a light userdata, a number or a string, whose type is iType: nothing
-	// of it needs room on the stack.
-	CArgument* CreateSimpleArgument(lua_State* pState, int iIndex, int iType);
-	// The value of an engine object's wrapper (null when its binding has no object).
-	CArgument* CreateWrapperArgument(CLuaReferenceable** ppSlot);
 	// Adds the elements a table is about to make to the running conversion; false, with the error text set, when
 	// that would pass ARGUMENT_MAX_CONVERTED_ELEMENTS.
 	bool CountElements(size_t Count);

@@ -36,23 +36,6 @@ const char* GetKeyText(lua_State* pState, int iIndex)
 	}
 }
 
-// Values that convert by value, without touching the stack or the registry.
-bool IsSimpleType(int iType)
-{
-	switch (iType)
-	{
-	case LUA_TNONE:
-	case LUA_TNIL:
-	case LUA_TBOOLEAN:
-	case LUA_TLIGHTUSERDATA:
-	case LUA_TNUMBER:
-	case LUA_TSTRING:
-		return true;
-	default:
-		return false;
-	}
-}
-
 // The key as it appears in member errors; any key has a text here.
 const char* GetKeyForMessage(lua_State* pState, int iIndex, const char* szKeyText)
 {
@@ -605,10 +588,11 @@ CArgument* CLuaScripting::CreateArgument(lua_State* pState, int iIndex, unsigned
 		SetError("Stack overflow");
 		return nullptr;
 	}
-	const int iType = lua_type(pState, iIndex);
-	if (IsSimpleType(iType))
-		return CreateSimpleArgument(pState, iIndex, iType);
-	switch (iType)
+	bool bPlain = true;
+	CArgument* pPlain = CreatePlainArgument(pState, iIndex, &bPlain);
+	if (bPlain)
+		return pPlain;
+	switch (lua_type(pState, iIndex))
 	{
 	case LUA_TTABLE:
 		return CreateTableArgument(pState, iIndex, Depth, ppPath);
@@ -620,13 +604,6 @@ CArgument* CLuaScripting::CreateArgument(lua_State* pState, int iIndex, unsigned
 		pFunction->Release();
 		return pValue;
 	}
-	case LUA_TUSERDATA:
-	{
-		CLuaReferenceable** ppSlot = CLuaUtil::GetWrapper(pState, iIndex);
-		if (ppSlot == nullptr)
-			break;
-		return CreateWrapperArgument(ppSlot);
-	}
 	default:
 		break;
 	}
@@ -634,10 +611,14 @@ CArgument* CLuaScripting::CreateArgument(lua_State* pState, int iIndex, unsigned
 	return new CArgumentLuaRef(pState, m_pState);
 }
 
-CArgument* CLuaScripting::CreateSimpleArgument(lua_State* pState, int iIndex, int iType)
+CArgument* CLuaScripting::CreatePlainArgument(lua_State* pState, int iIndex, bool* pbPlain)
 {
-	switch (iType)
+	*pbPlain = true;
+	switch (lua_type(pState, iIndex))
 	{
+	case LUA_TNONE:
+	case LUA_TNIL:
+		return new CArgument(ARGUMENT_NIL);
 	case LUA_TBOOLEAN:
 		return new CArgumentBoolean(lua_toboolean(pState, iIndex) != 0);
 	case LUA_TLIGHTUSERDATA:
@@ -658,29 +639,14 @@ CArgument* CLuaScripting::CreateSimpleArgument(lua_State* pState, int iIndex, in
 		const char* szText = lua_tolstring(pState, iIndex, &Length);
 		return new CArgumentString(szText, Length);
 	}
-	default:
-		return new CArgument(ARGUMENT_NIL);
-	}
-}
-
-CArgument* CLuaScripting::CreateWrapperArgument(CLuaReferenceable** ppSlot)
-{
-	CArgument* pValue = *ppSlot != nullptr ? Reflection::ToArgument((*ppSlot)->m_pObject, m_pScripting) : nullptr;
-	return pValue != nullptr ? pValue : new CArgument(ARGUMENT_NIL);
-}
-
-CArgument* CLuaScripting::CreatePlainArgument(lua_State* pState, int iIndex, bool* pbPlain)
-{
-	*pbPlain = true;
-	const int iType = lua_type(pState, iIndex);
-	if (IsSimpleType(iType))
-		return CreateSimpleArgument(pState, iIndex, iType);
-	switch (iType)
-	{
 	case LUA_TUSERDATA:
 		// Other userdata become references, which take a registry slot.
 		if (CLuaReferenceable** ppSlot = CLuaUtil::GetWrapper(pState, iIndex))
-			return CreateWrapperArgument(ppSlot);
+		{
+			CArgument* pValue =
+				*ppSlot != nullptr ? Reflection::ToArgument((*ppSlot)->m_pObject, m_pScripting) : nullptr;
+			return pValue != nullptr ? pValue : new CArgument(ARGUMENT_NIL);
+		}
 		break;
 	default:
 		break;

@@ -2,7 +2,6 @@
 // receiver from and gives its one return value to, and the caller the engine runs every module native through.
 
 #include <cstdarg>
-#include <cstdio>
 #include <cstring>
 
 #include "Engine/KestrinNative.h"
@@ -15,8 +14,6 @@ namespace Interfaces
 {
 namespace
 {
-constexpr size_t ERROR_FORMAT_SIZE = 4096;
-
 // Lives in the frame of one native call and is never shared, so it never frees itself: a native that releases it
 // by mistake only lowers the count.
 class CNativeStateImpl final : public INativeState
@@ -38,15 +35,15 @@ public:
 
 	Result SetError(const char* szFormat, ...) override __attribute__((format(printf, 2, 3)))
 	{
-		char szText[ERROR_FORMAT_SIZE] = "";
-		if (szFormat)
+		if (!szFormat)
 		{
-			va_list Args;
-			va_start(Args, szFormat);
-			vsnprintf(szText, sizeof(szText), szFormat, Args);
-			va_end(Args);
+			m_pState->Error("%s", "");
+			return RESULT_OK;
 		}
-		m_pState->Error("%s", szText);
+		va_list Args;
+		va_start(Args, szFormat);
+		m_pState->ErrorV(szFormat, Args);
+		va_end(Args);
 		return RESULT_OK;
 	}
 
