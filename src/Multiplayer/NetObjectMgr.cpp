@@ -785,19 +785,20 @@ bool CNetObjectMgr::AppendPassSyncEntry(Packet& Message, CNetObject* pObject, si
 	if (m_PassSyncEntries.size() <= Slot)
 		m_PassSyncEntries.resize(MAX_NET_OBJECTS, tPassSyncEntry{nullptr, 0, 0, 0});
 	tPassSyncEntry& Entry = m_PassSyncEntries[Slot];
-	if (Entry.m_uiPass != m_uiSyncPass || Entry.m_pObject != pObject)
-	{
-		Packet Block;
-		// A failed write is not kept: every client tries it afresh, as without a pass.
-		if (!AppendSyncBlock(Block, pObject))
-			return false;
-		Entry.m_pObject = pObject;
-		Entry.m_uiPass = m_uiSyncPass;
-		Entry.m_uiOffset = static_cast<uint32_t>(m_PassSyncBytes.size());
-		Entry.m_uiSize = static_cast<uint32_t>(Block.GetSize());
-		m_PassSyncBytes.insert(m_PassSyncBytes.end(), Block.GetData(), Block.GetData() + Block.GetSize());
-	}
-	return Message.Write(m_PassSyncBytes.data() + Entry.m_uiOffset, Entry.m_uiSize) == Entry.m_uiSize;
+	if (Entry.m_uiPass == m_uiSyncPass && Entry.m_pObject == pObject)
+		return Message.Write(m_PassSyncBytes.data() + Entry.m_uiOffset, Entry.m_uiSize) == Entry.m_uiSize;
+	// The first client of the pass gets the entry written as without a pass, and the bytes are kept for the
+	// others. A failed write is not kept: every client tries it afresh, as without a pass.
+	const long lStart = Message.Tell();
+	if (!AppendSyncBlock(Message, pObject))
+		return false;
+	const long lEnd = Message.Tell();
+	Entry.m_pObject = pObject;
+	Entry.m_uiPass = m_uiSyncPass;
+	Entry.m_uiOffset = static_cast<uint32_t>(m_PassSyncBytes.size());
+	Entry.m_uiSize = static_cast<uint32_t>(lEnd - lStart);
+	m_PassSyncBytes.insert(m_PassSyncBytes.end(), Message.GetData() + lStart, Message.GetData() + lEnd);
+	return true;
 }
 
 CNetObjectMgr::CSyncPass::CSyncPass(CNetObjectMgr& Manager) : m_Manager(Manager)
