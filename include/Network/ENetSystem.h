@@ -102,6 +102,8 @@ private:
 	void NoteQueued(size_t Size, ePacketFlags eFlags);
 	void QueueEvent(const _ENetEvent& Event);
 	_ENetPeer* ResolvePeer(void* pPeer) const;
+	// The slot carries a connection of ours that ENet reports connected: broadcasts and held-back messages go there.
+	bool IsConnectedSlot(size_t Slot) const;
 	// Consumes the packet: it is handed to ENet or freed (a shared packet stays with its holder).
 	bool SendToPeers(void* pPeer, _ENetPacket* pPacket, ePacketFlags eFlags, uint8_t ucChannel);
 	// The ENet packet to send the message with: the shared one when it holds the same bytes with the same flags,

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 struct lws;
 struct lws_context;
@@ -38,6 +39,10 @@ namespace WebLayer
 {
 // Accepted connections and messages are serviced in chunks of this size; large files go out in pieces of it.
 constexpr unsigned SERVICE_BUFFER_SIZE = 128 * 1024;
+
+// The first address the host name (or numeric address) resolves to, in numeric form; iFlags are getaddrinfo's.
+// Blocks for as long as the resolver takes. On failure the resolver's error code, when there is one, in *piError.
+bool ResolveNumeric(const char* szHost, const char* szPort, int iFlags, std::string& Numeric, int* piError = nullptr);
 
 // A context listening on the address (null or empty: every local address; a host name is resolved first) and the
 // port, with the protocols (an array ended by an entry with a null name) and pUser as the context's user data.

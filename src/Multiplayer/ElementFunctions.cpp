@@ -171,12 +171,9 @@ bool NativeSetResource(CNativeState* pState, int, void* pUserData)
 	if (!pElement)
 		return false;
 	ReflectedClass* pResourceClass = pManager->GetResourceMgr() ? pManager->GetResourceMgr()->GetResourceClass() : nullptr;
-	CBaseObject* pObject = nullptr;
-	if (!pState->CheckClass(pResourceClass, 0, true, &pObject))
+	CResource* pResource = nullptr;
+	if (!MemberNatives::CheckAs(pState, pResourceClass, 0, true, &pResource))
 		return false;
-	CResource* pResource = dynamic_cast<CResource*>(pObject);
-	if (pObject && !pResource)
-		return pState->TypeError(pResourceClass ? pResourceClass->GetName() : "Resource", 0);
 	pElement->SetResource(pResource);
 	return true;
 }

@@ -337,12 +337,10 @@ bool CNetObject::GetDistanceToMachine(INetMachine* pClient, float& fDistance)
 	CNetObject* pPlayer = pClient->GetPlayer();
 	if (!pPlayer)
 		return false;
-	CVector3D vecMine;
 	CVector3D vecTheirs;
-	if (!GetPosition(vecMine) || !pPlayer->GetPosition(vecTheirs))
-		return false;
 	float fDistanceSquared;
-	GetDistanceSquaredTo(vecTheirs, fDistanceSquared);
+	if (!pPlayer->GetPosition(vecTheirs) || !GetDistanceSquaredTo(vecTheirs, fDistanceSquared))
+		return false;
 	fDistance = std::sqrt(fDistanceSquared);
 	return true;
 }

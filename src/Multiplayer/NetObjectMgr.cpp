@@ -526,11 +526,19 @@ bool CNetObjectMgr::TriggerCancellable(CEventType* pType, CNetObject* pObject, I
 	return bPrevented;
 }
 
+// The client's entry in every element's table; MAX_NET_MACHINES for a client outside the table.
+static size_t MachineSlotOf(INetMachine* pClient)
+{
+	const int32_t iIndex = pClient->GetIndex();
+	if (iIndex < 0 || iIndex >= static_cast<int32_t>(MAX_NET_MACHINES))
+		return MAX_NET_MACHINES;
+	return static_cast<size_t>(iIndex);
+}
+
 void CNetObjectMgr::tStreamingView::Refresh(INetMachine* pClient)
 {
 	m_pClient = pClient;
-	const int32_t iIndex = pClient->GetIndex();
-	m_Index = iIndex >= 0 && iIndex < static_cast<int32_t>(MAX_NET_MACHINES) ? static_cast<size_t>(iIndex) : MAX_NET_MACHINES;
+	m_Index = MachineSlotOf(pClient);
 	CNetObject* pPlayer = pClient->GetPlayer();
 	m_bHasPlayerPosition = pPlayer && pPlayer->GetPosition(m_vecPlayerPosition);
 }
@@ -753,17 +761,17 @@ void CNetObjectMgr::SendSync(INetMachine* pClient, ePacketPriority ePriority, eP
 	if (!pClient)
 		return;
 	// The client's slot is looked up once; an element's state for it is then read straight from its table.
-	const int32_t iIndex = pClient->GetIndex();
-	const bool bValidIndex = iIndex >= 0 && iIndex < static_cast<int32_t>(MAX_NET_MACHINES);
+	const size_t Machine = MachineSlotOf(pClient);
 	Packet Message(NETMSG_SYNC);
 	CBinaryWriter(&Message).WriteUInt16(0);
 	size_t Count = 0;
-	for (size_t i = bValidIndex ? GetNextUsedSlot(0) : GetSlotCount(); i < GetSlotCount(); i = GetNextUsedSlot(i + 1))
+	for (size_t i = Machine < MAX_NET_MACHINES ? GetNextUsedSlot(0) : GetSlotCount(); i < GetSlotCount();
+		 i = GetNextUsedSlot(i + 1))
 	{
 		CNetObject* pObject = GetObjectAt(i);
 		if (!pObject)
 			continue;
-		tMachineInfo& Info = pObject->m_rgMachines[iIndex];
+		tMachineInfo& Info = pObject->m_rgMachines[Machine];
 		if (!pObject->HasNetFlag(NETFLAG_SEND_SYNC) || pObject->IsLocal() || !Info.Has(tMachineInfo::CREATED) ||
 			!Info.Has(tMachineInfo::DIRTY) || !pObject->CanSendSync(pClient))
 			continue;
@@ -785,19 +793,20 @@ bool CNetObjectMgr::AppendPassSyncEntry(Packet& Message, CNetObject* pObject, si
 	if (m_PassSyncEntries.size() <= Slot)
 		m_PassSyncEntries.resize(MAX_NET_OBJECTS, tPassSyncEntry{nullptr, 0, 0, 0});
 	tPassSyncEntry& Entry = m_PassSyncEntries[Slot];
-	if (Entry.m_uiPass != m_uiSyncPass || Entry.m_pObject != pObject)
-	{
-		Packet Block;
-		// A failed write is not kept: every client tries it afresh, as without a pass.
-		if (!AppendSyncBlock(Block, pObject))
-			return false;
-		Entry.m_pObject = pObject;
-		Entry.m_uiPass = m_uiSyncPass;
-		Entry.m_uiOffset = static_cast<uint32_t>(m_PassSyncBytes.size());
-		Entry.m_uiSize = static_cast<uint32_t>(Block.GetSize());
-		m_PassSyncBytes.insert(m_PassSyncBytes.end(), Block.GetData(), Block.GetData() + Block.GetSize());
-	}
-	return Message.Write(m_PassSyncBytes.data() + Entry.m_uiOffset, Entry.m_uiSize) == Entry.m_uiSize;
+	if (Entry.m_uiPass == m_uiSyncPass && Entry.m_pObject == pObject)
+		return Message.Write(m_PassSyncBytes.data() + Entry.m_uiOffset, Entry.m_uiSize) == Entry.m_uiSize;
+	// The first client of the pass gets the entry written as without a pass, and the bytes are kept for the
+	// others. A failed write is not kept: every client tries it afresh, as without a pass.
+	const long lStart = Message.Tell();
+	if (!AppendSyncBlock(Message, pObject))
+		return false;
+	const long lEnd = Message.Tell();
+	Entry.m_pObject = pObject;
+	Entry.m_uiPass = m_uiSyncPass;
+	Entry.m_uiOffset = static_cast<uint32_t>(m_PassSyncBytes.size());
+	Entry.m_uiSize = static_cast<uint32_t>(lEnd - lStart);
+	m_PassSyncBytes.insert(m_PassSyncBytes.end(), Message.GetData() + lStart, Message.GetData() + lEnd);
+	return true;
 }
 
 CNetObjectMgr::CSyncPass::CSyncPass(CNetObjectMgr& Manager) : m_Manager(Manager)

@@ -43,6 +43,13 @@ void FreeIfUnclaimed(ENetPacket* pPacket)
 	if (pPacket && pPacket->referenceCount == 0)
 		enet_packet_destroy(pPacket);
 }
+
+// Drops a reference of ours (the shared packet's, a held-back message's) and frees the packet if it was the last.
+void DropReference(ENetPacket* pPacket)
+{
+	pPacket->referenceCount--;
+	FreeIfUnclaimed(pPacket);
+}
 }
 
 CENetSystem::CENetSystem(CNetEvents* pEvents) :
@@ -402,9 +409,13 @@ void CENetSystem::ReleaseSharedPacket()
 {
 	if (!m_pSharedPacket)
 		return;
-	m_pSharedPacket->referenceCount--;
-	FreeIfUnclaimed(m_pSharedPacket);
+	DropReference(m_pSharedPacket);
 	m_pSharedPacket = nullptr;
+}
+
+bool CENetSystem::IsConnectedSlot(size_t Slot) const
+{
+	return m_PeerSerials[Slot] != 0 && m_pHost->peers[Slot].state == ENET_PEER_STATE_CONNECTED;
 }
 
 bool CENetSystem::SendToPeers(void* pPeer, ENetPacket* pPacket, ePacketFlags eFlags, uint8_t ucChannel)
@@ -415,9 +426,8 @@ bool CENetSystem::SendToPeers(void* pPeer, ENetPacket* pPacket, ePacketFlags eFl
 		// host could hold: thousands of slots for a hundred clients.
 		for (size_t Slot = 0; Slot < m_PeerSerials.size(); Slot++)
 		{
-			ENetPeer* pENetPeer = &m_pHost->peers[Slot];
-			if (m_PeerSerials[Slot] != 0 && pENetPeer->state == ENET_PEER_STATE_CONNECTED)
-				enet_peer_send(pENetPeer, ucChannel, pPacket);
+			if (IsConnectedSlot(Slot))
+				enet_peer_send(&m_pHost->peers[Slot], ucChannel, pPacket);
 		}
 		FreeIfUnclaimed(pPacket);
 		return true;
@@ -438,7 +448,7 @@ void CENetSystem::DeferBroadcast(ENetPacket* pPacket, uint8_t ucChannel)
 {
 	for (size_t Slot = 0; Slot < m_PeerSerials.size(); Slot++)
 	{
-		if (m_PeerSerials[Slot] == 0 || m_pHost->peers[Slot].state != ENET_PEER_STATE_CONNECTED)
+		if (!IsConnectedSlot(Slot))
 			continue;
 		std::vector<tDeferredMessage>& Messages = m_DeferredMessages[Slot];
 		if (Messages.empty())
@@ -455,13 +465,12 @@ void CENetSystem::SendDeferred(size_t Slot)
 	if (Messages.empty())
 		return;
 	ENetPeer* pENetPeer = &m_pHost->peers[Slot];
-	const bool bConnected = m_PeerSerials[Slot] != 0 && pENetPeer->state == ENET_PEER_STATE_CONNECTED;
+	const bool bConnected = IsConnectedSlot(Slot);
 	for (const tDeferredMessage& Message : Messages)
 	{
 		if (bConnected && enet_peer_send(pENetPeer, Message.m_ucChannel, Message.m_pPacket) == 0)
 			m_QueuedSinceService += Message.m_pPacket->dataLength;
-		Message.m_pPacket->referenceCount--;
-		FreeIfUnclaimed(Message.m_pPacket);
+		DropReference(Message.m_pPacket);
 	}
 	Messages.clear();
 }
@@ -471,10 +480,7 @@ void CENetSystem::DropDeferred(size_t Slot)
 	if (Slot >= m_DeferredMessages.size())
 		return;
 	for (const tDeferredMessage& Message : m_DeferredMessages[Slot])
-	{
-		Message.m_pPacket->referenceCount--;
-		FreeIfUnclaimed(Message.m_pPacket);
-	}
+		DropReference(Message.m_pPacket);
 	m_DeferredMessages[Slot].clear();
 }
 

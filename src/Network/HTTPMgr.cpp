@@ -183,11 +183,7 @@ void CHTTPMgr::Process()
 	{
 		if (pRequest->m_eSetupFailure == CURLE_OK || pRequest->m_bCancelled)
 			continue;
-		if (pRequest->m_pCurlHandle)
-		{
-			curl_easy_cleanup(pRequest->m_pCurlHandle);
-			pRequest->m_pCurlHandle = nullptr;
-		}
+		// Never added, so Free only cleans its transfer up.
 		pRequest->OnCompleted(pRequest->m_eSetupFailure, 0);
 		Free(pRequest);
 	}

@@ -33,22 +33,13 @@ void* ResolveMain(void* pArgument)
 	std::shared_ptr<tResolution> pResolution(std::move(*static_cast<std::shared_ptr<tResolution>*>(pArgument)));
 	delete static_cast<std::shared_ptr<tResolution>*>(pArgument);
 
-	addrinfo Hints{};
-	Hints.ai_family = AF_UNSPEC;
-	Hints.ai_socktype = SOCK_STREAM;
-	Hints.ai_flags = AI_NUMERICSERV;
-	addrinfo* pResults = nullptr;
-	char szAddress[NI_MAXHOST] = "";
-	bool bResolved = getaddrinfo(pResolution->m_Host.c_str(), pResolution->m_Port.c_str(), &Hints, &pResults) == 0 &&
-		pResults &&
-		getnameinfo(pResults->ai_addr, pResults->ai_addrlen, szAddress, sizeof(szAddress), nullptr, 0,
-			NI_NUMERICHOST) == 0;
-	if (pResults)
-		freeaddrinfo(pResults);
+	std::string Address;
+	const bool bResolved =
+		WebLayer::ResolveNumeric(pResolution->m_Host.c_str(), pResolution->m_Port.c_str(), AI_NUMERICSERV, Address);
 
 	std::lock_guard<std::mutex> Lock(pResolution->m_Lock);
 	pResolution->m_bResolved = bResolved;
-	pResolution->m_Address = szAddress;
+	pResolution->m_Address = Address;
 	pResolution->m_bDone = true;
 	return nullptr;
 }

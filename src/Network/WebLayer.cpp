@@ -57,28 +57,11 @@ private:
 // The numeric form of a listening address, which is what the library binds to.
 bool ResolveListenAddress(const char* szAddress, std::string& Numeric)
 {
-	addrinfo Hints{};
-	Hints.ai_family = AF_UNSPEC;
-	Hints.ai_socktype = SOCK_STREAM;
-	Hints.ai_flags = AI_PASSIVE;
-	addrinfo* pResults = nullptr;
-	const int iError = getaddrinfo(szAddress, nullptr, &Hints, &pResults);
-	if (iError != 0 || !pResults)
-	{
-		SetError("Cannot resolve the address %s: %s", szAddress, gai_strerror(iError));
-		return false;
-	}
-	char szHost[NI_MAXHOST];
-	const int iNameError =
-		getnameinfo(pResults->ai_addr, pResults->ai_addrlen, szHost, sizeof(szHost), nullptr, 0, NI_NUMERICHOST);
-	freeaddrinfo(pResults);
-	if (iNameError != 0)
-	{
-		SetError("Cannot resolve the address %s: %s", szAddress, gai_strerror(iNameError));
-		return false;
-	}
-	Numeric = szHost;
-	return true;
+	int iError = 0;
+	if (ResolveNumeric(szAddress, nullptr, AI_PASSIVE, Numeric, &iError))
+		return true;
+	SetError("Cannot resolve the address %s: %s", szAddress, gai_strerror(iError));
+	return false;
 }
 
 // The library treats an address that is not (yet) local as one to retry later and reports success; a bind of our
@@ -126,6 +109,28 @@ lws_context* CreateContext(lws_context_creation_info& Info)
 		SetError("The network library failed: %s", Errors.GetText());
 	return pContext;
 }
+}
+
+bool ResolveNumeric(const char* szHost, const char* szPort, int iFlags, std::string& Numeric, int* piError)
+{
+	addrinfo Hints{};
+	Hints.ai_family = AF_UNSPEC;
+	Hints.ai_socktype = SOCK_STREAM;
+	Hints.ai_flags = iFlags;
+	addrinfo* pResults = nullptr;
+	int iError = getaddrinfo(szHost, szPort, &Hints, &pResults);
+	char szNumeric[NI_MAXHOST];
+	if (iError == 0 && pResults)
+		iError = getnameinfo(pResults->ai_addr, pResults->ai_addrlen, szNumeric, sizeof(szNumeric), nullptr, 0,
+			NI_NUMERICHOST);
+	const bool bResolved = iError == 0 && pResults;
+	if (pResults)
+		freeaddrinfo(pResults);
+	if (piError)
+		*piError = iError;
+	if (bResolved)
+		Numeric = szNumeric;
+	return bResolved;
 }
 
 lws_context* CreateListener(const char* szAddress, uint16_t usPort, const lws_protocols* pProtocols, void* pUser)
