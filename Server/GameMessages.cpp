@@ -94,14 +94,6 @@ bool IsGone(const CNetObject* pElement)
 	return !pElement->IsRegistered() || pElement->IsDeleting();
 }
 
-// The bytes left in the message.
-size_t Remaining(Stream* pStream)
-{
-	const long lAt = pStream->Tell();
-	const long lLength = pStream->GetLength();
-	return lAt >= 0 && lLength > lAt ? static_cast<size_t>(lLength - lAt) : 0;
-}
-
 // The client in a slot a client named; null for an index past the slots or an empty slot.
 CGTAClient* ClientAt(CGTAServer* pServer, uint16_t usIndex)
 {
@@ -289,7 +281,7 @@ void ProcessRelay(CGTAServer* pServer, CGTAClient* pClient, unsigned uiId, Strea
 	if ((uiId == GAME_MESSAGE_IV_RELAY_TAGGED && !Reader.ReadUInt16(&usTag)) || !Reader.ReadUInt16(&usTarget) ||
 		!Reader.ReadUInt16(&usCount))
 		return;
-	const size_t Rest = Remaining(pStream);
+	const size_t Rest = KGetRemainingBytes(pStream);
 	if (usCount == 0 || Rest < usCount || Rest > GAME_RELAY_MAX_REST)
 		return;
 	uint8_t rgucRest[GAME_RELAY_MAX_REST];
