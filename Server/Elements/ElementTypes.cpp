@@ -17,10 +17,7 @@ bool IsGTAIV(const CNetObject* pElement)
 {
 	CGTAServerManager* pManager = GetGameManager(pElement);
 	CGTAServer* pServer = pManager ? pManager->GetServer() : nullptr;
-	if (!pServer)
-		return false;
-	const int32_t iGame = pServer->GetGameId();
-	return iGame == GAME_GTA_IV || iGame == GAME_GTA_IV_EFLC;
+	return pServer && pServer->IsGTAIV();
 }
 
 ReflectedClass* GetClass(CNetObject* pElement, eElementClass eClass)
