@@ -333,17 +333,28 @@ bool CGTAServerManager::LoadMap(const CElementChunk* pMap, CResource* pResource)
 
 void CGTAServerManager::FindPickupSyncers()
 {
+	// Runs every frame: the joined clients are gathered once, in slot order, rather than every client slot being
+	// asked again for each pickup without a syncer.
+	INetMachine* rgpCandidates[MAX_NET_MACHINES];
+	size_t CandidateCount = 0;
+	for (int32_t i = 0; i < static_cast<int32_t>(MAX_NET_MACHINES); i++)
+	{
+		INetMachine* pClient = GetMachine(i);
+		if (pClient && pClient->IsJoined() && !pClient->IsConsole())
+			rgpCandidates[CandidateCount++] = pClient;
+	}
+	if (CandidateCount == 0)
+		return;
 	for (size_t Slot = GetNextUsedSlot(0); Slot < GetSlotCount(); Slot = GetNextUsedSlot(Slot + 1))
 	{
 		CNetObject* pPickup = GetObjectAt(Slot);
 		if (!pPickup || !pPickup->IsType(ELEMENT_PICKUP) || pPickup->GetSyncer() || pPickup->IsLocal())
 			continue;
-		for (int32_t i = 0; i < static_cast<int32_t>(MAX_NET_MACHINES); i++)
+		for (size_t i = 0; i < CandidateCount; i++)
 		{
-			INetMachine* pClient = GetMachine(i);
-			if (pClient && pClient->IsJoined() && !pClient->IsConsole() && pPickup->IsCreatedFor(pClient))
+			if (pPickup->IsCreatedFor(rgpCandidates[i]))
 			{
-				pPickup->SetSyncer(pClient);
+				pPickup->SetSyncer(rgpCandidates[i]);
 				break;
 			}
 		}
