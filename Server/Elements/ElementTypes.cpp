@@ -39,4 +39,9 @@ void BeginMessage(CNetObject* pElement, Packet& Message)
 {
 	CBinaryWriter(&Message).WriteInt32(pElement->GetId());
 }
+
+bool IsGone(const CNetObject* pElement)
+{
+	return !pElement->IsRegistered() || pElement->IsDeleting();
+}
 }

@@ -159,7 +159,7 @@ void CServerVehicle::Remove()
 		}
 		for (const Strong<CServerPed>& pPed : Peds)
 		{
-			if (!pPed->IsRegistered() || pPed->IsDeleting())
+			if (Elements::IsGone(pPed))
 				continue;
 			if (pPed->IsType(ELEMENT_PLAYER) || pPed->GetResource())
 				pPed->SetVehicleEnteringState(nullptr, 0, VEHICLE_STATE_NONE);
