@@ -124,7 +124,8 @@ CVector3D ReadMapPosition(const CElementChunk* pElement)
 		ReadCoordinate(pElement, "posZ", "z"));
 }
 
-// Markers and pickups stream by distance and are never synced.
+// Objects, buildings, markers and pickups stream by distance and are never synced (an entity already streams by
+// distance).
 void SetStillElementFlags(CNetObject* pElement)
 {
 	pElement->SetNetFlag(NETFLAG_DISTANCE_STREAMING, true);
@@ -245,15 +246,13 @@ CNetObject* CGTAServerManager::Create(int iType)
 	case ELEMENT_OBJECT:
 	{
 		CServerObject* pObject = new CServerObject(this);
-		pObject->SetNetFlag(NETFLAG_FIND_SYNCER, false);
-		pObject->SetNetFlag(NETFLAG_SEND_SYNC, false);
+		SetStillElementFlags(pObject);
 		return pObject;
 	}
 	case ELEMENT_BUILDING:
 	{
 		CServerBuilding* pBuilding = new CServerBuilding(this);
-		pBuilding->SetNetFlag(NETFLAG_FIND_SYNCER, false);
-		pBuilding->SetNetFlag(NETFLAG_SEND_SYNC, false);
+		SetStillElementFlags(pBuilding);
 		return pBuilding;
 	}
 	case ELEMENT_BLIP:
