@@ -129,14 +129,14 @@ void CBaseServer::ProcessNetworkEvent(CNetMachine* pClient, Stream* pStream)
 	char* szName = Reader.ReadString(&Length);
 	if (!szName)
 		return;
-	const std::string Name = ForLog(szName, Length);
 	CArguments Arguments;
 	// Element values name elements by their network ids; the manager turns them back into elements.
 	Arguments.SetResolver(m_pManager);
+	// The name is made safe for the log only when a warning needs it, not for every event that is handled.
 	if (!Arguments.Read(pStream))
-		m_pContext->LogWarn("Failed to read network arguments for network event %s.", Name.c_str());
+		m_pContext->LogWarn("Failed to read network arguments for network event %s.", ForLog(szName, Length).c_str());
 	else if (!m_ResourceMgr.GetNetworkHandlers()->Trigger(szName, pClient, Arguments))
-		m_pContext->LogWarn("Network event %s not bound serverside", Name.c_str());
+		m_pContext->LogWarn("Network event %s not bound serverside", ForLog(szName, Length).c_str());
 	free(szName);
 }
 

@@ -74,7 +74,7 @@ bool CGTAClient::SpawnPlayer(const CVector3D& vecPosition, float fHeading, int32
 		return false;
 	pManager->SendCreatePacket(this, pPlayer);
 	// A script that saw it stream in may already have destroyed it.
-	if (!pPlayer->IsRegistered() || pPlayer->IsDeleting())
+	if (Elements::IsGone(pPlayer))
 		return true;
 	SetPlayer(pPlayer);
 	pPlayer->OnSpawned();

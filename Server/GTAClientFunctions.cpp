@@ -33,8 +33,7 @@ CGTAClient* GetThisClient(CNativeState* pState, void* pUserData)
 bool IsGTAIV(CGTAServerManager* pManager)
 {
 	CGTAServer* pServer = pManager->GetServer();
-	const int32_t iGame = pServer ? pServer->GetGameId() : GAME_UNKNOWN;
-	return iGame == GAME_GTA_IV || iGame == GAME_GTA_IV_EFLC;
+	return pServer && pServer->IsGTAIV();
 }
 
 bool NativeSpawnPlayer(CNativeState* pState, int argc, void* pUserData)

@@ -13,11 +13,6 @@
 
 namespace
 {
-bool IsGTAIV(int32_t iGameId)
-{
-	return iGameId == GAME_GTA_IV || iGameId == GAME_GTA_IV_EFLC;
-}
-
 const char* GetDefineHeaderPath(int32_t iGameId)
 {
 	switch (iGameId)
@@ -148,13 +143,13 @@ bool CGTAServer::ParseConfig(const CServerConfiguration& Config)
 	m_fPickupStreamOutDistance = Config.GetFloatValue("pickupstreamoutdistance", 100.0f);
 	m_bTimeSync = Config.GetBoolValue("timesync", true);
 	m_bWeatherSync = Config.GetBoolValue("weathersync", true);
-	m_bIVNativeMultiplayer = IsGTAIV(m_iGameId) ? Config.GetBoolValue("iv_nativemultiplayer", true) : false;
+	m_bIVNativeMultiplayer = IsGTAIV() ? Config.GetBoolValue("iv_nativemultiplayer", true) : false;
 	m_iIVGameMode = Config.GetInt32Value("iv_gamemode", 8);
 	m_iIVEpisode = Config.GetInt32Value("iv_episode", -1);
 	if (!LoadVehicleColours())
 		return false;
 	if (CWorld* pWorld = GetWorld())
-		pWorld->SetMinuteDuration(Config.GetFloatValue("minuteduration", IsGTAIV(m_iGameId) ? 2.0f : 1.0f), false);
+		pWorld->SetMinuteDuration(Config.GetFloatValue("minuteduration", IsGTAIV() ? 2.0f : 1.0f), false);
 	return true;
 }
 

@@ -69,6 +69,8 @@ public:
 	bool IsWeatherSync() const { return m_bWeatherSync; }
 	bool IsSyncLocalEntities() const { return m_bSyncLocalEntities; }
 	bool IsIVNativeMultiplayer() const { return m_bIVNativeMultiplayer; }
+	// GTA IV and EFLC share their blocks and their session functions, which differ from the other games'.
+	bool IsGTAIV() const { return GetGameId() == GAME_GTA_IV || GetGameId() == GAME_GTA_IV_EFLC; }
 	int32_t GetIVGameMode() const { return m_iIVGameMode; }
 	int32_t GetIVEpisode() const { return m_iIVEpisode; }
 	CGTAServerManager* GetGTAManager() const;

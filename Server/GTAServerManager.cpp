@@ -124,7 +124,8 @@ CVector3D ReadMapPosition(const CElementChunk* pElement)
 		ReadCoordinate(pElement, "posZ", "z"));
 }
 
-// Markers and pickups stream by distance and are never synced.
+// Objects, buildings, markers and pickups stream by distance and are never synced (an entity already streams by
+// distance).
 void SetStillElementFlags(CNetObject* pElement)
 {
 	pElement->SetNetFlag(NETFLAG_DISTANCE_STREAMING, true);
@@ -245,15 +246,13 @@ CNetObject* CGTAServerManager::Create(int iType)
 	case ELEMENT_OBJECT:
 	{
 		CServerObject* pObject = new CServerObject(this);
-		pObject->SetNetFlag(NETFLAG_FIND_SYNCER, false);
-		pObject->SetNetFlag(NETFLAG_SEND_SYNC, false);
+		SetStillElementFlags(pObject);
 		return pObject;
 	}
 	case ELEMENT_BUILDING:
 	{
 		CServerBuilding* pBuilding = new CServerBuilding(this);
-		pBuilding->SetNetFlag(NETFLAG_FIND_SYNCER, false);
-		pBuilding->SetNetFlag(NETFLAG_SEND_SYNC, false);
+		SetStillElementFlags(pBuilding);
 		return pBuilding;
 	}
 	case ELEMENT_BLIP:
@@ -333,17 +332,28 @@ bool CGTAServerManager::LoadMap(const CElementChunk* pMap, CResource* pResource)
 
 void CGTAServerManager::FindPickupSyncers()
 {
+	// Runs every frame: the joined clients are gathered once, in slot order, rather than every client slot being
+	// asked again for each pickup without a syncer.
+	INetMachine* rgpCandidates[MAX_NET_MACHINES];
+	size_t CandidateCount = 0;
+	for (int32_t i = 0; i < static_cast<int32_t>(MAX_NET_MACHINES); i++)
+	{
+		INetMachine* pClient = GetMachine(i);
+		if (pClient && pClient->IsJoined() && !pClient->IsConsole())
+			rgpCandidates[CandidateCount++] = pClient;
+	}
+	if (CandidateCount == 0)
+		return;
 	for (size_t Slot = GetNextUsedSlot(0); Slot < GetSlotCount(); Slot = GetNextUsedSlot(Slot + 1))
 	{
 		CNetObject* pPickup = GetObjectAt(Slot);
 		if (!pPickup || !pPickup->IsType(ELEMENT_PICKUP) || pPickup->GetSyncer() || pPickup->IsLocal())
 			continue;
-		for (int32_t i = 0; i < static_cast<int32_t>(MAX_NET_MACHINES); i++)
+		for (size_t i = 0; i < CandidateCount; i++)
 		{
-			INetMachine* pClient = GetMachine(i);
-			if (pClient && pClient->IsJoined() && !pClient->IsConsole() && pPickup->IsCreatedFor(pClient))
+			if (pPickup->IsCreatedFor(rgpCandidates[i]))
 			{
-				pPickup->SetSyncer(pClient);
+				pPickup->SetSyncer(rgpCandidates[i]);
 				break;
 			}
 		}

@@ -88,20 +88,6 @@ CServerPed* PedFromSyncer(CServerManager* pManager, int32_t iId, CNetMachine* pC
 	return static_cast<CServerPed*>(FromSyncer(pManager, iId, ELEMENT_PED, pClient));
 }
 
-// A handler of the event just raised destroyed the element: nothing more is said about it.
-bool IsGone(const CNetObject* pElement)
-{
-	return !pElement->IsRegistered() || pElement->IsDeleting();
-}
-
-// The bytes left in the message.
-size_t Remaining(Stream* pStream)
-{
-	const long lAt = pStream->Tell();
-	const long lLength = pStream->GetLength();
-	return lAt >= 0 && lLength > lAt ? static_cast<size_t>(lLength - lAt) : 0;
-}
-
 // The client in a slot a client named; null for an index past the slots or an empty slot.
 CGTAClient* ClientAt(CGTAServer* pServer, uint16_t usIndex)
 {
@@ -218,7 +204,7 @@ void ProcessPedAction(CGTAServer* pServer, CGTAClient* pClient, const tPedAction
 			Arguments.AddNumber(static_cast<int8_t>(rgucExtra[8]));
 		}
 		RaiseEvent(pServer, Action.m_eEvent, Arguments);
-		if (IsGone(pPed))
+		if (Elements::IsGone(pPed))
 			return;
 	}
 	Packet Relay(Action.m_uiId);
@@ -289,7 +275,7 @@ void ProcessRelay(CGTAServer* pServer, CGTAClient* pClient, unsigned uiId, Strea
 	if ((uiId == GAME_MESSAGE_IV_RELAY_TAGGED && !Reader.ReadUInt16(&usTag)) || !Reader.ReadUInt16(&usTarget) ||
 		!Reader.ReadUInt16(&usCount))
 		return;
-	const size_t Rest = Remaining(pStream);
+	const size_t Rest = KGetRemainingBytes(pStream);
 	if (usCount == 0 || Rest < usCount || Rest > GAME_RELAY_MAX_REST)
 		return;
 	uint8_t rgucRest[GAME_RELAY_MAX_REST];
@@ -440,7 +426,7 @@ void CGTAServer::SyncroniseExitVehicle(CServerPed* pPed)
 	CArguments Arguments;
 	Arguments.AddObject(pPed);
 	Arguments.AddObject(GetManager()->FromId(iVehicle, 0));
-	if (RaiseEvent(this, GAME_EVENT_PED_EXIT_VEHICLE, Arguments) || IsGone(pPed))
+	if (RaiseEvent(this, GAME_EVENT_PED_EXIT_VEHICLE, Arguments) || Elements::IsGone(pPed))
 		return;
 	Packet Message(GAME_MESSAGE_PED_VEHICLE_ACTION);
 	CBinaryWriter Writer(&Message);
@@ -457,9 +443,9 @@ void CGTAServer::SyncroniseEnterVehicle(CServerPed* pPed, CServerVehicle* pVehic
 	Arguments.AddObject(pPed);
 	Arguments.AddObject(pVehicle);
 	Arguments.AddNumber(static_cast<int32_t>(ucAction == VEHICLE_ACTION_ENTER_DRIVER ? 1 : 0));
-	if (RaiseEvent(this, GAME_EVENT_PED_ENTER_VEHICLE, Arguments) || IsGone(pPed))
+	if (RaiseEvent(this, GAME_EVENT_PED_ENTER_VEHICLE, Arguments) || Elements::IsGone(pPed))
 		return;
-	if (!IsGone(pVehicle))
+	if (!Elements::IsGone(pVehicle))
 		pVehicle->SetSyncer(pPed->GetSyncer());
 	Packet Message(GAME_MESSAGE_PED_VEHICLE_ACTION);
 	CBinaryWriter Writer(&Message);

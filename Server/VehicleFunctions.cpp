@@ -42,15 +42,6 @@ bool SetLocked(CNativeState* pState, int, void* pUserData)
 	return true;
 }
 
-bool GetLockedStatus(CNativeState* pState, int, void* pUserData)
-{
-	CServerVehicle* pVehicle = nullptr;
-	if (!GetThisVehicle(pState, pUserData, &pVehicle))
-		return false;
-	pState->ReturnNumber(pVehicle->GetLockStatus());
-	return true;
-}
-
 bool SetLockedStatus(CNativeState* pState, int, void* pUserData)
 {
 	CServerVehicle* pVehicle = nullptr;
@@ -197,7 +188,8 @@ void RegisterVehicleMembers(CGTAServerManager* pManager)
 	typedef tFieldProperty<&CServerVehicle::m_bStrongGrip, ELEMENT_CLASS_VEHICLE> tStrongGrip;
 	ReflectedClass* pVehicle = pManager->GetScriptClass(ELEMENT_CLASS_VEHICLE);
 	pVehicle->AddProperty(pManager, "locked", ARGUMENT_BOOLEAN, GetLocked, SetLocked);
-	pVehicle->AddProperty(pManager, "lockedStatus", ARGUMENT_INTEGER, GetLockedStatus, SetLockedStatus);
+	pVehicle->AddProperty(pManager, "lockedStatus", ARGUMENT_INTEGER,
+		MemberNatives::Get<tGameElement<ELEMENT_CLASS_VEHICLE>, &CServerVehicle::GetLockStatus>, SetLockedStatus);
 	pVehicle->AddProperty(pManager, "engine", ARGUMENT_BOOLEAN, tEngine::Get, tEngine::Set);
 	pVehicle->AddProperty(pManager, "colour1", ARGUMENT_INTEGER, GetColour<0>, SetColour<0>);
 	pVehicle->AddProperty(pManager, "colour2", ARGUMENT_INTEGER, GetColour<1>, SetColour<1>);

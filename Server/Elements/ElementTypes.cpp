@@ -17,10 +17,7 @@ bool IsGTAIV(const CNetObject* pElement)
 {
 	CGTAServerManager* pManager = GetGameManager(pElement);
 	CGTAServer* pServer = pManager ? pManager->GetServer() : nullptr;
-	if (!pServer)
-		return false;
-	const int32_t iGame = pServer->GetGameId();
-	return iGame == GAME_GTA_IV || iGame == GAME_GTA_IV_EFLC;
+	return pServer && pServer->IsGTAIV();
 }
 
 ReflectedClass* GetClass(CNetObject* pElement, eElementClass eClass)
@@ -41,5 +38,10 @@ void SendToHolders(CNetObject* pElement, Packet& Message)
 void BeginMessage(CNetObject* pElement, Packet& Message)
 {
 	CBinaryWriter(&Message).WriteInt32(pElement->GetId());
+}
+
+bool IsGone(const CNetObject* pElement)
+{
+	return !pElement->IsRegistered() || pElement->IsDeleting();
 }
 }

@@ -75,4 +75,7 @@ ReflectedClass* GetClass(CNetObject* pElement, eElementClass eClass);
 void SendToHolders(CNetObject* pElement, Packet& Message);
 // Starts a message about the element: its id first.
 void BeginMessage(CNetObject* pElement, Packet& Message);
+// Whether the element is unregistered or being destroyed, as after a script handler destroyed it: nothing more is
+// to be said or done about it.
+bool IsGone(const CNetObject* pElement);
 }

@@ -159,7 +159,7 @@ void CServerVehicle::Remove()
 		}
 		for (const Strong<CServerPed>& pPed : Peds)
 		{
-			if (!pPed->IsRegistered() || pPed->IsDeleting())
+			if (Elements::IsGone(pPed))
 				continue;
 			if (pPed->IsType(ELEMENT_PLAYER) || pPed->GetResource())
 				pPed->SetVehicleEnteringState(nullptr, 0, VEHICLE_STATE_NONE);
@@ -256,24 +256,24 @@ bool CServerVehicle::ReadSyncPacket(Stream* pStream)
 	return true;
 }
 
-bool CServerVehicle::CanSendSync()
+bool CServerVehicle::HasOccupant() const
 {
 	for (uint32_t uiSeat = 0; uiSeat < SEAT_COUNT; uiSeat++)
 	{
 		if (GetOccupant(uiSeat))
-			return CServerPhysical::CanSendSync();
+			return true;
 	}
 	return false;
 }
 
+bool CServerVehicle::CanSendSync()
+{
+	return HasOccupant() && CServerPhysical::CanSendSync();
+}
+
 bool CServerVehicle::CanSendSync(INetMachine* pClient)
 {
-	for (uint32_t uiSeat = 0; uiSeat < SEAT_COUNT; uiSeat++)
-	{
-		if (GetOccupant(uiSeat))
-			return CServerPhysical::CanSendSync(pClient);
-	}
-	return false;
+	return HasOccupant() && CServerPhysical::CanSendSync(pClient);
 }
 
 void CServerVehicle::SetModelIndex(int32_t iModel)

@@ -91,6 +91,9 @@ public:
 	float m_rgfExtraFloats[2];
 
 private:
+	// Whether any seat has its ped; both CanSendSync ask it.
+	bool HasOccupant() const;
+
 	bool m_bEngine;
 	bool m_bSiren;
 	uint32_t m_uiLockStatus;
