@@ -28,10 +28,10 @@ const char CURL[] = "/usr/bin/curl";
 // A configuration with free ports, telling the HTTP port it chose.
 std::string HttpConfig(int& iHttpPort, const std::string& Children = "")
 {
-	iHttpPort = FindFreePort();
-	return "<server>\n\t<port>" + std::to_string(FindFreePort()) + "</port>\n\t<httpport>" +
-		std::to_string(iHttpPort) + "</httpport>\n\t<rconport>" + std::to_string(FindFreePort()) +
-		"</rconport>\n" + Children + "</server>\n";
+	tServerPorts Ports;
+	const std::string Config = MakeConfig(Children, Ports);
+	iHttpPort = Ports.m_iHttp;
+	return Config;
 }
 
 // The name a client file is published under: the SHA-256 of its lower-cased name.

@@ -128,12 +128,12 @@ protected:
 
 	void WriteConfig(const std::string& Children, bool bMultithreaded)
 	{
-		m_usPort = FindFreePort();
-		m_Config = "<server>\n\t<port>" + std::to_string(m_usPort) + "</port>\n\t<httpport>" +
-			std::to_string(FindFreePort()) + "</httpport>\n\t<rconport>" + std::to_string(FindFreePort()) +
-			"</rconport>\n\t<serverbrowser>true</serverbrowser>\n\t<serverlistingurl>127.0.0.1:" +
-			std::to_string(m_usListingPort) + "</serverlistingurl>\n\t<logpath>logs</logpath>\n" +
-			(bMultithreaded ? "\t<multithreaded>true</multithreaded>\n" : "") + Children + "</server>\n";
+		tServerPorts Ports;
+		m_Config = MakeConfig("\t<serverbrowser>true</serverbrowser>\n\t<serverlistingurl>127.0.0.1:" +
+				std::to_string(m_usListingPort) + "</serverlistingurl>\n\t<logpath>logs</logpath>\n" +
+				(bMultithreaded ? "\t<multithreaded>true</multithreaded>\n" : "") + Children,
+			Ports);
+		m_usPort = static_cast<uint16_t>(Ports.m_iGame);
 	}
 
 	void StartServer(const std::string& Children, bool bMultithreaded = false)

@@ -72,10 +72,10 @@ std::string Describe(const tData& Data)
 // The configuration of a server with the remote console on, telling the console's port.
 std::string RConConfig(int& iRConPort, const std::string& Children)
 {
-	iRConPort = FindFreePort();
-	return "<server>\n\t<port>" + std::to_string(FindFreePort()) + "</port>\n\t<httpport>" +
-		std::to_string(FindFreePort()) + "</httpport>\n\t<rconport>" + std::to_string(iRConPort) +
-		"</rconport>\n\t<rcon>true</rcon>\n" + Children + "</server>\n";
+	tServerPorts Ports;
+	const std::string Config = MakeConfig("\t<rcon>true</rcon>\n" + Children, Ports);
+	iRConPort = Ports.m_iRCon;
+	return Config;
 }
 
 std::string PasswordElement()

@@ -153,16 +153,14 @@ class ServerScriptFunctions : public ::testing::TestWithParam<bool>
 protected:
 	void Start(const std::string& Children = "")
 	{
-		m_usPort = FindFreePort();
-		m_usHttpPort = FindFreePort();
-		m_usRConPort = FindFreePort();
-		std::ostringstream Config;
-		Config << "<server>\n\t<port>" << m_usPort << "</port>\n\t<httpport>" << m_usHttpPort
-			   << "</httpport>\n\t<rconport>" << m_usRConPort << "</rconport>\n"
-			   << ResourceList({"probe"}) << (GetParam() ? "\t<multithreaded>true</multithreaded>\n" : "")
-			   << Children << "</server>\n";
+		tServerPorts Ports;
+		const std::string Config = MakeConfig(
+			ResourceList({"probe"}) + (GetParam() ? "\t<multithreaded>true</multithreaded>\n" : "") + Children, Ports);
+		m_usPort = static_cast<uint16_t>(Ports.m_iGame);
+		m_usHttpPort = static_cast<uint16_t>(Ports.m_iHttp);
+		m_usRConPort = static_cast<uint16_t>(Ports.m_iRCon);
 		WriteResource(m_Server, "probe", ProbeScripts());
-		StartAndWait(m_Server, Config.str());
+		StartAndWait(m_Server, Config);
 		ASSERT_TRUE(Printed(m_Server, "1/1 Resources loaded, 0 failed")) << m_Server.GetRawOutput();
 	}
 

@@ -24,14 +24,24 @@ std::string MakeConfig(const std::string& Children)
 
 std::string MakeConfig(const std::string& Children, int& iPort)
 {
-	iPort = FindFreePort();
-	int iHttpPort = FindFreePort();
-	int iRConPort = FindFreePort();
+	tServerPorts Ports;
+	std::string Config = MakeConfig(Children, Ports);
+	iPort = Ports.m_iGame;
+	return Config;
+}
+
+std::string MakeConfig(const std::string& Children, tServerPorts& Ports)
+{
+	for (int* piPort : {&Ports.m_iGame, &Ports.m_iHttp, &Ports.m_iRCon})
+	{
+		if (*piPort == 0)
+			*piPort = FindFreePort();
+	}
 	std::ostringstream Config;
 	Config << "<server>\n"
-		   << "\t<port>" << iPort << "</port>\n"
-		   << "\t<httpport>" << iHttpPort << "</httpport>\n"
-		   << "\t<rconport>" << iRConPort << "</rconport>\n"
+		   << "\t<port>" << Ports.m_iGame << "</port>\n"
+		   << "\t<httpport>" << Ports.m_iHttp << "</httpport>\n"
+		   << "\t<rconport>" << Ports.m_iRCon << "</rconport>\n"
 		   << Children << "</server>\n";
 	return Config.str();
 }

@@ -21,10 +21,20 @@ enum class eStdin
 
 using VexaTest::FindFreePort;
 
+// The game, file server and remote console ports of a configuration.
+struct tServerPorts
+{
+	int m_iGame = 0;
+	int m_iHttp = 0;
+	int m_iRCon = 0;
+};
+
 // A configuration with free ports and the given extra children of the root element.
 std::string MakeConfig(const std::string& Children = "");
 // The same, telling the game port it chose.
 std::string MakeConfig(const std::string& Children, int& iPort);
+// The same with the ports given, a free one chosen (and told) for each left at 0.
+std::string MakeConfig(const std::string& Children, tServerPorts& Ports);
 
 class CServerProcess
 {
