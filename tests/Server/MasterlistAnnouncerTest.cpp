@@ -161,16 +161,6 @@ protected:
 		return m_Listing.NextMessage(Message) ? DescribeUpdate(Message) : "nothing: " + m_Listing.GetUntaken();
 	}
 
-	// Quits the server and gives the log file it wrote.
-	std::string QuitAndReadLog()
-	{
-		EXPECT_TRUE(m_Server.WriteInput("quit\n"));
-		EXPECT_EQ(m_Server.WaitForExit(), 0) << m_Server.GetRawOutput();
-		std::string Log;
-		EXPECT_TRUE(m_Server.ReadFile("logs/ServerLog.log", Log));
-		return Log;
-	}
-
 	// Until the server has printed the line that many times; false after a safety bound.
 	bool WaitForLines(const std::string& Text, size_t Count)
 	{
@@ -323,7 +313,7 @@ TEST_F(ServerListingTest, FailedAndLostConnectionsAreRetriedWithTheWholeDescript
 		"Connecting to the server listing...",
 		"Connected to the server listing",
 	}));
-	const std::string Log = QuitAndReadLog();
+	const std::string Log = QuitAndReadLog(m_Server);
 	for (const char* szLine : {"[ERROR]   Failed to connect to the server listing\r\n",
 			 "[INFO]    Disconnected from server listing\r\n", "[INFO]    Connected to the server listing\r\n",
 			 "[INFO]    Connecting to the server listing...\r\n"})
@@ -372,7 +362,7 @@ TEST_F(ServerListingTest, TheServicesLinesAreLoggedAtTheirLevel)
 
 	// The connection stays.
 	EXPECT_FALSE(HasLineContaining(m_Server.GetOutputLines(), "Disconnected from server listing"));
-	const std::string Log = QuitAndReadLog();
+	const std::string Log = QuitAndReadLog(m_Server);
 	for (const tCase& Case : Cases)
 	{
 		if (Case.m_szLogged)

@@ -62,6 +62,15 @@ void StartAndWait(CServerProcess& Server, const std::string& Config, const std::
 	ASSERT_TRUE(Server.WaitForOutput("Resources loaded")) << Server.GetRawOutput();
 }
 
+std::string QuitAndReadLog(CServerProcess& Server)
+{
+	EXPECT_TRUE(Server.WriteInput("quit\n"));
+	EXPECT_EQ(Server.WaitForExit(), 0) << Server.GetRawOutput();
+	std::string Log;
+	EXPECT_TRUE(Server.ReadFile("logs/ServerLog.log", Log));
+	return Log;
+}
+
 bool RunWithGamePortHeld(CServerProcess& Server, eStdin Input, int& iPort, int& iExitStatus)
 {
 	const std::string Config = MakeConfig("", iPort);

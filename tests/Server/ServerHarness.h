@@ -79,6 +79,8 @@ std::string ResourceList(const std::vector<std::string>& Names);
 // test failure when either fails.
 void StartAndWait(CServerProcess& Server, const std::string& Config, const std::vector<std::string>& Arguments = {},
 	eStdin Input = eStdin::Pipe);
+// Asks the server to quit, expects a clean exit and gives the log file it wrote as logs/ServerLog.log.
+std::string QuitAndReadLog(CServerProcess& Server);
 // Starts the server with a configuration of free ports while another socket holds its game port, and waits for the
 // process to end. False when the port could not be held or the process not started.
 bool RunWithGamePortHeld(CServerProcess& Server, eStdin Input, int& iPort, int& iExitStatus);
