@@ -10,6 +10,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "ScriptNotation.h"
 #include "ScriptProbe.h"
 #include "Support/GameClient.h"
 #include "Support/Transport.h"
@@ -23,13 +24,6 @@ constexpr uint32_t MSG_CHAT = 6;
 constexpr uint32_t MSG_NETWORK_EVENT = 11;
 constexpr uint32_t REASON_WRONG_PASSWORD = 4;
 constexpr uint32_t REASON_BANNED = 7;
-
-std::string ReplaceAll(std::string Text, const std::string& From, const std::string& To)
-{
-	for (size_t At = Text.find(From); At != std::string::npos; At = Text.find(From, At + To.size()))
-		Text.replace(At, From.size(), To);
-	return Text;
-}
 
 // One value of the value encoding, described as "i32 1", "i64 1", "f32 2.5", "f64 2.5", "str a", "bool true",
 // "nil" or "[...]"; false for what a client could not read.
@@ -395,9 +389,9 @@ TEST_P(ServerScriptFunctions, ServerNamespaceShowsTheSettings)
 		for (const tCase& Case : Cases)
 		{
 			std::string Expected = Case.m_szExpected[Language] ? Case.m_szExpected[Language] : Case.m_szExpected[0];
-			Expected = ReplaceAll(Expected, "$port", std::to_string(m_usPort));
-			Expected = ReplaceAll(Expected, "$rcon", std::to_string(m_usRConPort));
-			Expected = ReplaceAll(Expected, "$http", std::to_string(m_usHttpPort));
+			ReplaceAll(Expected, "$port", std::to_string(m_usPort));
+			ReplaceAll(Expected, "$rcon", std::to_string(m_usRConPort));
+			ReplaceAll(Expected, "$http", std::to_string(m_usHttpPort));
 			EXPECT_EQ(Probe(Language, Case.m_szCode), Expected)
 				<< g_ProbeLanguages[Language].m_szCommand << ": " << Case.m_szCode;
 		}
