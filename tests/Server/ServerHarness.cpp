@@ -143,12 +143,18 @@ CServerProcess::~CServerProcess()
 	}
 }
 
-void CServerProcess::WriteFile(const std::string& RelativePath, const std::string& Content) const
+void WriteFileBelow(const std::string& Folder, const std::string& RelativePath, const std::string& Content)
 {
-	std::filesystem::path Path = std::filesystem::path(m_Folder) / RelativePath;
-	std::filesystem::create_directories(Path.parent_path());
+	const std::filesystem::path Path = std::filesystem::path(Folder) / RelativePath;
+	std::error_code Error;
+	std::filesystem::create_directories(Path.parent_path(), Error);
 	std::ofstream File(Path, std::ios::binary | std::ios::trunc);
 	File << Content;
+}
+
+void CServerProcess::WriteFile(const std::string& RelativePath, const std::string& Content) const
+{
+	WriteFileBelow(m_Folder, RelativePath, Content);
 }
 
 bool CServerProcess::ReadFile(const std::string& RelativePath, std::string& Content) const

@@ -72,6 +72,9 @@ private:
 	VexaTest::CChildProcess m_Process;
 };
 
+// Writes a file below the folder, creating its parent folders.
+void WriteFileBelow(const std::string& Folder, const std::string& RelativePath, const std::string& Content);
+
 // The <resources> element that starts the resources in the given order.
 std::string ResourceList(const std::vector<std::string>& Names);
 
