@@ -7,29 +7,12 @@
 #include <set>
 
 #include "ResourceTestSupport.h"
+#include "ScriptNotation.h"
 
 using namespace ServerTest;
 
 namespace
 {
-struct tLanguage
-{
-	const char* m_szLabel;
-	const char* m_szLanguage;
-	const char* m_szFile;
-};
-
-constexpr size_t LUA = 0;
-constexpr size_t JAVASCRIPT = 1;
-constexpr size_t SQUIRREL = 2;
-
-// In the order of the indexes above.
-const tLanguage g_Languages[] = {
-	{"lua", "lua", "main.lua"},
-	{"js", "javascript", "main.js"},
-	{"sq", "squirrel", "main.nut"},
-};
-
 // Each language describes a value in the same notation, so the cases can say what arrives: "nil", "true",
 // "int 5" (Lua and Squirrel integers), "float 1.5" (their floats, 17 digits), "num 5" (JavaScript numbers), "str
 // text", "[a, b]" for arrays, "{k=v}" for maps with sorted keys, "bytes 1,2" for byte buffers, "Vec3(x, y, z)",
@@ -187,7 +170,7 @@ const tValueCase g_ValueCases[] = {
 
 std::string SideName(size_t iLanguage)
 {
-	return std::string(g_Languages[iLanguage].m_szLabel) + "side";
+	return std::string(g_ScriptLanguages[iLanguage].m_szLabel) + "side";
 }
 
 // Names of the cases the writer language can write, as a list literal of the script's language.
@@ -211,7 +194,7 @@ std::string SideScript(size_t iLanguage)
 	std::string Others;
 	for (size_t iOther = 0; iOther < 3; iOther++)
 	{
-		std::string Entry = "\"" + SideName(iOther) + "\", \"" + g_Languages[iOther].m_szLabel + "\", " +
+		std::string Entry = "\"" + SideName(iOther) + "\", \"" + g_ScriptLanguages[iOther].m_szLabel + "\", " +
 			CaseNames(iOther, iLanguage);
 		Others += iLanguage == LUA ? "\t{" + Entry + "},\n" : "\t[" + Entry + "],\n";
 	}
@@ -312,7 +295,8 @@ TEST(CrossLanguage, EveryKindOfValueCrossesBetweenTheLanguages)
 	std::vector<std::string> Names;
 	for (size_t i = 0; i < 3; i++)
 	{
-		WriteResource(Server, SideName(i), {{g_Languages[i].m_szFile, g_Languages[i].m_szLanguage, SideScript(i)}});
+		const tScriptLanguage& Language = g_ScriptLanguages[i];
+		WriteResource(Server, SideName(i), {{Language.m_szFile, Language.m_szLanguage, SideScript(i)}});
 		Names.push_back(SideName(i));
 	}
 	StartWithResources(Server, Names);
@@ -336,8 +320,8 @@ TEST(CrossLanguage, EveryKindOfValueCrossesBetweenTheLanguages)
 					const char* szArrives = Case.m_szArrives[iTo];
 					if (iTo == JAVASCRIPT && std::string(szPath) == "return" && Case.m_szReturnedToJS != nullptr)
 						szArrives = Case.m_szReturnedToJS;
-					std::string Line = std::string(g_Languages[iTo].m_szLabel) + " " + szPath + " " + Case.m_szName +
-						" from " + g_Languages[iFrom].m_szLabel + ": " + szArrives;
+					std::string Line = std::string(g_ScriptLanguages[iTo].m_szLabel) + " " + szPath + " " +
+						Case.m_szName + " from " + g_ScriptLanguages[iFrom].m_szLabel + ": " + szArrives;
 					bool bArrived = Seen.count(Line) != 0;
 					EXPECT_TRUE(bArrived) << Line;
 					bAllArrived = bAllArrived && bArrived;
@@ -386,14 +370,16 @@ TEST(CrossLanguage, FunctionsOfAStoppedResourceFailCleanlyInEveryLanguage)
 	std::vector<std::string> Names;
 	for (size_t i = 0; i < 3; i++)
 	{
-		std::string Label = g_Languages[i].m_szLabel;
-		WriteResource(Server, "own" + Label, {{g_Languages[i].m_szFile, g_Languages[i].m_szLanguage, szOwner[i]}});
+		const tScriptLanguage& Language = g_ScriptLanguages[i];
+		std::string Label = Language.m_szLabel;
+		WriteResource(Server, "own" + Label, {{Language.m_szFile, Language.m_szLanguage, szOwner[i]}});
 		Names.push_back("own" + Label);
 	}
 	for (size_t i = 0; i < 3; i++)
 	{
-		std::string Label = g_Languages[i].m_szLabel;
-		WriteResource(Server, "hold" + Label, {{g_Languages[i].m_szFile, g_Languages[i].m_szLanguage, szHolder[i]}});
+		const tScriptLanguage& Language = g_ScriptLanguages[i];
+		std::string Label = Language.m_szLabel;
+		WriteResource(Server, "hold" + Label, {{Language.m_szFile, Language.m_szLanguage, szHolder[i]}});
 		Names.push_back("hold" + Label);
 	}
 	StartWithResources(Server, Names);
@@ -401,8 +387,8 @@ TEST(CrossLanguage, FunctionsOfAStoppedResourceFailCleanlyInEveryLanguage)
 
 	ASSERT_TRUE(Server.WriteInput("calllua\ncalljs\ncallsq\n"));
 	ASSERT_TRUE(Server.WaitForOutput("sq calls ownsq: ")) << Server.GetRawOutput();
-	for (const tLanguage& Holder : g_Languages)
-		for (const tLanguage& Owner : g_Languages)
+	for (const tScriptLanguage& Holder : g_ScriptLanguages)
+		for (const tScriptLanguage& Owner : g_ScriptLanguages)
 			EXPECT_TRUE(Printed(Server, std::string(Holder.m_szLabel) + " calls own" + Owner.m_szLabel + ": alive"))
 				<< Server.GetRawOutput();
 
@@ -415,10 +401,10 @@ TEST(CrossLanguage, FunctionsOfAStoppedResourceFailCleanlyInEveryLanguage)
 	std::vector<std::string> Lines = Server.GetOutputLines();
 	for (size_t iHolder = 0; iHolder < 3; iHolder++)
 	{
-		for (const tLanguage& Owner : g_Languages)
+		for (const tScriptLanguage& Owner : g_ScriptLanguages)
 		{
 			// Every call logs why it ran nothing, then the holder goes on with nothing.
-			std::string Result = std::string(g_Languages[iHolder].m_szLabel) + " calls own" + Owner.m_szLabel + ": " +
+			std::string Result = std::string(g_ScriptLanguages[iHolder].m_szLabel) + " calls own" + Owner.m_szLabel + ": " +
 				szNothing[iHolder];
 			int iResult = FindLine(Lines, Result, Before);
 			ASSERT_NE(iResult, -1) << Result << "\n" << Server.GetRawOutput();

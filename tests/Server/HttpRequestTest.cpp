@@ -68,10 +68,9 @@ protected:
 	// Starts the server on the HTTP port of the test with the resources written already.
 	void StartResources(const std::vector<std::string>& Names)
 	{
-		const std::string Config = "<server>\n\t<port>" + std::to_string(FindFreePort()) + "</port>\n\t<httpport>" +
-			std::to_string(m_iHttpPort) + "</httpport>\n\t<rconport>" + std::to_string(FindFreePort()) +
-			"</rconport>\n" + ResourceList(Names) + "</server>\n";
-		ASSERT_NO_FATAL_FAILURE(StartAndWait(m_Server, Config));
+		tServerPorts Ports;
+		Ports.m_iHttp = m_iHttpPort;
+		ASSERT_NO_FATAL_FAILURE(StartAndWait(m_Server, MakeConfig(ResourceList(Names), Ports)));
 	}
 
 	void ExpectOutput(const std::string& Text)

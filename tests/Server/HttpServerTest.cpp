@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 #include <netinet/in.h>
@@ -16,6 +14,7 @@
 #include <vector>
 
 #include "Engine/KestrinHash.h"
+#include "HttpFetch.h"
 #include "ServerHarness.h"
 #include "Support/ChildProcess.h"
 
@@ -23,15 +22,13 @@ using namespace ServerTest;
 
 namespace
 {
-const char CURL[] = "/usr/bin/curl";
-
 // A configuration with free ports, telling the HTTP port it chose.
 std::string HttpConfig(int& iHttpPort, const std::string& Children = "")
 {
-	iHttpPort = FindFreePort();
-	return "<server>\n\t<port>" + std::to_string(FindFreePort()) + "</port>\n\t<httpport>" +
-		std::to_string(iHttpPort) + "</httpport>\n\t<rconport>" + std::to_string(FindFreePort()) +
-		"</rconport>\n" + Children + "</server>\n";
+	tServerPorts Ports;
+	const std::string Config = MakeConfig(Children, Ports);
+	iHttpPort = Ports.m_iHttp;
+	return Config;
 }
 
 // The name a client file is published under: the SHA-256 of its lower-cased name.
@@ -55,37 +52,6 @@ std::string RandomBytes(size_t Size, unsigned uiSeed)
 	for (char& c : Bytes)
 		c = static_cast<char>(Generator());
 	return Bytes;
-}
-
-void ReadWholeFile(const std::string& Path, std::string& Content)
-{
-	std::ifstream File(Path, std::ios::binary);
-	Content.assign(std::istreambuf_iterator<char>(File), std::istreambuf_iterator<char>());
-}
-
-struct tResponse
-{
-	int m_iCurlStatus = -1;
-	std::string m_Status;
-	std::string m_Body;
-	std::string m_Headers;
-};
-
-// One request with curl, the path sent as it stands; Arguments go before the URL.
-tResponse Fetch(const CServerProcess& Server, int iPort, const std::string& Path,
-	const std::vector<std::string>& Arguments = {})
-{
-	static int s_iCount = 0;
-	const std::string Stem = Server.GetFolder() + "/fetched-" + std::to_string(s_iCount++);
-	std::vector<std::string> Command{CURL, "-s", "--path-as-is", "-o", Stem + ".body", "-D", Stem + ".headers", "-w",
-		"%{http_code}"};
-	Command.insert(Command.end(), Arguments.begin(), Arguments.end());
-	Command.push_back("http://127.0.0.1:" + std::to_string(iPort) + Path);
-	tResponse Response;
-	Response.m_iCurlStatus = VexaTest::RunProgram(Command, Response.m_Status);
-	ReadWholeFile(Stem + ".body", Response.m_Body);
-	ReadWholeFile(Stem + ".headers", Response.m_Headers);
-	return Response;
 }
 
 class HttpServerTest : public ::testing::Test
@@ -136,7 +102,7 @@ TEST_F(HttpServerTest, PublishedFilesDownloadByteForByte)
 	// Side by side: every client gets the whole file.
 	const std::string BigUrl =
 		"http://127.0.0.1:" + std::to_string(m_iHttpPort) + "/resources/assets/" + PublishedName("data/big.bin");
-	std::vector<std::string> Command{CURL, "-s", "--parallel", "--parallel-max", "8"};
+	std::vector<std::string> Command{CURL_PROGRAM, "-s", "--parallel", "--parallel-max", "8"};
 	for (int i = 0; i < 8; i++)
 	{
 		Command.insert(Command.end(), {"-o", m_Server.GetFolder() + "/parallel-" + std::to_string(i), BigUrl});
@@ -153,7 +119,7 @@ TEST_F(HttpServerTest, PublishedFilesDownloadByteForByte)
 	// HEAD tells the size and sends no body: a GET on the same connection right after it gets its own answer.
 	const std::string Url =
 		"http://127.0.0.1:" + std::to_string(m_iHttpPort) + "/resources/assets/" + PublishedName("readme.txt");
-	ASSERT_EQ(VexaTest::RunProgram({CURL, "-s", "-I", "-w", "%{http_code} %{num_connects}\n", Url, "--next", "-s",
+	ASSERT_EQ(VexaTest::RunProgram({CURL_PROGRAM, "-s", "-I", "-w", "%{http_code} %{num_connects}\n", Url, "--next", "-s",
 				  "-w", " %{http_code} %{num_connects}\n", Url},
 				  Output),
 		0);
@@ -270,7 +236,7 @@ TEST_F(HttpServerTest, OnlyGetAndHeadAreAnswered)
 	// The refused request's body is read and dropped: the same connection then serves a GET.
 	std::string Output;
 	const std::string Url = "http://127.0.0.1:" + std::to_string(m_iHttpPort) + Published;
-	EXPECT_EQ(VexaTest::RunProgram({CURL, "-s", "-w", " %{http_code} %{num_connects}\n", "-X", "POST", "-d",
+	EXPECT_EQ(VexaTest::RunProgram({CURL_PROGRAM, "-s", "-w", " %{http_code} %{num_connects}\n", "-X", "POST", "-d",
 				  std::string(100000, 'p'), Url, "--next", "-s", "-w", " %{http_code} %{num_connects}\n", Url},
 				  Output),
 		0);

@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 
 #include "BuiltinFiles.h"
 
@@ -28,11 +27,7 @@ CInProcessServer::CInProcessServer(const std::string& Children, bool bMultithrea
 
 void CInProcessServer::WriteFile(const std::string& RelativePath, const std::string& Content) const
 {
-	const std::filesystem::path Path = std::filesystem::path(m_Folder) / RelativePath;
-	std::error_code Error;
-	std::filesystem::create_directories(Path.parent_path(), Error);
-	std::ofstream File(Path, std::ios::binary);
-	File << Content;
+	WriteFileBelow(m_Folder, RelativePath, Content);
 }
 
 CInProcessServer::~CInProcessServer()
@@ -49,12 +44,9 @@ bool CInProcessServer::Start()
 	if (m_Folder.empty())
 		return false;
 	int iPort = 0;
-	const std::string Path = m_Folder + "/server.xml";
-	{
-		std::ofstream File(Path);
-		File << MakeConfig(m_Children, iPort);
-	}
+	WriteFile("server.xml", MakeConfig(m_Children, iPort));
 	m_usPort = static_cast<uint16_t>(iPort);
+	const std::string Path = m_Folder + "/server.xml";
 	return m_Server.LoadConfig(Path.c_str()) && m_Server.StartServer();
 }
 

@@ -128,12 +128,12 @@ protected:
 
 	void WriteConfig(const std::string& Children, bool bMultithreaded)
 	{
-		m_usPort = FindFreePort();
-		m_Config = "<server>\n\t<port>" + std::to_string(m_usPort) + "</port>\n\t<httpport>" +
-			std::to_string(FindFreePort()) + "</httpport>\n\t<rconport>" + std::to_string(FindFreePort()) +
-			"</rconport>\n\t<serverbrowser>true</serverbrowser>\n\t<serverlistingurl>127.0.0.1:" +
-			std::to_string(m_usListingPort) + "</serverlistingurl>\n\t<logpath>logs</logpath>\n" +
-			(bMultithreaded ? "\t<multithreaded>true</multithreaded>\n" : "") + Children + "</server>\n";
+		tServerPorts Ports;
+		m_Config = MakeConfig("\t<serverbrowser>true</serverbrowser>\n\t<serverlistingurl>127.0.0.1:" +
+				std::to_string(m_usListingPort) + "</serverlistingurl>\n\t<logpath>logs</logpath>\n" +
+				(bMultithreaded ? "\t<multithreaded>true</multithreaded>\n" : "") + Children,
+			Ports);
+		m_usPort = static_cast<uint16_t>(Ports.m_iGame);
 	}
 
 	void StartServer(const std::string& Children, bool bMultithreaded = false)
@@ -159,16 +159,6 @@ protected:
 	{
 		tData Message;
 		return m_Listing.NextMessage(Message) ? DescribeUpdate(Message) : "nothing: " + m_Listing.GetUntaken();
-	}
-
-	// Quits the server and gives the log file it wrote.
-	std::string QuitAndReadLog()
-	{
-		EXPECT_TRUE(m_Server.WriteInput("quit\n"));
-		EXPECT_EQ(m_Server.WaitForExit(), 0) << m_Server.GetRawOutput();
-		std::string Log;
-		EXPECT_TRUE(m_Server.ReadFile("logs/ServerLog.log", Log));
-		return Log;
 	}
 
 	// Until the server has printed the line that many times; false after a safety bound.
@@ -323,7 +313,7 @@ TEST_F(ServerListingTest, FailedAndLostConnectionsAreRetriedWithTheWholeDescript
 		"Connecting to the server listing...",
 		"Connected to the server listing",
 	}));
-	const std::string Log = QuitAndReadLog();
+	const std::string Log = QuitAndReadLog(m_Server);
 	for (const char* szLine : {"[ERROR]   Failed to connect to the server listing\r\n",
 			 "[INFO]    Disconnected from server listing\r\n", "[INFO]    Connected to the server listing\r\n",
 			 "[INFO]    Connecting to the server listing...\r\n"})
@@ -372,7 +362,7 @@ TEST_F(ServerListingTest, TheServicesLinesAreLoggedAtTheirLevel)
 
 	// The connection stays.
 	EXPECT_FALSE(HasLineContaining(m_Server.GetOutputLines(), "Disconnected from server listing"));
-	const std::string Log = QuitAndReadLog();
+	const std::string Log = QuitAndReadLog(m_Server);
 	for (const tCase& Case : Cases)
 	{
 		if (Case.m_szLogged)

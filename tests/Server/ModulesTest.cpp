@@ -33,10 +33,7 @@ std::string ModulesElement(const std::string& Children)
 std::vector<std::string> RunAndReadLog(CServerProcess& Server, const std::string& Children)
 {
 	StartAndWait(Server, MakeConfig("\t<logpath>logs</logpath>\n" + Children));
-	EXPECT_TRUE(Server.WriteInput("quit\n"));
-	EXPECT_EQ(Server.WaitForExit(), 0) << Server.GetRawOutput();
-	std::string Log;
-	EXPECT_TRUE(Server.ReadFile("logs/ServerLog.log", Log));
+	const std::string Log = QuitAndReadLog(Server);
 	std::vector<std::string> Lines;
 	size_t Start = 0;
 	while (Start < Log.size())

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "InProcessServer.h"
+#include "ScriptNotation.h"
 #include "ScriptProbe.h"
 #include "ServerManager.h"
 #include "Support/ScriptHostFixture.h"
@@ -35,13 +36,6 @@ struct tCase
 	const char* m_szCode[PROBE_LANGUAGE_COUNT];
 	const char* m_szExpected[PROBE_LANGUAGE_COUNT];
 };
-
-std::string ReplaceAll(std::string Text, const std::string& From, const std::string& To)
-{
-	for (size_t At = Text.find(From); At != std::string::npos; At = Text.find(From, At + To.size()))
-		Text.replace(At, From.size(), To);
-	return Text;
-}
 
 class NetObjectScripts : public ::testing::TestWithParam<bool>
 {
@@ -88,7 +82,7 @@ protected:
 	{
 		// Longer names first, so that $ab is not taken for $a followed by b.
 		for (auto it = m_Ids.rbegin(); it != m_Ids.rend(); ++it)
-			Text = ReplaceAll(Text, "$" + it->first, std::to_string(it->second));
+			ReplaceAll(Text, "$" + it->first, std::to_string(it->second));
 		return Text;
 	}
 
@@ -112,8 +106,9 @@ protected:
 				const char* szCode = Case.m_szCode[Language] ? Case.m_szCode[Language] : Case.m_szCode[0];
 				const char* szExpected =
 					Case.m_szExpected[Language] ? Case.m_szExpected[Language] : Case.m_szExpected[0];
-				const std::string Code =
-					Expand(ReplaceAll(szCode, "::", Language == PROBE_LUA ? ":" : "."));
+				std::string Code = szCode;
+				ReplaceAll(Code, "::", Language == PROBE_LUA ? ":" : ".");
+				Code = Expand(Code);
 				EXPECT_EQ(Probe(Language, Code), Expand(szExpected))
 					<< g_ProbeLanguages[Language].m_szCommand << ": " << Code;
 			}

@@ -13,6 +13,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "HttpFetch.h"
 #include "InProcessServer.h"
 #include "ServerHarness.h"
 #include "Support/TestMessage.h"
@@ -27,7 +28,6 @@ using namespace VexaTest;
 namespace
 {
 const char PASSWORD[] = "correct horse";
-const char CURL_PATH[] = "/usr/bin/curl";
 const std::string NOT_RECOGNIZED = "' is not recognized as an internal or external command, operable program or batch file.";
 
 typedef std::vector<uint8_t> tData;
@@ -72,10 +72,10 @@ std::string Describe(const tData& Data)
 // The configuration of a server with the remote console on, telling the console's port.
 std::string RConConfig(int& iRConPort, const std::string& Children)
 {
-	iRConPort = FindFreePort();
-	return "<server>\n\t<port>" + std::to_string(FindFreePort()) + "</port>\n\t<httpport>" +
-		std::to_string(FindFreePort()) + "</httpport>\n\t<rconport>" + std::to_string(iRConPort) +
-		"</rconport>\n\t<rcon>true</rcon>\n" + Children + "</server>\n";
+	tServerPorts Ports;
+	const std::string Config = MakeConfig("\t<rcon>true</rcon>\n" + Children, Ports);
+	iRConPort = Ports.m_iRCon;
+	return Config;
 }
 
 std::string PasswordElement()
@@ -303,17 +303,12 @@ TEST_F(RConTest, PlainHttpOnTheConsolePortIsAnsweredFromThePublishedFiles)
 	for (const tCase& Case : Cases)
 	{
 		SCOPED_TRACE(Case.m_szPath);
-		std::string Output;
-		ASSERT_EQ(RunProgram({CURL_PATH, "-s", "--path-as-is", "-w", "\n%{http_code}",
-					  "http://127.0.0.1:" + std::to_string(m_iRConPort) + Case.m_szPath},
-					  Output),
-			0);
-		const size_t Break = Output.rfind('\n');
-		ASSERT_NE(Break, std::string::npos) << Output;
-		EXPECT_EQ(Output.substr(Break + 1), Case.m_szStatus);
+		const tResponse Response = Fetch(*m_pServer, m_iRConPort, Case.m_szPath);
+		ASSERT_EQ(Response.m_iCurlStatus, 0);
+		EXPECT_EQ(Response.m_Status, Case.m_szStatus);
 		if (Case.m_szBody)
 		{
-			EXPECT_EQ(Output.substr(0, Break), Case.m_szBody);
+			EXPECT_EQ(Response.m_Body, Case.m_szBody);
 		}
 	}
 	// The WebSocket side is unaffected.
@@ -346,7 +341,7 @@ TEST(RConStart, WithTheConsoleOffNothingListensOnItsPort)
 	Config.replace(Config.find("<rcon>true"), 10, "<rcon>false");
 	ASSERT_NO_FATAL_FAILURE(StartAndWait(Server, Config));
 	std::string Output;
-	EXPECT_NE(RunProgram({CURL_PATH, "-s", "http://127.0.0.1:" + std::to_string(iRConPort) + "/sig"}, Output), 0)
+	EXPECT_NE(RunProgram({CURL_PROGRAM, "-s", "http://127.0.0.1:" + std::to_string(iRConPort) + "/sig"}, Output), 0)
 		<< Output;
 }
 

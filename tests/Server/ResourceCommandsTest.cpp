@@ -79,16 +79,6 @@ void ExpectLoggedInOrder(const std::string& Log, const std::vector<std::string>&
 	}
 }
 
-// Asks the server to quit and gives the log file it wrote.
-std::string QuitAndReadLog(CServerProcess& Server)
-{
-	EXPECT_TRUE(Server.WriteInput("quit\n"));
-	EXPECT_EQ(Server.WaitForExit(), 0) << Server.GetRawOutput();
-	std::string Log;
-	EXPECT_TRUE(Server.ReadFile("logs/ServerLog.log", Log));
-	return Log;
-}
-
 bool Exists(const CServerProcess& Server, const std::string& RelativePath)
 {
 	return std::filesystem::exists(std::filesystem::path(Server.GetFolder()) / RelativePath);

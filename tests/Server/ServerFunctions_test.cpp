@@ -10,6 +10,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "ScriptNotation.h"
 #include "ScriptProbe.h"
 #include "Support/GameClient.h"
 #include "Support/Transport.h"
@@ -23,13 +24,6 @@ constexpr uint32_t MSG_CHAT = 6;
 constexpr uint32_t MSG_NETWORK_EVENT = 11;
 constexpr uint32_t REASON_WRONG_PASSWORD = 4;
 constexpr uint32_t REASON_BANNED = 7;
-
-std::string ReplaceAll(std::string Text, const std::string& From, const std::string& To)
-{
-	for (size_t At = Text.find(From); At != std::string::npos; At = Text.find(From, At + To.size()))
-		Text.replace(At, From.size(), To);
-	return Text;
-}
 
 // One value of the value encoding, described as "i32 1", "i64 1", "f32 2.5", "f64 2.5", "str a", "bool true",
 // "nil" or "[...]"; false for what a client could not read.
@@ -153,16 +147,14 @@ class ServerScriptFunctions : public ::testing::TestWithParam<bool>
 protected:
 	void Start(const std::string& Children = "")
 	{
-		m_usPort = FindFreePort();
-		m_usHttpPort = FindFreePort();
-		m_usRConPort = FindFreePort();
-		std::ostringstream Config;
-		Config << "<server>\n\t<port>" << m_usPort << "</port>\n\t<httpport>" << m_usHttpPort
-			   << "</httpport>\n\t<rconport>" << m_usRConPort << "</rconport>\n"
-			   << ResourceList({"probe"}) << (GetParam() ? "\t<multithreaded>true</multithreaded>\n" : "")
-			   << Children << "</server>\n";
+		tServerPorts Ports;
+		const std::string Config = MakeConfig(
+			ResourceList({"probe"}) + (GetParam() ? "\t<multithreaded>true</multithreaded>\n" : "") + Children, Ports);
+		m_usPort = static_cast<uint16_t>(Ports.m_iGame);
+		m_usHttpPort = static_cast<uint16_t>(Ports.m_iHttp);
+		m_usRConPort = static_cast<uint16_t>(Ports.m_iRCon);
 		WriteResource(m_Server, "probe", ProbeScripts());
-		StartAndWait(m_Server, Config.str());
+		StartAndWait(m_Server, Config);
 		ASSERT_TRUE(Printed(m_Server, "1/1 Resources loaded, 0 failed")) << m_Server.GetRawOutput();
 	}
 
@@ -397,9 +389,9 @@ TEST_P(ServerScriptFunctions, ServerNamespaceShowsTheSettings)
 		for (const tCase& Case : Cases)
 		{
 			std::string Expected = Case.m_szExpected[Language] ? Case.m_szExpected[Language] : Case.m_szExpected[0];
-			Expected = ReplaceAll(Expected, "$port", std::to_string(m_usPort));
-			Expected = ReplaceAll(Expected, "$rcon", std::to_string(m_usRConPort));
-			Expected = ReplaceAll(Expected, "$http", std::to_string(m_usHttpPort));
+			ReplaceAll(Expected, "$port", std::to_string(m_usPort));
+			ReplaceAll(Expected, "$rcon", std::to_string(m_usRConPort));
+			ReplaceAll(Expected, "$http", std::to_string(m_usHttpPort));
 			EXPECT_EQ(Probe(Language, Case.m_szCode), Expected)
 				<< g_ProbeLanguages[Language].m_szCommand << ": " << Case.m_szCode;
 		}

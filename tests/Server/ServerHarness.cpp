@@ -24,14 +24,24 @@ std::string MakeConfig(const std::string& Children)
 
 std::string MakeConfig(const std::string& Children, int& iPort)
 {
-	iPort = FindFreePort();
-	int iHttpPort = FindFreePort();
-	int iRConPort = FindFreePort();
+	tServerPorts Ports;
+	std::string Config = MakeConfig(Children, Ports);
+	iPort = Ports.m_iGame;
+	return Config;
+}
+
+std::string MakeConfig(const std::string& Children, tServerPorts& Ports)
+{
+	for (int* piPort : {&Ports.m_iGame, &Ports.m_iHttp, &Ports.m_iRCon})
+	{
+		if (*piPort == 0)
+			*piPort = FindFreePort();
+	}
 	std::ostringstream Config;
 	Config << "<server>\n"
-		   << "\t<port>" << iPort << "</port>\n"
-		   << "\t<httpport>" << iHttpPort << "</httpport>\n"
-		   << "\t<rconport>" << iRConPort << "</rconport>\n"
+		   << "\t<port>" << Ports.m_iGame << "</port>\n"
+		   << "\t<httpport>" << Ports.m_iHttp << "</httpport>\n"
+		   << "\t<rconport>" << Ports.m_iRCon << "</rconport>\n"
 		   << Children << "</server>\n";
 	return Config.str();
 }
@@ -50,6 +60,15 @@ void StartAndWait(CServerProcess& Server, const std::string& Config, const std::
 	Server.WriteFile("server.xml", Config);
 	ASSERT_TRUE(Server.Start(Arguments, Input));
 	ASSERT_TRUE(Server.WaitForOutput("Resources loaded")) << Server.GetRawOutput();
+}
+
+std::string QuitAndReadLog(CServerProcess& Server)
+{
+	EXPECT_TRUE(Server.WriteInput("quit\n"));
+	EXPECT_EQ(Server.WaitForExit(), 0) << Server.GetRawOutput();
+	std::string Log;
+	EXPECT_TRUE(Server.ReadFile("logs/ServerLog.log", Log));
+	return Log;
 }
 
 bool RunWithGamePortHeld(CServerProcess& Server, eStdin Input, int& iPort, int& iExitStatus)
@@ -124,12 +143,18 @@ CServerProcess::~CServerProcess()
 	}
 }
 
-void CServerProcess::WriteFile(const std::string& RelativePath, const std::string& Content) const
+void WriteFileBelow(const std::string& Folder, const std::string& RelativePath, const std::string& Content)
 {
-	std::filesystem::path Path = std::filesystem::path(m_Folder) / RelativePath;
-	std::filesystem::create_directories(Path.parent_path());
+	const std::filesystem::path Path = std::filesystem::path(Folder) / RelativePath;
+	std::error_code Error;
+	std::filesystem::create_directories(Path.parent_path(), Error);
 	std::ofstream File(Path, std::ios::binary | std::ios::trunc);
 	File << Content;
+}
+
+void CServerProcess::WriteFile(const std::string& RelativePath, const std::string& Content) const
+{
+	WriteFileBelow(m_Folder, RelativePath, Content);
 }
 
 bool CServerProcess::ReadFile(const std::string& RelativePath, std::string& Content) const

@@ -21,10 +21,20 @@ enum class eStdin
 
 using VexaTest::FindFreePort;
 
+// The game, file server and remote console ports of a configuration.
+struct tServerPorts
+{
+	int m_iGame = 0;
+	int m_iHttp = 0;
+	int m_iRCon = 0;
+};
+
 // A configuration with free ports and the given extra children of the root element.
 std::string MakeConfig(const std::string& Children = "");
 // The same, telling the game port it chose.
 std::string MakeConfig(const std::string& Children, int& iPort);
+// The same with the ports given, a free one chosen (and told) for each left at 0.
+std::string MakeConfig(const std::string& Children, tServerPorts& Ports);
 
 class CServerProcess
 {
@@ -62,6 +72,9 @@ private:
 	VexaTest::CChildProcess m_Process;
 };
 
+// Writes a file below the folder, creating its parent folders.
+void WriteFileBelow(const std::string& Folder, const std::string& RelativePath, const std::string& Content);
+
 // The <resources> element that starts the resources in the given order.
 std::string ResourceList(const std::vector<std::string>& Names);
 
@@ -69,6 +82,8 @@ std::string ResourceList(const std::vector<std::string>& Names);
 // test failure when either fails.
 void StartAndWait(CServerProcess& Server, const std::string& Config, const std::vector<std::string>& Arguments = {},
 	eStdin Input = eStdin::Pipe);
+// Asks the server to quit, expects a clean exit and gives the log file it wrote as logs/ServerLog.log.
+std::string QuitAndReadLog(CServerProcess& Server);
 // Starts the server with a configuration of free ports while another socket holds its game port, and waits for the
 // process to end. False when the port could not be held or the process not started.
 bool RunWithGamePortHeld(CServerProcess& Server, eStdin Input, int& iPort, int& iExitStatus);
