@@ -23,15 +23,6 @@ protected:
 	ReflectedClass* ElementClass() const { return Manager()->GetXmlInterface()->GetElementClass(); }
 	ReflectedClass* DocumentClass() const { return Manager()->GetXmlInterface()->GetDocumentClass(); }
 
-	// A new object made by the class's script constructor.
-	Strong<CBaseObject> Construct(ReflectedClass* pClass)
-	{
-		tCallResult Result = TestScript::Run(Scripting(), nullptr, nullptr, pClass->m_Constructor.m_Function,
-			pClass->m_Constructor.m_pUserData, CArgs());
-		EXPECT_TRUE(Result.m_bOk) << Result.m_Error;
-		return Strong<CBaseObject>(Result.Object());
-	}
-
 	// A script "Stream" over a copy of the bytes.
 	Strong<CBaseObject> ScriptStream(const std::string& Bytes)
 	{
