@@ -56,12 +56,7 @@ protected:
 	}
 	tCallResult Get(CBaseObject* pThis, const char* szName, ReflectedClass* pClass = nullptr)
 	{
-		if (!pClass && pThis)
-			pClass = pThis->GetReflectedClass();
-		ReflectedProperty* pProperty = pClass ? pClass->GetProperty(szName) : nullptr;
-		if (!pProperty)
-			return tCallResult();
-		return TestScript::Run(Scripting(), nullptr, pThis, pProperty->m_Getter, pProperty->m_pUserData, CArgs());
+		return TestScript::GetProperty(Scripting(), nullptr, pThis, szName, pClass);
 	}
 
 	Strong<CBaseObject> Object(CBaseObject* pThis, const char* szProperty)
