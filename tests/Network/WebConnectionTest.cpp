@@ -270,7 +270,7 @@ TEST_F(WebConnectionServerTest, PlainHttpOnTheLinksPortIsAnsweredByTheHandlerItI
 {
 	m_Link.m_bRouteHttp = true;
 	CChildProcess Curl;
-	ASSERT_TRUE(Curl.Start({"/usr/bin/curl", "-s", "http://127.0.0.1:" + std::to_string(m_usPort) + "/SIG"}));
+	ASSERT_TRUE(Curl.Start({CURL, "-s", "http://127.0.0.1:" + std::to_string(m_usPort) + "/SIG"}));
 	EXPECT_EQ(Curl.WaitForExit(20000, Polling(m_Link)), 0);
 	EXPECT_EQ(Curl.GetOutput(), "DODI");
 	EXPECT_EQ(m_Link.Count("connect"), 0u);
