@@ -93,12 +93,12 @@ TEST(HttpServer, StartsOnceAndAgainAfterAStop)
 	EXPECT_TRUE(Server.IsRunning());
 
 	std::string Output;
-	EXPECT_EQ(RunProgram({"/usr/bin/curl", "-s", "http://127.0.0.1:" + std::to_string(usPort) + "/sig"}, Output), 0);
+	EXPECT_EQ(RunProgram({CURL, "-s", "http://127.0.0.1:" + std::to_string(usPort) + "/sig"}, Output), 0);
 	EXPECT_EQ(Output, "DODI");
 
 	Server.StopServer();
 	EXPECT_FALSE(Server.IsRunning());
-	EXPECT_NE(RunProgram({"/usr/bin/curl", "-s", "http://127.0.0.1:" + std::to_string(usPort) + "/sig"}, Output), 0);
+	EXPECT_NE(RunProgram({CURL, "-s", "http://127.0.0.1:" + std::to_string(usPort) + "/sig"}, Output), 0);
 	ASSERT_TRUE(Server.StartServer("127.0.0.1", usPort)) << g_szError;
 	Server.StopServer();
 	Server.StopServer();

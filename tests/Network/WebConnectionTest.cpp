@@ -20,24 +20,13 @@
 #include "Network/WebConnection.h"
 #include "Support/ChildProcess.h"
 #include "Support/Ports.h"
+#include "Support/WebTool.h"
 
 using namespace VexaTest;
 
 namespace
 {
 const char PROTOCOL[] = "vexa-test";
-
-std::string Hex(const uint8_t* pData, size_t Size)
-{
-	static const char s_szDigits[] = "0123456789abcdef";
-	std::string Text;
-	for (size_t i = 0; i < Size; i++)
-	{
-		Text += s_szDigits[pData[i] >> 4];
-		Text += s_szDigits[pData[i] & 15];
-	}
-	return Text;
-}
 
 // A link that writes down what reaches its handlers.
 class CRecordingLink : public WebConnection
@@ -68,8 +57,8 @@ protected:
 	void ProcessPacket(lws* /*pConnection*/, unsigned uiId, Stream* pStream) override
 	{
 		std::vector<uint8_t> Rest(static_cast<size_t>(pStream->GetLength() - pStream->Tell()));
-		const size_t Read = Rest.empty() ? 0 : pStream->Read(Rest.data(), Rest.size());
-		m_Events.push_back("packet " + std::to_string(uiId) + " " + Hex(Rest.data(), Read));
+		Rest.resize(Rest.empty() ? 0 : pStream->Read(Rest.data(), Rest.size()));
+		m_Events.push_back("packet " + std::to_string(uiId) + " " + ToHex(Rest));
 	}
 
 	void OnPlayerConnect(lws* pConnection) override
@@ -110,7 +99,8 @@ std::function<void()> Polling(WebConnection& Link)
 
 std::string PacketBytes(Packet& Message)
 {
-	return Hex(Message.GetData(), Message.GetSize());
+	const uint8_t* pData = Message.GetData();
+	return ToHex(std::vector<uint8_t>(pData, pData + Message.GetSize()));
 }
 
 class WebConnectionServerTest : public ::testing::Test
@@ -280,7 +270,7 @@ TEST_F(WebConnectionServerTest, PlainHttpOnTheLinksPortIsAnsweredByTheHandlerItI
 {
 	m_Link.m_bRouteHttp = true;
 	CChildProcess Curl;
-	ASSERT_TRUE(Curl.Start({"/usr/bin/curl", "-s", "http://127.0.0.1:" + std::to_string(m_usPort) + "/SIG"}));
+	ASSERT_TRUE(Curl.Start({CURL, "-s", "http://127.0.0.1:" + std::to_string(m_usPort) + "/SIG"}));
 	EXPECT_EQ(Curl.WaitForExit(20000, Polling(m_Link)), 0);
 	EXPECT_EQ(Curl.GetOutput(), "DODI");
 	EXPECT_EQ(m_Link.Count("connect"), 0u);

@@ -23,15 +23,6 @@ public:
 	explicit CHoldingVM(CScripting* pScripting) : CTestVM(pScripting, "Holding") {}
 	std::vector<Strong<CBaseObject>> m_Held;
 };
-
-// A new object of the class made by its constructor, as a script would make it.
-Strong<CBaseObject> Construct(CScripting* pScripting, ReflectedClass* pClass, const CArgumentArray& Arguments)
-{
-	tCallResult Result =
-		TestScript::Run(pScripting, nullptr, nullptr, pClass->m_Constructor.m_Function, nullptr, Arguments);
-	EXPECT_TRUE(Result.m_bOk) << Result.m_Error;
-	return Strong<CBaseObject>(Result.Object());
-}
 }
 
 TEST_F(ScriptHostTest, TheLoaderKeepsOnlyModulesThatRegistered)
@@ -67,7 +58,7 @@ TEST_F(ScriptHostTest, ModuleObjectsMayDieAfterTheModuleWasUnregistered)
 
 	CArgs Start;
 	Start.I(41);
-	Strong<CBaseObject> pCounter = Construct(Scripting(), pFull->GetClasses()[0], Start);
+	Strong<CBaseObject> pCounter = Construct(pFull->GetClasses()[0], Start);
 	ASSERT_FALSE(pCounter.IsNull());
 	pHolder->m_Held.push_back(pCounter);
 	pCounter.SetNull();

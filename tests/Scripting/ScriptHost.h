@@ -145,6 +145,15 @@ protected:
 		return TestScript::CallGlobal(Scripting(), pCaller, szName, Arguments);
 	}
 
+	// A new object made by the class's script constructor, as a script would make it.
+	Strong<CBaseObject> Construct(ReflectedClass* pClass, const CArgumentArray& Arguments = CArgs())
+	{
+		tCallResult Result = TestScript::Run(Scripting(), nullptr, nullptr, pClass->m_Constructor.m_Function,
+			pClass->m_Constructor.m_pUserData, Arguments);
+		EXPECT_TRUE(Result.m_bOk) << Result.m_Error;
+		return Strong<CBaseObject>(Result.Object());
+	}
+
 	// A call that must fail: the function, what builds its arguments, and the error it must give.
 	struct tFailingCall
 	{

@@ -132,11 +132,13 @@ inline tCallResult CallMethod(CScripting* pScripting, CResource* pCaller, CBaseO
 	return Missing;
 }
 
-// A property of the receiver's class, or of the global namespace when pThis is null.
-inline tCallResult GetProperty(CScripting* pScripting, CResource* pCaller, CBaseObject* pThis, const char* szName)
+// A property of the receiver's class, or of the global namespace when pThis is null; pClass overrides both.
+inline tCallResult GetProperty(CScripting* pScripting, CResource* pCaller, CBaseObject* pThis, const char* szName,
+	ReflectedClass* pClass = nullptr)
 {
-	ReflectedProperty* pProperty = pThis ? pThis->GetReflectedClass()->GetProperty(szName)
-										 : pScripting->GetGlobal()->GetProperty(szName);
+	if (!pClass && pThis)
+		pClass = pThis->GetReflectedClass();
+	ReflectedProperty* pProperty = pClass ? pClass->GetProperty(szName) : pScripting->GetGlobal()->GetProperty(szName);
 	if (!pProperty)
 	{
 		tCallResult Missing;

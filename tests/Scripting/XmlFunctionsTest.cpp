@@ -23,15 +23,6 @@ protected:
 	ReflectedClass* ElementClass() const { return Manager()->GetXmlInterface()->GetElementClass(); }
 	ReflectedClass* DocumentClass() const { return Manager()->GetXmlInterface()->GetDocumentClass(); }
 
-	// A new object made by the class's script constructor.
-	Strong<CBaseObject> Construct(ReflectedClass* pClass)
-	{
-		tCallResult Result = TestScript::Run(Scripting(), nullptr, nullptr, pClass->m_Constructor.m_Function,
-			pClass->m_Constructor.m_pUserData, CArgs());
-		EXPECT_TRUE(Result.m_bOk) << Result.m_Error;
-		return Strong<CBaseObject>(Result.Object());
-	}
-
 	// A script "Stream" over a copy of the bytes.
 	Strong<CBaseObject> ScriptStream(const std::string& Bytes)
 	{
@@ -65,12 +56,7 @@ protected:
 	}
 	tCallResult Get(CBaseObject* pThis, const char* szName, ReflectedClass* pClass = nullptr)
 	{
-		if (!pClass && pThis)
-			pClass = pThis->GetReflectedClass();
-		ReflectedProperty* pProperty = pClass ? pClass->GetProperty(szName) : nullptr;
-		if (!pProperty)
-			return tCallResult();
-		return TestScript::Run(Scripting(), nullptr, pThis, pProperty->m_Getter, pProperty->m_pUserData, CArgs());
+		return TestScript::GetProperty(Scripting(), nullptr, pThis, szName, pClass);
 	}
 
 	Strong<CBaseObject> Object(CBaseObject* pThis, const char* szProperty)

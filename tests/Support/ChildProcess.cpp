@@ -14,6 +14,7 @@
 namespace VexaTest
 {
 const char* const PYTHON = "/usr/bin/python3";
+const char* const CURL = "/usr/bin/curl";
 
 std::string SupportFile(const char* szName)
 {

@@ -16,6 +16,8 @@ namespace VexaTest
 {
 // Debian's interpreter, which has the packages the stand-ins use (a Python earlier on the PATH may not).
 extern const char* const PYTHON;
+// Debian's curl, the HTTP client of the web tests.
+extern const char* const CURL;
 
 // A file beside the test support sources.
 std::string SupportFile(const char* szName);
