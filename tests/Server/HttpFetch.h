@@ -10,7 +10,8 @@
 
 namespace ServerTest
 {
-inline const char CURL_PROGRAM[] = "/usr/bin/curl";
+// libcurl names a type CURL, so the support library's curl path is spelt in full here.
+inline const char* const CURL_PROGRAM = VexaTest::CURL;
 
 struct tResponse
 {
