@@ -15,10 +15,6 @@ using namespace VexaTest;
 
 namespace
 {
-constexpr uint32_t MSG_CHAT = 6;
-constexpr uint32_t MSG_COMMAND = 7;
-constexpr uint32_t MSG_NETWORK_EVENT = 11;
-constexpr uint32_t MSG_KEY = 29;
 constexpr uint32_t CHAT_TYPE_CHAT = 1;
 
 // Value tags of the script value encoding.

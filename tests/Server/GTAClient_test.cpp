@@ -34,9 +34,7 @@ typedef std::vector<uint8_t> tBytes;
 typedef std::vector<tReceivedMessage> tMessages;
 
 constexpr uint32_t MSG_CLIENT_PLAYER = 28;
-constexpr uint32_t MSG_VEHICLE_ACTION = 106;
 constexpr uint32_t MSG_FADE_CAMERA = 108;
-constexpr uint32_t MSG_QUICK_MATCH = 135;
 constexpr uint32_t MSG_HOST_SESSION = 136;
 constexpr uint32_t MSG_JOIN_SESSION = 137;
 constexpr uint32_t MSG_CAMERA_INTERIOR = 151;

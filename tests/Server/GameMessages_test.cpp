@@ -29,12 +29,10 @@ typedef std::vector<uint8_t> tBytes;
 typedef std::vector<tReceivedMessage> tMessages;
 
 constexpr uint32_t MSG_PED_VEHICLE = 101;
-constexpr uint32_t MSG_VEHICLE_ACTION = 106;
 constexpr uint32_t MSG_ENGINE = 120;
 constexpr uint32_t MSG_SIREN = 121;
 constexpr uint32_t MSG_IV_RELAY = 133;
 constexpr uint32_t MSG_HOST_VEXA = 134;
-constexpr uint32_t MSG_QUICK_MATCH = 135;
 constexpr uint32_t MSG_SESSION_INFO = 142;
 constexpr uint32_t MSG_IV_RELAY_TAGGED = 143;
 constexpr uint8_t RELAY_CHANNEL = 4;

@@ -26,9 +26,7 @@ namespace
 typedef std::vector<uint8_t> tBytes;
 typedef std::vector<tReceivedMessage> tMessages;
 
-constexpr uint32_t MSG_NETWORK_EVENT = 11;
 constexpr uint32_t MSG_PED_VEHICLE_STATE = 101;
-constexpr uint32_t MSG_VEHICLE_ACTION = 106;
 constexpr uint32_t MSG_PLAYER_POSITION = 180;
 constexpr int32_t PLAYER_TYPE = 94;
 constexpr int32_t VEHICLE_TYPE = 142;

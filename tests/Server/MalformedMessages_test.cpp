@@ -29,11 +29,7 @@ constexpr size_t MESSAGES_PER_BATCH = 30;
 constexpr size_t DATAGRAMS_PER_BATCH = 40;
 
 // Client-to-server ids beyond those the game-client stand-in names.
-constexpr uint32_t MSG_CHAT = 6;
-constexpr uint32_t MSG_COMMAND = 7;
-constexpr uint32_t MSG_NETWORK_EVENT = 11;
 constexpr uint32_t MSG_STREAM_OUT_ACK = 13;
-constexpr uint32_t MSG_KEY = 29;
 
 constexpr uint32_t ENTITY_TYPE = 4;
 constexpr uint32_t PLAYER_TYPE = 94;

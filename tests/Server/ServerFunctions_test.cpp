@@ -20,8 +20,6 @@ using namespace VexaTest;
 
 namespace
 {
-constexpr uint32_t MSG_CHAT = 6;
-constexpr uint32_t MSG_NETWORK_EVENT = 11;
 constexpr uint32_t REASON_WRONG_PASSWORD = 4;
 constexpr uint32_t REASON_BANNED = 7;
 

@@ -14,7 +14,7 @@
 
 namespace VexaTest
 {
-// Message ids of the connection, the join and the elements.
+// Message ids of the connection, the join, the elements and the client messages tests send or await.
 enum eGameClientMessage : uint32_t
 {
 	MSG_JOIN_REQUEST = 1,
@@ -22,8 +22,11 @@ enum eGameClientMessage : uint32_t
 	MSG_READY = 3,
 	MSG_SYNC = 4,
 	MSG_OWN_PLAYER = 5,
+	MSG_CHAT = 6,
+	MSG_COMMAND = 7,
 	MSG_RESOURCES_STARTED = 9,
 	MSG_RESOURCE_STOPPED = 10,
+	MSG_NETWORK_EVENT = 11,
 	MSG_CREATE = 12,
 	MSG_DESTROY = 13,
 	MSG_SYNCER = 14,
@@ -33,15 +36,18 @@ enum eGameClientMessage : uint32_t
 	MSG_CLIENT_LIST = 20,
 	MSG_CLIENT_JOINED = 21,
 	MSG_CLIENT_LEFT = 22,
+	MSG_KEY = 29,
 	MSG_SERVER_NAME = 31,
 	MSG_CLIENT_VARIABLES = 32,
 	MSG_SYNCER_REQUEST = 33,
 	MSG_ELEMENT_STREAMING = 35,
 	MSG_CLOCK = 103,
 	MSG_WEATHER = 104,
+	MSG_VEHICLE_ACTION = 106,
 	MSG_TIMER = 109,
 	MSG_SSV_BRIDGE = 110,
 	MSG_MINUTE_DURATION = 130,
+	MSG_QUICK_MATCH = 135,
 	MSG_FILE_CHECK = 149,
 };
 
