@@ -25,7 +25,7 @@ class CHTTPRequest
 {
 public:
 	explicit CHTTPRequest(CHTTPMgr* pManager);
-	// Removes the transfer from the manager's multi handle and cleans it up when it still exists.
+	// Cleans the transfer up when it still exists; libcurl takes it out of the manager's multi handle first.
 	virtual ~CHTTPRequest();
 
 	CHTTPRequest(const CHTTPRequest&) = delete;
