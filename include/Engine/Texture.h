@@ -60,6 +60,11 @@ private:
 	std::unique_ptr<CMipLevel[]> m_pLevels;
 };
 
+// The most memory decoding a PNG level may take per byte of the PNG. A level of one-byte pixels whose data inflates
+// as far as deflate allows takes 8 bytes for each stored byte (its expanded row and its colour, 4 bytes each), so
+// such levels always decode; levels whose decoded size their bytes cannot justify are refused before decoding.
+constexpr uint64_t PNG_DECODE_MAX_RATIO = 8 * DEFLATE_MAX_RATIO;
+
 enum eTextureFormat : uint16_t
 {
 	TEXTURE_FORMAT_PNG = 0,

@@ -47,7 +47,7 @@ public:
 	// Only for an element without children: the tree is built once, when it is loaded.
 	void UpdateCache();
 	// Takes every child out of the tree, deepest first. A child a script still holds keeps its own chunk (and so
-	// its name, text and attributes) but has no children and no parent afterwards.
+	// its name, text and attributes) but has no children afterwards; it keeps its parent while the parent lives.
 	void Clear();
 
 	CElementChunk* GetChunk() const { return m_pChunk; }

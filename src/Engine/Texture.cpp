@@ -69,10 +69,17 @@ size_t ChannelsOf(int iColourType)
 	}
 }
 
-// However well compressed, a PNG's image data cannot inflate beyond DEFLATE_MAX_RATIO times the bytes that hold it,
-// so a header stating a larger image is a lie: it is refused before libpng allocates rows for it. Anything else
-// about the header is for libpng to judge.
-bool IsStatedSizePossible(const uint8_t* pBytes, size_t Size)
+// A pixel of the rows libpng hands over once the transforms have run: 8 bits a channel, RGBA at most.
+constexpr uint64_t DECODED_PIXEL_BYTES = 4;
+
+// Refuses, before libpng allocates for them, the levels whose stated size the PNG's bytes cannot justify:
+// - Image data cannot inflate beyond DEFLATE_MAX_RATIO times the bytes that hold it, so a header stating more
+//   stored rows than that is a lie.
+// - Decoding holds each pixel's expanded row (and a pointer per row) and its colour in the level at once. A pixel
+//   of one bit takes 64 times its stored size that way, so what decoding takes is bounded on its own, by
+//   PNG_DECODE_MAX_RATIO times the PNG's bytes.
+// Anything else about the header is for libpng to judge.
+bool IsStatedSizeJustified(const uint8_t* pBytes, size_t Size)
 {
 	if (Size < PNG_HEADER_END || memcmp(pBytes + PNG_HEADER_TYPE_OFFSET, "IHDR", 4) != 0)
 		return true;
@@ -80,11 +87,14 @@ bool IsStatedSizePossible(const uint8_t* pBytes, size_t Size)
 	const uint64_t uiHeight = ReadBE32(pBytes + 20);
 	const uint64_t uiBitDepth = pBytes[24];
 	const uint64_t uiChannels = ChannelsOf(pBytes[25]);
-	if (uiChannels == 0)
-		return true;
-	// Whole bytes of a row: a lower bound of what the rows take, interlaced or not, filter bytes aside.
-	const uint64_t uiRowBytes = uiWidth * uiBitDepth * uiChannels / 8;
-	return uiRowBytes == 0 || uiHeight <= static_cast<uint64_t>(Size) * DEFLATE_MAX_RATIO / uiRowBytes;
+
+	// A stored row is at least its filter byte and its bits in whole bytes; interlaced rows take no fewer.
+	const uint64_t uiStoredRowBytes = 1 + (uiWidth * uiBitDepth * uiChannels + 7) / 8;
+	if (uiChannels != 0 && uiHeight > static_cast<uint64_t>(Size) * DEFLATE_MAX_RATIO / uiStoredRowBytes)
+		return false;
+
+	const uint64_t uiDecodedRowBytes = uiWidth * (DECODED_PIXEL_BYTES + sizeof(CARGB)) + sizeof(png_bytep);
+	return uiHeight <= static_cast<uint64_t>(Size) * PNG_DECODE_MAX_RATIO / uiDecodedRowBytes;
 }
 
 // libpng reports errors here and must not come back: the jump returns to the decoding step that set it up.
@@ -162,7 +172,7 @@ void ConvertRows(png_structp pPng, png_infop pInfo, CMipLevel& Level)
 }
 
 // A level from PNG data. Data that does not start like a PNG file leaves the level alone; a PNG that cannot be
-// decoded (damaged, cut short, of a size its bytes cannot hold, or libpng unable to start) leaves it empty.
+// decoded (damaged, cut short, of a size its bytes cannot justify, or libpng unable to start) leaves it empty.
 void DecodePngLevel(const CDataChunk* pData, CMipLevel& Level)
 {
 	Strong<Stream> pStream =
@@ -173,7 +183,7 @@ void DecodePngLevel(const CDataChunk* pData, CMipLevel& Level)
 		return;
 
 	Level.Clear();
-	if (!IsStatedSizePossible(pData->GetData(), pData->GetSize()))
+	if (!IsStatedSizeJustified(pData->GetData(), pData->GetSize()))
 		return;
 	png_structp pPng = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, OnPngError, OnPngWarning);
 	if (!pPng)

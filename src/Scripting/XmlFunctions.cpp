@@ -79,11 +79,11 @@ void CXmlElement::Clear()
 		}
 	}
 
-	// Taken out of the member first: a child released below must never see a half-emptied cache.
+	// The cache is emptied before its children are released (as the local goes): a child's release must never see
+	// a half-emptied cache. A child a script still holds keeps its parent; the reference is weak, so it holds no
+	// cycle and the parent's own end nulls it.
 	std::vector<Strong<CXmlElement>> Children;
 	Children.swap(m_Children);
-	for (const Strong<CXmlElement>& pChild : Children)
-		pChild->m_pParent = nullptr;
 }
 
 // CXmlDocument

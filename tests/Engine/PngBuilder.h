@@ -36,6 +36,22 @@ inline void AppendChunk(tBytes& Out, const char* szType, const tBytes& Data)
 	AppendBE32(Out, static_cast<uint32_t>(crc32(0, Typed.data(), static_cast<uInt>(Typed.size()))));
 }
 
+// The samples of a pixel as stored.
+inline size_t ChannelsOf(eColourType eType)
+{
+	switch (eType)
+	{
+	case GREY_ALPHA:
+		return 2;
+	case RGB:
+		return 3;
+	case RGBA:
+		return 4;
+	default:
+		return 1;
+	}
+}
+
 struct tImage
 {
 	uint32_t uiWidth = 1;
@@ -44,8 +60,14 @@ struct tImage
 	eColourType eType = RGB;
 	// Each row's bytes as the format packs them, without the filter byte.
 	std::vector<tBytes> Rows;
+	// Instead of Rows: uiHeight rows of zero bytes, deflated as they are made, so that an image of gigabytes
+	// costs its compressed size to build.
+	bool bZeroRows = false;
 	tBytes Palette;	 // PLTE: three bytes per entry
 	tBytes Transparency; // tRNS, when not empty
+
+	// The bytes of one row as the format packs it, without the filter byte.
+	size_t RowBytes() const { return (static_cast<size_t>(uiWidth) * ucBitDepth * ChannelsOf(eType) + 7) / 8; }
 
 	tBytes Build() const
 	{
@@ -59,19 +81,46 @@ struct tImage
 			AppendChunk(Out, "PLTE", Palette);
 		if (!Transparency.empty())
 			AppendChunk(Out, "tRNS", Transparency);
-		tBytes Raw;
-		for (const tBytes& Row : Rows)
-		{
-			Raw.push_back(0); // no filter
-			Raw.insert(Raw.end(), Row.begin(), Row.end());
-		}
-		uLongf Length = compressBound(static_cast<uLong>(Raw.size()));
-		tBytes Compressed(Length);
-		compress(Compressed.data(), &Length, Raw.data(), static_cast<uLong>(Raw.size()));
-		Compressed.resize(Length);
-		AppendChunk(Out, "IDAT", Compressed);
+		AppendChunk(Out, "IDAT", CompressedRows());
 		AppendChunk(Out, "IEND", {});
 		return Out;
+	}
+
+private:
+	// The rows, each after its filter byte (0: no filter), as one zlib stream.
+	tBytes CompressedRows() const
+	{
+		z_stream Stream{};
+		deflateInit(&Stream, Z_DEFAULT_COMPRESSION);
+		tBytes Compressed;
+		uint8_t rgucOut[16384];
+		auto Feed = [&](const tBytes& Bytes, int iFlush) {
+			Stream.next_in = const_cast<Bytef*>(Bytes.data());
+			Stream.avail_in = static_cast<uInt>(Bytes.size());
+			do
+			{
+				Stream.next_out = rgucOut;
+				Stream.avail_out = sizeof(rgucOut);
+				deflate(&Stream, iFlush);
+				Compressed.insert(Compressed.end(), rgucOut, Stream.next_out);
+			} while (Stream.avail_out == 0);
+		};
+		tBytes Row;
+		const size_t Count = bZeroRows ? uiHeight : Rows.size();
+		for (size_t i = 0; i < Count; i++)
+		{
+			if (bZeroRows)
+				Row.assign(1 + RowBytes(), 0);
+			else
+			{
+				Row.assign(1, 0);
+				Row.insert(Row.end(), Rows[i].begin(), Rows[i].end());
+			}
+			Feed(Row, Z_NO_FLUSH);
+		}
+		Feed(tBytes(), Z_FINISH);
+		deflateEnd(&Stream);
+		return Compressed;
 	}
 };
 }

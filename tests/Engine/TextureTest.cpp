@@ -12,6 +12,7 @@
 #include "Engine/ChunkFile.h"
 #include "Engine/Context.h"
 #include "Engine/Texture.h"
+#include "Support/AllocationCounter.h"
 
 using namespace ChunkFileBuilder;
 using PngBuilder::tImage;
@@ -38,13 +39,23 @@ tRecord TextureRecord(uint16_t usFormat, uint32_t uiWidth, uint32_t uiHeight, co
 	return Record;
 }
 
-// Reads a chunk file whose root holds the record; the root stays with the caller so the chunk can be looked at.
-CTextureChunk* ReadTexture(CRootChunk& Root, const tRecord& Record)
+// A chunk file whose root holds the record.
+tBytes TextureFile(const tRecord& Record)
 {
-	tRecord Top{0, "root", {}, {Record}, {}, {}};
-	if (!Root.ReadFile(OpenBytes(PlainFile(Top, 8))))
+	return PlainFile(tRecord{0, "root", {}, {Record}, {}, {}}, 8);
+}
+
+// Reads a chunk file made by TextureFile; the root stays with the caller so the chunk can be looked at.
+CTextureChunk* ReadTextureFile(CRootChunk& Root, const tBytes& File)
+{
+	if (!Root.ReadFile(OpenBytes(File)))
 		return nullptr;
 	return dynamic_cast<CTextureChunk*>(Root.GetChild(0));
+}
+
+CTextureChunk* ReadTexture(CRootChunk& Root, const tRecord& Record)
+{
+	return ReadTextureFile(Root, TextureFile(Record));
 }
 
 Strong<Texture> LoadTexture(const tRecord& Record)
@@ -207,6 +218,86 @@ TEST_F(TextureTest, DamagedPngGivesAnEmptyLevel)
 		Strong<Texture> pTexture = LoadPng(Case.Bytes);
 		ASSERT_FALSE(pTexture.IsNull());
 		ExpectEmpty(pTexture->GetMipLevel(0));
+	}
+}
+
+// Whatever a level states, decoding it takes memory in proportion to its PNG's bytes: a level that would take more
+// than its bytes justify is refused, empty, before libpng allocates for it, while a level of whole-byte pixels still
+// decodes when its data inflates as far as deflate allows. Rows of zeros compress that far.
+TEST_F(TextureTest, DecodingTakesMemoryInProportionToThePng)
+{
+	// Besides the decoding's own share: libpng's and zlib's structures and the file's copy in its chunk.
+	constexpr uint64_t ALLOWANCE = 1 << 20;
+	// Images sized to this many bytes of stored rows, unless a case gives its own height.
+	constexpr size_t STORED_BYTES = 16 << 20;
+	const struct
+	{
+		const char* szCase;
+		uint8_t ucBitDepth;
+		PngBuilder::eColourType eType;
+		bool bTransparency;
+		uint32_t uiWidth;
+		uint32_t uiHeight;
+		bool bDecodes;
+	} Cases[] = {
+		{"1-bit palette with transparency in 64 KB", 1, PngBuilder::PALETTE, true, 16384, 32857, false},
+		{"1-bit grey", 1, PngBuilder::GREY, false, 16384, 0, false},
+		{"1-bit grey with transparency", 1, PngBuilder::GREY, true, 16384, 0, false},
+		{"1-bit palette", 1, PngBuilder::PALETTE, false, 16384, 0, false},
+		{"2-bit grey", 2, PngBuilder::GREY, false, 16384, 0, false},
+		{"2-bit grey with transparency", 2, PngBuilder::GREY, true, 16384, 0, false},
+		{"2-bit palette", 2, PngBuilder::PALETTE, false, 16384, 0, false},
+		{"2-bit palette with transparency", 2, PngBuilder::PALETTE, true, 16384, 0, false},
+		{"4-bit grey", 4, PngBuilder::GREY, false, 16384, 0, false},
+		{"4-bit grey with transparency", 4, PngBuilder::GREY, true, 16384, 0, false},
+		{"4-bit palette", 4, PngBuilder::PALETTE, false, 16384, 0, false},
+		{"4-bit palette with transparency", 4, PngBuilder::PALETTE, true, 16384, 0, false},
+		{"1-bit grey seven pixels wide", 1, PngBuilder::GREY, false, 7, 1000000, false},
+		{"8-bit grey", 8, PngBuilder::GREY, false, 4096, 0, true},
+		{"8-bit palette with transparency", 8, PngBuilder::PALETTE, true, 4096, 0, true},
+		{"16-bit grey", 16, PngBuilder::GREY, false, 4096, 0, true},
+		{"16-bit grey with transparency", 16, PngBuilder::GREY, true, 4096, 0, true},
+		{"16-bit RGBA", 16, PngBuilder::RGBA, false, 1024, 0, true},
+	};
+	for (const auto& Case : Cases)
+	{
+		SCOPED_TRACE(Case.szCase);
+		tImage Image;
+		Image.uiWidth = Case.uiWidth;
+		Image.ucBitDepth = Case.ucBitDepth;
+		Image.eType = Case.eType;
+		Image.bZeroRows = true;
+		Image.uiHeight = Case.uiHeight ? Case.uiHeight : static_cast<uint32_t>(STORED_BYTES / (1 + Image.RowBytes()));
+		if (Case.eType == PngBuilder::PALETTE)
+		{
+			Image.Palette.assign(3 << Case.ucBitDepth, 0x40);
+			if (Case.bTransparency)
+				Image.Transparency.assign(1, 0x00);
+		}
+		else if (Case.bTransparency)
+			Image.Transparency.assign(2 * PngBuilder::ChannelsOf(Case.eType), 0x00);
+		const tBytes Png = Image.Build();
+		const tBytes File = TextureFile(TextureRecord(TEXTURE_FORMAT_PNG, 0, 0, {Png}));
+
+		CRootChunk Root;
+		AllocationCounter::Start();
+		CTextureChunk* pChunk = ReadTextureFile(Root, File);
+		AllocationCounter::Stop();
+		ASSERT_NE(pChunk, nullptr);
+		const CMipLevel* pLevel = pChunk->GetTexture()->GetMipLevel(0);
+		if (Case.bDecodes)
+		{
+			EXPECT_EQ(pLevel->GetWidth(), Image.uiWidth);
+			EXPECT_EQ(pLevel->GetHeight(), Image.uiHeight);
+			EXPECT_EQ(pLevel->GetPixelCount(), static_cast<size_t>(Image.uiWidth) * Image.uiHeight);
+		}
+		else
+			ExpectEmpty(pLevel);
+		if (AllocationCounter::IsAvailable())
+		{
+			EXPECT_LE(AllocationCounter::GetBytes(), Png.size() * PNG_DECODE_MAX_RATIO + ALLOWANCE)
+				<< Png.size() << " bytes of PNG";
+		}
 	}
 }
 

@@ -313,17 +313,27 @@ TEST_F(XmlFunctionsTest, ClearDetachesTheWholeSubtree)
 	EXPECT_EQ(Text(pRoot, "name"), "root");
 	EXPECT_EQ(Method(pRoot, "getStringAttribute", CArgs().S("a")).String(), "1");
 
-	// Kept children still read their own values, but hang in no tree any more.
+	// Kept children still read their own values and know their parents, but have no children any more.
 	EXPECT_EQ(Text(pFirst, "text"), "text one");
 	EXPECT_EQ(Method(pFirst, "getStringAttribute", CArgs().S("name")).String(), "one");
-	EXPECT_TRUE(Get(pFirst, "parent").IsNull());
+	EXPECT_EQ(Get(pFirst, "parent").Object(), pRoot);
 	EXPECT_EQ(ChildrenCount(pSecond), 0);
-	EXPECT_TRUE(Get(pSecond, "parent").IsNull());
+	EXPECT_EQ(Get(pSecond, "parent").Object(), pRoot);
 	EXPECT_EQ(Text(pInner, "name"), "inner");
-	EXPECT_TRUE(Get(pInner, "parent").IsNull());
+	EXPECT_EQ(Get(pInner, "parent").Object(), pSecond);
 
 	EXPECT_TRUE(Method(pRoot, "clear").m_bOk);
 	EXPECT_EQ(Object(pDocument, "rootElement"), pRoot);
+
+	// A kept child no longer keeps its parent alive, and the parent's going leaves it without one.
+	pSecond.SetNull();
+	EXPECT_TRUE(Get(pInner, "parent").IsNull());
+	EXPECT_EQ(Text(pInner, "name"), "inner");
+	pRoot.SetNull();
+	EXPECT_EQ(Get(pFirst, "parent").Object(), Object(pDocument, "rootElement"));
+	pDocument.SetNull();
+	EXPECT_TRUE(Get(pFirst, "parent").IsNull());
+	EXPECT_EQ(Text(pFirst, "text"), "text one");
 }
 
 TEST_F(XmlFunctionsTest, KeptElementsOutliveTheirDocument)
@@ -379,5 +389,7 @@ TEST_F(XmlFunctionsTest, TheDeepestTreeTheLoaderTakesBuildsAndClears)
 
 	Strong<CBaseObject> pRoot = Object(pDocument, "rootElement");
 	ASSERT_TRUE(Method(pRoot, "clear").m_bOk);
+	EXPECT_EQ(Get(pElement, "parent").Object(), pParent);
+	pParent.SetNull();
 	EXPECT_TRUE(Get(pElement, "parent").IsNull());
 }

@@ -45,17 +45,21 @@ local plain = openFile('plain.txt')
 show('failed load', tostring(doc:load(plain)) .. ' ' .. tostring(doc.rootElement == root))
 plain:close()
 root:clear()
-show('cleared', root.childrenCount .. ' ' .. #root.children .. ' ' .. first.name .. ' ' .. tostring(first.parent == nil))
+show('cleared', root.childrenCount .. ' ' .. #root.children .. ' ' .. first.name .. ' ' .. tostring(first.parent == root))
+doc = nil
+root = nil
+collectgarbage()
+show('orphaned', tostring(first.parent == nil) .. ' ' .. first.name)
 )script";
 
 const char* const JS_SCRIPT = R"script(
 function show(step, value) { console.log('js ' + step + ': ' + value); }
 function errorOf(f) { try { f(); return 'no error'; } catch (e) { return e.message; } }
 const stream = openFile('data.xml');
-const doc = new XmlDocument();
+let doc = new XmlDocument();
 show('load', doc.load(stream));
 stream.close();
-const root = doc.rootElement;
+let root = doc.rootElement;
 show('same root', doc.rootElement === root);
 show('count', root.childrenCount + ' ' + typeof root.childrenCount);
 const first = root.children[0];
@@ -78,7 +82,13 @@ const plain = openFile('plain.txt');
 show('failed load', doc.load(plain) + ' ' + (doc.rootElement === root));
 plain.close();
 root.clear();
-show('cleared', root.childrenCount + ' ' + root.children.length + ' ' + first.name + ' ' + (first.parent === null));
+show('cleared', root.childrenCount + ' ' + root.children.length + ' ' + first.name + ' ' + (first.parent === root));
+doc = null;
+root = null;
+// The document's wrapper goes in the first collection, and only then does the root lose its last count.
+collectGarbage();
+collectGarbage();
+show('orphaned', (first.parent === null) + ' ' + first.name);
 )script";
 
 const char* const SQUIRREL_SCRIPT = R"script(
@@ -111,7 +121,10 @@ local plain = openFile("plain.txt");
 show("failed load", doc.load(plain) + " " + (doc.rootElement == root));
 plain.close();
 root.clear();
-show("cleared", root.childrenCount + " " + root.children.len() + " " + first.name + " " + (first.parent == null));
+show("cleared", root.childrenCount + " " + root.children.len() + " " + first.name + " " + (first.parent == root));
+doc = null;
+root = null;
+show("orphaned", (first.parent == null) + " " + first.name);
 )script";
 
 struct tLanguage
@@ -180,6 +193,7 @@ TEST(XmlFunctions, EveryLanguageWalksTheSameDocument)
 			{"made", "[] 0 true"},
 			{"failed load", "false true"},
 			{"cleared", "0 0 first true"},
+			{"orphaned", "true first"},
 		};
 		for (const auto& Step : rgExact)
 			EXPECT_EQ(Shown(Lines, Language.m_szLabel, Step.first), Step.second) << Step.first;
