@@ -543,7 +543,12 @@ bool CResource::RunScripts()
 		case SCRIPT_TYPE_MAP:
 		{
 			AutoDelete<CElementChunk> pMap(CElementChunk::Load(pStream));
-			if (pMap.IsNull() || !m_pOwner || !m_pOwner->LoadMap(pMap, this))
+			if (pMap.IsNull() || !m_pOwner)
+				return false;
+			m_LoadingMap = Script.m_Path;
+			const bool bLoaded = m_pOwner->LoadMap(pMap, this);
+			m_LoadingMap.clear();
+			if (!bLoaded)
 				return false;
 			break;
 		}
