@@ -151,6 +151,8 @@ private:
 	bool LoadFileEntries(const CElementChunk* pRoot, bool bServer);
 	bool ReadScriptEntry(const char* szSrc, eScriptType eType, bool bServerSide, bool bMap);
 	void UpdateHtDocs();
+	// Copies one client file to its place on disk; false with the reason when any step fails.
+	bool PublishClientFile(const tResourceFile& File, const std::string& DiskTarget, std::string& Reason);
 	bool RunScripts();
 	void CreateEnvironments();
 	void DestroyEnvironments();
