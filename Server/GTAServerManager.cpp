@@ -17,10 +17,12 @@
 #include "Elements/ServerPlayer.h"
 #include "Elements/ServerTrain.h"
 
+#include "Engine/Context.h"
 #include "Engine/ElementChunk.h"
 #include "Engine/KestrinNative.h"
 #include "Engine/Reflection.h"
 #include "Scripting/EventHandlers.h"
+#include "Scripting/Resource.h"
 #include "Scripting/ResourceMgr.h"
 
 namespace
@@ -291,6 +293,7 @@ bool CGTAServerManager::LoadMap(const CElementChunk* pMap, CResource* pResource)
 {
 	if (!pMap)
 		return true;
+	size_t Refused = 0;
 	for (size_t i = 0; i < pMap->GetChildCount(); i++)
 	{
 		const CElementChunk* pElement = pMap->GetChildElement(i);
@@ -324,8 +327,17 @@ bool CGTAServerManager::LoadMap(const CElementChunk* pMap, CResource* pResource)
 		if (pPlaced.IsNull())
 			continue;
 		pPlaced->SetResource(pResource);
-		// A full element table leaves the map's later elements out; the resource still starts.
-		RegisterNetObject(pPlaced);
+		// A full element table leaves the map's later elements out; the resource still starts, and the operator
+		// is told how many were left out.
+		if (!RegisterNetObject(pPlaced))
+			Refused++;
+	}
+	if (Refused > 0)
+	{
+		Context* pLog = m_pServer ? m_pServer->GetContext() : KGlobal::GetContext();
+		if (pLog)
+			pLog->LogWarn("Map %s of resource %s: %zu of its elements could not be placed, the element table is full",
+				pResource ? pResource->GetLoadingMap() : "", pResource ? pResource->GetName() : "", Refused);
 	}
 	return true;
 }

@@ -1,9 +1,12 @@
 // The process entry of the dedicated server.
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -39,6 +42,26 @@ void EnsureStandardStreams()
 			close(iNull);
 		}
 	}
+}
+
+// Every client link, remote-console connection, download and open script file holds a descriptor; a soft limit
+// far below the hard one would refuse them long before the system has to. Not being able to raise it is no reason
+// not to start.
+void RaiseOpenFileLimit(Context& ProcessContext)
+{
+	rlimit Limit{};
+	if (getrlimit(RLIMIT_NOFILE, &Limit) != 0)
+	{
+		ProcessContext.LogWarn("Cannot read the limit of open files: %s", strerror(errno));
+		return;
+	}
+	if (Limit.rlim_cur >= Limit.rlim_max)
+		return;
+	const rlim_t Soft = Limit.rlim_cur;
+	Limit.rlim_cur = Limit.rlim_max;
+	if (setrlimit(RLIMIT_NOFILE, &Limit) != 0)
+		ProcessContext.LogWarn("Cannot raise the limit of open files from %llu to %llu: %s",
+			static_cast<unsigned long long>(Soft), static_cast<unsigned long long>(Limit.rlim_max), strerror(errno));
 }
 
 void QuitProcedure()
@@ -115,6 +138,7 @@ int main(int argc, char** argv)
 
 	Context ProcessContext;
 	ProcessContext.AddUserAgent("VexaServer/1.5.10");
+	RaiseOpenFileLimit(ProcessContext);
 	MountBuiltinArchive(ProcessContext);
 
 	int iResult = 0;

@@ -90,6 +90,9 @@ public:
 	// The block that tells a client about this resource.
 	bool WriteClientInfo(Stream* pStream);
 
+	// The path of the map file whose elements are being placed, empty at other times: what a manager names when it
+	// cannot place them all.
+	const char* GetLoadingMap() const { return m_LoadingMap.c_str(); }
 	CResourceMgr* GetOwner() const { return m_pOwner; }
 	const char* GetName() const { return m_Name.c_str(); }
 	const char* GetFolderPath() const { return m_FolderPath.c_str(); }
@@ -136,6 +139,7 @@ public:
 	std::string m_ArchivePath;
 	AutoDelete<CTARArchive> m_pArchive;
 	CArgumentMap m_Exports;
+	std::string m_LoadingMap;
 
 private:
 	CVirtualFileMgr* GetFileSystem() const;
@@ -147,6 +151,8 @@ private:
 	bool LoadFileEntries(const CElementChunk* pRoot, bool bServer);
 	bool ReadScriptEntry(const char* szSrc, eScriptType eType, bool bServerSide, bool bMap);
 	void UpdateHtDocs();
+	// Copies one client file to its place on disk; false with the reason when any step fails.
+	bool PublishClientFile(const tResourceFile& File, const std::string& DiskTarget, std::string& Reason);
 	bool RunScripts();
 	void CreateEnvironments();
 	void DestroyEnvironments();

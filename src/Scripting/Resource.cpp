@@ -2,8 +2,11 @@
 
 #include <strings.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <string>
 
 #include "Engine/Context.h"
 #include "Engine/ElementChunk.h"
@@ -407,48 +410,81 @@ bool CResource::LoadFileEntries(const CElementChunk* pRoot, bool bServer)
 	return true;
 }
 
-void CResource::UpdateHtDocs()
+bool CResource::PublishClientFile(const tResourceFile& File, const std::string& DiskTarget, std::string& Reason)
 {
 	static uint8_t s_Buffer[COPY_CHUNK_SIZE];
-	CFileSystem* pFileSystem = m_pOwner ? m_pOwner->GetFileSystem() : nullptr;
-	if (!pFileSystem)
-		return;
-	char szRoot[4096];
-	if (!pFileSystem->ResolvePath(szRoot, sizeof(szRoot)))
-		return;
-	const std::string Folder = PathUtil::AppendPath(RESOURCE_HTDOCS_PATH, m_Name.c_str());
+	Reason.clear();
+	std::error_code Error;
+	std::filesystem::create_directories(std::filesystem::path(DiskTarget).parent_path(), Error);
+	if (Error)
+	{
+		Reason = Error.message();
+		return false;
+	}
+	errno = 0;
+	Strong<Stream> pSource = Strong<Stream>::New(OpenMemberFile(File.m_Source.c_str()));
+	if (pSource.IsNull())
+	{
+		Reason = std::string("cannot read it") + (errno ? std::string(": ") + strerror(errno) : std::string());
+		return false;
+	}
 
+	// The HTTP thread may serve the file at any moment: write a temporary file and rename it over the target,
+	// so a download sees the old file or the new one, never half of one.
+	const std::string DiskTemporary = DiskTarget + ".part";
+	FILE* pTarget = fopen(DiskTemporary.c_str(), "wbe");
+	if (!pTarget)
+	{
+		Reason = strerror(errno);
+		return false;
+	}
+	uint64_t ulCopied = 0;
+	size_t Read;
+	while (Reason.empty() && (Read = pSource->Read(s_Buffer, sizeof(s_Buffer))) > 0)
+	{
+		errno = 0;
+		if (fwrite(s_Buffer, 1, Read, pTarget) != Read)
+			Reason = errno ? strerror(errno) : "write error";
+		ulCopied += Read;
+	}
+	// Buffered bytes reach the disk only here, so a full disk may show itself only now.
+	errno = 0;
+	if (fclose(pTarget) != 0 && Reason.empty())
+		Reason = errno ? strerror(errno) : "write error";
+	if (Reason.empty() && ulCopied != File.m_ulSize)
+		Reason = "read " + std::to_string(ulCopied) + " of its " + std::to_string(File.m_ulSize) + " bytes";
+	if (Reason.empty() && rename(DiskTemporary.c_str(), DiskTarget.c_str()) != 0)
+		Reason = strerror(errno);
+	if (Reason.empty())
+		return true;
+	remove(DiskTemporary.c_str());
+	return false;
+}
+
+void CResource::UpdateHtDocs()
+{
+	if (m_ClientFiles.empty())
+		return;
+	Context* pLog = LogContext(m_pOwner);
+	CFileSystem* pFileSystem = m_pOwner ? m_pOwner->GetFileSystem() : nullptr;
+	char szRoot[4096];
+	const bool bRooted = pFileSystem && pFileSystem->ResolvePath(szRoot, sizeof(szRoot));
+	const std::string Folder = PathUtil::AppendPath(RESOURCE_HTDOCS_PATH, m_Name.c_str());
 	for (const tResourceFile& File : m_ClientFiles)
 	{
-		// The HTTP thread may serve the file at any moment: write a temporary file and rename it over the target,
-		// so a download sees the old file or the new one, never half of one.
 		const std::string Target = PathUtil::AppendPath(Folder.c_str(), File.m_szHashName);
-		const std::string Temporary = Target + ".part";
-		const std::string DiskTarget = std::string(szRoot) + (Target.c_str() + 1);
-		const std::string DiskTemporary = std::string(szRoot) + (Temporary.c_str() + 1);
-
-		Strong<Stream> pTarget = Strong<Stream>::New(pFileSystem->Create(Temporary.c_str()));
-		if (pTarget.IsNull())
-			continue;
-		Strong<Stream> pSource = Strong<Stream>::New(OpenMemberFile(File.m_Source.c_str()));
-		bool bComplete = !pSource.IsNull();
-		if (bComplete)
+		const std::string DiskTarget = bRooted ? std::string(szRoot) + (Target.c_str() + 1) : Target;
+		std::string Reason = "the server has no folder on disk";
+		if (bRooted)
 		{
-			size_t Read;
-			while ((Read = pSource->Read(s_Buffer, sizeof(s_Buffer))) > 0)
-			{
-				if (pTarget->Write(s_Buffer, Read) != Read)
-				{
-					bComplete = false;
-					break;
-				}
-			}
+			if (PublishClientFile(File, DiskTarget, Reason))
+				continue;
+			// A copy left from an earlier scan would be served as current while the clients are told the new size
+			// and checksum; none at all is the honest answer.
+			remove(DiskTarget.c_str());
 		}
-		pSource.SetNull();
-		pTarget.SetNull();
-		if (!bComplete || !CFileMgr::Exists(DiskTemporary.c_str(), true, false) ||
-			rename(DiskTemporary.c_str(), DiskTarget.c_str()) != 0)
-			remove(DiskTemporary.c_str());
+		pLog->LogError("Unable to publish file %s of resource %s to %s: %s", File.m_szName, m_Name.c_str(),
+			DiskTarget.c_str(), Reason.c_str());
 	}
 }
 
@@ -543,7 +579,12 @@ bool CResource::RunScripts()
 		case SCRIPT_TYPE_MAP:
 		{
 			AutoDelete<CElementChunk> pMap(CElementChunk::Load(pStream));
-			if (pMap.IsNull() || !m_pOwner || !m_pOwner->LoadMap(pMap, this))
+			if (pMap.IsNull() || !m_pOwner)
+				return false;
+			m_LoadingMap = Script.m_Path;
+			const bool bLoaded = m_pOwner->LoadMap(pMap, this);
+			m_LoadingMap.clear();
+			if (!bLoaded)
 				return false;
 			break;
 		}

@@ -1,5 +1,9 @@
 #include "ScriptHost.h"
 
+#include <filesystem>
+#include <functional>
+#include <unistd.h>
+
 #include "Engine/KestrinHash.h"
 
 namespace
@@ -399,6 +403,50 @@ TEST_F(ResourceTest, ClientFilesArePublishedUnderTheirHashName)
 		<< "the published bytes are the ones whose size and checksum the clients are told";
 	EXPECT_EQ(Files[2].m_ulSize, 4u);
 	EXPECT_FALSE(CFileMgr::Exists((m_Dir.Path() + "/" + Published + HashName(CutName) + ".part").c_str(), true, true));
+}
+
+TEST_F(ResourceTest, ClientFilesThatCannotBePublishedAreReportedAndLeaveNoStaleCopy)
+{
+	WriteMeta("r", "<file src=\"f.txt\" type=\"client\" />");
+	const std::string Folder = m_Dir.Path() + "/htdocs/resources/r";
+	const std::string Target = Folder + "/" + HashName("f.txt");
+	struct tCase
+	{
+		const char* m_szName;
+		std::function<void()> m_Obstruct;
+		const char* m_szReason;
+	};
+	const tCase rgCases[] = {
+		{"a file where the resource's folder goes",
+			[&] {
+				std::filesystem::remove_all(Folder);
+				m_Dir.WriteFile("htdocs/resources/r", "in the way");
+			},
+			"Not a directory"},
+		{"a folder where the temporary file goes", [&] { std::filesystem::create_directory(Target + ".part"); },
+			"Is a directory"},
+		{"a full disk", [&] { ASSERT_EQ(symlink("/dev/full", (Target + ".part").c_str()), 0); },
+			"No space left on device"},
+	};
+	for (const tCase& Case : rgCases)
+	{
+		SCOPED_TRACE(Case.m_szName);
+		std::filesystem::remove_all(m_Dir.Path() + "/htdocs");
+		m_Dir.WriteFile("resources/r/f.txt", "old");
+		Scan();
+		ASSERT_EQ(m_Dir.ReadFile("htdocs/resources/r/" + HashName("f.txt")), "old");
+
+		m_Dir.WriteFile("resources/r/f.txt", "new");
+		Case.m_Obstruct();
+		ClearLog();
+		Scan();
+		EXPECT_TRUE(Logged("Unable to publish file f.txt of resource r to " + Target + ": " + Case.m_szReason))
+			<< LogText();
+		EXPECT_NE(Find("r"), nullptr) << "the resource stays, its other parts are sound";
+		EXPECT_FALSE(std::filesystem::exists(Target)) << "the old copy would be served as the new one";
+		EXPECT_FALSE(std::filesystem::is_regular_file(Target + ".part") || std::filesystem::is_symlink(Target + ".part"))
+			<< "no temporary file stays behind";
+	}
 }
 
 TEST_F(ResourceTest, OnlyAServerChecksumsAndPublishes)

@@ -1,5 +1,5 @@
 // The game's element manager: what its factory makes for each type id, the script classes, event types and
-// constants it sets up, and the elements a map file places.
+// constants it sets up, the elements a map file places, and what the server says when they do not all fit.
 
 #include <gtest/gtest.h>
 
@@ -12,6 +12,7 @@
 #include "Elements/GameElementFixture.h"
 #include "Elements/ServerPickup.h"
 #include "Elements/ServerVehicle.h"
+#include "ResourceTestSupport.h"
 
 #include "Engine/ElementChunk.h"
 #include "Engine/Reflection.h"
@@ -220,4 +221,46 @@ TEST(GTAServerManager, MapFilesPlaceVehiclesAndPickups)
 	// The model's one colour set was given to the first vehicle.
 	EXPECT_EQ(static_cast<CServerVehicle*>(Elements[0])->m_rgucColours[0], 5);
 	EXPECT_EQ(static_cast<CServerVehicle*>(Elements[0])->m_rgucColours[1], 6);
+}
+
+namespace
+{
+// A map file of the given number of vehicles, then the given further elements.
+std::string VehicleMap(size_t Count, const std::string& Extra = "")
+{
+	std::string Map = "<map>\n";
+	for (size_t i = 0; i < Count; i++)
+		Map += "<vehicle/>\n";
+	return Map + Extra + "</map>\n";
+}
+}
+
+TEST(GTAServerManager, MapsThatDoNotFitTheElementTableSayHowManyElementsWereLeftOut)
+{
+	constexpr size_t ELEMENT_SLOTS = 16384;
+	ServerTest::CServerProcess Server;
+	// One vehicle placed before, so the big map fills the table and leaves out exactly seven.
+	Server.WriteFile("resources/small/meta.xml", "<meta><map src=\"one.xml\" type=\"server\" /></meta>");
+	Server.WriteFile("resources/small/one.xml", VehicleMap(1));
+	Server.WriteFile("resources/crowd/meta.xml",
+		"<meta><map src=\"full.xml\" type=\"server\" /><map src=\"late.xml\" type=\"server\" /></meta>");
+	Server.WriteFile("resources/crowd/full.xml", VehicleMap(ELEMENT_SLOTS - 1 + 7));
+	Server.WriteFile("resources/crowd/late.xml", VehicleMap(2, "<pickup/><marker/>"));
+	ServerTest::StartWithResources(Server, {"small", "crowd"});
+
+	const std::vector<std::string> Lines = Server.GetOutputLines();
+	const char* const rgWarnings[] = {
+		"Map /resources/crowd/full.xml of resource crowd: 7 of its elements could not be placed, the element table is full",
+		"Map /resources/crowd/late.xml of resource crowd: 3 of its elements could not be placed, the element table is full",
+	};
+	for (const char* szWarning : rgWarnings)
+	{
+		const int iLine = ServerTest::FindLine(Lines, szWarning);
+		ASSERT_GE(iLine, 0) << szWarning << "\n" << Server.GetRawOutput();
+		EXPECT_EQ(ServerTest::FindLine(Lines, szWarning, static_cast<size_t>(iLine) + 1), -1) << "once per map file";
+	}
+	EXPECT_FALSE(ServerTest::HasLineContaining(Lines, "one.xml")) << Server.GetRawOutput();
+	EXPECT_GE(ServerTest::FindLine(Lines, "START: Resource crowd started."), 0) << "a map that does not fit still starts";
+	ASSERT_TRUE(Server.WriteInput("quit\n"));
+	EXPECT_EQ(Server.WaitForExit(), 0);
 }

@@ -1,7 +1,10 @@
 // Black-box tests of start-up and shutdown: the real server binary in a folder of its own.
 
 #include <csignal>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <sstream>
+#include <sys/resource.h>
 
 #include "ServerHarness.h"
 
@@ -406,4 +409,71 @@ TEST(Main, ResourcesStopAfterTheShutdownLineWhileTheLogIsOpen)
 	ASSERT_NE(Farewell, std::string::npos) << Log;
 	EXPECT_LT(ShuttingDown, Farewell);
 	EXPECT_LT(Farewell, Ended);
+}
+
+namespace
+{
+// The soft and hard limit of open files of a running process, from /proc; false when they cannot be read.
+bool ReadOpenFileLimits(pid_t Pid, unsigned long long& ullSoft, unsigned long long& ullHard)
+{
+	std::ifstream Limits("/proc/" + std::to_string(Pid) + "/limits");
+	std::string Line;
+	while (std::getline(Limits, Line))
+	{
+		const std::string Label = "Max open files";
+		if (Line.compare(0, Label.size(), Label) != 0)
+			continue;
+		std::istringstream Values(Line.substr(Label.size()));
+		return static_cast<bool>(Values >> ullSoft >> ullHard);
+	}
+	return false;
+}
+
+// Lowers this process's soft limit of open files while it lives, so a child started meanwhile inherits the low one.
+class CLowOpenFileLimit
+{
+public:
+	explicit CLowOpenFileLimit(rlim_t Soft)
+	{
+		m_bSaved = getrlimit(RLIMIT_NOFILE, &m_Saved) == 0;
+		rlimit Low = m_Saved;
+		Low.rlim_cur = Soft;
+		m_bLowered = m_bSaved && Soft < m_Saved.rlim_max && setrlimit(RLIMIT_NOFILE, &Low) == 0;
+	}
+	~CLowOpenFileLimit()
+	{
+		if (m_bLowered)
+			setrlimit(RLIMIT_NOFILE, &m_Saved);
+	}
+	bool IsLowered() const { return m_bLowered; }
+	rlim_t GetHard() const { return m_Saved.rlim_max; }
+
+private:
+	rlimit m_Saved{};
+	bool m_bSaved = false;
+	bool m_bLowered = false;
+};
+}
+
+TEST(Main, StartUpRaisesTheSoftLimitOfOpenFilesToTheHardLimit)
+{
+	CServerProcess Server;
+	Server.WriteFile("server.xml", MakeConfig());
+	rlim_t Hard = 0;
+	{
+		CLowOpenFileLimit Low(64);
+		if (!Low.IsLowered())
+			GTEST_SKIP() << "the hard limit of open files is too low to test with";
+		Hard = Low.GetHard();
+		ASSERT_TRUE(Server.Start());
+	}
+	ASSERT_TRUE(Server.WaitForOutput("Resources loaded")) << Server.GetRawOutput();
+	unsigned long long ullSoft = 0;
+	unsigned long long ullHard = 0;
+	ASSERT_TRUE(ReadOpenFileLimits(Server.GetPid(), ullSoft, ullHard));
+	EXPECT_EQ(ullHard, static_cast<unsigned long long>(Hard));
+	EXPECT_EQ(ullSoft, ullHard);
+	Server.WriteInput("quit\n");
+	EXPECT_EQ(Server.WaitForExit(), 0);
+	EXPECT_FALSE(HasLineContaining(Server.GetOutputLines(), "limit of open files")) << Server.GetRawOutput();
 }

@@ -56,6 +56,7 @@ public:
 	bool WriteInput(const std::string& Text);
 	void CloseInput();
 	bool Signal(int iSignal);
+	pid_t GetPid() const { return m_Process.GetPid(); }
 
 	// Waits until the output holds the text; false after the time-out (a safety bound, not a measurement).
 	bool WaitForOutput(const std::string& Text, int iTimeoutSeconds = 30);

@@ -63,6 +63,8 @@ public:
 	std::string GetOutput();
 	// Kills the process if it still runs and waits for it.
 	void Kill();
+	// The process id, -1 before the start; it stays valid until the process has been waited for.
+	pid_t GetPid() const { return m_Pid; }
 
 private:
 	void ReadOutput(int iDescriptor);
