@@ -26,6 +26,8 @@ public:
 
 	// pClient is the sending client, or null.
 	virtual void Execute(CBaseObject* pClient, const char* szName, const CArgumentArray& Arguments) = 0;
+	// Taken out of the table: drops what it holds for its calls.
+	virtual void LetGo() {}
 
 	// Set when the handler is taken out of the table; a dispatch in progress then skips it.
 	bool m_bRemoved;
@@ -43,6 +45,7 @@ public:
 	// Calls the function with [the client when the table passes clients, then every event argument]; the event's
 	// name is not passed.
 	void Execute(CBaseObject* pClient, const char* szName, const CArgumentArray& Arguments) override;
+	void LetGo() override { m_pFunction.SetNull(); }
 
 	Strong<CFunction> m_pFunction;
 };

@@ -32,6 +32,8 @@ public:
 	// szName as the caller wrote it; szParameters the rest of the line (null only for the unhandled-command
 	// handler called for a line without parameters); pClient the calling client or null.
 	virtual void Execute(const char* szName, const char* szParameters, CBaseObject* pClient) = 0;
+	// Taken out of the registry: drops what it holds for its calls.
+	virtual void LetGo() {}
 
 	CCommandHandlers* GetOwner() const { return m_pOwner; }
 	CResource* GetResource() const { return m_pResource; }
@@ -53,6 +55,7 @@ public:
 
 	// Calls the function with [name, parameters or null, and the client when the registry passes clients].
 	void Execute(const char* szName, const char* szParameters, CBaseObject* pClient) override;
+	void LetGo() override { m_pFunction.SetNull(); }
 
 	Strong<CFunction> m_pFunction;
 };

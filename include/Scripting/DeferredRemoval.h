@@ -3,6 +3,9 @@
 // in progress; an item taken out while one runs is unlinked at once (nothing finds or calls it again) but freed
 // only when the outermost dispatch ends. A handler that removes itself, another handler, or its whole resource
 // therefore never returns into freed memory.
+//
+// What an item holds for its calls (a script function, a timer's arguments) goes as soon as the item is taken out:
+// every item has LetGo for that. A call in progress holds its own reference to the function it runs.
 
 #include <cstdint>
 #include <memory>
@@ -51,6 +54,7 @@ public:
 	// The caller has already unlinked the item from its registry.
 	void Retire(T* pItem)
 	{
+		pItem->LetGo();
 		if (m_iIterating > 0)
 			m_Retired.push_back(pItem);
 		else
@@ -95,11 +99,11 @@ void UnlinkIf(std::vector<T*>& List, TPredicate Predicate, std::vector<T*>& Remo
 template <class T, class TFree>
 size_t RetireAll(const std::vector<T*>& Removed, CDeferredRemoval<T, TFree>& Removal)
 {
+	// All are marked before the first lets go of what it holds, which can set off further releases.
 	for (T* pItem : Removed)
-	{
 		pItem->m_bRemoved = true;
+	for (T* pItem : Removed)
 		Removal.Retire(pItem);
-	}
 	return Removed.size();
 }
 

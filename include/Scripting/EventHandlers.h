@@ -52,6 +52,8 @@ public:
 
 	// szUnused is always null.
 	virtual void Execute(CEvent* pEvent, const char* szUnused, const CArgumentArray& Arguments) = 0;
+	// Taken out of its type: drops what it holds for its calls.
+	virtual void LetGo() {}
 
 	CBaseObject* GetSource() const { return m_pSource.Get(); }
 	CResource* GetResource() const { return m_pResource; }
@@ -75,6 +77,7 @@ public:
 
 	// Calls the function with [event, copies of the arguments]; its result and failure are the language's affair.
 	void Execute(CEvent* pEvent, const char* szUnused, const CArgumentArray& Arguments) override;
+	void LetGo() override { m_pFunction.SetNull(); }
 
 	Strong<CFunction> m_pFunction;
 };

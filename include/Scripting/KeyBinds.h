@@ -49,6 +49,8 @@ public:
 	CKeyBind& operator=(const CKeyBind&) = delete;
 
 	virtual void Execute(CBaseObject* pClient, CKeyEvent* pEvent) = 0;
+	// Taken out of the registry: drops what it holds for its calls.
+	virtual void LetGo() {}
 
 	// Whether a report of the key with this repeat count and direction runs the bind.
 	bool Matches(int32_t iRepeat, bool bDown) const;
@@ -71,6 +73,7 @@ public:
 
 	// Calls the function with [event, and the client when the registry passes clients].
 	void Execute(CBaseObject* pClient, CKeyEvent* pEvent) override;
+	void LetGo() override { m_pFunction.SetNull(); }
 
 	Strong<CFunction> m_pFunction;
 };

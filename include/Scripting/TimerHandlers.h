@@ -27,6 +27,10 @@ public:
 
 	// Advances by the frame delta and calls the function when due; a timer fires at most once per call.
 	void Update(double dFrameDelta);
+	// Drops the function and the extra arguments: the timer has left the table and can never call them again,
+	// while a script may hold the timer's object for long after (the timer's own callback does, through its
+	// closure, and would otherwise keep itself alive for good).
+	void LetGo();
 
 	CResource* GetResource() const { return m_pResource; }
 	int32_t GetSlot() const { return m_iSlot; }
@@ -62,7 +66,9 @@ public:
 	// Visits the used slots in increasing order, so a timer made during the pass in a later slot runs in the same
 	// pass and one in an earlier slot on the next.
 	void Update(double dFrameDelta);
-	// False for a timer that is not in the table (ran out, cleared, or its slot now holds another timer).
+	// Whether the timer is in the table: not run out, not cleared (its slot may hold a newer timer).
+	bool Contains(const CScriptTimer* pTimer) const;
+	// False for a timer that is not in the table. The timer lets go of its function and arguments at once.
 	bool RemoveTimer(CScriptTimer* pTimer);
 	// Null removes every timer.
 	size_t RemoveTimers(CResource* pResource);

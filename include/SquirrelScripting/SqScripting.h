@@ -205,8 +205,9 @@ public:
 
 	CSqScriptEnvironment* GetEnvironment() const { return m_pEnvironment; }
 	const tSquirrelStrongReference& GetClosure() const { return m_Closure; }
-	// The environment is ending: the function can no longer run.
-	void Detach();
+	// The environment is ending: the function can no longer run. Hands its closure over to the caller, who
+	// releases it once every function of the environment is detached.
+	tSquirrelStrongReference Detach();
 
 private:
 	CSqScriptEnvironment* m_pEnvironment;

@@ -28,8 +28,11 @@ struct tSquirrelStrongReference
 
 	tSquirrelStrongReference(const tSquirrelStrongReference&) = delete;
 	tSquirrelStrongReference& operator=(const tSquirrelStrongReference&) = delete;
+	// Takes the other handle's reference over, leaving it empty.
+	tSquirrelStrongReference(tSquirrelStrongReference&& Other) noexcept;
 
-	// Releases the object through the main VM (when that is still open) and empties the handle.
+	// Empties the handle, then releases the object through the main VM (when that is still open). Safe to call
+	// again from whatever the release sets off.
 	void Clear();
 	// Takes a reference on the value at Index of v's stack, releasing the old one first.
 	void Set(HSQUIRRELVM v, SQInteger Index, CSqVMHandle* pReleaseVM);

@@ -67,9 +67,11 @@ CCommandHandlers::CCommandHandlers(CResourceMgr* pOwner) :
 
 CCommandHandlers::~CCommandHandlers()
 {
-	for (auto& Entry : m_Handlers)
+	// Walked out of the registry: letting a handler go can destroy objects that remove handlers themselves.
+	std::unordered_map<uint32_t, CCommandHandler*> Handlers;
+	Handlers.swap(m_Handlers);
+	for (auto& Entry : Handlers)
 		m_Removal.Retire(Entry.second);
-	m_Handlers.clear();
 	delete m_pUnhandledCommandHandler;
 	m_pUnhandledCommandHandler = nullptr;
 }

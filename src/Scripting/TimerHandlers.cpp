@@ -1,5 +1,7 @@
 #include "Scripting/TimerHandlers.h"
 
+#include <utility>
+
 #include "Scripting/Resource.h"
 #include "Scripting/ResourceMgr.h"
 
@@ -23,11 +25,17 @@ void CScriptTimer::Update(double dFrameDelta)
 	m_dElapsed += dFrameDelta;
 	if (m_dElapsed < m_dInterval)
 		return;
-	if (!m_pFunction.IsNull())
-	{
-		Strong<CFunction> pFunction = m_pFunction;
-		pFunction->Call(m_Arguments, nullptr);
-	}
+	// The call may clear this timer or stop its resource. The timer then lets go of its function and arguments,
+	// which may free the last script value that holds the timer: the timer, the function and the arguments of
+	// this call all stay alive until the step is over.
+	Strong<CScriptTimer> pHold(this);
+	Strong<CFunction> pFunction = m_pFunction;
+	CArgumentArray Arguments;
+	m_Arguments.Move(&Arguments);
+	if (!pFunction.IsNull())
+		pFunction->Call(Arguments, nullptr);
+	if (m_pOwner->Contains(this))
+		Arguments.Move(&m_Arguments);
 	m_dElapsed = 0.0;
 	if (m_iRunsLeft > 0)
 	{
@@ -35,6 +43,15 @@ void CScriptTimer::Update(double dFrameDelta)
 		if (m_iRunsLeft == 0)
 			m_pOwner->RemoveTimer(this);
 	}
+}
+
+void CScriptTimer::LetGo()
+{
+	// Through locals, so that nothing of the timer is touched once they go: they may hold the last reference to
+	// it (a closure that holds the timer's own script object).
+	Strong<CFunction> pFunction = std::move(m_pFunction);
+	CArgumentArray Arguments;
+	m_Arguments.Move(&Arguments);
 }
 
 CTimerHandlers::CTimerHandlers(CResourceMgr* pOwner) :
@@ -72,14 +89,19 @@ void CTimerHandlers::Update(double dFrameDelta)
 		m_Table.GetAt(Slot)->Update(dFrameDelta);
 }
 
-bool CTimerHandlers::RemoveTimer(CScriptTimer* pTimer)
+bool CTimerHandlers::Contains(const CScriptTimer* pTimer) const
 {
 	if (!pTimer || pTimer->m_iSlot < 0)
 		return false;
 	const size_t Slot = static_cast<size_t>(pTimer->m_iSlot);
-	if (!m_Table.IsUsedAt(Slot) || m_Table.GetAt(Slot) != pTimer)
+	return m_Table.IsUsedAt(Slot) && m_Table.GetAt(Slot) == pTimer;
+}
+
+bool CTimerHandlers::RemoveTimer(CScriptTimer* pTimer)
+{
+	if (!Contains(pTimer))
 		return false;
-	m_Table.RemoveAt(Slot);
+	m_Table.RemoveAt(static_cast<size_t>(pTimer->m_iSlot));
 	m_Removal.Retire(pTimer);
 	return true;
 }

@@ -5,6 +5,8 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <utility>
+#include <vector>
 
 #include <squirrel.h>
 #include <sqstdblob.h>
@@ -170,11 +172,21 @@ tSquirrelStrongReference::tSquirrelStrongReference() : m_pVM(nullptr)
 
 void tSquirrelStrongReference::Clear()
 {
-	if (!sq_isnull(m_Object) && IsAlive())
-		sq_release(m_pReleaseVM->GetVM(), &m_Object);
+	// The handle is empty before the object goes: releasing it can free a chain of script objects whose release
+	// hooks destroy engine objects, one of which may own this handle and clear it again, or free it.
+	HSQOBJECT Object = m_Object;
+	Strong<CSqVMHandle> pReleaseVM = std::move(m_pReleaseVM);
 	sq_resetobject(&m_Object);
-	m_pReleaseVM.SetNull();
 	m_pVM = nullptr;
+	if (!sq_isnull(Object) && !pReleaseVM.IsNull() && pReleaseVM->GetVM())
+		sq_release(pReleaseVM->GetVM(), &Object);
+}
+
+tSquirrelStrongReference::tSquirrelStrongReference(tSquirrelStrongReference&& Other) noexcept
+	: m_pVM(Other.m_pVM), m_pReleaseVM(std::move(Other.m_pReleaseVM)), m_Object(Other.m_Object)
+{
+	sq_resetobject(&Other.m_Object);
+	Other.m_pVM = nullptr;
 }
 
 void tSquirrelStrongReference::Set(HSQUIRRELVM v, SQInteger Index, CSqVMHandle* pReleaseVM)
@@ -407,8 +419,13 @@ CSqScriptEnvironment::~CSqScriptEnvironment()
 
 void CSqScriptEnvironment::DetachFunctions()
 {
+	// Every function is cut loose before any closure goes: releasing one can free script objects whose release
+	// hooks destroy other function values of this environment (a timer whose closure holds the timer), which
+	// then find nothing left to undo, and the set is not changed while it is walked.
+	std::vector<tSquirrelStrongReference> Closures;
+	Closures.reserve(m_Functions.size());
 	for (CSqFunction* pFunction : m_Functions)
-		pFunction->Detach();
+		Closures.push_back(pFunction->Detach());
 	m_Functions.clear();
 }
 
@@ -522,10 +539,10 @@ CSqFunction::~CSqFunction()
 	m_Closure.Clear();
 }
 
-void CSqFunction::Detach()
+tSquirrelStrongReference CSqFunction::Detach()
 {
 	m_pEnvironment = nullptr;
-	m_Closure.Clear();
+	return std::move(m_Closure);
 }
 
 bool CSqFunction::Call(const CArgumentArray& Arguments, CReturnValue* pResult)

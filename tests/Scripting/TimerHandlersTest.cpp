@@ -191,3 +191,62 @@ TEST_F(TimerHandlersTest, TimerThatClearsItselfOrItsResourceFinishesItsCall)
 	Manager()->Process(0.016);
 	EXPECT_EQ(iCalls, 1);
 }
+
+TEST_F(TimerHandlersTest, TimerLetsGoOfItsFunctionAndArgumentsOnceItCanNeverCallThem)
+{
+	WriteResource("a", {});
+	Scan();
+	CResource* pOwner = Find("a");
+	// Each timer's function holds the timer itself, as a script callback that refers to its own timer does: only
+	// the timer letting go of its function and arguments ends that cycle.
+	struct tCase
+	{
+		const char* m_szName;
+		const char* m_szFunction;
+		bool m_bClearsItself;
+		// Ends the timer from outside after the first pass, when given.
+		std::function<void(CBaseObject* pTimer)> m_End;
+	};
+	const tCase rgCases[] = {
+		{"timeout that ran out", "setTimeout", false, nullptr},
+		{"interval that clears itself in its call", "setInterval", true, nullptr},
+		{"interval cleared by a script", "setInterval", false,
+			[this](CBaseObject* pTimer) {
+				EXPECT_TRUE(Call(nullptr, "clearInterval", CArgs().O(pTimer)).Boolean());
+			}},
+		{"interval of a resource that stops", "setInterval", false,
+			[this, pOwner](CBaseObject*) { EXPECT_EQ(Timers()->RemoveTimers(pOwner), 1u); }},
+	};
+	for (const tCase& Case : rgCases)
+	{
+		SCOPED_TRACE(Case.m_szName);
+		auto pSelf = std::make_shared<Strong<CBaseObject>>();
+		const bool bClearsItself = Case.m_bClearsItself;
+		CArgs Arguments;
+		Arguments.Own(MakeFunction(pOwner, [this, pSelf, bClearsItself](const CArgumentArray&) {
+			if (bClearsItself)
+			{
+				EXPECT_TRUE(Call(nullptr, "clearInterval", CArgs().O(*pSelf)).Boolean());
+			}
+		}));
+		Weak<CBaseObject> pFunction(Arguments.GetAt(0)->ToFunction());
+		Strong<CBaseObject> pPassed = Strong<CBaseObject>::New(new CBaseObject());
+		Weak<CBaseObject> pArgument(pPassed);
+		Arguments.I(0).O(pPassed);
+		*pSelf = Call(pOwner, Case.m_szFunction, Arguments).Object();
+		ASSERT_FALSE(pSelf->IsNull());
+		Weak<CBaseObject> pTimer(*pSelf);
+		// From here only the timer holds its function and argument, and only its function holds it.
+		pSelf.reset();
+		pPassed.SetNull();
+		Arguments.Clear();
+
+		Manager()->Process(0.016);
+		if (Case.m_End)
+			Case.m_End(pTimer);
+		EXPECT_EQ(Timers()->GetCount(), 0u);
+		EXPECT_TRUE(pFunction.IsNull());
+		EXPECT_TRUE(pArgument.IsNull());
+		EXPECT_TRUE(pTimer.IsNull());
+	}
+}

@@ -290,6 +290,32 @@ TEST_F(SqScriptingTest, ValuesOutlivingTheLanguageRunNothing)
 	EXPECT_TRUE(Logged("[ERROR]   SCRIPT ERROR: Cannot call a function of a stopped resource"));
 }
 
+TEST_F(SqScriptingTest, FunctionValuesWhoseClosuresHoldThemEndWithTheirEnvironment)
+{
+	CScriptEnvironment* pOther = NewEnvironment();
+	ASSERT_NE(pOther, nullptr);
+	// One function value holds itself through its closure; two more hold each other, so that letting one go ends
+	// the other while the environment is still letting go of its functions.
+	ASSERT_TRUE(Run("local self = null; self = reflection.createFunction(function() { return self; });"
+					"local a = null; local b = null;"
+					"a = reflection.createFunction(function() { return b; });"
+					"b = reflection.createFunction(function() { return a; });"
+					"record(self, a, b);",
+		pOther));
+	ASSERT_EQ(Recorded().GetArrayCount(), 3u);
+	Weak<CBaseObject> rgpFunctions[3];
+	for (size_t i = 0; i < 3; i++)
+	{
+		rgpFunctions[i] = RecordedAt(i)->ToObject();
+		ASSERT_NE(dynamic_cast<CSqFunction*>(rgpFunctions[i].Get()), nullptr);
+	}
+	m_Recorded.Clear();
+
+	pOther->Destroy();
+	for (const Weak<CBaseObject>& pFunction : rgpFunctions)
+		EXPECT_TRUE(pFunction.IsNull());
+}
+
 TEST_F(SqScriptingTest, ScriptMayEndItsOwnEnvironment)
 {
 	CScriptEnvironment* pSelf = nullptr;
