@@ -48,8 +48,9 @@ bool ResolveNumeric(const char* szHost, const char* szPort, int iFlags, std::str
 // port, with the protocols (an array ended by an entry with a null name) and pUser as the context's user data.
 // Null on failure, the reason then in the process's last-error text.
 lws_context* CreateListener(const char* szAddress, uint16_t usPort, const lws_protocols* pProtocols, void* pUser);
-// A context that only makes outgoing connections.
-lws_context* CreateClient(const lws_protocols* pProtocols, void* pUser);
+// A context that only makes outgoing connections. A connection that has not reached the server within the time
+// limit, or that waits longer than it for any step of its handshake, is closed by the library.
+lws_context* CreateClient(const lws_protocols* pProtocols, void* pUser, unsigned uiTimeoutSeconds);
 // Closes every connection (their close callbacks run here) and frees the context; null does nothing.
 void Destroy(lws_context* pContext);
 

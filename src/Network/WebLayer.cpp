@@ -154,13 +154,15 @@ lws_context* CreateListener(const char* szAddress, uint16_t usPort, const lws_pr
 	return CreateContext(Info);
 }
 
-lws_context* CreateClient(const lws_protocols* pProtocols, void* pUser)
+lws_context* CreateClient(const lws_protocols* pProtocols, void* pUser, unsigned uiTimeoutSeconds)
 {
 	lws_context_creation_info Info;
 	memset(&Info, 0, sizeof(Info));
 	Info.port = CONTEXT_PORT_NO_LISTEN;
 	Info.protocols = pProtocols;
 	Info.user = pUser;
+	Info.connect_timeout_secs = uiTimeoutSeconds;
+	Info.timeout_secs = uiTimeoutSeconds;
 	Info.pt_serv_buf_size = SERVICE_BUFFER_SIZE;
 	return CreateContext(Info);
 }
