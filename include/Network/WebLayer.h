@@ -56,8 +56,18 @@ void Destroy(lws_context* pContext);
 
 // Services whatever is ready and returns at once (links polled by the main loop).
 void Poll(lws_context* pContext);
+// What a Wait found that its caller must act on.
+enum eWaitResult
+{
+	WAIT_SERVICED,
+	// A listener could not accept a connection for lack of file descriptors (or of memory for one). The
+	// connection stays queued and the listener ready, so a Wait right after would return at once: the caller
+	// pauses first, and the connection is taken once descriptors free.
+	WAIT_OUT_OF_DESCRIPTORS,
+};
+
 // Waits until something is ready or Wake is called, then services it (a context with a thread of its own).
-void Wait(lws_context* pContext);
+eWaitResult Wait(lws_context* pContext);
 // Ends the current or next Wait early; the one call that is safe from any thread.
 void Wake(lws_context* pContext);
 
