@@ -265,6 +265,10 @@ void CHTTPMgr::DriveTransfers()
 	{
 		m_bTimerSet = false;
 		curl_multi_socket_action(m_pMultiHandle, CURL_SOCKET_TIMEOUT, 0, &iRunning);
+		// libcurl does not tell a due time again that it has told already; one still pending must not be lost.
+		long lTimeoutMs = -1;
+		if (!m_bTimerSet && curl_multi_timeout(m_pMultiHandle, &lTimeoutMs) == CURLM_OK)
+			TimerCallback(m_pMultiHandle, lTimeoutMs, this);
 	}
 }
 
