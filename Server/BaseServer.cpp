@@ -884,6 +884,8 @@ bool CBaseServer::StartHttpServer()
 void CBaseServer::ProcessHttpRequests()
 {
 	m_HTTPMgr.Process();
+	// The file server's thread does not log; what it ran into is logged here.
+	m_HttpServer.ReportLimits(m_pContext);
 }
 void CBaseServer::PollRemoteConsole()
 {

@@ -3,10 +3,16 @@
 // advances once a pass (Process); the body reaches the request in chunks as it arrives and the request is told
 // when the transfer has ended. Main thread only.
 //
+// A pass costs the same however many transfers wait: libcurl is only handed the sockets that became ready (one
+// look at all of them, through an epoll set it keeps up to date) and its own timers when they fall due. A transfer
+// that receives nothing for IDLE_TIMEOUT_SECONDS ends with libcurl's time-out result, so a host that never answers
+// cannot hold a slot of the table for good.
+//
 // Scripts may start a request, or stop the resource that made one, from inside a request's own callbacks. Neither
 // touches the transfers libcurl is running: a request made then is added once the pass is over, and a cancelled
 // one is only marked (its transfer aborts and its callbacks are never called) and freed after the pass.
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -79,9 +85,12 @@ public:
 		MAX_REQUESTS = 1024,
 		MAX_REDIRECTS = 30,
 		CONNECT_TIMEOUT_SECONDS = 30,
+		// A transfer slower than a byte a second for this long (most often: one that receives nothing) fails.
+		IDLE_TIMEOUT_SECONDS = 60,
 	};
 
-	explicit CHTTPMgr(Context* pContext, size_t Capacity = MAX_REQUESTS);
+	explicit CHTTPMgr(Context* pContext, size_t Capacity = MAX_REQUESTS,
+		long lIdleTimeoutSeconds = IDLE_TIMEOUT_SECONDS);
 	// Drops every request without calling it, then cleans up the multi handle.
 	~CHTTPMgr();
 
@@ -103,8 +112,15 @@ public:
 	bool HasMultiHandle() const { return m_pMultiHandle != nullptr; }
 
 private:
-	static size_t WriteCallback(char* pData, size_t Size, size_t Count, void* pUserData);
+	typedef std::chrono::steady_clock tClock;
 
+	static size_t WriteCallback(char* pData, size_t Size, size_t Count, void* pUserData);
+	static int SocketCallback(CURL* pHandle, curl_socket_t Socket, int iWhat, void* pUserData, void* pSocketData);
+	static int TimerCallback(CURLM* pMultiHandle, long lTimeoutMs, void* pUserData);
+
+	bool CreateMultiHandle();
+	void DestroyMultiHandle();
+	void DriveTransfers();
 	CURL* MakeTransfer(CHTTPRequest* pRequest, const char* szUrl, const char* pPostData, size_t PostLength);
 	void CompleteTransfer(CURL* pHandle, CURLcode eCode);
 	void Cancel(CHTTPRequest* pRequest);
@@ -113,8 +129,17 @@ private:
 	void FreeCancelled();
 
 	Context* m_pContext;
+	long m_lIdleTimeoutSeconds;
 	CURLM* m_pMultiHandle;
+	// The sockets of the running transfers, each watched for what libcurl waits for; lives with the multi handle.
+	int m_iPollDescriptor;
+	// When libcurl wants to be called for its timers, if it does.
+	bool m_bTimerSet;
+	tClock::time_point m_TimerDue;
 	Array<CHTTPRequest*> m_Requests;
 	// True while libcurl runs a transfer's callbacks or completed requests are called.
 	bool m_bProcessing;
+	// A request was made, cancelled or refused by the multi handle during a pass: the end of the pass (or the
+	// next one) has work to do on the table. Without it the pass does not walk the table at all.
+	bool m_bTableChanged;
 };

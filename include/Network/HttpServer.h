@@ -5,6 +5,7 @@
 // outside the document root is ever served and directories are never listed. The remote console's port answers
 // plain HTTP with the same handler.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -12,6 +13,8 @@
 #include "Engine/KestrinReference.h"
 #include "Engine/KestrinThreading.h"
 #include "Network/WebLayer.h"
+
+class Context;
 
 class CHttpServer
 {
@@ -30,6 +33,9 @@ public:
 	// Stops and joins the thread, then closes the listener and every connection. Nothing when stopped.
 	void StopServer();
 	bool IsRunning() const { return m_bInitialised; }
+	// Logs what the thread ran into and cannot log itself: once per start, that connections had to wait for
+	// file descriptors. Main thread.
+	void ReportLimits(Context* pContext);
 
 	// The folder served as static files by every listener of the process. Set it before any listener starts;
 	// while it is empty only "/sig" is answered.
@@ -46,10 +52,17 @@ public:
 
 private:
 	static int ThreadMain(Thread* pThread, void* pUserData);
+	// Sleeps through the back-off after a connection could not be accepted; false when the stop signal came.
+	bool PauseAccepting();
 
 	// Set to end the thread's loop; the listener is woken so that the loop sees it at once.
 	Signalable m_StopSignal;
 	bool m_bInitialised;
+	std::string m_BindIP;
+	uint16_t m_usPort;
+	// Set by the thread when it first could not accept for lack of descriptors; logged by ReportLimits.
+	std::atomic<bool> m_bOutOfDescriptors;
+	bool m_bOutOfDescriptorsLogged;
 	// Serviced only by the thread while it runs; made and freed by the owner's thread around it.
 	lws_context* m_pManager;
 	AutoDelete<CThreadCB> m_pThread;

@@ -57,6 +57,9 @@ public:
 		MAX_MESSAGE_SIZE = 64 * 1024,
 		// A connection that lets this much output pile up without reading it is closed.
 		MAX_QUEUED_BYTES = 8 * 1024 * 1024,
+		// An outgoing connection that has not reached its server, or whose server has not answered a step of the
+		// handshake, within this many seconds fails as a connection that could not be made.
+		HANDSHAKE_TIMEOUT_SECONDS = 30,
 	};
 
 	WebConnection();
@@ -75,6 +78,8 @@ public:
 	// the outcome arrives as an event of a later poll. False when running already, for a URL or header text that
 	// cannot be used, or when the connection cannot be started; the link is then stopped.
 	bool Connect(const char* szUrl, const char* szProtocol, const char* szExtraHeaders = nullptr);
+	// The handshake time limit of the connections Connect opens from now on (0: the library's own).
+	void SetHandshakeTimeout(unsigned uiSeconds) { m_uiHandshakeTimeout = uiSeconds; }
 
 	// Queues the packet's bytes as one binary frame to every connection whose handshake completed. False when the
 	// link is stopped.
@@ -134,6 +139,7 @@ private:
 	bool m_bPolling;
 	bool m_bStopPending;
 	bool m_bDestroying;
+	unsigned m_uiHandshakeTimeout;
 	std::vector<std::unique_ptr<tPeer>> m_Peers;
 	// What a client link connects to, kept while the link runs (the handshake headers are added from it).
 	std::unique_ptr<tClient> m_pClient;

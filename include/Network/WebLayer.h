@@ -48,15 +48,26 @@ bool ResolveNumeric(const char* szHost, const char* szPort, int iFlags, std::str
 // port, with the protocols (an array ended by an entry with a null name) and pUser as the context's user data.
 // Null on failure, the reason then in the process's last-error text.
 lws_context* CreateListener(const char* szAddress, uint16_t usPort, const lws_protocols* pProtocols, void* pUser);
-// A context that only makes outgoing connections.
-lws_context* CreateClient(const lws_protocols* pProtocols, void* pUser);
+// A context that only makes outgoing connections. A connection that has not reached the server within the time
+// limit, or that waits longer than it for any step of its handshake, is closed by the library.
+lws_context* CreateClient(const lws_protocols* pProtocols, void* pUser, unsigned uiTimeoutSeconds);
 // Closes every connection (their close callbacks run here) and frees the context; null does nothing.
 void Destroy(lws_context* pContext);
 
 // Services whatever is ready and returns at once (links polled by the main loop).
 void Poll(lws_context* pContext);
+// What a Wait found that its caller must act on.
+enum eWaitResult
+{
+	WAIT_SERVICED,
+	// A listener could not accept a connection for lack of file descriptors (or of memory for one). The
+	// connection stays queued and the listener ready, so a Wait right after would return at once: the caller
+	// pauses first, and the connection is taken once descriptors free.
+	WAIT_OUT_OF_DESCRIPTORS,
+};
+
 // Waits until something is ready or Wake is called, then services it (a context with a thread of its own).
-void Wait(lws_context* pContext);
+eWaitResult Wait(lws_context* pContext);
 // Ends the current or next Wait early; the one call that is safe from any thread.
 void Wake(lws_context* pContext);
 

@@ -1,9 +1,18 @@
 #include "Network/HTTPMgr.h"
 
+#include <cerrno>
 #include <cmath>
+#include <sys/epoll.h>
+#include <unistd.h>
 
 #include "Engine/Context.h"
 #include "Engine/KAssert.h"
+
+namespace
+{
+// The most sockets one pass hands to libcurl; sockets beyond it stay ready and are handed over the next pass.
+constexpr int MAX_READY_SOCKETS = 256;
+}
 
 CHTTPRequest::CHTTPRequest(CHTTPMgr* pManager) :
 	m_pManager(pManager),
@@ -64,11 +73,15 @@ void CHTTPRequestScript::OnCompleted(CURLcode eCode, long lStatus)
 	pFunction->Call(Arguments, nullptr);
 }
 
-CHTTPMgr::CHTTPMgr(Context* pContext, size_t Capacity) :
+CHTTPMgr::CHTTPMgr(Context* pContext, size_t Capacity, long lIdleTimeoutSeconds) :
 	m_pContext(pContext),
+	m_lIdleTimeoutSeconds(lIdleTimeoutSeconds),
 	m_pMultiHandle(nullptr),
+	m_iPollDescriptor(-1),
+	m_bTimerSet(false),
 	m_Requests(Capacity),
-	m_bProcessing(false)
+	m_bProcessing(false),
+	m_bTableChanged(false)
 {
 }
 
@@ -76,8 +89,34 @@ CHTTPMgr::~CHTTPMgr()
 {
 	m_bProcessing = false;
 	Clear();
+	DestroyMultiHandle();
+}
+
+bool CHTTPMgr::CreateMultiHandle()
+{
+	m_iPollDescriptor = epoll_create1(EPOLL_CLOEXEC);
+	m_pMultiHandle = m_iPollDescriptor >= 0 ? curl_multi_init() : nullptr;
+	if (!m_pMultiHandle || curl_multi_setopt(m_pMultiHandle, CURLMOPT_SOCKETFUNCTION, SocketCallback) != CURLM_OK ||
+		curl_multi_setopt(m_pMultiHandle, CURLMOPT_SOCKETDATA, this) != CURLM_OK ||
+		curl_multi_setopt(m_pMultiHandle, CURLMOPT_TIMERFUNCTION, TimerCallback) != CURLM_OK ||
+		curl_multi_setopt(m_pMultiHandle, CURLMOPT_TIMERDATA, this) != CURLM_OK)
+	{
+		DestroyMultiHandle();
+		return false;
+	}
+	return true;
+}
+
+void CHTTPMgr::DestroyMultiHandle()
+{
+	// libcurl tells the socket callback of the sockets it still has while it cleans up, so the set goes last.
 	if (m_pMultiHandle)
 		curl_multi_cleanup(m_pMultiHandle);
+	m_pMultiHandle = nullptr;
+	if (m_iPollDescriptor >= 0)
+		close(m_iPollDescriptor);
+	m_iPollDescriptor = -1;
+	m_bTimerSet = false;
 }
 
 bool CHTTPMgr::AddRequest(CHTTPRequest* pRequest, const char* szUrl, const char* pPostData, size_t PostLength)
@@ -88,7 +127,7 @@ bool CHTTPMgr::AddRequest(CHTTPRequest* pRequest, const char* szUrl, const char*
 		return false;
 	pRequest->m_iSlot = static_cast<int32_t>(Slot);
 	if (!m_pMultiHandle)
-		m_pMultiHandle = curl_multi_init();
+		CreateMultiHandle();
 	pRequest->m_pCurlHandle = m_pMultiHandle ? MakeTransfer(pRequest, szUrl, pPostData, PostLength) : nullptr;
 	if (!pRequest->m_pCurlHandle)
 	{
@@ -98,7 +137,10 @@ bool CHTTPMgr::AddRequest(CHTTPRequest* pRequest, const char* szUrl, const char*
 	pHold.Detach();
 	// libcurl refuses new transfers while it runs callbacks; the pass adds them when it is over.
 	if (m_bProcessing)
+	{
+		m_bTableChanged = true;
 		return true;
+	}
 	if (curl_multi_add_handle(m_pMultiHandle, pRequest->m_pCurlHandle) != CURLM_OK)
 	{
 		Free(pRequest);
@@ -128,6 +170,8 @@ CURL* CHTTPMgr::MakeTransfer(CHTTPRequest* pRequest, const char* szUrl, const ch
 		curl_easy_setopt(pHandle, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK &&
 		curl_easy_setopt(pHandle, CURLOPT_MAXREDIRS, static_cast<long>(MAX_REDIRECTS)) == CURLE_OK &&
 		curl_easy_setopt(pHandle, CURLOPT_CONNECTTIMEOUT, static_cast<long>(CONNECT_TIMEOUT_SECONDS)) == CURLE_OK &&
+		curl_easy_setopt(pHandle, CURLOPT_LOW_SPEED_LIMIT, 1L) == CURLE_OK &&
+		curl_easy_setopt(pHandle, CURLOPT_LOW_SPEED_TIME, m_lIdleTimeoutSeconds) == CURLE_OK &&
 		curl_easy_setopt(pHandle, CURLOPT_NOSIGNAL, 1L) == CURLE_OK;
 	if (bSet && pPostData && PostLength > 0)
 	{
@@ -163,14 +207,12 @@ void CHTTPMgr::Process()
 		return;
 	if (m_Requests.GetCount() == 0)
 	{
-		curl_multi_cleanup(m_pMultiHandle);
-		m_pMultiHandle = nullptr;
+		DestroyMultiHandle();
 		return;
 	}
 
 	m_bProcessing = true;
-	int iRunning = 0;
-	curl_multi_perform(m_pMultiHandle, &iRunning);
+	DriveTransfers();
 	int iLeft = 0;
 	while (CURLMsg* pMessage = curl_multi_info_read(m_pMultiHandle, &iLeft))
 	{
@@ -179,18 +221,86 @@ void CHTTPMgr::Process()
 	}
 	// Requests whose transfer could not be added after the previous pass end as failed transfers.
 	// Freeing a request only clears its slot, so the walk goes on from there.
-	for (CHTTPRequest* pRequest : m_Requests)
+	if (m_bTableChanged)
 	{
-		if (pRequest->m_eSetupFailure == CURLE_OK || pRequest->m_bCancelled)
-			continue;
-		// Never added, so Free only cleans its transfer up.
-		pRequest->OnCompleted(pRequest->m_eSetupFailure, 0);
-		Free(pRequest);
+		for (CHTTPRequest* pRequest : m_Requests)
+		{
+			if (pRequest->m_eSetupFailure == CURLE_OK || pRequest->m_bCancelled)
+				continue;
+			// Never added, so Free only cleans its transfer up.
+			pRequest->OnCompleted(pRequest->m_eSetupFailure, 0);
+			Free(pRequest);
+		}
 	}
 	m_bProcessing = false;
 
-	FreeCancelled();
-	AddWaitingTransfers();
+	if (m_bTableChanged)
+	{
+		m_bTableChanged = false;
+		FreeCancelled();
+		AddWaitingTransfers();
+	}
+}
+
+void CHTTPMgr::DriveTransfers()
+{
+	int iRunning = 0;
+	epoll_event rgEvents[MAX_READY_SOCKETS];
+	const int iReady = epoll_wait(m_iPollDescriptor, rgEvents, MAX_READY_SOCKETS, 0);
+	for (int i = 0; i < iReady; i++)
+	{
+		const uint32_t uiEvents = rgEvents[i].events;
+		int iSelect = 0;
+		if (uiEvents & EPOLLIN)
+			iSelect |= CURL_CSELECT_IN;
+		if (uiEvents & EPOLLOUT)
+			iSelect |= CURL_CSELECT_OUT;
+		if (uiEvents & (EPOLLERR | EPOLLHUP))
+			iSelect |= CURL_CSELECT_ERR;
+		curl_multi_socket_action(m_pMultiHandle, rgEvents[i].data.fd, iSelect, &iRunning);
+	}
+	// libcurl's timers: connection and idle time-outs, and transfers added since the last pass, which it starts
+	// from a timer that is due at once.
+	if (m_bTimerSet && tClock::now() >= m_TimerDue)
+	{
+		m_bTimerSet = false;
+		curl_multi_socket_action(m_pMultiHandle, CURL_SOCKET_TIMEOUT, 0, &iRunning);
+		// libcurl does not tell a due time again that it has told already; one still pending must not be lost.
+		long lTimeoutMs = -1;
+		if (!m_bTimerSet && curl_multi_timeout(m_pMultiHandle, &lTimeoutMs) == CURLM_OK)
+			TimerCallback(m_pMultiHandle, lTimeoutMs, this);
+	}
+}
+
+int CHTTPMgr::SocketCallback(CURL* /*pHandle*/, curl_socket_t Socket, int iWhat, void* pUserData,
+	void* /*pSocketData*/)
+{
+	CHTTPMgr* pManager = static_cast<CHTTPMgr*>(pUserData);
+	if (iWhat == CURL_POLL_REMOVE)
+	{
+		epoll_ctl(pManager->m_iPollDescriptor, EPOLL_CTL_DEL, Socket, nullptr);
+		return 0;
+	}
+	epoll_event Event{};
+	Event.data.fd = Socket;
+	if (iWhat & CURL_POLL_IN)
+		Event.events |= EPOLLIN;
+	if (iWhat & CURL_POLL_OUT)
+		Event.events |= EPOLLOUT;
+	// A socket libcurl names for the first time is not in the set yet.
+	if (epoll_ctl(pManager->m_iPollDescriptor, EPOLL_CTL_MOD, Socket, &Event) != 0 && errno == ENOENT)
+		epoll_ctl(pManager->m_iPollDescriptor, EPOLL_CTL_ADD, Socket, &Event);
+	return 0;
+}
+
+int CHTTPMgr::TimerCallback(CURLM* /*pMultiHandle*/, long lTimeoutMs, void* pUserData)
+{
+	CHTTPMgr* pManager = static_cast<CHTTPMgr*>(pUserData);
+	// -1 removes the timer; 0 asks to be called as soon as possible, which is the next pass.
+	pManager->m_bTimerSet = lTimeoutMs >= 0;
+	if (pManager->m_bTimerSet)
+		pManager->m_TimerDue = tClock::now() + std::chrono::milliseconds(lTimeoutMs);
+	return 0;
 }
 
 void CHTTPMgr::CompleteTransfer(CURL* pHandle, CURLcode eCode)
@@ -241,7 +351,10 @@ void CHTTPMgr::Clear()
 void CHTTPMgr::Cancel(CHTTPRequest* pRequest)
 {
 	if (m_bProcessing)
+	{
 		pRequest->m_bCancelled = true;
+		m_bTableChanged = true;
+	}
 	else
 		Free(pRequest);
 }
@@ -278,6 +391,10 @@ void CHTTPMgr::AddWaitingTransfers()
 		if (curl_multi_add_handle(m_pMultiHandle, pRequest->m_pCurlHandle) == CURLM_OK)
 			pRequest->m_bAdded = true;
 		else
+		{
+			// Completed as a failed transfer by the next pass.
 			pRequest->m_eSetupFailure = CURLE_FAILED_INIT;
+			m_bTableChanged = true;
+		}
 	}
 }

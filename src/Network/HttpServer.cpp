@@ -6,9 +6,11 @@
 #include <mutex>
 #include <strings.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <libwebsockets.h>
 
+#include "Engine/Context.h"
 #include "Engine/KError.h"
 
 namespace
@@ -30,6 +32,10 @@ const char SIGNATURE_BODY[] = "DODI";
 const char DEFAULT_CONTENT_TYPE[] = "application/octet-stream";
 // Longer request paths are refused before any file-system call.
 constexpr size_t MAX_REQUEST_PATH = 1024;
+// While connections cannot be accepted for lack of descriptors, the thread services its connections this often
+// instead of spinning on the listener, which stays ready; it sleeps in slices so that a stop is seen soon.
+constexpr useconds_t ACCEPT_RETRY_US = 100000;
+constexpr useconds_t ACCEPT_RETRY_SLICE_US = 10000;
 
 std::mutex g_DocumentRootLock;
 std::string g_DocumentRoot;
@@ -141,7 +147,14 @@ int AnswerRequest(const tWebCallback& Callback)
 }
 }
 
-CHttpServer::CHttpServer() : m_bInitialised(false), m_pManager(nullptr) {}
+CHttpServer::CHttpServer() :
+	m_bInitialised(false),
+	m_usPort(0),
+	m_bOutOfDescriptors(false),
+	m_bOutOfDescriptorsLogged(false),
+	m_pManager(nullptr)
+{
+}
 
 CHttpServer::~CHttpServer()
 {
@@ -159,6 +172,10 @@ bool CHttpServer::StartServer(const char* szBindIP, uint16_t usPort)
 	if (!m_pManager)
 		return false;
 	m_bInitialised = true;
+	m_BindIP = szBindIP ? szBindIP : "";
+	m_usPort = usPort;
+	m_bOutOfDescriptors = false;
+	m_bOutOfDescriptorsLogged = false;
 	m_StopSignal.Reset();
 	m_pThread = new CThreadCB("HttpMgr", ThreadMain, this);
 	if (!m_pThread->Start())
@@ -191,8 +208,34 @@ int CHttpServer::ThreadMain(Thread* /*pThread*/, void* pUserData)
 {
 	CHttpServer* pServer = static_cast<CHttpServer*>(pUserData);
 	while (!pServer->m_StopSignal.IsSignalled())
-		WebLayer::Wait(pServer->m_pManager);
+	{
+		if (WebLayer::Wait(pServer->m_pManager) != WebLayer::WAIT_OUT_OF_DESCRIPTORS)
+			continue;
+		pServer->m_bOutOfDescriptors = true;
+		if (!pServer->PauseAccepting())
+			break;
+	}
 	return 0;
+}
+
+bool CHttpServer::PauseAccepting()
+{
+	for (useconds_t Slept = 0; Slept < ACCEPT_RETRY_US; Slept += ACCEPT_RETRY_SLICE_US)
+	{
+		if (m_StopSignal.IsSignalled())
+			return false;
+		usleep(ACCEPT_RETRY_SLICE_US);
+	}
+	return true;
+}
+
+void CHttpServer::ReportLimits(Context* pContext)
+{
+	if (!pContext || m_bOutOfDescriptorsLogged || !m_bOutOfDescriptors)
+		return;
+	m_bOutOfDescriptorsLogged = true;
+	pContext->LogWarn("HTTP server on %s port %hu: out of file descriptors, new connections wait until some close",
+		m_BindIP.empty() ? "every address" : m_BindIP.c_str(), m_usPort);
 }
 
 void CHttpServer::SetDocumentRoot(const char* szPath)

@@ -135,7 +135,14 @@ struct WebConnection::tClient
 	bool m_bFailedWhileStarting = false;
 };
 
-WebConnection::WebConnection() : m_pContext(nullptr), m_bPolling(false), m_bStopPending(false), m_bDestroying(false) {}
+WebConnection::WebConnection() :
+	m_pContext(nullptr),
+	m_bPolling(false),
+	m_bStopPending(false),
+	m_bDestroying(false),
+	m_uiHandshakeTimeout(HANDSHAKE_TIMEOUT_SECONDS)
+{
+}
 
 WebConnection::~WebConnection()
 {
@@ -221,7 +228,7 @@ bool WebConnection::Connect(const char* szUrl, const char* szProtocol, const cha
 		pClient->m_HostHeader += ":" + std::to_string(iPort);
 
 	SetProtocols(szProtocol && *szProtocol ? szProtocol : "default", nullptr);
-	m_pContext = WebLayer::CreateClient(m_pProtocols.get(), this);
+	m_pContext = WebLayer::CreateClient(m_pProtocols.get(), this, m_uiHandshakeTimeout);
 	if (!m_pContext)
 	{
 		StopServer();
@@ -439,6 +446,12 @@ int WebConnection::Dispatch(const tWebCallback& Call)
 		return 0;
 	case LWS_CALLBACK_CLIENT_CONNECTION_ERROR:
 		return OnConnectionError(pConnection);
+	case LWS_CALLBACK_CLOSED_CLIENT_HTTP:
+		// The library gives up on a handshake that takes too long by closing the connection, without a
+		// connection error: for the link it is one all the same.
+		if (m_pClient && m_pClient->m_pConnection == pConnection && !pPeer)
+			return OnConnectionError(pConnection);
+		return EventHandler(pConnection, tWebEvent{WEB_EVENT_HTTP, nullptr, 0, &Call});
 	case LWS_CALLBACK_CLIENT_APPEND_HANDSHAKE_HEADER:
 		return AppendHeaders(pConnection, Call.m_pIn, Call.m_Length);
 	case LWS_CALLBACK_WS_PEER_INITIATED_CLOSE:

@@ -1,6 +1,7 @@
 #include "Network/WebLayer.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <netdb.h>
@@ -53,6 +54,20 @@ public:
 private:
 	std::string m_Text;
 };
+
+// The library tells of an accept that failed only in an error line of its log ("accept: errno 24"), and then
+// leaves the connection queued and the listener ready. The errors that last until descriptors (or memory) free.
+bool IsOutOfDescriptors(const char* szLibraryErrors)
+{
+	static const char s_szAcceptFailed[] = "accept: errno ";
+	for (const char* p = strstr(szLibraryErrors, s_szAcceptFailed); p; p = strstr(p + 1, s_szAcceptFailed))
+	{
+		const int iError = atoi(p + sizeof(s_szAcceptFailed) - 1);
+		if (iError == EMFILE || iError == ENFILE || iError == ENOBUFS || iError == ENOMEM)
+			return true;
+	}
+	return false;
+}
 
 // The numeric form of a listening address, which is what the library binds to.
 bool ResolveListenAddress(const char* szAddress, std::string& Numeric)
@@ -154,13 +169,15 @@ lws_context* CreateListener(const char* szAddress, uint16_t usPort, const lws_pr
 	return CreateContext(Info);
 }
 
-lws_context* CreateClient(const lws_protocols* pProtocols, void* pUser)
+lws_context* CreateClient(const lws_protocols* pProtocols, void* pUser, unsigned uiTimeoutSeconds)
 {
 	lws_context_creation_info Info;
 	memset(&Info, 0, sizeof(Info));
 	Info.port = CONTEXT_PORT_NO_LISTEN;
 	Info.protocols = pProtocols;
 	Info.user = pUser;
+	Info.connect_timeout_secs = uiTimeoutSeconds;
+	Info.timeout_secs = uiTimeoutSeconds;
 	Info.pt_serv_buf_size = SERVICE_BUFFER_SIZE;
 	return CreateContext(Info);
 }
@@ -178,11 +195,14 @@ void Poll(lws_context* pContext)
 		lws_service(pContext, -1);
 }
 
-void Wait(lws_context* pContext)
+eWaitResult Wait(lws_context* pContext)
 {
+	if (!pContext)
+		return WAIT_SERVICED;
+	CLibraryErrorCapture Errors;
 	// Zero lets the library sleep until its next event or timer, or until Wake.
-	if (pContext)
-		lws_service(pContext, 0);
+	lws_service(pContext, 0);
+	return IsOutOfDescriptors(Errors.GetText()) ? WAIT_OUT_OF_DESCRIPTORS : WAIT_SERVICED;
 }
 
 void Wake(lws_context* pContext)

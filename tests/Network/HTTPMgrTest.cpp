@@ -102,12 +102,16 @@ protected:
 	// Processes until the entry is logged; false after the time-out.
 	bool ProcessUntil(const std::string& Entry, int iTimeoutMs = 10000)
 	{
+		return ProcessUntil(m_Manager, Entry, iTimeoutMs);
+	}
+	bool ProcessUntil(CHTTPMgr& Manager, const std::string& Entry, int iTimeoutMs = 10000)
+	{
 		const auto Deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(iTimeoutMs);
 		while (!Logged(Entry))
 		{
 			if (std::chrono::steady_clock::now() >= Deadline)
 				return false;
-			m_Manager.Process();
+			Manager.Process();
 			usleep(2000);
 		}
 		return true;
@@ -223,4 +227,18 @@ TEST_F(HTTPMgrTest, DroppedRequestsAreNeverCalled)
 	m_Manager.Clear();
 	EXPECT_EQ(m_Log, (std::vector<std::string>{"kept deleted", "cleared deleted"}));
 	EXPECT_EQ(m_Manager.GetCount(), 0u);
+}
+
+TEST_F(HTTPMgrTest, ATransferThatReceivesNothingEndsWithTheTimeOutAndFreesItsSlot)
+{
+	// One slot, and a second of silence allowed instead of a minute.
+	CHTTPMgr Short(nullptr, 1, 1);
+	ASSERT_TRUE(Short.AddRequest(new CTestRequest(&Short, m_Log, "silent"), m_Silent.c_str(), nullptr, 0));
+	EXPECT_FALSE(Short.AddRequest(new CTestRequest(&Short, m_Log, "refused"), m_Sig.c_str(), nullptr, 0));
+	ASSERT_TRUE(ProcessUntil(Short, "silent deleted"));
+	EXPECT_EQ(m_Log, (std::vector<std::string>{"refused deleted", "silent done 28 0", "silent deleted"}));
+
+	// The slot is free again, and a transfer that is answered is not cut short.
+	ASSERT_TRUE(Short.AddRequest(new CTestRequest(&Short, m_Log, "after"), m_Sig.c_str(), nullptr, 0));
+	EXPECT_TRUE(ProcessUntil(Short, "after done 0 200"));
 }

@@ -400,18 +400,29 @@ TEST_F(WebConnectionClientTest, HostNamesAreResolvedAndConnected)
 TEST_F(WebConnectionClientTest, AConnectionThatCannotBeMadeIsReportedAsADisconnect)
 {
 	const uint16_t usClosedPort = FindFreePort();
+	// The system completes connections to it, and then nobody ever answers the handshake.
+	const uint16_t usSilentPort = FindFreePort();
+	const int iSilent = BindPort(usSilentPort, SOCK_STREAM, INADDR_LOOPBACK);
+	ASSERT_GE(iSilent, 0);
+	ASSERT_EQ(listen(iSilent, 16), 0);
 	const std::string rgUrls[] = {
 		"ws://127.0.0.1:" + std::to_string(usClosedPort) + "/",
 		"ws://no-such-host.invalid/",
+		"ws://127.0.0.1:" + std::to_string(usSilentPort) + "/",
 	};
 	for (const std::string& Url : rgUrls)
 	{
 		SCOPED_TRACE(Url);
 		CRecordingLink Link;
+		Link.SetHandshakeTimeout(1);
 		ASSERT_TRUE(Link.Connect(Url.c_str(), "ws_serverlisting3")) << g_szError;
 		EXPECT_TRUE(PollUntil(Link, [&] { return Link.Count("disconnect") == 1; }, 30000));
 		EXPECT_EQ(Link.Count("connect"), 0u);
+		// Reported once: the link forgets the connection it gave up on.
+		PollUntil(Link, [] { return false; }, 200);
+		EXPECT_EQ(Link.Count("disconnect"), 1u);
 	}
+	close(iSilent);
 }
 
 TEST_F(WebConnectionClientTest, UnusableUrlsAndHeaderLinesAreRefused)

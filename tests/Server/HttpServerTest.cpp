@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <random>
 #include <string>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -285,6 +287,50 @@ TEST_F(HttpServerTest, ShutdownDuringADownloadEndsTheServer)
 	close(iClient);
 	EXPECT_GT(Received, 0u);
 	EXPECT_LT(Received, Size);
+}
+
+TEST_F(HttpServerTest, WhileDescriptorsRunOutConnectionsWaitAndAreServedOnceSomeClose)
+{
+	// Both limits, so that the server cannot raise its own.
+	m_Server.SetLauncher({"/usr/bin/prlimit", "--nofile=256:256"});
+	ASSERT_NO_FATAL_FAILURE(Start("\t<logpath>logs</logpath>\n"));
+	rlimit Limit{};
+	ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &Limit), 0);
+	if (Limit.rlim_cur < 1024 && Limit.rlim_max > Limit.rlim_cur)
+	{
+		Limit.rlim_cur = std::min<rlim_t>(Limit.rlim_max, 1024);
+		setrlimit(RLIMIT_NOFILE, &Limit);
+	}
+
+	// More connections than the server has descriptors; none of them sends anything.
+	sockaddr_in Address{};
+	Address.sin_family = AF_INET;
+	Address.sin_port = htons(static_cast<uint16_t>(m_iHttpPort));
+	Address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+	std::vector<int> Held;
+	for (int i = 0; i < 400; i++)
+	{
+		const int iClient = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+		ASSERT_GE(iClient, 0);
+		Held.push_back(iClient);
+		connect(iClient, reinterpret_cast<sockaddr*>(&Address), sizeof(Address));
+	}
+	const std::string Line = "HTTP server on every address port " + std::to_string(m_iHttpPort) +
+		": out of file descriptors, new connections wait until some close";
+	EXPECT_TRUE(m_Server.WaitForOutput(Line)) << m_Server.GetRawOutput();
+
+	for (const int iClient : Held)
+		close(iClient);
+	const tResponse Response = Fetch(m_Server, m_iHttpPort, "/sig");
+	EXPECT_EQ(Response.m_Status, "200");
+	EXPECT_EQ(Response.m_Body, "DODI");
+
+	// Told once, however many accepts failed.
+	const std::string Log = QuitAndReadLog(m_Server);
+	size_t Count = 0;
+	for (size_t At = Log.find(Line); At != std::string::npos; At = Log.find(Line, At + 1))
+		Count++;
+	EXPECT_EQ(Count, 1u) << Log;
 }
 
 TEST(HttpServerStart, APortThatCannotBeHadFailsTheStart)

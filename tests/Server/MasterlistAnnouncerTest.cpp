@@ -9,6 +9,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <sys/socket.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "MasterlistAnnouncer.h"
 #include "ScriptProbe.h"
 #include "Support/GameClient.h"
+#include "Support/Ports.h"
 #include "Support/TestMessage.h"
 #include "Support/Transport.h"
 #include "Support/WebTool.h"
@@ -421,26 +423,39 @@ TEST(ServerListingRetry, AStartThatFailsIsTriedAgainAfterThirtySeconds)
 
 TEST(ServerListingRetry, AConnectionThatFailsIsTriedAgainFiveSecondsAfterItIsReported)
 {
-	CInProcessServer Server(ListingConfig("127.0.0.1:" + std::to_string(FindFreePort())), false);
-	ASSERT_TRUE(Server.Start());
-	CMasterlistAnnouncer& Link = Server.GetServer().GetMasterlist();
-	// The refusal may already come in the poll of the attempt's own pulse.
-	Link.Pulse(0.0f);
-	EXPECT_NE(Link.GetState(), MASTERLIST_WAITING);
-	EXPECT_FLOAT_EQ(Link.GetRetryTimer(), 5.0f);
-	ASSERT_TRUE(PulseUntil(Link, MASTERLIST_CLOSED));
-	// Reported at the next pulse; the timer only counts down from then on.
-	Link.Pulse(3.0f);
-	EXPECT_EQ(Link.GetState(), MASTERLIST_WAITING);
-	EXPECT_FALSE(Link.IsRunning());
-	EXPECT_FLOAT_EQ(Link.GetRetryTimer(), 5.0f);
-	Link.Pulse(4.5f);
-	Link.Pulse(1.0f);
-	EXPECT_EQ(Link.GetState(), MASTERLIST_WAITING);
-	EXPECT_FLOAT_EQ(Link.GetRetryTimer(), 0.0f);
-	Link.Pulse(0.0f);
-	EXPECT_NE(Link.GetState(), MASTERLIST_WAITING);
-	EXPECT_FLOAT_EQ(Link.GetRetryTimer(), 5.0f);
+	// A host that refuses, and one whose system takes the connection while nobody ever answers the handshake.
+	const uint16_t usSilentPort = FindFreePort();
+	const int iSilent = BindPort(usSilentPort, SOCK_STREAM, INADDR_LOOPBACK);
+	ASSERT_GE(iSilent, 0);
+	ASSERT_EQ(listen(iSilent, 16), 0);
+	const uint16_t rgusPorts[] = {FindFreePort(), usSilentPort};
+	for (const uint16_t usPort : rgusPorts)
+	{
+		SCOPED_TRACE(usPort);
+		CInProcessServer Server(ListingConfig("127.0.0.1:" + std::to_string(usPort)), false);
+		ASSERT_TRUE(Server.Start());
+		CMasterlistAnnouncer& Link = Server.GetServer().GetMasterlist();
+		// The silent host is given up on after a second instead of the link's usual half minute.
+		Link.SetHandshakeTimeout(1);
+		// The refusal may already come in the poll of the attempt's own pulse.
+		Link.Pulse(0.0f);
+		EXPECT_NE(Link.GetState(), MASTERLIST_WAITING);
+		EXPECT_FLOAT_EQ(Link.GetRetryTimer(), 5.0f);
+		ASSERT_TRUE(PulseUntil(Link, MASTERLIST_CLOSED));
+		// Reported at the next pulse; the timer only counts down from then on.
+		Link.Pulse(3.0f);
+		EXPECT_EQ(Link.GetState(), MASTERLIST_WAITING);
+		EXPECT_FALSE(Link.IsRunning());
+		EXPECT_FLOAT_EQ(Link.GetRetryTimer(), 5.0f);
+		Link.Pulse(4.5f);
+		Link.Pulse(1.0f);
+		EXPECT_EQ(Link.GetState(), MASTERLIST_WAITING);
+		EXPECT_FLOAT_EQ(Link.GetRetryTimer(), 0.0f);
+		Link.Pulse(0.0f);
+		EXPECT_NE(Link.GetState(), MASTERLIST_WAITING);
+		EXPECT_FLOAT_EQ(Link.GetRetryTimer(), 5.0f);
+	}
+	close(iSilent);
 }
 
 TEST(ServerListingOff, TheLinkStaysIdleAndNothingIsSent)

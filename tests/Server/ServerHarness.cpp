@@ -177,7 +177,8 @@ bool CServerProcess::Start(const std::vector<std::string>& Arguments, eStdin Inp
 	if (!std::filesystem::exists(Binary) &&
 		!std::filesystem::copy_file(VEXA_SERVER_BINARY, Binary, Error))
 		return false;
-	std::vector<std::string> Argv{Binary};
+	std::vector<std::string> Argv = m_Launcher;
+	Argv.push_back(Binary);
 	Argv.insert(Argv.end(), Arguments.begin(), Arguments.end());
 	const VexaTest::eChildInput ChildInput = Input == eStdin::Pipe ? VexaTest::eChildInput::Pipe
 		: Input == eStdin::DevNull                                  ? VexaTest::eChildInput::DevNull

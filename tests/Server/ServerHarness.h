@@ -51,6 +51,9 @@ public:
 	bool ReadFile(const std::string& RelativePath, std::string& Content) const;
 
 	bool Start(const std::vector<std::string>& Arguments = {}, eStdin Input = eStdin::Pipe);
+	// Later starts run the server through a program that sets something up and then executes it in its own
+	// place, such as {"prlimit", "--nofile=256:256"}.
+	void SetLauncher(const std::vector<std::string>& Launcher) { m_Launcher = Launcher; }
 
 	// Writes to standard input (only with eStdin::Pipe).
 	bool WriteInput(const std::string& Text);
@@ -70,6 +73,7 @@ public:
 
 private:
 	std::string m_Folder;
+	std::vector<std::string> m_Launcher;
 	VexaTest::CChildProcess m_Process;
 };
 
