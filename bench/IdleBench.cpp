@@ -5,7 +5,8 @@
 // script spawns among the vehicles (it holds those within its stream-in distance). Nothing moves and nobody
 // syncs, so whatever the server spends is the cost of its passes over the elements. It prints a table.
 //
-// Usage: VexaIdleBench [-seconds S] [-vehicles N[,N...]]
+// Usage: VexaIdleBench [-seconds S] [-vehicles N[,N...]] [-server PATH]
+// PATH is a server binary other than the one built beside this benchmark (an older build, to compare).
 
 #include <chrono>
 #include <csignal>
@@ -57,6 +58,7 @@ struct tOptions
 {
 	int m_iSeconds = 10;
 	std::vector<int> m_VehicleCounts = {0, 1000, 4000, 16000};
+	std::string m_Server = VEXA_SERVER_BINARY;
 };
 
 struct tResult
@@ -119,11 +121,11 @@ class CServer
 public:
 	~CServer() { Stop(); }
 
-	bool Start(const std::filesystem::path& Folder)
+	bool Start(const std::string& Program, const std::filesystem::path& Folder)
 	{
 		const std::filesystem::path Binary = Folder / "VexaServer";
 		std::error_code Error;
-		if (!std::filesystem::copy_file(VEXA_SERVER_BINARY, Binary, Error))
+		if (!std::filesystem::copy_file(Program, Binary, Error))
 			return false;
 		m_OutputPath = Folder / "output.txt";
 		int rgiPipe[2];
@@ -225,7 +227,7 @@ void Idle(VexaTest::CGameClient* pClient, int iMilliseconds)
 	}
 }
 
-tResult Measure(int iVehicles, eSituation eWhat, int iSeconds)
+tResult Measure(const tOptions& Options, int iVehicles, eSituation eWhat)
 {
 	tResult Result;
 	char szFolder[] = "/tmp/vexa-idle-XXXXXX";
@@ -236,7 +238,7 @@ tResult Measure(int iVehicles, eSituation eWhat, int iSeconds)
 	WriteServerFolder(Folder, usPort, iVehicles, eWhat == SITUATION_CLIENT_WITH_PLAYER);
 	{
 		CServer Server;
-		if (!Server.Start(Folder) || !Server.WaitForOutput("Resources loaded", START_TIMEOUT_MS))
+		if (!Server.Start(Options.m_Server, Folder) || !Server.WaitForOutput("Resources loaded", START_TIMEOUT_MS))
 		{
 			fprintf(stderr, "%d vehicles, %s: the server did not start\n%s\n", iVehicles, g_rgszSituations[eWhat],
 				Server.GetOutput().c_str());
@@ -252,7 +254,7 @@ tResult Measure(int iVehicles, eSituation eWhat, int iSeconds)
 				Idle(pClient, SETTLE_MS);
 				const tClock::time_point Start = tClock::now();
 				const double dCpuStart = VexaBench::ReadCpuSeconds(Server.GetPid());
-				Idle(pClient, iSeconds * 1000);
+				Idle(pClient, Options.m_iSeconds * 1000);
 				const double dCpu = VexaBench::ReadCpuSeconds(Server.GetPid()) - dCpuStart;
 				const double dWindow = std::chrono::duration<double>(tClock::now() - Start).count();
 				Result.m_bMeasured = true;
@@ -295,6 +297,8 @@ bool ParseOptions(int argc, char** argv, tOptions& Options)
 			if (!ParseCounts(argv[++i], Options.m_VehicleCounts))
 				return false;
 		}
+		else if (strcmp(argv[i], "-server") == 0 && bHasValue)
+			Options.m_Server = argv[++i];
 		else
 			return false;
 	}
@@ -307,13 +311,13 @@ int main(int argc, char** argv)
 	tOptions Options;
 	if (!ParseOptions(argc, argv, Options))
 	{
-		fprintf(stderr, "usage: %s [-seconds S] [-vehicles N[,N...]] (N from 0 to 16000)\n", argv[0]);
+		fprintf(stderr, "usage: %s [-seconds S] [-vehicles N[,N...]] [-server PATH] (N from 0 to 16000)\n", argv[0]);
 		return 2;
 	}
 	// A server that ended early must not end the benchmark through its console pipe.
 	signal(SIGPIPE, SIG_IGN);
-	printf("server CPU in %% of one core over %d s, idle, by parked map vehicles (held: vehicles created on the "
-		   "client)\n",
+	printf("server CPU in %% of one core over %d s, idle, by parked map vehicles (held: elements created on the "
+		   "client with a player, its own player among them)\n",
 		Options.m_iSeconds);
 	printf("%9s", "vehicles");
 	for (const char* szSituation : g_rgszSituations)
@@ -327,7 +331,7 @@ int main(int argc, char** argv)
 		size_t Held = 0;
 		for (int i = 0; i < SITUATION_COUNT; i++)
 		{
-			const tResult Result = Measure(iVehicles, static_cast<eSituation>(i), Options.m_iSeconds);
+			const tResult Result = Measure(Options, iVehicles, static_cast<eSituation>(i));
 			bAll = bAll && Result.m_bMeasured;
 			if (Result.m_bMeasured)
 				printf(" | %17.1f%%", Result.m_dCpuPercent);

@@ -149,6 +149,10 @@ public:
 	// register or destroy others, at a cost that follows the number of elements rather than the table's size:
 	//   for (size_t i = GetNextUsedSlot(0); i < GetSlotCount(); i = GetNextUsedSlot(i + 1))
 	size_t GetNextUsedSlot(size_t Slot) const;
+	// As GetNextUsedSlot, over the slots whose element is created for at least one client slot. A walk that
+	// only wants elements some client has (or one client has) visits them in the same order at a cost that
+	// follows how many are held, even when what it visits changes what is held.
+	size_t GetNextHeldSlot(size_t Slot) const;
 
 	CNetObject* GetLocalPlayer() const { return m_pLocalPlayer.Get(); }
 	void SetLocalPlayer(CNetObject* pPlayer) { m_pLocalPlayer = pPlayer; }
@@ -222,10 +226,6 @@ private:
 	void FreeSlot(size_t Slot);
 	// For CNetObject: the element became created for its first client slot, or for none any more.
 	void OnHoldersChanged(CNetObject* pObject);
-	// As GetNextUsedSlot, over the slots whose element is created for at least one client slot. A walk that
-	// only wants elements some client has (or one client has) visits them in the same order at a cost that
-	// follows how many are held, even when what it visits changes what is held.
-	size_t GetNextHeldSlot(size_t Slot) const;
 
 	// One bit per element slot, and one bit per non-zero word of those, so a walk over the set slots skips the
 	// clear ones a word at a time.

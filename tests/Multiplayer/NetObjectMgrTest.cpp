@@ -142,6 +142,43 @@ TEST_F(NetObjectMgrTest, WalkOverUsedSlotsFindsEveryElementInSlotOrder)
 	EXPECT_EQ(m_Manager.GetNextUsedSlot(0), 0u);
 }
 
+TEST_F(NetObjectMgrTest, WalkOverHeldSlotsFindsTheElementsSomeSlotHasInSlotOrder)
+{
+	CFakeClient* pClient = AddClient(4);
+	Strong<CFakeClient> pAbsent = Strong<CFakeClient>::New(new CFakeClient(30));
+	std::vector<Strong<CTestElement>> Elements;
+	for (size_t i = 0; i < 4200; i++)
+		Elements.push_back(NewElement());
+	auto Walk = [this]() {
+		std::vector<size_t> Walked;
+		for (size_t i = m_Manager.GetNextHeldSlot(0); i < m_Manager.GetSlotCount(); i = m_Manager.GetNextHeldSlot(i + 1))
+			Walked.push_back(i);
+		return Walked;
+	};
+	EXPECT_TRUE(Walk().empty());
+
+	// Held by a client or by a slot without one, at the edges of the bit words and of the words the summary covers.
+	for (size_t Slot : {0, 63, 64, 4095, 4096, 4199})
+		Elements[Slot]->SetCreatedFor(Slot == 64 ? static_cast<INetMachine*>(pAbsent) : pClient, true);
+	EXPECT_EQ(Walk(), (std::vector<size_t>{0, 63, 64, 4095, 4096, 4199}));
+	EXPECT_EQ(m_Manager.GetNextHeldSlot(1), 63u);
+
+	// Let go in each way there is; a destroyed element's slot is no longer held, nor is the element that takes it.
+	Elements[0]->SetCreatedFor(pClient, false);
+	Elements[63]->ResetMachine(pClient);
+	Elements[64]->ResetMachines();
+	ASSERT_TRUE(m_Manager.DestroyObject(Elements[4096], true, false));
+	ASSERT_TRUE(m_Manager.RegisterNetObject(NewElement(0, false)));
+	EXPECT_EQ(Walk(), (std::vector<size_t>{4095, 4199}));
+
+	// An element marked before it registers is held from its registration on.
+	ASSERT_TRUE(m_Manager.DestroyObject(Elements[10], true, false));
+	Strong<CTestElement> pMarked = NewElement(0, false);
+	pMarked->SetCreatedFor(pClient, true);
+	ASSERT_TRUE(m_Manager.RegisterNetObject(pMarked));
+	EXPECT_EQ(Walk(), (std::vector<size_t>{10, 4095, 4199}));
+}
+
 TEST_F(NetObjectMgrTest, ElementRegisteredByAStreamInHandlerIsCreatedInTheSamePassWhenItsSlotComesLater)
 {
 	CFakeClient* pClient = AddWatchingClient(0);
