@@ -38,6 +38,7 @@
 #include "Engine/KAssert.h"
 #include "Engine/SignalHandlers.h"
 #include "Multiplayer/NetObject.h"
+#include "ProcessCpu.h"
 #include "Support/GameClient.h"
 #include "Support/Ports.h"
 #include "Support/TestMessage.h"
@@ -121,32 +122,6 @@ int RunServer(const std::string& ConfigPath, const tOptions& Options)
 	Server.ShutDown();
 	g_pLoadServer = nullptr;
 	return 0;
-}
-
-// User and system CPU time of the process, in seconds.
-double ReadCpuSeconds(pid_t Pid)
-{
-	std::ifstream File("/proc/" + std::to_string(Pid) + "/stat");
-	std::string Text((std::istreambuf_iterator<char>(File)), std::istreambuf_iterator<char>());
-	// Fields after the command name, which may hold blanks, start behind its closing parenthesis.
-	size_t End = Text.rfind(')');
-	if (End == std::string::npos)
-		return 0.0;
-	std::vector<std::string> Fields;
-	size_t Position = End + 2;
-	while (Position < Text.size())
-	{
-		size_t Next = Text.find(' ', Position);
-		if (Next == std::string::npos)
-			Next = Text.size();
-		Fields.push_back(Text.substr(Position, Next - Position));
-		Position = Next + 1;
-	}
-	// utime and stime are fields 14 and 15 of the whole line, 12 and 13 after the state field.
-	if (Fields.size() < 13)
-		return 0.0;
-	const double dTicks = static_cast<double>(sysconf(_SC_CLK_TCK));
-	return (std::strtod(Fields[11].c_str(), nullptr) + std::strtod(Fields[12].c_str(), nullptr)) / dTicks;
 }
 
 enum eClientState
@@ -428,7 +403,7 @@ int main(int argc, char** argv)
 	};
 	std::this_thread::sleep_until(SteadyStart + std::chrono::seconds(1));
 	const tClock::time_point WindowStart = tClock::now();
-	const double dCpuStart = ReadCpuSeconds(ServerPid);
+	const double dCpuStart = VexaBench::ReadCpuSeconds(ServerPid);
 	std::vector<uint64_t> BytesAtStart(Clients.size());
 	std::vector<uint64_t> WireAtStart(Clients.size());
 	for (size_t i = 0; i < Clients.size(); i++)
@@ -438,7 +413,7 @@ int main(int argc, char** argv)
 	}
 	std::this_thread::sleep_until(WindowStart + std::chrono::seconds(Options.m_iSeconds));
 	const double dWindow = std::chrono::duration<double>(tClock::now() - WindowStart).count();
-	const double dCpu = ReadCpuSeconds(ServerPid) - dCpuStart;
+	const double dCpu = VexaBench::ReadCpuSeconds(ServerPid) - dCpuStart;
 	std::vector<uint64_t> BytesAtEnd(Clients.size());
 	std::vector<uint64_t> WireAtEnd(Clients.size());
 	for (size_t i = 0; i < Clients.size(); i++)

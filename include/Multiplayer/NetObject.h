@@ -142,7 +142,7 @@ public:
 	void ClearExistsFor();
 	void ResetMachine(INetMachine* pClient);
 	void ResetMachines();
-	bool IsCreatedForAnyone() const;
+	bool IsCreatedForAnyone() const { return m_usHolderCount != 0; }
 	tMachineInfo GetMachineInfo(size_t Index) const { return Index < MAX_NET_MACHINES ? m_rgMachines[Index] : tMachineInfo{0}; }
 
 	uint32_t GetType() const { return m_uiType; }
@@ -190,6 +190,11 @@ private:
 	size_t GetSlot() const { return m_Slot; }
 	// Detaches a child without a message to anyone (the child is going away with its parent).
 	void Orphan(CNetObject* pChild);
+	// Every change of a created bit goes through these, so the count of holders and the manager's record of held
+	// elements stay in step with the bits.
+	void SetCreated(tMachineInfo& Info, bool bCreated);
+	void SetCreatedForAll();
+	void SetHolderCount(size_t Count);
 	// Builds the message that changes one element: the count 1 and this element's id come first.
 	void BeginElementMessage(Packet& Message);
 	void SendElementMessage(Packet& Message);
@@ -209,6 +214,8 @@ private:
 	uint32_t m_uiLastSyncTime;
 	uint16_t m_usNetFlags;
 	tMachineInfo m_rgMachines[MAX_NET_MACHINES];
+	// The client slots whose created bit is set.
+	uint16_t m_usHolderCount;
 	float m_fStreamInDistance;
 	float m_fStreamOutDistance;
 	// The smallest squared distance whose root reaches the stream-in distance, and the smallest whose root passes

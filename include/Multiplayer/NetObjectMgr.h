@@ -84,7 +84,8 @@ public:
 	void SendCreatePacket(INetMachine* pClient, CNetObject* pObject);
 	void DeleteFarAwayStuff(INetMachine* pClient);
 	void SendSync(INetMachine* pClient, ePacketPriority ePriority, ePacketFlags eFlags);
-	// Gives every element that looks for a syncer and has none the lowest client slot it is created for.
+	// Gives every element that looks for a syncer and has none the lowest client slot it is created for. Only
+	// elements that some client slot has are looked at, so the cost follows what the clients hold.
 	void ElectSyncers();
 
 	// While one lives, SendSync writes each element's sync entry once and copies those bytes into the message of
@@ -148,6 +149,10 @@ public:
 	// register or destroy others, at a cost that follows the number of elements rather than the table's size:
 	//   for (size_t i = GetNextUsedSlot(0); i < GetSlotCount(); i = GetNextUsedSlot(i + 1))
 	size_t GetNextUsedSlot(size_t Slot) const;
+	// As GetNextUsedSlot, over the slots whose element is created for at least one client slot. A walk that
+	// only wants elements some client has (or one client has) visits them in the same order at a cost that
+	// follows how many are held, even when what it visits changes what is held.
+	size_t GetNextHeldSlot(size_t Slot) const;
 
 	CNetObject* GetLocalPlayer() const { return m_pLocalPlayer.Get(); }
 	void SetLocalPlayer(CNetObject* pPlayer) { m_pLocalPlayer = pPlayer; }
@@ -216,10 +221,29 @@ private:
 	void OnObjectCreated(CNetObject* pObject) { m_LiveObjects.insert(pObject); }
 	// An element being freed: nothing may keep pointing at it, even when it was never unregistered.
 	void ForgetObject(CNetObject* pObject);
-	// The slot table's changes, made only through these so the used-slot bits stay in step.
+	// The slot table's changes, made only through these so the used-slot and held-slot bits stay in step.
 	bool TakeSlot(CNetObject* pObject, size_t& Slot);
 	void FreeSlot(size_t Slot);
-	void SetSlotBit(size_t Slot, bool bUsed);
+	// For CNetObject: the element became created for its first client slot, or for none any more.
+	void OnHoldersChanged(CNetObject* pObject);
+
+	// One bit per element slot, and one bit per non-zero word of those, so a walk over the set slots skips the
+	// clear ones a word at a time.
+	class CSlotBits
+	{
+	public:
+		void Set(size_t Slot, bool bOn);
+		// The first set slot at or after Slot; MAX_NET_OBJECTS when there is none.
+		size_t Next(size_t Slot) const;
+		void Clear();
+
+	private:
+		static constexpr size_t WORD_BITS = 64;
+		static constexpr size_t WORDS = MAX_NET_OBJECTS / WORD_BITS;
+		static constexpr size_t SUMMARY_WORDS = (WORDS + WORD_BITS - 1) / WORD_BITS;
+		uint64_t m_rguiSlots[WORDS] = {};
+		uint64_t m_rguiWords[SUMMARY_WORDS] = {};
+	};
 
 	CResourceMgr* m_pResourceMgr;
 	bool m_bServer;
@@ -229,13 +253,11 @@ private:
 	CNetSystem* m_pServerTransport;
 	INetMachines* m_pNetMachines;
 	Array<CNetObject*> m_Objects;
-	// Beside the slot table and kept in step with it: one bit per used slot, and one bit per non-zero word of
-	// those, so the walks of every pass skip the empty slots a word at a time.
-	static constexpr size_t SLOT_WORD_BITS = 64;
-	static constexpr size_t SLOT_WORDS = MAX_NET_OBJECTS / SLOT_WORD_BITS;
-	static constexpr size_t SLOT_SUMMARY_WORDS = (SLOT_WORDS + SLOT_WORD_BITS - 1) / SLOT_WORD_BITS;
-	uint64_t m_rguiUsedSlots[SLOT_WORDS];
-	uint64_t m_rguiUsedWords[SLOT_SUMMARY_WORDS];
+	// Beside the slot table and kept in step with it, so the walks of every pass skip what they need not visit:
+	// the used slots, and among them those whose element is created for some client slot (an element nobody has
+	// needs no syncer, no sync and no stream-out).
+	CSlotBits m_UsedSlots;
+	CSlotBits m_HeldSlots;
 	std::unordered_map<int32_t, CNetObject*> m_IdMap;
 	std::unordered_map<std::string, CNetObject*> m_NameMap;
 	// Every element made with this manager and not yet freed, so the manager's end can detach the survivors.

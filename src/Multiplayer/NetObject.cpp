@@ -24,6 +24,7 @@ CNetObject::CNetObject(CNetObjectMgr* pManager) :
 	m_Children(MAX_NET_OBJECT_CHILDREN),
 	m_uiLastSyncTime(0),
 	m_usNetFlags(NETFLAG_DEFAULTS),
+	m_usHolderCount(0),
 	m_fStreamInDistance(0.0f),
 	m_fStreamOutDistance(std::numeric_limits<float>::infinity()),
 	m_fStreamInBoundSquared(0.0f),
@@ -423,7 +424,31 @@ static bool HasMachineBit(const tMachineInfo (&rgMachines)[MAX_NET_MACHINES], IN
 
 void CNetObject::SetCreatedFor(INetMachine* pClient, bool bCreated)
 {
-	SetMachineBit(m_rgMachines, pClient, tMachineInfo::CREATED, bCreated);
+	if (tMachineInfo* pInfo = MachineEntry(m_rgMachines, pClient))
+		SetCreated(*pInfo, bCreated);
+}
+
+void CNetObject::SetCreated(tMachineInfo& Info, bool bCreated)
+{
+	if (Info.Has(tMachineInfo::CREATED) == bCreated)
+		return;
+	Info.Set(tMachineInfo::CREATED, bCreated);
+	SetHolderCount(bCreated ? m_usHolderCount + 1u : m_usHolderCount - 1u);
+}
+
+void CNetObject::SetCreatedForAll()
+{
+	for (tMachineInfo& Info : m_rgMachines)
+		Info.Set(tMachineInfo::CREATED, true);
+	SetHolderCount(MAX_NET_MACHINES);
+}
+
+void CNetObject::SetHolderCount(size_t Count)
+{
+	const bool bWasHeld = m_usHolderCount != 0;
+	m_usHolderCount = static_cast<uint16_t>(Count);
+	if (bWasHeld != (Count != 0) && m_pManager && IsRegistered())
+		m_pManager->OnHoldersChanged(this);
 }
 
 bool CNetObject::IsCreatedFor(INetMachine* pClient) const
@@ -471,23 +496,17 @@ void CNetObject::ClearExistsFor()
 void CNetObject::ResetMachine(INetMachine* pClient)
 {
 	if (tMachineInfo* pInfo = MachineEntry(m_rgMachines, pClient))
+	{
+		SetCreated(*pInfo, false);
 		pInfo->Reset();
+	}
 }
 
 void CNetObject::ResetMachines()
 {
 	for (tMachineInfo& Info : m_rgMachines)
 		Info.Reset();
-}
-
-bool CNetObject::IsCreatedForAnyone() const
-{
-	for (const tMachineInfo& Info : m_rgMachines)
-	{
-		if (Info.Has(tMachineInfo::CREATED))
-			return true;
-	}
-	return false;
+	SetHolderCount(0);
 }
 
 void CNetObject::SetId(int32_t iId)

@@ -1,5 +1,6 @@
 #include "Multiplayer/NetObjectMgr.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -41,8 +42,6 @@ CNetObjectMgr::CNetObjectMgr(CResourceMgr* pResourceMgr, bool bServer) :
 	m_pServerTransport(nullptr),
 	m_pNetMachines(nullptr),
 	m_Objects(MAX_NET_OBJECTS),
-	m_rguiUsedSlots(),
-	m_rguiUsedWords(),
 	m_pOnElementStreamIn(nullptr),
 	m_pOnElementStreamOut(nullptr),
 	m_pOnElementDestroy(nullptr),
@@ -82,8 +81,8 @@ CNetObjectMgr::~CNetObjectMgr()
 	for (size_t i = GetNextUsedSlot(0); i < GetSlotCount(); i = GetNextUsedSlot(i + 1))
 		UnregisterNetObject(m_Objects.GetAt(i));
 	m_Objects.Clear();
-	memset(m_rguiUsedSlots, 0, sizeof(m_rguiUsedSlots));
-	memset(m_rguiUsedWords, 0, sizeof(m_rguiUsedWords));
+	m_UsedSlots.Clear();
+	m_HeldSlots.Clear();
 	m_NameMap.clear();
 	m_IdMap.clear();
 	m_pLocalPlayer = nullptr;
@@ -200,56 +199,82 @@ void CNetObjectMgr::ForgetObject(CNetObject* pObject)
 		FreeSlot(pObject->m_Slot);
 }
 
-// The slot table and its used-slot bits
+// The slot table and its used-slot and held-slot bits
 
-static_assert(MAX_NET_OBJECTS % 64 == 0, "the used-slot bits cover whole words of the slot table");
+static_assert(MAX_NET_OBJECTS % 64 == 0, "the slot bits cover whole words of the slot table");
 
-void CNetObjectMgr::SetSlotBit(size_t Slot, bool bUsed)
+void CNetObjectMgr::CSlotBits::Set(size_t Slot, bool bOn)
 {
 	if (Slot >= MAX_NET_OBJECTS)
 		return;
-	const size_t Word = Slot / SLOT_WORD_BITS;
-	const uint64_t uiBit = static_cast<uint64_t>(1) << (Slot % SLOT_WORD_BITS);
-	m_rguiUsedSlots[Word] = bUsed ? (m_rguiUsedSlots[Word] | uiBit) : (m_rguiUsedSlots[Word] & ~uiBit);
-	const uint64_t uiWordBit = static_cast<uint64_t>(1) << (Word % SLOT_WORD_BITS);
-	uint64_t& uiSummary = m_rguiUsedWords[Word / SLOT_WORD_BITS];
-	uiSummary = m_rguiUsedSlots[Word] != 0 ? (uiSummary | uiWordBit) : (uiSummary & ~uiWordBit);
+	const size_t Word = Slot / WORD_BITS;
+	const uint64_t uiBit = static_cast<uint64_t>(1) << (Slot % WORD_BITS);
+	m_rguiSlots[Word] = bOn ? (m_rguiSlots[Word] | uiBit) : (m_rguiSlots[Word] & ~uiBit);
+	const uint64_t uiWordBit = static_cast<uint64_t>(1) << (Word % WORD_BITS);
+	uint64_t& uiSummary = m_rguiWords[Word / WORD_BITS];
+	uiSummary = m_rguiSlots[Word] != 0 ? (uiSummary | uiWordBit) : (uiSummary & ~uiWordBit);
+}
+
+size_t CNetObjectMgr::CSlotBits::Next(size_t Slot) const
+{
+	if (Slot >= MAX_NET_OBJECTS)
+		return MAX_NET_OBJECTS;
+	size_t Word = Slot / WORD_BITS;
+	const uint64_t uiRest = m_rguiSlots[Word] & (~static_cast<uint64_t>(0) << (Slot % WORD_BITS));
+	if (uiRest != 0)
+		return Word * WORD_BITS + static_cast<size_t>(__builtin_ctzll(uiRest));
+	// The next word that holds a set slot, found through the summary a word of words at a time.
+	for (Word++; Word < WORDS; Word = (Word / WORD_BITS + 1) * WORD_BITS)
+	{
+		const uint64_t uiWords = m_rguiWords[Word / WORD_BITS] & (~static_cast<uint64_t>(0) << (Word % WORD_BITS));
+		if (uiWords == 0)
+			continue;
+		const size_t Found = (Word / WORD_BITS) * WORD_BITS + static_cast<size_t>(__builtin_ctzll(uiWords));
+		return Found * WORD_BITS + static_cast<size_t>(__builtin_ctzll(m_rguiSlots[Found]));
+	}
+	return MAX_NET_OBJECTS;
+}
+
+void CNetObjectMgr::CSlotBits::Clear()
+{
+	memset(m_rguiSlots, 0, sizeof(m_rguiSlots));
+	memset(m_rguiWords, 0, sizeof(m_rguiWords));
 }
 
 bool CNetObjectMgr::TakeSlot(CNetObject* pObject, size_t& Slot)
 {
 	if (!m_Objects.Add(pObject, &Slot))
 		return false;
-	SetSlotBit(Slot, true);
+	m_UsedSlots.Set(Slot, true);
+	// An element may come to the table already marked as created for some client.
+	m_HeldSlots.Set(Slot, pObject->IsCreatedForAnyone());
 	return true;
 }
 
 void CNetObjectMgr::FreeSlot(size_t Slot)
 {
 	m_Objects.RemoveAt(Slot);
-	SetSlotBit(Slot, false);
+	m_UsedSlots.Set(Slot, false);
+	m_HeldSlots.Set(Slot, false);
+}
+
+void CNetObjectMgr::OnHoldersChanged(CNetObject* pObject)
+{
+	const size_t Slot = pObject->m_Slot;
+	if (m_Objects.IsUsedAt(Slot) && m_Objects.GetAt(Slot) == pObject)
+		m_HeldSlots.Set(Slot, pObject->IsCreatedForAnyone());
 }
 
 size_t CNetObjectMgr::GetNextUsedSlot(size_t Slot) const
 {
 	const size_t End = GetSlotCount();
-	if (Slot >= End || Slot >= MAX_NET_OBJECTS)
-		return End;
-	size_t Word = Slot / SLOT_WORD_BITS;
-	const uint64_t uiRest = m_rguiUsedSlots[Word] & (~static_cast<uint64_t>(0) << (Slot % SLOT_WORD_BITS));
-	if (uiRest != 0)
-		return Word * SLOT_WORD_BITS + static_cast<size_t>(__builtin_ctzll(uiRest));
-	// The next word that holds a used slot, found through the summary a word of words at a time.
-	for (Word++; Word < SLOT_WORDS; Word = (Word / SLOT_WORD_BITS + 1) * SLOT_WORD_BITS)
-	{
-		const uint64_t uiWords =
-			m_rguiUsedWords[Word / SLOT_WORD_BITS] & (~static_cast<uint64_t>(0) << (Word % SLOT_WORD_BITS));
-		if (uiWords == 0)
-			continue;
-		const size_t Found = (Word / SLOT_WORD_BITS) * SLOT_WORD_BITS + static_cast<size_t>(__builtin_ctzll(uiWords));
-		return Found * SLOT_WORD_BITS + static_cast<size_t>(__builtin_ctzll(m_rguiUsedSlots[Found]));
-	}
-	return End;
+	return Slot >= End ? End : std::min(End, m_UsedSlots.Next(Slot));
+}
+
+size_t CNetObjectMgr::GetNextHeldSlot(size_t Slot) const
+{
+	const size_t End = GetSlotCount();
+	return Slot >= End ? End : std::min(End, m_HeldSlots.Next(Slot));
 }
 
 // Registration
@@ -356,8 +381,7 @@ bool CNetObjectMgr::SendDeletePacket(CNetObject* pObject)
 	bool bSent = m_pServerTransport &&
 		m_pServerTransport->SendEveryonePacket(&Message, PACKET_PRIORITY_LOW, PACKET_FLAG_RELIABLE, NET_CHANNEL_CREATE);
 	// Every client has now been told; what unregistration sends next (a detach) goes to all of them.
-	for (tMachineInfo& Info : pObject->m_rgMachines)
-		Info.Set(tMachineInfo::CREATED, true);
+	pObject->SetCreatedForAll();
 	return bSent;
 }
 
@@ -720,7 +744,8 @@ void CNetObjectMgr::DeleteFarAwayStuff(INetMachine* pClient)
 	std::vector<Strong<CNetObject>> Leaving;
 	tStreamingView View;
 	View.Refresh(pClient);
-	for (size_t i = GetNextUsedSlot(0); i < GetSlotCount(); i = GetNextUsedSlot(i + 1))
+	// Only what the client has can leave it: the walk is over the elements somebody has.
+	for (size_t i = GetNextHeldSlot(0); i < GetSlotCount(); i = GetNextHeldSlot(i + 1))
 	{
 		CNetObject* pObject = GetObjectAt(i);
 		if (!pObject || !View.InfoOf(pObject).Has(tMachineInfo::CREATED) || !ShouldDeleteForMachine(pObject, View))
@@ -760,13 +785,14 @@ void CNetObjectMgr::SendSync(INetMachine* pClient, ePacketPriority ePriority, eP
 {
 	if (!pClient)
 		return;
-	// The client's slot is looked up once; an element's state for it is then read straight from its table.
+	// The client's slot is looked up once; an element's state for it is then read straight from its table. Only
+	// an element the client has can be synced to it, so the walk is over the elements somebody has.
 	const size_t Machine = MachineSlotOf(pClient);
 	Packet Message(NETMSG_SYNC);
 	CBinaryWriter(&Message).WriteUInt16(0);
 	size_t Count = 0;
-	for (size_t i = Machine < MAX_NET_MACHINES ? GetNextUsedSlot(0) : GetSlotCount(); i < GetSlotCount();
-		 i = GetNextUsedSlot(i + 1))
+	for (size_t i = Machine < MAX_NET_MACHINES ? GetNextHeldSlot(0) : GetSlotCount(); i < GetSlotCount();
+		 i = GetNextHeldSlot(i + 1))
 	{
 		CNetObject* pObject = GetObjectAt(i);
 		if (!pObject)
@@ -827,7 +853,9 @@ CNetObjectMgr::CSyncPass::~CSyncPass()
 
 void CNetObjectMgr::ElectSyncers()
 {
-	for (size_t i = GetNextUsedSlot(0); i < GetSlotCount(); i = GetNextUsedSlot(i + 1))
+	// An element no client slot has cannot be given a syncer, so only the held ones are visited; and for each
+	// only the slots that have it are asked for their client, lowest first.
+	for (size_t i = GetNextHeldSlot(0); i < GetSlotCount(); i = GetNextHeldSlot(i + 1))
 	{
 		CNetObject* pObject = GetObjectAt(i);
 		if (!pObject || !pObject->HasNetFlag(NETFLAG_FIND_SYNCER) || pObject->GetSyncer() ||
@@ -835,8 +863,9 @@ void CNetObjectMgr::ElectSyncers()
 			continue;
 		for (size_t Index = 0; Index < MAX_NET_MACHINES; Index++)
 		{
-			INetMachine* pClient = GetMachine(static_cast<int32_t>(Index));
-			if (pClient && pObject->m_rgMachines[Index].Has(tMachineInfo::CREATED))
+			if (!pObject->m_rgMachines[Index].Has(tMachineInfo::CREATED))
+				continue;
+			if (INetMachine* pClient = GetMachine(static_cast<int32_t>(Index)))
 			{
 				pObject->SetSyncer(pClient);
 				break;

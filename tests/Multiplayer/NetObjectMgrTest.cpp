@@ -142,6 +142,43 @@ TEST_F(NetObjectMgrTest, WalkOverUsedSlotsFindsEveryElementInSlotOrder)
 	EXPECT_EQ(m_Manager.GetNextUsedSlot(0), 0u);
 }
 
+TEST_F(NetObjectMgrTest, WalkOverHeldSlotsFindsTheElementsSomeSlotHasInSlotOrder)
+{
+	CFakeClient* pClient = AddClient(4);
+	Strong<CFakeClient> pAbsent = Strong<CFakeClient>::New(new CFakeClient(30));
+	std::vector<Strong<CTestElement>> Elements;
+	for (size_t i = 0; i < 4200; i++)
+		Elements.push_back(NewElement());
+	auto Walk = [this]() {
+		std::vector<size_t> Walked;
+		for (size_t i = m_Manager.GetNextHeldSlot(0); i < m_Manager.GetSlotCount(); i = m_Manager.GetNextHeldSlot(i + 1))
+			Walked.push_back(i);
+		return Walked;
+	};
+	EXPECT_TRUE(Walk().empty());
+
+	// Held by a client or by a slot without one, at the edges of the bit words and of the words the summary covers.
+	for (size_t Slot : {0, 63, 64, 4095, 4096, 4199})
+		Elements[Slot]->SetCreatedFor(Slot == 64 ? static_cast<INetMachine*>(pAbsent) : pClient, true);
+	EXPECT_EQ(Walk(), (std::vector<size_t>{0, 63, 64, 4095, 4096, 4199}));
+	EXPECT_EQ(m_Manager.GetNextHeldSlot(1), 63u);
+
+	// Let go in each way there is; a destroyed element's slot is no longer held, nor is the element that takes it.
+	Elements[0]->SetCreatedFor(pClient, false);
+	Elements[63]->ResetMachine(pClient);
+	Elements[64]->ResetMachines();
+	ASSERT_TRUE(m_Manager.DestroyObject(Elements[4096], true, false));
+	ASSERT_TRUE(m_Manager.RegisterNetObject(NewElement(0, false)));
+	EXPECT_EQ(Walk(), (std::vector<size_t>{4095, 4199}));
+
+	// An element marked before it registers is held from its registration on.
+	ASSERT_TRUE(m_Manager.DestroyObject(Elements[10], true, false));
+	Strong<CTestElement> pMarked = NewElement(0, false);
+	pMarked->SetCreatedFor(pClient, true);
+	ASSERT_TRUE(m_Manager.RegisterNetObject(pMarked));
+	EXPECT_EQ(Walk(), (std::vector<size_t>{10, 4095, 4199}));
+}
+
 TEST_F(NetObjectMgrTest, ElementRegisteredByAStreamInHandlerIsCreatedInTheSamePassWhenItsSlotComesLater)
 {
 	CFakeClient* pClient = AddWatchingClient(0);
@@ -682,6 +719,160 @@ TEST_F(NetObjectMgrTest, SyncerElectionTakesTheLowestClientThatHasTheElement)
 	EXPECT_EQ(pForced->GetSyncer(), nullptr);
 	EXPECT_EQ(pNotLooking->GetSyncer(), nullptr);
 	EXPECT_EQ(pNobodyHasIt->GetSyncer(), nullptr);
+}
+
+TEST_F(NetObjectMgrTest, SyncerElectionOverATableOfHolders)
+{
+	// Clients in slots 0, 3 (still joining), 9, 200, 254 and the console in 255; slots 1, 7 and 100 are empty but
+	// may still be marked as holding an element.
+	for (int32_t iIndex : {0, 3, 9, 200, 254, 255})
+		AddClient(iIndex, iIndex != 3 && iIndex != 255);
+	m_Clients.m_rgClients[255]->m_bConsole = true;
+	std::vector<int32_t> Everyone;
+	for (int32_t i = 0; i < static_cast<int32_t>(MAX_NET_MACHINES); i++)
+		Everyone.push_back(i);
+
+	struct tCase
+	{
+		const char* m_szName;
+		// The slots the element is created for, with or without a client in them.
+		std::vector<int32_t> m_Holders;
+		int32_t m_iSyncerBefore;
+		eNetObjectFlags m_eFlagOff;
+		eNetObjectFlags m_eFlagOn;
+		bool m_bHeldBeforeRegistration;
+		int32_t m_iElected;
+	};
+	const eNetObjectFlags NONE = static_cast<eNetObjectFlags>(0);
+	const tCase Cases[] = {
+		{"the lowest holder, though still joining", {9, 3}, -1, NONE, NONE, false, 3},
+		{"the only holder", {9}, -1, NONE, NONE, false, 9},
+		{"an empty slot below a holder", {1, 7, 9}, -1, NONE, NONE, false, 9},
+		{"only empty slots", {1, 100}, -1, NONE, NONE, false, -1},
+		{"the console alone", {255}, -1, NONE, NONE, false, 255},
+		{"the console and a lower client", {255, 254}, -1, NONE, NONE, false, 254},
+		{"every slot", Everyone, -1, NONE, NONE, false, 0},
+		{"nobody", {}, -1, NONE, NONE, false, -1},
+		{"not looking for a syncer", {0, 9}, -1, NETFLAG_FIND_SYNCER, NONE, false, -1},
+		{"a forced syncer that is gone", {0, 9}, -1, NONE, NETFLAG_FORCED_SYNCER, false, -1},
+		{"a syncer already", {3}, 9, NONE, NONE, false, 9},
+		{"held before registration", {200}, -1, NONE, NONE, true, 200},
+	};
+
+	// Each element is registered once its first holder is marked (after all its marks when it was held before
+	// registration or is held by nobody): marks made on a registered element and marks it brought along both count.
+	std::vector<Strong<CTestElement>> Elements;
+	for (const tCase& Case : Cases)
+	{
+		Strong<CTestElement> pElement = NewElement(0, false);
+		for (int32_t iHolder : Case.m_Holders)
+		{
+			INetMachine* pClient = m_Manager.GetMachine(iHolder);
+			Strong<CFakeClient> pAbsent;
+			if (!pClient)
+				pClient = pAbsent = Strong<CFakeClient>::New(new CFakeClient(iHolder));
+			pElement->SetCreatedFor(pClient, true);
+			if (iHolder == Case.m_Holders.front() && !Case.m_bHeldBeforeRegistration)
+			{
+				ASSERT_TRUE(m_Manager.RegisterNetObject(pElement)) << Case.m_szName;
+			}
+		}
+		if (!pElement->IsRegistered())
+		{
+			ASSERT_TRUE(m_Manager.RegisterNetObject(pElement)) << Case.m_szName;
+		}
+		if (Case.m_iSyncerBefore >= 0)
+			pElement->SetSyncer(m_Manager.GetMachine(Case.m_iSyncerBefore));
+		if (Case.m_eFlagOff != NONE)
+			pElement->SetNetFlag(Case.m_eFlagOff, false);
+		if (Case.m_eFlagOn != NONE)
+			pElement->SetNetFlag(Case.m_eFlagOn, true);
+		Elements.push_back(pElement);
+	}
+	ClearSent();
+
+	m_Manager.ElectSyncers();
+	for (size_t i = 0; i < Elements.size(); i++)
+	{
+		const tCase& Case = Cases[i];
+		CTestElement* pElement = Elements[i];
+		INetMachine* pSyncer = pElement->GetSyncer();
+		EXPECT_EQ(pSyncer ? pSyncer->GetIndex() : -1, Case.m_iElected) << Case.m_szName;
+		// A new syncer is announced once to every joined client but the console that has the element.
+		const bool bNew = Case.m_iElected >= 0 && Case.m_iSyncerBefore < 0;
+		const std::vector<uint8_t> Announcement =
+			CTestMessage(14).U16(1).I32(pElement->GetId()).I32(Case.m_iElected).GetBytes();
+		for (int32_t iIndex : {0, 3, 9, 200, 254, 255})
+		{
+			CFakeClient* pClient = m_Clients.m_rgClients[iIndex];
+			const bool bTold = bNew && pClient->IsJoined() && !pClient->IsConsole() && pElement->IsCreatedFor(pClient);
+			const std::vector<tSent> Messages = OfId(pClient->m_Sent, 14);
+			EXPECT_EQ(std::count_if(Messages.begin(), Messages.end(),
+						  [&](const tSent& Message) { return Message.m_Bytes == Announcement; }),
+				bTold ? 1 : 0)
+				<< Case.m_szName << ", client " << iIndex;
+		}
+	}
+
+	// A later pass finds nothing new to do.
+	ClearSent();
+	m_Manager.ElectSyncers();
+	for (int32_t iIndex : {0, 3, 9, 200, 254, 255})
+		EXPECT_TRUE(m_Clients.m_rgClients[iIndex]->m_Sent.empty()) << iIndex;
+
+	// A client that comes into a slot marked as holding an element is elected on the next pass.
+	AddClient(1);
+	m_Manager.ElectSyncers();
+	INetMachine* pLate = Elements[3]->GetSyncer();
+	EXPECT_EQ(pLate ? pLate->GetIndex() : -1, 1);
+}
+
+TEST_F(NetObjectMgrTest, SyncerElectionFollowsWhoStillHasTheElement)
+{
+	CFakeClient* pFirst = AddClient(2);
+	CFakeClient* pSecond = AddClient(6);
+	Strong<CTestElement> pLeft = NewElement();
+	Strong<CTestElement> pReset = NewElement();
+	Strong<CTestElement> pStreamed = NewStreamingElement(10.0f, 100.0f, 200.0f);
+	for (CTestElement* pElement : {pLeft.GetPointer(), pReset.GetPointer()})
+	{
+		pElement->SetCreatedFor(pFirst, true);
+		pElement->SetCreatedFor(pSecond, true);
+	}
+	m_Manager.ElectSyncers();
+	ASSERT_EQ(pLeft->GetSyncer(), pFirst);
+	ASSERT_EQ(pReset->GetSyncer(), pFirst);
+
+	// The syncer lets go of one element and forgets the other; the other client takes both over.
+	pLeft->SetCreatedFor(pFirst, false);
+	pLeft->SetSyncer(nullptr, false);
+	pReset->ResetMachine(pFirst);
+	pReset->SetSyncer(nullptr, false);
+	m_Manager.ElectSyncers();
+	EXPECT_EQ(pLeft->GetSyncer(), pSecond);
+	EXPECT_EQ(pReset->GetSyncer(), pSecond);
+
+	// Nobody has them any more: no syncer.
+	for (CTestElement* pElement : {pLeft.GetPointer(), pReset.GetPointer()})
+	{
+		pElement->ResetMachines();
+		pElement->SetSyncer(nullptr, false);
+	}
+	m_Manager.ElectSyncers();
+	EXPECT_EQ(pLeft->GetSyncer(), nullptr);
+	EXPECT_EQ(pReset->GetSyncer(), nullptr);
+
+	// Streamed in and out by distance: the watcher that has it is its syncer, and nobody once it left.
+	CFakeClient* pWatcher = AddWatchingClient(4);
+	m_Manager.CreateObjectsAsNeeded(pWatcher, 5);
+	ASSERT_TRUE(pStreamed->IsCreatedFor(pWatcher));
+	pStreamed->SetSyncer(nullptr, false);
+	m_Manager.ElectSyncers();
+	EXPECT_EQ(pStreamed->GetSyncer(), pWatcher);
+	pStreamed->SetPosition(CVector3D(500.0f, 0.0f, 0.0f));
+	m_Manager.DeleteFarAwayStuff(pWatcher);
+	m_Manager.ElectSyncers();
+	EXPECT_EQ(pStreamed->GetSyncer(), nullptr);
 }
 
 TEST_F(NetObjectMgrTest, ElementChangesReachOnlyJoinedClientsThatHaveTheElement)

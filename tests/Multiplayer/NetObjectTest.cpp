@@ -1,4 +1,5 @@
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <vector>
 
@@ -38,6 +39,54 @@ TEST_F(NetObjectTest, MachineResetKeepsTheUnusedHighBits)
 	tMachineInfo Info{0xF3};
 	Info.Reset();
 	EXPECT_EQ(Info.m_ucState, 0xF4);
+}
+
+TEST_F(NetObjectTest, CreatedForAnyoneFollowsEveryChangeOfTheCreatedBits)
+{
+	CFakeClient* pFirst = AddClient(0);
+	CFakeClient* pLast = AddClient(255);
+	Strong<CFakeClient> pOutside = Strong<CFakeClient>::New(new CFakeClient(256));
+	Strong<CTestElement> pElement = NewElement();
+	struct tStep
+	{
+		const char* m_szName;
+		std::function<void()> m_Change;
+		bool m_bCreatedForAnyone;
+	};
+	const tStep Steps[] = {
+		{"a client outside the table", [&] { pElement->SetCreatedFor(pOutside, true); }, false},
+		{"the first client", [&] { pElement->SetCreatedFor(pFirst, true); }, true},
+		{"the first client again", [&] { pElement->SetCreatedFor(pFirst, true); }, true},
+		{"the last client", [&] { pElement->SetCreatedFor(pLast, true); }, true},
+		{"the first one gone", [&] { pElement->SetCreatedFor(pFirst, false); }, true},
+		{"the first one gone again", [&] { pElement->SetCreatedFor(pFirst, false); }, true},
+		{"the last one reset", [&] { pElement->ResetMachine(pLast); }, false},
+		{"the last one reset again", [&] { pElement->ResetMachine(pLast); }, false},
+		{"the first client back", [&] { pElement->SetCreatedFor(pFirst, true); }, true},
+		{"other bits changed", [&] {
+			 pElement->SetDirty(true);
+			 pElement->SetExistsFor(pFirst, false);
+			 pElement->ClearExistsFor();
+		 }, true},
+		{"every slot reset", [&] { pElement->ResetMachines(); }, false},
+		{"the last client alone", [&] { pElement->SetCreatedFor(pLast, true); }, true},
+		{"the last one gone", [&] { pElement->SetCreatedFor(pLast, false); }, false},
+	};
+	for (const tStep& Step : Steps)
+	{
+		Step.m_Change();
+		EXPECT_EQ(pElement->IsCreatedForAnyone(), Step.m_bCreatedForAnyone) << Step.m_szName;
+	}
+
+	// A transient element goes only when the last client that had it lets go.
+	pElement->SetNetFlag(NETFLAG_TRANSIENT, true);
+	pElement->SetCreatedFor(pFirst, true);
+	pElement->SetCreatedFor(pLast, true);
+	pElement->ResetMachine(pFirst);
+	EXPECT_FALSE(m_Manager.PossiblyDeleteObject(pElement));
+	pElement->ResetMachine(pLast);
+	EXPECT_TRUE(m_Manager.PossiblyDeleteObject(pElement));
+	EXPECT_FALSE(pElement->IsRegistered());
 }
 
 TEST_F(NetObjectTest, ParentChangesSendOneMessageAndRefuseWhatCannotBe)

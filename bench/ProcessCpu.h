@@ -1,0 +1,39 @@
+#pragma once
+// The CPU time a process has used so far, read from /proc, for the benchmarks that measure a server they started.
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <sys/types.h>
+#include <unistd.h>
+#include <vector>
+
+namespace VexaBench
+{
+// User and system CPU time of the process, in seconds; 0 when it cannot be read.
+inline double ReadCpuSeconds(pid_t Pid)
+{
+	std::ifstream File("/proc/" + std::to_string(Pid) + "/stat");
+	std::string Text((std::istreambuf_iterator<char>(File)), std::istreambuf_iterator<char>());
+	// Fields after the command name, which may hold blanks, start behind its closing parenthesis.
+	size_t End = Text.rfind(')');
+	if (End == std::string::npos)
+		return 0.0;
+	std::vector<std::string> Fields;
+	size_t Position = End + 2;
+	while (Position < Text.size())
+	{
+		size_t Next = Text.find(' ', Position);
+		if (Next == std::string::npos)
+			Next = Text.size();
+		Fields.push_back(Text.substr(Position, Next - Position));
+		Position = Next + 1;
+	}
+	// utime and stime are fields 14 and 15 of the whole line, 12 and 13 after the state field.
+	if (Fields.size() < 13)
+		return 0.0;
+	const double dTicks = static_cast<double>(sysconf(_SC_CLK_TCK));
+	return (std::strtod(Fields[11].c_str(), nullptr) + std::strtod(Fields[12].c_str(), nullptr)) / dTicks;
+}
+}
