@@ -364,7 +364,8 @@ bool ParseOptions(int argc, char** argv, tOptions& Options)
 			return false;
 	}
 	return Options.m_iClients > 0 && Options.m_iClients < 255 && Options.m_iSeconds > 0 && Options.m_iRate > 0 &&
-		Options.m_iThreads > 0 && (Options.m_Flood.empty() || Options.m_Flood == "query" || Options.m_Flood == "other") &&
+		Options.m_iThreads > 0 &&
+		(Options.m_Flood.empty() || Options.m_Flood == "query" || Options.m_Flood == "other") &&
 		Options.m_iFloodRate >= 0 && Options.m_iSources > 0 && Options.m_iSources < 250 && Options.m_iRules >= 0;
 }
 
@@ -674,7 +675,8 @@ int main(int argc, char** argv)
 	{
 		printf("flood: %s, %zu-byte datagrams from %d source address(es), %.0f sent per s\n", Options.m_Flood.c_str(),
 			FloodCounts.m_RequestSize, Options.m_iSources, static_cast<double>(FloodCounts.m_uiSent) / dWindow);
-		printf("flood answers: %.1f per s (%.1f per s per source), %.0f answer bytes per s, %.1f bytes back per byte sent\n",
+		printf("flood answers: %.1f per s (%.1f per s per source), %.0f answer bytes per s, "
+			   "%.1f bytes back per byte sent\n",
 			static_cast<double>(FloodCounts.m_uiAnswers) / dWindow,
 			static_cast<double>(FloodCounts.m_uiAnswers) / dWindow / Options.m_iSources,
 			static_cast<double>(FloodCounts.m_uiAnswerBytes) / dWindow,
