@@ -6,7 +6,9 @@
 
 #include "BaseServer.h"
 
+#include "Engine/Context.h"
 #include "Engine/KestrinStream.h"
+#include "Engine/OS.h"
 #include "Network/BinaryStream.h"
 #include "Network/NetSystem.h"
 #include "Network/Packet.h"
@@ -33,6 +35,11 @@ enum eOGPInfo : uint8_t
 	OGP_INFO_PLAYER_COUNT = 0x20,
 	OGP_INFO_MAX_PLAYERS = 0x40,
 };
+
+constexpr uint64_t MILLISECONDS_PER_SECOND = 1000;
+
+// Limits bit by sources are logged at most this often.
+constexpr uint32_t SOURCE_REPORTS_PER_SECOND = 1;
 
 // The byte telling that the server takes no password, and the one added when it does.
 constexpr uint8_t OGP_PASSWORD_NONE = 4;
@@ -184,6 +191,15 @@ bool COGPRequest::Read(const void* pData, size_t Length)
 	return true;
 }
 
+uint32_t COGPRequest::GetKind() const
+{
+	// Every type but 1 gets the same header alone; for type 1 the answer follows the bits it reads of each field.
+	if (m_ucType != OGP_TYPE_INFO)
+		return 0;
+	return 1u << 24 | static_cast<uint32_t>(m_ucFlags & 0x0F) << 16 | static_cast<uint32_t>(m_ucInfoMask & 0x7F) << 8 |
+		(m_ucPlayerMask & (OGP_PLAYER_INDEX | OGP_PLAYER_NAME));
+}
+
 void COGPResponse::Write(const COGPRequest& Request, Packet* pAnswer) const
 {
 	CBinaryWriter Writer(pAnswer);
@@ -210,8 +226,86 @@ void COGPResponse::Write(const COGPRequest& Request, Packet* pAnswer) const
 		WriteRules(Writer, *this, pAnswer);
 }
 
+bool COGPResponse::operator==(const COGPResponse& Other) const
+{
+	auto SamePlayer = [](const tPlayer& a, const tPlayer& b) {
+		return a.m_ucIndex == b.m_ucIndex && a.m_Name == b.m_Name;
+	};
+	auto SameRule = [](const tRule& a, const tRule& b) { return a.m_Name == b.m_Name && a.m_Value == b.m_Value; };
+	return m_ucGameId == Other.m_ucGameId && m_ProductName == Other.m_ProductName &&
+		m_bPassword == Other.m_bPassword && m_ServerName == Other.m_ServerName && m_GameMode == Other.m_GameMode &&
+		m_MapName == Other.m_MapName && m_ucPlayerCount == Other.m_ucPlayerCount &&
+		m_ucMaxPlayers == Other.m_ucMaxPlayers &&
+		std::equal(m_Players.begin(), m_Players.end(), Other.m_Players.begin(), Other.m_Players.end(), SamePlayer) &&
+		std::equal(m_Rules.begin(), m_Rules.end(), Other.m_Rules.begin(), Other.m_Rules.end(), SameRule);
+}
+
+void CTokenBucket::Reset(uint64_t uiCapacity, uint64_t uiNowMs)
+{
+	m_uiMilliTokens = uiCapacity * MILLISECONDS_PER_SECOND;
+	m_uiLastMs = uiNowMs;
+}
+
+uint64_t CTokenBucket::Refill(uint64_t uiPerSecond, uint64_t uiCapacity, uint64_t uiNowMs)
+{
+	// A token a second is a thousandth of a token a millisecond.
+	const uint64_t uiFull = uiCapacity * MILLISECONDS_PER_SECOND;
+	if (uiNowMs > m_uiLastMs)
+	{
+		// So long a pause fills a bucket of a token a second or more, and a shorter one keeps the product far
+		// from overflowing.
+		const uint64_t uiElapsed = uiNowMs - m_uiLastMs;
+		m_uiMilliTokens = uiElapsed >= uiFull ? uiFull : std::min(uiFull, m_uiMilliTokens + uiElapsed * uiPerSecond);
+		m_uiLastMs = uiNowMs;
+	}
+	return m_uiMilliTokens;
+}
+
+bool CTokenBucket::Take(uint64_t uiTokens, uint64_t uiPerSecond, uint64_t uiCapacity, uint64_t uiNowMs)
+{
+	const uint64_t uiWanted = uiTokens * MILLISECONDS_PER_SECOND;
+	if (Refill(uiPerSecond, uiCapacity, uiNowMs) < uiWanted)
+		return false;
+	m_uiMilliTokens -= uiWanted;
+	return true;
+}
+
+CQuerySources::tSource& CQuerySources::Find(uint32_t uiAddress, uint64_t uiNowMs)
+{
+	constexpr unsigned SET_BITS = 8;
+	static_assert((static_cast<size_t>(1) << SET_BITS) * WAYS == OGP_SOURCE_SLOTS, "the table holds whole sets");
+	// Fibonacci hashing: the top bits of the product depend on every byte of the address, so addresses that share
+	// their first bytes (a network's) spread over the sets.
+	const size_t Set = static_cast<size_t>((uiAddress * 2654435769u) >> (32 - SET_BITS));
+	tSource* pWays = &m_rgSources[Set * WAYS];
+	tSource* pVictim = nullptr;
+	uint64_t uiVictimLevel = 0;
+	for (size_t i = 0; i < WAYS; i++)
+	{
+		tSource& Source = pWays[i];
+		if (Source.m_bUsed && Source.m_uiAddress == uiAddress)
+			return Source;
+		const uint64_t uiLevel = Source.m_bUsed ?
+			Source.m_Answers.Refill(OGP_SOURCE_ANSWERS_PER_SECOND, OGP_SOURCE_ANSWER_BURST, uiNowMs) :
+			UINT64_MAX;
+		if (!pVictim || uiLevel > uiVictimLevel)
+		{
+			pVictim = &Source;
+			uiVictimLevel = uiLevel;
+		}
+	}
+	pVictim->m_uiAddress = uiAddress;
+	pVictim->m_bUsed = true;
+	pVictim->m_bReported = false;
+	pVictim->m_Answers.Reset(OGP_SOURCE_ANSWER_BURST, uiNowMs);
+	return *pVictim;
+}
+
 COmbrelGameProtocolHandler::COmbrelGameProtocolHandler(CBaseServer* pServer) : m_pServer(pServer)
 {
+	const uint64_t uiNow = OS::GetTicks();
+	m_AnswerBytes.Reset(OGP_ANSWER_BYTES_PER_SECOND, uiNow);
+	m_SourceReports.Reset(SOURCE_REPORTS_PER_SECOND, uiNow);
 }
 
 bool COmbrelGameProtocolHandler::ReceiveDatagram(CNetSocket* pSocket)
@@ -222,15 +316,94 @@ bool COmbrelGameProtocolHandler::ReceiveDatagram(CNetSocket* pSocket)
 		return false;
 
 	COGPRequest Request;
-	if (!Request.Read(pData, Length))
+	CIPAddress Sender;
+	if (!Request.Read(pData, Length) || !pSocket->GetSender(Sender))
 		return true;
-	Packet Answer;
+	// Everything before the answer is found is cheap, so a flood costs little more than datagrams ENet drops.
+	const uint64_t uiNow = OS::GetTicks();
+	CQuerySources::tSource& Source = m_Sources.Find(Sender.m_uiIPv4, uiNow);
+	if (!Source.m_Answers.Take(1, OGP_SOURCE_ANSWERS_PER_SECOND, OGP_SOURCE_ANSWER_BURST, uiNow))
+	{
+		ReportSource(Source, uiNow);
+		return true;
+	}
+	Packet* pAnswer = FindAnswer(Request);
+	if (!m_AnswerBytes.Take(pAnswer->GetSize(), OGP_ANSWER_BYTES_PER_SECOND, OGP_ANSWER_BYTES_PER_SECOND, uiNow))
+	{
+		ReportBudget();
+		return true;
+	}
+	pSocket->Send(pAnswer);
+	return true;
+}
+
+Packet* COmbrelGameProtocolHandler::FindAnswer(const COGPRequest& Request)
+{
+	const uint32_t uiKind = Request.GetKind();
+	CLockable::CLock Lock(m_Lock);
+	if (m_uiCacheSerial != m_uiResponseSerial)
+	{
+		for (tCachedAnswer& Cached : m_rgCache)
+			Cached.m_pAnswer.Delete();
+		m_uiCacheSerial = m_uiResponseSerial;
+	}
+	for (tCachedAnswer& Cached : m_rgCache)
+	{
+		if (!Cached.m_pAnswer.IsNull() && Cached.m_uiKind == uiKind)
+			return Cached.m_pAnswer;
+	}
+	tCachedAnswer& Cached = m_rgCache[m_NextCacheSlot];
+	m_NextCacheSlot = (m_NextCacheSlot + 1) % CACHED_ANSWERS;
+	Cached.m_uiKind = uiKind;
+	Cached.m_pAnswer = new Packet();
+	m_Response.Write(Request, Cached.m_pAnswer);
+	return Cached.m_pAnswer;
+}
+
+void COmbrelGameProtocolHandler::ReportSource(CQuerySources::tSource& Source, uint64_t uiNowMs)
+{
+	if (Source.m_bReported)
+		return;
+	CLockable::CLock Lock(m_Lock);
+	// Not reported now, it is when it next asks too often and the log has room.
+	if (m_uiPendingSource != 0 ||
+		!m_SourceReports.Take(1, SOURCE_REPORTS_PER_SECOND, SOURCE_REPORTS_PER_SECOND, uiNowMs))
+		return;
+	m_uiPendingSource = Source.m_uiAddress;
+	Source.m_bReported = true;
+}
+
+void COmbrelGameProtocolHandler::ReportBudget()
+{
+	if (m_bBudgetReported)
+		return;
+	CLockable::CLock Lock(m_Lock);
+	m_bPendingBudget = true;
+	m_bBudgetReported = true;
+}
+
+void COmbrelGameProtocolHandler::LogReports()
+{
+	uint32_t uiSource = 0;
+	bool bBudget = false;
 	{
 		CLockable::CLock Lock(m_Lock);
-		m_Response.Write(Request, &Answer);
+		std::swap(uiSource, m_uiPendingSource);
+		std::swap(bBudget, m_bPendingBudget);
 	}
-	pSocket->Send(&Answer);
-	return true;
+	Context* pContext = m_pServer->GetContext();
+	if (uiSource != 0)
+	{
+		CIPAddress Address;
+		Address.m_uiIPv4 = uiSource;
+		char szAddress[64];
+		if (Address.ToString(szAddress, sizeof(szAddress)))
+			pContext->LogWarn("Too many queries from %s: it is answered at most %u times a second.", szAddress,
+				OGP_SOURCE_ANSWERS_PER_SECOND);
+	}
+	if (bBudget)
+		pContext->LogWarn("Query answers have reached their limit of %u bytes a second: answers beyond it are dropped.",
+			OGP_ANSWER_BYTES_PER_SECOND);
 }
 
 void COmbrelGameProtocolHandler::UpdateResponse()
@@ -268,6 +441,12 @@ void COmbrelGameProtocolHandler::UpdateResponse()
 		AssignCut(Next.m_Rules[i].m_Value, Server.m_Rules[i].m_Value.c_str(), OGP_MAX_TEXT_LENGTH);
 	}
 
+	LogReports();
+	// Answers already built stay good while nothing they tell has changed, which is most passes. Only this thread
+	// writes m_Response, so it reads it without the lock.
+	if (Next == m_Response)
+		return;
 	CLockable::CLock Lock(m_Lock);
 	std::swap(m_Response, m_NextResponse);
+	m_uiResponseSerial++;
 }

@@ -2,9 +2,17 @@
 // each through the whole join, spawns a player for every client near all the others, and keeps every client
 // sending the whole sync block of its player. It prints the join latency, the server's CPU time per second of wall
 // time, the bytes the server sent to each client per second, and how many of the syncs its clients handed to ENet
-// reached the server (ENet drops unreliable messages before sending when it throttles a peer).
+// reached the server (ENet drops unreliable messages before sending when it throttles a peer), and how long a sync
+// took from one client through the server to the others (the relay delay).
+//
+// With -flood, one more party sends connectionless datagrams to the game port through the measured window: query
+// requests, or as many datagrams of the same size that are not queries (which ENet drops at once), from -sources
+// loopback addresses (127.0.0.2 upwards) in turn, at -flood-rate datagrams a second (0: as fast as it can). It
+// reads back every answer and reports the answers and answer bytes per second, and the tool reports the clients
+// the server dropped meanwhile. -rules adds that many rules with long names and values, so answers are large.
 //
 // Usage: VexaLoad [-clients N] [-seconds S] [-rate HZ] [-threads T] [-multithreaded]
+//                 [-flood query|other] [-flood-rate R] [-sources K] [-rules N]
 
 #include <algorithm>
 #include <atomic>
@@ -16,9 +24,12 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <new>
 #include <string>
 #include <sys/mman.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -58,6 +69,10 @@ struct tOptions
 	// delay their answers and acknowledgements at many clients.
 	int m_iThreads = 2;
 	bool m_bMultithreaded = false;
+	std::string m_Flood;
+	int m_iFloodRate = 0;
+	int m_iSources = 1;
+	int m_iRules = 0;
 };
 
 // Shared with the server's process: the sync messages it received from clients.
@@ -70,6 +85,17 @@ tServerCounters* g_pCounters = nullptr;
 
 // Clients that have joined or failed; counted by the threads that drive them.
 std::atomic<int> g_iSettledClients{0};
+// Clients that had joined and lost their connection.
+std::atomic<int> g_iDroppedClients{0};
+
+// Syncs carry their send time, in seconds since this moment, where a player's block has its reported heading; the
+// server forwards the block as it came, so a client that receives another's sync knows how long it took.
+tClock::time_point g_SteadyStart;
+std::atomic<bool> g_bMeasuring{false};
+// Where the send time sits in a player's sync block: after the ped sync value and three vectors, and the heading.
+constexpr size_t SYNC_TIME_OFFSET = 4 + 9 * 4 + 4;
+// Relay delays in milliseconds, one list per thread that drives clients.
+thread_local std::vector<double>* t_pDelays = nullptr;
 
 // The game server, giving every client that has joined a player element of the game inside a small area, as
 // spawning a player does.
@@ -163,13 +189,54 @@ void Send(tLoadClient& Client, const VexaTest::CTestMessage& Message, uint8_t uc
 		enet_packet_destroy(pPacket);
 }
 
+double SecondsSince(tClock::time_point Start)
+{
+	return std::chrono::duration<double>(tClock::now() - Start).count();
+}
+
+uint32_t ReadLE32(const uint8_t* pData)
+{
+	return static_cast<uint32_t>(pData[0] | pData[1] << 8 | pData[2] << 16 | pData[3] << 24);
+}
+
+// Every other player's sync in the message gives one relay delay. Read in place: at many clients this runs for
+// every message every client receives.
+void NoteRelayDelays(const tLoadClient& Client, const uint8_t* pBody, size_t Length)
+{
+	if (!t_pDelays || !g_bMeasuring.load(std::memory_order_relaxed) || Length < 2)
+		return;
+	const double dNow = SecondsSince(g_SteadyStart);
+	const size_t Count = static_cast<size_t>(pBody[0] | pBody[1] << 8);
+	size_t Offset = 2;
+	for (size_t i = 0; i < Count && Offset + 10 <= Length; i++)
+	{
+		const size_t EntryLength = static_cast<size_t>(pBody[Offset] | pBody[Offset + 1] << 8);
+		if (EntryLength < 8 || Offset + 2 + EntryLength > Length)
+			return;
+		const int32_t iType = static_cast<int32_t>(ReadLE32(pBody + Offset + 2));
+		const int32_t iId = static_cast<int32_t>(ReadLE32(pBody + Offset + 6));
+		const uint8_t* pBlock = pBody + Offset + 10;
+		if (iType == ELEMENT_PLAYER && iId != Client.m_iPlayer && EntryLength - 8 >= SYNC_TIME_OFFSET + 4)
+		{
+			const uint32_t uiBits = ReadLE32(pBlock + SYNC_TIME_OFFSET);
+			float fSent = 0.0f;
+			memcpy(&fSent, &uiBits, sizeof(fSent));
+			t_pDelays->push_back((dNow - static_cast<double>(fSent)) * 1000.0);
+		}
+		Offset += 2 + EntryLength;
+	}
+}
+
 void HandleMessage(tLoadClient& Client, const uint8_t* pData, size_t Length)
 {
 	Client.m_ulPayloadBytes.fetch_add(Length, std::memory_order_relaxed);
-	// Only the few messages of the join are read; everything else (the syncs above all) is only counted.
+	// Only the few messages of the join are read, and the syncs for their send time; everything else is only
+	// counted.
 	if (Length < VexaTest::MESSAGE_HEADER_SIZE)
 		return;
-	const uint32_t uiId = static_cast<uint32_t>(pData[4] | pData[5] << 8 | pData[6] << 16 | pData[7] << 24);
+	const uint32_t uiId = ReadLE32(pData + 4);
+	if (uiId == VexaTest::MSG_SYNC)
+		NoteRelayDelays(Client, pData + VexaTest::MESSAGE_HEADER_SIZE, Length - VexaTest::MESSAGE_HEADER_SIZE);
 	if (uiId != VexaTest::MSG_FILE_CHECK && uiId != VexaTest::MSG_JOINED && uiId != VexaTest::MSG_OWN_PLAYER)
 		return;
 	std::vector<uint8_t> Data(pData, pData + Length);
@@ -229,6 +296,8 @@ void ServiceClient(tLoadClient& Client)
 		case ENET_EVENT_TYPE_DISCONNECT:
 			if (Client.m_eState != CLIENT_JOINED && Client.m_eState != CLIENT_FAILED)
 				g_iSettledClients.fetch_add(1, std::memory_order_relaxed);
+			if (Client.m_eState == CLIENT_JOINED)
+				g_iDroppedClients.fetch_add(1, std::memory_order_relaxed);
 			Client.m_eState = CLIENT_FAILED;
 			break;
 		default:
@@ -250,7 +319,7 @@ void SendPlayerSync(tLoadClient& Client, double dTime, size_t Index)
 	Block.I32(-1);
 	Block.F32(std::cos(fAngle) * PLAYER_AREA_RADIUS / 2).F32(std::sin(fAngle) * PLAYER_AREA_RADIUS / 2).F32(0.0f);
 	Block.F32(0).F32(0).F32(0).F32(1).F32(0).F32(0);
-	Block.F32(fAngle).F32(fAngle).F32(100.0f).U8(0).I32(-1).U8(0).U16(0);
+	Block.F32(fAngle).F32(static_cast<float>(dTime)).F32(100.0f).U8(0).I32(-1).U8(0).U16(0);
 	Block.U16(0).U16(0).U8(0).F32(0.0f).U8(0).U8(0);
 	Block.U16(0).Bytes(std::vector<uint8_t>(CServerPlayer::PLAYER_SYNC_BLOCK_SIZE, 0)).U32(0).U8(1).U16(4);
 	Entry.m_Block = Block.GetBytes();
@@ -283,11 +352,117 @@ bool ParseOptions(int argc, char** argv, tOptions& Options)
 			Options.m_iThreads = std::atoi(argv[++i]);
 		else if (Argument == "-multithreaded")
 			Options.m_bMultithreaded = true;
+		else if (Argument == "-flood" && bHasValue)
+			Options.m_Flood = argv[++i];
+		else if (Argument == "-flood-rate" && bHasValue)
+			Options.m_iFloodRate = std::atoi(argv[++i]);
+		else if (Argument == "-sources" && bHasValue)
+			Options.m_iSources = std::atoi(argv[++i]);
+		else if (Argument == "-rules" && bHasValue)
+			Options.m_iRules = std::atoi(argv[++i]);
 		else
 			return false;
 	}
 	return Options.m_iClients > 0 && Options.m_iClients < 255 && Options.m_iSeconds > 0 && Options.m_iRate > 0 &&
-		Options.m_iThreads > 0;
+		Options.m_iThreads > 0 &&
+		(Options.m_Flood.empty() || Options.m_Flood == "query" || Options.m_Flood == "other") &&
+		Options.m_iFloodRate >= 0 && Options.m_iSources > 0 && Options.m_iSources < 250 && Options.m_iRules >= 0;
+}
+
+struct tFloodCounts
+{
+	uint64_t m_uiSent = 0;
+	uint64_t m_uiAnswers = 0;
+	uint64_t m_uiAnswerBytes = 0;
+	size_t m_RequestSize = 0;
+};
+
+// A query for everything: info (all fields), the extra byte, players (index and name) and rules. The other flood
+// sends the same bytes with a first byte that makes them no query; ENet drops them as coming from no peer.
+std::vector<uint8_t> FloodDatagram(bool bQuery)
+{
+	std::vector<uint8_t> Data = {0xFF, 0xFF, 'O', 'G', 'P', 0, 1, 1, 0x0F, 0x7F, 0xAA, 0x03};
+	if (!bQuery)
+		Data[0] = 0xFE;
+	return Data;
+}
+
+// Sends the flood until told to stop, from one socket per source address in turn, and reads back every answer.
+void RunFlood(const tOptions& Options, uint16_t usPort, const std::atomic<bool>& bStop, tFloodCounts& Counts)
+{
+	std::vector<int> Sockets;
+	for (int i = 0; i < Options.m_iSources; i++)
+	{
+		const int iSocket = socket(AF_INET, SOCK_DGRAM, 0);
+		if (iSocket < 0)
+			break;
+		const int iBuffer = 8 << 20;
+		setsockopt(iSocket, SOL_SOCKET, SO_RCVBUF, &iBuffer, sizeof(iBuffer));
+		sockaddr_in Local = {};
+		Local.sin_family = AF_INET;
+		Local.sin_addr.s_addr = htonl(INADDR_LOOPBACK + 1 + static_cast<uint32_t>(i));
+		if (bind(iSocket, reinterpret_cast<sockaddr*>(&Local), sizeof(Local)) != 0)
+		{
+			close(iSocket);
+			break;
+		}
+		Sockets.push_back(iSocket);
+	}
+	sockaddr_in Server = {};
+	Server.sin_family = AF_INET;
+	Server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+	Server.sin_port = htons(usPort);
+	const std::vector<uint8_t> Datagram = FloodDatagram(Options.m_Flood == "query");
+	Counts.m_RequestSize = Datagram.size();
+	std::vector<uint8_t> Buffer(65536);
+	auto Drain = [&]() {
+		for (int iSocket : Sockets)
+		{
+			ssize_t Received;
+			while ((Received = recv(iSocket, Buffer.data(), Buffer.size(), MSG_DONTWAIT)) > 0)
+			{
+				Counts.m_uiAnswers++;
+				Counts.m_uiAnswerBytes += static_cast<uint64_t>(Received);
+			}
+		}
+	};
+	const tClock::time_point Start = tClock::now();
+	size_t Next = 0;
+	while (!bStop.load(std::memory_order_relaxed) && !Sockets.empty())
+	{
+		// Paced: what is due by now; unpaced: a batch between two reads of the answers.
+		uint64_t uiDue = 64;
+		if (Options.m_iFloodRate > 0)
+		{
+			const double dDue = SecondsSince(Start) * Options.m_iFloodRate;
+			uiDue = static_cast<uint64_t>(dDue) > Counts.m_uiSent ? static_cast<uint64_t>(dDue) - Counts.m_uiSent : 0;
+		}
+		for (uint64_t i = 0; i < uiDue; i++)
+		{
+			sendto(Sockets[Next], Datagram.data(), Datagram.size(), 0, reinterpret_cast<sockaddr*>(&Server),
+				sizeof(Server));
+			Next = (Next + 1) % Sockets.size();
+			Counts.m_uiSent++;
+		}
+		Drain();
+		if (Options.m_iFloodRate > 0)
+			usleep(1000);
+	}
+	// Answers still on their way.
+	usleep(100000);
+	Drain();
+	for (int iSocket : Sockets)
+		close(iSocket);
+}
+
+// Rules whose names and values are as long as an answer carries, so that every answer is as large as it can be.
+std::string LongRules(int iRules)
+{
+	std::string Rules;
+	for (int i = 0; i < iRules; i++)
+		Rules += "\t<rule name=\"" + std::to_string(1000 + i) + std::string(250, 'n') + "\" value=\"" +
+			std::string(254, 'v') + "\" />\n";
+	return Rules;
 }
 }
 
@@ -296,7 +471,10 @@ int main(int argc, char** argv)
 	tOptions Options;
 	if (!ParseOptions(argc, argv, Options))
 	{
-		fprintf(stderr, "usage: %s [-clients 1-254] [-seconds S] [-rate HZ] [-threads T] [-multithreaded]\n", argv[0]);
+		fprintf(stderr,
+			"usage: %s [-clients 1-254] [-seconds S] [-rate HZ] [-threads T] [-multithreaded] [-flood query|other] "
+			"[-flood-rate R] [-sources 1-249] [-rules N]\n",
+			argv[0]);
 		return 2;
 	}
 
@@ -307,7 +485,8 @@ int main(int argc, char** argv)
 	const std::string ConfigPath = std::string(szFolder) + "/server.xml";
 	{
 		std::ofstream Config(ConfigPath);
-		Config << "<server>\n\t<port>" << usPort << "</port>\n\t<httpserver>false</httpserver>\n</server>\n";
+		Config << "<server>\n\t<port>" << usPort << "</port>\n\t<httpserver>false</httpserver>\n"
+			   << LongRules(Options.m_iRules) << "</server>\n";
 	}
 
 	void* pShared = mmap(nullptr, sizeof(tServerCounters), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
@@ -358,16 +537,17 @@ int main(int argc, char** argv)
 	// tool to get round to it; the measurement window starts after a settling second in which every player
 	// streams in everywhere.
 	const double dInterval = 1.0 / Options.m_iRate;
-	tClock::time_point SteadyStart;
 	std::atomic<bool> bSteady{false};
 	std::atomic<bool> bStop{false};
-	auto Drive = [&](size_t First, size_t End) {
+	std::vector<std::vector<double>> Delays(static_cast<size_t>(Options.m_iThreads));
+	auto Drive = [&](size_t First, size_t End, std::vector<double>* pDelays) {
+		t_pDelays = pDelays;
 		double dNextSync = 0.0;
 		while (!bStop.load(std::memory_order_relaxed))
 		{
 			if (bSteady.load(std::memory_order_acquire))
 			{
-				const double dElapsed = std::chrono::duration<double>(tClock::now() - SteadyStart).count();
+				const double dElapsed = SecondsSince(g_SteadyStart);
 				if (dElapsed >= dNextSync)
 				{
 					for (size_t i = First; i < End; i++)
@@ -383,13 +563,13 @@ int main(int argc, char** argv)
 	const size_t Threads = std::min(Clients.size(), static_cast<size_t>(Options.m_iThreads));
 	std::vector<std::thread> Workers;
 	for (size_t t = 0; t < Threads; t++)
-		Workers.emplace_back(Drive, Clients.size() * t / Threads, Clients.size() * (t + 1) / Threads);
+		Workers.emplace_back(Drive, Clients.size() * t / Threads, Clients.size() * (t + 1) / Threads, &Delays[t]);
 
 	while (g_iSettledClients.load(std::memory_order_relaxed) < static_cast<int>(Clients.size()) &&
 		tClock::now() - JoinStart < std::chrono::seconds(60))
 		usleep(1000);
 	const double dAllJoined = std::chrono::duration<double>(tClock::now() - JoinStart).count();
-	SteadyStart = tClock::now();
+	g_SteadyStart = tClock::now();
 	bSteady.store(true, std::memory_order_release);
 
 	auto CountSent = [&Clients]() {
@@ -401,9 +581,16 @@ int main(int argc, char** argv)
 	auto WireReceived = [](const tLoadClient& Client) {
 		return static_cast<uint64_t>(__atomic_load_n(&Client.m_pHost->totalReceivedData, __ATOMIC_RELAXED));
 	};
-	std::this_thread::sleep_until(SteadyStart + std::chrono::seconds(1));
+	std::this_thread::sleep_until(g_SteadyStart + std::chrono::seconds(1));
 	const tClock::time_point WindowStart = tClock::now();
 	const double dCpuStart = VexaBench::ReadCpuSeconds(ServerPid);
+	const int iDroppedAtStart = g_iDroppedClients.load(std::memory_order_relaxed);
+	g_bMeasuring = true;
+	std::atomic<bool> bStopFlood{false};
+	tFloodCounts FloodCounts;
+	std::thread FloodThread;
+	if (!Options.m_Flood.empty())
+		FloodThread = std::thread(RunFlood, std::cref(Options), usPort, std::cref(bStopFlood), std::ref(FloodCounts));
 	std::vector<uint64_t> BytesAtStart(Clients.size());
 	std::vector<uint64_t> WireAtStart(Clients.size());
 	for (size_t i = 0; i < Clients.size(); i++)
@@ -414,6 +601,11 @@ int main(int argc, char** argv)
 	std::this_thread::sleep_until(WindowStart + std::chrono::seconds(Options.m_iSeconds));
 	const double dWindow = std::chrono::duration<double>(tClock::now() - WindowStart).count();
 	const double dCpu = VexaBench::ReadCpuSeconds(ServerPid) - dCpuStart;
+	g_bMeasuring = false;
+	const int iDropped = g_iDroppedClients.load(std::memory_order_relaxed) - iDroppedAtStart;
+	bStopFlood = true;
+	if (FloodThread.joinable())
+		FloodThread.join();
 	std::vector<uint64_t> BytesAtEnd(Clients.size());
 	std::vector<uint64_t> WireAtEnd(Clients.size());
 	for (size_t i = 0; i < Clients.size(); i++)
@@ -473,6 +665,25 @@ int main(int argc, char** argv)
 	if (Joined > 0)
 		printf("sent per client per s: %.0f bytes of messages, %.0f bytes on the wire (compressed, with ENet headers)\n",
 			dPayload / static_cast<double>(Joined) / dWindow, dWire / static_cast<double>(Joined) / dWindow);
+	std::vector<double> AllDelays;
+	for (const std::vector<double>& ThreadDelays : Delays)
+		AllDelays.insert(AllDelays.end(), ThreadDelays.begin(), ThreadDelays.end());
+	printf("relay delay ms: p50 %.1f  p95 %.1f  p99 %.1f  max %.1f (%zu syncs relayed)\n", Percentile(AllDelays, 0.5),
+		Percentile(AllDelays, 0.95), Percentile(AllDelays, 0.99), Percentile(AllDelays, 1.0), AllDelays.size());
+	printf("clients dropped in the window: %d\n", iDropped);
+	if (!Options.m_Flood.empty())
+	{
+		printf("flood: %s, %zu-byte datagrams from %d source address(es), %.0f sent per s\n", Options.m_Flood.c_str(),
+			FloodCounts.m_RequestSize, Options.m_iSources, static_cast<double>(FloodCounts.m_uiSent) / dWindow);
+		printf("flood answers: %.1f per s (%.1f per s per source), %.0f answer bytes per s, "
+			   "%.1f bytes back per byte sent\n",
+			static_cast<double>(FloodCounts.m_uiAnswers) / dWindow,
+			static_cast<double>(FloodCounts.m_uiAnswers) / dWindow / Options.m_iSources,
+			static_cast<double>(FloodCounts.m_uiAnswerBytes) / dWindow,
+			FloodCounts.m_uiSent ? static_cast<double>(FloodCounts.m_uiAnswerBytes) /
+					static_cast<double>(FloodCounts.m_uiSent * FloodCounts.m_RequestSize)
+								 : 0.0);
+	}
 
 	for (tLoadClient& Client : Clients)
 	{

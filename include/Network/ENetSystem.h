@@ -172,6 +172,7 @@ public:
 
 	const void* GetData(size_t& Length) override;
 	bool Send(Packet* pPacket) override;
+	bool GetSender(CIPAddress& Address) override;
 
 private:
 	_ENetHost* m_pHost;

@@ -43,6 +43,8 @@ public:
 	virtual const void* GetData(size_t& Length) = 0;
 	// Sends the packet's bytes back to the datagram's sender.
 	virtual bool Send(Packet* pPacket) = 0;
+	// Who sent the datagram (as the sender claims: nothing proves a datagram's source address).
+	virtual bool GetSender(CIPAddress& Address) = 0;
 
 protected:
 	~CNetSocket() = default;

@@ -44,6 +44,13 @@ void FreeIfUnclaimed(ENetPacket* pPacket)
 		enet_packet_destroy(pPacket);
 }
 
+void ToIPAddress(const ENetAddress& From, CIPAddress& Address)
+{
+	Address.m_usFamily = AF_INET;
+	Address.m_usPort = From.port;
+	Address.m_uiIPv4 = From.host;
+}
+
 // Drops a reference of ours (the shared packet's, a held-back message's) and frees the packet if it was the last.
 void DropReference(ENetPacket* pPacket)
 {
@@ -274,9 +281,7 @@ bool CENetSystem::GetIPAddress(void* pPeer, CIPAddress& Address)
 	ENetPeer* pENetPeer = ResolvePeer(pPeer);
 	if (!pENetPeer)
 		return false;
-	Address.m_usFamily = AF_INET;
-	Address.m_usPort = pENetPeer->address.port;
-	Address.m_uiIPv4 = pENetPeer->address.host;
+	ToIPAddress(pENetPeer->address, Address);
 	return true;
 }
 
@@ -558,4 +563,10 @@ bool CENetSocket::Send(Packet* pPacket)
 	Buffer.data = pPacket->GetData();
 	Buffer.dataLength = pPacket->GetSize();
 	return enet_socket_send(m_pHost->socket, &m_pHost->receivedAddress, &Buffer, 1) >= 0;
+}
+
+bool CENetSocket::GetSender(CIPAddress& Address)
+{
+	ToIPAddress(m_pHost->receivedAddress, Address);
+	return true;
 }

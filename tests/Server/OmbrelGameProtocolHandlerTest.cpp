@@ -1,9 +1,11 @@
 // The query answer on the game port: raw UDP queries against the real server binary, with and without the network
 // thread, read back with a parser of this file's own. Malformed queries must go unanswered without harming the
-// server, and an answer must fit one datagram whatever the server's rules hold.
+// server, an answer must fit one datagram whatever the server's rules hold, and no one asking too often, from one
+// address or from many, may get more than a few answers.
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
@@ -174,6 +176,9 @@ bool ParseAnswer(const tData& Data, tAnswer& Answer)
 	return Reader.IsAtEnd();
 }
 
+// The first of the loopback addresses the tests ask from: 127.0.0.2.
+constexpr uint32_t FIRST_SOURCE = 0x7F000002;
+
 class QueryProtocol : public ::testing::TestWithParam<bool>
 {
 protected:
@@ -182,14 +187,23 @@ protected:
 		int iPort = 0;
 		StartAndWait(m_Server, MakeConfig(Children + Threading(), iPort));
 		m_usPort = static_cast<uint16_t>(iPort);
-		ASSERT_TRUE(m_Socket.IsOpen());
 	}
 
 	std::string Threading() const { return GetParam() ? "\t<multithreaded>true</multithreaded>\n" : ""; }
 
+	// A loopback address that has not asked yet. Each address gets only a few answers a second, so a test that
+	// asks more often than a query tool would asks from a new one each time.
+	uint32_t NewSource() { return FIRST_SOURCE + m_uiSources++; }
+
 	bool Ask(const tData& Request, tData& Answer)
 	{
-		return m_Socket.Send(m_usPort, Request) && m_Socket.Receive(Answer);
+		CTestDatagramSocket Socket(NewSource());
+		return Ask(Socket, Request, Answer);
+	}
+
+	bool Ask(CTestDatagramSocket& Socket, const tData& Request, tData& Answer)
+	{
+		return Socket.IsOpen() && Socket.Send(m_usPort, Request) && Socket.Receive(Answer);
 	}
 
 	// Asks again until the answer satisfies the condition: the answer is refreshed once a pass of the main loop.
@@ -212,10 +226,57 @@ protected:
 		return false;
 	}
 
+	// Every answer that arrives within the time-out of the one before; the socket is read until none comes.
+	static std::vector<tData> ReceiveAll(CTestDatagramSocket& Socket, int iTimeoutMs)
+	{
+		std::vector<tData> Answers;
+		tData Answer;
+		while (Socket.Receive(Answer, iTimeoutMs))
+			Answers.push_back(Answer);
+		return Answers;
+	}
+
+	size_t CountLinesContaining(const std::string& Text)
+	{
+		const std::vector<std::string> Lines = m_Server.GetOutputLines();
+		return static_cast<size_t>(std::count_if(
+			Lines.begin(), Lines.end(), [&](const std::string& Line) { return Line.find(Text) != std::string::npos; }));
+	}
+
+	// Keeps asking too often from the socket until the server's output holds the text; false when it does not
+	// come in time. The server logs at most one limited source a second, so a source may have to go on asking.
+	bool AskTooOftenUntilLogged(CTestDatagramSocket& Socket, const std::string& Text)
+	{
+		for (int i = 0; i < 200; i++)
+		{
+			for (int j = 0; j < 20; j++)
+				Socket.Send(m_usPort, FullQuery());
+			if (CountLinesContaining(Text) != 0)
+				return true;
+			usleep(50000);
+		}
+		return false;
+	}
+
+	static std::string Address(uint32_t uiAddress)
+	{
+		return std::to_string(uiAddress >> 24) + "." + std::to_string((uiAddress >> 16) & 0xFF) + "." +
+			std::to_string((uiAddress >> 8) & 0xFF) + "." + std::to_string(uiAddress & 0xFF);
+	}
+
 	CServerProcess m_Server;
-	CTestDatagramSocket m_Socket;
 	uint16_t m_usPort = 0;
+	uint32_t m_uiSources = 0;
 };
+
+// What one source address may get: this many answers at once, then this many a second.
+constexpr size_t SOURCE_BURST = 8;
+constexpr double SOURCE_ANSWERS_PER_SECOND = 4;
+
+double SecondsSince(std::chrono::steady_clock::time_point Start)
+{
+	return std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
+}
 }
 
 TEST_P(QueryProtocol, AnswersWithTheServersInfoPlayersAndRules)
@@ -337,9 +398,10 @@ TEST_P(QueryProtocol, MalformedQueriesAreTakenAndNotAnswered)
 	const tData ProbeAnswer = Join({QUERY_PREFIX, {0x80}});
 	for (const tCase& Case : Cases)
 	{
-		ASSERT_TRUE(m_Socket.Send(m_usPort, Case.Request)) << Case.szCase;
+		CTestDatagramSocket Socket(NewSource());
+		ASSERT_TRUE(Socket.Send(m_usPort, Case.Request)) << Case.szCase;
 		tData Answer;
-		ASSERT_TRUE(Ask(Probe, Answer)) << Case.szCase;
+		ASSERT_TRUE(Ask(Socket, Probe, Answer)) << Case.szCase;
 		EXPECT_EQ(Answer, ProbeAnswer) << Case.szCase;
 	}
 
@@ -414,7 +476,158 @@ TEST_P(QueryProtocol, TheAnswerFitsOneDatagramWithItsCountsMatchingItsEntries)
 	}
 }
 
+// A query costs its sender a few bytes and the server an answer that can be thousands of times larger: a source
+// asking without pause must not get an answer each time, while whoever else asks still does.
+TEST_P(QueryProtocol, ASourceAskingTooOftenGetsAFewAnswersAndIsLoggedOnce)
+{
+	StartServer("\t<servername>Srv</servername>\n");
+	tData Expected;
+	ASSERT_TRUE(Ask(FullQuery(), Expected));
+
+	const uint32_t uiFlooder = NewSource();
+	CTestDatagramSocket Flooder(uiFlooder);
+	const auto Start = std::chrono::steady_clock::now();
+	for (int i = 0; i < 200; i++)
+		ASSERT_TRUE(Flooder.Send(m_usPort, FullQuery()));
+	const std::vector<tData> Answers = ReceiveAll(Flooder, 300);
+	const double dSeconds = SecondsSince(Start);
+	ASSERT_FALSE(Answers.empty());
+	EXPECT_LE(Answers.size(), SOURCE_BURST + static_cast<size_t>(SOURCE_ANSWERS_PER_SECOND * dSeconds) + 1)
+		<< "over " << dSeconds << " s";
+	// The answers that come are the ones anybody gets, byte for byte.
+	for (const tData& Answer : Answers)
+		EXPECT_EQ(Answer, Expected);
+
+	// Others are answered meanwhile.
+	tData Answer;
+	ASSERT_TRUE(Ask(FullQuery(), Answer));
+	EXPECT_EQ(Answer, Expected);
+
+	// The limit is logged once for the source, with its address, however long it goes on. Another source
+	// limited later is logged in its turn, after the first.
+	const std::string Line = "Too many queries from " + Address(uiFlooder) + ":";
+	ASSERT_TRUE(AskTooOftenUntilLogged(Flooder, Line));
+	const uint32_t uiSecond = NewSource();
+	CTestDatagramSocket Second(uiSecond);
+	ASSERT_TRUE(AskTooOftenUntilLogged(Second, "Too many queries from " + Address(uiSecond) + ":"));
+	for (int i = 0; i < 100; i++)
+		ASSERT_TRUE(Flooder.Send(m_usPort, FullQuery()));
+	ASSERT_TRUE(Ask(FullQuery(), Answer));
+	EXPECT_EQ(CountLinesContaining(Line), 1u);
+}
+
+// Sources asking once each, from many addresses (as a flood with forged source addresses would), neither grow what
+// the server remembers without bound nor make it forget the sources it limits, however near their addresses are.
+TEST_P(QueryProtocol, ManyAddressesAskingOnceDoNotFreeLimitedSources)
+{
+	StartServer("");
+	std::vector<std::unique_ptr<CTestDatagramSocket>> Flooders;
+	for (int i = 0; i < 8; i++)
+		Flooders.push_back(std::make_unique<CTestDatagramSocket>(NewSource()));
+	const auto Start = std::chrono::steady_clock::now();
+	for (int Round = 0; Round < 50; Round++)
+	{
+		for (auto& pFlooder : Flooders)
+		{
+			for (int i = 0; i < 10; i++)
+				ASSERT_TRUE(pFlooder->Send(m_usPort, FullQuery()));
+		}
+		for (int i = 0; i < 200; i++)
+		{
+			CTestDatagramSocket Once(NewSource());
+			ASSERT_TRUE(Once.Send(m_usPort, FullQuery()));
+		}
+	}
+	// Answers still on their way come within the first time-out.
+	std::vector<size_t> Answers;
+	for (auto& pFlooder : Flooders)
+		Answers.push_back(ReceiveAll(*pFlooder, 300).size());
+	const double dSeconds = SecondsSince(Start);
+	const size_t Most = SOURCE_BURST + static_cast<size_t>(SOURCE_ANSWERS_PER_SECOND * dSeconds) + 1;
+	for (size_t i = 0; i < Answers.size(); i++)
+		EXPECT_LE(Answers[i], Most) << "source " << i << " over " << dSeconds << " s";
+
+	// And it still answers a source that asks once.
+	tData Answer;
+	EXPECT_TRUE(Ask(FullQuery(), Answer));
+}
+
+// All answers together stay within a budget of bytes a second, however many sources ask: queries with forged
+// source addresses would otherwise have the server send many megabytes a second to one victim's network.
+TEST_P(QueryProtocol, AnswersFromManySourcesStayWithinABudgetOfBytes)
+{
+	constexpr size_t BUDGET_BYTES_PER_SECOND = 1024 * 1024;
+	std::string Rules;
+	for (int i = 0; i < 300; i++)
+		Rules += "\t<rule name=\"" + std::to_string(1000 + i) + std::string(250, 'n') + "\" value=\"" +
+			std::string(254, 'v') + "\" />\n";
+	StartServer(Rules);
+	// Rules alone: the largest answer there is, nearly 64 KiB for a 9-byte query.
+	const tData RulesQuery = Query({1, 0x08});
+	tData Expected;
+	ASSERT_TRUE(Ask(RulesQuery, Expected));
+	ASSERT_GT(Expected.size(), 60000u);
+
+	const std::string Line = "Query answers have reached their limit of";
+	for (int Round = 0; Round < 2; Round++)
+	{
+		std::vector<std::unique_ptr<CTestDatagramSocket>> Sources;
+		const auto Start = std::chrono::steady_clock::now();
+		for (int i = 0; i < 64; i++)
+		{
+			Sources.push_back(std::make_unique<CTestDatagramSocket>(NewSource()));
+			ASSERT_TRUE(Sources.back()->Send(m_usPort, RulesQuery));
+		}
+		// The server takes datagrams in the order they came, and answers each before it takes the next: once
+		// the answer to a last, short query is here, every answer to the queries before it is too.
+		tData Probe;
+		ASSERT_TRUE(Ask(Query({2}), Probe));
+		size_t Bytes = 0;
+		for (auto& pSource : Sources)
+		{
+			for (const tData& Answer : ReceiveAll(*pSource, 1))
+			{
+				EXPECT_EQ(Answer, Expected);
+				Bytes += Answer.size();
+			}
+		}
+		const double dSeconds = SecondsSince(Start);
+		EXPECT_LE(Bytes, BUDGET_BYTES_PER_SECOND * (1 + dSeconds)) << "round " << Round << " over " << dSeconds << " s";
+		if (Round == 0)
+		{
+			ASSERT_TRUE(m_Server.WaitForOutput(Line));
+		}
+	}
+	EXPECT_EQ(CountLinesContaining(Line), 1u);
+}
+
 INSTANTIATE_TEST_SUITE_P(Transport, QueryProtocol, ::testing::Bool(), DescribeTransport);
+
+// An answer is built once and sent again while the server stays the same; what changes shows in the answers from
+// the next pass on.
+TEST(QueryProtocolSnapshot, AnswersTellWhatChangedByTheNextPass)
+{
+	CInProcessServer Server("", false);
+	ASSERT_TRUE(Server.Start());
+	for (uint32_t i = 0; i < 20; i++)
+	{
+		const std::string Value(i, 'c');
+		Server.GetServer().SetRule("Counter", Value.c_str());
+		Server.Pass();
+		// Twice from each source: the second answer comes from what the first built.
+		CTestDatagramSocket Socket(FIRST_SOURCE + i);
+		Socket.SetPump([&Server] { Server.Pass(); });
+		for (int j = 0; j < 2; j++)
+		{
+			tData Data;
+			tAnswer Answer;
+			ASSERT_TRUE(Socket.Send(Server.GetPort(), Query({1, 0x08})) && Socket.Receive(Data));
+			ASSERT_TRUE(ParseAnswer(Data, Answer));
+			const std::vector<tAnswerRule> Rules = {{"Version", "1.5.10"}, {"Counter", Value}};
+			EXPECT_EQ(Answer.Rules, Rules) << "change " << i;
+		}
+	}
+}
 
 // The network thread answers while the main loop changes the server and refreshes the answer, and while the server
 // object goes away: it must stop before anything the answer reads is freed. In the test's process, so the

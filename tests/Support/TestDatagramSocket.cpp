@@ -9,13 +9,13 @@
 
 namespace VexaTest
 {
-CTestDatagramSocket::CTestDatagramSocket() : m_iSocket(socket(AF_INET, SOCK_DGRAM, 0))
+CTestDatagramSocket::CTestDatagramSocket(uint32_t uiLocalAddress) : m_iSocket(socket(AF_INET, SOCK_DGRAM, 0))
 {
 	if (m_iSocket < 0)
 		return;
 	sockaddr_in Address = {};
 	Address.sin_family = AF_INET;
-	Address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+	Address.sin_addr.s_addr = htonl(uiLocalAddress);
 	if (bind(m_iSocket, reinterpret_cast<sockaddr*>(&Address), sizeof(Address)) != 0)
 	{
 		close(m_iSocket);

@@ -12,9 +12,13 @@ namespace VexaTest
 class CTestDatagramSocket
 {
 public:
+	static constexpr uint32_t LOOPBACK_ADDRESS = 0x7F000001;
+
 	typedef std::function<void()> Pump;
 
-	CTestDatagramSocket();
+	// Sends from the IPv4 address (host order), which must be on the loopback (127.0.0.0/8): the server tells
+	// query sources apart by their address.
+	explicit CTestDatagramSocket(uint32_t uiLocalAddress = LOOPBACK_ADDRESS);
 	~CTestDatagramSocket();
 
 	CTestDatagramSocket(const CTestDatagramSocket&) = delete;
