@@ -1,9 +1,6 @@
 #include "Scripting/EventHandlers.h"
 
-#include <cstring>
-
 #include "Engine/Context.h"
-#include "Engine/KestrinHash.h"
 #include "Scripting/Resource.h"
 #include "Scripting/ResourceMgr.h"
 
@@ -38,20 +35,13 @@ CScriptEventHandler::CScriptEventHandler(CEventHandlers* pOwner, CFunction* pFun
 
 void CScriptEventHandler::Execute(CEvent* pEvent, const char*, const CArgumentArray& Arguments)
 {
-	if (m_pFunction.IsNull())
-		return;
-	CArgumentArray CallArguments(Arguments.GetArrayCount() + 1);
-	CallArguments.AddObject(pEvent);
-	Arguments.InsertTo(&CallArguments);
-	// Hold the function: the call may remove this handler.
-	Strong<CFunction> pFunction = m_pFunction;
-	pFunction->Call(CallArguments, nullptr);
+	CallHandlerFunction(m_pFunction, pEvent, Arguments);
 }
 
 CEventType::CEventType(CEventHandlers* pOwner, const char* szName, const char* szDescription,
 	int32_t iArgumentCount, bool bCanPreventDefault) :
 	m_pOwner(pOwner),
-	m_uiKey(CEventHandlers::GetKey(szName)),
+	m_uiKey(GetNameKey(szName)),
 	m_Name(szName ? szName : ""),
 	m_Description(szDescription ? szDescription : ""),
 	m_iArgumentCount(iArgumentCount),
@@ -105,58 +95,57 @@ bool CEventType::TriggerWithEvent(CEvent* pEvent, const CArgumentArray& Argument
 			pSource = pArgument->ToObject();
 	}
 
+	CEventHandlers::tHandlers& Handlers = m_pOwner->GetHandlers();
 	// Handlers whose source died are dropped here, before the walk, so none of them can run.
-	RemoveIf([](CEventHandler* pHandler) { return pHandler->IsOrphaned(); });
+	Handlers.RemoveIf(m_uiKey, [](CEventHandler* pHandler) { return pHandler->IsOrphaned(); });
 
 	// The walk covers the handlers present when the trigger began; one added meanwhile waits for the next trigger,
 	// one removed meanwhile is skipped and stays allocated until the outermost dispatch of the registry ends.
-	const std::vector<CEventHandler*> Handlers = m_Handlers;
-	CDispatchScope<CDeferredRemoval<CEventHandler>> Dispatch(m_pOwner->GetRemoval());
-	bool bCalled = false;
-	for (CEventHandler* pHandler : Handlers)
-	{
-		if (pHandler->m_bRemoved || pHandler->IsOrphaned())
-			continue;
-		if (pHandler->IsBound() && pHandler->GetSource() != pSource)
-			continue;
+	return Handlers.Dispatch(m_uiKey, [&](CEventHandler* pHandler) {
+		if (pHandler->IsOrphaned() || (pHandler->IsBound() && pHandler->GetSource() != pSource))
+			return false;
 		pHandler->Execute(pEvent, nullptr, Arguments);
-		bCalled = true;
-	}
-	return bCalled;
+		return true;
+	});
 }
 
 void CEventType::AddHandler(CEventHandler* pHandler)
 {
 	if (pHandler)
-		m_Handlers.push_back(pHandler);
-}
-
-template <class TPredicate>
-size_t CEventType::RemoveIf(TPredicate Predicate)
-{
-	return ::RemoveIf(m_Handlers, m_pOwner->GetRemoval(), Predicate);
+		m_pOwner->GetHandlers().AddLast(m_uiKey, pHandler);
 }
 
 size_t CEventType::RemoveHandlers()
 {
-	return RemoveIf([](CEventHandler*) { return true; });
+	return RemoveHandlers(nullptr);
 }
 
 size_t CEventType::RemoveHandlers(CResource* pResource)
 {
-	if (!pResource)
-		return RemoveHandlers();
-	return RemoveIf([pResource](CEventHandler* pHandler) { return pHandler->GetResource() == pResource; });
+	return m_pOwner->GetHandlers().RemoveUnder(m_uiKey, pResource);
 }
 
 size_t CEventType::RemoveHandlersWithSource(CBaseObject* pSource, CResource* pResource)
 {
 	if (!pSource)
 		return 0;
-	return RemoveIf([pSource, pResource](CEventHandler* pHandler) {
+	return m_pOwner->GetHandlers().RemoveIf(m_uiKey, [pSource, pResource](CEventHandler* pHandler) {
 		return pHandler->IsBound() && pHandler->GetSource() == pSource &&
 			(!pResource || pHandler->GetResource() == pResource);
 	});
+}
+
+size_t CEventType::GetHandlerCount() const
+{
+	const CEventHandlers::tHandlers::tList* pHandlers = m_pOwner->GetHandlers().Find(m_uiKey);
+	return pHandlers ? pHandlers->size() : 0;
+}
+
+const std::vector<CEventHandler*>& CEventType::GetHandlers() const
+{
+	static const std::vector<CEventHandler*> s_None;
+	const CEventHandlers::tHandlers::tList* pHandlers = m_pOwner->GetHandlers().Find(m_uiKey);
+	return pHandlers ? *pHandlers : s_None;
 }
 
 CEventHandlers::CEventHandlers(CResourceMgr* pOwner) :
@@ -174,15 +163,10 @@ CEventHandlers::~CEventHandlers()
 	m_EventTypes.clear();
 }
 
-uint32_t CEventHandlers::GetKey(const char* szName)
-{
-	return CRC32Hash::GetHash(szName ? szName : "", szName ? strlen(szName) : 0, true);
-}
-
 CEventType* CEventHandlers::CreateEventType(const char* szName, const char* szDescription, int32_t iArgumentCount,
 	bool bCanPreventDefault)
 {
-	const uint32_t uiKey = GetKey(szName);
+	const uint32_t uiKey = GetNameKey(szName);
 	if (m_EventTypes.find(uiKey) != m_EventTypes.end())
 		return nullptr;
 	CEventType* pType = new CEventType(this, szName, szDescription, iArgumentCount, bCanPreventDefault);
@@ -192,32 +176,34 @@ CEventType* CEventHandlers::CreateEventType(const char* szName, const char* szDe
 
 CEventType* CEventHandlers::GetEventType(const char* szName) const
 {
-	auto it = m_EventTypes.find(GetKey(szName));
+	auto it = m_EventTypes.find(GetNameKey(szName));
 	return it == m_EventTypes.end() ? nullptr : it->second;
+}
+
+// Type by type, each type's handlers marked and retired before the next type's are walked.
+template <class TRemove>
+size_t CEventHandlers::RemoveFromEveryType(TRemove Remove)
+{
+	size_t Count = 0;
+	for (auto& Entry : m_EventTypes)
+		Count += Remove(Entry.second);
+	return Count;
 }
 
 size_t CEventHandlers::RemoveHandlers(CResource* pResource)
 {
-	size_t Count = 0;
-	for (auto& Entry : m_EventTypes)
-		Count += Entry.second->RemoveHandlers(pResource);
-	return Count;
+	return RemoveFromEveryType([pResource](CEventType* pType) { return pType->RemoveHandlers(pResource); });
 }
 
 size_t CEventHandlers::RemoveHandlersWithSource(CBaseObject* pSource, CResource* pResource)
 {
-	size_t Count = 0;
-	for (auto& Entry : m_EventTypes)
-		Count += Entry.second->RemoveHandlersWithSource(pSource, pResource);
-	return Count;
+	return RemoveFromEveryType(
+		[pSource, pResource](CEventType* pType) { return pType->RemoveHandlersWithSource(pSource, pResource); });
 }
 
 size_t CEventHandlers::RemoveAllHandlers()
 {
-	size_t Count = 0;
-	for (auto& Entry : m_EventTypes)
-		Count += Entry.second->RemoveHandlers();
-	return Count;
+	return RemoveFromEveryType([](CEventType* pType) { return pType->RemoveHandlers(); });
 }
 
 static bool FunctionAddEvent(CNativeState* pState, int argc, void* pUserData)
