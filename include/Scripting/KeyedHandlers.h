@@ -1,7 +1,7 @@
 #pragma once
 // What the handler registries (commands, events, network events, key binds) share: the key of a name, the call of a
-// script handler's function, and the handlers themselves, kept in lists under their key and taken out by the
-// deferred-removal rule.
+// script handler's function, the first checks of the natives that add one, and the handlers themselves, kept in
+// lists under their key and taken out by the deferred-removal rule.
 
 #include <cstddef>
 #include <cstdint>
@@ -24,6 +24,10 @@ uint32_t GetNameKey(const char* szName);
 void CallHandlerFunction(const Strong<CFunction>& pFunction, const CArgumentArray& Arguments);
 // The same with pFirst (the null value for null) ahead of a copy of every argument.
 void CallHandlerFunction(const Strong<CFunction>& pFunction, CBaseObject* pFirst, const CArgumentArray& Arguments);
+
+// The arguments the natives that add a handler start with: the name (argument 0) and the function to call
+// (argument 1). False after the check that failed reported why.
+bool CheckNameAndFunction(CNativeState* pState, const char*& szName, CFunction*& pFunction);
 
 // Handlers in lists under their key, each list in the order its handlers run; a list left empty goes with its key.
 // The registry owns the handlers: one taken out is unlinked at once and freed (by TFree) when the outermost dispatch

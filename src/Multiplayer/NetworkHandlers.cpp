@@ -65,11 +65,9 @@ size_t CNetworkHandlers::RemoveHandlers(CResource* pResource)
 static bool FunctionAddNetworkHandler(CNativeState* pState, int, void* pUserData)
 {
 	CNetworkHandlers* pHandlers = static_cast<CNetworkHandlers*>(pUserData);
-	const char* szName = pState->CheckString(0, nullptr);
-	if (!szName)
-		return false;
-	CFunction* pFunction = pState->CheckFunction(1);
-	if (!pFunction)
+	const char* szName = nullptr;
+	CFunction* pFunction = nullptr;
+	if (!CheckNameAndFunction(pState, szName, pFunction))
 		return false;
 	pHandlers->AddHandler(
 		new CScriptNetworkHandler(pHandlers, pState->GetResource(), GetNameKey(szName), pFunction));

@@ -201,11 +201,9 @@ void CCommandHandlers::PopLogger()
 static bool FunctionAddCommandHandler(CNativeState* pState, int argc, void* pUserData)
 {
 	CCommandHandlers* pHandlers = static_cast<CCommandHandlers*>(pUserData);
-	const char* szName = pState->CheckString(0, nullptr);
-	if (!szName)
-		return false;
-	CFunction* pFunction = pState->CheckFunction(1);
-	if (!pFunction)
+	const char* szName = nullptr;
+	CFunction* pFunction = nullptr;
+	if (!CheckNameAndFunction(pState, szName, pFunction))
 		return false;
 	bool bReplace = false;
 	if (argc > 2 && !pState->CheckBoolean(2, bReplace))

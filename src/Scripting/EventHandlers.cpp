@@ -206,6 +206,26 @@ size_t CEventHandlers::RemoveAllHandlers()
 	return RemoveFromEveryType([](CEventType* pType) { return pType->RemoveHandlers(); });
 }
 
+// The event's name (argument 0) and its source object (argument 1), null when the object no longer resolves. False
+// after the check that failed reported why.
+static bool CheckNameAndSource(CNativeState* pState, const char*& szName, CBaseObject*& pSource)
+{
+	szName = pState->CheckString(0, nullptr);
+	if (!szName)
+		return false;
+	pSource = pState->CheckReferenceable(1);
+	return pSource || !pState->m_bHasError;
+}
+
+// Appends a handler of the calling resource, bound to pSource when it is not null; the native's answer is true.
+static bool AddScriptHandler(CNativeState* pState, CEventHandlers* pHandlers, CEventType* pType, CFunction* pFunction,
+	CBaseObject* pSource)
+{
+	pType->AddHandler(new CScriptEventHandler(pHandlers, pFunction, pSource, pState->GetResource()));
+	pState->ReturnBoolean(true);
+	return true;
+}
+
 static bool FunctionAddEvent(CNativeState* pState, int argc, void* pUserData)
 {
 	CEventHandlers* pHandlers = static_cast<CEventHandlers*>(pUserData);
@@ -227,11 +247,9 @@ static bool FunctionAddEvent(CNativeState* pState, int argc, void* pUserData)
 static bool FunctionAddEventHandler(CNativeState* pState, int, void* pUserData)
 {
 	CEventHandlers* pHandlers = static_cast<CEventHandlers*>(pUserData);
-	const char* szName = pState->CheckString(0, nullptr);
-	if (!szName)
-		return false;
-	CFunction* pFunction = pState->CheckFunction(1);
-	if (!pFunction)
+	const char* szName = nullptr;
+	CFunction* pFunction = nullptr;
+	if (!CheckNameAndFunction(pState, szName, pFunction))
 		return false;
 	CEventType* pType = pHandlers->GetEventType(szName);
 	if (!pType)
@@ -241,9 +259,7 @@ static bool FunctionAddEventHandler(CNativeState* pState, int, void* pUserData)
 		pState->ReturnBoolean(false);
 		return true;
 	}
-	pType->AddHandler(new CScriptEventHandler(pHandlers, pFunction, nullptr, pState->GetResource()));
-	pState->ReturnBoolean(true);
-	return true;
+	return AddScriptHandler(pState, pHandlers, pType, pFunction, nullptr);
 }
 
 static bool FunctionRemoveEventHandler(CNativeState* pState, int, void* pUserData)
@@ -260,11 +276,9 @@ static bool FunctionRemoveEventHandler(CNativeState* pState, int, void* pUserDat
 static bool FunctionBindEventHandler(CNativeState* pState, int, void* pUserData)
 {
 	CEventHandlers* pHandlers = static_cast<CEventHandlers*>(pUserData);
-	const char* szName = pState->CheckString(0, nullptr);
-	if (!szName)
-		return false;
-	CBaseObject* pSource = pState->CheckReferenceable(1);
-	if (!pSource && pState->m_bHasError)
+	const char* szName = nullptr;
+	CBaseObject* pSource = nullptr;
+	if (!CheckNameAndSource(pState, szName, pSource))
 		return false;
 	CFunction* pFunction = pState->CheckFunction(2);
 	if (!pFunction)
@@ -280,19 +294,15 @@ static bool FunctionBindEventHandler(CNativeState* pState, int, void* pUserData)
 		pState->ReturnBoolean(false);
 		return true;
 	}
-	pType->AddHandler(new CScriptEventHandler(pHandlers, pFunction, pSource, pState->GetResource()));
-	pState->ReturnBoolean(true);
-	return true;
+	return AddScriptHandler(pState, pHandlers, pType, pFunction, pSource);
 }
 
 static bool FunctionUnbindEventHandler(CNativeState* pState, int, void* pUserData)
 {
 	CEventHandlers* pHandlers = static_cast<CEventHandlers*>(pUserData);
-	const char* szName = pState->CheckString(0, nullptr);
-	if (!szName)
-		return false;
-	CBaseObject* pSource = pState->CheckReferenceable(1);
-	if (!pSource && pState->m_bHasError)
+	const char* szName = nullptr;
+	CBaseObject* pSource = nullptr;
+	if (!CheckNameAndSource(pState, szName, pSource))
 		return false;
 	CEventType* pType = pHandlers->GetEventType(szName);
 	pState->ReturnBoolean(pType && pType->RemoveHandlersWithSource(pSource, pState->GetResource()) > 0);

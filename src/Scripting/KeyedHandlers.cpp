@@ -26,3 +26,12 @@ void CallHandlerFunction(const Strong<CFunction>& pFunction, CBaseObject* pFirst
 	Arguments.InsertTo(&CallArguments);
 	CallHandlerFunction(pFunction, CallArguments);
 }
+
+bool CheckNameAndFunction(CNativeState* pState, const char*& szName, CFunction*& pFunction)
+{
+	szName = pState->CheckString(0, nullptr);
+	if (!szName)
+		return false;
+	pFunction = pState->CheckFunction(1);
+	return pFunction != nullptr;
+}
