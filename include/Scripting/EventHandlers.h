@@ -118,8 +118,8 @@ public:
 	// -1: handlers cannot be bound to a source.
 	void SetSourceArgument(int32_t iIndex) { m_iSourceArgument = iIndex; }
 	size_t GetHandlerCount() const;
-	// In the order they run.
-	const std::vector<CEventHandler*>& GetHandlers() const;
+	// In the order they run, as they are now.
+	std::vector<CEventHandler*> GetHandlers() const;
 
 	CEventHandlers* m_pOwner;
 	// The handlers are kept by the registry, under this key.

@@ -141,11 +141,10 @@ size_t CEventType::GetHandlerCount() const
 	return pHandlers ? pHandlers->size() : 0;
 }
 
-const std::vector<CEventHandler*>& CEventType::GetHandlers() const
+std::vector<CEventHandler*> CEventType::GetHandlers() const
 {
-	static const std::vector<CEventHandler*> s_None;
 	const CEventHandlers::tHandlers::tList* pHandlers = m_pOwner->GetHandlers().Find(m_uiKey);
-	return pHandlers ? *pHandlers : s_None;
+	return pHandlers ? *pHandlers : std::vector<CEventHandler*>();
 }
 
 CEventHandlers::CEventHandlers(CResourceMgr* pOwner) :
