@@ -18,12 +18,14 @@ class CResource;
 // lower-cased. A null name has the key of the empty one.
 uint32_t GetNameKey(const char* szName);
 
-// Calls a script handler's function with the arguments. The function is held for the call: the call may take out
-// the very handler that holds it, which lets go of it at once. Nothing happens once the handler has let go; the
-// result and any failure are the language's affair.
+// Calls a script handler's function with the arguments as they are. The function is held for the call: the call may
+// take out the very handler that holds it, which lets go of it at once. Nothing happens once the handler has let go;
+// the result and any failure are the language's affair.
 void CallHandlerFunction(const Strong<CFunction>& pFunction, const CArgumentArray& Arguments);
-// The same with pFirst (the null value for null) ahead of a copy of every argument.
-void CallHandlerFunction(const Strong<CFunction>& pFunction, CBaseObject* pFirst, const CArgumentArray& Arguments);
+// The same with a copy of every argument, after pFirst (the null value for null) when bWithFirst: the call of a
+// handler of an event, whose handlers differ only in what comes first.
+void CallHandlerFunction(const Strong<CFunction>& pFunction, bool bWithFirst, CBaseObject* pFirst,
+	const CArgumentArray& Arguments);
 
 // The arguments the natives that add a handler start with: the name (argument 0) and the function to call
 // (argument 1). False after the check that failed reported why.

@@ -17,10 +17,7 @@ CScriptNetworkHandler::CScriptNetworkHandler(CNetworkHandlers* pOwner, CResource
 
 void CScriptNetworkHandler::Execute(CBaseObject* pClient, const char*, const CArgumentArray& Arguments)
 {
-	if (m_pOwner && m_pOwner->GetPassClient())
-		CallHandlerFunction(m_pFunction, pClient, Arguments);
-	else
-		CallHandlerFunction(m_pFunction, Arguments);
+	CallHandlerFunction(m_pFunction, m_pOwner && m_pOwner->GetPassClient(), pClient, Arguments);
 }
 
 CNetworkHandlers::CNetworkHandlers(CResourceMgr* pResourceMgr) : m_bPassClient(false), m_pResourceMgr(pResourceMgr)

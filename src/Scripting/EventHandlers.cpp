@@ -35,7 +35,7 @@ CScriptEventHandler::CScriptEventHandler(CEventHandlers* pOwner, CFunction* pFun
 
 void CScriptEventHandler::Execute(CEvent* pEvent, const char*, const CArgumentArray& Arguments)
 {
-	CallHandlerFunction(m_pFunction, pEvent, Arguments);
+	CallHandlerFunction(m_pFunction, true, pEvent, Arguments);
 }
 
 CEventType::CEventType(CEventHandlers* pOwner, const char* szName, const char* szDescription,

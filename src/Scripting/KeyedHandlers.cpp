@@ -17,12 +17,14 @@ void CallHandlerFunction(const Strong<CFunction>& pFunction, const CArgumentArra
 	pHold->Call(Arguments, nullptr);
 }
 
-void CallHandlerFunction(const Strong<CFunction>& pFunction, CBaseObject* pFirst, const CArgumentArray& Arguments)
+void CallHandlerFunction(const Strong<CFunction>& pFunction, bool bWithFirst, CBaseObject* pFirst,
+	const CArgumentArray& Arguments)
 {
 	if (pFunction.IsNull())
 		return;
 	CArgumentArray CallArguments(Arguments.GetArrayCount() + 1);
-	CallArguments.AddObject(pFirst);
+	if (bWithFirst)
+		CallArguments.AddObject(pFirst);
 	Arguments.InsertTo(&CallArguments);
 	CallHandlerFunction(pFunction, CallArguments);
 }

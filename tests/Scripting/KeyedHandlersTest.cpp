@@ -255,7 +255,25 @@ TEST_F(KeyedHandlersTest, RegistryFreesItsHandlersWhenItGoes)
 	EXPECT_EQ(m_Log, (std::vector<std::string>{"free one", "free seven", "let go one", "let go seven"}));
 }
 
-TEST(CallHandlerFunction, CallsWithTheLeadingValueAheadOfTheArguments)
+namespace
+{
+// Records which list it was called with and what that list held.
+class CListRecordingFunction : public CRecordingFunction
+{
+public:
+	CListRecordingFunction() : CRecordingFunction(nullptr) {}
+
+	bool Call(const CArgumentArray& Arguments, CReturnValue* pResult) override
+	{
+		m_pCalledWith = &Arguments;
+		return CRecordingFunction::Call(Arguments, pResult);
+	}
+
+	const CArgumentArray* m_pCalledWith = nullptr;
+};
+}
+
+TEST(CallHandlerFunction, CallsWithTheListOrWithCopiesAfterTheFirstValue)
 {
 	CArgumentArray Arguments;
 	Arguments.AddNumber(1);
@@ -266,26 +284,32 @@ TEST(CallHandlerFunction, CallsWithTheLeadingValueAheadOfTheArguments)
 	{
 		const char* m_szCase;
 		std::function<void(const Strong<CFunction>&)> m_Call;
+		// Whether the function got the caller's own list rather than a copy.
+		bool m_bSameList;
 		// "object", "null", or the text of a number or string argument.
 		std::vector<std::string> m_Received;
 	};
 	const std::vector<tCase> Cases = {
-		{"without a leading value", [&](const Strong<CFunction>& pFunction) { CallHandlerFunction(pFunction, Arguments); },
+		{"as they are", [&](const Strong<CFunction>& pFunction) { CallHandlerFunction(pFunction, Arguments); }, true,
 			{"1", "a"}},
-		{"with an object first",
-			[&](const Strong<CFunction>& pFunction) { CallHandlerFunction(pFunction, pObject, Arguments); },
-			{"object", "1", "a"}},
-		{"with null first",
-			[&](const Strong<CFunction>& pFunction) { CallHandlerFunction(pFunction, nullptr, Arguments); },
-			{"null", "1", "a"}},
+		{"copied, without a first value",
+			[&](const Strong<CFunction>& pFunction) { CallHandlerFunction(pFunction, false, pObject, Arguments); },
+			false, {"1", "a"}},
+		{"copied, after an object",
+			[&](const Strong<CFunction>& pFunction) { CallHandlerFunction(pFunction, true, pObject, Arguments); },
+			false, {"object", "1", "a"}},
+		{"copied, after null",
+			[&](const Strong<CFunction>& pFunction) { CallHandlerFunction(pFunction, true, nullptr, Arguments); },
+			false, {"null", "1", "a"}},
 	};
 	for (const tCase& Case : Cases)
 	{
 		SCOPED_TRACE(Case.m_szCase);
-		CRecordingFunction* pRecording = new CRecordingFunction(nullptr);
+		CListRecordingFunction* pRecording = new CListRecordingFunction();
 		Strong<CFunction> pFunction = Strong<CFunction>::New(pRecording);
 		Case.m_Call(pFunction);
 		ASSERT_EQ(pRecording->m_Calls, 1);
+		EXPECT_EQ(pRecording->m_pCalledWith == &Arguments, Case.m_bSameList);
 		std::vector<std::string> Received;
 		for (size_t i = 0; i < pRecording->m_Arguments.GetArrayCount(); i++)
 		{
@@ -310,6 +334,6 @@ TEST(CallHandlerFunction, NothingHappensOnceTheFunctionIsGone)
 	CArgumentArray Arguments;
 	Arguments.AddNumber(1);
 	CallHandlerFunction(pNone, Arguments);
-	CallHandlerFunction(pNone, nullptr, Arguments);
+	CallHandlerFunction(pNone, true, nullptr, Arguments);
 	EXPECT_EQ(Arguments.GetArrayCount(), 1u);
 }
