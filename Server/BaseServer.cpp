@@ -71,7 +71,7 @@ private:
 
 // Answers only the console (a caller without a client or one with the console flag): game clients get no reply
 // for commands that do not exist.
-class CUnhandledCommandHandler2 : public CUnhandledCommandHandler
+class CConsoleOnlyUnhandledCommandHandler : public CUnhandledCommandHandler
 {
 public:
 	void Execute(const char* szName, const char* szParameters, CBaseObject* pClient) override
@@ -140,7 +140,7 @@ CBaseServer::CBaseServer(Context* pContext)
 	AddCommand(Commands, new CExitCommandHandler(this), "exit");
 	m_ResourceMgr.RegisterResourceCommands();
 	AddCommand(Commands, new CDumpDocumentationCommandHandler(&m_ResourceMgr), "dumpdoc");
-	Commands.SetUnhandledCommandHandler(new CUnhandledCommandHandler2());
+	Commands.SetUnhandledCommandHandler(new CConsoleOnlyUnhandledCommandHandler());
 
 	RegisterScriptFunctions();
 	RegisterScriptLanguages();

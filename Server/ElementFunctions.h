@@ -25,10 +25,7 @@ void RegisterListFunctions(CGTAServerManager* pManager, ReflectedNamespace* pGlo
 // createVehicle and the other create functions, in the game's namespace.
 void RegisterCreateFunctions(CGTAServerManager* pManager, ReflectedNamespace* pGame);
 
-inline CGTAServerManager* GetManager(void* pUserData)
-{
-	return static_cast<CGTAServerManager*>(pUserData);
-}
+inline constexpr auto GetManager = &MemberNatives::FromUserData<CGTAServerManager>;
 
 // The receiver, when it is an element of the class's kind or of a kind derived from it.
 template <class TElement>

@@ -15,10 +15,7 @@ namespace
 {
 constexpr float DEFAULT_FADE_DURATION = 1.0f;
 
-CGTAServerManager* GetManager(void* pUserData)
-{
-	return static_cast<CGTAServerManager*>(pUserData);
-}
+constexpr auto GetManager = &MemberNatives::FromUserData<CGTAServerManager>;
 
 bool CheckClient(CNativeState* pState, CGTAServerManager* pManager, size_t Index, CGTAClient** ppClient)
 {

@@ -5,11 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <unordered_map>
-#include <vector>
 
 #include "Engine/KestrinNative.h"
-#include "Scripting/DeferredRemoval.h"
+#include "Scripting/KeyedHandlers.h"
 
 class CResource;
 class CResourceMgr;
@@ -78,18 +76,12 @@ public:
 	void RegisterFunctions(CScripting* pScripting);
 
 	CResourceMgr* GetResourceMgr() const { return m_pResourceMgr; }
-	size_t GetHandlerCount() const;
-	int32_t GetIterating() const { return m_Removal.GetDepth(); }
-
-	static uint32_t GetKey(const char* szName);
+	size_t GetHandlerCount() const { return m_Handlers.GetCount(); }
+	int32_t GetIterating() const { return m_Handlers.GetDepth(); }
 
 private:
-	template <class TPredicate>
-	size_t RemoveIf(TPredicate Predicate);
-
 	bool m_bPassClient;
 	CResourceMgr* m_pResourceMgr;
-	// Per key, in the order the handlers were added.
-	std::unordered_map<uint32_t, std::vector<CNetworkHandler*>> m_Handlers;
-	CDeferredRemoval<CNetworkHandler> m_Removal;
+	// Per name key, in the order the handlers were added.
+	CKeyedHandlers<uint32_t, CNetworkHandler> m_Handlers;
 };

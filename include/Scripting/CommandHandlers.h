@@ -6,11 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <unordered_map>
 
 #include "Engine/Context.h"
 #include "Engine/KestrinNative.h"
-#include "Scripting/DeferredRemoval.h"
+#include "Scripting/KeyedHandlers.h"
 
 class CResource;
 class CResourceMgr;
@@ -46,6 +45,8 @@ public:
 	uint32_t m_uiKey;
 	std::string m_Name;
 	bool m_bRestricted;
+	// Set when the handler is taken out of the registry.
+	bool m_bRemoved;
 };
 
 class CScriptCommandHandler : public CCommandHandler
@@ -70,6 +71,9 @@ public:
 class CCommandHandlers
 {
 public:
+	// One handler under the key of each name.
+	typedef CKeyedHandlers<uint32_t, CCommandHandler> tHandlers;
+
 	explicit CCommandHandlers(CResourceMgr* pOwner);
 	// Deletes every handler, the unhandled-command handler and the registry's own logger.
 	~CCommandHandlers();
@@ -82,6 +86,7 @@ public:
 	CCommandHandler* GetCommandHandler(const char* szName) const;
 	// Unregisters and destroys the handler (after the current dispatch when one runs).
 	bool RemoveCommandHandler(CCommandHandler* pHandler);
+	// The handlers pResource added; with null, the built-in ones.
 	size_t RemoveHandlers(CResource* pResource);
 
 	// True when a registered handler was allowed to run.
@@ -107,12 +112,10 @@ public:
 	void RegisterFunctions(CScripting* pScripting);
 
 	CResourceMgr* GetOwner() const { return m_pOwner; }
-	const std::unordered_map<uint32_t, CCommandHandler*>& GetHandlers() const { return m_Handlers; }
-
-	static uint32_t GetKey(const char* szName);
+	const tHandlers::tLists& GetHandlers() const { return m_Handlers.GetLists(); }
 
 	CResourceMgr* m_pOwner;
-	std::unordered_map<uint32_t, CCommandHandler*> m_Handlers;
+	tHandlers m_Handlers;
 	CCommandHandler* m_pUnhandledCommandHandler;
 	bool m_bPassClient;
 	Logger* m_pLogger;
@@ -122,5 +125,4 @@ private:
 	bool RunUnhandled(const char* szName, const char* szParameters, CBaseObject* pClient, bool bPrivileged);
 
 	Logger m_OwnLogger;
-	CDeferredRemoval<CCommandHandler> m_Removal;
 };

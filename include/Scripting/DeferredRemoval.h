@@ -1,5 +1,5 @@
 #pragma once
-// The removal rule shared by the event, command, timer and key-bind registries. A registry counts the dispatches
+// The removal rule shared by the event, command, network-event, timer and key-bind registries. A registry counts the dispatches
 // in progress; an item taken out while one runs is unlinked at once (nothing finds or calls it again) but freed
 // only when the outermost dispatch ends. A handler that removes itself, another handler, or its whole resource
 // therefore never returns into freed memory.
@@ -105,31 +105,6 @@ size_t RetireAll(const std::vector<T*>& Removed, CDeferredRemoval<T, TFree>& Rem
 	for (T* pItem : Removed)
 		Removal.Retire(pItem);
 	return Removed.size();
-}
-
-// Takes every item of a registry's list that the predicate picks out of it and retires it. The number removed.
-template <class T, class TFree, class TPredicate>
-size_t RemoveIf(std::vector<T*>& List, CDeferredRemoval<T, TFree>& Removal, TPredicate Predicate)
-{
-	std::vector<T*> Removed;
-	UnlinkIf(List, Predicate, Removed);
-	return RetireAll(Removed, Removal);
-}
-
-// The same for a registry that keeps its items in lists under keys; a list left empty goes with its key.
-template <class TLists, class T, class TFree, class TPredicate>
-size_t RemoveIfFromKeyedLists(TLists& Lists, CDeferredRemoval<T, TFree>& Removal, TPredicate Predicate)
-{
-	std::vector<T*> Removed;
-	for (auto it = Lists.begin(); it != Lists.end();)
-	{
-		UnlinkIf(it->second, Predicate, Removed);
-		if (it->second.empty())
-			it = Lists.erase(it);
-		else
-			++it;
-	}
-	return RetireAll(Removed, Removal);
 }
 
 // Marks one dispatch for as long as it is in scope.

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "Engine/KestrinNative.h"
-#include "Scripting/DeferredRemoval.h"
+#include "Scripting/KeyedHandlers.h"
 
 class CResource;
 class CResourceMgr;
@@ -117,26 +117,26 @@ public:
 	int32_t GetSourceArgument() const { return m_iSourceArgument; }
 	// -1: handlers cannot be bound to a source.
 	void SetSourceArgument(int32_t iIndex) { m_iSourceArgument = iIndex; }
-	size_t GetHandlerCount() const { return m_Handlers.size(); }
-	const std::vector<CEventHandler*>& GetHandlers() const { return m_Handlers; }
+	size_t GetHandlerCount() const;
+	// In the order they run, as they are now.
+	std::vector<CEventHandler*> GetHandlers() const;
 
 	CEventHandlers* m_pOwner;
-	std::vector<CEventHandler*> m_Handlers;
+	// The handlers are kept by the registry, under this key.
 	uint32_t m_uiKey;
 	std::string m_Name;
 	std::string m_Description;
 	int32_t m_iArgumentCount;
 	bool m_bCanPreventDefault;
 	int32_t m_iSourceArgument;
-
-private:
-	template <class TPredicate>
-	size_t RemoveIf(TPredicate Predicate);
 };
 
 class CEventHandlers
 {
 public:
+	// The handlers of every type, under the type's key.
+	typedef CKeyedHandlers<uint32_t, CEventHandler> tHandlers;
+
 	explicit CEventHandlers(CResourceMgr* pOwner);
 	// Removes every handler, then deletes every type.
 	~CEventHandlers();
@@ -162,9 +162,8 @@ public:
 	ReflectedClass* GetEventClass() const { return m_pEventClass; }
 	ReflectedClass* GetCancellableEventClass() const { return m_pCancellableEventClass; }
 	const std::unordered_map<uint32_t, CEventType*>& GetEventTypes() const { return m_EventTypes; }
-	CDeferredRemoval<CEventHandler>& GetRemoval() { return m_Removal; }
-
-	static uint32_t GetKey(const char* szName);
+	tHandlers& GetHandlers() { return m_Handlers; }
+	const tHandlers& GetHandlers() const { return m_Handlers; }
 
 	CResourceMgr* m_pOwner;
 	std::unordered_map<uint32_t, CEventType*> m_EventTypes;
@@ -172,6 +171,10 @@ public:
 	ReflectedClass* m_pCancellableEventClass;
 
 private:
-	CDeferredRemoval<CEventHandler> m_Removal;
+	// The same removal on every type.
+	template <class TRemove>
+	size_t RemoveFromEveryType(TRemove Remove);
+
+	tHandlers m_Handlers;
 };
 }

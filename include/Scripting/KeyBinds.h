@@ -6,11 +6,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <unordered_map>
-#include <vector>
 
 #include "Engine/KestrinNative.h"
-#include "Scripting/DeferredRemoval.h"
+#include "Scripting/KeyedHandlers.h"
 
 class CResource;
 class CResourceMgr;
@@ -98,7 +96,7 @@ public:
 	size_t RemoveBinds(int32_t iKeyCode, CResource* pResource);
 	size_t RemoveHandlers(CResource* pResource);
 	// Frees the binds removed while dispatches ran.
-	void FinishedIterating() { m_Removal.FinishedIterating(); }
+	void FinishedIterating() { m_Binds.GetRemoval().FinishedIterating(); }
 
 	void SetPassClient(bool bPassClient) { m_bPassClient = bPassClient; }
 	bool GetPassClient() const { return m_bPassClient; }
@@ -108,18 +106,12 @@ public:
 
 	CResourceMgr* GetOwner() const { return m_pOwner; }
 	ReflectedClass* GetKeyEventClass() const { return m_pKeyEventClass; }
-	size_t GetBindCount() const;
-	int32_t GetIterating() const { return m_Removal.GetDepth(); }
+	size_t GetBindCount() const { return m_Binds.GetCount(); }
+	int32_t GetIterating() const { return m_Binds.GetDepth(); }
 
 	bool m_bPassClient;
 	CResourceMgr* m_pOwner;
 	// Per key code, newest first.
-	std::unordered_map<int32_t, std::vector<CKeyBind*>> m_Binds;
+	CKeyedHandlers<int32_t, CKeyBind> m_Binds;
 	ReflectedClass* m_pKeyEventClass;
-
-private:
-	template <class TPredicate>
-	size_t RemoveIf(TPredicate Predicate);
-
-	CDeferredRemoval<CKeyBind> m_Removal;
 };

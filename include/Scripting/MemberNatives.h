@@ -14,6 +14,14 @@
 
 namespace MemberNatives
 {
+// The object behind a native's user data (what it was registered with), as TOwner. A unit whose natives all get one
+// owner names it once: constexpr auto GetManager = &MemberNatives::FromUserData<CNetObjectMgr>;
+template <class TOwner>
+TOwner* FromUserData(void* pUserData)
+{
+	return static_cast<TOwner*>(pUserData);
+}
+
 // The receiver as the engine type T behind the class (an object of the class or a class derived from it), or null
 // after "'this' is null" or "%s expected for 'this'". A plug-in module can give any object of its own a class, so
 // the engine type is checked as well: an object that only carries the class never reaches code written for T.
@@ -193,7 +201,7 @@ struct tUserData
 	template <class T>
 	static T* Get(CNativeState*, void* pUserData)
 	{
-		return static_cast<TOwner*>(pUserData);
+		return FromUserData<TOwner>(pUserData);
 	}
 };
 }

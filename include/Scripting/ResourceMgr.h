@@ -109,7 +109,8 @@ public:
 	void OnResourceCreated(CResource* pResource) { m_LiveResources.insert(pResource); }
 	void OnResourceDestroyed(CResource* pResource) { m_LiveResources.erase(pResource); }
 
-	static uint32_t GetKey(const char* szName);
+	// The key resources are registered under; names compare without regard to case.
+	static uint32_t GetKey(const char* szName) { return GetNameKey(szName); }
 
 protected:
 	Context* m_pContext;

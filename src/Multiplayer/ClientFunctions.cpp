@@ -20,10 +20,7 @@ constexpr size_t ADDRESS_TEXT_SIZE = 128;
 // The reason a script's disconnect gives the client.
 constexpr unsigned DISCONNECT_REASON_BY_SCRIPT = 13;
 
-CNetObjectMgr* GetManager(void* pUserData)
-{
-	return static_cast<CNetObjectMgr*>(pUserData);
-}
+constexpr auto GetManager = &MemberNatives::FromUserData<CNetObjectMgr>;
 
 CNetMachine* GetThis(CNativeState* pState, void* pUserData)
 {

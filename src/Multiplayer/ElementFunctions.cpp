@@ -17,10 +17,7 @@ using namespace NetObjectFunctions;
 
 namespace
 {
-CNetObjectMgr* GetManager(void* pUserData)
-{
-	return static_cast<CNetObjectMgr*>(pUserData);
-}
+constexpr auto GetManager = &MemberNatives::FromUserData<CNetObjectMgr>;
 
 CNetObject* GetThis(CNativeState* pState, void* pUserData)
 {

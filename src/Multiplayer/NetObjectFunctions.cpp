@@ -46,10 +46,7 @@ using namespace NetObjectFunctions;
 
 namespace
 {
-CNetObjectMgr* GetManager(void* pUserData)
-{
-	return static_cast<CNetObjectMgr*>(pUserData);
-}
+constexpr auto GetManager = &MemberNatives::FromUserData<CNetObjectMgr>;
 
 bool NativeGetLocalClient(CNativeState* pState, int, void* pUserData)
 {

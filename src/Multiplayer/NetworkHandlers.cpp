@@ -1,7 +1,5 @@
 #include "Multiplayer/NetworkHandlers.h"
 
-#include "Scripting/ResourceMgr.h"
-
 CNetworkHandler::CNetworkHandler(CNetworkHandlers* pOwner, CResource* pResource, uint32_t uiKey) :
 	m_bRemoved(false),
 	m_pOwner(pOwner),
@@ -19,20 +17,7 @@ CScriptNetworkHandler::CScriptNetworkHandler(CNetworkHandlers* pOwner, CResource
 
 void CScriptNetworkHandler::Execute(CBaseObject* pClient, const char*, const CArgumentArray& Arguments)
 {
-	if (m_pFunction.IsNull())
-		return;
-	CArgumentArray CallArguments(Arguments.GetArrayCount() + 1);
-	if (m_pOwner && m_pOwner->GetPassClient())
-	{
-		if (pClient)
-			CallArguments.AddObject(pClient);
-		else
-			CallArguments.AddNull();
-	}
-	Arguments.InsertTo(&CallArguments);
-	// Hold the function: the call may remove this handler.
-	Strong<CFunction> pFunction = m_pFunction;
-	pFunction->Call(CallArguments, nullptr);
+	CallHandlerFunction(m_pFunction, m_pOwner && m_pOwner->GetPassClient(), pClient, Arguments);
 }
 
 CNetworkHandlers::CNetworkHandlers(CResourceMgr* pResourceMgr) : m_bPassClient(false), m_pResourceMgr(pResourceMgr)
@@ -41,78 +26,48 @@ CNetworkHandlers::CNetworkHandlers(CResourceMgr* pResourceMgr) : m_bPassClient(f
 
 CNetworkHandlers::~CNetworkHandlers()
 {
-	KASSERT(m_Removal.GetDepth() == 0);
-	RemoveIf([](CNetworkHandler*) { return true; });
-}
-
-uint32_t CNetworkHandlers::GetKey(const char* szName)
-{
-	return CResourceMgr::GetKey(szName);
-}
-
-size_t CNetworkHandlers::GetHandlerCount() const
-{
-	size_t Count = 0;
-	for (const auto& Entry : m_Handlers)
-		Count += Entry.second.size();
-	return Count;
+	KASSERT(m_Handlers.GetDepth() == 0);
+	m_Handlers.RemoveAll();
 }
 
 bool CNetworkHandlers::Trigger(const char* szName, CBaseObject* pClient, const CArgumentArray& Arguments)
 {
-	auto it = m_Handlers.find(GetKey(szName));
-	if (it == m_Handlers.end())
+	const uint32_t uiKey = GetNameKey(szName);
+	if (!m_Handlers.Find(uiKey))
 		return false;
-	// Removed handlers stay allocated until the outermost dispatch ends, so the copy stays safe to walk.
-	const std::vector<CNetworkHandler*> Handlers = it->second;
+	// The handlers may drop every other hold on the sending client.
 	Strong<CBaseObject> pHoldClient(pClient);
-	CDispatchScope<CDeferredRemoval<CNetworkHandler>> Dispatch(m_Removal);
-	bool bRan = false;
-	for (CNetworkHandler* pHandler : Handlers)
-	{
-		if (pHandler->m_bRemoved)
-			continue;
+	return m_Handlers.Dispatch(uiKey, [&](CNetworkHandler* pHandler) {
 		pHandler->Execute(pClient, szName, Arguments);
-		bRan = true;
-	}
-	return bRan;
+		return true;
+	});
 }
 
 void CNetworkHandlers::AddHandler(CNetworkHandler* pHandler)
 {
 	if (pHandler)
-		m_Handlers[pHandler->m_uiKey].push_back(pHandler);
-}
-
-template <class TPredicate>
-size_t CNetworkHandlers::RemoveIf(TPredicate Predicate)
-{
-	return RemoveIfFromKeyedLists(m_Handlers, m_Removal, Predicate);
+		m_Handlers.AddLast(pHandler->m_uiKey, pHandler);
 }
 
 size_t CNetworkHandlers::RemoveHandlers(uint32_t uiKey, CResource* pResource)
 {
-	return RemoveIf([uiKey, pResource](CNetworkHandler* pHandler) {
-		return pHandler->m_uiKey == uiKey && (!pResource || pHandler->m_pResource == pResource);
-	});
+	return m_Handlers.RemoveUnder(uiKey, pResource);
 }
 
 size_t CNetworkHandlers::RemoveHandlers(CResource* pResource)
 {
-	return RemoveIf([pResource](CNetworkHandler* pHandler) { return pHandler->m_pResource == pResource; });
+	return m_Handlers.RemoveOwnedBy(pResource);
 }
 
 static bool FunctionAddNetworkHandler(CNativeState* pState, int, void* pUserData)
 {
 	CNetworkHandlers* pHandlers = static_cast<CNetworkHandlers*>(pUserData);
-	const char* szName = pState->CheckString(0, nullptr);
-	if (!szName)
-		return false;
-	CFunction* pFunction = pState->CheckFunction(1);
-	if (!pFunction)
+	const char* szName = nullptr;
+	CFunction* pFunction = nullptr;
+	if (!CheckNameAndFunction(pState, szName, pFunction))
 		return false;
 	pHandlers->AddHandler(
-		new CScriptNetworkHandler(pHandlers, pState->GetResource(), CNetworkHandlers::GetKey(szName), pFunction));
+		new CScriptNetworkHandler(pHandlers, pState->GetResource(), GetNameKey(szName), pFunction));
 	pState->ReturnBoolean(true);
 	return true;
 }
@@ -123,7 +78,7 @@ static bool FunctionRemoveNetworkHandler(CNativeState* pState, int, void* pUserD
 	const char* szName = pState->CheckString(0, nullptr);
 	if (!szName)
 		return false;
-	pState->ReturnBoolean(pHandlers->RemoveHandlers(CNetworkHandlers::GetKey(szName), pState->GetResource()) > 0);
+	pState->ReturnBoolean(pHandlers->RemoveHandlers(GetNameKey(szName), pState->GetResource()) > 0);
 	return true;
 }
 

@@ -1,9 +1,7 @@
 #include "Scripting/CommandHandlers.h"
 
 #include <cstring>
-#include <vector>
 
-#include "Engine/KestrinHash.h"
 #include "Engine/KestrinString.h"
 #include "Scripting/Resource.h"
 #include "Scripting/ResourceMgr.h"
@@ -20,7 +18,12 @@ size_t TrimLineBreaks(char* szText)
 }
 }
 
-CCommandHandler::CCommandHandler() : m_pOwner(nullptr), m_pResource(nullptr), m_uiKey(0), m_bRestricted(true)
+CCommandHandler::CCommandHandler() :
+	m_pOwner(nullptr),
+	m_pResource(nullptr),
+	m_uiKey(0),
+	m_bRestricted(true),
+	m_bRemoved(false)
 {
 }
 
@@ -32,8 +35,6 @@ CScriptCommandHandler::CScriptCommandHandler(CFunction* pFunction, CResource* pR
 
 void CScriptCommandHandler::Execute(const char* szName, const char* szParameters, CBaseObject* pClient)
 {
-	if (m_pFunction.IsNull())
-		return;
 	CArgumentArray Arguments(3);
 	Arguments.AddString(szName ? szName : "");
 	if (szParameters)
@@ -42,9 +43,7 @@ void CScriptCommandHandler::Execute(const char* szName, const char* szParameters
 		Arguments.AddNull();
 	if (m_pOwner && m_pOwner->GetPassClient())
 		Arguments.AddObject(pClient);
-	// Hold the function: the call may remove this handler.
-	Strong<CFunction> pFunction = m_pFunction;
-	pFunction->Call(Arguments, nullptr);
+	CallHandlerFunction(m_pFunction, Arguments);
 }
 
 void CUnhandledCommandHandler::Execute(const char* szName, const char*, CBaseObject*)
@@ -67,68 +66,44 @@ CCommandHandlers::CCommandHandlers(CResourceMgr* pOwner) :
 
 CCommandHandlers::~CCommandHandlers()
 {
-	// Walked out of the registry: letting a handler go can destroy objects that remove handlers themselves.
-	std::unordered_map<uint32_t, CCommandHandler*> Handlers;
-	Handlers.swap(m_Handlers);
-	for (auto& Entry : Handlers)
-		m_Removal.Retire(Entry.second);
+	// Taken out of the registry before any lets go: letting a handler go can destroy objects that remove handlers
+	// themselves.
+	m_Handlers.RemoveAll();
 	delete m_pUnhandledCommandHandler;
 	m_pUnhandledCommandHandler = nullptr;
-}
-
-uint32_t CCommandHandlers::GetKey(const char* szName)
-{
-	return CRC32Hash::GetHash(szName ? szName : "", szName ? strlen(szName) : 0, true);
 }
 
 bool CCommandHandlers::AddCommandHandler(CCommandHandler* pHandler, const char* szName)
 {
 	if (!pHandler)
 		return false;
-	const uint32_t uiKey = GetKey(szName);
-	if (m_Handlers.find(uiKey) != m_Handlers.end())
+	const uint32_t uiKey = GetNameKey(szName);
+	if (m_Handlers.Find(uiKey))
 		return false;
 	pHandler->m_pOwner = this;
 	pHandler->m_uiKey = uiKey;
 	pHandler->m_Name = szName ? szName : "";
-	m_Handlers[uiKey] = pHandler;
+	m_Handlers.AddLast(uiKey, pHandler);
 	return true;
 }
 
 CCommandHandler* CCommandHandlers::GetCommandHandler(const char* szName) const
 {
-	auto it = m_Handlers.find(GetKey(szName));
-	return it == m_Handlers.end() ? nullptr : it->second;
+	return m_Handlers.FindFirst(GetNameKey(szName));
 }
 
 bool CCommandHandlers::RemoveCommandHandler(CCommandHandler* pHandler)
 {
 	if (!pHandler)
 		return false;
-	auto it = m_Handlers.find(pHandler->m_uiKey);
-	if (it == m_Handlers.end() || it->second != pHandler)
-		return false;
-	m_Handlers.erase(it);
-	m_Removal.Retire(pHandler);
-	return true;
+	const size_t Removed =
+		m_Handlers.RemoveIf(pHandler->m_uiKey, [pHandler](CCommandHandler* pOther) { return pOther == pHandler; });
+	return Removed > 0;
 }
 
 size_t CCommandHandlers::RemoveHandlers(CResource* pResource)
 {
-	std::vector<CCommandHandler*> Removed;
-	for (auto it = m_Handlers.begin(); it != m_Handlers.end();)
-	{
-		if (it->second->m_pResource == pResource)
-		{
-			Removed.push_back(it->second);
-			it = m_Handlers.erase(it);
-		}
-		else
-			++it;
-	}
-	for (CCommandHandler* pHandler : Removed)
-		m_Removal.Retire(pHandler);
-	return Removed.size();
+	return m_Handlers.RemoveOwnedBy(pResource);
 }
 
 bool CCommandHandlers::Trigger(const char* szName, const char* szParameters, CBaseObject* pClient, bool bPrivileged)
@@ -147,7 +122,7 @@ bool CCommandHandlers::Trigger(const char* szName, const char* szParameters, CBa
 	_strlcpy(szCopy, szParameters, sizeof(szCopy));
 	TrimLineBreaks(szCopy);
 
-	CDispatchScope<CDeferredRemoval<CCommandHandler>> Dispatch(m_Removal);
+	CDispatchScope<tHandlers::tRemoval> Dispatch(m_Handlers.GetRemoval());
 	pHandler->Execute(szName, szCopy, pClient);
 	return true;
 }
@@ -158,7 +133,7 @@ bool CCommandHandlers::RunUnhandled(const char* szName, const char* szParameters
 	CCommandHandler* pHandler = m_pUnhandledCommandHandler;
 	if (!pHandler || (pHandler->IsRestricted() && !bPrivileged))
 		return false;
-	CDispatchScope<CDeferredRemoval<CCommandHandler>> Dispatch(m_Removal);
+	CDispatchScope<tHandlers::tRemoval> Dispatch(m_Handlers.GetRemoval());
 	pHandler->Execute(szName, szParameters, pClient);
 	return true;
 }
@@ -205,7 +180,7 @@ void CCommandHandlers::SetUnhandledCommandHandler(CCommandHandler* pHandler)
 	if (pHandler == m_pUnhandledCommandHandler)
 		return;
 	if (m_pUnhandledCommandHandler)
-		m_Removal.Retire(m_pUnhandledCommandHandler);
+		m_Handlers.GetRemoval().Retire(m_pUnhandledCommandHandler);
 	m_pUnhandledCommandHandler = pHandler;
 	if (pHandler)
 		pHandler->m_pOwner = this;
@@ -226,11 +201,9 @@ void CCommandHandlers::PopLogger()
 static bool FunctionAddCommandHandler(CNativeState* pState, int argc, void* pUserData)
 {
 	CCommandHandlers* pHandlers = static_cast<CCommandHandlers*>(pUserData);
-	const char* szName = pState->CheckString(0, nullptr);
-	if (!szName)
-		return false;
-	CFunction* pFunction = pState->CheckFunction(1);
-	if (!pFunction)
+	const char* szName = nullptr;
+	CFunction* pFunction = nullptr;
+	if (!CheckNameAndFunction(pState, szName, pFunction))
 		return false;
 	bool bReplace = false;
 	if (argc > 2 && !pState->CheckBoolean(2, bReplace))

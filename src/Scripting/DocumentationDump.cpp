@@ -186,9 +186,12 @@ void WriteCommands(TiXmlDocument& Document, const CCommandHandlers* pCommands)
 		return;
 	for (const auto& Entry : pCommands->GetHandlers())
 	{
-		TiXmlElement* pElement = AppendElement(pRoot, "Command");
-		SetTextAttribute(pElement, "Name", Entry.second->GetName());
-		SetUnsignedAttribute(pElement, "Hash", Entry.first);
+		for (const CCommandHandler* pHandler : Entry.second)
+		{
+			TiXmlElement* pElement = AppendElement(pRoot, "Command");
+			SetTextAttribute(pElement, "Name", pHandler->GetName());
+			SetUnsignedAttribute(pElement, "Hash", Entry.first);
+		}
 	}
 }
 

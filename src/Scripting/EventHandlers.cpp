@@ -1,9 +1,6 @@
 #include "Scripting/EventHandlers.h"
 
-#include <cstring>
-
 #include "Engine/Context.h"
-#include "Engine/KestrinHash.h"
 #include "Scripting/Resource.h"
 #include "Scripting/ResourceMgr.h"
 
@@ -38,20 +35,13 @@ CScriptEventHandler::CScriptEventHandler(CEventHandlers* pOwner, CFunction* pFun
 
 void CScriptEventHandler::Execute(CEvent* pEvent, const char*, const CArgumentArray& Arguments)
 {
-	if (m_pFunction.IsNull())
-		return;
-	CArgumentArray CallArguments(Arguments.GetArrayCount() + 1);
-	CallArguments.AddObject(pEvent);
-	Arguments.InsertTo(&CallArguments);
-	// Hold the function: the call may remove this handler.
-	Strong<CFunction> pFunction = m_pFunction;
-	pFunction->Call(CallArguments, nullptr);
+	CallHandlerFunction(m_pFunction, true, pEvent, Arguments);
 }
 
 CEventType::CEventType(CEventHandlers* pOwner, const char* szName, const char* szDescription,
 	int32_t iArgumentCount, bool bCanPreventDefault) :
 	m_pOwner(pOwner),
-	m_uiKey(CEventHandlers::GetKey(szName)),
+	m_uiKey(GetNameKey(szName)),
 	m_Name(szName ? szName : ""),
 	m_Description(szDescription ? szDescription : ""),
 	m_iArgumentCount(iArgumentCount),
@@ -105,58 +95,56 @@ bool CEventType::TriggerWithEvent(CEvent* pEvent, const CArgumentArray& Argument
 			pSource = pArgument->ToObject();
 	}
 
+	CEventHandlers::tHandlers& Handlers = m_pOwner->GetHandlers();
 	// Handlers whose source died are dropped here, before the walk, so none of them can run.
-	RemoveIf([](CEventHandler* pHandler) { return pHandler->IsOrphaned(); });
+	Handlers.RemoveIf(m_uiKey, [](CEventHandler* pHandler) { return pHandler->IsOrphaned(); });
 
 	// The walk covers the handlers present when the trigger began; one added meanwhile waits for the next trigger,
 	// one removed meanwhile is skipped and stays allocated until the outermost dispatch of the registry ends.
-	const std::vector<CEventHandler*> Handlers = m_Handlers;
-	CDispatchScope<CDeferredRemoval<CEventHandler>> Dispatch(m_pOwner->GetRemoval());
-	bool bCalled = false;
-	for (CEventHandler* pHandler : Handlers)
-	{
-		if (pHandler->m_bRemoved || pHandler->IsOrphaned())
-			continue;
-		if (pHandler->IsBound() && pHandler->GetSource() != pSource)
-			continue;
+	return Handlers.Dispatch(m_uiKey, [&](CEventHandler* pHandler) {
+		if (pHandler->IsOrphaned() || (pHandler->IsBound() && pHandler->GetSource() != pSource))
+			return false;
 		pHandler->Execute(pEvent, nullptr, Arguments);
-		bCalled = true;
-	}
-	return bCalled;
+		return true;
+	});
 }
 
 void CEventType::AddHandler(CEventHandler* pHandler)
 {
 	if (pHandler)
-		m_Handlers.push_back(pHandler);
-}
-
-template <class TPredicate>
-size_t CEventType::RemoveIf(TPredicate Predicate)
-{
-	return ::RemoveIf(m_Handlers, m_pOwner->GetRemoval(), Predicate);
+		m_pOwner->GetHandlers().AddLast(m_uiKey, pHandler);
 }
 
 size_t CEventType::RemoveHandlers()
 {
-	return RemoveIf([](CEventHandler*) { return true; });
+	return RemoveHandlers(nullptr);
 }
 
 size_t CEventType::RemoveHandlers(CResource* pResource)
 {
-	if (!pResource)
-		return RemoveHandlers();
-	return RemoveIf([pResource](CEventHandler* pHandler) { return pHandler->GetResource() == pResource; });
+	return m_pOwner->GetHandlers().RemoveUnder(m_uiKey, pResource);
 }
 
 size_t CEventType::RemoveHandlersWithSource(CBaseObject* pSource, CResource* pResource)
 {
 	if (!pSource)
 		return 0;
-	return RemoveIf([pSource, pResource](CEventHandler* pHandler) {
+	return m_pOwner->GetHandlers().RemoveIf(m_uiKey, [pSource, pResource](CEventHandler* pHandler) {
 		return pHandler->IsBound() && pHandler->GetSource() == pSource &&
 			(!pResource || pHandler->GetResource() == pResource);
 	});
+}
+
+size_t CEventType::GetHandlerCount() const
+{
+	const CEventHandlers::tHandlers::tList* pHandlers = m_pOwner->GetHandlers().Find(m_uiKey);
+	return pHandlers ? pHandlers->size() : 0;
+}
+
+std::vector<CEventHandler*> CEventType::GetHandlers() const
+{
+	const CEventHandlers::tHandlers::tList* pHandlers = m_pOwner->GetHandlers().Find(m_uiKey);
+	return pHandlers ? *pHandlers : std::vector<CEventHandler*>();
 }
 
 CEventHandlers::CEventHandlers(CResourceMgr* pOwner) :
@@ -174,15 +162,10 @@ CEventHandlers::~CEventHandlers()
 	m_EventTypes.clear();
 }
 
-uint32_t CEventHandlers::GetKey(const char* szName)
-{
-	return CRC32Hash::GetHash(szName ? szName : "", szName ? strlen(szName) : 0, true);
-}
-
 CEventType* CEventHandlers::CreateEventType(const char* szName, const char* szDescription, int32_t iArgumentCount,
 	bool bCanPreventDefault)
 {
-	const uint32_t uiKey = GetKey(szName);
+	const uint32_t uiKey = GetNameKey(szName);
 	if (m_EventTypes.find(uiKey) != m_EventTypes.end())
 		return nullptr;
 	CEventType* pType = new CEventType(this, szName, szDescription, iArgumentCount, bCanPreventDefault);
@@ -192,32 +175,54 @@ CEventType* CEventHandlers::CreateEventType(const char* szName, const char* szDe
 
 CEventType* CEventHandlers::GetEventType(const char* szName) const
 {
-	auto it = m_EventTypes.find(GetKey(szName));
+	auto it = m_EventTypes.find(GetNameKey(szName));
 	return it == m_EventTypes.end() ? nullptr : it->second;
+}
+
+// Type by type, each type's handlers marked and retired before the next type's are walked.
+template <class TRemove>
+size_t CEventHandlers::RemoveFromEveryType(TRemove Remove)
+{
+	size_t Count = 0;
+	for (auto& Entry : m_EventTypes)
+		Count += Remove(Entry.second);
+	return Count;
 }
 
 size_t CEventHandlers::RemoveHandlers(CResource* pResource)
 {
-	size_t Count = 0;
-	for (auto& Entry : m_EventTypes)
-		Count += Entry.second->RemoveHandlers(pResource);
-	return Count;
+	return RemoveFromEveryType([pResource](CEventType* pType) { return pType->RemoveHandlers(pResource); });
 }
 
 size_t CEventHandlers::RemoveHandlersWithSource(CBaseObject* pSource, CResource* pResource)
 {
-	size_t Count = 0;
-	for (auto& Entry : m_EventTypes)
-		Count += Entry.second->RemoveHandlersWithSource(pSource, pResource);
-	return Count;
+	return RemoveFromEveryType(
+		[pSource, pResource](CEventType* pType) { return pType->RemoveHandlersWithSource(pSource, pResource); });
 }
 
 size_t CEventHandlers::RemoveAllHandlers()
 {
-	size_t Count = 0;
-	for (auto& Entry : m_EventTypes)
-		Count += Entry.second->RemoveHandlers();
-	return Count;
+	return RemoveFromEveryType([](CEventType* pType) { return pType->RemoveHandlers(); });
+}
+
+// The event's name (argument 0) and its source object (argument 1), null when the object no longer resolves. False
+// after the check that failed reported why.
+static bool CheckNameAndSource(CNativeState* pState, const char*& szName, CBaseObject*& pSource)
+{
+	szName = pState->CheckString(0, nullptr);
+	if (!szName)
+		return false;
+	pSource = pState->CheckReferenceable(1);
+	return pSource || !pState->m_bHasError;
+}
+
+// Appends a handler of the calling resource, bound to pSource when it is not null; the native's answer is true.
+static bool AddScriptHandler(CNativeState* pState, CEventHandlers* pHandlers, CEventType* pType, CFunction* pFunction,
+	CBaseObject* pSource)
+{
+	pType->AddHandler(new CScriptEventHandler(pHandlers, pFunction, pSource, pState->GetResource()));
+	pState->ReturnBoolean(true);
+	return true;
 }
 
 static bool FunctionAddEvent(CNativeState* pState, int argc, void* pUserData)
@@ -241,11 +246,9 @@ static bool FunctionAddEvent(CNativeState* pState, int argc, void* pUserData)
 static bool FunctionAddEventHandler(CNativeState* pState, int, void* pUserData)
 {
 	CEventHandlers* pHandlers = static_cast<CEventHandlers*>(pUserData);
-	const char* szName = pState->CheckString(0, nullptr);
-	if (!szName)
-		return false;
-	CFunction* pFunction = pState->CheckFunction(1);
-	if (!pFunction)
+	const char* szName = nullptr;
+	CFunction* pFunction = nullptr;
+	if (!CheckNameAndFunction(pState, szName, pFunction))
 		return false;
 	CEventType* pType = pHandlers->GetEventType(szName);
 	if (!pType)
@@ -255,9 +258,7 @@ static bool FunctionAddEventHandler(CNativeState* pState, int, void* pUserData)
 		pState->ReturnBoolean(false);
 		return true;
 	}
-	pType->AddHandler(new CScriptEventHandler(pHandlers, pFunction, nullptr, pState->GetResource()));
-	pState->ReturnBoolean(true);
-	return true;
+	return AddScriptHandler(pState, pHandlers, pType, pFunction, nullptr);
 }
 
 static bool FunctionRemoveEventHandler(CNativeState* pState, int, void* pUserData)
@@ -274,11 +275,9 @@ static bool FunctionRemoveEventHandler(CNativeState* pState, int, void* pUserDat
 static bool FunctionBindEventHandler(CNativeState* pState, int, void* pUserData)
 {
 	CEventHandlers* pHandlers = static_cast<CEventHandlers*>(pUserData);
-	const char* szName = pState->CheckString(0, nullptr);
-	if (!szName)
-		return false;
-	CBaseObject* pSource = pState->CheckReferenceable(1);
-	if (!pSource && pState->m_bHasError)
+	const char* szName = nullptr;
+	CBaseObject* pSource = nullptr;
+	if (!CheckNameAndSource(pState, szName, pSource))
 		return false;
 	CFunction* pFunction = pState->CheckFunction(2);
 	if (!pFunction)
@@ -294,19 +293,15 @@ static bool FunctionBindEventHandler(CNativeState* pState, int, void* pUserData)
 		pState->ReturnBoolean(false);
 		return true;
 	}
-	pType->AddHandler(new CScriptEventHandler(pHandlers, pFunction, pSource, pState->GetResource()));
-	pState->ReturnBoolean(true);
-	return true;
+	return AddScriptHandler(pState, pHandlers, pType, pFunction, pSource);
 }
 
 static bool FunctionUnbindEventHandler(CNativeState* pState, int, void* pUserData)
 {
 	CEventHandlers* pHandlers = static_cast<CEventHandlers*>(pUserData);
-	const char* szName = pState->CheckString(0, nullptr);
-	if (!szName)
-		return false;
-	CBaseObject* pSource = pState->CheckReferenceable(1);
-	if (!pSource && pState->m_bHasError)
+	const char* szName = nullptr;
+	CBaseObject* pSource = nullptr;
+	if (!CheckNameAndSource(pState, szName, pSource))
 		return false;
 	CEventType* pType = pHandlers->GetEventType(szName);
 	pState->ReturnBoolean(pType && pType->RemoveHandlersWithSource(pSource, pState->GetResource()) > 0);

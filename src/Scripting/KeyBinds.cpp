@@ -44,14 +44,11 @@ CScriptKeyBind::CScriptKeyBind(CKeyBinds* pOwner, CResource* pResource, int32_t 
 
 void CScriptKeyBind::Execute(CBaseObject* pClient, CKeyEvent* pEvent)
 {
-	if (m_pFunction.IsNull())
-		return;
 	CArgumentArray Arguments(2);
 	Arguments.AddObject(pEvent);
 	if (m_pOwner && m_pOwner->GetPassClient())
 		Arguments.AddObject(pClient);
-	Strong<CFunction> pFunction = m_pFunction;
-	pFunction->Call(Arguments, nullptr);
+	CallHandlerFunction(m_pFunction, Arguments);
 }
 
 CKeyBinds::CKeyBinds(CResourceMgr* pOwner) : m_bPassClient(false), m_pOwner(pOwner), m_pKeyEventClass(nullptr)
@@ -60,58 +57,38 @@ CKeyBinds::CKeyBinds(CResourceMgr* pOwner) : m_bPassClient(false), m_pOwner(pOwn
 
 CKeyBinds::~CKeyBinds()
 {
-	KASSERT(m_Removal.GetDepth() == 0);
-	RemoveIf([](CKeyBind*) { return true; });
-}
-
-size_t CKeyBinds::GetBindCount() const
-{
-	size_t Count = 0;
-	for (const auto& Entry : m_Binds)
-		Count += Entry.second.size();
-	return Count;
+	KASSERT(m_Binds.GetDepth() == 0);
+	m_Binds.RemoveAll();
 }
 
 void CKeyBinds::Trigger(CBaseObject* pClient, const SDL_Keysym& Key, int32_t iRepeat, bool bDown)
 {
-	auto it = m_Binds.find(Key.sym);
-	if (it == m_Binds.end())
+	if (!m_Binds.Find(Key.sym))
 		return;
 	// Binds added during the dispatch wait for the next report; removed ones are skipped and freed at its end.
-	const std::vector<CKeyBind*> Binds = it->second;
 	Strong<CKeyEvent> pEvent = Strong<CKeyEvent>::New(new CKeyEvent(this, Key, iRepeat, bDown));
-	CDispatchScope<CDeferredRemoval<CKeyBind>> Dispatch(m_Removal);
-	for (CKeyBind* pBind : Binds)
-	{
-		if (pBind->Matches(iRepeat, bDown))
-			pBind->Execute(pClient, pEvent);
-	}
+	m_Binds.Dispatch(Key.sym, [&](CKeyBind* pBind) {
+		if (!pBind->Matches(iRepeat, bDown))
+			return false;
+		pBind->Execute(pClient, pEvent);
+		return true;
+	});
 }
 
 void CKeyBinds::AddBind(CKeyBind* pBind)
 {
-	if (!pBind)
-		return;
-	std::vector<CKeyBind*>& Binds = m_Binds[pBind->m_iKeyCode];
-	Binds.insert(Binds.begin(), pBind);
-}
-
-template <class TPredicate>
-size_t CKeyBinds::RemoveIf(TPredicate Predicate)
-{
-	return RemoveIfFromKeyedLists(m_Binds, m_Removal, Predicate);
+	if (pBind)
+		m_Binds.AddFirst(pBind->m_iKeyCode, pBind);
 }
 
 size_t CKeyBinds::RemoveBinds(int32_t iKeyCode, CResource* pResource)
 {
-	return RemoveIf([iKeyCode, pResource](CKeyBind* pBind) {
-		return pBind->m_iKeyCode == iKeyCode && (!pResource || pBind->m_pResource == pResource);
-	});
+	return m_Binds.RemoveUnder(iKeyCode, pResource);
 }
 
 size_t CKeyBinds::RemoveHandlers(CResource* pResource)
 {
-	return RemoveIf([pResource](CKeyBind* pBind) { return pBind->m_pResource == pResource; });
+	return m_Binds.RemoveOwnedBy(pResource);
 }
 
 static bool FunctionBindKey(CNativeState* pState, int argc, void* pUserData)

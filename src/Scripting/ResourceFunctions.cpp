@@ -1,15 +1,13 @@
 // The script interface of resources and of the calling resource's files.
 
 #include "Engine/KestrinStream.h"
+#include "Scripting/MemberNatives.h"
 #include "Scripting/Resource.h"
 #include "Scripting/ResourceMgr.h"
 
 namespace
 {
-CResourceMgr* GetManager(void* pUserData)
-{
-	return static_cast<CResourceMgr*>(pUserData);
-}
+constexpr auto GetManager = &MemberNatives::FromUserData<CResourceMgr>;
 
 // A stream result as a "Stream" object, or null.
 void ReturnOwnedStream(CNativeState* pState, Stream* pStream)

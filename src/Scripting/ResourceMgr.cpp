@@ -11,7 +11,6 @@
 #include "Engine/Context.h"
 #include "Engine/Defines.h"
 #include "Engine/FileSystem.h"
-#include "Engine/KestrinHash.h"
 #include "Engine/ScriptClasses.h"
 #include "Scripting/EventHandlers.h"
 #include "Scripting/KeyBinds.h"
@@ -193,11 +192,6 @@ void CResourceMgr::RemoveThingsAssociatedWithResource(CResource*)
 bool CResourceMgr::LoadMap(const CElementChunk*, CResource*)
 {
 	return true;
-}
-
-uint32_t CResourceMgr::GetKey(const char* szName)
-{
-	return CRC32Hash::GetHash(szName ? szName : "", szName ? strlen(szName) : 0, true);
 }
 
 CResource* CResourceMgr::FindResourceByName(const char* szName) const

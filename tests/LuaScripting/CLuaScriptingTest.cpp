@@ -1,7 +1,5 @@
 #include "LuaTestFixture.h"
 
-#include <new>
-
 #include "Engine/KError.h"
 #include "Scripting/CommandHandlers.h"
 #include "Support/AllocationCounter.h"
@@ -25,19 +23,6 @@ bool IsNil(const CArgument* pValue)
 {
 	return pValue != nullptr && pValue->GetType() == ARGUMENT_NIL;
 }
-
-bool RunOutOfMemory(CNativeState*, int, void*)
-{
-	throw std::bad_alloc();
-}
-
-// An object whose engine value cannot be made: the memory for it runs out.
-class CHungryThing : public CThing
-{
-public:
-	using CThing::CThing;
-	CArgument* CreateArgument() override { throw std::bad_alloc(); }
-};
 }
 
 // Environments
@@ -136,9 +121,9 @@ TEST_F(LuaTest, NativeFailuresCanBeCaught)
 TEST_F(LuaTest, EngineRunningOutOfMemoryIsAScriptError)
 {
 	ReflectedNamespace* pGlobal = Scripting()->GetGlobal();
-	pGlobal->RegisterFunction("starve", "", RunOutOfMemory);
+	pGlobal->RegisterFunction("starve", "", TestNatives::RunOutOfMemory);
 	ReflectedClass* pHungryVector = pGlobal->NewClass("TestHungryVector");
-	pHungryVector->RegisterConstructor("", RunOutOfMemory);
+	pHungryVector->RegisterConstructor("", TestNatives::RunOutOfMemory);
 	ASSERT_TRUE(Lua()->DefineClasses());
 	CHungryThing* pHungry = new CHungryThing(ThingClass(), 1);
 	Give(new CArgumentObject(pHungry));

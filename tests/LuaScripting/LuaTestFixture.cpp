@@ -174,11 +174,6 @@ std::vector<std::string> LuaTest::LogLines(const char* szTag) const
 	return Lines;
 }
 
-bool LuaTest::Logged(const std::string& Text) const
-{
-	return m_Log.Text().find(Text) != std::string::npos;
-}
-
 std::string LuaTest::LastScriptError() const
 {
 	static const std::string PREFIX = "SCRIPT ERROR: ";

@@ -31,7 +31,6 @@ protected:
 	std::vector<std::string> LogLines(const char* szTag) const;
 	std::vector<std::string> Errors() const { return LogLines("[ERROR]   "); }
 	std::vector<std::string> Infos() const { return LogLines("[INFO]    "); }
-	bool Logged(const std::string& Text) const;
 	// The last SCRIPT ERROR text, or "".
 	std::string LastScriptError() const;
 

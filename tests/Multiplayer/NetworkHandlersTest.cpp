@@ -30,8 +30,8 @@ public:
 TEST(NetworkHandlers, HandlerRemovedDuringADispatchLetsGoOfItsFunctionAtOnce)
 {
 	CNetworkHandlers Handlers(nullptr);
-	const uint32_t uiFirst = CNetworkHandlers::GetKey("first");
-	const uint32_t uiSecond = CNetworkHandlers::GetKey("second");
+	const uint32_t uiFirst = GetNameKey("first");
+	const uint32_t uiSecond = GetNameKey("second");
 	bool bSecondRan = false;
 	bool bGoneDuringDispatch = false;
 	Strong<CFunction> pSecond = Strong<CFunction>::New(new CBodyFunction([&bSecondRan] { bSecondRan = true; }));

@@ -152,8 +152,8 @@ TEST_F(DocumentationDumpTest, CommandsListThemselvesWithTheirKeys)
 	TiXmlElement* pRoot = Read(Document, "Commands.xml");
 	ASSERT_NE(pRoot, nullptr);
 	EXPECT_STREQ(pRoot->Value(), "Commands");
-	EXPECT_EQ(AttributeOf(Named(pRoot, "Command", "dumpdoc"), "Hash"), std::to_string(CCommandHandlers::GetKey("dumpdoc")));
-	EXPECT_EQ(AttributeOf(Named(pRoot, "Command", "MixedCase"), "Hash"), std::to_string(CCommandHandlers::GetKey("mixedcase")));
+	EXPECT_EQ(AttributeOf(Named(pRoot, "Command", "dumpdoc"), "Hash"), std::to_string(GetNameKey("dumpdoc")));
+	EXPECT_EQ(AttributeOf(Named(pRoot, "Command", "MixedCase"), "Hash"), std::to_string(GetNameKey("mixedcase")));
 }
 
 TEST_F(DocumentationDumpTest, TheInterfaceIsOneTreeOfNamespacesAndClasses)

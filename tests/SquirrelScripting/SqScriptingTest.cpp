@@ -1,8 +1,6 @@
 // The language object and its environments: what a resource's root table holds, constants, running script files,
 // errors, and calls of Squirrel functions from the engine.
 
-#include <new>
-
 #include "SqFixture.h"
 
 namespace
@@ -17,19 +15,6 @@ bool DestroyCaller(CNativeState*, int, void* pUserData)
 	*ppEnvironment = nullptr;
 	return true;
 }
-
-bool RunOutOfMemory(CNativeState*, int, void*)
-{
-	throw std::bad_alloc();
-}
-
-// An object whose engine value cannot be made: the memory for it runs out.
-class CHungryThing : public CThing
-{
-public:
-	using CThing::CThing;
-	CArgument* CreateArgument() override { throw std::bad_alloc(); }
-};
 }
 
 TEST_F(SqScriptingTest, RegistersUnderTheSquirrelLanguageId)
@@ -411,9 +396,9 @@ TEST_F(SqScriptingTest, ValuesThatWouldMakeTooManyElementsFailTheConversion)
 TEST_F(SqScriptingTest, EngineRunningOutOfMemoryIsAScriptError)
 {
 	ReflectedNamespace* pGlobal = m_Scripting.GetGlobal();
-	pGlobal->RegisterFunction("starve", "", RunOutOfMemory);
+	pGlobal->RegisterFunction("starve", "", TestNatives::RunOutOfMemory);
 	ReflectedClass* pHungryVector = pGlobal->NewClass("HungryVector");
-	pHungryVector->RegisterConstructor("", RunOutOfMemory);
+	pHungryVector->RegisterConstructor("", TestNatives::RunOutOfMemory);
 	CScriptEnvironment* pOther = NewEnvironment();
 	ASSERT_NE(pOther, nullptr);
 	CHungryThing* pHungry = new CHungryThing(m_pThingClass, 1);

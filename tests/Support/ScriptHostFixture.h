@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,14 @@ public:
 
 	int32_t m_iValue;
 	static inline int s_iLive = 0;
+};
+
+// A thing whose engine value cannot be made: the memory for it runs out.
+class CHungryThing : public CThing
+{
+public:
+	using CThing::CThing;
+	CArgument* CreateArgument() override { throw std::bad_alloc(); }
 };
 
 // An engine function value that records its calls and returns a fixed text.
@@ -159,6 +168,12 @@ inline bool GiveCopy(CNativeState* pState, int, void* pUserData)
 inline bool Fail(CNativeState* pState, int, void*)
 {
 	return pState->Error("native failed %d", 7);
+}
+
+// The memory runs out during the call.
+inline bool RunOutOfMemory(CNativeState*, int, void*)
+{
+	throw std::bad_alloc();
 }
 
 // User data: the ReflectedClass of the new CThing; the value is optional.
