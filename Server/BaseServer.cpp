@@ -71,7 +71,7 @@ private:
 
 // Answers only the console (a caller without a client or one with the console flag): game clients get no reply
 // for commands that do not exist.
-class CConsoleOnlyUnhandledCommandHandler : public CUnhandledCommandHandler
+class CUnhandledCommandHandler2 : public CUnhandledCommandHandler
 {
 public:
 	void Execute(const char* szName, const char* szParameters, CBaseObject* pClient) override
@@ -140,7 +140,7 @@ CBaseServer::CBaseServer(Context* pContext)
 	AddCommand(Commands, new CExitCommandHandler(this), "exit");
 	m_ResourceMgr.RegisterResourceCommands();
 	AddCommand(Commands, new CDumpDocumentationCommandHandler(&m_ResourceMgr), "dumpdoc");
-	Commands.SetUnhandledCommandHandler(new CConsoleOnlyUnhandledCommandHandler());
+	Commands.SetUnhandledCommandHandler(new CUnhandledCommandHandler2());
 
 	RegisterScriptFunctions();
 	RegisterScriptLanguages();
