@@ -65,6 +65,8 @@ public:
 	virtual bool SendEveryonePacket(Packet* pPacket, ePacketPriority ePriority, ePacketFlags eFlags,
 		uint8_t ucChannel);
 	virtual bool GetIPAddress(void* pPeer, CIPAddress& Address) = 0;
-	// Milliseconds; 0xFFFFFFFF for a null or departed peer.
+	// The ping of a null or departed peer.
+	static constexpr uint32_t PING_UNKNOWN = 0xFFFFFFFF;
+	// Milliseconds; PING_UNKNOWN for a null or departed peer.
 	virtual uint32_t GetLastPing(void* pPeer) = 0;
 };

@@ -20,6 +20,13 @@ constexpr size_t SERVICE_AFTER_QUEUED_BYTES = 64 * 1024;
 // Without the thread, Update services the host again after handling what it delivered, at most this many times.
 constexpr size_t UPDATE_SERVICE_ROUNDS = 4;
 
+// The network thread's rest between two services of the host: it keeps the thread from spinning while leaving
+// received datagrams waiting no longer than a main-loop pass would.
+constexpr useconds_t NETWORK_THREAD_REST_US = 5000;
+
+// The first two bytes of a datagram the server's own handlers may take before ENet sees it (the query protocol's).
+constexpr enet_uint8 FOREIGN_DATAGRAM_MARKER = 0xFF;
+
 static_assert(NET_MAX_PEERS <= PEER_SLOT_MASK + 1, "every peer slot must fit the handle's slot bits");
 
 void* MakePeerHandle(size_t Slot, uint64_t uiSerial)
@@ -158,7 +165,7 @@ int CENetSystem::NetworkThreadMain(Thread*, void* pUserData)
 			if (pSystem->m_pHost)
 				pSystem->ServiceHost();
 		}
-		usleep(5000);
+		usleep(NETWORK_THREAD_REST_US);
 	}
 	return 0;
 }
@@ -288,11 +295,11 @@ bool CENetSystem::GetIPAddress(void* pPeer, CIPAddress& Address)
 uint32_t CENetSystem::GetLastPing(void* pPeer)
 {
 	if (!pPeer)
-		return 0xFFFFFFFF;
+		return PING_UNKNOWN;
 	CLockable::CLock Lock(m_HostLock);
 	ENetPeer* pENetPeer = ResolvePeer(pPeer);
 	if (!pENetPeer)
-		return 0xFFFFFFFF;
+		return PING_UNKNOWN;
 	return pENetPeer->roundTripTime;
 }
 
@@ -543,7 +550,8 @@ int CENetSystem::InterceptCB(ENetHost* pHost, ENetEvent*)
 	CNetEvents* pEvents = pSystem->m_pEvents.load();
 	if (!pEvents)
 		return 0;
-	if (pHost->receivedDataLength < 2 || pHost->receivedData[0] != 0xFF || pHost->receivedData[1] != 0xFF)
+	if (pHost->receivedDataLength < 2 || pHost->receivedData[0] != FOREIGN_DATAGRAM_MARKER ||
+		pHost->receivedData[1] != FOREIGN_DATAGRAM_MARKER)
 		return 0;
 	CENetSocket Socket(pHost);
 	return pEvents->ReceiveDatagram(&Socket) ? 1 : 0;
