@@ -21,14 +21,11 @@
 #include "Engine/KestrinStream.h"
 #include "Engine/KestrinString.h"
 #include "Engine/SignalHandlers.h"
-#include "JSScripting/CJSScripting.h"
-#include "LuaScripting/CLuaScripting.h"
 #include "Network/ENetSystem.h"
 #include "Scripting/DocumentationDump.h"
 #include "Scripting/EventHandlers.h"
 #include "Scripting/KeyBinds.h"
 #include "Scripting/Resource.h"
-#include "SquirrelScripting/SqScripting.h"
 
 namespace
 {
@@ -143,7 +140,6 @@ CBaseServer::CBaseServer(Context* pContext)
 	Commands.SetUnhandledCommandHandler(new CUnhandledCommandHandler2());
 
 	RegisterScriptFunctions();
-	RegisterScriptLanguages();
 }
 
 CBaseServer::~CBaseServer()
@@ -817,15 +813,6 @@ void CBaseServer::SendAllSync()
 		}
 	}
 	m_pManager->ElectSyncers();
-}
-
-void CBaseServer::RegisterScriptLanguages()
-{
-	// Each language logs why it could not be made; the server goes on with the others.
-	CScripting* pScripting = m_ResourceMgr.GetScripting();
-	RegisterLuaVM(pScripting);
-	RegisterJSVM(pScripting);
-	RegisterSqVM(pScripting);
 }
 
 bool CBaseServer::DefineAllClasses()

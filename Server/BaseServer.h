@@ -354,7 +354,6 @@ private:
 
 	// The steps of the start-up, the main loop and the shutdown, each at its place.
 	void RegisterEventTypes();
-	void RegisterScriptLanguages();
 	bool DefineAllClasses();
 	void RefreshResources();
 	void SetResourcePrivileged(const char* szName, bool bPrivileged);

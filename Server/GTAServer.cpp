@@ -4,12 +4,17 @@
 
 #include "GTAClient.h"
 #include "GTAServerManager.h"
+#include "GameFunctions.h"
 #include "ServerConfiguration.h"
 #include "World.h"
 
 #include "Engine/ElementChunk.h"
 #include "Engine/FileSystem.h"
 #include "Engine/KestrinStream.h"
+#include "JSScripting/CJSScripting.h"
+#include "LuaScripting/CLuaScripting.h"
+#include "Scripting/ResourceMgr.h"
+#include "SquirrelScripting/SqScripting.h"
 
 namespace
 {
@@ -48,6 +53,15 @@ const char* GetVehicleColoursPath(int32_t iGameId)
 		return nullptr;
 	}
 }
+
+// The script languages the server offers, registered after the server's own script functions and before the
+// game's. Each language logs why it could not be made; the server goes on with the others.
+void RegisterScriptLanguages(CScripting* pScripting)
+{
+	RegisterLuaVM(pScripting);
+	RegisterJSVM(pScripting);
+	RegisterSqVM(pScripting);
+}
 }
 
 CGTAServer::CGTAServer(Context* pContext)
@@ -55,13 +69,16 @@ CGTAServer::CGTAServer(Context* pContext)
 	  m_bSyncLocalEntities(false), m_bTimeSync(true), m_bWeatherSync(true), m_bIVNativeMultiplayer(false),
 	  m_iIVGameMode(8), m_iIVEpisode(-1), m_Peer2Peer(this)
 {
+	RegisterScriptLanguages(m_ResourceMgr.GetScripting());
 	m_GamesList.SetGameName(GAME_GTA_III, "gta:iii");
 	m_GamesList.SetGameName(GAME_GTA_VC, "gta:vc");
 	m_GamesList.SetGameName(GAME_GTA_SA, "gta:sa");
 	m_GamesList.SetGameName(GAME_GTA_IV, "gta:iv");
 	m_GamesList.SetGameName(GAME_GTA_IV_EFLC, "gta:iv_eflc");
 	m_GamesList.SetGameName(GAME_BULLY, "bully");
-	SetManager(new CGTAServerManager(this, &m_ResourceMgr));
+	CGTAServerManager* pManager = new CGTAServerManager(this, &m_ResourceMgr);
+	SetManager(pManager);
+	RegisterGameFunctions(pManager);
 
 	m_uiNetVersion = NETWORK_VERSION;
 	SetRule("Version", "1.5.10");

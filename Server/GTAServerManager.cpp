@@ -4,10 +4,7 @@
 #include <cstdlib>
 #include <strings.h>
 
-#include "ElementFunctions.h"
-#include "GTAClient.h"
 #include "GTAServer.h"
-#include "ServerFunctions.h"
 
 #include "Elements/ServerBlip.h"
 #include "Elements/ServerBuilding.h"
@@ -150,21 +147,19 @@ bool IsTag(const CElementChunk* pElement, const char* szTag)
 CGTAServerManager::CGTAServerManager(CGTAServer* pServer, CResourceMgr* pResourceMgr) :
 	CServerManager(pServer, pResourceMgr),
 	m_pServer(pServer),
+	m_pGameNamespace(nullptr),
 	m_rgpEventTypes(),
 	m_rgpScriptClasses()
 {
 	CreateEventTypes();
-	ReflectedNamespace* pGame = nullptr;
 	if (pResourceMgr && pResourceMgr->GetScripting())
 	{
-		pGame = pResourceMgr->GetScripting()->GetGlobal()->AddNamespace("gta");
-		pGame->SetAlias("game");
-		CreateScriptClasses(pGame);
+		m_pGameNamespace = pResourceMgr->GetScripting()->GetGlobal()->AddNamespace("gta");
+		m_pGameNamespace->SetAlias("game");
+		CreateScriptClasses(m_pGameNamespace);
 	}
 	m_pWorld = Strong<CWorld>::New(new CWorld(this));
 	DefineConstants();
-	if (pGame)
-		RegisterFunctions(pGame);
 }
 
 CGTAServerManager::~CGTAServerManager()
@@ -201,21 +196,6 @@ void CGTAServerManager::DefineConstants()
 	CDefineHandlers& Defines = m_pServer->GetDefineHandlers();
 	for (const tConstant& Constant : g_rgConstants)
 		Defines.Define(Constant.m_szName, Constant.m_iValue);
-}
-
-void CGTAServerManager::RegisterFunctions(ReflectedNamespace* pGame)
-{
-	ReflectedNamespace* pGlobal = GetResourceMgr()->GetScripting()->GetGlobal();
-	ElementFunctions::RegisterEntityMembers(this);
-	ElementFunctions::RegisterVehicleMembers(this);
-	ElementFunctions::RegisterPedMembers(this);
-	m_pWorld->RegisterFunctions(pGame);
-	GTAClientFunctions::RegisterCameraAndSpawn(this, pGame);
-	ElementFunctions::RegisterListFunctions(this, pGlobal);
-	ElementFunctions::RegisterCreateFunctions(this, pGame);
-	GTAClientFunctions::RegisterSessions(this, pGame);
-	GTAClientFunctions::RegisterClientMembers(this);
-	RegisterServerNamespace(this);
 }
 
 ReflectedClass* CGTAServerManager::GetScriptClass(eElementClass eClass) const

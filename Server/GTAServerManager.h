@@ -57,6 +57,8 @@ public:
 
 	CGTAServer* GetServer() const { return m_pServer; }
 	CWorld* GetWorld() const { return m_pWorld; }
+	// The namespace "gta" (also "game") with the game's script classes; null without a script host.
+	ReflectedNamespace* GetGameNamespace() const { return m_pGameNamespace; }
 	// Null without a script host.
 	ReflectedClass* GetScriptClass(eElementClass eClass) const;
 	EventHandlers::CEventType* GetEventType(eGameEvent eEvent) const;
@@ -65,11 +67,10 @@ private:
 	void CreateEventTypes();
 	void CreateScriptClasses(ReflectedNamespace* pGame);
 	void DefineConstants();
-	// Every game script function, in the order scripts and the documentation see them.
-	void RegisterFunctions(ReflectedNamespace* pGame);
 
 	CGTAServer* m_pServer;
 	Strong<CWorld> m_pWorld;
+	ReflectedNamespace* m_pGameNamespace;
 	EventHandlers::CEventType* m_rgpEventTypes[GAME_EVENT_COUNT];
 	ReflectedClass* m_rgpScriptClasses[ELEMENT_CLASS_COUNT];
 };
