@@ -5,6 +5,8 @@
 #include "GTAClient.h"
 #include "GTAServerManager.h"
 #include "GameFunctions.h"
+#include "GameMessages.h"
+#include "GameProtocol.h"
 #include "ServerConfiguration.h"
 #include "World.h"
 
@@ -65,9 +67,7 @@ void RegisterScriptLanguages(CScripting* pScripting)
 }
 
 CGTAServer::CGTAServer(Context* pContext)
-	: CBaseServer(pContext), m_fPickupStreamInDistance(50.0f), m_fPickupStreamOutDistance(100.0f),
-	  m_bSyncLocalEntities(false), m_bTimeSync(true), m_bWeatherSync(true), m_bIVNativeMultiplayer(false),
-	  m_iIVGameMode(8), m_iIVEpisode(-1), m_Peer2Peer(this)
+	: CBaseServer(pContext), m_Peer2Peer(this)
 {
 	RegisterScriptLanguages(m_ResourceMgr.GetScripting());
 	m_GamesList.SetGameName(GAME_GTA_III, "gta:iii");
@@ -76,7 +76,7 @@ CGTAServer::CGTAServer(Context* pContext)
 	m_GamesList.SetGameName(GAME_GTA_IV, "gta:iv");
 	m_GamesList.SetGameName(GAME_GTA_IV_EFLC, "gta:iv_eflc");
 	m_GamesList.SetGameName(GAME_BULLY, "bully");
-	CGTAServerManager* pManager = new CGTAServerManager(this, &m_ResourceMgr);
+	CGTAServerManager* pManager = new CGTAServerManager(this, &m_ResourceMgr, m_Settings, m_VehicleColours);
 	SetManager(pManager);
 	RegisterGameFunctions(pManager);
 
@@ -153,16 +153,16 @@ bool CGTAServer::ParseConfig(const CServerConfiguration& Config)
 	if (!CBaseServer::ParseConfig(Config))
 		return false;
 
-	m_bSyncLocalEntities = Config.GetBoolValue("synclocalentities", false);
+	m_Settings.m_bSyncLocalEntities = Config.GetBoolValue("synclocalentities", false);
 	ParseAnticheat(Config);
 	LoadDefineHeader();
-	m_fPickupStreamInDistance = Config.GetFloatValue("pickupstreamindistance", 50.0f);
-	m_fPickupStreamOutDistance = Config.GetFloatValue("pickupstreamoutdistance", 100.0f);
-	m_bTimeSync = Config.GetBoolValue("timesync", true);
-	m_bWeatherSync = Config.GetBoolValue("weathersync", true);
-	m_bIVNativeMultiplayer = IsGTAIV() ? Config.GetBoolValue("iv_nativemultiplayer", true) : false;
-	m_iIVGameMode = Config.GetInt32Value("iv_gamemode", 8);
-	m_iIVEpisode = Config.GetInt32Value("iv_episode", -1);
+	m_Settings.m_fPickupStreamInDistance = Config.GetFloatValue("pickupstreamindistance", 50.0f);
+	m_Settings.m_fPickupStreamOutDistance = Config.GetFloatValue("pickupstreamoutdistance", 100.0f);
+	m_Settings.m_bTimeSync = Config.GetBoolValue("timesync", true);
+	m_Settings.m_bWeatherSync = Config.GetBoolValue("weathersync", true);
+	m_Settings.m_bIVNativeMultiplayer = IsGTAIV() ? Config.GetBoolValue("iv_nativemultiplayer", true) : false;
+	m_Settings.m_iIVGameMode = Config.GetInt32Value("iv_gamemode", 8);
+	m_Settings.m_iIVEpisode = Config.GetInt32Value("iv_episode", -1);
 	if (!LoadVehicleColours())
 		return false;
 	if (CWorld* pWorld = GetWorld())
@@ -221,10 +221,11 @@ void CGTAServer::ProcessPacket(const tPeerInfo& Peer, unsigned uiId, Stream* pSt
 	}
 	if (uiId == GAME_MESSAGE_FILE_CHECK)
 		return;
-	if (m_bSyncLocalEntities && (uiId == GAME_MESSAGE_CREATE_LOCAL_VEHICLE || uiId == GAME_MESSAGE_CREATE_LOCAL_PED))
+	if (m_Settings.m_bSyncLocalEntities &&
+		(uiId == GAME_MESSAGE_CREATE_LOCAL_VEHICLE || uiId == GAME_MESSAGE_CREATE_LOCAL_PED))
 		m_Peer2Peer.ProcessPacket(pGameClient, uiId, pStream);
 	else if (uiId >= GAME_MESSAGE_FIRST && uiId <= GAME_MESSAGE_LAST)
-		ProcessGameMessage(pGameClient, uiId, pStream);
+		GameMessages::Process(GetGTAManager(), pGameClient, uiId, pStream);
 	else
 		CBaseServer::ProcessPacket(Peer, uiId, pStream);
 }

@@ -4,7 +4,9 @@
 #include <cstdlib>
 #include <strings.h>
 
-#include "GTAServer.h"
+#include "BaseServer.h"
+#include "GameSettings.h"
+#include "NetGamesList.h"
 
 #include "Elements/ServerBlip.h"
 #include "Elements/ServerBuilding.h"
@@ -144,9 +146,11 @@ bool IsTag(const CElementChunk* pElement, const char* szTag)
 }
 }
 
-CGTAServerManager::CGTAServerManager(CGTAServer* pServer, CResourceMgr* pResourceMgr) :
+CGTAServerManager::CGTAServerManager(CBaseServer* pServer, CResourceMgr* pResourceMgr, tGameSettings& Settings,
+	const CVehicleColours& VehicleColours) :
 	CServerManager(pServer, pResourceMgr),
-	m_pServer(pServer),
+	m_Settings(Settings),
+	m_VehicleColours(VehicleColours),
 	m_pGameNamespace(nullptr),
 	m_rgpEventTypes(),
 	m_rgpScriptClasses()
@@ -191,11 +195,24 @@ void CGTAServerManager::CreateScriptClasses(ReflectedNamespace* pGame)
 
 void CGTAServerManager::DefineConstants()
 {
-	if (!m_pServer)
-		return;
-	CDefineHandlers& Defines = m_pServer->GetDefineHandlers();
+	CDefineHandlers& Defines = GetBaseServer()->GetDefineHandlers();
 	for (const tConstant& Constant : g_rgConstants)
 		Defines.Define(Constant.m_szName, Constant.m_iValue);
+}
+
+bool CGTAServerManager::IsGTAIV() const
+{
+	return IsGTAIVGame(GetBaseServer()->GetGameId());
+}
+
+float CGTAServerManager::GetStreamInDistance() const
+{
+	return GetBaseServer()->GetStreamInDistance();
+}
+
+float CGTAServerManager::GetStreamOutDistance() const
+{
+	return GetBaseServer()->GetStreamOutDistance();
 }
 
 ReflectedClass* CGTAServerManager::GetScriptClass(eElementClass eClass) const
@@ -244,24 +261,21 @@ CNetObject* CGTAServerManager::Create(int iType)
 		pBlip->SetNetFlag(NETFLAG_DISTANCE_STREAMING, true);
 		pBlip->SetNetFlag(NETFLAG_ONLY_SYNC_IF_DETACHED, true);
 		pBlip->SetNetFlag(NETFLAG_FIND_SYNCER, false);
-		if (m_pServer)
-			SetStreamDistances(pBlip, m_pServer->GetStreamInDistance(), m_pServer->GetStreamOutDistance());
+		SetStreamDistances(pBlip, GetStreamInDistance(), GetStreamOutDistance());
 		return pBlip;
 	}
 	case ELEMENT_PICKUP:
 	{
 		CServerPickup* pPickup = new CServerPickup(this);
 		SetStillElementFlags(pPickup);
-		if (m_pServer)
-			SetStreamDistances(pPickup, m_pServer->GetPickupStreamInDistance(), m_pServer->GetPickupStreamOutDistance());
+		SetStreamDistances(pPickup, m_Settings.m_fPickupStreamInDistance, m_Settings.m_fPickupStreamOutDistance);
 		return pPickup;
 	}
 	case ELEMENT_MARKER:
 	{
 		CServerMarker* pMarker = new CServerMarker(this);
 		SetStillElementFlags(pMarker);
-		if (m_pServer)
-			SetStreamDistances(pMarker, m_pServer->GetStreamInDistance(), m_pServer->GetStreamOutDistance());
+		SetStreamDistances(pMarker, GetStreamInDistance(), GetStreamOutDistance());
 		return pMarker;
 	}
 	default:
@@ -314,8 +328,7 @@ bool CGTAServerManager::LoadMap(const CElementChunk* pMap, CResource* pResource)
 	}
 	if (Refused > 0)
 	{
-		Context* pLog = m_pServer ? m_pServer->GetContext() : KGlobal::GetContext();
-		if (pLog)
+		if (Context* pLog = GetBaseServer()->GetContext())
 			pLog->LogWarn("Map %s of resource %s: %zu of its elements could not be placed, the element table is full",
 				pResource ? pResource->GetLoadingMap() : "", pResource ? pResource->GetName() : "", Refused);
 	}

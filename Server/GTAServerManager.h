@@ -9,9 +9,9 @@
 
 #include "Engine/KestrinReference.h"
 
-class CGTAServer;
 class CVehicleColours;
 class ReflectedNamespace;
+struct tGameSettings;
 
 namespace EventHandlers
 {
@@ -38,7 +38,9 @@ class CGTAServerManager : public CServerManager
 public:
 	static constexpr float BLOCKING_DISTANCE = 10.0f;
 
-	CGTAServerManager(CGTAServer* pServer, CResourceMgr* pResourceMgr);
+	// The settings and the colour table are the game server's, which outlives its manager.
+	CGTAServerManager(CBaseServer* pServer, CResourceMgr* pResourceMgr, tGameSettings& Settings,
+		const CVehicleColours& VehicleColours);
 	~CGTAServerManager() override;
 
 	// A new element of the type (one reference, the caller's), not registered; null for a type the game has no
@@ -55,8 +57,15 @@ public:
 	// traffic vehicle would appear inside it.
 	bool IsAnythingBlocking(const CVector3D& vecPosition) const;
 
-	CGTAServer* GetServer() const { return m_pServer; }
 	CWorld* GetWorld() const { return m_pWorld; }
+	// The game server's own configuration keys.
+	tGameSettings& GetSettings() const { return m_Settings; }
+	// The default colour sets of every vehicle model.
+	const CVehicleColours& GetVehicleColours() const { return m_VehicleColours; }
+	bool IsGTAIV() const;
+	// Given to every new entity, blip and marker.
+	float GetStreamInDistance() const;
+	float GetStreamOutDistance() const;
 	// The namespace "gta" (also "game") with the game's script classes; null without a script host.
 	ReflectedNamespace* GetGameNamespace() const { return m_pGameNamespace; }
 	// Null without a script host.
@@ -68,7 +77,8 @@ private:
 	void CreateScriptClasses(ReflectedNamespace* pGame);
 	void DefineConstants();
 
-	CGTAServer* m_pServer;
+	tGameSettings& m_Settings;
+	const CVehicleColours& m_VehicleColours;
 	Strong<CWorld> m_pWorld;
 	ReflectedNamespace* m_pGameNamespace;
 	EventHandlers::CEventType* m_rgpEventTypes[GAME_EVENT_COUNT];

@@ -2,8 +2,8 @@
 
 #include "ElementFunctions.h"
 #include "GTAClient.h"
-#include "GTAServer.h"
 #include "GTAServerManager.h"
+#include "GameSettings.h"
 #include "ServerFunctions.h"
 #include "World.h"
 
@@ -13,34 +13,34 @@
 
 namespace
 {
-// The game server behind the element manager given as user data.
-struct tGameServer
+// The game's settings behind the element manager given as user data.
+struct tGameSettingsOf
 {
 	template <class T>
 	static T* Get(CNativeState*, void* pUserData)
 	{
-		return static_cast<CGTAServerManager*>(pUserData)->GetServer();
+		return &static_cast<CGTAServerManager*>(pUserData)->GetSettings();
 	}
 };
 
 // The namespace "server": the pickup stream distances follow the server's own, syncLocalEntities its log path.
 void RegisterGameServerNamespace(CGTAServerManager* pManager)
 {
-	ReflectedNamespace* pNamespace = RegisterServerNamespace(pManager->GetServer());
+	ReflectedNamespace* pNamespace = RegisterServerNamespace(pManager->GetBaseServer());
 	if (!pNamespace)
 		return;
-	using MemberNatives::Get;
-	using MemberNatives::Set;
+	using MemberNatives::GetField;
+	using MemberNatives::SetField;
 	RegisterServerSettings(pNamespace, pManager);
 	pNamespace->AddProperty(pManager, "pickupStreamInDistance", ARGUMENT_FLOAT,
-		Get<tGameServer, &CGTAServer::GetPickupStreamInDistance>,
-		Set<tGameServer, &CGTAServer::SetPickupStreamInDistance>);
+		GetField<tGameSettingsOf, &tGameSettings::m_fPickupStreamInDistance>,
+		SetField<tGameSettingsOf, &tGameSettings::m_fPickupStreamInDistance>);
 	pNamespace->AddProperty(pManager, "pickupStreamOutDistance", ARGUMENT_FLOAT,
-		Get<tGameServer, &CGTAServer::GetPickupStreamOutDistance>,
-		Set<tGameServer, &CGTAServer::SetPickupStreamOutDistance>);
+		GetField<tGameSettingsOf, &tGameSettings::m_fPickupStreamOutDistance>,
+		SetField<tGameSettingsOf, &tGameSettings::m_fPickupStreamOutDistance>);
 	RegisterServerLogPath(pNamespace, pManager);
 	pNamespace->AddProperty(pManager, "syncLocalEntities", ARGUMENT_BOOLEAN,
-		Get<tGameServer, &CGTAServer::IsSyncLocalEntities>);
+		GetField<tGameSettingsOf, &tGameSettings::m_bSyncLocalEntities>);
 	RegisterServerAccessFunctions(pNamespace, pManager);
 }
 }

@@ -1,7 +1,8 @@
 #include "World.h"
 
-#include "GTAServer.h"
+#include "BaseServer.h"
 #include "GTAServerManager.h"
+#include "GameSettings.h"
 #include "NetGamesList.h"
 
 #include "Engine/OS.h"
@@ -40,15 +41,20 @@ ReflectedClass* CWorld::GetReflectedClass()
 	return pClass ? pClass : CBaseObject::GetReflectedClass();
 }
 
-CGTAServer* CWorld::GetServer() const
+CBaseServer* CWorld::GetServer() const
 {
-	return m_pManager ? m_pManager->GetServer() : nullptr;
+	return m_pManager ? m_pManager->GetBaseServer() : nullptr;
+}
+
+const tGameSettings* CWorld::GetSettings() const
+{
+	return m_pManager ? &m_pManager->GetSettings() : nullptr;
 }
 
 template <class TSend>
 void CWorld::ForAllClients(TSend Send)
 {
-	CGTAServer* pServer = GetServer();
+	CBaseServer* pServer = GetServer();
 	if (!pServer)
 		return;
 	int64_t iLimit = pServer->GetMaxPlayers();
@@ -101,8 +107,8 @@ void CWorld::SyncClient(CNetMachine* pClient)
 
 void CWorld::SyncClock(CNetMachine* pClient)
 {
-	CGTAServer* pServer = GetServer();
-	if (!pServer || !pServer->IsTimeSync())
+	const tGameSettings* pSettings = GetSettings();
+	if (!pSettings || !pSettings->m_bTimeSync)
 		return;
 	Packet Message(WORLD_MESSAGE_CLOCK);
 	CBinaryWriter Writer(&Message);
@@ -114,8 +120,8 @@ void CWorld::SyncClock(CNetMachine* pClient)
 
 void CWorld::SyncWeather(CNetMachine* pClient, bool bForced)
 {
-	CGTAServer* pServer = GetServer();
-	if (!pServer || !pServer->IsWeatherSync())
+	const tGameSettings* pSettings = GetSettings();
+	if (!pSettings || !pSettings->m_bWeatherSync)
 		return;
 	Packet Message(WORLD_MESSAGE_WEATHER);
 	CBinaryWriter Writer(&Message);
@@ -168,7 +174,7 @@ bool CWorld::SetMinuteDuration(double dSeconds, bool bSendToClients)
 {
 	if (!m_Clock.SetMinuteDuration(dSeconds))
 	{
-		if (CGTAServer* pServer = GetServer())
+		if (CBaseServer* pServer = GetServer())
 			pServer->GetContext()->LogWarn("The minute duration must be a number above zero; keeping %g.",
 				m_Clock.GetMinuteDuration());
 		return false;

@@ -9,10 +9,11 @@
 
 #include "Engine/BaseObject.h"
 
-class CGTAServer;
+class CBaseServer;
 class CGTAServerManager;
 class CNetMachine;
 class ReflectedNamespace;
+struct tGameSettings;
 
 enum eWorldMessage : uint32_t
 {
@@ -75,7 +76,9 @@ public:
 	CGTAServerManager* GetManager() const { return m_pManager; }
 
 private:
-	CGTAServer* GetServer() const;
+	CBaseServer* GetServer() const;
+	// Whether the clock and the weather are sent is the game server's setting.
+	const tGameSettings* GetSettings() const;
 	// Every client of the server's game in the slots below maxplayers.
 	template <class TSend>
 	void ForAllClients(TSend Send);

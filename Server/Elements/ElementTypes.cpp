@@ -1,6 +1,5 @@
 #include "ElementTypes.h"
 
-#include "GTAServer.h"
 #include "GTAServerManager.h"
 
 #include "Network/BinaryStream.h"
@@ -16,8 +15,7 @@ CGTAServerManager* GetGameManager(const CNetObject* pElement)
 bool IsGTAIV(const CNetObject* pElement)
 {
 	CGTAServerManager* pManager = GetGameManager(pElement);
-	CGTAServer* pServer = pManager ? pManager->GetServer() : nullptr;
-	return pServer && pServer->IsGTAIV();
+	return pManager && pManager->IsGTAIV();
 }
 
 ReflectedClass* GetClass(CNetObject* pElement, eElementClass eClass)

@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstring>
 
-#include "GTAServer.h"
 #include "GTAServerManager.h"
 
 #include "Network/BinaryStream.h"
@@ -43,10 +42,10 @@ CServerEntity::CServerEntity(CGTAServerManager* pManager) :
 	SetNetFlag(NETFLAG_FIND_SYNCER, true);
 	SetNetFlag(NETFLAG_SEND_SYNC, true);
 	SetNetFlag(NETFLAG_DISTANCE_STREAMING, true);
-	if (CGTAServer* pServer = pManager ? pManager->GetServer() : nullptr)
+	if (pManager)
 	{
-		SetStreamInDistance(pServer->GetStreamInDistance());
-		SetStreamOutDistance(pServer->GetStreamOutDistance());
+		SetStreamInDistance(pManager->GetStreamInDistance());
+		SetStreamOutDistance(pManager->GetStreamOutDistance());
 	}
 	m_Matrix.SetIdentity();
 }

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <vector>
 
-#include "GTAServer.h"
 #include "GTAServerManager.h"
 #include "ServerPed.h"
 #include "VehicleColours.h"
@@ -285,9 +284,8 @@ void CServerVehicle::SetModelIndex(int32_t iModel)
 void CServerVehicle::RandomiseColours()
 {
 	CGTAServerManager* pManager = Elements::GetGameManager(this);
-	CGTAServer* pServer = pManager ? pManager->GetServer() : nullptr;
 	const CVehicleColours::tDefinitions* pSets =
-		pServer ? pServer->GetVehicleColours().GetDefinitions(static_cast<uint32_t>(GetModelIndex())) : nullptr;
+		pManager ? pManager->GetVehicleColours().GetDefinitions(static_cast<uint32_t>(GetModelIndex())) : nullptr;
 	if (!pSets || pSets->empty())
 	{
 		if (Context* pContext = KGlobal::GetContext())
