@@ -10,7 +10,8 @@
 #include "GameSettings.h"
 #include "NetGamesList.h"
 #include "Peer2PeerSystem.h"
-#include "VehicleColours.h"
+
+#include "Elements/VehicleColours.h"
 
 class CGTAClient;
 class CGTAServerManager;

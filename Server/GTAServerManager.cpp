@@ -148,7 +148,7 @@ bool IsTag(const CElementChunk* pElement, const char* szTag)
 
 CGTAServerManager::CGTAServerManager(CBaseServer* pServer, CResourceMgr* pResourceMgr, tGameSettings& Settings,
 	const CVehicleColours& VehicleColours) :
-	CServerManager(pServer, pResourceMgr),
+	CGameElementManager(pServer, pResourceMgr),
 	m_Settings(Settings),
 	m_VehicleColours(VehicleColours),
 	m_pGameNamespace(nullptr),
@@ -162,7 +162,7 @@ CGTAServerManager::CGTAServerManager(CBaseServer* pServer, CResourceMgr* pResour
 		m_pGameNamespace->SetAlias("game");
 		CreateScriptClasses(m_pGameNamespace);
 	}
-	m_pWorld = Strong<CWorld>::New(new CWorld(this));
+	m_pWorld = Strong<CWorld>::New(new CWorld(this, &m_Settings));
 	DefineConstants();
 }
 

@@ -1,39 +1,18 @@
 #pragma once
 // The game's element manager: the server's replication manager plus the game's element factory, the loading of
-// map files, the game's script classes and event types, and the world.
+// map files, the game's script classes and event types, and the world. The game server hands it its settings and
+// its vehicle colour table; the elements and the world see it through CGameElementManager.
 
-#include "ServerManager.h"
 #include "World.h"
 
-#include "Elements/ElementTypes.h"
+#include "Elements/GameElementManager.h"
 
 #include "Engine/KestrinReference.h"
 
-class CVehicleColours;
 class ReflectedNamespace;
 struct tGameSettings;
 
-namespace EventHandlers
-{
-class CEventType;
-}
-
-// The game's event types, in the order the manager keeps them.
-enum eGameEvent
-{
-	GAME_EVENT_PED_ENTER_VEHICLE,
-	GAME_EVENT_PED_EXIT_VEHICLE,
-	GAME_EVENT_PED_WASTED,
-	GAME_EVENT_PED_SPAWN,
-	GAME_EVENT_PED_FALL,
-	GAME_EVENT_PED_JUMP,
-	GAME_EVENT_PED_CROUCH,
-	GAME_EVENT_PED_UNCROUCH,
-	GAME_EVENT_PICKUP_COLLECTED,
-	GAME_EVENT_COUNT,
-};
-
-class CGTAServerManager : public CServerManager
+class CGTAServerManager : public CGameElementManager
 {
 public:
 	static constexpr float BLOCKING_DISTANCE = 10.0f;
@@ -60,17 +39,14 @@ public:
 	CWorld* GetWorld() const { return m_pWorld; }
 	// The game server's own configuration keys.
 	tGameSettings& GetSettings() const { return m_Settings; }
-	// The default colour sets of every vehicle model.
-	const CVehicleColours& GetVehicleColours() const { return m_VehicleColours; }
-	bool IsGTAIV() const;
-	// Given to every new entity, blip and marker.
-	float GetStreamInDistance() const;
-	float GetStreamOutDistance() const;
+	const CVehicleColours& GetVehicleColours() const override { return m_VehicleColours; }
+	bool IsGTAIV() const override;
+	float GetStreamInDistance() const override;
+	float GetStreamOutDistance() const override;
 	// The namespace "gta" (also "game") with the game's script classes; null without a script host.
 	ReflectedNamespace* GetGameNamespace() const { return m_pGameNamespace; }
-	// Null without a script host.
-	ReflectedClass* GetScriptClass(eElementClass eClass) const;
-	EventHandlers::CEventType* GetEventType(eGameEvent eEvent) const;
+	ReflectedClass* GetScriptClass(eElementClass eClass) const override;
+	EventHandlers::CEventType* GetEventType(eGameEvent eEvent) const override;
 
 private:
 	void CreateEventTypes();

@@ -1,9 +1,10 @@
 #include "World.h"
 
 #include "BaseServer.h"
-#include "GTAServerManager.h"
 #include "GameSettings.h"
 #include "NetGamesList.h"
+
+#include "Elements/GameElementManager.h"
 
 #include "Engine/OS.h"
 #include "Multiplayer/NetMachine.h"
@@ -20,8 +21,9 @@ bool SendToClient(CNetMachine* pClient, Packet& Message)
 }
 }
 
-CWorld::CWorld(CGTAServerManager* pManager) :
+CWorld::CWorld(CGameElementManager* pManager, const tGameSettings* pSettings) :
 	m_pManager(pManager),
+	m_pSettings(pSettings),
 	m_ucWeather(0),
 	m_bForced(false),
 	m_bWeatherDirty(false),
@@ -44,11 +46,6 @@ ReflectedClass* CWorld::GetReflectedClass()
 CBaseServer* CWorld::GetServer() const
 {
 	return m_pManager ? m_pManager->GetBaseServer() : nullptr;
-}
-
-const tGameSettings* CWorld::GetSettings() const
-{
-	return m_pManager ? &m_pManager->GetSettings() : nullptr;
 }
 
 template <class TSend>
@@ -107,8 +104,7 @@ void CWorld::SyncClient(CNetMachine* pClient)
 
 void CWorld::SyncClock(CNetMachine* pClient)
 {
-	const tGameSettings* pSettings = GetSettings();
-	if (!pSettings || !pSettings->m_bTimeSync)
+	if (!m_pSettings || !m_pSettings->m_bTimeSync)
 		return;
 	Packet Message(WORLD_MESSAGE_CLOCK);
 	CBinaryWriter Writer(&Message);
@@ -120,8 +116,7 @@ void CWorld::SyncClock(CNetMachine* pClient)
 
 void CWorld::SyncWeather(CNetMachine* pClient, bool bForced)
 {
-	const tGameSettings* pSettings = GetSettings();
-	if (!pSettings || !pSettings->m_bWeatherSync)
+	if (!m_pSettings || !m_pSettings->m_bWeatherSync)
 		return;
 	Packet Message(WORLD_MESSAGE_WEATHER);
 	CBinaryWriter Writer(&Message);

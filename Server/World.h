@@ -10,7 +10,7 @@
 #include "Engine/BaseObject.h"
 
 class CBaseServer;
-class CGTAServerManager;
+class CGameElementManager;
 class CNetMachine;
 class ReflectedNamespace;
 struct tGameSettings;
@@ -30,7 +30,8 @@ public:
 	// Seconds between two full resynchronisations of every client.
 	static constexpr double RESYNC_INTERVAL = 10.0;
 
-	explicit CWorld(CGTAServerManager* pManager);
+	// The settings say whether the clock and the weather are sent; without them neither is.
+	explicit CWorld(CGameElementManager* pManager, const tGameSettings* pSettings = nullptr);
 	~CWorld() override;
 
 	CWorld(const CWorld&) = delete;
@@ -73,17 +74,16 @@ public:
 	bool IsClockDirty() const { return m_bClockDirty; }
 	bool IsWeatherDirty() const { return m_bWeatherDirty; }
 
-	CGTAServerManager* GetManager() const { return m_pManager; }
+	CGameElementManager* GetManager() const { return m_pManager; }
 
 private:
 	CBaseServer* GetServer() const;
-	// Whether the clock and the weather are sent is the game server's setting.
-	const tGameSettings* GetSettings() const;
 	// Every client of the server's game in the slots below maxplayers.
 	template <class TSend>
 	void ForAllClients(TSend Send);
 
-	CGTAServerManager* m_pManager;
+	CGameElementManager* m_pManager;
+	const tGameSettings* m_pSettings;
 	uint8_t m_ucWeather;
 	bool m_bForced;
 	bool m_bWeatherDirty;

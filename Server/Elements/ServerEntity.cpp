@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "GTAServerManager.h"
+#include "GameElementManager.h"
 
 #include "Network/BinaryStream.h"
 #include "Network/Packet.h"
@@ -30,7 +30,7 @@ bool tRawSyncBlock::Read(Stream* pStream)
 	return true;
 }
 
-CServerEntity::CServerEntity(CGTAServerManager* pManager) :
+CServerEntity::CServerEntity(CGameElementManager* pManager) :
 	CNetObject(pManager),
 	m_iPedSyncValue(-1),
 	m_ucCreationKind(0),

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "GTAServerManager.h"
+#include "GameElementManager.h"
 #include "ServerPed.h"
 #include "VehicleColours.h"
 
@@ -91,7 +91,7 @@ void SendFlagMessage(CServerVehicle* pVehicle, eElementMessage eMessage, uint8_t
 }
 }
 
-CServerVehicle::CServerVehicle(CGTAServerManager* pManager) :
+CServerVehicle::CServerVehicle(CGameElementManager* pManager) :
 	CServerPhysical(pManager),
 	m_fHealth(FULL_HEALTH),
 	m_rgfSyncFloats(),
@@ -283,7 +283,7 @@ void CServerVehicle::SetModelIndex(int32_t iModel)
 
 void CServerVehicle::RandomiseColours()
 {
-	CGTAServerManager* pManager = Elements::GetGameManager(this);
+	CGameElementManager* pManager = Elements::GetGameManager(this);
 	const CVehicleColours::tDefinitions* pSets =
 		pManager ? pManager->GetVehicleColours().GetDefinitions(static_cast<uint32_t>(GetModelIndex())) : nullptr;
 	if (!pSets || pSets->empty())
