@@ -11,6 +11,7 @@
 
 #include "BanList.h"
 #include "CommandLine.h"
+#include "ConsoleInput.h"
 #include "MasterlistAnnouncer.h"
 #include "OmbrelGameProtocolHandler.h"
 #include "RConServer.h"
@@ -246,6 +247,11 @@ protected:
 	bool IsQuitRequested();
 
 	Context* m_pContext;
+	// The server lock. The main thread holds it for the locked part of every pass (OnFrame), so scripts, client
+	// messages, replication and the query snapshot are never worked on at once; nothing else takes it. It comes
+	// first: inside a pass the transport's host lock and its send and event locks, and the query handler's lock,
+	// are taken after it, and nothing takes it while holding one of those. The console queue's lock is never
+	// taken with it.
 	CLockable m_Lock;
 	int64_t m_iMaxPlayers;
 	Signalable m_QuitSignal;
@@ -279,7 +285,7 @@ protected:
 	int32_t m_iGameId;
 	std::vector<int32_t> m_AcceptedGames;
 	std::vector<std::string> m_StartupResources;
-	CPumpedEventLoop m_ConsoleQueue;
+	CConsoleInput m_ConsoleInput;
 	CVarSystem m_ClientVariables;
 	std::vector<tRule> m_Rules;
 	CBanList m_BanList;
@@ -288,8 +294,6 @@ protected:
 	uint32_t m_uiSyncFlags;
 	float m_fStreamInDistance;
 	float m_fStreamOutDistance;
-
-	AutoDelete<CThreadCB> m_pInputThread;
 
 	// The file server clients download resource files from, and the scripts' outbound requests. The shutdown
 	// drops the requests (and the script functions they hold) while the languages still exist; the manager
@@ -318,9 +322,7 @@ private:
 	// Copies the server's texts, clients and rules into its snapshot, on the main thread.
 	friend class COmbrelGameProtocolHandler;
 
-	static int InputThreadMain(Thread* pThread, void* pUserData);
-	static void FinaliseInputEvent(void* pLine);
-
+	// The configuration's keys, in the order ParseConfig reads them (BaseServerConfig.cpp).
 	void OpenLogFile(const char* szFolder);
 	bool ParseMaxPlayers(const CServerConfiguration& Config);
 	bool ParsePorts(const CServerConfiguration& Config);
@@ -332,7 +334,7 @@ private:
 	void ParseRules(const CServerConfiguration& Config);
 
 	void StartInitialResources();
-	void StopInputThread();
+	// Runs the lines the console input queued, outside the server lock.
 	void RunConsoleLines();
 
 	// The join handshake and the client's own messages.
