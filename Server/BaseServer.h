@@ -152,9 +152,9 @@ public:
 	virtual void OnPlayerJoined(CNetMachine* pClient);
 
 	// Message 18 with the game mode to the client, or to every client for null.
-	void SendGameMode(CNetMachine* pClient);
+	void SendGameMode(CNetMachine* pClient) { SendServerText(pClient, SERVER_MESSAGE_GAME_MODE, m_szGameMode); }
 	// Message 31 with the server name to the client, or to every client for null.
-	void SendServerName(CNetMachine* pClient);
+	void SendServerName(CNetMachine* pClient) { SendServerText(pClient, SERVER_MESSAGE_SERVER_NAME, m_szServerName); }
 	// Each cuts the text to 63 bytes, never inside a character, and tells every client.
 	void SetServerName(const char* szName);
 	void SetGameMode(const char* szGameMode);
@@ -342,6 +342,8 @@ private:
 	bool IsVersionAllowed(const uint32_t* puiVersion) const;
 	bool IsNameInUse(const char* szName) const;
 	void SendJoinMessages(CNetMachine* pClient);
+	// A message holding one of the server's texts (its name, its game mode), on the configuration channel.
+	void SendServerText(CNetMachine* pClient, eServerMessage eMessage, const char* szText);
 	void SendCVars(CNetMachine* pClient);
 	void ProcessReady(CNetMachine* pClient);
 	void ProcessDisconnectMessage(CNetMachine* pClient, Stream* pStream);
