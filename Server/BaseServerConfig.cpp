@@ -159,54 +159,36 @@ void CBaseServer::ParseMinClientVersion(const CServerConfiguration& Config)
 void CBaseServer::ParseStartupResources(const CServerConfiguration& Config)
 {
 	const CElementChunk* pResources = Config.FindElement("resources");
-	if (!pResources)
-		return;
-	for (const CElementChunk* pResource = CServerConfiguration::FindChild(pResources, "resource"); pResource;
-		 pResource = CServerConfiguration::FindChild(pResources, "resource", pResource->GetIndex() + 1))
-	{
+	CServerConfiguration::ForEachChild(pResources, "resource", [this](const CElementChunk* pResource) {
 		const char* szName = pResource->Attribute("src");
 		if (!szName)
-			continue;
+			return;
 		bool bPrivileged = false;
 		const char* szPrivileged = pResource->Attribute("privileged");
 		if (szPrivileged && StringManager::ToBoolean(szPrivileged, &bPrivileged))
 			SetResourcePrivileged(szName, bPrivileged);
 		m_StartupResources.push_back(szName);
-	}
+	});
 }
 
 void CBaseServer::ParseClientVariables(const CServerConfiguration& Config)
 {
-	const CElementChunk* pRoot = Config.GetRoot();
-	for (const CElementChunk* pVar = CServerConfiguration::FindChild(pRoot, "cvar"); pVar;
-		 pVar = CServerConfiguration::FindChild(pRoot, "cvar", pVar->GetIndex() + 1))
-	{
-		const char* szName = pVar->Attribute("name");
-		const char* szValue = pVar->Attribute("value");
-		if (!szName)
-			m_pContext->LogError("CVar in config without name attribute!");
-		else if (!szValue)
-			m_pContext->LogError("CVar %s in config without value attribute!", szName);
-		else
+	CServerConfiguration::ForEachChild(Config.GetRoot(), "cvar", [this](const CElementChunk* pVar) {
+		const char* szName = nullptr;
+		const char* szValue = nullptr;
+		if (CServerConfiguration::GetAttributePair(m_pContext, pVar, "CVar", "name", "value", szName, szValue))
 			m_ClientVariables.Set(szName, szValue);
-	}
+	});
 }
 
 void CBaseServer::ParseRules(const CServerConfiguration& Config)
 {
-	const CElementChunk* pRoot = Config.GetRoot();
-	for (const CElementChunk* pRule = CServerConfiguration::FindChild(pRoot, "rule"); pRule;
-		 pRule = CServerConfiguration::FindChild(pRoot, "rule", pRule->GetIndex() + 1))
-	{
-		const char* szName = pRule->Attribute("name");
-		const char* szValue = pRule->Attribute("value");
-		if (!szName)
-			m_pContext->LogError("Rule in config without name attribute!");
-		else if (!szValue)
-			m_pContext->LogError("Rule %s in config without value attribute!", szName);
-		else
+	CServerConfiguration::ForEachChild(Config.GetRoot(), "rule", [this](const CElementChunk* pRule) {
+		const char* szName = nullptr;
+		const char* szValue = nullptr;
+		if (CServerConfiguration::GetAttributePair(m_pContext, pRule, "Rule", "name", "value", szName, szValue))
 			SetRule(szName, szValue);
-	}
+	});
 }
 
 bool CBaseServer::ParseConfig(const CServerConfiguration& Config)

@@ -105,21 +105,13 @@ CWorld* CGTAServer::GetWorld() const
 
 void CGTAServer::ParseAnticheat(const CServerConfiguration& Config)
 {
-	const CElementChunk* pAnticheat = Config.FindElement("anticheat");
-	if (!pAnticheat)
-		return;
-	for (const CElementChunk* pFile = CServerConfiguration::FindChild(pAnticheat, "file"); pFile;
-		 pFile = CServerConfiguration::FindChild(pAnticheat, "file", pFile->GetIndex() + 1))
-	{
-		const char* szPath = pFile->Attribute("path");
-		const char* szSource = pFile->Attribute("src");
-		if (!szPath)
-			m_pContext->LogError("Anticheat file in config without path attribute!");
-		else if (!szSource)
-			m_pContext->LogError("Anticheat file %s in config without src attribute!", szPath);
-		else
+	CServerConfiguration::ForEachChild(Config.FindElement("anticheat"), "file", [this](const CElementChunk* pFile) {
+		const char* szPath = nullptr;
+		const char* szSource = nullptr;
+		if (CServerConfiguration::GetAttributePair(m_pContext, pFile, "Anticheat file", "path", "src", szPath,
+				szSource))
 			AddFileToAnticheat(szPath, szSource);
-	}
+	});
 }
 
 void CGTAServer::LoadDefineHeader()
