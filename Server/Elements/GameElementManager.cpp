@@ -1,6 +1,24 @@
 #include "GameElementManager.h"
 
+#include "BaseServer.h"
+#include "NetGamesList.h"
+
 #include "Multiplayer/NetObject.h"
+
+bool CGameElementManager::IsGTAIV() const
+{
+	return IsGTAIVGame(GetBaseServer()->GetGameId());
+}
+
+float CGameElementManager::GetStreamInDistance() const
+{
+	return GetBaseServer()->GetStreamInDistance();
+}
+
+float CGameElementManager::GetStreamOutDistance() const
+{
+	return GetBaseServer()->GetStreamOutDistance();
+}
 
 namespace Elements
 {

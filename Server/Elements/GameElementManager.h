@@ -1,7 +1,8 @@
 #pragma once
 // The game's element manager as the element classes and the world see it: the server's replication manager plus
-// what only the game knows. The game's manager (CGTAServerManager) is the one that implements it, so the elements
-// reach neither that manager's own code nor the game server.
+// what only the game knows (its script classes, its event types, the vehicle colour table), all of it plain data
+// that the game's manager (CGTAServerManager, derived from this) fills. So the elements reach neither that
+// manager's own code nor the game server, and this library links nothing of the server's.
 
 #include "ElementTypes.h"
 #include "ServerManager.h"
@@ -33,19 +34,37 @@ enum eGameEvent
 class CGameElementManager : public CServerManager
 {
 public:
-	using CServerManager::CServerManager;
+	// The colour table is the game server's, which outlives its manager.
+	CGameElementManager(CBaseServer* pServer, CResourceMgr* pResourceMgr, const CVehicleColours& VehicleColours) :
+		CServerManager(pServer, pResourceMgr), m_rgpScriptClasses(), m_rgpEventTypes(), m_VehicleColours(VehicleColours)
+	{
+	}
 
 	// The game's script class of that kind; null without a script host.
-	virtual ReflectedClass* GetScriptClass(eElementClass eClass) const = 0;
+	ReflectedClass* GetScriptClass(eElementClass eClass) const
+	{
+		return eClass >= 0 && eClass < ELEMENT_CLASS_COUNT ? m_rgpScriptClasses[eClass] : nullptr;
+	}
 	// Null without a script host.
-	virtual EventHandlers::CEventType* GetEventType(eGameEvent eEvent) const = 0;
+	EventHandlers::CEventType* GetEventType(eGameEvent eEvent) const
+	{
+		return eEvent >= 0 && eEvent < GAME_EVENT_COUNT ? m_rgpEventTypes[eEvent] : nullptr;
+	}
 	// Whether the server runs GTA IV or EFLC, whose blocks differ from the other games'.
-	virtual bool IsGTAIV() const = 0;
-	// Given to every new entity, blip and marker.
-	virtual float GetStreamInDistance() const = 0;
-	virtual float GetStreamOutDistance() const = 0;
+	bool IsGTAIV() const;
+	// The server's stream distances, given to every new entity, blip and marker.
+	float GetStreamInDistance() const;
+	float GetStreamOutDistance() const;
 	// The default colour sets of every vehicle model, from which a vehicle picks its colours.
-	virtual const CVehicleColours& GetVehicleColours() const = 0;
+	const CVehicleColours& GetVehicleColours() const { return m_VehicleColours; }
+
+protected:
+	// Made by the game's manager at its construction.
+	ReflectedClass* m_rgpScriptClasses[ELEMENT_CLASS_COUNT];
+	EventHandlers::CEventType* m_rgpEventTypes[GAME_EVENT_COUNT];
+
+private:
+	const CVehicleColours& m_VehicleColours;
 };
 
 namespace Elements

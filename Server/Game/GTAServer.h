@@ -1,6 +1,7 @@
 #pragma once
 // The server specialised for the GTA games: the game's own configuration keys, its define header, its default
-// vehicle colours, the games table, the client file check, the game's client records, and the world clock.
+// vehicle colours, the games table, the client file check, the game's client records, and the world clock. Its
+// construction completes the server's: the script languages, then the element manager and the game's functions.
 
 #include <cstdint>
 #include <string>

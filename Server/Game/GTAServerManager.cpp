@@ -148,12 +148,9 @@ bool IsTag(const CElementChunk* pElement, const char* szTag)
 
 CGTAServerManager::CGTAServerManager(CBaseServer* pServer, CResourceMgr* pResourceMgr, tGameSettings& Settings,
 	const CVehicleColours& VehicleColours) :
-	CGameElementManager(pServer, pResourceMgr),
+	CGameElementManager(pServer, pResourceMgr, VehicleColours),
 	m_Settings(Settings),
-	m_VehicleColours(VehicleColours),
-	m_pGameNamespace(nullptr),
-	m_rgpEventTypes(),
-	m_rgpScriptClasses()
+	m_pGameNamespace(nullptr)
 {
 	CreateEventTypes();
 	if (pResourceMgr && pResourceMgr->GetScripting())
@@ -198,31 +195,6 @@ void CGTAServerManager::DefineConstants()
 	CDefineHandlers& Defines = GetBaseServer()->GetDefineHandlers();
 	for (const tConstant& Constant : g_rgConstants)
 		Defines.Define(Constant.m_szName, Constant.m_iValue);
-}
-
-bool CGTAServerManager::IsGTAIV() const
-{
-	return IsGTAIVGame(GetBaseServer()->GetGameId());
-}
-
-float CGTAServerManager::GetStreamInDistance() const
-{
-	return GetBaseServer()->GetStreamInDistance();
-}
-
-float CGTAServerManager::GetStreamOutDistance() const
-{
-	return GetBaseServer()->GetStreamOutDistance();
-}
-
-ReflectedClass* CGTAServerManager::GetScriptClass(eElementClass eClass) const
-{
-	return eClass >= 0 && eClass < ELEMENT_CLASS_COUNT ? m_rgpScriptClasses[eClass] : nullptr;
-}
-
-EventHandlers::CEventType* CGTAServerManager::GetEventType(eGameEvent eEvent) const
-{
-	return eEvent >= 0 && eEvent < GAME_EVENT_COUNT ? m_rgpEventTypes[eEvent] : nullptr;
 }
 
 CNetObject* CGTAServerManager::Create(int iType)

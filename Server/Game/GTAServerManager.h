@@ -1,7 +1,7 @@
 #pragma once
 // The game's element manager: the server's replication manager plus the game's element factory, the loading of
 // map files, the game's script classes and event types, and the world. The game server hands it its settings and
-// its vehicle colour table; the elements and the world see it through CGameElementManager.
+// its vehicle colour table; the elements and the world see only its base, CGameElementManager.
 
 #include "World.h"
 
@@ -39,14 +39,8 @@ public:
 	CWorld* GetWorld() const { return m_pWorld; }
 	// The game server's own configuration keys.
 	tGameSettings& GetSettings() const { return m_Settings; }
-	const CVehicleColours& GetVehicleColours() const override { return m_VehicleColours; }
-	bool IsGTAIV() const override;
-	float GetStreamInDistance() const override;
-	float GetStreamOutDistance() const override;
 	// The namespace "gta" (also "game") with the game's script classes; null without a script host.
 	ReflectedNamespace* GetGameNamespace() const { return m_pGameNamespace; }
-	ReflectedClass* GetScriptClass(eElementClass eClass) const override;
-	EventHandlers::CEventType* GetEventType(eGameEvent eEvent) const override;
 
 private:
 	void CreateEventTypes();
@@ -54,9 +48,6 @@ private:
 	void DefineConstants();
 
 	tGameSettings& m_Settings;
-	const CVehicleColours& m_VehicleColours;
 	Strong<CWorld> m_pWorld;
 	ReflectedNamespace* m_pGameNamespace;
-	EventHandlers::CEventType* m_rgpEventTypes[GAME_EVENT_COUNT];
-	ReflectedClass* m_rgpScriptClasses[ELEMENT_CLASS_COUNT];
 };
