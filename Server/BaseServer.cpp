@@ -1,40 +1,27 @@
 #include "BaseServer.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <poll.h>
-#include <strings.h>
 #include <unistd.h>
 
-#include "ConsoleInput.h"
 #include "NetGamesList.h"
-#include "ServerConfiguration.h"
 #include "ServerFunctions.h"
 #include "ServerHttp.h"
 #include "ServerManager.h"
 
-#include "Engine/ElementChunk.h"
 #include "Engine/FileSystem.h"
 #include "Engine/KError.h"
 #include "Engine/KestrinStream.h"
 #include "Engine/KestrinString.h"
 #include "Engine/SignalHandlers.h"
-#include "JSScripting/CJSScripting.h"
-#include "LuaScripting/CLuaScripting.h"
 #include "Network/ENetSystem.h"
 #include "Scripting/DocumentationDump.h"
 #include "Scripting/EventHandlers.h"
 #include "Scripting/KeyBinds.h"
 #include "Scripting/Resource.h"
-#include "SquirrelScripting/SqScripting.h"
 
 namespace
 {
 constexpr useconds_t FRAME_SLEEP_US = 5000;
-constexpr int INPUT_POLL_MS = 50;
-constexpr useconds_t INPUT_RETRY_US = 50000;
 constexpr size_t COMMAND_FILE_LINE_SIZE = 256;
 
 class CSayCommandHandler : public CCommandHandler
@@ -89,12 +76,8 @@ void AddCommand(CCommandHandlers& Commands, CCommandHandler* pHandler, const cha
 		delete pHandler;
 }
 
-void CopyTextField(char* szField, const char* szValue)
-{
-	_strlcpy(szField, szValue ? szValue : "", CBaseServer::TEXT_FIELD_SIZE);
-}
-
-// As CopyTextField, but a text that does not fit is cut before the character that would be split.
+// The text cut to the field, never inside a character: a text that does not fit is cut before the character that
+// would be split.
 void CopyTextFieldWholeCharacters(char* szField, const char* szValue)
 {
 	if (!szValue)
@@ -116,17 +99,17 @@ CBaseServer::CBaseServer(Context* pContext)
 	: m_pContext(pContext), m_iMaxPlayers(32), m_uiNetVersion(0), m_bQuit(false), m_bListed(false), m_bRCon(false),
 	  m_bHttpServer(true), m_bServerQuery(false), m_usPort(22000), m_usHttpPort(22000), m_usRConPort(22000),
 	  m_usSyncInterval(30), m_iSyncMethod(SYNC_METHOD_INTERVAL), m_bDuplicateNames(false), m_bMultithreaded(false),
-	  m_uiMinClientVersion{1, 0, 0, 0}, m_iPlayerCount(0), m_iGameId(-1), m_ConsoleQueue(FinaliseInputEvent),
+	  m_uiMinClientVersion{1, 0, 0, 0}, m_iPlayerCount(0), m_iGameId(-1), m_ConsoleInput(m_QuitSignal),
 	  m_iWaitEventTimeout(5), m_iSyncPriority(3), m_uiSyncFlags(0), m_fStreamInDistance(100.0f),
 	  m_fStreamOutDistance(200.0f), m_ResourceMgr(pContext, this), m_QueryHandler(this),
 	  m_pOnPlayerConnect(nullptr), m_pOnPlayerJoin(nullptr), m_pOnPlayerJoined(nullptr), m_pOnPlayerQuit(nullptr),
 	  m_pOnPlayerChat(nullptr), m_pOnPlayerCommand(nullptr), m_pOnProcess(nullptr), m_pOnServerStart(nullptr)
 {
-	CopyTextField(m_szBindIP, "");
-	CopyTextField(m_szServerName, "");
-	CopyTextField(m_szGameMode, "");
-	CopyTextField(m_szMapName, "");
-	CopyTextField(m_szServerListingUrl, "");
+	m_szBindIP[0] = '\0';
+	m_szServerName[0] = '\0';
+	m_szGameMode[0] = '\0';
+	m_szMapName[0] = '\0';
+	m_szServerListingUrl[0] = '\0';
 
 	RegisterEventTypes();
 
@@ -143,12 +126,11 @@ CBaseServer::CBaseServer(Context* pContext)
 	Commands.SetUnhandledCommandHandler(new CUnhandledCommandHandler2());
 
 	RegisterScriptFunctions();
-	RegisterScriptLanguages();
 }
 
 CBaseServer::~CBaseServer()
 {
-	StopInputThread();
+	m_ConsoleInput.Stop();
 	ReleaseElementsAndClients();
 }
 
@@ -160,7 +142,7 @@ void CBaseServer::SetManager(CServerManager* pManager)
 
 void CBaseServer::ReleaseElementsAndClients()
 {
-	m_ConsoleQueue.Clear();
+	m_ConsoleInput.Clear();
 	StopListingAndRemoteConsole();
 	m_ResourceMgr.ClearAllResources();
 	StopHttpServer();
@@ -234,256 +216,6 @@ const char* CBaseServer::GetRule(const char* szName) const
 			return Rule.m_Value.c_str();
 	}
 	return nullptr;
-}
-
-bool CBaseServer::LoadConfig(const char* szFileName)
-{
-	// The configuration is a plain file relative to the working directory, not a file of the virtual file system.
-	Strong<Stream> pStream = Strong<Stream>::New(CStandardStream::Open(szFileName, "rb"));
-	if (pStream.IsNull())
-	{
-		m_pContext->LogError("I can't start because server.xml doesn't exist...");
-		return false;
-	}
-	CElementChunk* pRoot = CElementChunk::Load(pStream);
-	if (!pRoot)
-	{
-		m_pContext->LogError("I can't start because server.xml failed to parse...");
-		return false;
-	}
-	CServerConfiguration Config(pRoot);
-	return ParseConfig(Config);
-}
-
-void CBaseServer::OpenLogFile(const char* szFolder)
-{
-	std::string Path = std::string(szFolder) + "/ServerLog.log";
-	CFileSystem* pFileSystem = m_pContext->GetFileSystem();
-	if (!pFileSystem)
-		return;
-	Stream* pStream = pFileSystem->Open(Path.c_str(), true);
-	if (!pStream)
-		pStream = pFileSystem->Create(Path.c_str());
-	if (!pStream)
-		return;
-	pStream->Seek(0, SEEK_END);
-	m_pContext->GetFileLog()->StartLogging(pStream);
-}
-
-bool CBaseServer::ParseMaxPlayers(const CServerConfiguration& Config)
-{
-	int32_t iMaxPlayers = Config.GetInt32Value("maxplayers", 32);
-	if (iMaxPlayers == 0)
-	{
-		m_pContext->LogError("The max players should at least be 1!");
-		return false;
-	}
-	if (iMaxPlayers < 0 || iMaxPlayers > MAX_MAX_PLAYERS)
-	{
-		m_pContext->LogError("The max players should not be set to anything more than 127!");
-		return false;
-	}
-	m_iMaxPlayers = iMaxPlayers;
-	return true;
-}
-
-bool CBaseServer::CheckPortClash()
-{
-	// Checked even with the HTTP server off: both listeners would share one TCP port.
-	if (m_bRCon && m_usHttpPort == m_usRConPort)
-	{
-		m_pContext->LogError("The rconport and httpport cannot match!");
-		return false;
-	}
-	return true;
-}
-
-bool CBaseServer::ParsePorts(const CServerConfiguration& Config)
-{
-	m_bServerQuery = Config.GetBoolValue("serverquery", true);
-	m_usPort = static_cast<uint16_t>(Config.GetInt32Value("port", 22000));
-	m_usHttpPort = static_cast<uint16_t>(Config.GetInt32Value("httpport", 22000));
-	m_HttpUrl = Config.GetStringValue("httpurl", "");
-	m_usRConPort = static_cast<uint16_t>(Config.GetInt32Value("rconport", 23000));
-	m_bHttpServer = Config.GetBoolValue("httpserver", true);
-	m_bRCon = Config.GetBoolValue("rcon", false);
-
-	if (!CheckPortClash())
-		return false;
-	if (m_bRCon)
-	{
-		const CElementChunk* pPassword = Config.FindElement("rconpassword");
-		if (pPassword && !m_RConServer.SetPassword(CServerConfiguration::GetText(pPassword)))
-		{
-			m_pContext->LogError("Failed to set the rcon password!");
-			m_bRCon = false;
-		}
-	}
-	return true;
-}
-
-void CBaseServer::ParseSync(const CServerConfiguration& Config)
-{
-	m_usSyncInterval = static_cast<uint16_t>(Config.GetInt32Value("syncinterval", 30));
-	m_iWaitEventTimeout = Config.GetInt32Value("waiteventtimeout", 5);
-
-	const char* szMethod = Config.GetStringValue("syncmethod", "interval");
-	if (strcasecmp(szMethod, "none") == 0)
-		m_iSyncMethod = SYNC_METHOD_NONE;
-	else if (strcasecmp(szMethod, "interval") == 0)
-		m_iSyncMethod = SYNC_METHOD_INTERVAL;
-	else if (strcasecmp(szMethod, "replay") == 0)
-		m_iSyncMethod = SYNC_METHOD_REPLAY;
-	else
-	{
-		m_pContext->LogError("Invalid syncmethod specified, using interval!");
-		m_iSyncMethod = SYNC_METHOD_INTERVAL;
-	}
-
-	static const char* const s_Priorities[] = {"immediate", "high", "medium", "low"};
-	const char* szPriority = Config.GetStringValue("syncpacketpriority", "low");
-	m_iSyncPriority = -1;
-	for (int i = 0; i < 4; i++)
-	{
-		if (strcasecmp(szPriority, s_Priorities[i]) == 0)
-			m_iSyncPriority = i;
-	}
-	if (m_iSyncPriority < 0)
-	{
-		m_pContext->LogError("Invalid syncpriority specified, using low!");
-		m_iSyncPriority = 3;
-	}
-
-	m_uiSyncFlags = 0;
-	if (Config.GetBoolValue("syncpacketreliable", false))
-		m_uiSyncFlags |= 1;
-	if (Config.GetBoolValue("syncpacketunsequenced", false))
-		m_uiSyncFlags |= 2;
-}
-
-void CBaseServer::ParseMinClientVersion(const CServerConfiguration& Config)
-{
-	int iParts[4] = {1, 0, 0, 0};
-	if (const char* szVersion = Config.FindValue("minclientversion"))
-		sscanf(szVersion, "%d.%d.%d.%d", &iParts[0], &iParts[1], &iParts[2], &iParts[3]);
-	for (int i = 0; i < 4; i++)
-		m_uiMinClientVersion[i] = static_cast<uint32_t>(iParts[i]);
-}
-
-void CBaseServer::ParseStartupResources(const CServerConfiguration& Config)
-{
-	const CElementChunk* pResources = Config.FindElement("resources");
-	if (!pResources)
-		return;
-	for (const CElementChunk* pResource = CServerConfiguration::FindChild(pResources, "resource"); pResource;
-		 pResource = CServerConfiguration::FindChild(pResources, "resource", pResource->GetIndex() + 1))
-	{
-		const char* szName = pResource->Attribute("src");
-		if (!szName)
-			continue;
-		bool bPrivileged = false;
-		const char* szPrivileged = pResource->Attribute("privileged");
-		if (szPrivileged && StringManager::ToBoolean(szPrivileged, &bPrivileged))
-			SetResourcePrivileged(szName, bPrivileged);
-		m_StartupResources.push_back(szName);
-	}
-}
-
-void CBaseServer::ParseClientVariables(const CServerConfiguration& Config)
-{
-	const CElementChunk* pRoot = Config.GetRoot();
-	for (const CElementChunk* pVar = CServerConfiguration::FindChild(pRoot, "cvar"); pVar;
-		 pVar = CServerConfiguration::FindChild(pRoot, "cvar", pVar->GetIndex() + 1))
-	{
-		const char* szName = pVar->Attribute("name");
-		const char* szValue = pVar->Attribute("value");
-		if (!szName)
-			m_pContext->LogError("CVar in config without name attribute!");
-		else if (!szValue)
-			m_pContext->LogError("CVar %s in config without value attribute!", szName);
-		else
-			m_ClientVariables.Set(szName, szValue);
-	}
-}
-
-void CBaseServer::ParseRules(const CServerConfiguration& Config)
-{
-	const CElementChunk* pRoot = Config.GetRoot();
-	for (const CElementChunk* pRule = CServerConfiguration::FindChild(pRoot, "rule"); pRule;
-		 pRule = CServerConfiguration::FindChild(pRoot, "rule", pRule->GetIndex() + 1))
-	{
-		const char* szName = pRule->Attribute("name");
-		const char* szValue = pRule->Attribute("value");
-		if (!szName)
-			m_pContext->LogError("Rule in config without name attribute!");
-		else if (!szValue)
-			m_pContext->LogError("Rule %s in config without value attribute!", szName);
-		else
-			SetRule(szName, szValue);
-	}
-}
-
-bool CBaseServer::ParseConfig(const CServerConfiguration& Config)
-{
-	m_LogPath = Config.GetStringValue("logpath", "");
-	m_pContext->GetFileLog()->SetTimeStampFormat(Config.GetStringValue("logtimestamp", "%d/%m/%Y - %X"));
-	if (!m_LogPath.empty())
-		OpenLogFile(m_LogPath.c_str());
-
-	CopyTextField(m_szBindIP, Config.GetStringValue("bindip", ""));
-	CopyTextField(m_szServerName, Config.GetStringValue("servername", ""));
-	CopyTextField(m_szGameMode, Config.GetStringValue("gamemode", ""));
-	CopyTextField(m_szServerListingUrl, Config.GetStringValue("serverlistingurl", ""));
-	m_bListed = Config.GetBoolValue("serverbrowser", false);
-
-	if (!ParseMaxPlayers(Config))
-		return false;
-	if (!ParsePorts(Config))
-		return false;
-	ParseSync(Config);
-	m_bDuplicateNames = Config.GetBoolValue("duplicatenames", false);
-	m_bMultithreaded = Config.GetBoolValue("multithreaded", false);
-	ParseMinClientVersion(Config);
-
-	// A password that cannot be stored must not leave the server open to everyone.
-	if (!m_ServerPassword.SetPassword(Config.FindValue("password")))
-	{
-		m_pContext->LogError("Failed to set the server password!");
-		return false;
-	}
-
-	LoadModules(Config.FindElement("modules"));
-	if (!DefineAllClasses())
-	{
-		m_pContext->LogError("Unable to define all classes");
-		return false;
-	}
-	RefreshResources();
-	ParseStartupResources(Config);
-	ParseClientVariables(Config);
-	ParseRules(Config);
-	SetGame(Config.GetStringValue("game", "gta:iii"));
-	m_fStreamInDistance = Config.GetFloatValue("streamindistance", 100.0f);
-	m_fStreamOutDistance = Config.GetFloatValue("streamoutdistance", 200.0f);
-	return true;
-}
-
-bool CBaseServer::ApplyOverrides(const tCommandLine& Options)
-{
-	if (Options.m_Port.m_bPresent)
-		m_usPort = static_cast<uint16_t>(Options.m_Port.m_Value);
-	if (Options.m_HttpPort.m_bPresent)
-		m_usHttpPort = static_cast<uint16_t>(Options.m_HttpPort.m_Value);
-	if (Options.m_RConPort.m_bPresent)
-		m_usRConPort = static_cast<uint16_t>(Options.m_RConPort.m_Value);
-	if (Options.m_MaxPlayers.m_bPresent)
-		m_iMaxPlayers = Options.m_MaxPlayers.m_Value;
-	if (Options.m_BindIP.m_bPresent)
-		CopyTextField(m_szBindIP, Options.m_BindIP.m_Value.c_str());
-	if (Options.m_Multithreaded.m_bPresent)
-		m_bMultithreaded = Options.m_Multithreaded.m_Value;
-	// The ports may have been moved onto each other by the command line.
-	return CheckPortClash();
 }
 
 bool CBaseServer::StartServer()
@@ -594,88 +326,25 @@ void CBaseServer::RunCommandFile()
 
 bool CBaseServer::StartInputThread()
 {
-	m_pInputThread = new CThreadCB("InputThread", InputThreadMain, this);
-	if (!m_pInputThread->Start())
-	{
-		m_pInputThread.Delete();
-		return false;
-	}
-	return true;
-}
-
-void CBaseServer::StopInputThread()
-{
-	if (m_pInputThread.IsNull())
-		return;
-	// The thread never blocks for longer than one poll interval, so joining it is quick and nothing of the
-	// server is touched after this returns.
-	SignalQuit();
-	m_pInputThread->Join();
-	m_pInputThread.Delete();
-}
-
-void CBaseServer::FinaliseInputEvent(void* pLine)
-{
-	free(pLine);
-}
-
-namespace
-{
-void QueueConsoleLine(const char* szText, bool bTooLong, void* pUserData)
-{
-	if (tConsoleLine* pLine = CConsoleLineSplitter::NewLine(szText, bTooLong))
-		static_cast<CPumpedEventLoop*>(pUserData)->Push(pLine);
-}
-}
-
-int CBaseServer::InputThreadMain(Thread* /*pThread*/, void* pUserData)
-{
-	CBaseServer* pServer = static_cast<CBaseServer*>(pUserData);
-	CConsoleLineSplitter Splitter;
-	char Buffer[CConsoleLineSplitter::LINE_BUFFER_SIZE];
-	while (!pServer->m_QuitSignal.IsSignalled())
-	{
-		// Standard input is polled rather than read blindly so that the thread notices the quit signal and
-		// can be joined at shutdown even when no input ever comes.
-		pollfd Poll{STDIN_FILENO, POLLIN, 0};
-		int iReady = poll(&Poll, 1, INPUT_POLL_MS);
-		if (iReady == 0 || (iReady < 0 && errno == EINTR))
-			continue;
-
-		ssize_t iRead = iReady > 0 ? read(STDIN_FILENO, Buffer, sizeof(Buffer)) : -1;
-		if (iRead > 0)
-		{
-			Splitter.Feed(Buffer, static_cast<size_t>(iRead), QueueConsoleLine, &pServer->m_ConsoleQueue);
-			continue;
-		}
-		if (iRead < 0 && errno == EINTR)
-			continue;
-		// End of input or an unreadable input: keep trying, like a console that may come back.
-		Splitter.Finish(QueueConsoleLine, &pServer->m_ConsoleQueue);
-		usleep(INPUT_RETRY_US);
-	}
-	return 0;
+	return m_ConsoleInput.Start();
 }
 
 void CBaseServer::RunConsoleLines()
 {
-	size_t Count = m_ConsoleQueue.Count();
-	for (size_t i = 0; i < Count; i++)
-	{
-		const tConsoleLine* pLine = static_cast<const tConsoleLine*>(m_ConsoleQueue.GetEvent(i));
-		if (!pLine)
-			continue;
-		if (pLine->m_bTooLong)
-			m_pContext->LogWarn("A console line was too long and was not run.");
-		else
-			GetCommands().ConsoleCommandOnly(pLine->m_szText, GetConsoleClient(), true);
-	}
-	m_ConsoleQueue.Flush();
+	m_ConsoleInput.RunLines(
+		[](const char* szText, bool bTooLong, void* pUserData) {
+			CBaseServer* pServer = static_cast<CBaseServer*>(pUserData);
+			if (bTooLong)
+				pServer->m_pContext->LogWarn("A console line was too long and was not run.");
+			else
+				pServer->GetCommands().ConsoleCommandOnly(szText, pServer->GetConsoleClient(), true);
+		},
+		this);
 }
 
 bool CBaseServer::OnFrame()
 {
-	m_Lock.Lock();
+	CLockable::CLock Lock(m_Lock);
 	m_TimeManager.Process();
 	const FrameTimeInfo& FrameInfo = m_TimeManager.GetFrameInfo();
 	ProcessResources(FrameInfo);
@@ -683,10 +352,7 @@ bool CBaseServer::OnFrame()
 	if (m_bRCon)
 		PollRemoteConsole();
 	if (IsQuitRequested())
-	{
-		m_Lock.Unlock();
 		return false;
-	}
 	UpdateTransport();
 	if (m_bListed)
 		ProcessServerListing(FrameInfo);
@@ -694,7 +360,6 @@ bool CBaseServer::OnFrame()
 	SendAllSync();
 	OnProcess(&FrameInfo);
 	UpdateQueryResponse();
-	m_Lock.Unlock();
 	return true;
 }
 
@@ -709,9 +374,9 @@ void CBaseServer::MainLoop()
 
 void CBaseServer::ShutDown()
 {
-	StopInputThread();
+	m_ConsoleInput.Stop();
 	m_pContext->Log("Server shutting down...");
-	m_ConsoleQueue.Clear();
+	m_ConsoleInput.Clear();
 }
 
 void CBaseServer::OnProcess(const FrameTimeInfo* pFrameInfo)
@@ -817,15 +482,6 @@ void CBaseServer::SendAllSync()
 		}
 	}
 	m_pManager->ElectSyncers();
-}
-
-void CBaseServer::RegisterScriptLanguages()
-{
-	// Each language logs why it could not be made; the server goes on with the others.
-	CScripting* pScripting = m_ResourceMgr.GetScripting();
-	RegisterLuaVM(pScripting);
-	RegisterJSVM(pScripting);
-	RegisterSqVM(pScripting);
 }
 
 bool CBaseServer::DefineAllClasses()

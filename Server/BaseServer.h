@@ -11,6 +11,7 @@
 
 #include "BanList.h"
 #include "CommandLine.h"
+#include "ConsoleInput.h"
 #include "MasterlistAnnouncer.h"
 #include "OmbrelGameProtocolHandler.h"
 #include "RConServer.h"
@@ -151,9 +152,9 @@ public:
 	virtual void OnPlayerJoined(CNetMachine* pClient);
 
 	// Message 18 with the game mode to the client, or to every client for null.
-	void SendGameMode(CNetMachine* pClient);
+	void SendGameMode(CNetMachine* pClient) { SendServerText(pClient, SERVER_MESSAGE_GAME_MODE, m_szGameMode); }
 	// Message 31 with the server name to the client, or to every client for null.
-	void SendServerName(CNetMachine* pClient);
+	void SendServerName(CNetMachine* pClient) { SendServerText(pClient, SERVER_MESSAGE_SERVER_NAME, m_szServerName); }
 	// Each cuts the text to 63 bytes, never inside a character, and tells every client.
 	void SetServerName(const char* szName);
 	void SetGameMode(const char* szGameMode);
@@ -246,6 +247,11 @@ protected:
 	bool IsQuitRequested();
 
 	Context* m_pContext;
+	// The server lock. The main thread holds it for the locked part of every pass (OnFrame), so scripts, client
+	// messages, replication and the query snapshot are never worked on at once; nothing else takes it. It comes
+	// first: inside a pass the transport's host lock and its send and event locks, and the query handler's lock,
+	// are taken after it, and nothing takes it while holding one of those. The console queue's lock is never
+	// taken with it.
 	CLockable m_Lock;
 	int64_t m_iMaxPlayers;
 	Signalable m_QuitSignal;
@@ -279,7 +285,7 @@ protected:
 	int32_t m_iGameId;
 	std::vector<int32_t> m_AcceptedGames;
 	std::vector<std::string> m_StartupResources;
-	CPumpedEventLoop m_ConsoleQueue;
+	CConsoleInput m_ConsoleInput;
 	CVarSystem m_ClientVariables;
 	std::vector<tRule> m_Rules;
 	CBanList m_BanList;
@@ -288,8 +294,6 @@ protected:
 	uint32_t m_uiSyncFlags;
 	float m_fStreamInDistance;
 	float m_fStreamOutDistance;
-
-	AutoDelete<CThreadCB> m_pInputThread;
 
 	// The file server clients download resource files from, and the scripts' outbound requests. The shutdown
 	// drops the requests (and the script functions they hold) while the languages still exist; the manager
@@ -318,9 +322,7 @@ private:
 	// Copies the server's texts, clients and rules into its snapshot, on the main thread.
 	friend class COmbrelGameProtocolHandler;
 
-	static int InputThreadMain(Thread* pThread, void* pUserData);
-	static void FinaliseInputEvent(void* pLine);
-
+	// The configuration's keys, in the order ParseConfig reads them (BaseServerConfig.cpp).
 	void OpenLogFile(const char* szFolder);
 	bool ParseMaxPlayers(const CServerConfiguration& Config);
 	bool ParsePorts(const CServerConfiguration& Config);
@@ -332,7 +334,7 @@ private:
 	void ParseRules(const CServerConfiguration& Config);
 
 	void StartInitialResources();
-	void StopInputThread();
+	// Runs the lines the console input queued, outside the server lock.
 	void RunConsoleLines();
 
 	// The join handshake and the client's own messages.
@@ -340,6 +342,8 @@ private:
 	bool IsVersionAllowed(const uint32_t* puiVersion) const;
 	bool IsNameInUse(const char* szName) const;
 	void SendJoinMessages(CNetMachine* pClient);
+	// A message holding one of the server's texts (its name, its game mode), on the configuration channel.
+	void SendServerText(CNetMachine* pClient, eServerMessage eMessage, const char* szText);
 	void SendCVars(CNetMachine* pClient);
 	void ProcessReady(CNetMachine* pClient);
 	void ProcessDisconnectMessage(CNetMachine* pClient, Stream* pStream);
@@ -354,7 +358,6 @@ private:
 
 	// The steps of the start-up, the main loop and the shutdown, each at its place.
 	void RegisterEventTypes();
-	void RegisterScriptLanguages();
 	bool DefineAllClasses();
 	void RefreshResources();
 	void SetResourcePrivileged(const char* szName, bool bPrivileged);

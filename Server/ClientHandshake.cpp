@@ -235,22 +235,11 @@ void CBaseServer::SendCVars(CNetMachine* pClient)
 		SendToClient(pClient, Message, CONFIGURATION_CHANNEL);
 }
 
-void CBaseServer::SendServerName(CNetMachine* pClient)
+void CBaseServer::SendServerText(CNetMachine* pClient, eServerMessage eMessage, const char* szText)
 {
-	Packet Message(SERVER_MESSAGE_SERVER_NAME);
+	Packet Message(eMessage);
 	CBinaryWriter Writer(&Message);
-	Writer.WriteString(m_szServerName);
-	if (pClient)
-		SendToClient(pClient, Message, CONFIGURATION_CHANNEL);
-	else
-		GetNetSystem()->SendEveryonePacket(&Message, PACKET_PRIORITY_LOW, PACKET_FLAG_RELIABLE, CONFIGURATION_CHANNEL);
-}
-
-void CBaseServer::SendGameMode(CNetMachine* pClient)
-{
-	Packet Message(SERVER_MESSAGE_GAME_MODE);
-	CBinaryWriter Writer(&Message);
-	Writer.WriteString(m_szGameMode);
+	Writer.WriteString(szText);
 	if (pClient)
 		SendToClient(pClient, Message, CONFIGURATION_CHANNEL);
 	else

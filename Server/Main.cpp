@@ -15,7 +15,7 @@
 
 #include "BuiltinFiles.h"
 #include "CommandLine.h"
-#include "GTAServer.h"
+#include "Game/GTAServer.h"
 
 #include "Engine/Context.h"
 #include "Engine/KAssert.h"

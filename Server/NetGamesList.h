@@ -18,6 +18,12 @@ enum eGameId : int32_t
 	GAME_MAFIA_ONE_DE = 13,
 };
 
+// GTA IV and EFLC share their blocks and their session functions, which differ from the other games'.
+inline bool IsGTAIVGame(int32_t iGameId)
+{
+	return iGameId == GAME_GTA_IV || iGameId == GAME_GTA_IV_EFLC;
+}
+
 class CNetGamesList
 {
 public:

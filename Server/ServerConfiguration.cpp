@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "Engine/Context.h"
 #include "Engine/ElementChunk.h"
 #include "Engine/KestrinString.h"
 
@@ -66,4 +67,16 @@ bool CServerConfiguration::GetBoolValue(const char* szName, bool bDefault) const
 	if (szValue && StringManager::ToBoolean(szValue, &bValue))
 		return bValue;
 	return bDefault;
+}
+
+bool CServerConfiguration::GetAttributePair(Context* pContext, const CElementChunk* pEntry, const char* szWhat,
+	const char* szFirst, const char* szSecond, const char*& szFirstValue, const char*& szSecondValue)
+{
+	szFirstValue = pEntry->Attribute(szFirst);
+	szSecondValue = pEntry->Attribute(szSecond);
+	if (!szFirstValue)
+		pContext->LogError("%s in config without %s attribute!", szWhat, szFirst);
+	else if (!szSecondValue)
+		pContext->LogError("%s %s in config without %s attribute!", szWhat, szFirstValue, szSecond);
+	return szFirstValue && szSecondValue;
 }

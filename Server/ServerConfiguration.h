@@ -6,7 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 
-class CElementChunk;
+#include "Engine/ElementChunk.h"
+
+class Context;
 
 class CServerConfiguration
 {
@@ -35,6 +37,20 @@ public:
 	static const CElementChunk* FindChild(const CElementChunk* pParent, const char* szName, size_t Start = 0);
 	// The element's text, or null when it has none.
 	static const char* GetText(const CElementChunk* pElement);
+
+	// Each child element of pParent of that name, in document order; none without a parent.
+	template <class TVisit>
+	static void ForEachChild(const CElementChunk* pParent, const char* szName, TVisit Visit)
+	{
+		for (const CElementChunk* pChild = FindChild(pParent, szName); pChild;
+			 pChild = FindChild(pParent, szName, pChild->GetIndex() + 1))
+			Visit(pChild);
+	}
+	// The two attributes an entry of a list must have (a rule's name and value, say). False when one is missing,
+	// after the error "<what> in config without <first> attribute!" or "<what> <value of the first> in config
+	// without <second> attribute!".
+	static bool GetAttributePair(Context* pContext, const CElementChunk* pEntry, const char* szWhat,
+		const char* szFirst, const char* szSecond, const char*& szFirstValue, const char*& szSecondValue);
 
 private:
 	CElementChunk* m_pRoot;

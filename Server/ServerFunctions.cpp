@@ -3,8 +3,7 @@
 #include <cstdio>
 
 #include "BaseServer.h"
-#include "GTAServer.h"
-#include "GTAServerManager.h"
+#include "ServerManager.h"
 
 #include "Engine/Config.h"
 #include "Engine/KestrinNative.h"
@@ -22,20 +21,20 @@ CBaseServer* GetServer(void* pUserData)
 	return static_cast<CBaseServer*>(pUserData);
 }
 
-CGTAServer* GetGameServer(void* pUserData)
+CBaseServer* GetManagedServer(void* pUserData)
 {
-	return static_cast<CGTAServerManager*>(pUserData)->GetServer();
+	return static_cast<CServerManager*>(pUserData)->GetBaseServer();
 }
 
-// The server behind the user data of the namespace's members: the server itself, or the game's element manager.
+// The server behind the user data of the namespace's members: the server itself, or the element manager.
 typedef MemberNatives::tUserData<CBaseServer> tServer;
 
-struct tGameServer
+struct tManagedServer
 {
 	template <class T>
 	static T* Get(CNativeState*, void* pUserData)
 	{
-		return GetGameServer(pUserData);
+		return GetManagedServer(pUserData);
 	}
 };
 
@@ -159,12 +158,12 @@ bool NativeShutdown(CNativeState*, int, void* pUserData)
 	return true;
 }
 
-// The members the game's element manager adds
+// The members served through the element manager
 
 // The build part is not shown.
 bool NativeGetMinClientVersion(CNativeState* pState, int, void* pUserData)
 {
-	const uint32_t* puiVersion = GetGameServer(pUserData)->GetMinClientVersion();
+	const uint32_t* puiVersion = GetManagedServer(pUserData)->GetMinClientVersion();
 	char szVersion[48];
 	snprintf(szVersion, sizeof(szVersion), "%u.%u.%u", puiVersion[0], puiVersion[1], puiVersion[2]);
 	pState->ReturnString(szVersion);
@@ -176,7 +175,7 @@ bool NativeGetCVar(CNativeState* pState, int, void* pUserData)
 	const char* szName = pState->CheckString(0, nullptr);
 	if (!szName)
 		return false;
-	if (const CVar* pVar = GetGameServer(pUserData)->GetClientVariables().Find(szName))
+	if (const CVar* pVar = GetManagedServer(pUserData)->GetClientVariables().Find(szName))
 		pState->ReturnString(pVar->GetValue());
 	else
 		pState->ReturnNull();
@@ -189,7 +188,7 @@ bool NativeSetPassword(CNativeState* pState, int, void* pUserData)
 	const char* szPassword = pState->CheckString(0, nullptr);
 	if (!szPassword)
 		return false;
-	if (!GetGameServer(pUserData)->SetPassword(szPassword))
+	if (!GetManagedServer(pUserData)->SetPassword(szPassword))
 		return pState->Error("Failed to change the server password.");
 	pState->ReturnBoolean(true);
 	return true;
@@ -205,12 +204,11 @@ void RegisterServerChatFunctions(CBaseServer* pServer)
 		pServer);
 }
 
-void RegisterServerNamespace(CGTAServerManager* pManager)
+ReflectedNamespace* RegisterServerNamespace(CBaseServer* pServer)
 {
-	CBaseServer* pServer = pManager->GetServer();
 	CScripting* pScripting = pServer->GetResourceMgr().GetScripting();
 	if (!pScripting)
-		return;
+		return nullptr;
 	using MemberNatives::Get;
 	using MemberNatives::Set;
 	ReflectedNamespace* pNamespace = pScripting->GetGlobal()->AddNamespace("server");
@@ -228,35 +226,46 @@ void RegisterServerNamespace(CGTAServerManager* pManager)
 	pNamespace->RegisterFunction("unbanAllIPs", "", NativeUnbanAllIPs, pServer);
 	pNamespace->RegisterFunction("isIPBanned", "s", NativeIsIPBanned, pServer);
 	pNamespace->RegisterFunction("shutdown", "", NativeShutdown, pServer);
+	return pNamespace;
+}
 
-	pNamespace->AddProperty(pManager, "rcon", ARGUMENT_BOOLEAN, Get<tGameServer, &CBaseServer::IsRConEnabled>);
-	pNamespace->AddProperty(pManager, "rconPort", ARGUMENT_INTEGER, Get<tGameServer, &CBaseServer::GetRConPort>);
-	pNamespace->AddProperty(pManager, "listed", ARGUMENT_BOOLEAN, Get<tGameServer, &CBaseServer::IsListed>);
+void RegisterServerSettings(ReflectedNamespace* pNamespace, CServerManager* pManager)
+{
+	using MemberNatives::Get;
+	using MemberNatives::Set;
+	pNamespace->AddProperty(pManager, "rcon", ARGUMENT_BOOLEAN, Get<tManagedServer, &CBaseServer::IsRConEnabled>);
+	pNamespace->AddProperty(pManager, "rconPort", ARGUMENT_INTEGER, Get<tManagedServer, &CBaseServer::GetRConPort>);
+	pNamespace->AddProperty(pManager, "listed", ARGUMENT_BOOLEAN, Get<tManagedServer, &CBaseServer::IsListed>);
 	pNamespace->AddProperty(pManager, "httpServer", ARGUMENT_BOOLEAN,
-		Get<tGameServer, &CBaseServer::IsHttpServerEnabled>);
-	pNamespace->AddProperty(pManager, "httpPort", ARGUMENT_INTEGER, Get<tGameServer, &CBaseServer::GetHttpPort>);
-	pNamespace->AddProperty(pManager, "httpURL", ARGUMENT_STRING, Get<tGameServer, &CBaseServer::GetHttpUrl>);
+		Get<tManagedServer, &CBaseServer::IsHttpServerEnabled>);
+	pNamespace->AddProperty(pManager, "httpPort", ARGUMENT_INTEGER, Get<tManagedServer, &CBaseServer::GetHttpPort>);
+	pNamespace->AddProperty(pManager, "httpURL", ARGUMENT_STRING, Get<tManagedServer, &CBaseServer::GetHttpUrl>);
 	pNamespace->AddProperty(pManager, "minClientVersion", ARGUMENT_STRING, NativeGetMinClientVersion);
 	pNamespace->AddProperty(pManager, "syncInterval", ARGUMENT_INTEGER,
-		Get<tGameServer, &CBaseServer::GetSyncInterval>);
-	pNamespace->AddProperty(pManager, "syncMethod", ARGUMENT_INTEGER, Get<tGameServer, &CBaseServer::GetSyncMethod>);
+		Get<tManagedServer, &CBaseServer::GetSyncInterval>);
+	pNamespace->AddProperty(pManager, "syncMethod", ARGUMENT_INTEGER,
+		Get<tManagedServer, &CBaseServer::GetSyncMethod>);
 	pNamespace->AddProperty(pManager, "duplicateNames", ARGUMENT_BOOLEAN,
-		Get<tGameServer, &CBaseServer::IsDuplicateNamesAllowed>);
+		Get<tManagedServer, &CBaseServer::IsDuplicateNamesAllowed>);
 	// The stream distances given to elements made from now on.
 	pNamespace->AddProperty(pManager, "streamInDistance", ARGUMENT_FLOAT,
-		Get<tGameServer, &CBaseServer::GetStreamInDistance>, Set<tGameServer, &CBaseServer::SetStreamInDistance>);
+		Get<tManagedServer, &CBaseServer::GetStreamInDistance>,
+		Set<tManagedServer, &CBaseServer::SetStreamInDistance>);
 	pNamespace->AddProperty(pManager, "streamOutDistance", ARGUMENT_FLOAT,
-		Get<tGameServer, &CBaseServer::GetStreamOutDistance>, Set<tGameServer, &CBaseServer::SetStreamOutDistance>);
-	pNamespace->AddProperty(pManager, "pickupStreamInDistance", ARGUMENT_FLOAT,
-		Get<tGameServer, &CGTAServer::GetPickupStreamInDistance>,
-		Set<tGameServer, &CGTAServer::SetPickupStreamInDistance>);
-	pNamespace->AddProperty(pManager, "pickupStreamOutDistance", ARGUMENT_FLOAT,
-		Get<tGameServer, &CGTAServer::GetPickupStreamOutDistance>,
-		Set<tGameServer, &CGTAServer::SetPickupStreamOutDistance>);
-	pNamespace->AddProperty(pManager, "logPath", ARGUMENT_STRING, Get<tGameServer, &CBaseServer::GetLogPath>);
-	pNamespace->AddProperty(pManager, "syncLocalEntities", ARGUMENT_BOOLEAN,
-		Get<tGameServer, &CGTAServer::IsSyncLocalEntities>);
+		Get<tManagedServer, &CBaseServer::GetStreamOutDistance>,
+		Set<tManagedServer, &CBaseServer::SetStreamOutDistance>);
+}
+
+void RegisterServerLogPath(ReflectedNamespace* pNamespace, CServerManager* pManager)
+{
+	pNamespace->AddProperty(pManager, "logPath", ARGUMENT_STRING,
+		MemberNatives::Get<tManagedServer, &CBaseServer::GetLogPath>);
+}
+
+void RegisterServerAccessFunctions(ReflectedNamespace* pNamespace, CServerManager* pManager)
+{
 	pNamespace->RegisterFunction("getCVar", "s", NativeGetCVar, pManager);
 	pNamespace->RegisterFunction("setPassword", "s", NativeSetPassword, pManager);
-	pNamespace->AddProperty(pManager, "bindIP", ARGUMENT_STRING, Get<tGameServer, &CBaseServer::GetBindIP>);
+	pNamespace->AddProperty(pManager, "bindIP", ARGUMENT_STRING,
+		MemberNatives::Get<tManagedServer, &CBaseServer::GetBindIP>);
 }

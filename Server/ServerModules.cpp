@@ -13,18 +13,15 @@ void CBaseServer::LoadModules(const CElementChunk* pModules)
 	int iSeen = 0;
 	int iLoaded = 0;
 	int iFailed = 0;
-	for (const CElementChunk* pModule = CServerConfiguration::FindChild(pModules, "module"); pModule;
-		 pModule = CServerConfiguration::FindChild(pModules, "module", pModule->GetIndex() + 1))
-	{
+	CServerConfiguration::ForEachChild(pModules, "module", [&](const CElementChunk* pModule) {
 		iSeen++;
 		const char* szSource = pModule->Attribute("src");
 		if (!szSource)
 		{
 			m_pContext->LogError("Error loading module: attribute src not defined!");
 			iFailed++;
-			continue;
 		}
-		if (m_ResourceMgr.LoadModule(szSource))
+		else if (m_ResourceMgr.LoadModule(szSource))
 		{
 			m_pContext->Log("Loaded module %s", szSource);
 			iLoaded++;
@@ -34,7 +31,7 @@ void CBaseServer::LoadModules(const CElementChunk* pModules)
 			m_pContext->LogError("Error loading module %s!", szSource);
 			iFailed++;
 		}
-	}
+	});
 	m_pContext->LogMessage(iFailed > 0 ? LOGTYPE_WARN : LOGTYPE_INFO, "%i/%i Modules loaded, %i failed", iLoaded,
 		iSeen, iFailed);
 }

@@ -1,32 +1,11 @@
 #include "ElementTypes.h"
 
-#include "GTAServer.h"
-#include "GTAServerManager.h"
-
+#include "Multiplayer/NetObject.h"
+#include "Multiplayer/NetObjectMgr.h"
 #include "Network/BinaryStream.h"
 
 namespace Elements
 {
-CGTAServerManager* GetGameManager(const CNetObject* pElement)
-{
-	// Every game element is made by the game's manager, so its replication manager is that one.
-	return pElement ? static_cast<CGTAServerManager*>(static_cast<CServerManager*>(pElement->GetManager())) : nullptr;
-}
-
-bool IsGTAIV(const CNetObject* pElement)
-{
-	CGTAServerManager* pManager = GetGameManager(pElement);
-	CGTAServer* pServer = pManager ? pManager->GetServer() : nullptr;
-	return pServer && pServer->IsGTAIV();
-}
-
-ReflectedClass* GetClass(CNetObject* pElement, eElementClass eClass)
-{
-	CGTAServerManager* pManager = GetGameManager(pElement);
-	ReflectedClass* pClass = pManager ? pManager->GetScriptClass(eClass) : nullptr;
-	return pClass ? pClass : pElement->CNetObject::GetReflectedClass();
-}
-
 void SendToHolders(CNetObject* pElement, Packet& Message)
 {
 	if (pElement->IsLocal())

@@ -1,14 +1,13 @@
 #pragma once
-// The game's element type ids, the messages the element classes send about one element, and what every element
-// class needs of its owning element manager.
+// The game's element type ids, the messages the element classes send about one element, and the helpers every
+// element class uses to send them. What an element needs of its owning element manager is in
+// GameElementManager.h.
 
 #include <cstddef>
 #include <cstdint>
 
-class CGTAServerManager;
 class CNetObject;
 class Packet;
-class ReflectedClass;
 
 // A bit set following the class tree: each class's id is its own bit plus its bases' bits, so an element is of
 // type T when (id & T) == T.
@@ -65,12 +64,6 @@ enum eElementClass
 
 namespace Elements
 {
-// The game manager an element was made with; null once that manager is gone.
-CGTAServerManager* GetGameManager(const CNetObject* pElement);
-// Whether the element's server runs GTA IV or EFLC, whose blocks differ from the other games'.
-bool IsGTAIV(const CNetObject* pElement);
-// The manager's script class of that kind, or the element class of every element when the manager has none.
-ReflectedClass* GetClass(CNetObject* pElement, eElementClass eClass);
 // To every joined client that has the element; nothing while it is unregistered.
 void SendToHolders(CNetObject* pElement, Packet& Message);
 // Starts a message about the element: its id first.

@@ -1,10 +1,10 @@
 #include "ServerBlip.h"
 
-#include "GTAServerManager.h"
+#include "GameElementManager.h"
 
 #include "Network/BinaryStream.h"
 
-CServerBlip::CServerBlip(CGTAServerManager* pManager) :
+CServerBlip::CServerBlip(CGameElementManager* pManager) :
 	CNetObject(pManager),
 	m_ucFlags(DEFAULT_BLIP_FLAGS),
 	m_ucSize(3),

@@ -7,6 +7,8 @@
 
 #include "Multiplayer/NetObject.h"
 
+class CGameElementManager;
+
 class CServerBlip : public CNetObject
 {
 public:
@@ -22,7 +24,7 @@ public:
 		DEFAULT_BLIP_COLOUR = 0x00FF00FF,
 	};
 
-	explicit CServerBlip(CGTAServerManager* pManager);
+	explicit CServerBlip(CGameElementManager* pManager);
 	~CServerBlip() override;
 
 	ReflectedClass* GetReflectedClass() override;

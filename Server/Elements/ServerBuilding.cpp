@@ -1,8 +1,8 @@
 #include "ServerBuilding.h"
 
-#include "GTAServerManager.h"
+#include "GameElementManager.h"
 
-CServerBuilding::CServerBuilding(CGTAServerManager* pManager) :
+CServerBuilding::CServerBuilding(CGameElementManager* pManager) :
 	CServerEntity(pManager)
 {
 	SetType(ELEMENT_BUILDING);

@@ -6,7 +6,7 @@
 class CServerBuilding : public CServerEntity
 {
 public:
-	explicit CServerBuilding(CGTAServerManager* pManager);
+	explicit CServerBuilding(CGameElementManager* pManager);
 	~CServerBuilding() override;
 
 	ReflectedClass* GetReflectedClass() override;

@@ -3,8 +3,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "GTAServer.h"
-#include "GTAServerManager.h"
+#include "GameElementManager.h"
 
 #include "Network/BinaryStream.h"
 #include "Network/Packet.h"
@@ -31,7 +30,7 @@ bool tRawSyncBlock::Read(Stream* pStream)
 	return true;
 }
 
-CServerEntity::CServerEntity(CGTAServerManager* pManager) :
+CServerEntity::CServerEntity(CGameElementManager* pManager) :
 	CNetObject(pManager),
 	m_iPedSyncValue(-1),
 	m_ucCreationKind(0),
@@ -43,10 +42,10 @@ CServerEntity::CServerEntity(CGTAServerManager* pManager) :
 	SetNetFlag(NETFLAG_FIND_SYNCER, true);
 	SetNetFlag(NETFLAG_SEND_SYNC, true);
 	SetNetFlag(NETFLAG_DISTANCE_STREAMING, true);
-	if (CGTAServer* pServer = pManager ? pManager->GetServer() : nullptr)
+	if (pManager)
 	{
-		SetStreamInDistance(pServer->GetStreamInDistance());
-		SetStreamOutDistance(pServer->GetStreamOutDistance());
+		SetStreamInDistance(pManager->GetStreamInDistance());
+		SetStreamOutDistance(pManager->GetStreamOutDistance());
 	}
 	m_Matrix.SetIdentity();
 }

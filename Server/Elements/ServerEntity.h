@@ -10,6 +10,7 @@
 #include "Engine/KestrinMath.h"
 #include "Multiplayer/NetObject.h"
 
+class CGameElementManager;
 class Stream;
 
 // Raw game state a client sends and the server forwards unchanged: a uint16 length, then that many bytes.
@@ -34,7 +35,7 @@ struct tRawSyncBlock
 class CServerEntity : public CNetObject
 {
 public:
-	explicit CServerEntity(CGTAServerManager* pManager);
+	explicit CServerEntity(CGameElementManager* pManager);
 	~CServerEntity() override;
 
 	ReflectedClass* GetReflectedClass() override;

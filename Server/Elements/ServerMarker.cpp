@@ -1,10 +1,10 @@
 #include "ServerMarker.h"
 
-#include "GTAServerManager.h"
+#include "GameElementManager.h"
 
 #include "Network/BinaryStream.h"
 
-CServerMarker::CServerMarker(CGTAServerManager* pManager) :
+CServerMarker::CServerMarker(CGameElementManager* pManager) :
 	CNetObject(pManager),
 	m_fRadius(1.0f)
 {

@@ -5,10 +5,12 @@
 
 #include "Multiplayer/NetObject.h"
 
+class CGameElementManager;
+
 class CServerMarker : public CNetObject
 {
 public:
-	explicit CServerMarker(CGTAServerManager* pManager);
+	explicit CServerMarker(CGameElementManager* pManager);
 	~CServerMarker() override;
 
 	ReflectedClass* GetReflectedClass() override;

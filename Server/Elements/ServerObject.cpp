@@ -1,8 +1,8 @@
 #include "ServerObject.h"
 
-#include "GTAServerManager.h"
+#include "GameElementManager.h"
 
-CServerObject::CServerObject(CGTAServerManager* pManager) :
+CServerObject::CServerObject(CGameElementManager* pManager) :
 	CServerPhysical(pManager)
 {
 	SetType(ELEMENT_OBJECT);

@@ -6,7 +6,7 @@
 class CServerObject : public CServerPhysical
 {
 public:
-	explicit CServerObject(CGTAServerManager* pManager);
+	explicit CServerObject(CGameElementManager* pManager);
 	~CServerObject() override;
 
 	ReflectedClass* GetReflectedClass() override;

@@ -1,6 +1,6 @@
 #include "ServerPed.h"
 
-#include "GTAServerManager.h"
+#include "GameElementManager.h"
 #include "ServerVehicle.h"
 
 #include "Engine/KestrinArguments.h"
@@ -8,7 +8,7 @@
 #include "Network/Packet.h"
 #include "Scripting/EventHandlers.h"
 
-CServerPed::CServerPed(CGTAServerManager* pManager) :
+CServerPed::CServerPed(CGameElementManager* pManager) :
 	CServerPhysical(pManager),
 	m_uiPedType(0),
 	m_fHeading(0.0f),
@@ -201,7 +201,7 @@ void CServerPed::GiveWeapon(uint32_t uiWeapon, uint32_t uiAmmunition, bool bSetC
 
 void CServerPed::OnSpawned()
 {
-	CGTAServerManager* pManager = Elements::GetGameManager(this);
+	CGameElementManager* pManager = Elements::GetGameManager(this);
 	EventHandlers::CEventType* pEvent = pManager ? pManager->GetEventType(GAME_EVENT_PED_SPAWN) : nullptr;
 	if (!pEvent)
 		return;

@@ -20,7 +20,7 @@ enum eVehicleEnteringState : uint32_t
 class CServerPed : public CServerPhysical
 {
 public:
-	explicit CServerPed(CGTAServerManager* pManager);
+	explicit CServerPed(CGameElementManager* pManager);
 	~CServerPed() override;
 
 	ReflectedClass* GetReflectedClass() override;

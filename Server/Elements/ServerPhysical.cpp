@@ -1,10 +1,10 @@
 #include "ServerPhysical.h"
 
-#include "GTAServerManager.h"
+#include "GameElementManager.h"
 
 #include "Network/BinaryStream.h"
 
-CServerPhysical::CServerPhysical(CGTAServerManager* pManager) :
+CServerPhysical::CServerPhysical(CGameElementManager* pManager) :
 	CServerEntity(pManager)
 {
 	SetType(ELEMENT_PHYSICAL);

@@ -6,7 +6,7 @@
 class CServerPhysical : public CServerEntity
 {
 public:
-	explicit CServerPhysical(CGTAServerManager* pManager);
+	explicit CServerPhysical(CGameElementManager* pManager);
 	~CServerPhysical() override;
 
 	// The entity's block, then velocity and turn velocity.

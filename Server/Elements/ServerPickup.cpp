@@ -1,10 +1,10 @@
 #include "ServerPickup.h"
 
-#include "GTAServerManager.h"
+#include "GameElementManager.h"
 
 #include "Network/BinaryStream.h"
 
-CServerPickup::CServerPickup(CGTAServerManager* pManager) :
+CServerPickup::CServerPickup(CGameElementManager* pManager) :
 	CNetObject(pManager),
 	m_iModel(0),
 	m_ucPickupType(DEFAULT_PICKUP_TYPE),

@@ -8,6 +8,8 @@
 
 #include "Multiplayer/NetObject.h"
 
+class CGameElementManager;
+
 class CServerPickup : public CNetObject
 {
 public:
@@ -16,7 +18,7 @@ public:
 		DEFAULT_PICKUP_TYPE = 2,
 	};
 
-	explicit CServerPickup(CGTAServerManager* pManager);
+	explicit CServerPickup(CGameElementManager* pManager);
 	~CServerPickup() override;
 
 	ReflectedClass* GetReflectedClass() override;

@@ -2,12 +2,13 @@
 
 #include <cstring>
 
+#include "GameElementManager.h"
 #include "ServerVehicle.h"
 
 #include "Network/BinaryStream.h"
 #include "Network/Packet.h"
 
-CServerPlayer::CServerPlayer(CGTAServerManager* pManager) :
+CServerPlayer::CServerPlayer(CGameElementManager* pManager) :
 	CServerPed(pManager),
 	m_usPlayerSyncWord(0),
 	m_rgucPlayerSyncBlock(),

@@ -14,7 +14,7 @@ public:
 		PLAYER_SYNC_BLOCK_SIZE = 48,
 	};
 
-	explicit CServerPlayer(CGTAServerManager* pManager);
+	explicit CServerPlayer(CGameElementManager* pManager);
 	~CServerPlayer() override;
 
 	ReflectedClass* GetReflectedClass() override;

@@ -1,10 +1,10 @@
 #include "ServerTrain.h"
 
-#include "GTAServerManager.h"
+#include "GameElementManager.h"
 
 #include "Network/BinaryStream.h"
 
-CServerTrain::CServerTrain(CGTAServerManager* pManager) :
+CServerTrain::CServerTrain(CGameElementManager* pManager) :
 	CServerVehicle(pManager),
 	m_ucTrack(0),
 	m_bTrainFlag(false),

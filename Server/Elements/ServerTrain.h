@@ -15,7 +15,7 @@ public:
 	static constexpr uint8_t TRAIN_FLAG_HEADLIGHTS = 0x4;
 	static constexpr uint8_t TRAIN_FLAG_TAILLIGHTS = 0x8;
 
-	explicit CServerTrain(CGTAServerManager* pManager);
+	explicit CServerTrain(CGameElementManager* pManager);
 	~CServerTrain() override;
 
 	ReflectedClass* GetReflectedClass() override;

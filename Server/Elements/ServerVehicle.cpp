@@ -4,8 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "GTAServer.h"
-#include "GTAServerManager.h"
+#include "GameElementManager.h"
 #include "ServerPed.h"
 #include "VehicleColours.h"
 
@@ -92,7 +91,7 @@ void SendFlagMessage(CServerVehicle* pVehicle, eElementMessage eMessage, uint8_t
 }
 }
 
-CServerVehicle::CServerVehicle(CGTAServerManager* pManager) :
+CServerVehicle::CServerVehicle(CGameElementManager* pManager) :
 	CServerPhysical(pManager),
 	m_fHealth(FULL_HEALTH),
 	m_rgfSyncFloats(),
@@ -284,10 +283,9 @@ void CServerVehicle::SetModelIndex(int32_t iModel)
 
 void CServerVehicle::RandomiseColours()
 {
-	CGTAServerManager* pManager = Elements::GetGameManager(this);
-	CGTAServer* pServer = pManager ? pManager->GetServer() : nullptr;
+	CGameElementManager* pManager = Elements::GetGameManager(this);
 	const CVehicleColours::tDefinitions* pSets =
-		pServer ? pServer->GetVehicleColours().GetDefinitions(static_cast<uint32_t>(GetModelIndex())) : nullptr;
+		pManager ? pManager->GetVehicleColours().GetDefinitions(static_cast<uint32_t>(GetModelIndex())) : nullptr;
 	if (!pSets || pSets->empty())
 	{
 		if (Context* pContext = KGlobal::GetContext())

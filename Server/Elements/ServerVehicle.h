@@ -42,7 +42,7 @@ public:
 	static constexpr uint32_t CREATE_FLAG_RGB = 0x2;
 	static constexpr uint32_t CREATE_FLAG_ENGINE = 0x4;
 
-	explicit CServerVehicle(CGTAServerManager* pManager);
+	explicit CServerVehicle(CGameElementManager* pManager);
 	~CServerVehicle() override;
 
 	ReflectedClass* GetReflectedClass() override;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "GTAServer.h"
+#include "Game/GTAServer.h"
 #include "ServerHarness.h"
 #include "ServerManager.h"
 

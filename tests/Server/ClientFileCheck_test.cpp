@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 
-#include "GTAClient.h"
+#include "Game/GTAClient.h"
 #include "InProcessServer.h"
 #include "Support/Transport.h"
 

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "ClientBlocks.h"
+#include "Game/GTAServerManager.h"
 #include "GameDelivery.h"
-#include "GTAServerManager.h"
 #include "InProcessServer.h"
 #include "ResourceTestSupport.h"
 #include "ServerManager.h"

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <limits>
 
-#include "GameClock.h"
+#include "Game/GameClock.h"
 
 namespace
 {

@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 #include "Engine/Context.h"
-#include "GTAServer.h"
+#include "Game/GTAServer.h"
 #include "Support/GameClient.h"
 
 namespace ServerTest

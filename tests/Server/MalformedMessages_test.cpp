@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "GTAClient.h"
+#include "Game/GTAClient.h"
 #include "InProcessServer.h"
 #include "ServerManager.h"
 #include "Support/ByteMutator.h"

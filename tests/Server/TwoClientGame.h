@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "Game/GTAClient.h"
+#include "Game/GTAServerManager.h"
 #include "GameDelivery.h"
-#include "GTAClient.h"
-#include "GTAServerManager.h"
 #include "InProcessServer.h"
 #include "Multiplayer/ReplicationHarness.h"
 

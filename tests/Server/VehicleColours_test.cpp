@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "VehicleColours.h"
+#include "Elements/VehicleColours.h"
 
 #include "Engine/BuiltinArchive.h"
 #include "Engine/Context.h"

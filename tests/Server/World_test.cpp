@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 #include <memory>
 
+#include "Game/World.h"
 #include "InProcessServer.h"
-#include "World.h"
 
 #include "Engine/KestrinNative.h"
 #include "Engine/Reflection.h"

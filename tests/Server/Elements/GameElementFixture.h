@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "GTAServer.h"
-#include "GTAServerManager.h"
+#include "Game/GTAServer.h"
+#include "Game/GTAServerManager.h"
 #include "Multiplayer/ReplicationHarness.h"
 
 #include "Engine/Context.h"

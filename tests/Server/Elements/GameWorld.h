@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "GTAServerManager.h"
+#include "Game/GTAServerManager.h"
 #include "InProcessServer.h"
 
 #include "Elements/ServerPlayer.h"

@@ -1,8 +1,9 @@
 #include "Peer2PeerSystem.h"
 
+#include "BaseServer.h"
 #include "GTAClient.h"
-#include "GTAServer.h"
 #include "GTAServerManager.h"
+#include "GameProtocol.h"
 
 #include "Elements/ServerEntity.h"
 
@@ -14,13 +15,14 @@ namespace
 constexpr uint8_t ANSWER_CHANNEL = 0;
 }
 
-CPeer2PeerSystem::CPeer2PeerSystem(CGTAServer* pServer) : m_pServer(pServer)
+CPeer2PeerSystem::CPeer2PeerSystem(CBaseServer* pServer) : m_pServer(pServer)
 {
 }
 
 void CPeer2PeerSystem::ProcessPacket(CGTAClient* pClient, unsigned uiId, Stream* pStream)
 {
-	CGTAServerManager* pManager = m_pServer ? m_pServer->GetGTAManager() : nullptr;
+	// Every manager the game server makes is the game's.
+	CGTAServerManager* pManager = m_pServer ? static_cast<CGTAServerManager*>(m_pServer->GetManager()) : nullptr;
 	if (!pManager || !pClient)
 		return;
 	const uint32_t uiType = uiId == GAME_MESSAGE_CREATE_LOCAL_VEHICLE ? ELEMENT_VEHICLE : ELEMENT_PED;

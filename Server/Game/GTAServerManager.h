@@ -1,44 +1,25 @@
 #pragma once
 // The game's element manager: the server's replication manager plus the game's element factory, the loading of
-// map files, the game's script classes and event types, and the world.
+// map files, the game's script classes and event types, and the world. The game server hands it its settings and
+// its vehicle colour table; the elements and the world see only its base, CGameElementManager.
 
-#include "ServerManager.h"
 #include "World.h"
 
-#include "Elements/ElementTypes.h"
+#include "Elements/GameElementManager.h"
 
 #include "Engine/KestrinReference.h"
 
-class CGTAServer;
-class CVehicleColours;
 class ReflectedNamespace;
+struct tGameSettings;
 
-namespace EventHandlers
-{
-class CEventType;
-}
-
-// The game's event types, in the order the manager keeps them.
-enum eGameEvent
-{
-	GAME_EVENT_PED_ENTER_VEHICLE,
-	GAME_EVENT_PED_EXIT_VEHICLE,
-	GAME_EVENT_PED_WASTED,
-	GAME_EVENT_PED_SPAWN,
-	GAME_EVENT_PED_FALL,
-	GAME_EVENT_PED_JUMP,
-	GAME_EVENT_PED_CROUCH,
-	GAME_EVENT_PED_UNCROUCH,
-	GAME_EVENT_PICKUP_COLLECTED,
-	GAME_EVENT_COUNT,
-};
-
-class CGTAServerManager : public CServerManager
+class CGTAServerManager : public CGameElementManager
 {
 public:
 	static constexpr float BLOCKING_DISTANCE = 10.0f;
 
-	CGTAServerManager(CGTAServer* pServer, CResourceMgr* pResourceMgr);
+	// The settings and the colour table are the game server's, which outlives its manager.
+	CGTAServerManager(CBaseServer* pServer, CResourceMgr* pResourceMgr, tGameSettings& Settings,
+		const CVehicleColours& VehicleColours);
 	~CGTAServerManager() override;
 
 	// A new element of the type (one reference, the caller's), not registered; null for a type the game has no
@@ -55,21 +36,18 @@ public:
 	// traffic vehicle would appear inside it.
 	bool IsAnythingBlocking(const CVector3D& vecPosition) const;
 
-	CGTAServer* GetServer() const { return m_pServer; }
 	CWorld* GetWorld() const { return m_pWorld; }
-	// Null without a script host.
-	ReflectedClass* GetScriptClass(eElementClass eClass) const;
-	EventHandlers::CEventType* GetEventType(eGameEvent eEvent) const;
+	// The game server's own configuration keys.
+	tGameSettings& GetSettings() const { return m_Settings; }
+	// The namespace "gta" (also "game") with the game's script classes; null without a script host.
+	ReflectedNamespace* GetGameNamespace() const { return m_pGameNamespace; }
 
 private:
 	void CreateEventTypes();
 	void CreateScriptClasses(ReflectedNamespace* pGame);
 	void DefineConstants();
-	// Every game script function, in the order scripts and the documentation see them.
-	void RegisterFunctions(ReflectedNamespace* pGame);
 
-	CGTAServer* m_pServer;
+	tGameSettings& m_Settings;
 	Strong<CWorld> m_pWorld;
-	EventHandlers::CEventType* m_rgpEventTypes[GAME_EVENT_COUNT];
-	ReflectedClass* m_rgpScriptClasses[ELEMENT_CLASS_COUNT];
+	ReflectedNamespace* m_pGameNamespace;
 };

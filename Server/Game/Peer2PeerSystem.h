@@ -6,8 +6,8 @@
 
 #include <cstdint>
 
+class CBaseServer;
 class CGTAClient;
-class CGTAServer;
 class Stream;
 
 class CPeer2PeerSystem
@@ -19,7 +19,8 @@ public:
 		REQUEST_TAG_SIZE = 8,
 	};
 
-	explicit CPeer2PeerSystem(CGTAServer* pServer);
+	// The element manager is the one the server holds at the time of each message.
+	explicit CPeer2PeerSystem(CBaseServer* pServer);
 
 	// Messages 111 (a vehicle) and 116 (a ped). A request that ends early, that the client may not make any
 	// more, or whose element cannot be registered gets no answer and leaves nothing behind.
@@ -28,5 +29,5 @@ public:
 private:
 	void SendAnswer(CGTAClient* pClient, uint32_t uiType, uint32_t uiLocalId, const uint8_t* pucTag, int32_t iId);
 
-	CGTAServer* m_pServer;
+	CBaseServer* m_pServer;
 };

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "GameMessages.h"
+#include "GameProtocol.h"
 
 #include "Elements/ElementTypes.h"
 #include "Elements/ServerPlayer.h"

@@ -1,21 +1,21 @@
 #pragma once
 // The server specialised for the GTA games: the game's own configuration keys, its define header, its default
-// vehicle colours, the games table, the client file check, the game's client records, and the world clock.
+// vehicle colours, the games table, the client file check, the game's client records, and the world clock. Its
+// construction completes the server's: the script languages, then the element manager and the game's functions.
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "BaseServer.h"
-#include "GameMessages.h"
+#include "GameSettings.h"
 #include "NetGamesList.h"
 #include "Peer2PeerSystem.h"
-#include "VehicleColours.h"
+
+#include "Elements/VehicleColours.h"
 
 class CGTAClient;
 class CGTAServerManager;
-class CServerPed;
-class CServerVehicle;
 class CWorld;
 
 // One file of the client file check: the path the client checks in its game folder, the server's copy and the
@@ -51,28 +51,22 @@ public:
 	// Sends the world to the new client.
 	void OnPlayerJoined(CNetMachine* pClient) override;
 
-	// The ped's syncer reports it leaving its vehicle or getting in (action 2 as driver, 3 as passenger); unless a
-	// script cancels, the ped's holders hear of it.
-	void SyncroniseExitVehicle(CServerPed* pPed);
-	void SyncroniseEnterVehicle(CServerPed* pPed, CServerVehicle* pVehicle, uint8_t ucAction);
-
 	// Adds one file of the client file check.
 	bool AddFileToAnticheat(const char* szPath, const char* szSource);
 	const std::vector<tAnticheatFile>& GetAnticheatFiles() const { return m_AnticheatFiles; }
 
 	CVehicleColours& GetVehicleColours() { return m_VehicleColours; }
-	float GetPickupStreamInDistance() const { return m_fPickupStreamInDistance; }
-	float GetPickupStreamOutDistance() const { return m_fPickupStreamOutDistance; }
-	void SetPickupStreamInDistance(float fDistance) { m_fPickupStreamInDistance = fDistance; }
-	void SetPickupStreamOutDistance(float fDistance) { m_fPickupStreamOutDistance = fDistance; }
-	bool IsTimeSync() const { return m_bTimeSync; }
-	bool IsWeatherSync() const { return m_bWeatherSync; }
-	bool IsSyncLocalEntities() const { return m_bSyncLocalEntities; }
-	bool IsIVNativeMultiplayer() const { return m_bIVNativeMultiplayer; }
-	// GTA IV and EFLC share their blocks and their session functions, which differ from the other games'.
-	bool IsGTAIV() const { return GetGameId() == GAME_GTA_IV || GetGameId() == GAME_GTA_IV_EFLC; }
-	int32_t GetIVGameMode() const { return m_iIVGameMode; }
-	int32_t GetIVEpisode() const { return m_iIVEpisode; }
+	float GetPickupStreamInDistance() const { return m_Settings.m_fPickupStreamInDistance; }
+	float GetPickupStreamOutDistance() const { return m_Settings.m_fPickupStreamOutDistance; }
+	void SetPickupStreamInDistance(float fDistance) { m_Settings.m_fPickupStreamInDistance = fDistance; }
+	void SetPickupStreamOutDistance(float fDistance) { m_Settings.m_fPickupStreamOutDistance = fDistance; }
+	bool IsTimeSync() const { return m_Settings.m_bTimeSync; }
+	bool IsWeatherSync() const { return m_Settings.m_bWeatherSync; }
+	bool IsSyncLocalEntities() const { return m_Settings.m_bSyncLocalEntities; }
+	bool IsIVNativeMultiplayer() const { return m_Settings.m_bIVNativeMultiplayer; }
+	bool IsGTAIV() const { return IsGTAIVGame(GetGameId()); }
+	int32_t GetIVGameMode() const { return m_Settings.m_iIVGameMode; }
+	int32_t GetIVEpisode() const { return m_Settings.m_iIVEpisode; }
 	CGTAServerManager* GetGTAManager() const;
 	CWorld* GetWorld() const;
 
@@ -85,19 +79,10 @@ private:
 	bool LoadVehicleColours();
 	// The client's answer to the file check; true when it verified the client.
 	bool ProcessFileCheck(CGTAClient* pClient, void* pPeer, Stream* pStream);
-	// A message of the game protocol from a verified client. Each handler reads its whole message before it acts:
-	// a message that ends early changes nothing.
-	void ProcessGameMessage(CGTAClient* pClient, unsigned uiId, Stream* pStream);
 
 	std::vector<tAnticheatFile> m_AnticheatFiles;
-	float m_fPickupStreamInDistance;
-	float m_fPickupStreamOutDistance;
-	bool m_bSyncLocalEntities;
-	bool m_bTimeSync;
-	bool m_bWeatherSync;
-	bool m_bIVNativeMultiplayer;
-	int32_t m_iIVGameMode;
-	int32_t m_iIVEpisode;
+	// Handed to the element manager, through which the rest of the game reads them.
+	tGameSettings m_Settings;
 	CNetGamesList m_GamesList;
 	CVehicleColours m_VehicleColours;
 	CPeer2PeerSystem m_Peer2Peer;

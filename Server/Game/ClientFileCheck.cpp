@@ -4,6 +4,7 @@
 #include "GTAServer.h"
 
 #include "GTAClient.h"
+#include "GameProtocol.h"
 
 #include <cstring>
 

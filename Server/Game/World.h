@@ -9,10 +9,11 @@
 
 #include "Engine/BaseObject.h"
 
-class CGTAServer;
-class CGTAServerManager;
+class CBaseServer;
+class CGameElementManager;
 class CNetMachine;
 class ReflectedNamespace;
+struct tGameSettings;
 
 enum eWorldMessage : uint32_t
 {
@@ -29,7 +30,8 @@ public:
 	// Seconds between two full resynchronisations of every client.
 	static constexpr double RESYNC_INTERVAL = 10.0;
 
-	explicit CWorld(CGTAServerManager* pManager);
+	// The settings say whether the clock and the weather are sent; without them neither is.
+	explicit CWorld(CGameElementManager* pManager, const tGameSettings* pSettings = nullptr);
 	~CWorld() override;
 
 	CWorld(const CWorld&) = delete;
@@ -72,15 +74,16 @@ public:
 	bool IsClockDirty() const { return m_bClockDirty; }
 	bool IsWeatherDirty() const { return m_bWeatherDirty; }
 
-	CGTAServerManager* GetManager() const { return m_pManager; }
+	CGameElementManager* GetManager() const { return m_pManager; }
 
 private:
-	CGTAServer* GetServer() const;
+	CBaseServer* GetServer() const;
 	// Every client of the server's game in the slots below maxplayers.
 	template <class TSend>
 	void ForAllClients(TSend Send);
 
-	CGTAServerManager* m_pManager;
+	CGameElementManager* m_pManager;
+	const tGameSettings* m_pSettings;
 	uint8_t m_ucWeather;
 	bool m_bForced;
 	bool m_bWeatherDirty;

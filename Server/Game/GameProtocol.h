@@ -1,6 +1,7 @@
 #pragma once
 // The ids of the game protocol that the game server itself reads or writes. What the element classes send about
-// one element to its holders is in Elements/ElementTypes.h, the world's messages in World.h.
+// one element to its holders is in Elements/ElementTypes.h, the world's messages in World.h, and what a verified
+// client's game messages do in GameMessages.h.
 
 #include <cstddef>
 #include <cstdint>

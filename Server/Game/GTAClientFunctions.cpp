@@ -3,7 +3,6 @@
 
 #include "GTAClient.h"
 
-#include "GTAServer.h"
 #include "GTAServerManager.h"
 
 #include "Engine/KestrinNative.h"
@@ -25,12 +24,6 @@ bool CheckClient(CNativeState* pState, CGTAServerManager* pManager, size_t Index
 CGTAClient* GetThisClient(CNativeState* pState, void* pUserData)
 {
 	return MemberNatives::GetThisAs<CGTAClient>(pState, GetManager(pUserData)->GetClientClass());
-}
-
-bool IsGTAIV(CGTAServerManager* pManager)
-{
-	CGTAServer* pServer = pManager->GetServer();
-	return pServer && pServer->IsGTAIV();
 }
 
 bool NativeSpawnPlayer(CNativeState* pState, int argc, void* pUserData)
@@ -92,7 +85,7 @@ template <void (CGTAClient::*pfnArrange)(int32_t, int32_t)>
 bool NativeArrangeSession(CNativeState* pState, int, void* pUserData)
 {
 	CGTAServerManager* pManager = GetManager(pUserData);
-	if (!IsGTAIV(pManager))
+	if (!pManager->IsGTAIV())
 		return pState->Error("GTA IV specific function.");
 	CGTAClient* pClient = nullptr;
 	int32_t iGameMode = 0;
@@ -107,7 +100,7 @@ bool NativeArrangeSession(CNativeState* pState, int, void* pUserData)
 bool NativeJoinSession(CNativeState* pState, int, void* pUserData)
 {
 	CGTAServerManager* pManager = GetManager(pUserData);
-	if (!IsGTAIV(pManager))
+	if (!pManager->IsGTAIV())
 		return pState->Error("GTA IV specific function.");
 	CGTAClient* pClient = nullptr;
 	CGTAClient* pHost = nullptr;

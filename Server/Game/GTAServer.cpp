@@ -4,12 +4,19 @@
 
 #include "GTAClient.h"
 #include "GTAServerManager.h"
+#include "GameFunctions.h"
+#include "GameMessages.h"
+#include "GameProtocol.h"
 #include "ServerConfiguration.h"
 #include "World.h"
 
 #include "Engine/ElementChunk.h"
 #include "Engine/FileSystem.h"
 #include "Engine/KestrinStream.h"
+#include "JSScripting/CJSScripting.h"
+#include "LuaScripting/CLuaScripting.h"
+#include "Scripting/ResourceMgr.h"
+#include "SquirrelScripting/SqScripting.h"
 
 namespace
 {
@@ -48,20 +55,30 @@ const char* GetVehicleColoursPath(int32_t iGameId)
 		return nullptr;
 	}
 }
+
+// The script languages the server offers, registered after the server's own script functions and before the
+// game's. Each language logs why it could not be made; the server goes on with the others.
+void RegisterScriptLanguages(CScripting* pScripting)
+{
+	RegisterLuaVM(pScripting);
+	RegisterJSVM(pScripting);
+	RegisterSqVM(pScripting);
+}
 }
 
 CGTAServer::CGTAServer(Context* pContext)
-	: CBaseServer(pContext), m_fPickupStreamInDistance(50.0f), m_fPickupStreamOutDistance(100.0f),
-	  m_bSyncLocalEntities(false), m_bTimeSync(true), m_bWeatherSync(true), m_bIVNativeMultiplayer(false),
-	  m_iIVGameMode(8), m_iIVEpisode(-1), m_Peer2Peer(this)
+	: CBaseServer(pContext), m_Peer2Peer(this)
 {
+	RegisterScriptLanguages(m_ResourceMgr.GetScripting());
 	m_GamesList.SetGameName(GAME_GTA_III, "gta:iii");
 	m_GamesList.SetGameName(GAME_GTA_VC, "gta:vc");
 	m_GamesList.SetGameName(GAME_GTA_SA, "gta:sa");
 	m_GamesList.SetGameName(GAME_GTA_IV, "gta:iv");
 	m_GamesList.SetGameName(GAME_GTA_IV_EFLC, "gta:iv_eflc");
 	m_GamesList.SetGameName(GAME_BULLY, "bully");
-	SetManager(new CGTAServerManager(this, &m_ResourceMgr));
+	CGTAServerManager* pManager = new CGTAServerManager(this, &m_ResourceMgr, m_Settings, m_VehicleColours);
+	SetManager(pManager);
+	RegisterGameFunctions(pManager);
 
 	m_uiNetVersion = NETWORK_VERSION;
 	SetRule("Version", "1.5.10");
@@ -88,21 +105,13 @@ CWorld* CGTAServer::GetWorld() const
 
 void CGTAServer::ParseAnticheat(const CServerConfiguration& Config)
 {
-	const CElementChunk* pAnticheat = Config.FindElement("anticheat");
-	if (!pAnticheat)
-		return;
-	for (const CElementChunk* pFile = CServerConfiguration::FindChild(pAnticheat, "file"); pFile;
-		 pFile = CServerConfiguration::FindChild(pAnticheat, "file", pFile->GetIndex() + 1))
-	{
-		const char* szPath = pFile->Attribute("path");
-		const char* szSource = pFile->Attribute("src");
-		if (!szPath)
-			m_pContext->LogError("Anticheat file in config without path attribute!");
-		else if (!szSource)
-			m_pContext->LogError("Anticheat file %s in config without src attribute!", szPath);
-		else
+	CServerConfiguration::ForEachChild(Config.FindElement("anticheat"), "file", [this](const CElementChunk* pFile) {
+		const char* szPath = nullptr;
+		const char* szSource = nullptr;
+		if (CServerConfiguration::GetAttributePair(m_pContext, pFile, "Anticheat file", "path", "src", szPath,
+				szSource))
 			AddFileToAnticheat(szPath, szSource);
-	}
+	});
 }
 
 void CGTAServer::LoadDefineHeader()
@@ -136,16 +145,16 @@ bool CGTAServer::ParseConfig(const CServerConfiguration& Config)
 	if (!CBaseServer::ParseConfig(Config))
 		return false;
 
-	m_bSyncLocalEntities = Config.GetBoolValue("synclocalentities", false);
+	m_Settings.m_bSyncLocalEntities = Config.GetBoolValue("synclocalentities", false);
 	ParseAnticheat(Config);
 	LoadDefineHeader();
-	m_fPickupStreamInDistance = Config.GetFloatValue("pickupstreamindistance", 50.0f);
-	m_fPickupStreamOutDistance = Config.GetFloatValue("pickupstreamoutdistance", 100.0f);
-	m_bTimeSync = Config.GetBoolValue("timesync", true);
-	m_bWeatherSync = Config.GetBoolValue("weathersync", true);
-	m_bIVNativeMultiplayer = IsGTAIV() ? Config.GetBoolValue("iv_nativemultiplayer", true) : false;
-	m_iIVGameMode = Config.GetInt32Value("iv_gamemode", 8);
-	m_iIVEpisode = Config.GetInt32Value("iv_episode", -1);
+	m_Settings.m_fPickupStreamInDistance = Config.GetFloatValue("pickupstreamindistance", 50.0f);
+	m_Settings.m_fPickupStreamOutDistance = Config.GetFloatValue("pickupstreamoutdistance", 100.0f);
+	m_Settings.m_bTimeSync = Config.GetBoolValue("timesync", true);
+	m_Settings.m_bWeatherSync = Config.GetBoolValue("weathersync", true);
+	m_Settings.m_bIVNativeMultiplayer = IsGTAIV() ? Config.GetBoolValue("iv_nativemultiplayer", true) : false;
+	m_Settings.m_iIVGameMode = Config.GetInt32Value("iv_gamemode", 8);
+	m_Settings.m_iIVEpisode = Config.GetInt32Value("iv_episode", -1);
 	if (!LoadVehicleColours())
 		return false;
 	if (CWorld* pWorld = GetWorld())
@@ -204,10 +213,11 @@ void CGTAServer::ProcessPacket(const tPeerInfo& Peer, unsigned uiId, Stream* pSt
 	}
 	if (uiId == GAME_MESSAGE_FILE_CHECK)
 		return;
-	if (m_bSyncLocalEntities && (uiId == GAME_MESSAGE_CREATE_LOCAL_VEHICLE || uiId == GAME_MESSAGE_CREATE_LOCAL_PED))
+	if (m_Settings.m_bSyncLocalEntities &&
+		(uiId == GAME_MESSAGE_CREATE_LOCAL_VEHICLE || uiId == GAME_MESSAGE_CREATE_LOCAL_PED))
 		m_Peer2Peer.ProcessPacket(pGameClient, uiId, pStream);
 	else if (uiId >= GAME_MESSAGE_FIRST && uiId <= GAME_MESSAGE_LAST)
-		ProcessGameMessage(pGameClient, uiId, pStream);
+		GameMessages::Process(GetGTAManager(), pGameClient, uiId, pStream);
 	else
 		CBaseServer::ProcessPacket(Peer, uiId, pStream);
 }

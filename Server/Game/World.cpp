@@ -1,8 +1,10 @@
 #include "World.h"
 
-#include "GTAServer.h"
-#include "GTAServerManager.h"
+#include "BaseServer.h"
+#include "GameSettings.h"
 #include "NetGamesList.h"
+
+#include "Elements/GameElementManager.h"
 
 #include "Engine/OS.h"
 #include "Multiplayer/NetMachine.h"
@@ -19,8 +21,9 @@ bool SendToClient(CNetMachine* pClient, Packet& Message)
 }
 }
 
-CWorld::CWorld(CGTAServerManager* pManager) :
+CWorld::CWorld(CGameElementManager* pManager, const tGameSettings* pSettings) :
 	m_pManager(pManager),
+	m_pSettings(pSettings),
 	m_ucWeather(0),
 	m_bForced(false),
 	m_bWeatherDirty(false),
@@ -40,15 +43,15 @@ ReflectedClass* CWorld::GetReflectedClass()
 	return pClass ? pClass : CBaseObject::GetReflectedClass();
 }
 
-CGTAServer* CWorld::GetServer() const
+CBaseServer* CWorld::GetServer() const
 {
-	return m_pManager ? m_pManager->GetServer() : nullptr;
+	return m_pManager ? m_pManager->GetBaseServer() : nullptr;
 }
 
 template <class TSend>
 void CWorld::ForAllClients(TSend Send)
 {
-	CGTAServer* pServer = GetServer();
+	CBaseServer* pServer = GetServer();
 	if (!pServer)
 		return;
 	int64_t iLimit = pServer->GetMaxPlayers();
@@ -101,8 +104,7 @@ void CWorld::SyncClient(CNetMachine* pClient)
 
 void CWorld::SyncClock(CNetMachine* pClient)
 {
-	CGTAServer* pServer = GetServer();
-	if (!pServer || !pServer->IsTimeSync())
+	if (!m_pSettings || !m_pSettings->m_bTimeSync)
 		return;
 	Packet Message(WORLD_MESSAGE_CLOCK);
 	CBinaryWriter Writer(&Message);
@@ -114,8 +116,7 @@ void CWorld::SyncClock(CNetMachine* pClient)
 
 void CWorld::SyncWeather(CNetMachine* pClient, bool bForced)
 {
-	CGTAServer* pServer = GetServer();
-	if (!pServer || !pServer->IsWeatherSync())
+	if (!m_pSettings || !m_pSettings->m_bWeatherSync)
 		return;
 	Packet Message(WORLD_MESSAGE_WEATHER);
 	CBinaryWriter Writer(&Message);
@@ -168,7 +169,7 @@ bool CWorld::SetMinuteDuration(double dSeconds, bool bSendToClients)
 {
 	if (!m_Clock.SetMinuteDuration(dSeconds))
 	{
-		if (CGTAServer* pServer = GetServer())
+		if (CBaseServer* pServer = GetServer())
 			pServer->GetContext()->LogWarn("The minute duration must be a number above zero; keeping %g.",
 				m_Clock.GetMinuteDuration());
 		return false;

@@ -4,10 +4,9 @@
 #include <cstdlib>
 #include <strings.h>
 
-#include "ElementFunctions.h"
-#include "GTAClient.h"
-#include "GTAServer.h"
-#include "ServerFunctions.h"
+#include "BaseServer.h"
+#include "GameSettings.h"
+#include "NetGamesList.h"
 
 #include "Elements/ServerBlip.h"
 #include "Elements/ServerBuilding.h"
@@ -147,24 +146,21 @@ bool IsTag(const CElementChunk* pElement, const char* szTag)
 }
 }
 
-CGTAServerManager::CGTAServerManager(CGTAServer* pServer, CResourceMgr* pResourceMgr) :
-	CServerManager(pServer, pResourceMgr),
-	m_pServer(pServer),
-	m_rgpEventTypes(),
-	m_rgpScriptClasses()
+CGTAServerManager::CGTAServerManager(CBaseServer* pServer, CResourceMgr* pResourceMgr, tGameSettings& Settings,
+	const CVehicleColours& VehicleColours) :
+	CGameElementManager(pServer, pResourceMgr, VehicleColours),
+	m_Settings(Settings),
+	m_pGameNamespace(nullptr)
 {
 	CreateEventTypes();
-	ReflectedNamespace* pGame = nullptr;
 	if (pResourceMgr && pResourceMgr->GetScripting())
 	{
-		pGame = pResourceMgr->GetScripting()->GetGlobal()->AddNamespace("gta");
-		pGame->SetAlias("game");
-		CreateScriptClasses(pGame);
+		m_pGameNamespace = pResourceMgr->GetScripting()->GetGlobal()->AddNamespace("gta");
+		m_pGameNamespace->SetAlias("game");
+		CreateScriptClasses(m_pGameNamespace);
 	}
-	m_pWorld = Strong<CWorld>::New(new CWorld(this));
+	m_pWorld = Strong<CWorld>::New(new CWorld(this, &m_Settings));
 	DefineConstants();
-	if (pGame)
-		RegisterFunctions(pGame);
 }
 
 CGTAServerManager::~CGTAServerManager()
@@ -196,36 +192,9 @@ void CGTAServerManager::CreateScriptClasses(ReflectedNamespace* pGame)
 
 void CGTAServerManager::DefineConstants()
 {
-	if (!m_pServer)
-		return;
-	CDefineHandlers& Defines = m_pServer->GetDefineHandlers();
+	CDefineHandlers& Defines = GetBaseServer()->GetDefineHandlers();
 	for (const tConstant& Constant : g_rgConstants)
 		Defines.Define(Constant.m_szName, Constant.m_iValue);
-}
-
-void CGTAServerManager::RegisterFunctions(ReflectedNamespace* pGame)
-{
-	ReflectedNamespace* pGlobal = GetResourceMgr()->GetScripting()->GetGlobal();
-	ElementFunctions::RegisterEntityMembers(this);
-	ElementFunctions::RegisterVehicleMembers(this);
-	ElementFunctions::RegisterPedMembers(this);
-	m_pWorld->RegisterFunctions(pGame);
-	GTAClientFunctions::RegisterCameraAndSpawn(this, pGame);
-	ElementFunctions::RegisterListFunctions(this, pGlobal);
-	ElementFunctions::RegisterCreateFunctions(this, pGame);
-	GTAClientFunctions::RegisterSessions(this, pGame);
-	GTAClientFunctions::RegisterClientMembers(this);
-	RegisterServerNamespace(this);
-}
-
-ReflectedClass* CGTAServerManager::GetScriptClass(eElementClass eClass) const
-{
-	return eClass >= 0 && eClass < ELEMENT_CLASS_COUNT ? m_rgpScriptClasses[eClass] : nullptr;
-}
-
-EventHandlers::CEventType* CGTAServerManager::GetEventType(eGameEvent eEvent) const
-{
-	return eEvent >= 0 && eEvent < GAME_EVENT_COUNT ? m_rgpEventTypes[eEvent] : nullptr;
 }
 
 CNetObject* CGTAServerManager::Create(int iType)
@@ -264,24 +233,21 @@ CNetObject* CGTAServerManager::Create(int iType)
 		pBlip->SetNetFlag(NETFLAG_DISTANCE_STREAMING, true);
 		pBlip->SetNetFlag(NETFLAG_ONLY_SYNC_IF_DETACHED, true);
 		pBlip->SetNetFlag(NETFLAG_FIND_SYNCER, false);
-		if (m_pServer)
-			SetStreamDistances(pBlip, m_pServer->GetStreamInDistance(), m_pServer->GetStreamOutDistance());
+		SetStreamDistances(pBlip, GetStreamInDistance(), GetStreamOutDistance());
 		return pBlip;
 	}
 	case ELEMENT_PICKUP:
 	{
 		CServerPickup* pPickup = new CServerPickup(this);
 		SetStillElementFlags(pPickup);
-		if (m_pServer)
-			SetStreamDistances(pPickup, m_pServer->GetPickupStreamInDistance(), m_pServer->GetPickupStreamOutDistance());
+		SetStreamDistances(pPickup, m_Settings.m_fPickupStreamInDistance, m_Settings.m_fPickupStreamOutDistance);
 		return pPickup;
 	}
 	case ELEMENT_MARKER:
 	{
 		CServerMarker* pMarker = new CServerMarker(this);
 		SetStillElementFlags(pMarker);
-		if (m_pServer)
-			SetStreamDistances(pMarker, m_pServer->GetStreamInDistance(), m_pServer->GetStreamOutDistance());
+		SetStreamDistances(pMarker, GetStreamInDistance(), GetStreamOutDistance());
 		return pMarker;
 	}
 	default:
@@ -334,8 +300,7 @@ bool CGTAServerManager::LoadMap(const CElementChunk* pMap, CResource* pResource)
 	}
 	if (Refused > 0)
 	{
-		Context* pLog = m_pServer ? m_pServer->GetContext() : KGlobal::GetContext();
-		if (pLog)
+		if (Context* pLog = GetBaseServer()->GetContext())
 			pLog->LogWarn("Map %s of resource %s: %zu of its elements could not be placed, the element table is full",
 				pResource ? pResource->GetLoadingMap() : "", pResource ? pResource->GetName() : "", Refused);
 	}

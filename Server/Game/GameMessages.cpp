@@ -1,13 +1,10 @@
-// The game messages a verified client sends: what its peds do (entering and leaving vehicles, dying, falling,
-// jumping and the other actions passed on to every other client), its vehicles' engine and siren, pickups it
-// collected, its camera interior, and the GTA IV sessions and relays between clients. Every handler reads its
-// whole message before it acts, so a message that ends early changes nothing; an element named by a client that
-// is not its syncer is left alone.
+#include "GameMessages.h"
 
-#include "GTAServer.h"
-
+#include "BaseServer.h"
 #include "GTAClient.h"
 #include "GTAServerManager.h"
+#include "GameProtocol.h"
+#include "GameSettings.h"
 
 #include "Elements/ServerPed.h"
 #include "Elements/ServerPickup.h"
@@ -89,25 +86,23 @@ CServerPed* PedFromSyncer(CServerManager* pManager, int32_t iId, CNetMachine* pC
 }
 
 // The client in a slot a client named; null for an index past the slots or an empty slot.
-CGTAClient* ClientAt(CGTAServer* pServer, uint16_t usIndex)
+CGTAClient* ClientAt(CGTAServerManager* pManager, uint16_t usIndex)
 {
 	if (usIndex >= MAX_NET_MACHINES)
 		return nullptr;
 	// Every record this server makes is a game client record.
-	return static_cast<CGTAClient*>(pServer->GetClients().GetMachine(usIndex));
+	return static_cast<CGTAClient*>(pManager->GetBaseServer()->GetClients().GetMachine(usIndex));
 }
 
-void SendToOthers(CGTAServer* pServer, Packet& Message, CGTAClient* pSender)
+void SendToOthers(CGTAServerManager* pManager, Packet& Message, CGTAClient* pSender)
 {
-	if (CServerManager* pManager = pServer->GetManager())
-		pManager->SendPacketExcluding(&Message, pSender, OTHERS_CHANNEL);
+	pManager->SendPacketExcluding(&Message, pSender, OTHERS_CHANNEL);
 }
 
 // Raises one of the game's events; true when a handler prevented what follows.
-bool RaiseEvent(CGTAServer* pServer, eGameEvent eEvent, const CArguments& Arguments)
+bool RaiseEvent(CGTAServerManager* pManager, eGameEvent eEvent, const CArguments& Arguments)
 {
-	CGTAServerManager* pManager = pServer->GetGTAManager();
-	EventHandlers::CEventType* pType = pManager ? pManager->GetEventType(eEvent) : nullptr;
+	EventHandlers::CEventType* pType = pManager->GetEventType(eEvent);
 	if (!pType)
 		return false;
 	bool bPrevented = false;
@@ -118,7 +113,47 @@ bool RaiseEvent(CGTAServer* pServer, eGameEvent eEvent, const CArguments& Argume
 	return bPrevented;
 }
 
-void ProcessPedVehicleAction(CGTAServer* pServer, CGTAClient* pClient, Stream* pStream)
+// The ped's syncer reports it leaving its vehicle; unless a script cancels, the ped's holders hear of it.
+void SyncroniseExitVehicle(CGTAServerManager* pManager, CServerPed* pPed)
+{
+	const int32_t iVehicle = pPed->GetVehicleId();
+	if (iVehicle == INVALID_NETWORK_ID)
+		return;
+	CArguments Arguments;
+	Arguments.AddObject(pPed);
+	Arguments.AddObject(pManager->FromId(iVehicle, 0));
+	if (RaiseEvent(pManager, GAME_EVENT_PED_EXIT_VEHICLE, Arguments) || Elements::IsGone(pPed))
+		return;
+	Packet Message(GAME_MESSAGE_PED_VEHICLE_ACTION);
+	CBinaryWriter Writer(&Message);
+	Writer.WriteInt32(pPed->GetId());
+	Writer.WriteUInt8(VEHICLE_ACTION_EXIT);
+	Elements::SendToHolders(pPed, Message);
+}
+
+// The ped's syncer reports it getting in (action 2 as driver, 3 as passenger); unless a script cancels, the
+// vehicle gets the ped's syncer and the ped's holders hear of it.
+void SyncroniseEnterVehicle(CGTAServerManager* pManager, CServerPed* pPed, CServerVehicle* pVehicle, uint8_t ucAction)
+{
+	// Taken before scripts run: a handler may destroy the vehicle.
+	const int32_t iVehicle = pVehicle->GetId();
+	CArguments Arguments;
+	Arguments.AddObject(pPed);
+	Arguments.AddObject(pVehicle);
+	Arguments.AddNumber(static_cast<int32_t>(ucAction == VEHICLE_ACTION_ENTER_DRIVER ? 1 : 0));
+	if (RaiseEvent(pManager, GAME_EVENT_PED_ENTER_VEHICLE, Arguments) || Elements::IsGone(pPed))
+		return;
+	if (!Elements::IsGone(pVehicle))
+		pVehicle->SetSyncer(pPed->GetSyncer());
+	Packet Message(GAME_MESSAGE_PED_VEHICLE_ACTION);
+	CBinaryWriter Writer(&Message);
+	Writer.WriteInt32(pPed->GetId());
+	Writer.WriteUInt8(ucAction);
+	Writer.WriteInt32(iVehicle);
+	Elements::SendToHolders(pPed, Message);
+}
+
+void ProcessPedVehicleAction(CGTAServerManager* pManager, CGTAClient* pClient, Stream* pStream)
 {
 	CBinaryReader Reader(pStream);
 	int32_t iPed = INVALID_NETWORK_ID;
@@ -132,20 +167,20 @@ void ProcessPedVehicleAction(CGTAServer* pServer, CGTAClient* pClient, Stream* p
 	if (bEnter && !Reader.ReadInt32(&iVehicle))
 		return;
 	// Held: the event's handlers may destroy what they are told about.
-	Strong<CServerPed> pPed(PedFromSyncer(pServer->GetManager(), iPed, pClient));
+	Strong<CServerPed> pPed(PedFromSyncer(pManager, iPed, pClient));
 	if (pPed.IsNull())
 		return;
 	if (!bEnter)
 	{
-		pServer->SyncroniseExitVehicle(pPed);
+		SyncroniseExitVehicle(pManager, pPed);
 		return;
 	}
-	Strong<CServerVehicle> pVehicle(static_cast<CServerVehicle*>(pServer->GetManager()->FromId(iVehicle, ELEMENT_VEHICLE)));
+	Strong<CServerVehicle> pVehicle(static_cast<CServerVehicle*>(pManager->FromId(iVehicle, ELEMENT_VEHICLE)));
 	if (!pVehicle.IsNull())
-		pServer->SyncroniseEnterVehicle(pPed, pVehicle, ucAction);
+		SyncroniseEnterVehicle(pManager, pPed, pVehicle, ucAction);
 }
 
-void ProcessPedWasted(CGTAServer* pServer, CGTAClient* pClient, Stream* pStream)
+void ProcessPedWasted(CGTAServerManager* pManager, CGTAClient* pClient, Stream* pStream)
 {
 	CBinaryReader Reader(pStream);
 	int32_t iPed = INVALID_NETWORK_ID;
@@ -153,19 +188,19 @@ void ProcessPedWasted(CGTAServer* pServer, CGTAClient* pClient, Stream* pStream)
 	uint8_t rgucReasons[2];
 	if (!Reader.ReadInt32(&iPed) || !Reader.ReadInt32(&iKiller) || !Reader.ReadUInt8(rgucReasons, 2))
 		return;
-	CServerPed* pPed = PedFromSyncer(pServer->GetManager(), iPed, pClient);
+	CServerPed* pPed = PedFromSyncer(pManager, iPed, pClient);
 	if (!pPed)
 		return;
 	CArguments Arguments;
 	Arguments.AddObject(pPed);
-	Arguments.AddObject(pServer->GetManager()->FromId(iKiller, 0));
+	Arguments.AddObject(pManager->FromId(iKiller, 0));
 	Arguments.AddNumber(rgucReasons[0]);
 	Arguments.AddNumber(rgucReasons[1]);
 	Arguments.AddObject(pClient);
-	RaiseEvent(pServer, GAME_EVENT_PED_WASTED, Arguments);
+	RaiseEvent(pManager, GAME_EVENT_PED_WASTED, Arguments);
 }
 
-void ProcessVehicleFlag(CGTAServer* pServer, CGTAClient* pClient, unsigned uiId, Stream* pStream)
+void ProcessVehicleFlag(CGTAServerManager* pManager, CGTAClient* pClient, unsigned uiId, Stream* pStream)
 {
 	CBinaryReader Reader(pStream);
 	int32_t iVehicle = INVALID_NETWORK_ID;
@@ -173,7 +208,7 @@ void ProcessVehicleFlag(CGTAServer* pServer, CGTAClient* pClient, unsigned uiId,
 	if (!Reader.ReadInt32(&iVehicle) || !Reader.ReadUInt8(&ucValue))
 		return;
 	CServerVehicle* pVehicle =
-		static_cast<CServerVehicle*>(FromSyncer(pServer->GetManager(), iVehicle, ELEMENT_VEHICLE, pClient));
+		static_cast<CServerVehicle*>(FromSyncer(pManager, iVehicle, ELEMENT_VEHICLE, pClient));
 	if (!pVehicle)
 		return;
 	if (uiId == GAME_MESSAGE_VEHICLE_ENGINE)
@@ -182,14 +217,14 @@ void ProcessVehicleFlag(CGTAServer* pServer, CGTAClient* pClient, unsigned uiId,
 		pVehicle->SetSiren(ucValue != 0);
 }
 
-void ProcessPedAction(CGTAServer* pServer, CGTAClient* pClient, const tPedAction& Action, Stream* pStream)
+void ProcessPedAction(CGTAServerManager* pManager, CGTAClient* pClient, const tPedAction& Action, Stream* pStream)
 {
 	CBinaryReader Reader(pStream);
 	int32_t iPed = INVALID_NETWORK_ID;
 	uint8_t rgucExtra[MAX_PED_ACTION_EXTRA];
 	if (!Reader.ReadInt32(&iPed) || !Reader.Read(rgucExtra, Action.m_ExtraSize))
 		return;
-	Strong<CServerPed> pPed(PedFromSyncer(pServer->GetManager(), iPed, pClient));
+	Strong<CServerPed> pPed(PedFromSyncer(pManager, iPed, pClient));
 	if (pPed.IsNull())
 		return;
 	if (Action.m_eEvent != GAME_EVENT_COUNT)
@@ -203,7 +238,7 @@ void ProcessPedAction(CGTAServer* pServer, CGTAClient* pClient, const tPedAction
 			Arguments.AddNumber(ReadLittleEndian32(rgucExtra + 4));
 			Arguments.AddNumber(static_cast<int8_t>(rgucExtra[8]));
 		}
-		RaiseEvent(pServer, Action.m_eEvent, Arguments);
+		RaiseEvent(pManager, Action.m_eEvent, Arguments);
 		if (Elements::IsGone(pPed))
 			return;
 	}
@@ -211,12 +246,12 @@ void ProcessPedAction(CGTAServer* pServer, CGTAClient* pClient, const tPedAction
 	CBinaryWriter Writer(&Relay);
 	Writer.WriteInt32(iPed);
 	Writer.Write(rgucExtra, Action.m_ExtraSize);
-	SendToOthers(pServer, Relay, pClient);
+	SendToOthers(pManager, Relay, pClient);
 }
 
 // Kind 1 carries a duration, kind 2 two points and a duration; only a duration above 0 and at most 2 seconds is
 // passed on.
-void ProcessPedMove(CGTAServer* pServer, CGTAClient* pClient, Stream* pStream)
+void ProcessPedMove(CGTAServerManager* pManager, CGTAClient* pClient, Stream* pStream)
 {
 	constexpr float MAX_DURATION = 2.0f;
 	CBinaryReader Reader(pStream);
@@ -233,7 +268,7 @@ void ProcessPedMove(CGTAServer* pServer, CGTAClient* pClient, Stream* pStream)
 	// Written so that a NaN fails too.
 	if (!(fDuration > 0.0f && fDuration <= MAX_DURATION))
 		return;
-	if (!PedFromSyncer(pServer->GetManager(), iPed, pClient))
+	if (!PedFromSyncer(pManager, iPed, pClient))
 		return;
 	Packet Relay(GAME_MESSAGE_PED_ACTION_147);
 	CBinaryWriter Writer(&Relay);
@@ -242,31 +277,31 @@ void ProcessPedMove(CGTAServer* pServer, CGTAClient* pClient, Stream* pStream)
 	if (ucKind == PED_MOVE_BETWEEN)
 		Writer.WriteSingle(rgfPoints, 6);
 	Writer.WriteSingle(fDuration);
-	SendToOthers(pServer, Relay, pClient);
+	SendToOthers(pManager, Relay, pClient);
 }
 
-void ProcessPickupCollected(CGTAServer* pServer, CGTAClient* pClient, Stream* pStream)
+void ProcessPickupCollected(CGTAServerManager* pManager, CGTAClient* pClient, Stream* pStream)
 {
 	CBinaryReader Reader(pStream);
 	int32_t iPickup = INVALID_NETWORK_ID;
 	int32_t iPed = INVALID_NETWORK_ID;
 	if (!Reader.ReadInt32(&iPickup) || !Reader.ReadInt32(&iPed))
 		return;
-	CNetObject* pPickup = FromSyncer(pServer->GetManager(), iPickup, ELEMENT_PICKUP, pClient);
-	CNetObject* pPed = pServer->GetManager()->FromId(iPed, ELEMENT_PED);
+	CNetObject* pPickup = FromSyncer(pManager, iPickup, ELEMENT_PICKUP, pClient);
+	CNetObject* pPed = pManager->FromId(iPed, ELEMENT_PED);
 	if (!pPickup || !pPed)
 		return;
 	CArguments Arguments;
 	Arguments.AddObject(pPickup);
 	Arguments.AddObject(pPed);
-	RaiseEvent(pServer, GAME_EVENT_PICKUP_COLLECTED, Arguments);
+	RaiseEvent(pManager, GAME_EVENT_PICKUP_COLLECTED, Arguments);
 }
 
 // Messages 133 and 143: bytes of the game's own network session, passed on to one other client as they came, with
 // the sender's index in place of the target's. The rest must hold at least the count of bytes it announces.
-void ProcessRelay(CGTAServer* pServer, CGTAClient* pClient, unsigned uiId, Stream* pStream)
+void ProcessRelay(CGTAServerManager* pManager, CGTAClient* pClient, unsigned uiId, Stream* pStream)
 {
-	if (!pServer->IsIVNativeMultiplayer())
+	if (!pManager->GetSettings().m_bIVNativeMultiplayer)
 		return;
 	CBinaryReader Reader(pStream);
 	uint16_t usTag = 0;
@@ -281,7 +316,7 @@ void ProcessRelay(CGTAServer* pServer, CGTAClient* pClient, unsigned uiId, Strea
 	uint8_t rgucRest[GAME_RELAY_MAX_REST];
 	if (!Reader.Read(rgucRest, Rest))
 		return;
-	CGTAClient* pTarget = ClientAt(pServer, usTarget);
+	CGTAClient* pTarget = ClientAt(pManager, usTarget);
 	if (!pTarget)
 		return;
 	Packet Relay(uiId);
@@ -308,22 +343,23 @@ void ProcessSessionState(CGTAClient* pClient, Stream* pStream)
 
 // The client tells its episode; the server's forced episode wins. With a forced game mode and the game's own
 // sessions the client is sent into a quick match, otherwise it plays without one.
-void ProcessEpisode(CGTAServer* pServer, CGTAClient* pClient, Stream* pStream)
+void ProcessEpisode(CGTAServerManager* pManager, CGTAClient* pClient, Stream* pStream)
 {
 	int8_t cEpisode = 0;
 	if (!CBinaryReader(pStream).ReadInt8(&cEpisode))
 		return;
-	const int32_t iEpisode = pServer->GetIVEpisode() != -1 ? pServer->GetIVEpisode() : cEpisode;
+	const tGameSettings& Settings = pManager->GetSettings();
+	const int32_t iEpisode = Settings.m_iIVEpisode != -1 ? Settings.m_iIVEpisode : cEpisode;
 	pClient->m_iEpisode = iEpisode;
-	if (pServer->GetIVGameMode() != -1 && pServer->IsIVNativeMultiplayer())
-		pClient->QuickMatch(pServer->GetIVGameMode(), iEpisode);
+	if (Settings.m_iIVGameMode != -1 && Settings.m_bIVNativeMultiplayer)
+		pClient->QuickMatch(Settings.m_iIVGameMode, iEpisode);
 	else
 		pClient->HostVexa();
 }
 
-void ProcessSetSessionInfo(CGTAServer* pServer, CGTAClient* pClient, Stream* pStream)
+void ProcessSetSessionInfo(CGTAServerManager* pManager, CGTAClient* pClient, Stream* pStream)
 {
-	if (!pServer->IsIVNativeMultiplayer())
+	if (!pManager->GetSettings().m_bIVNativeMultiplayer)
 		return;
 	CBinaryReader Reader(pStream);
 	uint8_t ucFlags = 0;
@@ -341,14 +377,14 @@ void ProcessSetSessionInfo(CGTAServer* pServer, CGTAClient* pClient, Stream* pSt
 	pClient->SetSessionInfo(rgucInfo, ucLength);
 }
 
-void ProcessGetSessionInfo(CGTAServer* pServer, CGTAClient* pClient, Stream* pStream)
+void ProcessGetSessionInfo(CGTAServerManager* pManager, CGTAClient* pClient, Stream* pStream)
 {
-	if (!pServer->IsIVNativeMultiplayer())
+	if (!pManager->GetSettings().m_bIVNativeMultiplayer)
 		return;
 	uint16_t usIndex = 0;
 	if (!CBinaryReader(pStream).ReadUInt16(&usIndex))
 		return;
-	CGTAClient* pOther = ClientAt(pServer, usIndex);
+	CGTAClient* pOther = ClientAt(pManager, usIndex);
 	if (!pOther)
 		return;
 	Packet Reply(GAME_MESSAGE_IV_SESSION_INFO);
@@ -365,50 +401,50 @@ void ProcessCameraInterior(CGTAClient* pClient, Stream* pStream)
 }
 }
 
-void CGTAServer::ProcessGameMessage(CGTAClient* pClient, unsigned uiId, Stream* pStream)
+void GameMessages::Process(CGTAServerManager* pManager, CGTAClient* pClient, unsigned uiId, Stream* pStream)
 {
-	if (!GetManager())
+	if (!pManager)
 		return;
 	// Handlers raise events whose scripts may let the client go; it stays valid for the whole message.
 	Strong<CGTAClient> pHeld(pClient);
 	if (const tPedAction* pAction = FindPedAction(uiId))
 	{
-		ProcessPedAction(this, pClient, *pAction, pStream);
+		ProcessPedAction(pManager, pClient, *pAction, pStream);
 		return;
 	}
 	switch (uiId)
 	{
 	case GAME_MESSAGE_PED_VEHICLE_ACTION:
-		ProcessPedVehicleAction(this, pClient, pStream);
+		ProcessPedVehicleAction(pManager, pClient, pStream);
 		break;
 	case GAME_MESSAGE_PED_WASTED:
-		ProcessPedWasted(this, pClient, pStream);
+		ProcessPedWasted(pManager, pClient, pStream);
 		break;
 	case GAME_MESSAGE_VEHICLE_ENGINE:
 	case GAME_MESSAGE_VEHICLE_SIREN:
-		ProcessVehicleFlag(this, pClient, uiId, pStream);
+		ProcessVehicleFlag(pManager, pClient, uiId, pStream);
 		break;
 	case GAME_MESSAGE_PED_ACTION_147:
-		ProcessPedMove(this, pClient, pStream);
+		ProcessPedMove(pManager, pClient, pStream);
 		break;
 	case GAME_MESSAGE_PICKUP_COLLECTED:
-		ProcessPickupCollected(this, pClient, pStream);
+		ProcessPickupCollected(pManager, pClient, pStream);
 		break;
 	case GAME_MESSAGE_IV_RELAY:
 	case GAME_MESSAGE_IV_RELAY_TAGGED:
-		ProcessRelay(this, pClient, uiId, pStream);
+		ProcessRelay(pManager, pClient, uiId, pStream);
 		break;
 	case GAME_MESSAGE_IV_SESSION_STATE:
 		ProcessSessionState(pClient, pStream);
 		break;
 	case GAME_MESSAGE_IV_EPISODE:
-		ProcessEpisode(this, pClient, pStream);
+		ProcessEpisode(pManager, pClient, pStream);
 		break;
 	case GAME_MESSAGE_IV_SET_SESSION_INFO:
-		ProcessSetSessionInfo(this, pClient, pStream);
+		ProcessSetSessionInfo(pManager, pClient, pStream);
 		break;
 	case GAME_MESSAGE_IV_GET_SESSION_INFO:
-		ProcessGetSessionInfo(this, pClient, pStream);
+		ProcessGetSessionInfo(pManager, pClient, pStream);
 		break;
 	case GAME_MESSAGE_CAMERA_INTERIOR:
 		ProcessCameraInterior(pClient, pStream);
@@ -416,41 +452,4 @@ void CGTAServer::ProcessGameMessage(CGTAClient* pClient, unsigned uiId, Stream* 
 	default:
 		break;
 	}
-}
-
-void CGTAServer::SyncroniseExitVehicle(CServerPed* pPed)
-{
-	const int32_t iVehicle = pPed->GetVehicleId();
-	if (iVehicle == INVALID_NETWORK_ID)
-		return;
-	CArguments Arguments;
-	Arguments.AddObject(pPed);
-	Arguments.AddObject(GetManager()->FromId(iVehicle, 0));
-	if (RaiseEvent(this, GAME_EVENT_PED_EXIT_VEHICLE, Arguments) || Elements::IsGone(pPed))
-		return;
-	Packet Message(GAME_MESSAGE_PED_VEHICLE_ACTION);
-	CBinaryWriter Writer(&Message);
-	Writer.WriteInt32(pPed->GetId());
-	Writer.WriteUInt8(VEHICLE_ACTION_EXIT);
-	Elements::SendToHolders(pPed, Message);
-}
-
-void CGTAServer::SyncroniseEnterVehicle(CServerPed* pPed, CServerVehicle* pVehicle, uint8_t ucAction)
-{
-	// Taken before scripts run: a handler may destroy the vehicle.
-	const int32_t iVehicle = pVehicle->GetId();
-	CArguments Arguments;
-	Arguments.AddObject(pPed);
-	Arguments.AddObject(pVehicle);
-	Arguments.AddNumber(static_cast<int32_t>(ucAction == VEHICLE_ACTION_ENTER_DRIVER ? 1 : 0));
-	if (RaiseEvent(this, GAME_EVENT_PED_ENTER_VEHICLE, Arguments) || Elements::IsGone(pPed))
-		return;
-	if (!Elements::IsGone(pVehicle))
-		pVehicle->SetSyncer(pPed->GetSyncer());
-	Packet Message(GAME_MESSAGE_PED_VEHICLE_ACTION);
-	CBinaryWriter Writer(&Message);
-	Writer.WriteInt32(pPed->GetId());
-	Writer.WriteUInt8(ucAction);
-	Writer.WriteInt32(iVehicle);
-	Elements::SendToHolders(pPed, Message);
 }
