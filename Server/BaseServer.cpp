@@ -890,6 +890,7 @@ void CBaseServer::ProcessHttpRequests()
 void CBaseServer::PollRemoteConsole()
 {
 	m_RConServer.UpdateNetwork();
+	m_RConServer.Pulse();
 }
 void CBaseServer::ProcessServerListing(const FrameTimeInfo& FrameInfo)
 {
