@@ -687,6 +687,7 @@ bool CBaseServer::OnFrame()
 		m_Lock.Unlock();
 		return false;
 	}
+	FinishJoinChecks();
 	UpdateTransport();
 	if (m_bListed)
 		ProcessServerListing(FrameInfo);
