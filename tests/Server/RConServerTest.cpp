@@ -361,8 +361,9 @@ TEST_F(RConTest, AConnectionThatDoesNotAuthenticateWithinThirtySecondsIsClosed)
 {
 	ASSERT_NO_FATAL_FAILURE(StartServer(PasswordElement()));
 	CWebTool Idle, Operator;
+	// The server cannot have taken the connection before it was asked for.
+	const auto Asked = std::chrono::steady_clock::now();
 	ASSERT_NO_FATAL_FAILURE(Open(Idle));
-	const auto Opened = std::chrono::steady_clock::now();
 	ASSERT_NO_FATAL_FAILURE(OpenAuthenticated(Operator));
 	// A wrong password does not give it more time.
 	EXPECT_EQ(Exchange(Idle, Authenticate("wrong")), "auth 0");
@@ -370,7 +371,7 @@ TEST_F(RConTest, AConnectionThatDoesNotAuthenticateWithinThirtySecondsIsClosed)
 	ASSERT_TRUE(Idle.NextLine("closed", Code, 60000)) << Idle.GetOutput();
 	EXPECT_EQ(Code, "1008");
 	// Not a measurement: the close is not early.
-	EXPECT_GE(std::chrono::steady_clock::now() - Opened, std::chrono::seconds(29));
+	EXPECT_GE(std::chrono::steady_clock::now() - Asked, std::chrono::milliseconds(29900));
 	EXPECT_EQ(Exchange(Operator, Command("/start nosuch")), "log 5 Unable to find the resource nosuch!");
 	EXPECT_TRUE(HasLineContaining(m_pServer->GetOutputLines(), "did not authenticate within 30 seconds"))
 		<< m_pServer->GetRawOutput();
