@@ -353,6 +353,7 @@ bool CBaseServer::OnFrame()
 		PollRemoteConsole();
 	if (IsQuitRequested())
 		return false;
+	FinishJoinChecks();
 	UpdateTransport();
 	if (m_bListed)
 		ProcessServerListing(FrameInfo);
@@ -546,6 +547,7 @@ void CBaseServer::ProcessHttpRequests()
 void CBaseServer::PollRemoteConsole()
 {
 	m_RConServer.UpdateNetwork();
+	m_RConServer.Pulse();
 }
 void CBaseServer::ProcessServerListing(const FrameTimeInfo& FrameInfo)
 {

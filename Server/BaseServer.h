@@ -6,6 +6,7 @@
 // MainLoop, ShutDown).
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,7 @@
 #include "Engine/KestrinHash.h"
 #include "Engine/KestrinReference.h"
 #include "Engine/KestrinThreading.h"
+#include "Engine/PasswordChecks.h"
 #include "Scripting/CommandHandlers.h"
 #include "Multiplayer/NetMachine.h"
 #include "Network/HTTPMgr.h"
@@ -318,6 +320,17 @@ protected:
 	Strong<CNetMachine> m_pConsoleClient;
 	AutoDelete<CServerManager> m_pManager;
 
+	// A join request whose password is being checked, by the peer's handle (one connection's alone, never reused):
+	// the address text and what followed the password, read once the password is known to be right.
+	struct tPendingJoin
+	{
+		uint64_t m_uiTicket = 0;
+		std::string m_Address;
+		std::vector<uint8_t> m_Rest;
+	};
+	std::map<void*, tPendingJoin> m_PendingJoins;
+	CPasswordChecks m_JoinChecks{m_pContext, "CONNECT"};
+
 private:
 	// Copies the server's texts, clients and rules into its snapshot, on the main thread.
 	friend class COmbrelGameProtocolHandler;
@@ -339,6 +352,12 @@ private:
 
 	// The join handshake and the client's own messages.
 	void ProcessJoinRequest(void* pPeer, Stream* pStream);
+	// The checks after the password (name, game, name in use, room) and the admission.
+	void ContinueJoin(void* pPeer, const char* szAddress, Stream* pStream);
+	// Once a pass, before the network step: the join requests whose password check has finished go on.
+	void FinishJoinChecks();
+	// The peer has gone: a check of its password is dropped.
+	void ForgetPendingJoin(void* pPeer);
 	bool IsVersionAllowed(const uint32_t* puiVersion) const;
 	bool IsNameInUse(const char* szName) const;
 	void SendJoinMessages(CNetMachine* pClient);

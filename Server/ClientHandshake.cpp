@@ -12,6 +12,7 @@
 
 #include "Engine/KestrinHash.h"
 #include "Engine/KestrinString.h"
+#include "Engine/OS.h"
 #include "Multiplayer/NetObject.h"
 #include "Network/BinaryStream.h"
 #include "Network/ENetSystem.h"
@@ -29,6 +30,9 @@ constexpr size_t NAME_BUFFER_SIZE = 256;
 
 // Every version the client reports, major first.
 constexpr size_t VERSION_PARTS = 4;
+
+// What the checks after the password read at most: the name's length, the longest name, the game and its version.
+constexpr size_t MAX_JOIN_REST = 2 + CBaseServer::MAX_NAME_LENGTH + 1 + 1;
 
 // A name is shown on the console, in the log and by every client: it must be text that can neither break a line
 // nor drive a terminal.
@@ -111,6 +115,9 @@ void CBaseServer::OnPlayerJoined(CNetMachine* /*pClient*/)
 
 void CBaseServer::ProcessJoinRequest(void* pPeer, Stream* pStream)
 {
+	// One request of a peer is checked at a time; what it sends meanwhile is dropped, as for a peer that has joined.
+	if (m_PendingJoins.count(pPeer))
+		return;
 	char szAddress[ADDRESS_TEXT_SIZE];
 	if (!GetPeerAddressText(pPeer, szAddress, sizeof(szAddress)))
 	{
@@ -148,17 +155,69 @@ void CBaseServer::ProcessJoinRequest(void* pPeer, Stream* pStream)
 		return;
 	}
 
-	char* szPassword = Reader.ReadString();
-	const bool bPasswordAccepted =
-		szPassword && (!m_ServerPassword.HasPassword() || VerifyPassword(szPassword, m_ServerPassword.GetPassword()));
-	free(szPassword);
-	if (!bPasswordAccepted)
+	size_t PasswordLength = 0;
+	char* szPassword = Reader.ReadString(&PasswordLength);
+	if (!szPassword)
 	{
 		m_pContext->LogWarn("CONNECT: %s revoked connection [WRONG PASSWORD]", szAddress);
 		RefusePeer(pPeer, DISCONNECT_WRONG_PASSWORD);
 		return;
 	}
+	if (!m_ServerPassword.HasPassword())
+	{
+		free(szPassword);
+		ContinueJoin(pPeer, szAddress, pStream);
+		return;
+	}
+	// The check takes tens of milliseconds: it runs off the main thread, and the request goes on when it answers.
+	tPendingJoin& Join = m_PendingJoins[pPeer];
+	Join.m_Address = szAddress;
+	Join.m_Rest.resize(MAX_JOIN_REST);
+	Join.m_Rest.resize(pStream->Read(Join.m_Rest.data(), Join.m_Rest.size()));
+	Join.m_uiTicket = m_JoinChecks.Request(szAddress, szPassword, PasswordLength, m_ServerPassword.GetPassword());
+	explicit_bzero(szPassword, PasswordLength);
+	free(szPassword);
+}
 
+void CBaseServer::FinishJoinChecks()
+{
+	std::vector<tPasswordAnswer> Answers;
+	m_JoinChecks.Process(OS::GetTicks(), Answers);
+	for (const tPasswordAnswer& Answer : Answers)
+	{
+		// Answers of peers that went are never given, so each one has its request.
+		auto Found = m_PendingJoins.begin();
+		while (Found != m_PendingJoins.end() && Found->second.m_uiTicket != Answer.m_uiTicket)
+			++Found;
+		if (Found == m_PendingJoins.end())
+			continue;
+		void* pPeer = Found->first;
+		const tPendingJoin Join = std::move(Found->second);
+		m_PendingJoins.erase(Found);
+		if (!Answer.m_bVerified)
+		{
+			m_pContext->LogWarn("CONNECT: %s revoked connection [WRONG PASSWORD]", Join.m_Address.c_str());
+			RefusePeer(pPeer, DISCONNECT_WRONG_PASSWORD);
+			continue;
+		}
+		Strong<Stream> pRest = Strong<Stream>::New(new CMemoryStream(Join.m_Rest.data(), Join.m_Rest.size()));
+		ContinueJoin(pPeer, Join.m_Address.c_str(), pRest);
+	}
+}
+
+void CBaseServer::ForgetPendingJoin(void* pPeer)
+{
+	auto Found = m_PendingJoins.find(pPeer);
+	if (Found == m_PendingJoins.end())
+		return;
+	// A check still running counts against the address all the same.
+	m_JoinChecks.Cancel(Found->second.m_uiTicket);
+	m_PendingJoins.erase(Found);
+}
+
+void CBaseServer::ContinueJoin(void* pPeer, const char* szAddress, Stream* pStream)
+{
+	CBinaryReader Reader(pStream);
 	uint16_t usNameLength = 0;
 	char szName[NAME_BUFFER_SIZE] = {};
 	if (!Reader.ReadUInt16(&usNameLength) || usNameLength == 0 || usNameLength > MAX_NAME_LENGTH ||
@@ -324,6 +383,7 @@ void CBaseServer::ProcessDisconnectMessage(CNetMachine* pClient, Stream* pStream
 
 void CBaseServer::OnPlayerDisconnect(void* pPeer, unsigned uiReason)
 {
+	ForgetPendingJoin(pPeer);
 	Strong<CNetMachine> pClient(m_Clients.GetMachineFromPeer(pPeer));
 	if (pClient.IsNull())
 		return;

@@ -11,8 +11,15 @@
 // reads back every answer and reports the answers and answer bytes per second, and the tool reports the clients
 // the server dropped meanwhile. -rules adds that many rules with long names and values, so answers are large.
 //
+// With -guessers, the server has a join password and a remote-console password, the load clients join with the
+// right one, and through the measured window N guessers try wrong passwords from -sources loopback addresses
+// (127.0.0.2 upwards): game clients sending join requests (-guess join), or remote-console connections sending
+// bursts of login messages (-guess rcon, through rcon_tool.py). The tool then also prints the main loop's passes
+// per second and, with -probe, the time an authenticated remote console waits for the answer to a command.
+//
 // Usage: VexaLoad [-clients N] [-seconds S] [-rate HZ] [-threads T] [-multithreaded]
 //                 [-flood query|other] [-flood-rate R] [-sources K] [-rules N]
+//                 [-guessers N -guess join|rcon] [-probe]
 
 #include <algorithm>
 #include <atomic>
@@ -73,12 +80,22 @@ struct tOptions
 	int m_iFloodRate = 0;
 	int m_iSources = 1;
 	int m_iRules = 0;
+	int m_iGuessers = 0;
+	std::string m_Guess = "join";
+	bool m_bProbe = false;
+
+	// The server gets passwords and the remote console.
+	bool HasPasswords() const { return m_iGuessers > 0 || m_bProbe; }
 };
+
+const char JOIN_PASSWORD[] = "join secret";
+const char RCON_PASSWORD[] = "console secret";
 
 // Shared with the server's process: the sync messages it received from clients.
 struct tServerCounters
 {
 	std::atomic<uint64_t> m_uiSyncsReceived;
+	std::atomic<uint64_t> m_uiPasses;
 };
 
 tServerCounters* g_pCounters = nullptr;
@@ -109,6 +126,13 @@ public:
 		if (uiId == VexaTest::MSG_SYNC && g_pCounters)
 			g_pCounters->m_uiSyncsReceived.fetch_add(1, std::memory_order_relaxed);
 		CGTAServer::ProcessPacket(Peer, uiId, pStream);
+	}
+
+	void OnProcess(const FrameTimeInfo* pFrameInfo) override
+	{
+		if (g_pCounters)
+			g_pCounters->m_uiPasses.fetch_add(1, std::memory_order_relaxed);
+		CGTAServer::OnProcess(pFrameInfo);
 	}
 
 	void OnPlayerJoined(CNetMachine* pClient) override
@@ -164,6 +188,7 @@ struct tLoadClient
 	ENetHost* m_pHost = nullptr;
 	ENetPeer* m_pPeer = nullptr;
 	std::string m_Name;
+	std::string m_Password;
 	eClientState m_eState = CLIENT_CONNECTING;
 	tClock::time_point m_Start;
 	// From the client's own connect: the transport's connection up, the file check asked, joined.
@@ -285,6 +310,7 @@ void ServiceClient(tLoadClient& Client)
 			Client.m_dConnectedMilliseconds = MillisecondsSince(Client.m_Start);
 			VexaTest::tJoinRequest Request;
 			Request.m_Name = Client.m_Name;
+			Request.m_Password = Client.m_Password;
 			Send(Client, Request.Build(), 0, true);
 			Client.m_eState = CLIENT_JOINING;
 			break;
@@ -360,13 +386,20 @@ bool ParseOptions(int argc, char** argv, tOptions& Options)
 			Options.m_iSources = std::atoi(argv[++i]);
 		else if (Argument == "-rules" && bHasValue)
 			Options.m_iRules = std::atoi(argv[++i]);
+		else if (Argument == "-guessers" && bHasValue)
+			Options.m_iGuessers = std::atoi(argv[++i]);
+		else if (Argument == "-guess" && bHasValue)
+			Options.m_Guess = argv[++i];
+		else if (Argument == "-probe")
+			Options.m_bProbe = true;
 		else
 			return false;
 	}
 	return Options.m_iClients > 0 && Options.m_iClients < 255 && Options.m_iSeconds > 0 && Options.m_iRate > 0 &&
 		Options.m_iThreads > 0 &&
 		(Options.m_Flood.empty() || Options.m_Flood == "query" || Options.m_Flood == "other") &&
-		Options.m_iFloodRate >= 0 && Options.m_iSources > 0 && Options.m_iSources < 250 && Options.m_iRules >= 0;
+		Options.m_iFloodRate >= 0 && Options.m_iSources > 0 && Options.m_iSources < 250 && Options.m_iRules >= 0 &&
+		Options.m_iGuessers >= 0 && (Options.m_Guess == "join" || Options.m_Guess == "rcon");
 }
 
 struct tFloodCounts
@@ -464,6 +497,79 @@ std::string LongRules(int iRules)
 			std::string(254, 'v') + "\" />\n";
 	return Rules;
 }
+
+// Game clients that join with a wrong password, each connecting again as soon as the server disconnects it.
+void RunJoinGuessers(uint16_t usPort, const tOptions& Options, const std::atomic<bool>& bStop,
+	std::atomic<uint64_t>& uiAttempts)
+{
+	ENetAddress Server;
+	enet_address_set_host_ip(&Server, "127.0.0.1");
+	Server.port = usPort;
+	std::vector<ENetHost*> Hosts;
+	for (int i = 0; i < Options.m_iGuessers; i++)
+	{
+		ENetAddress Local;
+		enet_address_set_host_ip(&Local, ("127.0.0." + std::to_string(2 + i % Options.m_iSources)).c_str());
+		Local.port = ENET_PORT_ANY;
+		ENetHost* pHost = enet_host_create(&Local, 1, VexaTest::CLIENT_CHANNEL_COUNT, 0, 0);
+		if (!pHost)
+			continue;
+		enet_host_compress_with_range_coder(pHost);
+		enet_host_connect(pHost, &Server, VexaTest::CLIENT_CHANNEL_COUNT, 0);
+		Hosts.push_back(pHost);
+	}
+	VexaTest::tJoinRequest Request;
+	Request.m_Name = "Guesser";
+	Request.m_Password = "wrong guess";
+	const std::vector<uint8_t> Bytes = Request.Build().GetBytes();
+	while (!bStop.load(std::memory_order_relaxed))
+	{
+		for (ENetHost* pHost : Hosts)
+		{
+			ENetEvent Event;
+			while (enet_host_service(pHost, &Event, 0) > 0)
+			{
+				if (Event.type == ENET_EVENT_TYPE_CONNECT)
+				{
+					ENetPacket* pPacket = enet_packet_create(Bytes.data(), Bytes.size(), ENET_PACKET_FLAG_RELIABLE);
+					if (pPacket && enet_peer_send(Event.peer, 0, pPacket) < 0)
+						enet_packet_destroy(pPacket);
+					uiAttempts.fetch_add(1, std::memory_order_relaxed);
+				}
+				else if (Event.type == ENET_EVENT_TYPE_DISCONNECT)
+					enet_host_connect(pHost, &Server, VexaTest::CLIENT_CHANNEL_COUNT, 0);
+				else if (Event.type == ENET_EVENT_TYPE_RECEIVE)
+					enet_packet_destroy(Event.packet);
+			}
+		}
+		usleep(500);
+	}
+	for (ENetHost* pHost : Hosts)
+		enet_host_destroy(pHost);
+}
+
+// Runs rcon_tool.py with the arguments; sets bReady when it prints "ready" and gives the line it prints last.
+std::string RunRConTool(const std::string& Arguments, std::atomic<bool>* pReady = nullptr)
+{
+	const std::string Command = std::string("/usr/bin/python3 ") + VEXA_BENCH_DIR + "/rcon_tool.py " + Arguments;
+	FILE* pOutput = popen(Command.c_str(), "r");
+	if (!pOutput)
+		return "could not run rcon_tool.py";
+	std::string Last;
+	char szLine[512];
+	while (fgets(szLine, sizeof(szLine), pOutput))
+	{
+		Last = szLine;
+		while (!Last.empty() && (Last.back() == '\n' || Last.back() == '\r'))
+			Last.pop_back();
+		if (pReady && Last == "ready")
+			pReady->store(true);
+	}
+	pclose(pOutput);
+	if (pReady)
+		pReady->store(true);
+	return Last;
+}
 }
 
 int main(int argc, char** argv)
@@ -473,7 +579,7 @@ int main(int argc, char** argv)
 	{
 		fprintf(stderr,
 			"usage: %s [-clients 1-254] [-seconds S] [-rate HZ] [-threads T] [-multithreaded] [-flood query|other] "
-			"[-flood-rate R] [-sources 1-249] [-rules N]\n",
+			"[-flood-rate R] [-sources 1-249] [-rules N] [-guessers N -guess join|rcon] [-probe]\n",
 			argv[0]);
 		return 2;
 	}
@@ -482,12 +588,18 @@ int main(int argc, char** argv)
 	if (!mkdtemp(szFolder))
 		return 1;
 	const uint16_t usPort = VexaTest::FindFreePort();
+	const uint16_t usRConPort = VexaTest::FindFreePort();
 	const std::string ConfigPath = std::string(szFolder) + "/server.xml";
 	{
 		std::ofstream Config(ConfigPath);
 		Config << "<server>\n\t<port>" << usPort << "</port>\n\t<httpserver>false</httpserver>\n"
-			   << LongRules(Options.m_iRules) << "</server>\n";
+			   << LongRules(Options.m_iRules);
+		if (Options.HasPasswords())
+			Config << "\t<password>" << JOIN_PASSWORD << "</password>\n\t<rcon>true</rcon>\n\t<rconport>" << usRConPort
+				   << "</rconport>\n\t<rconpassword>" << RCON_PASSWORD << "</rconpassword>\n";
+		Config << "</server>\n";
 	}
+	const std::string RConUrl = "ws://127.0.0.1:" + std::to_string(usRConPort) + "/";
 
 	void* pShared = mmap(nullptr, sizeof(tServerCounters), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
 	if (pShared == MAP_FAILED)
@@ -522,6 +634,8 @@ int main(int argc, char** argv)
 		if (!Client.m_pHost || enet_host_compress_with_range_coder(Client.m_pHost) != 0)
 			return 1;
 		Client.m_Name = "Load" + std::to_string(i);
+		if (Options.HasPasswords())
+			Client.m_Password = JOIN_PASSWORD;
 	}
 	const tClock::time_point JoinStart = tClock::now();
 	for (tLoadClient& Client : Clients)
@@ -582,7 +696,32 @@ int main(int argc, char** argv)
 		return static_cast<uint64_t>(__atomic_load_n(&Client.m_pHost->totalReceivedData, __ATOMIC_RELAXED));
 	};
 	std::this_thread::sleep_until(g_SteadyStart + std::chrono::seconds(1));
+
+	// The probe authenticates first (an authenticated console is what it measures), then the guessers start, and
+	// both run through the whole window.
+	std::atomic<bool> bStopGuessing{false};
+	std::atomic<bool> bProbeReady{!Options.m_bProbe};
+	std::atomic<uint64_t> uiJoinAttempts{0};
+	std::string GuessReport, ProbeReport;
+	std::vector<std::thread> Guessing;
+	if (Options.m_bProbe)
+		Guessing.emplace_back([&] {
+			ProbeReport = RunRConTool("probe " + RConUrl + " '" + RCON_PASSWORD + "' " + std::to_string(Options.m_iSeconds),
+				&bProbeReady);
+		});
+	while (!bProbeReady.load())
+		usleep(1000);
+	if (Options.m_iGuessers > 0 && Options.m_Guess == "join")
+		Guessing.emplace_back(RunJoinGuessers, usPort, std::cref(Options), std::cref(bStopGuessing),
+			std::ref(uiJoinAttempts));
+	if (Options.m_iGuessers > 0 && Options.m_Guess == "rcon")
+		Guessing.emplace_back([&] {
+			GuessReport = RunRConTool("guess " + RConUrl + " " + std::to_string(Options.m_iGuessers) + " " +
+				std::to_string(Options.m_iSources) + " " + std::to_string(Options.m_iSeconds));
+		});
+
 	const tClock::time_point WindowStart = tClock::now();
+	const uint64_t uiPassesAtStart = g_pCounters->m_uiPasses.load(std::memory_order_relaxed);
 	const double dCpuStart = VexaBench::ReadCpuSeconds(ServerPid);
 	const int iDroppedAtStart = g_iDroppedClients.load(std::memory_order_relaxed);
 	g_bMeasuring = true;
@@ -601,11 +740,15 @@ int main(int argc, char** argv)
 	std::this_thread::sleep_until(WindowStart + std::chrono::seconds(Options.m_iSeconds));
 	const double dWindow = std::chrono::duration<double>(tClock::now() - WindowStart).count();
 	const double dCpu = VexaBench::ReadCpuSeconds(ServerPid) - dCpuStart;
+	const uint64_t uiPasses = g_pCounters->m_uiPasses.load(std::memory_order_relaxed) - uiPassesAtStart;
 	g_bMeasuring = false;
 	const int iDropped = g_iDroppedClients.load(std::memory_order_relaxed) - iDroppedAtStart;
 	bStopFlood = true;
 	if (FloodThread.joinable())
 		FloodThread.join();
+	bStopGuessing = true;
+	for (std::thread& Thread : Guessing)
+		Thread.join();
 	std::vector<uint64_t> BytesAtEnd(Clients.size());
 	std::vector<uint64_t> WireAtEnd(Clients.size());
 	for (size_t i = 0; i < Clients.size(); i++)
@@ -671,6 +814,15 @@ int main(int argc, char** argv)
 	printf("relay delay ms: p50 %.1f  p95 %.1f  p99 %.1f  max %.1f (%zu syncs relayed)\n", Percentile(AllDelays, 0.5),
 		Percentile(AllDelays, 0.95), Percentile(AllDelays, 0.99), Percentile(AllDelays, 1.0), AllDelays.size());
 	printf("clients dropped in the window: %d\n", iDropped);
+	printf("main loop: %.1f passes per s\n", static_cast<double>(uiPasses) / dWindow);
+	if (Options.m_iGuessers > 0)
+		printf("guessers: %d %s from %d address(es)%s\n", Options.m_iGuessers, Options.m_Guess.c_str(),
+			Options.m_iSources,
+			Options.m_Guess == "join" ? (", " + std::to_string(uiJoinAttempts.load()) + " join attempts").c_str() : "");
+	if (!GuessReport.empty())
+		printf("%s\n", GuessReport.c_str());
+	if (!ProbeReport.empty())
+		printf("console %s\n", ProbeReport.c_str());
 	if (!Options.m_Flood.empty())
 	{
 		printf("flood: %s, %zu-byte datagrams from %d source address(es), %.0f sent per s\n", Options.m_Flood.c_str(),

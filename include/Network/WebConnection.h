@@ -60,6 +60,8 @@ public:
 		// An outgoing connection that has not reached its server, or whose server has not answered a step of the
 		// handshake, within this many seconds fails as a connection that could not be made.
 		HANDSHAKE_TIMEOUT_SECONDS = 30,
+		// A connection asked to close once its output has gone is closed after this long even if it never reads.
+		CLOSE_AFTER_OUTPUT_SECONDS = 5,
 	};
 
 	WebConnection();
@@ -97,6 +99,14 @@ public:
 	uintptr_t GetConnectionData(lws* pConnection) const;
 	// Ends one connection soon (at the next poll at the latest).
 	void CloseConnection(lws* pConnection);
+	// Ends one connection once the frames queued for it have gone out, with the WebSocket close status and reason
+	// (cut to what a close frame holds); nothing more is queued or received on it meanwhile.
+	void CloseConnectionAfterOutput(lws* pConnection, uint16_t usStatus, const char* szReason);
+	// Stops taking messages from one connection, or takes them again: while paused, what it sends waits in the
+	// socket and the library's buffer.
+	void PauseReceiving(lws* pConnection, bool bPause);
+	// The peer's numeric address ("" when unknown).
+	std::string GetPeerAddress(lws* pConnection) const;
 	// The connections whose handshake has completed and that have not closed.
 	size_t GetConnectionCount() const { return m_Peers.size(); }
 

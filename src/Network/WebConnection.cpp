@@ -112,6 +112,10 @@ struct WebConnection::tPeer
 	lws* m_pConnection = nullptr;
 	uintptr_t m_uiData = 0;
 	bool m_bClosing = false;
+	// Closing once the queue has gone out, with this status and reason in the close frame.
+	bool m_bCloseAfterOutput = false;
+	uint16_t m_usCloseStatus = 0;
+	std::string m_CloseReason;
 	// The fragments of the message being received.
 	std::vector<uint8_t> m_Message;
 	// Frames waiting for the connection to take them, each with the library's headroom in front.
@@ -394,11 +398,50 @@ uintptr_t WebConnection::GetConnectionData(lws* pConnection) const
 void WebConnection::CloseConnection(lws* pConnection)
 {
 	tPeer* pPeer = FindPeer(pConnection);
+	if (!pPeer || (pPeer->m_bClosing && !pPeer->m_bCloseAfterOutput) || m_bDestroying)
+		return;
+	pPeer->m_bClosing = true;
+	pPeer->m_bCloseAfterOutput = false;
+	// Closed by the library at its next service; the close callback then reports it.
+	lws_set_timeout(pConnection, PENDING_TIMEOUT_USER_OK, LWS_TO_KILL_ASYNC);
+}
+
+void WebConnection::CloseConnectionAfterOutput(lws* pConnection, uint16_t usStatus, const char* szReason)
+{
+	// A close frame carries the two bytes of the status and at most 123 of reason.
+	constexpr size_t MAX_CLOSE_REASON = 123;
+	tPeer* pPeer = FindPeer(pConnection);
 	if (!pPeer || pPeer->m_bClosing || m_bDestroying)
 		return;
 	pPeer->m_bClosing = true;
-	// Closed by the library at its next service; the close callback then reports it.
-	lws_set_timeout(pConnection, PENDING_TIMEOUT_USER_OK, LWS_TO_KILL_ASYNC);
+	pPeer->m_bCloseAfterOutput = true;
+	pPeer->m_usCloseStatus = usStatus;
+	pPeer->m_CloseReason = std::string(szReason ? szReason : "").substr(0, MAX_CLOSE_REASON);
+	// The writeable callback sends what is queued and then closes.
+	lws_callback_on_writable(pConnection);
+	lws_set_timeout(pConnection, PENDING_TIMEOUT_USER_OK, CLOSE_AFTER_OUTPUT_SECONDS);
+}
+
+void WebConnection::PauseReceiving(lws* pConnection, bool bPause)
+{
+	if (!FindPeer(pConnection) || m_bDestroying)
+		return;
+	// Applied at once even from outside the connection's own callbacks.
+	lws_rx_flow_control(pConnection, (bPause ? 0 : 1) | LWS_RXFLOW_REASON_FLAG_PROCESS_NOW);
+}
+
+std::string WebConnection::GetPeerAddress(lws* pConnection) const
+{
+	char szAddress[INET6_ADDRSTRLEN] = "";
+	if (!FindPeer(pConnection) || !lws_get_peer_simple(pConnection, szAddress, sizeof(szAddress)))
+		return std::string();
+	// The listener takes IPv4 peers on an IPv6 socket; they are named as they know themselves.
+	static const char s_szMapped[] = "::ffff:";
+	const char* szIPv4 = szAddress + sizeof(s_szMapped) - 1;
+	in_addr IPv4;
+	if (strncmp(szAddress, s_szMapped, sizeof(s_szMapped) - 1) == 0 && inet_pton(AF_INET, szIPv4, &IPv4) == 1)
+		return szIPv4;
+	return szAddress;
 }
 
 WebConnection::tPeer* WebConnection::FindPeer(lws* pConnection) const
@@ -503,17 +546,23 @@ int WebConnection::OnWriteable(lws* pConnection, tPeer* pPeer)
 {
 	if (!pPeer)
 		return 0;
-	if (pPeer->m_bClosing)
+	if (pPeer->m_bClosing && !pPeer->m_bCloseAfterOutput)
 		return -1;
 	if (pPeer->m_Queue.empty())
-		return 0;
+	{
+		if (!pPeer->m_bCloseAfterOutput)
+			return 0;
+		lws_close_reason(pConnection, static_cast<lws_close_status>(pPeer->m_usCloseStatus),
+			reinterpret_cast<unsigned char*>(&pPeer->m_CloseReason[0]), pPeer->m_CloseReason.size());
+		return -1;
+	}
 	std::vector<uint8_t> Frame = std::move(pPeer->m_Queue.front());
 	pPeer->m_Queue.pop_front();
 	const size_t Size = Frame.size() - LWS_PRE;
 	pPeer->m_QueuedBytes -= Size;
 	if (lws_write(pConnection, Frame.data() + LWS_PRE, Size, LWS_WRITE_BINARY) < static_cast<int>(Size))
 		return -1;
-	if (!pPeer->m_Queue.empty())
+	if (!pPeer->m_Queue.empty() || pPeer->m_bCloseAfterOutput)
 		lws_callback_on_writable(pConnection);
 	return 0;
 }

@@ -266,6 +266,37 @@ TEST_F(WebConnectionServerTest, FramesGoOnlyToHandshakenConnectionsAndRepliesOnl
 	EXPECT_FALSE(m_Link.SendPacket(reinterpret_cast<lws*>(&Buffer), &ToFirst));
 }
 
+TEST_F(WebConnectionServerTest, APausedConnectionsMessagesWaitAndOneClosedAfterItsOutputGetsItFirst)
+{
+	CChildProcess Client;
+	ASSERT_NO_FATAL_FAILURE(OpenClient(Client));
+	lws* pConnection = m_Link.m_Connections[0];
+	EXPECT_EQ(m_Link.GetPeerAddress(pConnection), "127.0.0.1");
+
+	// Paused: messages sent in one write wait, however long the link is polled, and come whole and in order after.
+	m_Link.PauseReceiving(pConnection, true);
+	Send(Client, "sendmany 200 860234525401000000");
+	Send(Client, "send 860234525402000000");
+	EXPECT_FALSE(PollUntil(m_Link, [&] { return m_Link.Count("packet 1 ") > 0; }, 300));
+	m_Link.PauseReceiving(pConnection, false);
+	ASSERT_TRUE(PollUntil(m_Link, [&] { return m_Link.Count("packet 2 ") == 1; })) << Client.GetOutput();
+	EXPECT_EQ(m_Link.Count("packet 1 "), 200u);
+	EXPECT_EQ(m_Link.m_Events.back(), "packet 2 ");
+
+	// What was queued goes out before the close frame with its status; nothing is queued after.
+	Packet First(1);
+	Packet Second(2);
+	ASSERT_TRUE(m_Link.SendPacket(pConnection, &First));
+	ASSERT_TRUE(m_Link.SendPacket(pConnection, &Second));
+	m_Link.CloseConnectionAfterOutput(pConnection, 1008, "enough");
+	EXPECT_FALSE(m_Link.SendPacket(pConnection, &First));
+	EXPECT_TRUE(Client.WaitForOutput("closed 1008", 10000, Polling(m_Link))) << Client.GetOutput();
+	const std::string Output = Client.GetOutput();
+	EXPECT_NE(Output.find("recv " + PacketBytes(First) + "\nrecv " + PacketBytes(Second) + "\nclosed 1008"),
+		std::string::npos) << Output;
+	EXPECT_TRUE(PollUntil(m_Link, [&] { return m_Link.Count("disconnect") == 1; }));
+}
+
 TEST_F(WebConnectionServerTest, PlainHttpOnTheLinksPortIsAnsweredByTheHandlerItIsRoutedTo)
 {
 	m_Link.m_bRouteHttp = true;

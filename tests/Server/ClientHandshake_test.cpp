@@ -2,6 +2,7 @@
 // and without the network thread.
 
 #include <gtest/gtest.h>
+#include <chrono>
 #include <openssl/evp.h>
 #include <thread>
 
@@ -60,6 +61,20 @@ const tReceivedMessage* Find(const std::vector<tReceivedMessage>& Messages, uint
 			return &Message;
 	}
 	return nullptr;
+}
+
+// The names of the clients a client list (message 20) holds, by index; empty when it does not hold a whole list.
+std::map<uint32_t, std::string> ListedNames(const tReceivedMessage& Message)
+{
+	uint16_t usMaxPlayers = 0;
+	std::map<uint32_t, tClientBlock> Clients;
+	std::map<uint32_t, std::string> Names;
+	if (ReadClientList(Message, usMaxPlayers, Clients))
+	{
+		for (const auto& Entry : Clients)
+			Names[Entry.first] = Entry.second.m_Name;
+	}
+	return Names;
 }
 
 // Everything the client holds once the message with the id has arrived.
@@ -464,13 +479,8 @@ TEST_P(ClientHandshake, TwoClientsSeeEachOtherJoinAndLeave)
 	EXPECT_EQ(Block.m_Name, "Second");
 
 	ASSERT_TRUE(Second.WaitForMessage(MSG_CLIENT_LIST, Message));
-	uint16_t usMaxPlayers = 0;
-	std::map<uint32_t, tClientBlock> Clients;
-	ASSERT_TRUE(ReadClientList(Message, usMaxPlayers, Clients));
-	ASSERT_EQ(Clients.size(), 3u);
-	EXPECT_EQ(Clients[0].m_Name, "First");
-	EXPECT_EQ(Clients[1].m_Name, "Second");
-	EXPECT_EQ(Clients[255].m_Name, "Console");
+	EXPECT_EQ(ListedNames(Message),
+		(std::map<uint32_t, std::string>{{0, "First"}, {1, "Second"}, {255, "Console"}}));
 
 	uint32_t uiReason = REASON_QUIT;
 	ASSERT_TRUE(Second.SendDisconnect(&uiReason));
@@ -540,6 +550,120 @@ TEST_P(ClientHandshake, SecondJoinRequestFromAJoinedPeerIsIgnored)
 	EXPECT_EQ(Find(Messages, MSG_JOIN_INFO), nullptr);
 	EXPECT_EQ(Find(Messages, MSG_FILE_CHECK), nullptr);
 	EXPECT_NE(Find(Messages, MSG_JOINED), nullptr);
+}
+
+namespace
+{
+const char SERVER_PASSWORD[] = "secret";
+
+tJoinRequest WithPassword(const std::string& Name, const std::string& Password)
+{
+	tJoinRequest Result = Request(Name);
+	Result.m_Password = Password;
+	return Result;
+}
+}
+
+TEST_P(ClientHandshake, WithAServerPasswordTheOtherChecksFollowItsAnswer)
+{
+	StartServer(std::string("\t<password>") + SERVER_PASSWORD + "</password>\n");
+	tJoinRequest WrongGame = WithPassword("Player", SERVER_PASSWORD);
+	WrongGame.m_ucGame = 2;
+	tJoinRequest CutInName = WithPassword("Player", SERVER_PASSWORD);
+	// 4 network version, 16 version, 7 password, 2 + 6 name: cut inside the name.
+	CutInName.m_iCutAfter = 31;
+	struct tCase
+	{
+		const char* m_szCase;
+		tJoinRequest m_Request;
+		uint32_t m_uiReason;
+		std::string m_Line;
+	};
+	const tCase Cases[] = {
+		{"a wrong password before an empty name", WithPassword("", "guess"), REASON_WRONG_PASSWORD,
+			"CONNECT: 127.0.0.1 revoked connection [WRONG PASSWORD]"},
+		{"an empty name", WithPassword("", SERVER_PASSWORD), REASON_INVALID_NICKNAME,
+			"CONNECT: 127.0.0.1 revoked connection [INVALID NICKNAME]"},
+		{"a request cut in the name", CutInName, REASON_INVALID_NICKNAME,
+			"CONNECT: 127.0.0.1 revoked connection [INVALID NICKNAME]"},
+		{"a wrong game", WrongGame, REASON_WRONG_GAME, "CONNECT: Player revoked connection [WRONG GAME]"},
+		{"the console's name", WithPassword("console", SERVER_PASSWORD), REASON_NICKNAME_IN_USE,
+			"CONNECT: console revoked connection [NICKNAME IN USE]"},
+	};
+	for (const tCase& Case : Cases)
+	{
+		SCOPED_TRACE(Case.m_szCase);
+		CGameClient Client;
+		ASSERT_TRUE(Client.Connect(m_usPort));
+		ASSERT_TRUE(Client.SendJoinRequest(Case.m_Request));
+		ASSERT_TRUE(Client.WaitForDisconnect());
+		EXPECT_EQ(Client.GetDisconnectReason(), Case.m_uiReason);
+		EXPECT_TRUE(m_Server.WaitForOutput(Case.m_Line)) << m_Server.GetRawOutput();
+	}
+
+	// The right password: the same messages in the same order as on a server without one.
+	CGameClient Client;
+	ASSERT_TRUE(Client.Connect(m_usPort));
+	ASSERT_TRUE(Client.SendJoinRequest(WithPassword("Player", SERVER_PASSWORD)));
+	EXPECT_EQ(Ids(ReceiveThrough(Client, MSG_CLIENT_LIST)), (std::vector<uint32_t>{MSG_FILE_CHECK,
+		MSG_CLIENT_VARIABLES, MSG_JOIN_INFO, MSG_GAME_MODE, MSG_SERVER_NAME, MSG_CLIENT_LIST}));
+}
+
+TEST_P(ClientHandshake, WrongPasswordsFromOneAddressSlowItDownWithoutShuttingItOut)
+{
+	StartServer(std::string("\t<password>") + SERVER_PASSWORD + "</password>\n");
+	// The third failure cannot come before its request was sent.
+	std::chrono::steady_clock::time_point LastGuess;
+	for (int i = 0; i < 3; i++)
+	{
+		CGameClient Guesser;
+		ASSERT_TRUE(Guesser.Connect(m_usPort));
+		LastGuess = std::chrono::steady_clock::now();
+		ASSERT_TRUE(Guesser.SendJoinRequest(WithPassword("Guesser", "guess")));
+		ASSERT_TRUE(Guesser.WaitForDisconnect());
+		EXPECT_EQ(Guesser.GetDisconnectReason(), REASON_WRONG_PASSWORD);
+	}
+	// From the third failure on the address waits, first half a second; the right password still gets in.
+	CGameClient Client;
+	tJoinInfo Info;
+	ASSERT_TRUE(Client.Connect(m_usPort));
+	ASSERT_TRUE(Client.SendJoinRequest(WithPassword("Player", SERVER_PASSWORD)));
+	ASSERT_TRUE(Client.WaitForJoinInfo(Info));
+	// A lower bound only: the delay is a rule of the server, not a speed.
+	EXPECT_GE(std::chrono::steady_clock::now() - LastGuess, std::chrono::milliseconds(450));
+	EXPECT_GE(FindLine(m_Server.GetOutputLines(),
+				  "CONNECT: password checks for 127.0.0.1 are slowed down after 3 failed attempts"),
+		0) << m_Server.GetRawOutput();
+}
+
+TEST_P(ClientHandshake, OneJoinRequestOfAPeerIsCheckedAtATimeAndAPeerThatLeavesLeavesNothing)
+{
+	StartServer(std::string("\t<password>") + SERVER_PASSWORD + "</password>\n");
+	CGameClient Watcher;
+	ASSERT_TRUE(Watcher.Join(m_usPort, WithPassword("Watcher", SERVER_PASSWORD)));
+
+	// A second request while the first is being checked is dropped: the client joins once, by its first name.
+	CGameClient Twice;
+	ASSERT_TRUE(Twice.Connect(m_usPort));
+	ASSERT_TRUE(Twice.SendJoinRequest(WithPassword("First", SERVER_PASSWORD)));
+	ASSERT_TRUE(Twice.SendJoinRequest(WithPassword("Second", SERVER_PASSWORD)));
+	tReceivedMessage Message;
+	ASSERT_TRUE(Twice.WaitForMessage(MSG_CLIENT_LIST, Message));
+	EXPECT_EQ(ListedNames(Message),
+		(std::map<uint32_t, std::string>{{0, "Watcher"}, {1, "First"}, {255, "Console"}}));
+
+	// One that leaves right after asking: whether its check ended first or not, neither its slot nor its name
+	// stays taken.
+	{
+		CGameClient Leaver;
+		ASSERT_TRUE(Leaver.Connect(m_usPort));
+		ASSERT_TRUE(Leaver.SendJoinRequest(WithPassword("Leaver", SERVER_PASSWORD)));
+		ASSERT_TRUE(Leaver.Disconnect(REASON_QUIT));
+	}
+	CGameClient Again;
+	ASSERT_TRUE(Again.Join(m_usPort, WithPassword("Leaver", SERVER_PASSWORD)));
+	EXPECT_EQ(Again.GetIndex(), 2);
+	EXPECT_EQ(FindLine(m_Server.GetOutputLines(), "CONNECT: Second revoked connection [NICKNAME IN USE]"), -1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Transport, ClientHandshake, ::testing::Bool(), DescribeTransport);

@@ -2,10 +2,12 @@
 // websockets) against the real server binary: the password checked against its stored hash, "Not authenticated"
 // before it, command output only to the connection that sent the command, the extra line for a line the commands
 // did not take, malformed messages that run nothing, plain HTTP on the console's port, and a port that cannot be
-// had. One test runs in this process to give the registry a command of its own that prints several lines.
+// had. A console connection has to prove the password in time and within a few tries, and only so many may wait to
+// do it, from one address and in all; its password is checked while the game goes on. One test runs in this process to give the registry a command of its own that prints several lines.
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <netinet/in.h>
 #include <string>
@@ -16,6 +18,7 @@
 #include "HttpFetch.h"
 #include "InProcessServer.h"
 #include "ServerHarness.h"
+#include "Support/GameClient.h"
 #include "Support/TestMessage.h"
 #include "Support/Transport.h"
 #include "Support/WebTool.h"
@@ -69,11 +72,16 @@ std::string Describe(const tData& Data)
 	return "other " + ToHex(Data);
 }
 
-// The configuration of a server with the remote console on, telling the console's port.
+// The configuration of a server with the remote console on, telling its ports.
+std::string RConConfig(tServerPorts& Ports, const std::string& Children)
+{
+	return MakeConfig("\t<rcon>true</rcon>\n" + Children, Ports);
+}
+
 std::string RConConfig(int& iRConPort, const std::string& Children)
 {
 	tServerPorts Ports;
-	const std::string Config = MakeConfig("\t<rcon>true</rcon>\n" + Children, Ports);
+	const std::string Config = RConConfig(Ports, Children);
 	iRConPort = Ports.m_iRCon;
 	return Config;
 }
@@ -91,7 +99,10 @@ protected:
 	{
 		const std::string Threading = bMultithreaded ? "\t<multithreaded>true</multithreaded>\n" : "";
 		m_pServer.reset(new CServerProcess());
-		ASSERT_NO_FATAL_FAILURE(StartAndWait(*m_pServer, RConConfig(m_iRConPort, Children + Threading)));
+		tServerPorts Ports;
+		ASSERT_NO_FATAL_FAILURE(StartAndWait(*m_pServer, RConConfig(Ports, Children + Threading)));
+		m_iRConPort = Ports.m_iRCon;
+		m_iGamePort = Ports.m_iGame;
 	}
 
 	std::string Url() const { return "ws://127.0.0.1:" + std::to_string(m_iRConPort) + "/"; }
@@ -121,6 +132,7 @@ protected:
 
 	std::unique_ptr<CServerProcess> m_pServer;
 	int m_iRConPort = 0;
+	int m_iGamePort = 0;
 };
 
 class RConTest : public RConFixture, public ::testing::Test
@@ -135,8 +147,6 @@ class RConThreadingTest : public RConFixture, public ::testing::TestWithParam<bo
 TEST_F(RConTest, ThePasswordIsCheckedBeforeAnyCommandRuns)
 {
 	ASSERT_NO_FATAL_FAILURE(StartServer(PasswordElement()));
-	CWebTool Tool;
-	ASSERT_NO_FATAL_FAILURE(Open(Tool));
 
 	const std::string WithZeroByte = std::string(PASSWORD) + std::string(1, '\0') + "tail";
 	struct tCase
@@ -144,21 +154,32 @@ TEST_F(RConTest, ThePasswordIsCheckedBeforeAnyCommandRuns)
 		const char* m_szCase;
 		tData m_Message;
 		std::string m_Answer;
+		// A connection is closed at its third refusal, so the refusals are spread over connections.
+		bool m_bNewConnection;
 	};
 	const tCase Cases[] = {
-		{"a command first", Command("/start nosuch"), "log 5 Not authenticated"},
-		{"a wrong password", Authenticate("correct horsE"), "auth 0"},
-		{"an empty password", Authenticate(""), "auth 0"},
-		{"the password and more after a zero byte", Authenticate(WithZeroByte), "auth 0"},
-		{"a password longer than its bytes", ToolMessage(2, CTestMessage().VarUInt(20).Bytes("abc", 3)), "auth 0"},
-		{"no password at all", ToolMessage(2, CTestMessage()), "auth 0"},
-		{"a command after refusals", Command("/start nosuch"), "log 5 Not authenticated"},
-		{"the password", Authenticate(PASSWORD), "auth 1"},
-		{"the password again", Authenticate(PASSWORD), "auth 1"},
-		{"a command once accepted", Command("/start nosuch"), "log 5 Unable to find the resource nosuch!"},
+		{"a command first", Command("/start nosuch"), "log 5 Not authenticated", true},
+		{"a wrong password", Authenticate("correct horsE"), "auth 0", false},
+		{"an empty password", Authenticate(""), "auth 0", false},
+		{"a command after refusals", Command("/start nosuch"), "log 5 Not authenticated", false},
+		{"the password and more after a zero byte", Authenticate(WithZeroByte), "auth 0", true},
+		{"a password longer than its bytes", ToolMessage(2, CTestMessage().VarUInt(20).Bytes("abc", 3)), "auth 0",
+			false},
+		{"no password at all", ToolMessage(2, CTestMessage()), "auth 0", true},
+		{"the password", Authenticate(PASSWORD), "auth 1", false},
+		{"the password again", Authenticate(PASSWORD), "auth 1", false},
+		{"a command once accepted", Command("/start nosuch"), "log 5 Unable to find the resource nosuch!", false},
 	};
+	std::unique_ptr<CWebTool> pTool;
 	for (const tCase& Case : Cases)
-		EXPECT_EQ(Exchange(Tool, Case.m_Message), Case.m_Answer) << Case.m_szCase;
+	{
+		if (Case.m_bNewConnection)
+		{
+			pTool.reset(new CWebTool());
+			ASSERT_NO_FATAL_FAILURE(Open(*pTool));
+		}
+		EXPECT_EQ(Exchange(*pTool, Case.m_Message), Case.m_Answer) << Case.m_szCase;
+	}
 
 	// Another connection starts unauthenticated.
 	CWebTool Other;
@@ -233,6 +254,153 @@ TEST_P(RConThreadingTest, CommandOutputGoesOnlyToTheConnectionThatSentIt)
 }
 
 INSTANTIATE_TEST_SUITE_P(Transport, RConThreadingTest, ::testing::Bool(), DescribeTransport);
+
+TEST_F(RConTest, MessagesBehindALoginAreAnsweredAfterItInOrder)
+{
+	ASSERT_NO_FATAL_FAILURE(StartServer(PasswordElement()));
+	CWebTool Tool;
+	ASSERT_NO_FATAL_FAILURE(Open(Tool));
+	// Sent in one go: each login is checked before anything behind it is read.
+	const tData Messages[] = {Command("/start a"), Authenticate("wrong"), Command("/start b"), Authenticate(PASSWORD),
+		Command("/start c"), Authenticate("wrong again"), Command("/start d")};
+	for (const tData& Message : Messages)
+		ASSERT_TRUE(Tool.Send(Message));
+	const std::string Answers[] = {"log 5 Not authenticated", "auth 0", "log 5 Not authenticated", "auth 1",
+		"log 5 Unable to find the resource c!", "auth 0", "log 5 Unable to find the resource d!"};
+	for (const std::string& Answer : Answers)
+		EXPECT_EQ(Next(Tool), Answer);
+}
+
+TEST_F(RConTest, AConnectionIsClosedAfterThreeWrongPasswords)
+{
+	ASSERT_NO_FATAL_FAILURE(StartServer(PasswordElement()));
+	struct tCase
+	{
+		const char* m_szCase;
+		int m_iGuesses;
+	};
+	// One at a time, or a flood in one go of which only the first three are checked.
+	const tCase Cases[] = {{"one at a time", 3}, {"all at once", 100}};
+	for (const tCase& Case : Cases)
+	{
+		SCOPED_TRACE(Case.m_szCase);
+		CWebTool Tool;
+		ASSERT_NO_FATAL_FAILURE(Open(Tool));
+		if (Case.m_iGuesses == 3)
+		{
+			for (int i = 0; i < 3; i++)
+				EXPECT_EQ(Exchange(Tool, Authenticate("wrong")), "auth 0");
+		}
+		else
+			ASSERT_TRUE(Tool.SendMany(Authenticate("wrong"), Case.m_iGuesses));
+		// After the answers already taken: for the flood its first three answers, then the close.
+		const std::vector<std::string> Lines = Tool.LinesThrough("closed");
+		ASSERT_FALSE(Lines.empty()) << Tool.GetOutput();
+		EXPECT_EQ(Lines.back(), "closed 1008");
+		size_t Answers = 0;
+		for (const std::string& Line : Lines)
+			Answers += Line.compare(0, 5, "recv ") == 0 ? 1 : 0;
+		EXPECT_EQ(Answers, Case.m_iGuesses == 3 ? 0u : 3u) << Tool.GetOutput();
+	}
+	// The address is slowed down, never shut out: the password still gets in.
+	CWebTool Operator;
+	ASSERT_NO_FATAL_FAILURE(OpenAuthenticated(Operator));
+	EXPECT_EQ(Exchange(Operator, Command("/start nosuch")), "log 5 Unable to find the resource nosuch!");
+
+	const std::vector<std::string> Lines = m_pServer->GetOutputLines();
+	size_t Closes = 0;
+	for (const std::string& Line : Lines)
+		Closes += Line.find("RCon: closed a connection from") != std::string::npos ? 1 : 0;
+	// Two connections closed for the same reason from the same address: said once.
+	EXPECT_EQ(Closes, 1u) << m_pServer->GetRawOutput();
+	EXPECT_TRUE(HasLineContaining(Lines, "127.0.0.1 after 3 failed attempts")) << m_pServer->GetRawOutput();
+	EXPECT_TRUE(HasLineContaining(Lines, "RCon: password checks for")) << m_pServer->GetRawOutput();
+}
+
+TEST_F(RConTest, ConnectionsWaitingToAuthenticateAreCappedPerAddressAndInTotal)
+{
+	ASSERT_NO_FATAL_FAILURE(StartServer(PasswordElement()));
+	// An authenticated connection does not count.
+	CWebTool Operator;
+	ASSERT_NO_FATAL_FAILURE(OpenAuthenticated(Operator));
+
+	// Four may wait from one address; the fifth is closed as soon as it opens.
+	CWebTool Local;
+	ASSERT_TRUE(Local.HoldClients(Url(), 5, {"127.0.0.1"})) << Local.GetOutput();
+	ASSERT_TRUE(Local.WaitForLines("closed", 1)) << Local.GetOutput();
+	EXPECT_EQ(Local.CountLines("open"), 5u) << Local.GetOutput();
+
+	// Thirty-two may wait in all: of 36 more from nine other addresses (four each) eight are closed.
+	std::vector<std::string> Addresses;
+	for (int i = 2; i <= 10; i++)
+		Addresses.push_back("127.0.0." + std::to_string(i));
+	CWebTool Others;
+	ASSERT_TRUE(Others.HoldClients(Url(), 36, Addresses)) << Others.GetOutput();
+	ASSERT_TRUE(Others.WaitForLines("closed", 8)) << Others.GetOutput();
+	CWebTool Late;
+	ASSERT_TRUE(Late.HoldClients(Url(), 1, {"127.0.0.11"})) << Late.GetOutput();
+	ASSERT_TRUE(Late.WaitForLines("closed", 1)) << Late.GetOutput();
+	EXPECT_EQ(Others.CountLines("closed"), 8u) << Others.GetOutput();
+	EXPECT_EQ(Local.CountLines("closed"), 1u) << Local.GetOutput();
+	// Each of them with the close code that tells why: a policy of the server, not a failure.
+	for (CWebTool* pTool : {&Local, &Others, &Late})
+	{
+		const std::string Output = pTool->GetOutput();
+		for (size_t Closed = Output.find("closed "); Closed != std::string::npos; Closed = Output.find("closed ", Closed + 1))
+			EXPECT_EQ(Output.substr(Output.find(' ', Closed + 7), 6), " 1008\n");
+	}
+
+	// The operator is not held up by any of it.
+	EXPECT_EQ(Exchange(Operator, Command("/start nosuch")), "log 5 Unable to find the resource nosuch!");
+	const std::vector<std::string> Lines = m_pServer->GetOutputLines();
+	EXPECT_TRUE(HasLineContaining(Lines, "RCon: refused a connection from 127.0.0.1: 4 connections from it are waiting")) << m_pServer->GetRawOutput();
+	EXPECT_TRUE(HasLineContaining(Lines, "connections are waiting to authenticate")) << m_pServer->GetRawOutput();
+}
+
+TEST_F(RConTest, AConnectionThatDoesNotAuthenticateWithinThirtySecondsIsClosed)
+{
+	ASSERT_NO_FATAL_FAILURE(StartServer(PasswordElement()));
+	CWebTool Idle, Operator;
+	// The server cannot have taken the connection before it was asked for.
+	const auto Asked = std::chrono::steady_clock::now();
+	ASSERT_NO_FATAL_FAILURE(Open(Idle));
+	ASSERT_NO_FATAL_FAILURE(OpenAuthenticated(Operator));
+	// A wrong password does not give it more time.
+	EXPECT_EQ(Exchange(Idle, Authenticate("wrong")), "auth 0");
+	std::string Code;
+	ASSERT_TRUE(Idle.NextLine("closed", Code, 60000)) << Idle.GetOutput();
+	EXPECT_EQ(Code, "1008");
+	// Not a measurement: the close is not early.
+	EXPECT_GE(std::chrono::steady_clock::now() - Asked, std::chrono::milliseconds(29900));
+	EXPECT_EQ(Exchange(Operator, Command("/start nosuch")), "log 5 Unable to find the resource nosuch!");
+	EXPECT_TRUE(HasLineContaining(m_pServer->GetOutputLines(), "did not authenticate within 30 seconds"))
+		<< m_pServer->GetRawOutput();
+}
+
+TEST_F(RConTest, AJoinedClientKeepsPlayingWhileAConsoleConnectionFloodsLogins)
+{
+	ASSERT_NO_FATAL_FAILURE(StartServer(PasswordElement()));
+	CGameClient Player;
+	tJoinRequest Request;
+	ASSERT_TRUE(Player.Join(static_cast<uint16_t>(m_iGamePort), Request));
+	Player.TakeAll();
+
+	CWebTool Flood;
+	ASSERT_NO_FATAL_FAILURE(Open(Flood));
+	ASSERT_TRUE(Flood.SendMany(Authenticate("wrong"), 500));
+	// Checked one by one on the main loop, these would hold the game for half a minute.
+	const std::string Text = "still here";
+	CTestMessage Chat(MSG_CHAT);
+	Chat.U32(static_cast<uint32_t>(Text.size())).Bytes(Text.data(), Text.size());
+	ASSERT_TRUE(Player.Send(Chat));
+	tReceivedMessage Echo;
+	EXPECT_TRUE(Player.WaitForMessage(MSG_CHAT, Echo));
+	EXPECT_FALSE(Player.IsDisconnected());
+	std::string Code;
+	EXPECT_TRUE(Flood.NextLine("closed", Code)) << Flood.GetOutput();
+}
+
+
 
 TEST_F(RConTest, MalformedMessagesRunNothing)
 {

@@ -21,6 +21,13 @@ bool CWebTool::OpenClient(const std::string& Url, const char* szProtocol, const 
 	return Run(Arguments, "open", Idle);
 }
 
+bool CWebTool::HoldClients(const std::string& Url, int iCount, const std::vector<std::string>& Addresses)
+{
+	std::vector<std::string> Arguments{"ws-hold", Url, std::to_string(iCount)};
+	Arguments.insert(Arguments.end(), Addresses.begin(), Addresses.end());
+	return Run(Arguments, "settled", nullptr);
+}
+
 bool CWebTool::StartServer(uint16_t usPort, const char* szProtocol)
 {
 	return Run({"ws-server", std::to_string(usPort), szProtocol}, "ready", nullptr);
@@ -29,6 +36,11 @@ bool CWebTool::StartServer(uint16_t usPort, const char* szProtocol)
 bool CWebTool::Send(const std::vector<uint8_t>& Message)
 {
 	return m_Process.WriteInput("send " + ToHex(Message) + "\n");
+}
+
+bool CWebTool::SendMany(const std::vector<uint8_t>& Message, int iCount)
+{
+	return m_Process.WriteInput("sendmany " + std::to_string(iCount) + " " + ToHex(Message) + "\n");
 }
 
 bool CWebTool::Close()
@@ -75,6 +87,51 @@ bool CWebTool::NextMessage(std::vector<uint8_t>& Message, int iTimeoutMs, const 
 		return false;
 	Message = FromHex(Hex);
 	return Message.size() * 2 == Hex.size();
+}
+
+namespace
+{
+size_t CountLinesIn(const std::string& Output, const std::string& Word)
+{
+	size_t Count = 0;
+	for (size_t Start = 0; Start < Output.size();)
+	{
+		size_t End = Output.find('\n', Start);
+		if (End == std::string::npos)
+			break;
+		Count += Output.compare(Start, Word.size() + 1, Word + " ") == 0 ? 1 : 0;
+		Start = End + 1;
+	}
+	return Count;
+}
+}
+
+size_t CWebTool::CountLines(const std::string& Word)
+{
+	return CountLinesIn(m_Process.GetOutput(), Word);
+}
+
+bool CWebTool::WaitForLines(const std::string& Word, size_t Count, int iTimeoutMs)
+{
+	return m_Process.WaitUntil(
+		[&](const std::string& Output) { return CountLinesIn(Output, Word) >= Count; }, iTimeoutMs, nullptr);
+}
+
+std::vector<std::string> CWebTool::LinesThrough(const std::string& Word, int iTimeoutMs)
+{
+	const size_t First = m_Taken;
+	std::string Rest;
+	if (!NextLine(Word, Rest, iTimeoutMs))
+		return {};
+	const std::string Output = m_Process.GetOutput();
+	std::vector<std::string> Lines;
+	for (size_t Start = First; Start < m_Taken;)
+	{
+		const size_t End = Output.find('\n', Start);
+		Lines.push_back(Output.substr(Start, End - Start));
+		Start = End + 1;
+	}
+	return Lines;
 }
 
 std::string CWebTool::GetUntaken()

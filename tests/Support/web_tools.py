@@ -6,7 +6,12 @@ input. Bytes travel as hexadecimal text.
 
   ws-client URL [SUBPROTOCOL]   WebSocket client. Prints "open <subprotocol>", "recv <hex>", "closed <code>" or
                                 "refused <reason>". Commands: "send <hex>", "sendtext <text>",
-                                "sendfrag <hex> <hex> ...", "close".
+                                "sendfrag <hex> <hex> ...", "sendmany <count> <hex>" (that many binary messages
+                                in one write), "close".
+  ws-hold URL COUNT ADDRESS...  COUNT WebSocket clients at once, client i connecting from ADDRESS i modulo the
+                                addresses given; each only holds its connection. Prints "open <i>",
+                                "refused <i> <reason>" and "closed <i> <code>" per client and "settled" once every
+                                client has opened or been refused; runs until standard input ends.
   ws-server PORT [SUBPROTOCOL]  WebSocket server on 127.0.0.1. Prints "ready", then per connection
                                 "request <path>", "header <name> <value>" for the handshake headers, "open",
                                 "recv <hex>" and "closed <code>". Commands: "send <hex>", "close".
@@ -58,6 +63,12 @@ async def run_commands(queue, websocket):
             await websocket.send(rest)
         elif word == "sendfrag":
             await websocket.send([bytes.fromhex(part) for part in rest.split()])
+        elif word == "sendmany":
+            from websockets.frames import Frame, Opcode
+
+            count, _, data = rest.partition(" ")
+            frame = Frame(Opcode.BINARY, bytes.fromhex(data)).serialize(mask=True)
+            websocket.transport.write(frame * int(count))
 
 
 async def print_messages(websocket):
@@ -87,6 +98,37 @@ async def ws_client(url, subprotocol):
     commands = asyncio.ensure_future(run_commands(queue, websocket))
     await print_messages(websocket)
     commands.cancel()
+
+
+async def ws_hold(url, count, addresses):
+    import websockets
+
+    queue = asyncio.Queue()
+    stdin_lines(asyncio.get_running_loop(), queue)
+
+    async def hold(index):
+        try:
+            websocket = await websockets.connect(url, local_addr=(addresses[index % len(addresses)], 0),
+                                                 compression=None, open_timeout=10)
+        except Exception as error:
+            say("refused %d %s" % (index, type(error).__name__))
+            return None
+        say("open %d" % index)
+        return websocket
+
+    async def watch(index, websocket):
+        try:
+            await websocket.wait_closed()
+        finally:
+            say("closed %d %s" % (index, websocket.close_code))
+
+    websockets_held = await asyncio.gather(*(hold(i) for i in range(count)))
+    watchers = [asyncio.ensure_future(watch(i, w)) for i, w in enumerate(websockets_held) if w is not None]
+    say("settled")
+    while await queue.get() is not None:
+        pass
+    for watcher in watchers:
+        watcher.cancel()
 
 
 async def ws_server(port, subprotocol):
@@ -186,6 +228,8 @@ def main():
     tool, arguments = sys.argv[1], sys.argv[2:]
     if tool == "ws-client":
         asyncio.run(ws_client(arguments[0], arguments[1] if len(arguments) > 1 else None))
+    elif tool == "ws-hold":
+        asyncio.run(ws_hold(arguments[0], int(arguments[1]), arguments[2:]))
     elif tool == "ws-server":
         asyncio.run(ws_server(int(arguments[0]), arguments[1] if len(arguments) > 1 else None))
     elif tool == "http-server":
