@@ -400,8 +400,7 @@ void CBaseServer::OnPlayerDisconnect(void* pPeer, unsigned uiReason)
 	if (m_pManager)
 	{
 		// Releasing one element may destroy others, so the table is read afresh at every slot.
-		for (size_t Slot = m_pManager->GetNextUsedSlot(0); Slot < m_pManager->GetSlotCount();
-			 Slot = m_pManager->GetNextUsedSlot(Slot + 1))
+		for (size_t Slot : m_pManager->UsedSlots())
 		{
 			Strong<CNetObject> pObject(m_pManager->GetObjectAt(Slot));
 			if (pObject.IsNull())

@@ -321,7 +321,8 @@ void CGTAServerManager::FindPickupSyncers()
 	}
 	if (CandidateCount == 0)
 		return;
-	for (size_t Slot = GetNextUsedSlot(0); Slot < GetSlotCount(); Slot = GetNextUsedSlot(Slot + 1))
+	// A pickup that no client slot has is created for no candidate, so only the held ones can get a syncer.
+	for (size_t Slot : HeldSlots())
 	{
 		CNetObject* pPickup = GetObjectAt(Slot);
 		if (!pPickup || !pPickup->IsType(ELEMENT_PICKUP) || pPickup->GetSyncer() || pPickup->IsLocal())
@@ -339,7 +340,7 @@ void CGTAServerManager::FindPickupSyncers()
 
 bool CGTAServerManager::IsAnythingBlocking(const CVector3D& vecPosition) const
 {
-	for (size_t Slot = GetNextUsedSlot(0); Slot < GetSlotCount(); Slot = GetNextUsedSlot(Slot + 1))
+	for (size_t Slot : UsedSlots())
 	{
 		CNetObject* pElement = GetObjectAt(Slot);
 		CVector3D vecElement;

@@ -140,7 +140,7 @@ bool NativeGetElementsByType(CNativeState* pState, int, void* pUserData)
 	if (!pState->CheckNumber(0, uiType))
 		return false;
 	CArgumentArray* pElements = new CArgumentArray();
-	for (size_t i = pManager->GetNextUsedSlot(0); i < pManager->GetSlotCount(); i = pManager->GetNextUsedSlot(i + 1))
+	for (size_t i : pManager->UsedSlots())
 	{
 		CNetObject* pElement = pManager->GetObjectAt(i);
 		if (pElement && pElement->IsType(uiType))
