@@ -91,10 +91,9 @@ bool CBaseServer::IsVersionAllowed(const uint32_t* puiVersion) const
 
 bool CBaseServer::IsNameInUse(const char* szName) const
 {
-	for (int32_t i = 0; i < static_cast<int32_t>(MAX_NET_MACHINES); i++)
+	for (const CNetMachine* pClient : m_Clients.Clients(CLIENTS_CONNECTED))
 	{
-		const CNetMachine* pClient = m_Clients.GetMachine(i);
-		if (pClient && strcasecmp(pClient->GetName(), szName) == 0)
+		if (strcasecmp(pClient->GetName(), szName) == 0)
 			return true;
 	}
 	return false;
@@ -330,19 +329,11 @@ void CBaseServer::SendJoinMessages(CNetMachine* pClient)
 
 	Packet List(SERVER_MESSAGE_CLIENT_LIST);
 	CBinaryWriter ListWriter(&List);
-	uint16_t usCount = 0;
-	for (int32_t i = 0; i < static_cast<int32_t>(MAX_NET_MACHINES); i++)
-	{
-		if (m_Clients.GetMachine(i))
-			usCount++;
-	}
-	ListWriter.WriteUInt16(usCount);
+	ListWriter.WriteUInt16(static_cast<uint16_t>(m_Clients.Clients(CLIENTS_CONNECTED).Count()));
 	ListWriter.WriteUInt16(static_cast<uint16_t>(m_iMaxPlayers));
-	for (int32_t i = 0; i < static_cast<int32_t>(MAX_NET_MACHINES); i++)
+	for (int32_t i : m_Clients.ClientSlots(CLIENTS_CONNECTED))
 	{
 		CNetMachine* pOther = m_Clients.GetMachine(i);
-		if (!pOther)
-			continue;
 		ListWriter.WriteUInt32(static_cast<uint32_t>(i));
 		pOther->Write(&List);
 		if (pOther != pClient)

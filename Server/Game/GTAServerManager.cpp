@@ -313,12 +313,8 @@ void CGTAServerManager::FindPickupSyncers()
 	// asked again for each pickup without a syncer.
 	INetMachine* rgpCandidates[MAX_NET_MACHINES];
 	size_t CandidateCount = 0;
-	for (int32_t i = 0; i < static_cast<int32_t>(MAX_NET_MACHINES); i++)
-	{
-		INetMachine* pClient = GetMachine(i);
-		if (pClient && pClient->IsJoined() && !pClient->IsConsole())
-			rgpCandidates[CandidateCount++] = pClient;
-	}
+	for (INetMachine* pClient : Clients(CLIENTS_JOINED_GAME))
+		rgpCandidates[CandidateCount++] = pClient;
 	if (CandidateCount == 0)
 		return;
 	// A pickup that no client slot has is created for no candidate, so only the held ones can get a syncer.

@@ -136,6 +136,9 @@ public:
 	// Null on the server.
 	INetMachine* GetLocalMachine() const;
 	INetMachine* GetMachine(int32_t iIndex) const { return m_pNetMachines ? m_pNetMachines->GetMachine(iIndex) : nullptr; }
+	// The clients of the walk in slot order, for a range-for; none without a client table.
+	CClientWalk<INetMachines, INetMachine> Clients(eClientWalk eWalk) const { return {m_pNetMachines, eWalk}; }
+	CClientWalk<INetMachines, INetMachine, true> ClientSlots(eClientWalk eWalk) const { return {m_pNetMachines, eWalk}; }
 
 	CResourceMgr* GetResourceMgr() const { return m_pResourceMgr; }
 	bool IsServer() const { return m_bServer; }

@@ -387,10 +387,9 @@ bool CNetObjectMgr::SendDeletePacket(CNetObject* pObject)
 
 void CNetObjectMgr::UnregisterNetObject(CNetObject* pObject)
 {
-	for (size_t i = 0; i < MAX_NET_MACHINES; i++)
+	for (INetMachine* pClient : Clients(CLIENTS_CONNECTED))
 	{
-		INetMachine* pClient = GetMachine(static_cast<int32_t>(i));
-		if (pClient && pClient->GetPlayer() == pObject)
+		if (pClient->GetPlayer() == pObject)
 			pClient->SetPlayer(nullptr);
 	}
 	if (m_pResourceMgr && m_pResourceMgr->GetEventHandlers())
@@ -420,11 +419,10 @@ bool CNetObjectMgr::SendObjectRelatedPacket(Packet* pPacket, CNetObject* pObject
 {
 	if (!m_bServer || !m_pNetMachines || !pObject || pObject->IsLocal())
 		return false;
-	for (size_t i = 0; i < MAX_NET_MACHINES; i++)
+	for (int32_t i : ClientSlots(CLIENTS_JOINED_GAME))
 	{
-		INetMachine* pClient = GetMachine(static_cast<int32_t>(i));
-		if (pClient && pClient->IsJoined() && !pClient->IsConsole() && pObject->m_rgMachines[i].Has(tMachineInfo::CREATED))
-			pClient->SendPacket(pPacket, PACKET_PRIORITY_LOW, PACKET_FLAG_RELIABLE, NET_CHANNEL_ELEMENT);
+		if (pObject->m_rgMachines[i].Has(tMachineInfo::CREATED))
+			GetMachine(i)->SendPacket(pPacket, PACKET_PRIORITY_LOW, PACKET_FLAG_RELIABLE, NET_CHANNEL_ELEMENT);
 	}
 	return true;
 }
@@ -442,10 +440,9 @@ bool CNetObjectMgr::SendPacketExcluding(Packet* pPacket, INetMachine* pExcept, u
 		return false;
 	if (!KASSERT(m_pNetMachines != nullptr))
 		return false;
-	for (size_t i = 0; i < MAX_NET_MACHINES; i++)
+	for (INetMachine* pClient : Clients(CLIENTS_CONNECTED))
 	{
-		INetMachine* pClient = GetMachine(static_cast<int32_t>(i));
-		if (pClient && pClient != pExcept)
+		if (pClient != pExcept)
 			pClient->SendPacket(pPacket, PACKET_PRIORITY_LOW, PACKET_FLAG_RELIABLE, ucChannel);
 	}
 	return true;
