@@ -458,11 +458,10 @@ void CBaseServer::ProcessResources(const FrameTimeInfo& FrameInfo)
 
 void CBaseServer::ManageClientElements()
 {
-	for (int32_t i = 0; i < static_cast<int32_t>(MAX_NET_MACHINES); i++)
+	for (CNetMachine* pJoined : m_Clients.Clients(CLIENTS_JOINED))
 	{
-		Strong<CNetMachine> pClient(m_Clients.GetMachine(i));
-		if (!pClient.IsNull() && pClient->IsJoined())
-			ManageElements(pClient);
+		Strong<CNetMachine> pClient(pJoined);
+		ManageElements(pClient);
 	}
 }
 
@@ -474,12 +473,11 @@ void CBaseServer::SendAllSync()
 	{
 		// Nothing below handles a message or runs a script, so each element's entry is written once for all.
 		CNetObjectMgr::CSyncPass Pass(*m_pManager);
-		for (int32_t i = 0; i < static_cast<int32_t>(MAX_NET_MACHINES); i++)
+		for (CNetMachine* pJoined : m_Clients.Clients(CLIENTS_JOINED))
 		{
-			Strong<CNetMachine> pClient(m_Clients.GetMachine(i));
-			if (!pClient.IsNull() && pClient->IsJoined())
-				m_pManager->SendSync(pClient, static_cast<ePacketPriority>(m_iSyncPriority),
-					static_cast<ePacketFlags>(m_uiSyncFlags));
+			Strong<CNetMachine> pClient(pJoined);
+			m_pManager->SendSync(pClient, static_cast<ePacketPriority>(m_iSyncPriority),
+				static_cast<ePacketFlags>(m_uiSyncFlags));
 		}
 	}
 	m_pManager->ElectSyncers();

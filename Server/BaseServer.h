@@ -350,14 +350,44 @@ private:
 	// Runs the lines the console input queued, outside the server lock.
 	void RunConsoleLines();
 
-	// The join handshake and the client's own messages.
+	// Why a join request is refused, in the order of the checks; each has its disconnect code and the label of
+	// its warning (ClientHandshake.cpp). JOIN_CHECKS_PASSED, last, is no refusal.
+	enum eJoinRefusal
+	{
+		JOIN_REFUSED_NO_ADDRESS,
+		JOIN_REFUSED_BANNED,
+		JOIN_REFUSED_UNSUPPORTED_CLIENT,
+		JOIN_REFUSED_WRONG_PASSWORD,
+		JOIN_REFUSED_INVALID_NAME,
+		JOIN_REFUSED_WRONG_GAME,
+		JOIN_REFUSED_NAME_IN_USE,
+		JOIN_REFUSED_SERVER_FULL,
+		JOIN_CHECKS_PASSED,
+	};
+	// What a join request says, as far as it has been read.
+	struct tJoinRequest;
+
+	// The join handshake and the client's own messages. A join request is read and checked in two parts, before
+	// and after its password's check, and then refused or admitted.
 	void ProcessJoinRequest(void* pPeer, Stream* pStream);
-	// The checks after the password (name, game, name in use, room) and the admission.
-	void ContinueJoin(void* pPeer, const char* szAddress, Stream* pStream);
+	// The address, the ban, the versions and the password.
+	eJoinRefusal ReadJoinHead(void* pPeer, Stream* pStream, tJoinRequest& Request);
+	// Keeps the request until its password has been checked off the main thread.
+	void AwaitPasswordCheck(void* pPeer, const tJoinRequest& Request, Stream* pStream);
 	// Once a pass, before the network step: the join requests whose password check has finished go on.
 	void FinishJoinChecks();
 	// The peer has gone: a check of its password is dropped.
 	void ForgetPendingJoin(void* pPeer);
+	// The checks after the password, then the admission.
+	void ContinueJoin(void* pPeer, const char* szAddress, Stream* pStream);
+	// The name, the game and its version.
+	eJoinRefusal ReadJoinDetails(Stream* pStream, tJoinRequest& Request) const;
+	// The name in use and the room, with the record a client admitted to the slot will have.
+	eJoinRefusal FindRoom(const tJoinRequest& Request, int32_t& iSlot, Strong<CNetMachine>& pClient);
+	// Logs the refusal's warning, naming the peer as szWho, and disconnects the peer with its code.
+	void Refuse(void* pPeer, const char* szWho, eJoinRefusal eReason);
+	// Fills the record, gives it the slot and sends the joining client what it needs.
+	void Admit(void* pPeer, const tJoinRequest& Request, int32_t iSlot, CNetMachine* pClient);
 	bool IsVersionAllowed(const uint32_t* puiVersion) const;
 	bool IsNameInUse(const char* szName) const;
 	void SendJoinMessages(CNetMachine* pClient);

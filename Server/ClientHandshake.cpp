@@ -4,7 +4,9 @@
 
 #include "BaseServer.h"
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <strings.h>
 
 #include "NetGamesList.h"
@@ -91,10 +93,9 @@ bool CBaseServer::IsVersionAllowed(const uint32_t* puiVersion) const
 
 bool CBaseServer::IsNameInUse(const char* szName) const
 {
-	for (int32_t i = 0; i < static_cast<int32_t>(MAX_NET_MACHINES); i++)
+	for (const CNetMachine* pClient : m_Clients.Clients(CLIENTS_CONNECTED))
 	{
-		const CNetMachine* pClient = m_Clients.GetMachine(i);
-		if (pClient && strcasecmp(pClient->GetName(), szName) == 0)
+		if (strcasecmp(pClient->GetName(), szName) == 0)
 			return true;
 	}
 	return false;
@@ -113,70 +114,109 @@ void CBaseServer::OnPlayerJoined(CNetMachine* /*pClient*/)
 {
 }
 
+struct CBaseServer::tJoinRequest
+{
+	tJoinRequest() = default;
+	tJoinRequest(const tJoinRequest&) = delete;
+	tJoinRequest& operator=(const tJoinRequest&) = delete;
+	// The password does not stay behind in freed memory.
+	~tJoinRequest()
+	{
+		if (!m_Password.empty())
+			explicit_bzero(&m_Password[0], m_Password.size());
+	}
+
+	std::string m_Address;
+	// How a refusal's warning names the peer: by its address (beside the network version it speaks, when that is
+	// what is refused) until its name has been read, then by the name.
+	std::string m_Who;
+	std::string m_Password;
+	std::string m_Name;
+	uint8_t m_ucGame = 0;
+	uint8_t m_ucGameVersion = 0;
+};
+
+namespace
+{
+struct tJoinRefusal
+{
+	unsigned m_uiCode;
+	// Null for a refusal that logs nothing.
+	const char* m_szLabel;
+};
+
+// By eJoinRefusal: the code the peer is disconnected with and the label that ends its warning.
+constexpr tJoinRefusal JOIN_REFUSALS[] = {
+	{DISCONNECT_NO_ADDRESS, nullptr},
+	{DISCONNECT_BANNED, "BANNED"},
+	{DISCONNECT_UNSUPPORTED_CLIENT, "UNSUPPORTED CLIENT"},
+	{DISCONNECT_WRONG_PASSWORD, "WRONG PASSWORD"},
+	{DISCONNECT_INVALID_NICKNAME, "INVALID NICKNAME"},
+	{DISCONNECT_WRONG_GAME, "WRONG GAME"},
+	{DISCONNECT_NICKNAME_IN_USE, "NICKNAME IN USE"},
+	{DISCONNECT_SERVER_FULL, "SERVER FULL"},
+};
+}
+
 void CBaseServer::ProcessJoinRequest(void* pPeer, Stream* pStream)
 {
 	// One request of a peer is checked at a time; what it sends meanwhile is dropped, as for a peer that has joined.
 	if (m_PendingJoins.count(pPeer))
 		return;
+	tJoinRequest Request;
+	const eJoinRefusal eRefusal = ReadJoinHead(pPeer, pStream, Request);
+	if (eRefusal != JOIN_CHECKS_PASSED)
+		Refuse(pPeer, Request.m_Who.c_str(), eRefusal);
+	else if (!m_ServerPassword.HasPassword())
+		ContinueJoin(pPeer, Request.m_Address.c_str(), pStream);
+	else
+		AwaitPasswordCheck(pPeer, Request, pStream);
+}
+
+CBaseServer::eJoinRefusal CBaseServer::ReadJoinHead(void* pPeer, Stream* pStream, tJoinRequest& Request)
+{
 	char szAddress[ADDRESS_TEXT_SIZE];
 	if (!GetPeerAddressText(pPeer, szAddress, sizeof(szAddress)))
-	{
-		RefusePeer(pPeer, DISCONNECT_NO_ADDRESS);
-		return;
-	}
+		return JOIN_REFUSED_NO_ADDRESS;
+	Request.m_Address = szAddress;
+	Request.m_Who = szAddress;
 	if (m_BanList.IsBanned(szAddress))
-	{
-		m_pContext->LogWarn("CONNECT: %s revoked connection [BANNED]", szAddress);
-		RefusePeer(pPeer, DISCONNECT_BANNED);
-		return;
-	}
+		return JOIN_REFUSED_BANNED;
 
 	// A request that ends early is refused with the code of the first field that could not be read.
 	CBinaryReader Reader(pStream);
 	uint32_t uiNetVersion = 0;
 	if (!Reader.ReadUInt32(&uiNetVersion))
-	{
-		m_pContext->LogWarn("CONNECT: %s revoked connection [UNSUPPORTED CLIENT]", szAddress);
-		RefusePeer(pPeer, DISCONNECT_UNSUPPORTED_CLIENT);
-		return;
-	}
+		return JOIN_REFUSED_UNSUPPORTED_CLIENT;
 	if (uiNetVersion != m_uiNetVersion)
 	{
-		m_pContext->LogWarn("CONNECT: %s (%d) revoked connection [UNSUPPORTED CLIENT]", szAddress,
-			static_cast<int>(uiNetVersion));
-		RefusePeer(pPeer, DISCONNECT_UNSUPPORTED_CLIENT);
-		return;
+		// The warning shows the network version the client speaks beside its address.
+		Request.m_Who += " (" + std::to_string(static_cast<int>(uiNetVersion)) + ")";
+		return JOIN_REFUSED_UNSUPPORTED_CLIENT;
 	}
 	uint32_t rguiVersion[VERSION_PARTS];
 	if (!Reader.ReadUInt32(rguiVersion, VERSION_PARTS) || !IsVersionAllowed(rguiVersion))
-	{
-		m_pContext->LogWarn("CONNECT: %s revoked connection [UNSUPPORTED CLIENT]", szAddress);
-		RefusePeer(pPeer, DISCONNECT_UNSUPPORTED_CLIENT);
-		return;
-	}
+		return JOIN_REFUSED_UNSUPPORTED_CLIENT;
 
 	size_t PasswordLength = 0;
 	char* szPassword = Reader.ReadString(&PasswordLength);
 	if (!szPassword)
-	{
-		m_pContext->LogWarn("CONNECT: %s revoked connection [WRONG PASSWORD]", szAddress);
-		RefusePeer(pPeer, DISCONNECT_WRONG_PASSWORD);
-		return;
-	}
-	if (!m_ServerPassword.HasPassword())
-	{
-		free(szPassword);
-		ContinueJoin(pPeer, szAddress, pStream);
-		return;
-	}
-	// The check takes tens of milliseconds: it runs off the main thread, and the request goes on when it answers.
-	tPendingJoin& Join = m_PendingJoins[pPeer];
-	Join.m_Address = szAddress;
-	Join.m_Rest.resize(MAX_JOIN_REST);
-	Join.m_Rest.resize(pStream->Read(Join.m_Rest.data(), Join.m_Rest.size()));
-	Join.m_uiTicket = m_JoinChecks.Request(szAddress, szPassword, PasswordLength, m_ServerPassword.GetPassword());
+		return JOIN_REFUSED_WRONG_PASSWORD;
+	Request.m_Password.assign(szPassword, PasswordLength);
 	explicit_bzero(szPassword, PasswordLength);
 	free(szPassword);
+	return JOIN_CHECKS_PASSED;
+}
+
+void CBaseServer::AwaitPasswordCheck(void* pPeer, const tJoinRequest& Request, Stream* pStream)
+{
+	// The check takes tens of milliseconds: it runs off the main thread, and the request goes on when it answers.
+	tPendingJoin& Join = m_PendingJoins[pPeer];
+	Join.m_Address = Request.m_Address;
+	Join.m_Rest.resize(MAX_JOIN_REST);
+	Join.m_Rest.resize(pStream->Read(Join.m_Rest.data(), Join.m_Rest.size()));
+	Join.m_uiTicket = m_JoinChecks.Request(Request.m_Address.c_str(), Request.m_Password.data(),
+		Request.m_Password.size(), m_ServerPassword.GetPassword());
 }
 
 void CBaseServer::FinishJoinChecks()
@@ -196,8 +236,7 @@ void CBaseServer::FinishJoinChecks()
 		m_PendingJoins.erase(Found);
 		if (!Answer.m_bVerified)
 		{
-			m_pContext->LogWarn("CONNECT: %s revoked connection [WRONG PASSWORD]", Join.m_Address.c_str());
-			RefusePeer(pPeer, DISCONNECT_WRONG_PASSWORD);
+			Refuse(pPeer, Join.m_Address.c_str(), JOIN_REFUSED_WRONG_PASSWORD);
 			continue;
 		}
 		Strong<Stream> pRest = Strong<Stream>::New(new CMemoryStream(Join.m_Rest.data(), Join.m_Rest.size()));
@@ -217,61 +256,74 @@ void CBaseServer::ForgetPendingJoin(void* pPeer)
 
 void CBaseServer::ContinueJoin(void* pPeer, const char* szAddress, Stream* pStream)
 {
+	tJoinRequest Request;
+	Request.m_Who = szAddress;
+	int32_t iSlot = INVALID_CLIENT_ID;
+	Strong<CNetMachine> pClient;
+	eJoinRefusal eRefusal = ReadJoinDetails(pStream, Request);
+	if (eRefusal == JOIN_CHECKS_PASSED)
+		eRefusal = FindRoom(Request, iSlot, pClient);
+	if (eRefusal != JOIN_CHECKS_PASSED)
+		Refuse(pPeer, Request.m_Who.c_str(), eRefusal);
+	else
+		Admit(pPeer, Request, iSlot, pClient);
+}
+
+CBaseServer::eJoinRefusal CBaseServer::ReadJoinDetails(Stream* pStream, tJoinRequest& Request) const
+{
 	CBinaryReader Reader(pStream);
 	uint16_t usNameLength = 0;
 	char szName[NAME_BUFFER_SIZE] = {};
 	if (!Reader.ReadUInt16(&usNameLength) || usNameLength == 0 || usNameLength > MAX_NAME_LENGTH ||
 		!Reader.Read(szName, usNameLength) || !IsAcceptableName(szName))
-	{
-		m_pContext->LogWarn("CONNECT: %s revoked connection [INVALID NICKNAME]", szAddress);
-		RefusePeer(pPeer, DISCONNECT_INVALID_NICKNAME);
-		return;
-	}
+		return JOIN_REFUSED_INVALID_NAME;
+	Request.m_Name = szName;
+	Request.m_Who = szName;
 
 	uint8_t ucGame = 0;
-	uint8_t ucGameVersion = 0;
-	bool bGameAccepted = Reader.ReadUInt8(&ucGame);
-	if (bGameAccepted)
-	{
-		bGameAccepted = false;
-		for (int32_t iGame : m_AcceptedGames)
-			bGameAccepted = bGameAccepted || iGame == static_cast<int32_t>(ucGame);
-	}
-	if (!bGameAccepted || !Reader.ReadUInt8(&ucGameVersion))
-	{
-		m_pContext->LogWarn("CONNECT: %s revoked connection [WRONG GAME]", szName);
-		RefusePeer(pPeer, DISCONNECT_WRONG_GAME);
-		return;
-	}
+	if (!Reader.ReadUInt8(&ucGame))
+		return JOIN_REFUSED_WRONG_GAME;
+	const bool bGameAccepted =
+		std::find(m_AcceptedGames.begin(), m_AcceptedGames.end(), static_cast<int32_t>(ucGame)) != m_AcceptedGames.end();
+	if (!bGameAccepted || !Reader.ReadUInt8(&Request.m_ucGameVersion))
+		return JOIN_REFUSED_WRONG_GAME;
+	Request.m_ucGame = ucGame;
+	return JOIN_CHECKS_PASSED;
+}
 
-	if (!m_bDuplicateNames && IsNameInUse(szName))
-	{
-		m_pContext->LogWarn("CONNECT: %s revoked connection [NICKNAME IN USE]", szName);
-		RefusePeer(pPeer, DISCONNECT_NICKNAME_IN_USE);
-		return;
-	}
-
-	const int32_t iSlot = m_iPlayerCount < m_iMaxPlayers ? m_Clients.FindFreeSlot(CONSOLE_CLIENT_INDEX) : -1;
-	Strong<CNetMachine> pClient;
+CBaseServer::eJoinRefusal CBaseServer::FindRoom(const tJoinRequest& Request, int32_t& iSlot,
+	Strong<CNetMachine>& pClient)
+{
+	if (!m_bDuplicateNames && IsNameInUse(Request.m_Name.c_str()))
+		return JOIN_REFUSED_NAME_IN_USE;
+	iSlot = m_iPlayerCount < m_iMaxPlayers ? m_Clients.FindFreeSlot(CONSOLE_CLIENT_INDEX) : -1;
 	if (iSlot >= 0)
 		pClient = Strong<CNetMachine>::New(NewMachine(m_pManager));
-	if (pClient.IsNull())
-	{
-		m_pContext->LogWarn("CONNECT: %s revoked connection [SERVER FULL]", szName);
-		RefusePeer(pPeer, DISCONNECT_SERVER_FULL);
-		return;
-	}
+	// A record that could not be made is refused as a full server.
+	return pClient.IsNull() ? JOIN_REFUSED_SERVER_FULL : JOIN_CHECKS_PASSED;
+}
 
+void CBaseServer::Refuse(void* pPeer, const char* szWho, eJoinRefusal eReason)
+{
+	static_assert(std::size(JOIN_REFUSALS) == JOIN_CHECKS_PASSED, "a refusal without its code and label");
+	const tJoinRefusal& Refusal = JOIN_REFUSALS[eReason];
+	if (Refusal.m_szLabel)
+		m_pContext->LogWarn("CONNECT: %s revoked connection [%s]", szWho, Refusal.m_szLabel);
+	RefusePeer(pPeer, Refusal.m_uiCode);
+}
+
+void CBaseServer::Admit(void* pPeer, const tJoinRequest& Request, int32_t iSlot, CNetMachine* pClient)
+{
 	CIPAddress Address;
 	GetPeerIP(pPeer, Address);
 	const CNetGamesList* pGames = GetGamesList();
 	pClient->SetPeer(pPeer);
 	pClient->SetAddress(Address);
-	pClient->SetGameName(pGames ? pGames->GetGameName(ucGame) : "");
-	pClient->SetGame(ucGame);
-	pClient->SetGameVersion(ucGameVersion);
+	pClient->SetGameName(pGames ? pGames->GetGameName(Request.m_ucGame) : "");
+	pClient->SetGame(Request.m_ucGame);
+	pClient->SetGameVersion(Request.m_ucGameVersion);
 	pClient->SetIndex(iSlot);
-	pClient->SetName(szName);
+	pClient->SetName(Request.m_Name.c_str());
 	pClient->SetElementStreaming(false);
 	m_Clients.SetMachine(iSlot, pClient);
 	m_iPlayerCount++;
@@ -330,19 +382,11 @@ void CBaseServer::SendJoinMessages(CNetMachine* pClient)
 
 	Packet List(SERVER_MESSAGE_CLIENT_LIST);
 	CBinaryWriter ListWriter(&List);
-	uint16_t usCount = 0;
-	for (int32_t i = 0; i < static_cast<int32_t>(MAX_NET_MACHINES); i++)
-	{
-		if (m_Clients.GetMachine(i))
-			usCount++;
-	}
-	ListWriter.WriteUInt16(usCount);
+	ListWriter.WriteUInt16(static_cast<uint16_t>(m_Clients.Clients(CLIENTS_CONNECTED).Count()));
 	ListWriter.WriteUInt16(static_cast<uint16_t>(m_iMaxPlayers));
-	for (int32_t i = 0; i < static_cast<int32_t>(MAX_NET_MACHINES); i++)
+	for (int32_t i : m_Clients.ClientSlots(CLIENTS_CONNECTED))
 	{
 		CNetMachine* pOther = m_Clients.GetMachine(i);
-		if (!pOther)
-			continue;
 		ListWriter.WriteUInt32(static_cast<uint32_t>(i));
 		pOther->Write(&List);
 		if (pOther != pClient)
@@ -400,8 +444,7 @@ void CBaseServer::OnPlayerDisconnect(void* pPeer, unsigned uiReason)
 	if (m_pManager)
 	{
 		// Releasing one element may destroy others, so the table is read afresh at every slot.
-		for (size_t Slot = m_pManager->GetNextUsedSlot(0); Slot < m_pManager->GetSlotCount();
-			 Slot = m_pManager->GetNextUsedSlot(Slot + 1))
+		for (size_t Slot : m_pManager->UsedSlots())
 		{
 			Strong<CNetObject> pObject(m_pManager->GetObjectAt(Slot));
 			if (pObject.IsNull())

@@ -144,11 +144,8 @@ void CMasterlistAnnouncer::BuildServerInfo(CBaseServer* pServer, Packet& Message
 	Writer.Write7BitEncodedInt(static_cast<int>(pServer->GetPlayerCount()));
 	// Every occupied slot, the console's and those of clients still joining included.
 	CNetMachines& Clients = pServer->GetClients();
-	for (int32_t i = 0; i < static_cast<int32_t>(MAX_NET_MACHINES); i++)
-	{
-		if (const CNetMachine* pClient = Clients.GetMachine(i))
-			WriteClient(Writer, i, pClient);
-	}
+	for (int32_t i : Clients.ClientSlots(CLIENTS_CONNECTED))
+		WriteClient(Writer, i, Clients.GetMachine(i));
 	Writer.WriteString(pServer->GetServerName());
 	Writer.WriteString(pServer->GetGameMode());
 	const uint32_t* puiVersion = pServer->GetMinClientVersion();

@@ -420,10 +420,12 @@ void COmbrelGameProtocolHandler::UpdateResponse()
 	Next.m_ucMaxPlayers = static_cast<uint8_t>(Server.m_iMaxPlayers);
 
 	size_t Players = 0;
-	for (int32_t i = 0; i < static_cast<int32_t>(MAX_NET_MACHINES) && Players < OGP_MAX_ENTRIES; i++)
+	for (int32_t i : Server.m_Clients.ClientSlots(CLIENTS_CONNECTED))
 	{
+		if (Players == OGP_MAX_ENTRIES)
+			break;
 		const CNetMachine* pClient = Server.m_Clients.GetMachine(i);
-		if (!pClient || pClient->IsConsole())
+		if (pClient->IsConsole())
 			continue;
 		if (Players == Next.m_Players.size())
 			Next.m_Players.emplace_back();

@@ -51,8 +51,7 @@ void CServerResourceMgr::RemoveThingsAssociatedWithResource(CResource* pResource
 	if (pResource && pManager)
 	{
 		// Destroying one element may destroy others (its children), so the table is read afresh every step.
-		for (size_t Slot = pManager->GetNextUsedSlot(0); Slot < pManager->GetSlotCount();
-			 Slot = pManager->GetNextUsedSlot(Slot + 1))
+		for (size_t Slot : pManager->UsedSlots())
 		{
 			CNetObject* pObject = pManager->GetObjectAt(Slot);
 			if (pObject && pObject->GetResource() == pResource)

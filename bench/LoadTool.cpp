@@ -46,9 +46,9 @@
 
 #include "BuiltinFiles.h"
 #include "CommandLine.h"
-#include "GTAClient.h"
-#include "GTAServer.h"
-#include "GTAServerManager.h"
+#include "Game/GTAClient.h"
+#include "Game/GTAServer.h"
+#include "Game/GTAServerManager.h"
 
 #include "Elements/ServerPlayer.h"
 

@@ -12,10 +12,13 @@ class CGameElementManager;
 class CServerBlip : public CNetObject
 {
 public:
-	// Blip flags: bits 0 and 1 are the two options of attaching a blip; bit 2 says that the icon-or-colour field
-	// holds an icon number.
+	// The blip flags. What the clients make of the two attach options is theirs: the server only sets them from the
+	// two optional booleans of createBlipAttachedTo, option A first.
 	enum : uint8_t
 	{
+		BLIP_FLAG_ATTACH_OPTION_A = 0x1,
+		BLIP_FLAG_ATTACH_OPTION_B = 0x2,
+		// The icon-or-colour field holds an icon number.
 		BLIP_FLAG_ICON = 0x4,
 		DEFAULT_BLIP_FLAGS = 0x1,
 	};

@@ -146,8 +146,7 @@ void CServerVehicle::Remove()
 	{
 		// Taking a ped out may destroy it and run scripts, which change the registry: the peds are gathered first.
 		std::vector<Strong<CServerPed>> Peds;
-		for (size_t Slot = pManager->GetNextUsedSlot(0); Slot < pManager->GetSlotCount();
-			 Slot = pManager->GetNextUsedSlot(Slot + 1))
+		for (size_t Slot : pManager->UsedSlots())
 		{
 			CNetObject* pObject = pManager->GetObjectAt(Slot);
 			if (!pObject || !pObject->IsType(ELEMENT_PED))

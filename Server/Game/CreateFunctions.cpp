@@ -27,9 +27,6 @@ constexpr uint8_t DEFAULT_BLIP_SIZE = 2;
 constexpr float DEFAULT_SPHERE_RADIUS = 3.0f;
 constexpr uint32_t PLAYER_PED_TYPE = 0;
 constexpr uint32_t SCRIPT_PED_TYPE = 21;
-// The two options of an attached blip, in the blip flags.
-constexpr uint8_t BLIP_FLAG_A = 0x1;
-constexpr uint8_t BLIP_FLAG_B = 0x2;
 
 template <class TElement>
 Strong<TElement> Make(CGTAServerManager* pManager, uint32_t uiType)
@@ -90,11 +87,11 @@ bool CreateBlipAttachedTo(CNativeState* pState, int argc, void* pUserData)
 	uint32_t uiIcon = 0;
 	uint8_t ucSize = DEFAULT_BLIP_SIZE;
 	uint32_t uiColour = 0;
-	bool bFlagA = true;
-	bool bFlagB = false;
+	bool bAttachOptionA = true;
+	bool bAttachOptionB = false;
 	if (!CheckLiveElement(pState, pManager->GetElementClass(), 0, &pElement) || !pState->CheckNumber(1, uiIcon) ||
 		!CheckOptional(pState, argc, 2, ucSize) || !CheckOptional(pState, argc, 3, uiColour) ||
-		!CheckOptional(pState, argc, 4, bFlagA) || !CheckOptional(pState, argc, 5, bFlagB))
+		!CheckOptional(pState, argc, 4, bAttachOptionA) || !CheckOptional(pState, argc, 5, bAttachOptionB))
 		return false;
 	Strong<CServerBlip> pBlip = Make<CServerBlip>(pManager, ELEMENT_BLIP);
 	if (pBlip.IsNull())
@@ -103,8 +100,10 @@ bool CreateBlipAttachedTo(CNativeState* pState, int argc, void* pUserData)
 	if (!pBlip->SetParent(pElement))
 		return pState->Error("Failed to attach blip: the element has too many attached elements");
 	SetIconOrColour(pBlip, uiIcon, uiColour);
-	pBlip->m_ucFlags = static_cast<uint8_t>((pBlip->m_ucFlags & ~(BLIP_FLAG_A | BLIP_FLAG_B)) |
-		(bFlagA ? BLIP_FLAG_A : 0) | (bFlagB ? BLIP_FLAG_B : 0));
+	const uint8_t ucAttachOptions = CServerBlip::BLIP_FLAG_ATTACH_OPTION_A | CServerBlip::BLIP_FLAG_ATTACH_OPTION_B;
+	pBlip->m_ucFlags = static_cast<uint8_t>((pBlip->m_ucFlags & ~ucAttachOptions) |
+		(bAttachOptionA ? CServerBlip::BLIP_FLAG_ATTACH_OPTION_A : 0) |
+		(bAttachOptionB ? CServerBlip::BLIP_FLAG_ATTACH_OPTION_B : 0));
 	pBlip->m_ucSize = ucSize;
 	if (RegisterAndReturn(pState, pManager, pBlip, "Failed to create blip"))
 		return true;

@@ -101,8 +101,7 @@ bool GiveWeapon(CNativeState* pState, int argc, void* pUserData)
 template <class TVisit>
 void ForEachElement(CGTAServerManager* pManager, uint32_t uiType, TVisit Visit)
 {
-	for (size_t Slot = pManager->GetNextUsedSlot(0); Slot < pManager->GetSlotCount();
-		 Slot = pManager->GetNextUsedSlot(Slot + 1))
+	for (size_t Slot : pManager->UsedSlots())
 	{
 		CNetObject* pElement = pManager->GetObjectAt(Slot);
 		if (pElement && pElement->IsRegistered() && pElement->IsType(uiType))

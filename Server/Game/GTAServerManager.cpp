@@ -313,15 +313,12 @@ void CGTAServerManager::FindPickupSyncers()
 	// asked again for each pickup without a syncer.
 	INetMachine* rgpCandidates[MAX_NET_MACHINES];
 	size_t CandidateCount = 0;
-	for (int32_t i = 0; i < static_cast<int32_t>(MAX_NET_MACHINES); i++)
-	{
-		INetMachine* pClient = GetMachine(i);
-		if (pClient && pClient->IsJoined() && !pClient->IsConsole())
-			rgpCandidates[CandidateCount++] = pClient;
-	}
+	for (INetMachine* pClient : Clients(CLIENTS_JOINED_GAME))
+		rgpCandidates[CandidateCount++] = pClient;
 	if (CandidateCount == 0)
 		return;
-	for (size_t Slot = GetNextUsedSlot(0); Slot < GetSlotCount(); Slot = GetNextUsedSlot(Slot + 1))
+	// A pickup that no client slot has is created for no candidate, so only the held ones can get a syncer.
+	for (size_t Slot : HeldSlots())
 	{
 		CNetObject* pPickup = GetObjectAt(Slot);
 		if (!pPickup || !pPickup->IsType(ELEMENT_PICKUP) || pPickup->GetSyncer() || pPickup->IsLocal())
@@ -339,7 +336,7 @@ void CGTAServerManager::FindPickupSyncers()
 
 bool CGTAServerManager::IsAnythingBlocking(const CVector3D& vecPosition) const
 {
-	for (size_t Slot = GetNextUsedSlot(0); Slot < GetSlotCount(); Slot = GetNextUsedSlot(Slot + 1))
+	for (size_t Slot : UsedSlots())
 	{
 		CNetObject* pElement = GetObjectAt(Slot);
 		CVector3D vecElement;

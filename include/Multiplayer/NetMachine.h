@@ -151,6 +151,13 @@ public:
 	// Empties the slots from 255 down to 0.
 	void Clear();
 
+	// The clients of the walk in slot order, for a range-for:
+	//   for (CNetMachine* pClient : Clients(CLIENTS_JOINED))
+	CClientWalk<CNetMachines, CNetMachine> Clients(eClientWalk eWalk) { return {this, eWalk}; }
+	CClientWalk<const CNetMachines, const CNetMachine> Clients(eClientWalk eWalk) const { return {this, eWalk}; }
+	// The same walk giving slot numbers.
+	CClientWalk<const CNetMachines, const CNetMachine, true> ClientSlots(eClientWalk eWalk) const { return {this, eWalk}; }
+
 private:
 	int32_t m_iLocalIndex;
 	Strong<CNetMachine> m_rgMachines[MAX_NET_MACHINES];

@@ -136,6 +136,9 @@ public:
 	// Null on the server.
 	INetMachine* GetLocalMachine() const;
 	INetMachine* GetMachine(int32_t iIndex) const { return m_pNetMachines ? m_pNetMachines->GetMachine(iIndex) : nullptr; }
+	// The clients of the walk in slot order, for a range-for; none without a client table.
+	CClientWalk<INetMachines, INetMachine> Clients(eClientWalk eWalk) const { return {m_pNetMachines, eWalk}; }
+	CClientWalk<INetMachines, INetMachine, true> ClientSlots(eClientWalk eWalk) const { return {m_pNetMachines, eWalk}; }
 
 	CResourceMgr* GetResourceMgr() const { return m_pResourceMgr; }
 	bool IsServer() const { return m_bServer; }
@@ -146,13 +149,56 @@ public:
 	CNetObject* GetObjectAt(size_t Slot) const { return m_Objects.IsUsedAt(Slot) ? m_Objects.GetAt(Slot) : nullptr; }
 	// The first used slot at or after Slot, or GetSlotCount() when there is none. Walking the table with it visits
 	// exactly the slots a walk over every slot would find used, in the same order, even when the elements visited
-	// register or destroy others, at a cost that follows the number of elements rather than the table's size:
-	//   for (size_t i = GetNextUsedSlot(0); i < GetSlotCount(); i = GetNextUsedSlot(i + 1))
+	// register or destroy others, at a cost that follows the number of elements rather than the table's size.
 	size_t GetNextUsedSlot(size_t Slot) const;
 	// As GetNextUsedSlot, over the slots whose element is created for at least one client slot. A walk that
 	// only wants elements some client has (or one client has) visits them in the same order at a cost that
 	// follows how many are held, even when what it visits changes what is held.
 	size_t GetNextHeldSlot(size_t Slot) const;
+
+	// A walk over slots for a range-for, each step asking for the next slot after the one just visited and the
+	// table's end read afresh, so what the body registers or destroys is seen as GetNextUsedSlot describes:
+	//   for (size_t Slot : UsedSlots())
+	class CSlotRange
+	{
+	public:
+		using NextSlot = size_t (CNetObjectMgr::*)(size_t) const;
+		struct tEnd
+		{
+		};
+		class CIterator
+		{
+		public:
+			CIterator(const CNetObjectMgr* pManager, NextSlot pfnNext, size_t Slot) :
+				m_pManager(pManager), m_pfnNext(pfnNext), m_Slot(Slot)
+			{
+			}
+			size_t operator*() const { return m_Slot; }
+			CIterator& operator++()
+			{
+				m_Slot = (m_pManager->*m_pfnNext)(m_Slot + 1);
+				return *this;
+			}
+			bool operator!=(tEnd) const { return m_Slot < m_pManager->GetSlotCount(); }
+
+		private:
+			const CNetObjectMgr* m_pManager;
+			NextSlot m_pfnNext;
+			size_t m_Slot;
+		};
+
+		CSlotRange(const CNetObjectMgr* pManager, NextSlot pfnNext) : m_pManager(pManager), m_pfnNext(pfnNext) {}
+		CIterator begin() const { return CIterator(m_pManager, m_pfnNext, (m_pManager->*m_pfnNext)(0)); }
+		tEnd end() const { return tEnd(); }
+
+	private:
+		const CNetObjectMgr* m_pManager;
+		NextSlot m_pfnNext;
+	};
+	// Every used slot, lowest first.
+	CSlotRange UsedSlots() const { return CSlotRange(this, &CNetObjectMgr::GetNextUsedSlot); }
+	// The used slots whose element some client slot has, lowest first.
+	CSlotRange HeldSlots() const { return CSlotRange(this, &CNetObjectMgr::GetNextHeldSlot); }
 
 	CNetObject* GetLocalPlayer() const { return m_pLocalPlayer.Get(); }
 	void SetLocalPlayer(CNetObject* pPlayer) { m_pLocalPlayer = pPlayer; }
@@ -205,6 +251,8 @@ private:
 	// Appends {uint16 length, block} for one element; false, with nothing appended, when the block does not fit.
 	bool AppendCreateBlock(Packet& Message, CNetObject* pObject);
 	bool AppendSyncBlock(Packet& Message, CNetObject* pObject);
+	// The sync entries of the elements due to the client, each appended as {uint16 length, block}; how many.
+	size_t AppendSyncEntries(Packet& Message, INetMachine* pClient);
 	// AppendSyncBlock through the open pass's entries: written on the element's first use in the pass, copied after.
 	bool AppendPassSyncEntry(Packet& Message, CNetObject* pObject, size_t Slot);
 	// Triggers a cancellable element event; true when a handler prevented the default.

@@ -64,11 +64,13 @@ bool NativeGetConsole(CNativeState* pState, int, void* pUserData)
 {
 	CNetObjectMgr* pManager = GetManager(pUserData);
 	INetMachine* pConsole = nullptr;
-	for (int32_t i = 0; pManager->GetNetMachines() && !pConsole && i < static_cast<int32_t>(MAX_NET_MACHINES); i++)
+	for (INetMachine* pClient : pManager->Clients(CLIENTS_CONNECTED))
 	{
-		INetMachine* pClient = pManager->GetMachine(i);
-		if (pClient && pClient->IsConsole())
+		if (pClient->IsConsole())
+		{
 			pConsole = pClient;
+			break;
+		}
 	}
 	ReturnClient(pState, pConsole);
 	return true;
@@ -83,12 +85,8 @@ bool NativeGetClients(CNativeState* pState, int, void* pUserData)
 		return true;
 	}
 	CArgumentArray* pClients = new CArgumentArray();
-	for (int32_t i = 0; i < static_cast<int32_t>(MAX_NET_MACHINES); i++)
-	{
-		INetMachine* pClient = pManager->GetMachine(i);
-		if (pClient && pClient->IsJoined() && !pClient->IsConsole())
-			pClients->AddObject(pClient->GetBaseObject());
-	}
+	for (INetMachine* pClient : pManager->Clients(CLIENTS_JOINED_GAME))
+		pClients->AddObject(pClient->GetBaseObject());
 	pState->ReturnAndOwn(pClients);
 	return true;
 }
@@ -123,11 +121,13 @@ bool NativeGetClientFromPlayerElement(CNativeState* pState, int, void* pUserData
 	if (!CheckElement(pState, pManager, 0, false, &pElement))
 		return false;
 	INetMachine* pFound = nullptr;
-	for (int32_t i = 0; !pFound && i < static_cast<int32_t>(MAX_NET_MACHINES); i++)
+	for (INetMachine* pClient : pManager->Clients(CLIENTS_CONNECTED))
 	{
-		INetMachine* pClient = pManager->GetMachine(i);
-		if (pClient && pClient->GetPlayer() == pElement)
+		if (pClient->GetPlayer() == pElement)
+		{
 			pFound = pClient;
+			break;
+		}
 	}
 	ReturnClient(pState, pFound);
 	return true;
@@ -140,7 +140,7 @@ bool NativeGetElementsByType(CNativeState* pState, int, void* pUserData)
 	if (!pState->CheckNumber(0, uiType))
 		return false;
 	CArgumentArray* pElements = new CArgumentArray();
-	for (size_t i = pManager->GetNextUsedSlot(0); i < pManager->GetSlotCount(); i = pManager->GetNextUsedSlot(i + 1))
+	for (size_t i : pManager->UsedSlots())
 	{
 		CNetObject* pElement = pManager->GetObjectAt(i);
 		if (pElement && pElement->IsType(uiType))

@@ -75,11 +75,11 @@ CNetObjectMgr::~CNetObjectMgr()
 		if (pType)
 			pType->RemoveHandlers();
 	}
-	for (size_t i = GetNextUsedSlot(0); i < GetSlotCount(); i = GetNextUsedSlot(i + 1))
-		DestroyObject(m_Objects.GetAt(i), true, false);
+	for (size_t Slot : UsedSlots())
+		DestroyObject(m_Objects.GetAt(Slot), true, false);
 	// An element that refused destruction still holds the table's reference; the table is going, so is that.
-	for (size_t i = GetNextUsedSlot(0); i < GetSlotCount(); i = GetNextUsedSlot(i + 1))
-		UnregisterNetObject(m_Objects.GetAt(i));
+	for (size_t Slot : UsedSlots())
+		UnregisterNetObject(m_Objects.GetAt(Slot));
 	m_Objects.Clear();
 	m_UsedSlots.Clear();
 	m_HeldSlots.Clear();
@@ -328,9 +328,9 @@ void CNetObjectMgr::DoAttachments(CNetObject* pObject)
 		if (pParent && pParent->IsRegistered())
 			pObject->SetParent(pParent);
 	}
-	for (size_t i = GetNextUsedSlot(0); i < GetSlotCount(); i = GetNextUsedSlot(i + 1))
+	for (size_t Slot : UsedSlots())
 	{
-		CNetObject* pOther = GetObjectAt(i);
+		CNetObject* pOther = GetObjectAt(Slot);
 		if (pOther && pOther != pObject && pOther->m_iPendingParentId == pObject->GetId())
 			pOther->SetParent(pObject);
 	}
@@ -387,10 +387,9 @@ bool CNetObjectMgr::SendDeletePacket(CNetObject* pObject)
 
 void CNetObjectMgr::UnregisterNetObject(CNetObject* pObject)
 {
-	for (size_t i = 0; i < MAX_NET_MACHINES; i++)
+	for (INetMachine* pClient : Clients(CLIENTS_CONNECTED))
 	{
-		INetMachine* pClient = GetMachine(static_cast<int32_t>(i));
-		if (pClient && pClient->GetPlayer() == pObject)
+		if (pClient->GetPlayer() == pObject)
 			pClient->SetPlayer(nullptr);
 	}
 	if (m_pResourceMgr && m_pResourceMgr->GetEventHandlers())
@@ -420,11 +419,10 @@ bool CNetObjectMgr::SendObjectRelatedPacket(Packet* pPacket, CNetObject* pObject
 {
 	if (!m_bServer || !m_pNetMachines || !pObject || pObject->IsLocal())
 		return false;
-	for (size_t i = 0; i < MAX_NET_MACHINES; i++)
+	for (int32_t i : ClientSlots(CLIENTS_JOINED_GAME))
 	{
-		INetMachine* pClient = GetMachine(static_cast<int32_t>(i));
-		if (pClient && pClient->IsJoined() && !pClient->IsConsole() && pObject->m_rgMachines[i].Has(tMachineInfo::CREATED))
-			pClient->SendPacket(pPacket, PACKET_PRIORITY_LOW, PACKET_FLAG_RELIABLE, NET_CHANNEL_ELEMENT);
+		if (pObject->m_rgMachines[i].Has(tMachineInfo::CREATED))
+			GetMachine(i)->SendPacket(pPacket, PACKET_PRIORITY_LOW, PACKET_FLAG_RELIABLE, NET_CHANNEL_ELEMENT);
 	}
 	return true;
 }
@@ -442,10 +440,9 @@ bool CNetObjectMgr::SendPacketExcluding(Packet* pPacket, INetMachine* pExcept, u
 		return false;
 	if (!KASSERT(m_pNetMachines != nullptr))
 		return false;
-	for (size_t i = 0; i < MAX_NET_MACHINES; i++)
+	for (INetMachine* pClient : Clients(CLIENTS_CONNECTED))
 	{
-		INetMachine* pClient = GetMachine(static_cast<int32_t>(i));
-		if (pClient && pClient != pExcept)
+		if (pClient != pExcept)
 			pClient->SendPacket(pPacket, PACKET_PRIORITY_LOW, PACKET_FLAG_RELIABLE, ucChannel);
 	}
 	return true;
@@ -665,9 +662,9 @@ void CNetObjectMgr::CreateObjectsAsNeeded(INetMachine* pClient, uint32_t uiTypeM
 	// What the checks need of the client is read once, and again after each script that may have changed it.
 	tStreamingView View;
 	View.Refresh(pClient);
-	for (size_t i = GetNextUsedSlot(0); i < GetSlotCount(); i = GetNextUsedSlot(i + 1))
+	for (size_t Slot : UsedSlots())
 	{
-		CNetObject* pObject = GetObjectAt(i);
+		CNetObject* pObject = GetObjectAt(Slot);
 		if (!pObject || pObject->IsLocal() || !pObject->IsOwner() || View.InfoOf(pObject).Has(tMachineInfo::CREATED) ||
 			!pObject->IsType(uiTypeMask) || !ShouldExistForMachine(pObject, View))
 			continue;
@@ -745,9 +742,9 @@ void CNetObjectMgr::DeleteFarAwayStuff(INetMachine* pClient)
 	tStreamingView View;
 	View.Refresh(pClient);
 	// Only what the client has can leave it: the walk is over the elements somebody has.
-	for (size_t i = GetNextHeldSlot(0); i < GetSlotCount(); i = GetNextHeldSlot(i + 1))
+	for (size_t Slot : HeldSlots())
 	{
-		CNetObject* pObject = GetObjectAt(i);
+		CNetObject* pObject = GetObjectAt(Slot);
 		if (!pObject || !View.InfoOf(pObject).Has(tMachineInfo::CREATED) || !ShouldDeleteForMachine(pObject, View))
 			continue;
 		Strong<CNetObject> pHold(pObject);
@@ -785,16 +782,27 @@ void CNetObjectMgr::SendSync(INetMachine* pClient, ePacketPriority ePriority, eP
 {
 	if (!pClient)
 		return;
-	// The client's slot is looked up once; an element's state for it is then read straight from its table. Only
-	// an element the client has can be synced to it, so the walk is over the elements somebody has.
-	const size_t Machine = MachineSlotOf(pClient);
 	Packet Message(NETMSG_SYNC);
 	CBinaryWriter(&Message).WriteUInt16(0);
+	const size_t Count = AppendSyncEntries(Message, pClient);
+	if (Count == 0 && m_bServer)
+		return;
+	WriteCount(Message, Count);
+	pClient->SendPacket(&Message, ePriority, eFlags, NET_CHANNEL_SYNC);
+}
+
+size_t CNetObjectMgr::AppendSyncEntries(Packet& Message, INetMachine* pClient)
+{
+	// The client's slot is looked up once; an element's state for it is then read straight from its table. Only
+	// an element the client has can be synced to it, so the walk is over the elements somebody has; a client
+	// outside the table has none.
+	const size_t Machine = MachineSlotOf(pClient);
+	if (Machine >= MAX_NET_MACHINES)
+		return 0;
 	size_t Count = 0;
-	for (size_t i = Machine < MAX_NET_MACHINES ? GetNextHeldSlot(0) : GetSlotCount(); i < GetSlotCount();
-		 i = GetNextHeldSlot(i + 1))
+	for (size_t Slot : HeldSlots())
 	{
-		CNetObject* pObject = GetObjectAt(i);
+		CNetObject* pObject = GetObjectAt(Slot);
 		if (!pObject)
 			continue;
 		tMachineInfo& Info = pObject->m_rgMachines[Machine];
@@ -803,15 +811,12 @@ void CNetObjectMgr::SendSync(INetMachine* pClient, ePacketPriority ePriority, eP
 			continue;
 		if (!m_bServer && !pObject->IsSyncer())
 			continue;
-		if (!(m_uiSyncPass ? AppendPassSyncEntry(Message, pObject, i) : AppendSyncBlock(Message, pObject)))
+		if (!(m_uiSyncPass ? AppendPassSyncEntry(Message, pObject, Slot) : AppendSyncBlock(Message, pObject)))
 			continue;
 		Info.Set(tMachineInfo::DIRTY, false);
 		Count++;
 	}
-	if (Count == 0 && m_bServer)
-		return;
-	WriteCount(Message, Count);
-	pClient->SendPacket(&Message, ePriority, eFlags, NET_CHANNEL_SYNC);
+	return Count;
 }
 
 bool CNetObjectMgr::AppendPassSyncEntry(Packet& Message, CNetObject* pObject, size_t Slot)
@@ -855,9 +860,9 @@ void CNetObjectMgr::ElectSyncers()
 {
 	// An element no client slot has cannot be given a syncer, so only the held ones are visited; and for each
 	// only the slots that have it are asked for their client, lowest first.
-	for (size_t i = GetNextHeldSlot(0); i < GetSlotCount(); i = GetNextHeldSlot(i + 1))
+	for (size_t Slot : HeldSlots())
 	{
-		CNetObject* pObject = GetObjectAt(i);
+		CNetObject* pObject = GetObjectAt(Slot);
 		if (!pObject || !pObject->HasNetFlag(NETFLAG_FIND_SYNCER) || pObject->GetSyncer() ||
 			pObject->HasNetFlag(NETFLAG_FORCED_SYNCER))
 			continue;

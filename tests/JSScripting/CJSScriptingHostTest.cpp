@@ -38,7 +38,7 @@ protected:
 		return pResource != nullptr && pResource->Stop(false);
 	}
 
-	std::string LogText() const { return m_Log.Text(); }
+	// A whole line, unlike the fixture's, which finds any text.
 	bool Logged(const std::string& Line) const { return LogText().find(Line + "\r\n") != std::string::npos; }
 
 	bool m_bOldAsserts;

@@ -204,3 +204,78 @@ TEST_F(NetMachineTest, SlotTable)
 	m_Machines.Clear();
 	EXPECT_EQ(m_Machines.GetMachine(0), nullptr);
 }
+
+TEST_F(NetMachineTest, ClientWalksVisitTheirClientsInSlotOrder)
+{
+	AddMachine(0, "Joined");
+	AddMachine(3, "Joining")->SetJoined(false);
+	// A record put in a slot by hand: the slot walk gives the slot, not what the record believes.
+	AddMachine(200, "Elsewhere")->SetIndex(INVALID_CLIENT_ID);
+	CNetMachine* pConsole = AddMachine(255, "Console");
+	pConsole->SetConsole(true);
+	pConsole->SetJoined(false);
+
+	auto Names = [](auto&& Walk) {
+		std::vector<std::string> Result;
+		for (const CNetMachine* pClient : Walk)
+			Result.push_back(pClient->GetName());
+		return Result;
+	};
+	const CNetMachines& Table = m_Machines;
+	struct tCase
+	{
+		eClientWalk m_eWalk;
+		std::vector<std::string> m_Names;
+		std::vector<int32_t> m_Slots;
+	};
+	const tCase Cases[] = {
+		{CLIENTS_CONNECTED, {"Joined", "Joining", "Elsewhere", "Console"}, {0, 3, 200, 255}},
+		{CLIENTS_JOINED, {"Joined", "Elsewhere"}, {0, 200}},
+		{CLIENTS_JOINED_GAME, {"Joined", "Elsewhere"}, {0, 200}},
+	};
+	for (const tCase& Case : Cases)
+	{
+		SCOPED_TRACE(Case.m_eWalk);
+		EXPECT_EQ(Names(m_Machines.Clients(Case.m_eWalk)), Case.m_Names);
+		EXPECT_EQ(Names(Table.Clients(Case.m_eWalk)), Case.m_Names);
+		std::vector<int32_t> Slots;
+		for (int32_t iSlot : m_Machines.ClientSlots(Case.m_eWalk))
+			Slots.push_back(iSlot);
+		EXPECT_EQ(Slots, Case.m_Slots);
+		EXPECT_EQ(m_Machines.Clients(Case.m_eWalk).Count(), Case.m_Names.size());
+		// The replication manager walks the same table through its interface.
+		std::vector<std::string> Seen;
+		for (INetMachine* pClient : m_Manager.Clients(Case.m_eWalk))
+			Seen.push_back(static_cast<CNetMachine*>(pClient)->GetName());
+		EXPECT_EQ(Seen, Case.m_Names);
+	}
+
+	// A joined console is a joined client, not a joined game client.
+	pConsole->SetJoined(true);
+	EXPECT_EQ(Names(m_Machines.Clients(CLIENTS_JOINED)), (std::vector<std::string>{"Joined", "Elsewhere", "Console"}));
+	EXPECT_EQ(Names(m_Machines.Clients(CLIENTS_JOINED_GAME)), (std::vector<std::string>{"Joined", "Elsewhere"}));
+
+	// Without a table there is nothing to walk.
+	m_Manager.SetNetMachines(nullptr);
+	EXPECT_EQ(m_Manager.Clients(CLIENTS_CONNECTED).Count(), 0u);
+}
+
+TEST_F(NetMachineTest, ClientWalksSeeClientsThatComeAndGoAheadOfThemButNotBehind)
+{
+	AddMachine(0, "First");
+	AddMachine(5, "Fifth");
+	AddMachine(8, "Eighth");
+	AddMachine(9, "Ninth");
+	std::vector<std::string> Visited;
+	for (CNetMachine* pClient : m_Machines.Clients(CLIENTS_JOINED))
+	{
+		Visited.push_back(pClient->GetName());
+		if (pClient->GetIndex() != 5)
+			continue;
+		AddMachine(2, "Behind");
+		AddMachine(7, "Ahead");
+		m_Machines.GetMachine(8)->SetJoined(false);
+		m_Machines.SetMachine(9, nullptr);
+	}
+	EXPECT_EQ(Visited, (std::vector<std::string>{"First", "Fifth", "Ahead"}));
+}

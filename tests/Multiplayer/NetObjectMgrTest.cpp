@@ -179,6 +179,66 @@ TEST_F(NetObjectMgrTest, WalkOverHeldSlotsFindsTheElementsSomeSlotHasInSlotOrder
 	EXPECT_EQ(Walk(), (std::vector<size_t>{10, 4095, 4199}));
 }
 
+TEST_F(NetObjectMgrTest, SlotRangesSeeWhatTheirBodiesChangeAheadOfThemAndNothingBehind)
+{
+	CFakeClient* pClient = AddClient(0);
+	std::vector<Strong<CTestElement>> Elements;
+	for (size_t i = 0; i < 200; i++)
+		Elements.push_back(NewElement());
+	for (size_t Slot : {3, 70, 150})
+		ASSERT_TRUE(m_Manager.DestroyObject(Elements[Slot], true, false));
+	for (size_t Slot : {5, 60, 100, 130, 160, 199})
+		Elements[Slot]->SetCreatedFor(pClient, true);
+
+	// Visiting slot 50 destroys two elements ahead and registers two that take the free slots 3 (behind) and 70
+	// (ahead); visiting slot 180 registers one that takes the free slot 150 (behind).
+	std::vector<Strong<CTestElement>> Added;
+	std::vector<size_t> Walked;
+	for (size_t Slot : m_Manager.UsedSlots())
+	{
+		Walked.push_back(Slot);
+		if (Slot == 50)
+		{
+			ASSERT_TRUE(m_Manager.DestroyObject(Elements[120], true, false));
+			ASSERT_TRUE(m_Manager.DestroyObject(Elements[121], true, false));
+			Added.push_back(NewElement());
+			Added.push_back(NewElement());
+		}
+		if (Slot == 180)
+			Added.push_back(NewElement());
+	}
+	std::vector<size_t> Expected;
+	for (size_t Slot = 0; Slot < 200; Slot++)
+	{
+		if (Slot != 3 && Slot != 120 && Slot != 121 && Slot != 150)
+			Expected.push_back(Slot);
+	}
+	EXPECT_EQ(Walked, Expected);
+
+	// Visiting slot 60 lets go of one element ahead, takes one behind and one ahead, and destroys another ahead.
+	Walked.clear();
+	for (size_t Slot : m_Manager.HeldSlots())
+	{
+		Walked.push_back(Slot);
+		if (Slot == 60)
+		{
+			Elements[130]->SetCreatedFor(pClient, false);
+			Elements[40]->SetCreatedFor(pClient, true);
+			Elements[140]->SetCreatedFor(pClient, true);
+			ASSERT_TRUE(m_Manager.DestroyObject(Elements[160], true, false));
+		}
+	}
+	EXPECT_EQ(Walked, (std::vector<size_t>{5, 60, 100, 140, 199}));
+
+	// Nothing to walk.
+	for (const Strong<CTestElement>& pElement : Elements)
+		m_Manager.DestroyObject(pElement, true, false);
+	for (const Strong<CTestElement>& pElement : Added)
+		m_Manager.DestroyObject(pElement, true, false);
+	EXPECT_EQ(m_Manager.UsedSlots().begin() != m_Manager.UsedSlots().end(), false);
+	EXPECT_EQ(m_Manager.HeldSlots().begin() != m_Manager.HeldSlots().end(), false);
+}
+
 TEST_F(NetObjectMgrTest, ElementRegisteredByAStreamInHandlerIsCreatedInTheSamePassWhenItsSlotComesLater)
 {
 	CFakeClient* pClient = AddWatchingClient(0);

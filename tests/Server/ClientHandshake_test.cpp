@@ -23,6 +23,7 @@ constexpr uint32_t REASON_UNSUPPORTED_CLIENT = 2;
 constexpr uint32_t REASON_WRONG_GAME = 3;
 constexpr uint32_t REASON_WRONG_PASSWORD = 4;
 constexpr uint32_t REASON_QUIT = 6;
+constexpr uint32_t REASON_BANNED = 7;
 constexpr uint32_t REASON_INVALID_NICKNAME = 9;
 constexpr uint32_t REASON_NICKNAME_IN_USE = 12;
 constexpr uint32_t REASON_FILE_CHECK_FAILED = 14;
@@ -42,6 +43,15 @@ tJoinRequest Request(const std::string& Name)
 {
 	tJoinRequest Result;
 	Result.m_Name = Name;
+	return Result;
+}
+
+const char SERVER_PASSWORD[] = "secret";
+
+tJoinRequest WithPassword(const std::string& Name, const std::string& Password)
+{
+	tJoinRequest Result = Request(Name);
+	Result.m_Password = Password;
 	return Result;
 }
 
@@ -189,6 +199,101 @@ TEST_P(ClientHandshake, EveryRefusalCarriesItsCodeAndLogLine)
 		tReceivedMessage Message;
 		EXPECT_FALSE(Client.WaitForMessage(MSG_JOIN_INFO, Message, 0)) << Case.szCase;
 	}
+}
+
+TEST_P(ClientHandshake, EachRefusalLogsOneWarningOfItsOwnInTheOrderOfTheChecks)
+{
+	// Every check on one server: a password, so the refusals on both sides of its check are seen; a minimum client
+	// version; room for one player; and a command that bans the loopback address for the last case.
+	m_Server.WriteFile("resources/gate/meta.xml",
+		"<meta>\n\t<script src=\"main.lua\" type=\"server\" language=\"lua\" />\n</meta>\n");
+	m_Server.WriteFile("resources/gate/main.lua",
+		"addCommandHandler('banlocal', function() server.banIP('127.0.0.1') print('local address banned') end)\n");
+	StartServer(std::string("\t<logpath>logs</logpath>\n\t<password>") + SERVER_PASSWORD + "</password>\n"
+				"\t<minclientversion>1.0.0.1</minclientversion>\n\t<maxplayers>1</maxplayers>\n"
+				"\t<resources>\n\t\t<resource src=\"gate\"/>\n\t</resources>\n");
+	auto Join = [](const std::string& Name) {
+		tJoinRequest Result = WithPassword(Name, SERVER_PASSWORD);
+		Result.m_Version = {1, 0, 0, 1};
+		return Result;
+	};
+	tJoinRequest OldNetwork = Join("Player");
+	OldNetwork.m_uiNetworkVersion = 27;
+	// Shown as a signed number.
+	tJoinRequest HugeNetwork = Join("Player");
+	HugeNetwork.m_uiNetworkVersion = 0xFFFFFFFFu;
+	tJoinRequest OldClient = Join("Player");
+	OldClient.m_Version = {1, 0, 0, 0};
+	tJoinRequest CutPassword = Join("Player");
+	CutPassword.m_iCutAfter = 22;
+	tJoinRequest WrongPassword = Join("Player");
+	WrongPassword.m_Password = "guess";
+	tJoinRequest WrongGame = Join("Player");
+	WrongGame.m_ucGame = 2;
+	struct tCase
+	{
+		const char* m_szCase;
+		tJoinRequest m_Request;
+		uint32_t m_uiReason;
+		const char* m_szLine;
+	};
+	const tCase Cases[] = {
+		{"network version", OldNetwork, REASON_UNSUPPORTED_CLIENT,
+			"[WARN]    CONNECT: 127.0.0.1 (27) revoked connection [UNSUPPORTED CLIENT]"},
+		{"network version above the signed range", HugeNetwork, REASON_UNSUPPORTED_CLIENT,
+			"[WARN]    CONNECT: 127.0.0.1 (-1) revoked connection [UNSUPPORTED CLIENT]"},
+		{"client version", OldClient, REASON_UNSUPPORTED_CLIENT,
+			"[WARN]    CONNECT: 127.0.0.1 revoked connection [UNSUPPORTED CLIENT]"},
+		{"password cut short", CutPassword, REASON_WRONG_PASSWORD,
+			"[WARN]    CONNECT: 127.0.0.1 revoked connection [WRONG PASSWORD]"},
+		{"wrong password", WrongPassword, REASON_WRONG_PASSWORD,
+			"[WARN]    CONNECT: 127.0.0.1 revoked connection [WRONG PASSWORD]"},
+		{"name of 32 bytes", Join(std::string(32, 'n')), REASON_INVALID_NICKNAME,
+			"[WARN]    CONNECT: 127.0.0.1 revoked connection [INVALID NICKNAME]"},
+		{"game", WrongGame, REASON_WRONG_GAME, "[WARN]    CONNECT: Player revoked connection [WRONG GAME]"},
+		{"", Join("Player"), 0, nullptr},
+		{"name in use", Join("pLAYER"), REASON_NICKNAME_IN_USE,
+			"[WARN]    CONNECT: pLAYER revoked connection [NICKNAME IN USE]"},
+		{"server full", Join("Other"), REASON_SERVER_FULL, "[WARN]    CONNECT: Other revoked connection [SERVER FULL]"},
+	};
+	CGameClient Admitted;
+	for (const tCase& Case : Cases)
+	{
+		SCOPED_TRACE(Case.m_szCase);
+		if (!Case.m_szLine)
+		{
+			ASSERT_TRUE(Admitted.Join(m_usPort, Case.m_Request));
+			continue;
+		}
+		CGameClient Client;
+		ASSERT_TRUE(Client.Connect(m_usPort));
+		ASSERT_TRUE(Client.SendJoinRequest(Case.m_Request));
+		ASSERT_TRUE(Client.WaitForDisconnect());
+		EXPECT_EQ(Client.GetDisconnectReason(), Case.m_uiReason);
+	}
+	ASSERT_TRUE(m_Server.WriteInput("banlocal\n"));
+	ASSERT_TRUE(m_Server.WaitForOutput("local address banned"));
+	CGameClient Banned;
+	ASSERT_TRUE(Banned.Connect(m_usPort));
+	ASSERT_TRUE(Banned.SendJoinRequest(Join("Banned")));
+	ASSERT_TRUE(Banned.WaitForDisconnect());
+	EXPECT_EQ(Banned.GetDisconnectReason(), REASON_BANNED);
+
+	// One line each, whole, as a warning, in the order the peers were refused, and no other refusal line.
+	std::vector<std::string> Expected;
+	for (const tCase& Case : Cases)
+	{
+		if (Case.m_szLine)
+			Expected.push_back(Case.m_szLine);
+	}
+	Expected.push_back("[WARN]    CONNECT: 127.0.0.1 revoked connection [BANNED]");
+	std::vector<std::string> Refusals;
+	for (const std::string& Line : LogLines(QuitAndReadLog(m_Server)))
+	{
+		if (Line.find("revoked connection") != std::string::npos)
+			Refusals.push_back(Line);
+	}
+	EXPECT_EQ(Refusals, Expected);
 }
 
 TEST_P(ClientHandshake, EdgesOfTheChecksThatAreAccepted)
@@ -550,18 +655,6 @@ TEST_P(ClientHandshake, SecondJoinRequestFromAJoinedPeerIsIgnored)
 	EXPECT_EQ(Find(Messages, MSG_JOIN_INFO), nullptr);
 	EXPECT_EQ(Find(Messages, MSG_FILE_CHECK), nullptr);
 	EXPECT_NE(Find(Messages, MSG_JOINED), nullptr);
-}
-
-namespace
-{
-const char SERVER_PASSWORD[] = "secret";
-
-tJoinRequest WithPassword(const std::string& Name, const std::string& Password)
-{
-	tJoinRequest Result = Request(Name);
-	Result.m_Password = Password;
-	return Result;
-}
 }
 
 TEST_P(ClientHandshake, WithAServerPasswordTheOtherChecksFollowItsAnswer)

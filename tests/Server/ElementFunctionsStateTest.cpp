@@ -33,8 +33,7 @@ namespace
 std::vector<CNetObject*> Registered(CGTAServerManager* pManager)
 {
 	std::vector<CNetObject*> Elements;
-	for (size_t Slot = pManager->GetNextUsedSlot(0); Slot < pManager->GetSlotCount();
-		 Slot = pManager->GetNextUsedSlot(Slot + 1))
+	for (size_t Slot : pManager->UsedSlots())
 		Elements.push_back(pManager->GetObjectAt(Slot));
 	return Elements;
 }

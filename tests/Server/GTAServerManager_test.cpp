@@ -155,7 +155,7 @@ CElementChunk* ParseMap(const std::string& Text)
 std::vector<CNetObject*> Registered(CGTAServerManager* pManager)
 {
 	std::vector<CNetObject*> Elements;
-	for (size_t Slot = pManager->GetNextUsedSlot(0); Slot < pManager->GetSlotCount(); Slot = pManager->GetNextUsedSlot(Slot + 1))
+	for (size_t Slot : pManager->UsedSlots())
 		Elements.push_back(pManager->GetObjectAt(Slot));
 	return Elements;
 }

@@ -33,22 +33,7 @@ std::string ModulesElement(const std::string& Children)
 std::vector<std::string> RunAndReadLog(CServerProcess& Server, const std::string& Children)
 {
 	StartAndWait(Server, MakeConfig("\t<logpath>logs</logpath>\n" + Children));
-	const std::string Log = QuitAndReadLog(Server);
-	std::vector<std::string> Lines;
-	size_t Start = 0;
-	while (Start < Log.size())
-	{
-		size_t End = Log.find('\n', Start);
-		if (End == std::string::npos)
-			End = Log.size();
-		std::string Line = Log.substr(Start, End - Start);
-		if (!Line.empty() && Line.back() == '\r')
-			Line.pop_back();
-		const size_t Stamp = Line.find("> ");
-		Lines.push_back(Stamp == std::string::npos ? Line : Line.substr(Stamp + 2));
-		Start = End + 1;
-	}
-	return Lines;
+	return LogLines(QuitAndReadLog(Server));
 }
 }
 

@@ -71,6 +71,25 @@ std::string QuitAndReadLog(CServerProcess& Server)
 	return Log;
 }
 
+std::vector<std::string> LogLines(const std::string& Log)
+{
+	std::vector<std::string> Lines;
+	size_t Start = 0;
+	while (Start < Log.size())
+	{
+		size_t End = Log.find('\n', Start);
+		if (End == std::string::npos)
+			End = Log.size();
+		std::string Line = Log.substr(Start, End - Start);
+		if (!Line.empty() && Line.back() == '\r')
+			Line.pop_back();
+		const size_t Stamp = Line.find("> ");
+		Lines.push_back(Stamp == std::string::npos ? Line : Line.substr(Stamp + 2));
+		Start = End + 1;
+	}
+	return Lines;
+}
+
 bool RunWithGamePortHeld(CServerProcess& Server, eStdin Input, int& iPort, int& iExitStatus)
 {
 	const std::string Config = MakeConfig("", iPort);

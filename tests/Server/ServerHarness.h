@@ -89,6 +89,8 @@ void StartAndWait(CServerProcess& Server, const std::string& Config, const std::
 	eStdin Input = eStdin::Pipe);
 // Asks the server to quit, expects a clean exit and gives the log file it wrote as logs/ServerLog.log.
 std::string QuitAndReadLog(CServerProcess& Server);
+// The lines of a log file without their time stamps, each as "<level tag><text>".
+std::vector<std::string> LogLines(const std::string& Log);
 // Starts the server with a configuration of free ports while another socket holds its game port, and waits for the
 // process to end. False when the port could not be held or the process not started.
 bool RunWithGamePortHeld(CServerProcess& Server, eStdin Input, int& iPort, int& iExitStatus);

@@ -342,6 +342,35 @@ TEST(ElementBehaviour, PickupWithoutSyncerGetsOneFromItsHolders)
 	EXPECT_EQ(pPickup->GetSyncer(), pLater);
 }
 
+TEST(ElementBehaviour, PickupsGetSyncersInSlotOrderWhetherMarkedBeforeOrAfterRegistering)
+{
+	CGameElements Game("gta:sa");
+	CFakeClient* pClient = Game.AddClient(2);
+	Strong<CNetObject> pNobodys = Game.Make<CNetObject>(ELEMENT_PICKUP, true);
+	// Created for the client before the table had it.
+	Strong<CNetObject> pEarly = Game.Make<CNetObject>(ELEMENT_PICKUP);
+	pEarly->SetCreatedFor(pClient, true);
+	ASSERT_TRUE(Game.Manager()->RegisterNetObject(pEarly));
+	Strong<CNetObject> pLate = Game.Make<CNetObject>(ELEMENT_PICKUP, true);
+	pLate->SetCreatedFor(pClient, true);
+	// Not a pickup: it keeps no syncer however it is held.
+	Strong<CNetObject> pMarker = Game.Make<CNetObject>(ELEMENT_MARKER, true);
+	pMarker->SetCreatedFor(pClient, true);
+	const size_t Sent = pClient->m_Sent.size();
+
+	Game.Manager()->FindPickupSyncers();
+	EXPECT_EQ(pNobodys->GetSyncer(), nullptr);
+	EXPECT_EQ(pEarly->GetSyncer(), pClient);
+	EXPECT_EQ(pLate->GetSyncer(), pClient);
+	EXPECT_EQ(pMarker->GetSyncer(), nullptr);
+	// The client hears of each new syncer in slot order.
+	std::vector<std::vector<uint8_t>> Told;
+	for (size_t i = Sent; i < pClient->m_Sent.size(); i++)
+		Told.push_back(pClient->m_Sent[i].m_Bytes);
+	EXPECT_EQ(Told, (std::vector<std::vector<uint8_t>>{CTestMessage(14).U16(1).I32(pEarly->GetId()).I32(2).GetBytes(),
+						CTestMessage(14).U16(1).I32(pLate->GetId()).I32(2).GetBytes()}));
+}
+
 TEST(ElementBehaviour, SpawnedPedRaisesOnPedSpawn)
 {
 	CGameElements Game("gta:iii");

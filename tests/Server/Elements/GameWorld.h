@@ -71,8 +71,7 @@ public:
 	// The first registered element of the type, or null.
 	CNetObject* FindFirst(uint32_t uiType)
 	{
-		for (size_t Slot = Manager()->GetNextUsedSlot(0); Slot < Manager()->GetSlotCount();
-			 Slot = Manager()->GetNextUsedSlot(Slot + 1))
+		for (size_t Slot : Manager()->UsedSlots())
 		{
 			CNetObject* pObject = Manager()->GetObjectAt(Slot);
 			if (pObject && pObject->GetType() == uiType)
