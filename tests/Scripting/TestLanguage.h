@@ -100,18 +100,32 @@ inline tCallResult Run(CScripting* pScripting, CResource* pCaller, CBaseObject* 
 	return Result;
 }
 
+// The first function of that name, or null.
+inline ReflectedFunction* FindFunction(const std::vector<ReflectedFunction*>& Functions, const char* szName)
+{
+	for (ReflectedFunction* pFunction : Functions)
+	{
+		if (strcmp(pFunction->GetName(), szName) == 0)
+			return pFunction;
+	}
+	return nullptr;
+}
+
+// The result of a call that found nothing to run.
+inline tCallResult NotFound(const char* szWhat, const char* szName)
+{
+	tCallResult Missing;
+	Missing.m_Error = std::string(szWhat) + szName;
+	return Missing;
+}
+
 // A function of the global namespace, called as a script of pCaller would call it.
 inline tCallResult CallGlobal(CScripting* pScripting, CResource* pCaller, const char* szName,
 	const CArgumentArray& Arguments)
 {
-	for (ReflectedFunction* pFunction : pScripting->GetGlobal()->GetFunctions())
-	{
-		if (strcmp(pFunction->GetName(), szName) == 0)
-			return Run(pScripting, pCaller, nullptr, pFunction->m_Function, pFunction->m_pUserData, Arguments);
-	}
-	tCallResult Missing;
-	Missing.m_Error = std::string("no global function ") + szName;
-	return Missing;
+	if (ReflectedFunction* pFunction = FindFunction(pScripting->GetGlobal()->GetFunctions(), szName))
+		return Run(pScripting, pCaller, nullptr, pFunction->m_Function, pFunction->m_pUserData, Arguments);
+	return NotFound("no global function ", szName);
 }
 
 // A method found through the receiver's class and its bases; pClass overrides the receiver's class.
@@ -121,15 +135,10 @@ inline tCallResult CallMethod(CScripting* pScripting, CResource* pCaller, CBaseO
 	for (ReflectedClass* pSearch = pClass ? pClass : pThis->GetReflectedClass(); pSearch;
 		 pSearch = pSearch->GetBaseClass())
 	{
-		for (ReflectedFunction* pFunction : pSearch->GetFunctions())
-		{
-			if (strcmp(pFunction->GetName(), szName) == 0)
-				return Run(pScripting, pCaller, pThis, pFunction->m_Function, pFunction->m_pUserData, Arguments);
-		}
+		if (ReflectedFunction* pFunction = FindFunction(pSearch->GetFunctions(), szName))
+			return Run(pScripting, pCaller, pThis, pFunction->m_Function, pFunction->m_pUserData, Arguments);
 	}
-	tCallResult Missing;
-	Missing.m_Error = std::string("no method ") + szName;
-	return Missing;
+	return NotFound("no method ", szName);
 }
 
 // A property of the receiver's class, or of the global namespace when pThis is null; pClass overrides both.
@@ -140,11 +149,7 @@ inline tCallResult GetProperty(CScripting* pScripting, CResource* pCaller, CBase
 		pClass = pThis->GetReflectedClass();
 	ReflectedProperty* pProperty = pClass ? pClass->GetProperty(szName) : pScripting->GetGlobal()->GetProperty(szName);
 	if (!pProperty)
-	{
-		tCallResult Missing;
-		Missing.m_Error = std::string("no property ") + szName;
-		return Missing;
-	}
+		return NotFound("no property ", szName);
 	CArgumentArray None;
 	return Run(pScripting, pCaller, pThis, pProperty->m_Getter, pProperty->m_pUserData, None);
 }

@@ -456,28 +456,16 @@ TEST_F(RConTest, PlainHttpOnTheConsolePortIsAnsweredFromThePublishedFiles)
 	// With the file server off the console's port still serves the published folder.
 	ASSERT_NO_FATAL_FAILURE(StartServer(PasswordElement() + "\t<httpserver>false</httpserver>\n"));
 	m_pServer->WriteFile("htdocs/notes/hello.txt", "published");
-	struct tCase
-	{
-		const char* m_szPath;
-		const char* m_szStatus;
-		const char* m_szBody;
-	};
-	const tCase Cases[] = {
+	const tExpectedResponse Cases[] = {
 		{"/sig", "200", "DODI"},
 		{"/notes/hello.txt", "200", "published"},
 		{"/notes/missing.txt", "404", nullptr},
 		{"/../server.xml", "404", nullptr},
 	};
-	for (const tCase& Case : Cases)
+	for (const tExpectedResponse& Case : Cases)
 	{
 		SCOPED_TRACE(Case.m_szPath);
-		const tResponse Response = Fetch(*m_pServer, m_iRConPort, Case.m_szPath);
-		ASSERT_EQ(Response.m_iCurlStatus, 0);
-		EXPECT_EQ(Response.m_Status, Case.m_szStatus);
-		if (Case.m_szBody)
-		{
-			EXPECT_EQ(Response.m_Body, Case.m_szBody);
-		}
+		FetchExpecting(*m_pServer, m_iRConPort, Case);
 	}
 	// The WebSocket side is unaffected.
 	CWebTool Tool;
@@ -486,19 +474,9 @@ TEST_F(RConTest, PlainHttpOnTheConsolePortIsAnsweredFromThePublishedFiles)
 
 TEST(RConStart, APortThatCannotBeHadFailsTheStart)
 {
-	CServerProcess Server;
 	int iRConPort = 0;
-	Server.WriteFile("server.xml", RConConfig(iRConPort, PasswordElement()));
-	const int iHolder = BindPort(static_cast<uint16_t>(iRConPort), SOCK_STREAM);
-	ASSERT_GE(iHolder, 0);
-	ASSERT_EQ(listen(iHolder, 1), 0);
-	ASSERT_TRUE(Server.Start({}, eStdin::Closed));
-	EXPECT_EQ(Server.WaitForExit(), 1);
-	close(iHolder);
-	const std::vector<std::string> Lines = Server.GetOutputLines();
-	EXPECT_TRUE(HasLineContaining(Lines, "Failed to start the RCon server!")) << Server.GetRawOutput();
-	EXPECT_TRUE(HasLineContaining(Lines, "port " + std::to_string(iRConPort) + ": Address already in use"))
-		<< Server.GetRawOutput();
+	const std::string Config = RConConfig(iRConPort, PasswordElement());
+	ExpectStartFailsWhilePortIsHeld(Config, iRConPort, "Failed to start the RCon server!");
 }
 
 TEST(RConStart, WithTheConsoleOffNothingListensOnItsPort)

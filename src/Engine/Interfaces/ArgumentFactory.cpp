@@ -16,11 +16,7 @@ class CArgumentFactoryImpl final : public CView<IArgumentFactory>
 public:
 	Result GetInterface(const tUUID& Id, void** ppOut) override
 	{
-		if (!ppOut)
-			return RESULT_NULL_ARGUMENT;
-		if (Id == ID_ArgumentFactory)
-			return AnswerSelf<IArgumentFactory>(this, ppOut);
-		return RESULT_NOT_FOUND;
+		return AnswerOwnInterface<IArgumentFactory>(this, Id, ID_ArgumentFactory, ppOut);
 	}
 
 	int32_t Release() override

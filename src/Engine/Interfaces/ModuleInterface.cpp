@@ -40,11 +40,7 @@ public:
 
 	Result GetInterface(const tUUID& Id, void** ppOut) override
 	{
-		if (!ppOut)
-			return RESULT_NULL_ARGUMENT;
-		if (Id == ID_Scripting)
-			return AnswerSelf<IScripting>(this, ppOut);
-		return RESULT_NOT_FOUND;
+		return AnswerOwnInterface<IScripting>(this, Id, ID_Scripting, ppOut);
 	}
 
 	Result GetGlobal(IReflectedNamespace** ppOut) override
@@ -86,11 +82,7 @@ public:
 
 	Result GetInterface(const tUUID& Id, void** ppOut) override
 	{
-		if (!ppOut)
-			return RESULT_NULL_ARGUMENT;
-		if (Id == ID_DefineHandlers)
-			return AnswerSelf<IDefineHandlers>(this, ppOut);
-		return RESULT_NOT_FOUND;
+		return AnswerOwnInterface<IDefineHandlers>(this, Id, ID_DefineHandlers, ppOut);
 	}
 
 	Result DefineSigned(const char* szName, int32_t iValue) override

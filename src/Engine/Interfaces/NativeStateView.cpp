@@ -23,11 +23,7 @@ public:
 
 	Result GetInterface(const tUUID& Id, void** ppOut) override
 	{
-		if (!ppOut)
-			return RESULT_NULL_ARGUMENT;
-		if (Id == ID_NativeState)
-			return AnswerSelf<INativeState>(this, ppOut);
-		return RESULT_NOT_FOUND;
+		return AnswerOwnInterface<INativeState>(this, Id, ID_NativeState, ppOut);
 	}
 
 	int32_t AddRef() override { return ++m_iRefCount; }

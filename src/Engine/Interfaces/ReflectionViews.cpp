@@ -79,11 +79,7 @@ public:
 
 	Result GetInterface(const tUUID& Id, void** ppOut) override
 	{
-		if (!ppOut)
-			return RESULT_NULL_ARGUMENT;
-		if (Id == ID_ReflectedNamespace)
-			return AnswerSelf<IReflectedNamespace>(this, ppOut);
-		return RESULT_NOT_FOUND;
+		return AnswerOwnInterface<IReflectedNamespace>(this, Id, ID_ReflectedNamespace, ppOut);
 	}
 
 	Result Clear() override
@@ -166,11 +162,7 @@ public:
 
 	Result GetInterface(const tUUID& Id, void** ppOut) override
 	{
-		if (!ppOut)
-			return RESULT_NULL_ARGUMENT;
-		if (Id == ID_ReflectedClass)
-			return AnswerSelf<IReflectedClass>(this, ppOut);
-		return RESULT_NOT_FOUND;
+		return AnswerOwnInterface<IReflectedClass>(this, Id, ID_ReflectedClass, ppOut);
 	}
 
 	const char* GetName() override

@@ -38,6 +38,15 @@ Result AnswerSelf(TInterface* pSelf, void** ppOut)
 	return RESULT_OK;
 }
 
+// The whole of GetInterface for a view that shows one interface, OwnId, and nothing else.
+template <class TInterface>
+Result AnswerOwnInterface(TInterface* pSelf, const tUUID& Id, const tUUID& OwnId, void** ppOut)
+{
+	if (!ppOut)
+		return RESULT_NULL_ARGUMENT;
+	return Id == OwnId ? AnswerSelf(pSelf, ppOut) : RESULT_NOT_FOUND;
+}
+
 // Stores a view made for the caller in *ppOut: 0, or the failure result with a null view when none could be made.
 template <class TInterface>
 Result AnswerView(TInterface* pView, void** ppOut, Result Failure)
