@@ -132,7 +132,7 @@ inline tCallResult CallGlobal(CScripting* pScripting, CResource* pCaller, const 
 inline tCallResult CallMethod(CScripting* pScripting, CResource* pCaller, CBaseObject* pThis, const char* szName,
 	const CArgumentArray& Arguments, ReflectedClass* pClass = nullptr)
 {
-	for (ReflectedClass* pSearch = pClass ? pClass : pThis->GetReflectedClass(); pSearch;
+	for (ReflectedClass* pSearch = pClass ? pClass : (pThis ? pThis->GetReflectedClass() : nullptr); pSearch;
 		 pSearch = pSearch->GetBaseClass())
 	{
 		if (ReflectedFunction* pFunction = FindFunction(pSearch->GetFunctions(), szName))
