@@ -6,7 +6,6 @@
 // MainLoop, ShutDown).
 
 #include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -15,6 +14,7 @@
 #include "ConsoleInput.h"
 #include "MasterlistAnnouncer.h"
 #include "OmbrelGameProtocolHandler.h"
+#include "PendingJoins.h"
 #include "RConServer.h"
 #include "ServerResourceMgr.h"
 #include "TimeManager.h"
@@ -25,7 +25,6 @@
 #include "Engine/KestrinHash.h"
 #include "Engine/KestrinReference.h"
 #include "Engine/KestrinThreading.h"
-#include "Engine/PasswordChecks.h"
 #include "Scripting/CommandHandlers.h"
 #include "Multiplayer/NetMachine.h"
 #include "Network/HTTPMgr.h"
@@ -320,16 +319,8 @@ protected:
 	Strong<CNetMachine> m_pConsoleClient;
 	AutoDelete<CServerManager> m_pManager;
 
-	// A join request whose password is being checked, by the peer's handle (one connection's alone, never reused):
-	// the address text and what followed the password, read once the password is known to be right.
-	struct tPendingJoin
-	{
-		uint64_t m_uiTicket = 0;
-		std::string m_Address;
-		std::vector<uint8_t> m_Rest;
-	};
-	std::map<void*, tPendingJoin> m_PendingJoins;
-	CPasswordChecks m_JoinChecks{m_pContext, "CONNECT"};
+	// Join requests waiting for their password's check.
+	CPendingJoins m_PendingJoins{m_pContext};
 
 private:
 	// Copies the server's texts, clients and rules into its snapshot, on the main thread.
@@ -372,12 +363,8 @@ private:
 	void ProcessJoinRequest(void* pPeer, Stream* pStream);
 	// The address, the ban, the versions and the password.
 	eJoinRefusal ReadJoinHead(void* pPeer, Stream* pStream, tJoinRequest& Request);
-	// Keeps the request until its password has been checked off the main thread.
-	void AwaitPasswordCheck(void* pPeer, const tJoinRequest& Request, Stream* pStream);
 	// Once a pass, before the network step: the join requests whose password check has finished go on.
 	void FinishJoinChecks();
-	// The peer has gone: a check of its password is dropped.
-	void ForgetPendingJoin(void* pPeer);
 	// The checks after the password, then the admission.
 	void ContinueJoin(void* pPeer, const char* szAddress, Stream* pStream);
 	// The name, the game and its version.

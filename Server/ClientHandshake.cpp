@@ -161,7 +161,7 @@ constexpr tJoinRefusal JOIN_REFUSALS[] = {
 void CBaseServer::ProcessJoinRequest(void* pPeer, Stream* pStream)
 {
 	// One request of a peer is checked at a time; what it sends meanwhile is dropped, as for a peer that has joined.
-	if (m_PendingJoins.count(pPeer))
+	if (m_PendingJoins.IsPending(pPeer))
 		return;
 	tJoinRequest Request;
 	const eJoinRefusal eRefusal = ReadJoinHead(pPeer, pStream, Request);
@@ -170,7 +170,9 @@ void CBaseServer::ProcessJoinRequest(void* pPeer, Stream* pStream)
 	else if (!m_ServerPassword.HasPassword())
 		ContinueJoin(pPeer, Request.m_Address.c_str(), pStream);
 	else
-		AwaitPasswordCheck(pPeer, Request, pStream);
+		// The check runs off the main thread; the request goes on when it answers.
+		m_PendingJoins.Await(pPeer, Request.m_Address, Request.m_Password, m_ServerPassword.GetPassword(), pStream,
+			MAX_JOIN_REST);
 }
 
 CBaseServer::eJoinRefusal CBaseServer::ReadJoinHead(void* pPeer, Stream* pStream, tJoinRequest& Request)
@@ -208,50 +210,21 @@ CBaseServer::eJoinRefusal CBaseServer::ReadJoinHead(void* pPeer, Stream* pStream
 	return JOIN_CHECKS_PASSED;
 }
 
-void CBaseServer::AwaitPasswordCheck(void* pPeer, const tJoinRequest& Request, Stream* pStream)
-{
-	// The check takes tens of milliseconds: it runs off the main thread, and the request goes on when it answers.
-	tPendingJoin& Join = m_PendingJoins[pPeer];
-	Join.m_Address = Request.m_Address;
-	Join.m_Rest.resize(MAX_JOIN_REST);
-	Join.m_Rest.resize(pStream->Read(Join.m_Rest.data(), Join.m_Rest.size()));
-	Join.m_uiTicket = m_JoinChecks.Request(Request.m_Address.c_str(), Request.m_Password.data(),
-		Request.m_Password.size(), m_ServerPassword.GetPassword());
-}
-
 void CBaseServer::FinishJoinChecks()
 {
-	std::vector<tPasswordAnswer> Answers;
-	m_JoinChecks.Process(OS::GetTicks(), Answers);
-	for (const tPasswordAnswer& Answer : Answers)
+	std::vector<CPendingJoins::tAnswer> Answers;
+	m_PendingJoins.Collect(OS::GetTicks(), Answers);
+	for (const CPendingJoins::tAnswer& Answer : Answers)
 	{
-		// Answers of peers that went are never given, so each one has its request.
-		auto Found = m_PendingJoins.begin();
-		while (Found != m_PendingJoins.end() && Found->second.m_uiTicket != Answer.m_uiTicket)
-			++Found;
-		if (Found == m_PendingJoins.end())
-			continue;
-		void* pPeer = Found->first;
-		const tPendingJoin Join = std::move(Found->second);
-		m_PendingJoins.erase(Found);
 		if (!Answer.m_bVerified)
 		{
-			Refuse(pPeer, Join.m_Address.c_str(), JOIN_REFUSED_WRONG_PASSWORD);
+			Refuse(Answer.m_pPeer, Answer.m_Address.c_str(), JOIN_REFUSED_WRONG_PASSWORD);
 			continue;
 		}
-		Strong<Stream> pRest = Strong<Stream>::New(new CMemoryStream(Join.m_Rest.data(), Join.m_Rest.size()));
-		ContinueJoin(pPeer, Join.m_Address.c_str(), pRest);
+		Strong<Stream> pRest =
+			Strong<Stream>::New(new CMemoryStream(Answer.m_Rest.data(), Answer.m_Rest.size()));
+		ContinueJoin(Answer.m_pPeer, Answer.m_Address.c_str(), pRest);
 	}
-}
-
-void CBaseServer::ForgetPendingJoin(void* pPeer)
-{
-	auto Found = m_PendingJoins.find(pPeer);
-	if (Found == m_PendingJoins.end())
-		return;
-	// A check still running counts against the address all the same.
-	m_JoinChecks.Cancel(Found->second.m_uiTicket);
-	m_PendingJoins.erase(Found);
 }
 
 void CBaseServer::ContinueJoin(void* pPeer, const char* szAddress, Stream* pStream)
@@ -427,7 +400,7 @@ void CBaseServer::ProcessDisconnectMessage(CNetMachine* pClient, Stream* pStream
 
 void CBaseServer::OnPlayerDisconnect(void* pPeer, unsigned uiReason)
 {
-	ForgetPendingJoin(pPeer);
+	m_PendingJoins.Forget(pPeer);
 	Strong<CNetMachine> pClient(m_Clients.GetMachineFromPeer(pPeer));
 	if (pClient.IsNull())
 		return;
