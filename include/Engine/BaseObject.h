@@ -2,6 +2,7 @@
 // The base of every object a script can hold: attachment slots for each script language's binding, the set of
 // weak pointers that must be nulled when it dies, and its reflected class.
 
+#include <atomic>
 #include <unordered_set>
 
 #include "Engine/KestrinReference.h"
@@ -21,6 +22,12 @@ class CBaseObject : public CRefCounted
 public:
 	CBaseObject();
 	~CBaseObject() override;
+
+	// Objects come from here, so that the constructor can learn the size of the block it was built in.
+	static void* operator new(size_t Size);
+	static void* operator new(size_t Size, const std::nothrow_t&) noexcept;
+	static void operator delete(void* p) noexcept;
+	static void operator delete(void* p, const std::nothrow_t&) noexcept;
 
 	intptr_t Release() override;
 	virtual ReflectedClass* GetReflectedClass() { return m_pReflectedClass; }
@@ -58,8 +65,19 @@ public:
 
 	size_t GetWeakReferenceCount() const;
 
+	// The engine memory this object keeps alive: its own block and what it owns. A garbage-collected script
+	// language sees only the small handle a script holds; once that handle is all that keeps the object, the
+	// language tells its collector this much, so that the collector comes round in time to free it.
+	virtual size_t GetRetainedBytes() const;
+	// Objects constructed and not yet destroyed, in the whole process.
+	static size_t GetLiveCount() { return s_LiveCount.load(std::memory_order_relaxed); }
+
 private:
+	static std::atomic<size_t> s_LiveCount;
+
 	bool m_bDestroying;
+	// The size of the block the object was made in; 0 for one that lives on the stack or inside another.
+	uint32_t m_uiBlockSize;
 	void* m_pPrivate;
 	IUserData* m_pUser;
 	IUserData* m_pScriptReference;

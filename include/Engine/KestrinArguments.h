@@ -86,6 +86,9 @@ bool KWriteLengthPrefix(Stream* pStream, size_t Length);
 size_t KGetLengthPrefixSize(size_t Length);
 // Bytes between the stream's position and its end; what a declared length is checked against before use.
 size_t KGetRemainingBytes(Stream* pStream);
+// Roughly the memory a value takes: its encoded size, and the bookkeeping of each entry when it is a map. For the
+// accounts the script collectors keep, not for any layout; a value without an encoding counts its entries only.
+size_t KEstimateValueBytes(const CArgument* pValue);
 
 // A reference-counted script value with a one-byte type tag. The base class serves null (0) and undefined (12).
 class CArgument : public CRefCounted

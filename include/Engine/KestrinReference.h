@@ -71,6 +71,9 @@ class IUserData
 public:
 	virtual ~IUserData() = default;
 	virtual bool Destruct() { return false; }
+	// The object's count fell to one. A binding whose script handle counts a reference of its own learns here that
+	// the handle may now be all that keeps the object alive.
+	virtual void OnSoleReference() {}
 };
 
 // Counted pointer: holds one reference to its target.

@@ -83,6 +83,7 @@ public:
 	virtual size_t Write(const void* pSrc, size_t n) override;
 	virtual bool Seek(long lOffset, int iWhence) override;
 	virtual long Tell() override;
+	size_t GetRetainedBytes() const override;
 
 private:
 	FILE* m_pFile;

@@ -234,6 +234,19 @@ public:
 	ReflectedClass* m_pVec3Class;
 };
 
+class Stream;
+class CTextReader;
+
+// What a held value owns beyond the block of its holder: nothing for plain values; a stream or a text reader owns
+// its buffers and text.
+template <class T>
+size_t KHeldBytes(const T&)
+{
+	return 0;
+}
+size_t KHeldBytes(const Strong<Stream>& pStream);
+size_t KHeldBytes(const AutoDelete<CTextReader>& pReader);
+
 // An engine object that holds one value, behind the script classes that have no engine class of their own
 // (Vec2, Vec3, Matrix4x4, Stream, TextReader, weak element handles).
 template <class T>
@@ -246,6 +259,8 @@ public:
 
 	T& GetValue() { return m_Value; }
 	const T& GetValue() const { return m_Value; }
+
+	size_t GetRetainedBytes() const override { return CBaseObject::GetRetainedBytes() + KHeldBytes(m_Value); }
 
 	T m_Value;
 };

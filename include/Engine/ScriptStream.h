@@ -17,6 +17,7 @@ public:
 
 	// Null once closed.
 	Stream* GetStream() const { return m_Value.GetPointer(); }
+	size_t GetRetainedBytes() const override;
 
 	AutoDelete<CTextReader> m_pLineReader;
 };

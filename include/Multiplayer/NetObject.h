@@ -69,6 +69,8 @@ public:
 	ReflectedClass* GetReflectedClass() override;
 	// An element value holding this element and its current network id.
 	CArgument* CreateArgument() override;
+	// The element and its data.
+	size_t GetRetainedBytes() const override;
 
 	virtual bool SetParent(CNetObject* pParent);
 	// Undoes what registration gave: parent, children and name. Called when the element is unregistered.

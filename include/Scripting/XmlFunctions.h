@@ -54,6 +54,9 @@ public:
 	CXmlElement* GetParent() const { return m_pParent.Get(); }
 	const std::vector<Strong<CXmlElement>>& GetChildren() const { return m_Children; }
 
+	// The element, its chunk and the elements below it.
+	size_t GetRetainedBytes() const override;
+
 private:
 	void BuildCache(unsigned uiDepth);
 
@@ -62,6 +65,8 @@ private:
 	Weak<CXmlElement> m_pParent;
 	// One per element child of the chunk, in document order, until the element is cleared.
 	std::vector<Strong<CXmlElement>> m_Children;
+	// What the children retain, summed when the tree is built: the tree never changes but for a clear.
+	size_t m_ChildBytes = 0;
 };
 
 class CXmlDocument : public CBaseObject
@@ -75,6 +80,9 @@ public:
 
 	// Null until a load succeeds.
 	CXmlElement* GetRootElement() const { return m_pRootElement; }
+
+	// The document and its tree.
+	size_t GetRetainedBytes() const override;
 
 private:
 	CXmlInterface* m_pInterface;

@@ -105,6 +105,20 @@ bool KWriteLengthPrefix(Stream* pStream, size_t Length)
 	return pStream->Write(rgucBuffer, Count) == Count;
 }
 
+size_t KEstimateValueBytes(const CArgument* pValue)
+{
+	// A hash node with its key string and the value object beside the encoded bytes.
+	constexpr size_t MAP_ENTRY_BYTES = 96;
+	size_t Size = 0;
+	if (pValue == nullptr)
+		return 0;
+	if (!pValue->GetSize(Size))
+		Size = 0;
+	if (pValue->GetType() == ARGUMENT_MAP)
+		Size += static_cast<const CArgumentMap*>(pValue)->GetCount() * MAP_ENTRY_BYTES;
+	return Size;
+}
+
 size_t KGetLengthPrefixSize(size_t Length)
 {
 	uint32_t uiValue = static_cast<uint32_t>(Length);

@@ -142,6 +142,12 @@ CStandardStream::~CStandardStream()
 		fclose(m_pFile);
 }
 
+size_t CStandardStream::GetRetainedBytes() const
+{
+	// The C library's record of the open file and its buffer.
+	return Stream::GetRetainedBytes() + (m_pFile != nullptr ? sizeof(FILE) + BUFSIZ : 0);
+}
+
 CStandardStream* CStandardStream::Open(const char* szPath, const char* szMode)
 {
 	if (!szPath || !szMode)

@@ -358,6 +358,21 @@ void RegisterStreamClasses(CScripting* pScripting)
 	pScripting->SetTextReaderClass(pTextReader);
 }
 
+size_t KHeldBytes(const Strong<Stream>& pStream)
+{
+	return pStream.IsNull() ? 0 : pStream->GetRetainedBytes();
+}
+
+size_t KHeldBytes(const AutoDelete<CTextReader>& pReader)
+{
+	return pReader.IsNull() ? 0 : sizeof(CTextReader) + pReader->GetTextLength();
+}
+
+size_t CScriptStream::GetRetainedBytes() const
+{
+	return CObjectValue<Strong<Stream>>::GetRetainedBytes() + KHeldBytes(m_pLineReader);
+}
+
 CScriptStream::~CScriptStream()
 {
 	m_pLineReader.Delete();

@@ -203,6 +203,11 @@ void CNetObject::SetName(const char* szName)
 	}
 }
 
+size_t CNetObject::GetRetainedBytes() const
+{
+	return CBaseObject::GetRetainedBytes() + KEstimateValueBytes(&m_Data);
+}
+
 bool CNetObject::SetData(const char* szKey, const CArgument* pValue, bool bSendToClients)
 {
 	if (!szKey)

@@ -52,6 +52,7 @@ void CXmlElement::BuildCache(unsigned uiDepth)
 		Strong<CXmlElement> pChild = Strong<CXmlElement>::New(new CXmlElement(m_pInterface, pChildChunk, this));
 		if (uiDepth < CHUNK_MAX_DEPTH)
 			pChild->BuildCache(uiDepth + 1);
+		m_ChildBytes += pChild->GetRetainedBytes();
 		m_Children.push_back(std::move(pChild));
 	}
 }
@@ -84,6 +85,15 @@ void CXmlElement::Clear()
 	// cycle and the parent's own end nulls it.
 	std::vector<Strong<CXmlElement>> Children;
 	Children.swap(m_Children);
+	m_ChildBytes = 0;
+}
+
+size_t CXmlElement::GetRetainedBytes() const
+{
+	size_t Bytes = CBaseObject::GetRetainedBytes() + m_ChildBytes;
+	if (!m_pChunk.IsNull())
+		Bytes += sizeof(CElementChunk) + m_pChunk->GetText().GetLength() + KEstimateValueBytes(&m_pChunk->GetAttributes());
+	return Bytes;
 }
 
 // CXmlDocument
@@ -91,6 +101,11 @@ void CXmlElement::Clear()
 CXmlDocument::CXmlDocument(CXmlInterface* pInterface) : m_pInterface(pInterface)
 {
 	SetReflectedClass(pInterface ? pInterface->GetDocumentClass() : nullptr);
+}
+
+size_t CXmlDocument::GetRetainedBytes() const
+{
+	return CBaseObject::GetRetainedBytes() + (m_pRootElement.IsNull() ? 0 : m_pRootElement->GetRetainedBytes());
 }
 
 bool CXmlDocument::Load(Stream* pStream)

@@ -206,6 +206,70 @@ TEST(BaseObject, ReleaseDuringDestructionDoesNothing)
 	pObject->Obliterate();
 }
 
+TEST(BaseObject, RetainsTheBlockItWasMadeIn)
+{
+	class CLarge : public CBaseObject
+	{
+		char m_rgcPayload[1000] = {};
+	};
+	// Heap objects know their whole block; one on the stack or inside another frees nothing when it dies.
+	Strong<CLarge> pLarge = Strong<CLarge>::New(new CLarge());
+	EXPECT_EQ(pLarge->GetRetainedBytes(), sizeof(CLarge));
+	CLarge OnStack;
+	EXPECT_EQ(OnStack.GetRetainedBytes(), 0u);
+	struct tHolder
+	{
+		CLarge m_Inner;
+	};
+	auto pHolder = std::make_unique<tHolder>();
+	EXPECT_EQ(pHolder->m_Inner.GetRetainedBytes(), 0u);
+	// A block freed before an object took it never lends its size to a later one built at the same address.
+	void* pBlock = CBaseObject::operator new(sizeof(CLarge));
+	CBaseObject::operator delete(pBlock);
+	auto pReused = std::make_unique<tHolder>();
+	EXPECT_EQ(pReused->m_Inner.GetRetainedBytes(), 0u);
+}
+
+TEST(BaseObject, LiveCountFollowsConstructionAndDestruction)
+{
+	const size_t Before = CBaseObject::GetLiveCount();
+	bool bDestroyed = false;
+	CCountedProbe* pObject = new CCountedProbe(&bDestroyed);
+	EXPECT_EQ(CBaseObject::GetLiveCount(), Before + 1);
+	pObject->Release();
+	EXPECT_EQ(CBaseObject::GetLiveCount(), Before);
+}
+
+TEST(BaseObject, LuaBindingHearsWhenOneReferenceIsLeft)
+{
+	class CListening : public IUserData
+	{
+	public:
+		explicit CListening(int* piCalls) : m_piCalls(piCalls) {}
+		void OnSoleReference() override { (*m_piCalls)++; }
+
+	private:
+		int* m_piCalls;
+	};
+	int iLua = 0;
+	int iOthers = 0;
+	bool bDestroyed = false;
+	CCountedProbe* pObject = new CCountedProbe(&bDestroyed);
+	pObject->AddScriptReference(new CListening(&iLua));
+	pObject->AddSqScriptReference(new CListening(&iOthers));
+	pObject->AddRef();
+	pObject->AddRef();
+	pObject->Release();
+	EXPECT_EQ(iLua, 0) << "two references are left";
+	pObject->Release();
+	EXPECT_EQ(iLua, 1);
+	// Only the Lua slot is told: its handles are the ones that count a reference.
+	EXPECT_EQ(iOthers, 0);
+	pObject->Release();
+	EXPECT_TRUE(bDestroyed);
+	EXPECT_EQ(iLua, 1) << "the last release destroys, it tells nothing";
+}
+
 TEST(AutoDelete, MoveTransfersOwnership)
 {
 	AutoDelete<int> a(new int(5));
