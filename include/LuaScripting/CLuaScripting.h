@@ -132,6 +132,15 @@ public:
 	// True from the start of destruction: natives are refused while the state closes.
 	bool IsClosing() const { return m_bClosing; }
 
+	// Engine memory that wrappers alone now keep alive, in bytes, for the collector to hear of at the next
+	// PayCollectorDebt. Only counts: safe from anywhere, finalisers and the closing state included.
+	void AddCollectorDebt(size_t Bytes) { m_CollectorDebt += Bytes; }
+	// Tells the collector that memory as if Lua had allocated it, so that it comes round to those wrappers in step
+	// with the engine memory they hold, not only with its own small blocks. Runs a collection step on pState,
+	// protected (a script finaliser's error is logged); nothing while the collector is stopped by a script or a
+	// finaliser is running, or under a kilobyte is owed.
+	void PayCollectorDebt(lua_State* pState);
+
 	void LinkReference(CLuaStrongReference* pReference);
 	void UnlinkReference(CLuaStrongReference* pReference);
 	void AddEnvironment(CLuaScriptEnvironment* pEnvironment) { m_Environments.insert(pEnvironment); }
@@ -163,6 +172,7 @@ private:
 	// Engine values made from tables by the conversions now running; a table counts for every place that holds it.
 	size_t m_ConvertedElements;
 	unsigned m_uiConversions;
+	size_t m_CollectorDebt;
 };
 
 // One resource's global scope.

@@ -30,12 +30,19 @@ class CLuaReferenceable
 public:
 	CLuaReferenceable(tLuaType* pLuaType, lua_State* pState, CBaseObject* pObject);
 
+	// Tells the collector what the object retains beyond what it was told for the current wrapper; called when the
+	// wrapper's reference may be all that keeps the object. The collector sees only the small wrapper and would
+	// otherwise come round to it as seldom as to any small piece of garbage.
+	void ChargeCollector();
+
 	tLuaType* m_pLuaType;
 	lua_State* m_pState;
 	// The holder table of the current wrapper; nothing held while the object has no live wrapper.
 	CLuaStrongReference m_Holder;
 	// Not counted by the binding; each wrapper counts its own reference.
 	CBaseObject* m_pObject;
+	// What the collector was told the current wrapper keeps alive.
+	size_t m_ChargedBytes;
 };
 
 // Live bindings.
@@ -47,6 +54,9 @@ class CScriptReference : public IUserData
 public:
 	CScriptReference(tLuaType* pLuaType, lua_State* pState, CBaseObject* pObject);
 	~CScriptReference() override;
+
+	// The reference left may be the wrapper's.
+	void OnSoleReference() override;
 
 	// Pushes the object's wrapper, made when it has none, or nil for a null object or one without a class.
 	static void PushObject(CBaseObject* pObject, lua_State* pState);

@@ -1,5 +1,6 @@
 #include "LuaScripting/CLuaScripting.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <climits>
 #include <cstdio>
@@ -110,6 +111,12 @@ void GuardFileFunction(lua_State* pState, const char* szName, lua_CFunction pfnG
 int ProtectedCollect(lua_State* pState)
 {
 	lua_gc(pState, LUA_GCCOLLECT, 0);
+	return 0;
+}
+
+int ProtectedCollectStep(lua_State* pState)
+{
+	lua_gc(pState, LUA_GCSTEP, static_cast<int>(lua_tointeger(pState, 1)));
 	return 0;
 }
 
@@ -404,7 +411,7 @@ bool RegisterLuaVM(CScripting* pScripting)
 CLuaScripting::CLuaScripting(CScripting* pScripting)
 	: m_pScripting(pScripting), m_pState(nullptr), m_uiId(CScripting::GetLanguageId("Lua")),
 	  m_CallbackFunction("", "", FunctionCallback), m_bClosing(false), m_pReferences(nullptr),
-	  m_ConvertedElements(0), m_uiConversions(0)
+	  m_ConvertedElements(0), m_uiConversions(0), m_CollectorDebt(0)
 {
 }
 
@@ -484,6 +491,21 @@ void CLuaScripting::CollectGarbage()
 	if (lua_pcall(m_pState, 0, 0, 0) != LUA_OK)
 		ReportError(m_pState, -1);
 	lua_settop(m_pState, iTop);
+}
+
+void CLuaScripting::PayCollectorDebt(lua_State* pState)
+{
+	constexpr size_t KILOBYTE = 1024;
+	if (m_CollectorDebt < KILOBYTE || m_bClosing || !lua_gc(pState, LUA_GCISRUNNING, 0) || !lua_checkstack(pState, 2))
+		return;
+	const size_t Kilobytes = std::min<size_t>(m_CollectorDebt / KILOBYTE, INT_MAX);
+	m_CollectorDebt -= Kilobytes * KILOBYTE;
+	const int iTop = lua_gettop(pState);
+	lua_pushcfunction(pState, ProtectedCollectStep);
+	lua_pushinteger(pState, static_cast<lua_Integer>(Kilobytes));
+	if (lua_pcall(pState, 1, 0, 0) != LUA_OK)
+		ReportError(pState, -1);
+	lua_settop(pState, iTop);
 }
 
 CScriptEnvironment* CLuaScripting::CreateEnvironment(const char*)
@@ -795,6 +817,8 @@ int LuaFunctionGeneric(lua_State* pState, int iFirst, int iCount, const ScriptFu
 	if (pLua->IsClosing())
 		return luaL_error(pState, "%s", SHUTTING_DOWN);
 	iFirst = lua_absindex(pState, iFirst);
+	// Before anything of the call exists: the step may run finalisers, which may call natives themselves.
+	pLua->PayCollectorDebt(pState);
 	if (!lua_checkstack(pState, iCount + 3))
 		return luaL_error(pState, "stack overflow");
 

@@ -10,8 +10,20 @@
 int32_t g_iUserDataCount = 0;
 
 CLuaReferenceable::CLuaReferenceable(tLuaType* pLuaType, lua_State* pState, CBaseObject* pObject)
-	: m_pLuaType(pLuaType), m_pState(pState), m_pObject(pObject)
+	: m_pLuaType(pLuaType), m_pState(pState), m_pObject(pObject), m_ChargedBytes(0)
 {
+}
+
+void CLuaReferenceable::ChargeCollector()
+{
+	// No live wrapper (or the language has closed): nothing for the collector to free.
+	if (!m_Holder.IsSet())
+		return;
+	const size_t Bytes = m_pObject->GetRetainedBytes();
+	if (Bytes <= m_ChargedBytes)
+		return;
+	CLuaScripting::FromState(m_Holder.GetOwnerState())->AddCollectorDebt(Bytes - m_ChargedBytes);
+	m_ChargedBytes = Bytes;
 }
 
 CScriptReference::CScriptReference(tLuaType* pLuaType, lua_State* pState, CBaseObject* pObject)
@@ -38,6 +50,11 @@ CScriptReference::~CScriptReference()
 			lua_pop(pState, 2);
 		}
 	}
+}
+
+void CScriptReference::OnSoleReference()
+{
+	m_Lua.ChargeCollector();
 }
 
 void CScriptReference::PushObject(CBaseObject* pObject, lua_State* pState)
@@ -101,7 +118,10 @@ void CScriptReference::PushObject(CBaseObject* pObject, lua_State* pState)
 	lua_pushvalue(pState, -1);
 	lua_rawseti(pState, -3, 1);
 	lua_remove(pState, -2);
-	pObject->AddRef();
+	// A new handle: whatever earlier ones were charged for, the collector must come round to this one as well.
+	pReferenceable->m_ChargedBytes = 0;
+	if (pObject->AddRef() == 1)
+		pReferenceable->ChargeCollector();
 	*ppSlot = pReferenceable;
 }
 
