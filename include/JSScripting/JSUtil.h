@@ -54,6 +54,9 @@ public:
 
 	// Unroots the script object; true while it still exists (the engine object must then wait for it).
 	bool Destruct() override;
+	// Tells the collector what engine memory the script object keeps alive: what the engine object retains while
+	// the script object is all that keeps it (its count is 0), nothing once it has counts again.
+	void UpdateAccount();
 
 	// Makes the wrapper of an object that has none; null when the object has no class or the wrapper cannot
 	// be made.

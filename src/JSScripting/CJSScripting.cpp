@@ -31,6 +31,7 @@ namespace
 {
 constexpr uint32_t JS_HEAP_LIMIT = 0x2000000;
 constexpr uint32_t JS_NURSERY_SIZE = 0x1000000;
+constexpr uint32_t JS_MALLOC_THRESHOLD_MIB = 4;
 
 bool g_bEngineStarted = false;
 bool g_bEngineShutDown = false;
@@ -259,6 +260,11 @@ bool CJSScripting::Initialise()
 	if (!KASSERT(m_cx != nullptr))
 		return false;
 	JS_SetGCParameter(m_cx, JSGC_MAX_NURSERY_BYTES, JS_NURSERY_SIZE);
+	// Engine objects that only wrappers keep alive count as memory of the wrappers' zone; past this much (in MiB,
+	// or more once more is kept alive) the zone is collected. The engine's default lets about 70 MiB of dropped
+	// elements wait for a collection; this keeps the wait to a few MiB, at the price of a collection every few MiB
+	// a script allocates, which costs little for the small heaps scripts here keep.
+	JS_SetGCParameter(m_cx, JSGC_MALLOC_THRESHOLD_BASE, JS_MALLOC_THRESHOLD_MIB);
 
 	m_SharedGlobal.init(m_cx);
 	JS_SetContextPrivate(m_cx, this);

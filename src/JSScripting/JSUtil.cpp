@@ -6,6 +6,7 @@
 #include <string>
 
 #include <js/Conversions.h>
+#include <js/MemoryFunctions.h>
 #include <js/Object.h>
 #include <js/PropertyAndElement.h>
 #include <js/Realm.h>
@@ -23,6 +24,31 @@ int32_t CJSReferenceable::m_iUserDataCount = 0;
 
 namespace
 {
+// The reserved slots of an object of an engine class: its binding, and how much engine memory the collector counts
+// for it (a number; none is 0).
+constexpr size_t BINDING_SLOT = 0;
+constexpr size_t ACCOUNT_SLOT = 1;
+
+size_t GetAccount(JSObject* pObject)
+{
+	const JS::Value& Value = JS::GetReservedSlot(pObject, ACCOUNT_SLOT);
+	return Value.isNumber() ? static_cast<size_t>(Value.toNumber()) : 0;
+}
+
+// The collector weighs a zone by the memory its objects hold as well as by their own size: told what engine memory
+// an object keeps alive, it comes round to it in step with that memory, not only with its own small blocks.
+void SetAccount(JSObject* pObject, size_t Bytes)
+{
+	const size_t Old = GetAccount(pObject);
+	if (Bytes == Old)
+		return;
+	if (Bytes > Old)
+		JS::AddAssociatedMemory(pObject, Bytes - Old, JS::MemoryUse::Embedding1);
+	else
+		JS::RemoveAssociatedMemory(pObject, Old - Bytes, JS::MemoryUse::Embedding1);
+	JS::SetReservedSlot(pObject, ACCOUNT_SLOT, JS::NumberValue(static_cast<double>(Bytes)));
+}
+
 // The binding of an object of an engine class, seen through cross-compartment wrappers.
 CJSReferenceable* BindingOf(JSObject* pObject)
 {
@@ -32,7 +58,7 @@ CJSReferenceable* BindingOf(JSObject* pObject)
 	if (!CJSReferenceable::HasEngineClass(pObject))
 		return nullptr;
 	const JSClass* pClass = JS::GetClass(pObject);
-	CJSReferenceable* pBinding = JS::GetMaybePtrFromReservedSlot<CJSReferenceable>(pObject, 0);
+	CJSReferenceable* pBinding = JS::GetMaybePtrFromReservedSlot<CJSReferenceable>(pObject, BINDING_SLOT);
 	tJSClassRecord* pRecord = tJSClassRecord::FromClass(pClass);
 	if (pBinding == nullptr || pRecord->m_pScripting == nullptr)
 		return nullptr;
@@ -221,6 +247,8 @@ bool MethodGeneric(JSContext* cx, JS::CallArgs& Args, const ScriptFunction* pFun
 
 	CNativeState State(pScripting->GetScripting(), CallingResource(pScriptEnvironment), &Arguments);
 
+	// The receiver is not counted for the call, but its wrapper is on the stack: neither goes meanwhile.
+	CJSReferenceable* pThisBinding = nullptr;
 	if (bMethod)
 	{
 		bool bIsInstance = false;
@@ -240,9 +268,15 @@ bool MethodGeneric(JSContext* cx, JS::CallArgs& Args, const ScriptFunction* pFun
 			return ReportFailure(cx, Text.c_str());
 		}
 		State.SetThis(pBinding->m_pObject);
+		pThisBinding = pBinding;
 	}
 
-	if (!pFunction->Call(&State, static_cast<int>(Args.length()), pUserData))
+	const bool bCalled = pFunction->Call(&State, static_cast<int>(Args.length()), pUserData);
+	// A method may have made its object grow (a document loaded): the collector hears of it while the wrapper is
+	// all that keeps the object.
+	if (pThisBinding != nullptr)
+		pThisBinding->UpdateAccount();
+	if (!bCalled)
 		return ReportFailure(cx, g_szError);
 	return SetCallerReturnValue(cx, pScripting, State.m_RVal.GetReturnArgument(), Args);
 }
@@ -261,7 +295,9 @@ bool MethodFunction(JSContext* cx, unsigned argc, JS::Value* vp, bool bMethod)
 
 void FinaliseFunctionValue(JS::GCContext*, JSObject* pObject)
 {
-	CFunction* pFunction = JS::GetMaybePtrFromReservedSlot<CFunction>(pObject, 0);
+	if (const size_t Account = GetAccount(pObject))
+		JS::RemoveAssociatedMemory(pObject, Account, JS::MemoryUse::Embedding1);
+	CFunction* pFunction = JS::GetMaybePtrFromReservedSlot<CFunction>(pObject, BINDING_SLOT);
 	if (pFunction != nullptr)
 		pFunction->Release();
 }
@@ -271,7 +307,7 @@ const JSClassOps g_FunctionValueOps = {
 };
 
 const JSClass g_FunctionValueClass = {
-	"FunctionValue", JSCLASS_HAS_RESERVED_SLOTS(1) | JSCLASS_FOREGROUND_FINALIZE, &g_FunctionValueOps, nullptr, nullptr,
+	"FunctionValue", JSCLASS_HAS_RESERVED_SLOTS(2) | JSCLASS_FOREGROUND_FINALIZE, &g_FunctionValueOps, nullptr, nullptr,
 	nullptr,
 };
 
@@ -282,7 +318,7 @@ bool MethodFunctionValue(JSContext* cx, unsigned argc, JS::Value* vp)
 	const ScriptFunction* pFunction =
 		static_cast<const ScriptFunction*>(js::GetFunctionNativeReserved(pCallee, 0).toPrivate());
 	JSObject* pHolder = &js::GetFunctionNativeReserved(pCallee, 1).toObject();
-	return MethodGeneric(cx, Args, pFunction, false, JS::GetMaybePtrFromReservedSlot<CFunction>(pHolder, 0));
+	return MethodGeneric(cx, Args, pFunction, false, JS::GetMaybePtrFromReservedSlot<CFunction>(pHolder, BINDING_SLOT));
 }
 
 // The slots are handles: making the function may collect garbage, which can move an object a slot refers to.
@@ -345,15 +381,26 @@ CJSReferenceable::~CJSReferenceable()
 {
 	m_iUserDataCount--;
 	m_pScripting->RemoveBinding(this);
-	// The engine object went first (destroyed outright): its wrapper must not lead here any more.
+	// The engine object went first (destroyed outright): its wrapper must not lead here any more. What the collector
+	// counts for the wrapper stays until its finaliser.
 	if (JSObject* pObject = m_JSObject.unbarrieredGet())
-		JS::SetReservedSlot(pObject, 0, JS::UndefinedValue());
+		JS::SetReservedSlot(pObject, BINDING_SLOT, JS::UndefinedValue());
 }
 
 bool CJSReferenceable::Destruct()
 {
 	m_Root.reset();
+	// The object now waits for its wrapper alone.
+	UpdateAccount();
 	return m_JSObject.unbarrieredGet() != nullptr;
+}
+
+void CJSReferenceable::UpdateAccount()
+{
+	JSObject* pObject = m_JSObject.unbarrieredGet();
+	if (pObject == nullptr || m_pObject == nullptr)
+		return;
+	SetAccount(pObject, m_pObject->GetRefCount() == 0 ? m_pObject->GetRetainedBytes() : 0);
 }
 
 void CJSReferenceable::UpdateAfterGC(JSTracer* pTracer)
@@ -368,9 +415,12 @@ JSObject* CJSReferenceable::Get()
 	JS::RootedObject Object(cx, m_JSObject);
 	if (!Object)
 		return nullptr;
-	// The engine object has counts again: the wrapper must live as long as they do.
+	// The engine object has counts again: the wrapper must live as long as they do, and no longer keeps it alive.
 	if (!m_Root.initialized() && m_pObject != nullptr && m_pObject->GetRefCount() > 0)
+	{
 		m_Root.init(cx, Object);
+		UpdateAccount();
+	}
 	if (!JS_WrapObject(cx, &Object))
 		return nullptr;
 	return Object;
@@ -411,7 +461,9 @@ void CJSReferenceable::Finalise(JS::GCContext*, JSObject* pObject)
 {
 	tJSClassRecord* pRecord = tJSClassRecord::FromClass(JS::GetClass(pObject));
 	pRecord->m_LiveObjects--;
-	CJSReferenceable* pBinding = JS::GetMaybePtrFromReservedSlot<CJSReferenceable>(pObject, 0);
+	if (const size_t Account = GetAccount(pObject))
+		JS::RemoveAssociatedMemory(pObject, Account, JS::MemoryUse::Embedding1);
+	CJSReferenceable* pBinding = JS::GetMaybePtrFromReservedSlot<CJSReferenceable>(pObject, BINDING_SLOT);
 	if (pBinding == nullptr || pRecord->m_pScripting == nullptr || !pRecord->m_pScripting->HasBinding(pBinding))
 		return;
 
@@ -436,7 +488,7 @@ CJSScriptingClass::CJSScriptingClass(const char* szName) :
 	m_pRecord->m_Ops.addProperty = MethodAddProperty;
 	m_pRecord->m_Ops.finalize = CJSReferenceable::Finalise;
 	m_pRecord->m_Class.name = m_pRecord->m_szName;
-	m_pRecord->m_Class.flags = JSCLASS_HAS_RESERVED_SLOTS(1) | JSCLASS_FOREGROUND_FINALIZE;
+	m_pRecord->m_Class.flags = JSCLASS_HAS_RESERVED_SLOTS(2) | JSCLASS_FOREGROUND_FINALIZE;
 	m_pRecord->m_Class.cOps = &m_pRecord->m_Ops;
 }
 
@@ -483,7 +535,7 @@ bool CJSScriptingClass::Initialise(CJSScripting* pScripting, CJSScriptingClass* 
 		return false;
 	m_pRecord->m_LiveObjects++;
 	m_pPrototype = new CJSReferenceable(pScripting, nullptr, Prototype, this);
-	JS::SetReservedSlot(Prototype, 0, JS::PrivateValue(m_pPrototype));
+	JS::SetReservedSlot(Prototype, BINDING_SLOT, JS::PrivateValue(m_pPrototype));
 	return true;
 }
 
@@ -495,7 +547,7 @@ CJSReferenceable* CJSScriptingClass::Set(JSObject* pObject, CBaseObject* pEngine
 	if (!KASSERT(pEngineObject->GetJSScriptReference() == nullptr))
 		return nullptr;
 	CJSReferenceable* pBinding = new CJSReferenceable(m_pScripting, pEngineObject, pObject, this);
-	JS::SetReservedSlot(pObject, 0, JS::PrivateValue(pBinding));
+	JS::SetReservedSlot(pObject, BINDING_SLOT, JS::PrivateValue(pBinding));
 	pEngineObject->AddJSScriptReference(pBinding);
 	return pBinding;
 }
@@ -727,7 +779,10 @@ JSObject* JSUtil::NewFunctionValue(CJSScripting* pScripting, CFunction* pFunctio
 		return nullptr;
 	if (pFunction != nullptr)
 		pFunction->AddRef();
-	JS::SetReservedSlot(Holder, 0, JS::PrivateValue(pFunction));
+	JS::SetReservedSlot(Holder, BINDING_SLOT, JS::PrivateValue(pFunction));
+	// The holder keeps the function value alive until it is collected.
+	if (pFunction != nullptr)
+		SetAccount(Holder, pFunction->GetRetainedBytes());
 	JS::RootedValue Callback(cx, JS::PrivateValue(const_cast<ScriptFunction*>(pScripting->GetCallbackFunction())));
 	JS::RootedValue HolderValue(cx, JS::ObjectValue(*Holder));
 	return NewNative(cx, MethodFunctionValue, 0, nullptr, Callback, HolderValue);
@@ -739,7 +794,7 @@ bool JSUtil::GetFunctionValue(JSObject* pObject, CFunction** ppFunction)
 	if (!JS_ObjectIsFunction(pObject) || !JS_IsNativeFunction(pObject, MethodFunctionValue))
 		return false;
 	JSObject* pHolder = &js::GetFunctionNativeReserved(pObject, 1).toObject();
-	*ppFunction = JS::GetMaybePtrFromReservedSlot<CFunction>(pHolder, 0);
+	*ppFunction = JS::GetMaybePtrFromReservedSlot<CFunction>(pHolder, BINDING_SLOT);
 	return true;
 }
 
