@@ -400,7 +400,8 @@ void CJSReferenceable::UpdateAccount()
 	JSObject* pObject = m_JSObject.unbarrieredGet();
 	if (pObject == nullptr || m_pObject == nullptr)
 		return;
-	SetAccount(pObject, m_pObject->GetRefCount() == 0 ? m_pObject->GetRetainedBytes() : 0);
+	// The binding goes with the object.
+	SetAccount(pObject, m_pObject->GetRefCount() == 0 ? m_pObject->GetRetainedBytes() + sizeof(CJSReferenceable) : 0);
 }
 
 void CJSReferenceable::UpdateAfterGC(JSTracer* pTracer)

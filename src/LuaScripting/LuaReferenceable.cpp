@@ -19,7 +19,8 @@ void CLuaReferenceable::ChargeCollector()
 	// No live wrapper (or the language has closed): nothing for the collector to free.
 	if (!m_Holder.IsSet())
 		return;
-	const size_t Bytes = m_pObject->GetRetainedBytes();
+	// The binding goes with the object.
+	const size_t Bytes = m_pObject->GetRetainedBytes() + sizeof(CScriptReference);
 	if (Bytes <= m_ChargedBytes)
 		return;
 	CLuaScripting::FromState(m_Holder.GetOwnerState())->AddCollectorDebt(Bytes - m_ChargedBytes);

@@ -41,6 +41,17 @@ TEST_F(LuaTest, WrappersKeepScriptMadeObjectsAlive)
 	EXPECT_EQ(CThing::s_iLive, iBefore);
 }
 
+TEST_F(LuaTest, DroppedObjectsLeaveAStoppedCollectorStopped)
+{
+	int iBefore = CThing::s_iLive;
+	// Every dropped thing charges the collector what it keeps alive, and the next native call would pay with a
+	// collection step; a script that stopped the collector gets none.
+	ASSERT_TRUE(Run(Main(), "collectgarbage('stop') for i = 1, 2000 do local t = TestThing(i) test.nothing() end"));
+	EXPECT_EQ(CThing::s_iLive, iBefore + 2000);
+	ASSERT_TRUE(Run(Main(), "collectgarbage('restart') for i = 1, 2000 do local t = TestThing(i) test.nothing() end"));
+	EXPECT_LT(CThing::s_iLive, iBefore + 2000);
+}
+
 TEST_F(LuaTest, FinaliserCalledByHandReleasesOnce)
 {
 	tHeldThing Held(ThingClass());
