@@ -45,6 +45,12 @@
 //    native (converting its arguments or result, or in the native itself) fails the call with the script error
 //    "not enough memory", and while the engine calls a script function the call fails and logs
 //    "SCRIPT ERROR: not enough memory".
+// 9. Engine memory. A handle that is all that keeps its engine object alive (a destroyed element, a vector a native
+//    returned) tells its collector what the object retains (CBaseObject::GetRetainedBytes), again whenever that
+//    grows, so that the collector comes round to such handles in step with the engine memory they hold rather
+//    than with their own small size. Lua takes it as a debt, paid as a collection step before the next native runs
+//    (never while a script has stopped the collector); JavaScript as memory associated with the wrapper, which
+//    counts towards its zone's next collection. Squirrel frees by reference count and needs neither.
 
 #include <cstddef>
 #include <cstdint>

@@ -69,9 +69,9 @@ void CBaseObject::operator delete(void* p, const std::nothrow_t& NoThrow) noexce
 }
 
 CBaseObject::CBaseObject()
-	: m_bDestroying(false), m_uiBlockSize(TakeBlockSize(this)), m_pPrivate(nullptr), m_pUser(nullptr), m_pScriptReference(nullptr),
-	  m_pJSScriptReference(nullptr), m_pSqScriptReference(nullptr), m_rgppWeakCells(), m_pReflectedClass(nullptr),
-	  m_pModuleInterface(nullptr)
+	: m_bDestroying(false), m_uiBlockSize(TakeBlockSize(this)), m_pPrivate(nullptr), m_pUser(nullptr),
+	  m_pScriptReference(nullptr), m_pJSScriptReference(nullptr), m_pSqScriptReference(nullptr), m_rgppWeakCells(),
+	  m_pReflectedClass(nullptr), m_pModuleInterface(nullptr)
 {
 	s_LiveCount.fetch_add(1, std::memory_order_relaxed);
 }

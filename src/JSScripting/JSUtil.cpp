@@ -24,9 +24,10 @@ int32_t CJSReferenceable::m_iUserDataCount = 0;
 
 namespace
 {
-// The reserved slots of an object of an engine class: its binding, and how much engine memory the collector counts
-// for it (a number; none is 0).
+// The reserved slots of an object of an engine class (its binding) and of the holder of a function value (its
+// function), then how much engine memory the collector counts for the object (a number; none is 0).
 constexpr size_t BINDING_SLOT = 0;
+constexpr size_t FUNCTION_SLOT = 0;
 constexpr size_t ACCOUNT_SLOT = 1;
 
 size_t GetAccount(JSObject* pObject)
@@ -297,7 +298,7 @@ void FinaliseFunctionValue(JS::GCContext*, JSObject* pObject)
 {
 	if (const size_t Account = GetAccount(pObject))
 		JS::RemoveAssociatedMemory(pObject, Account, JS::MemoryUse::Embedding1);
-	CFunction* pFunction = JS::GetMaybePtrFromReservedSlot<CFunction>(pObject, BINDING_SLOT);
+	CFunction* pFunction = JS::GetMaybePtrFromReservedSlot<CFunction>(pObject, FUNCTION_SLOT);
 	if (pFunction != nullptr)
 		pFunction->Release();
 }
@@ -318,7 +319,8 @@ bool MethodFunctionValue(JSContext* cx, unsigned argc, JS::Value* vp)
 	const ScriptFunction* pFunction =
 		static_cast<const ScriptFunction*>(js::GetFunctionNativeReserved(pCallee, 0).toPrivate());
 	JSObject* pHolder = &js::GetFunctionNativeReserved(pCallee, 1).toObject();
-	return MethodGeneric(cx, Args, pFunction, false, JS::GetMaybePtrFromReservedSlot<CFunction>(pHolder, BINDING_SLOT));
+	CFunction* pValue = JS::GetMaybePtrFromReservedSlot<CFunction>(pHolder, FUNCTION_SLOT);
+	return MethodGeneric(cx, Args, pFunction, false, pValue);
 }
 
 // The slots are handles: making the function may collect garbage, which can move an object a slot refers to.
@@ -780,7 +782,7 @@ JSObject* JSUtil::NewFunctionValue(CJSScripting* pScripting, CFunction* pFunctio
 		return nullptr;
 	if (pFunction != nullptr)
 		pFunction->AddRef();
-	JS::SetReservedSlot(Holder, BINDING_SLOT, JS::PrivateValue(pFunction));
+	JS::SetReservedSlot(Holder, FUNCTION_SLOT, JS::PrivateValue(pFunction));
 	// The holder keeps the function value alive until it is collected.
 	if (pFunction != nullptr)
 		SetAccount(Holder, pFunction->GetRetainedBytes());
@@ -795,7 +797,7 @@ bool JSUtil::GetFunctionValue(JSObject* pObject, CFunction** ppFunction)
 	if (!JS_ObjectIsFunction(pObject) || !JS_IsNativeFunction(pObject, MethodFunctionValue))
 		return false;
 	JSObject* pHolder = &js::GetFunctionNativeReserved(pObject, 1).toObject();
-	*ppFunction = JS::GetMaybePtrFromReservedSlot<CFunction>(pHolder, BINDING_SLOT);
+	*ppFunction = JS::GetMaybePtrFromReservedSlot<CFunction>(pHolder, FUNCTION_SLOT);
 	return true;
 }
 

@@ -92,7 +92,10 @@ size_t CXmlElement::GetRetainedBytes() const
 {
 	size_t Bytes = CBaseObject::GetRetainedBytes() + m_ChildBytes;
 	if (!m_pChunk.IsNull())
-		Bytes += sizeof(CElementChunk) + m_pChunk->GetText().GetLength() + KEstimateValueBytes(&m_pChunk->GetAttributes());
+	{
+		Bytes += sizeof(CElementChunk) + m_pChunk->GetText().GetLength() +
+			KEstimateValueBytes(&m_pChunk->GetAttributes());
+	}
 	return Bytes;
 }
 

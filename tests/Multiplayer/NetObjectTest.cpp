@@ -196,6 +196,19 @@ TEST_F(NetObjectTest, DataChangesSendMessage23And24)
 	EXPECT_EQ(pClient->m_Sent[3].m_Bytes, CTestMessage(24).U16(1).I32(iId).GetBytes());
 }
 
+TEST_F(NetObjectTest, AnElementRetainsItsData)
+{
+	Strong<CTestElement> pElement = NewElement();
+	const size_t Bare = pElement->GetRetainedBytes();
+	EXPECT_GE(Bare, sizeof(CTestElement));
+	const std::string Long(1000, 'x');
+	CArgumentString Value(Long.c_str(), Long.size());
+	ASSERT_TRUE(pElement->SetData("k", &Value, false));
+	EXPECT_GT(pElement->GetRetainedBytes(), Bare + Long.size());
+	pElement->ClearData();
+	EXPECT_EQ(pElement->GetRetainedBytes(), Bare);
+}
+
 TEST_F(NetObjectTest, DataWithoutWireFormIsRefusedWhenSet)
 {
 	Strong<CTestElement> pElement = NewElement();

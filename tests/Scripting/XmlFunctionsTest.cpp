@@ -336,6 +336,24 @@ TEST_F(XmlFunctionsTest, ClearDetachesTheWholeSubtree)
 	EXPECT_EQ(Text(pFirst, "text"), "text one");
 }
 
+TEST_F(XmlFunctionsTest, ADocumentRetainsItsTreeUntilCleared)
+{
+	std::string Text = "<root>";
+	for (int i = 0; i < 100; i++)
+		Text += "<item name=\"" + std::string(100, 'n') + "\">" + std::string(100, 't') + "</item>";
+	Text += "</root>";
+	Strong<CBaseObject> pDocument = Construct(DocumentClass());
+	const size_t Empty = pDocument->GetRetainedBytes();
+	ASSERT_TRUE(Load(pDocument, Text).Boolean());
+	// Every element, its text and its attribute.
+	const size_t Loaded = pDocument->GetRetainedBytes();
+	EXPECT_GT(Loaded, Empty + 100 * (sizeof(CXmlElement) + 200));
+
+	Strong<CBaseObject> pRoot = Object(pDocument, "rootElement");
+	ASSERT_TRUE(Method(pRoot, "clear").m_bOk);
+	EXPECT_LT(pDocument->GetRetainedBytes(), Empty + sizeof(CXmlElement) + 1000);
+}
+
 TEST_F(XmlFunctionsTest, KeptElementsOutliveTheirDocument)
 {
 	Strong<CBaseObject> pDocument = LoadDocument(SAMPLE);
