@@ -24,7 +24,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "ProcessCpu.h"
+#include "ProcessFigures.h"
 #include "Support/GameClient.h"
 #include "Support/Ports.h"
 

@@ -56,7 +56,7 @@
 #include "Engine/KAssert.h"
 #include "Engine/SignalHandlers.h"
 #include "Multiplayer/NetObject.h"
-#include "ProcessCpu.h"
+#include "ProcessFigures.h"
 #include "Support/GameClient.h"
 #include "Support/Ports.h"
 #include "Support/TestMessage.h"

@@ -54,6 +54,7 @@
 #include "Engine/SignalHandlers.h"
 #include "JSScripting/CJSScripting.h"
 #include "LuaScripting/CLuaScripting.h"
+#include "ProcessFigures.h"
 #include "Support/GameClient.h"
 #include "Support/Ports.h"
 
@@ -355,19 +356,6 @@ bool WriteServerFolder(const std::string& Folder, const tLanguage& Language, con
 		WriteText(Resource + Language.m_szFile, ScriptFor(Language, Options));
 }
 
-long ResidentKilobytes(pid_t Pid)
-{
-	long lPages = 0;
-	long lResident = 0;
-	FILE* pFile = fopen(("/proc/" + std::to_string(Pid) + "/statm").c_str(), "r");
-	if (!pFile)
-		return -1;
-	if (fscanf(pFile, "%ld %ld", &lPages, &lResident) != 2)
-		lResident = -1;
-	fclose(pFile);
-	return lResident < 0 ? -1 : lResident * (sysconf(_SC_PAGESIZE) / 1024);
-}
-
 std::atomic<bool> g_bInterrupted{false};
 
 void OnInterrupt(int)
@@ -467,7 +455,7 @@ tSample TakeSample(pid_t ServerPid, tClock::time_point Start)
 	Sample.m_dSeconds = std::chrono::duration<double>(tClock::now() - Start).count();
 	Sample.m_ulVehicles = g_pCounters->m_ulVehicles.load();
 	Sample.m_ulVectors = g_pCounters->m_ulVectors.load();
-	Sample.m_lRss = ResidentKilobytes(ServerPid);
+	Sample.m_lRss = VexaBench::ReadResidentKilobytes(ServerPid);
 	Sample.m_ulLiveObjects = g_pCounters->m_ulLiveObjects.load();
 	Sample.m_lHeapKilobytes = g_pCounters->m_lHeapKilobytes.load();
 	return Sample;

@@ -29,6 +29,7 @@
 #include "Engine/KestrinStream.h"
 #include "JSScripting/CJSScripting.h"
 #include "LuaScripting/CLuaScripting.h"
+#include "ProcessFigures.h"
 #include "Scripting/ResourceMgr.h"
 #include "Scripting/TimerHandlers.h"
 #include "SquirrelScripting/SqScripting.h"
@@ -64,19 +65,6 @@ const tLanguage g_Languages[] = {
 		"t = setTimeout(function() { clearTimeout(t); }, 1); } }, 1);"},
 };
 
-long ResidentKilobytes()
-{
-	long lPages = 0;
-	long lResident = 0;
-	FILE* pFile = fopen("/proc/self/statm", "r");
-	if (!pFile)
-		return -1;
-	if (fscanf(pFile, "%ld %ld", &lPages, &lResident) != 2)
-		lResident = -1;
-	fclose(pFile);
-	return lResident < 0 ? -1 : lResident * (sysconf(_SC_PAGESIZE) / 1024);
-}
-
 // The language's own heap after its last collection, in kB, or -1 when it does not tell.
 long HeapKilobytes(CScriptingVM* pVM, const tLanguage& Language)
 {
@@ -89,7 +77,7 @@ long HeapKilobytes(CScriptingVM* pVM, const tLanguage& Language)
 
 void Report(const tLanguage& Language, CScriptingVM* pVM, const char* szWhen, long lTimers, long lStartRss)
 {
-	const long lRss = ResidentKilobytes();
+	const long lRss = VexaBench::ReadResidentKilobytes(getpid());
 	printf("%-3s %-10s timers %7ld  rss %7ld kB (%+6ld kB)", Language.m_szLabel, szWhen, lTimers, lRss,
 		lRss - lStartRss);
 	const long lHeap = HeapKilobytes(pVM, Language);
@@ -123,7 +111,7 @@ void Run(const tLanguage& Language, const tSettings& Settings)
 	}
 
 	pScripting->CollectGarbage();
-	const long lStartRss = ResidentKilobytes();
+	const long lStartRss = VexaBench::ReadResidentKilobytes(getpid());
 	Report(Language, pVM, "start", 0, lStartRss);
 	long lTimers = 0;
 	for (int iPass = 1; iPass <= Settings.m_iPasses; iPass++)

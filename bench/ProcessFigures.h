@@ -1,5 +1,6 @@
 #pragma once
-// The CPU time a process has used so far, read from /proc, for the benchmarks that measure a server they started.
+// What the benchmarks read of a process they measure, from /proc: the CPU time it has used so far and its resident
+// memory.
 
 #include <cstdlib>
 #include <fstream>
@@ -35,5 +36,16 @@ inline double ReadCpuSeconds(pid_t Pid)
 		return 0.0;
 	const double dTicks = static_cast<double>(sysconf(_SC_CLK_TCK));
 	return (std::strtod(Fields[11].c_str(), nullptr) + std::strtod(Fields[12].c_str(), nullptr)) / dTicks;
+}
+
+// Resident memory of the process, in kB; -1 when it cannot be read.
+inline long ReadResidentKilobytes(pid_t Pid)
+{
+	long lPages = 0;
+	long lResident = 0;
+	std::ifstream File("/proc/" + std::to_string(Pid) + "/statm");
+	if (!(File >> lPages >> lResident))
+		return -1;
+	return lResident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 }
