@@ -707,6 +707,8 @@ bool CLuaScriptEnvironment::Call(int iArguments, int iResults)
 	AddRef();
 	pLua->PushEnvironment(this);
 	int iStatus = lua_pcall(pState, iArguments, iResults, 0);
+	// A script that only takes what the engine hands it (event arguments, say) may call no native at all.
+	pLua->PayCollectorDebt(pState);
 	pLua->PopEnvironment();
 	if (iStatus != LUA_OK)
 	{
