@@ -399,8 +399,10 @@ bool CJSReferenceable::Destruct()
 
 void CJSReferenceable::UpdateAccount()
 {
+	// A rooted wrapper's object has counts of its own (Get clears the account when it roots it again): most method
+	// calls, those on registered elements, end here.
 	JSObject* pObject = m_JSObject.unbarrieredGet();
-	if (pObject == nullptr || m_pObject == nullptr)
+	if (m_Root.initialized() || pObject == nullptr || m_pObject == nullptr)
 		return;
 	// The binding goes with the object.
 	SetAccount(pObject, m_pObject->GetRefCount() == 0 ? m_pObject->GetRetainedBytes() + sizeof(CJSReferenceable) : 0);
@@ -422,7 +424,7 @@ JSObject* CJSReferenceable::Get()
 	if (!m_Root.initialized() && m_pObject != nullptr && m_pObject->GetRefCount() > 0)
 	{
 		m_Root.init(cx, Object);
-		UpdateAccount();
+		SetAccount(Object, 0);
 	}
 	if (!JS_WrapObject(cx, &Object))
 		return nullptr;
