@@ -96,7 +96,8 @@ void CopyTextFieldWholeCharacters(char* szField, const char* szValue)
 }
 
 CBaseServer::CBaseServer(Context* pContext)
-	: m_pContext(pContext), m_iMaxPlayers(32), m_uiNetVersion(0), m_bQuit(false), m_bListed(false), m_bRCon(false),
+	: m_pContext(pContext), m_iMaxPlayers(32), m_uiNetVersion(0), m_bQuit(false), m_bReleased(false),
+	  m_bListed(false), m_bRCon(false),
 	  m_bHttpServer(true), m_bServerQuery(false), m_usPort(22000), m_usHttpPort(22000), m_usRConPort(22000),
 	  m_usSyncInterval(30), m_iSyncMethod(SYNC_METHOD_INTERVAL), m_bDuplicateNames(false), m_bMultithreaded(false),
 	  m_uiMinClientVersion{1, 0, 0, 0}, m_iPlayerCount(0), m_iGameId(-1), m_ConsoleInput(m_QuitSignal),
@@ -142,9 +143,15 @@ void CBaseServer::SetManager(CServerManager* pManager)
 
 void CBaseServer::ReleaseElementsAndClients()
 {
+	if (m_bReleased)
+		return;
+	m_bReleased = true;
 	m_ConsoleInput.Clear();
 	StopListingAndRemoteConsole();
 	m_ResourceMgr.ClearAllResources();
+	// Script code outlives its resources in the collections still to come (the resource manager's own, the
+	// languages' last ones): whatever it calls from here on must not reach the managers that go next.
+	m_ResourceMgr.GetScripting()->Close();
 	StopHttpServer();
 	m_ResourceMgr.SetManager(nullptr);
 	m_pManager.Delete();
@@ -168,7 +175,7 @@ void CBaseServer::SignalQuit()
 
 bool CBaseServer::IsQuitRequested()
 {
-	// A SIGINT is only recorded by its handler; the quit procedure runs here, on the main thread.
+	// A SIGINT or SIGTERM is only recorded by its handler; the quit procedure runs here, on the main thread.
 	CSignalHandlers::ConsumeQuitRequest();
 	return m_bQuit || m_QuitSignal.IsSignalled();
 }

@@ -129,7 +129,7 @@ public:
 
 	// Sets the quit flag and signals the quit signalable (the commands "quit" and "exit").
 	void RequestQuit();
-	// Only signals the quit signalable (the SIGINT quit procedure).
+	// Only signals the quit signalable (the quit procedure of SIGINT and SIGTERM).
 	void SignalQuit();
 
 	// The locked part of one main-loop pass; false, with the lock released, when quitting was asked.
@@ -235,16 +235,18 @@ protected:
 	// Takes over the element manager the game server built.
 	void SetManager(CServerManager* pManager);
 	// The shutdown of the services, in order: the console-line queue is cleared, the listing client and the remote
-	// console stop, every resource stops (its scripts still see the network), the HTTP server stops, the element
-	// manager goes, the client slots are released from 255 down to 0 and the network thread stops (the transport
-	// itself stays until the server is gone). The game server runs it from its own destructor, while its part of
-	// the server still exists for scripts and elements that reach it; running it again does nothing.
+	// console stop, every resource stops (its scripts still see the network), scripts may no longer act (their
+	// code can still run in later collections, finalisers above all, but every native it calls fails), the HTTP
+	// server stops, the element manager goes, the client slots are released from 255 down to 0 and the network
+	// thread stops (the transport itself stays until the server is gone). The game server runs it from its own
+	// destructor, while its part of the server still exists for scripts and elements that reach it; running it
+	// again does nothing.
 	void ReleaseElementsAndClients();
 	// Disconnects the peer with the reason code.
 	void RefusePeer(void* pPeer, unsigned uiReason);
 	bool GetPeerAddressText(void* pPeer, char* szBuffer, size_t Size);
 
-	// Quit flag or quit signal; also takes over a pending SIGINT.
+	// Quit flag or quit signal; also takes over a pending SIGINT or SIGTERM.
 	bool IsQuitRequested();
 
 	Context* m_pContext;
@@ -259,6 +261,8 @@ protected:
 	uint32_t m_uiNetVersion;
 
 	bool m_bQuit;
+	// Set by ReleaseElementsAndClients, which runs once.
+	bool m_bReleased;
 	bool m_bListed;
 	bool m_bRCon;
 	bool m_bHttpServer;

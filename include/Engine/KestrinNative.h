@@ -169,11 +169,22 @@ public:
 };
 
 // The global scope of one resource in one language.
+//
+// Code of a resource can run after its resource has stopped: the rest of a call that stopped its own resource, a
+// finaliser, a promise reaction, a coroutine or an object handed to another resource. None of it may act any more.
+// So every native call from a script asks which environment it runs for, and an ended environment refuses it (see
+// CScripting::CheckCaller): the natives of a namespace run for the environment whose global scope they were taken
+// from, whoever's code calls them; methods, constructors and function values for the environment on top of the
+// language's environment stack.
 class CScriptEnvironment : public CBase
 {
 public:
-	CScriptEnvironment() : m_pResource(nullptr) {}
-	~CScriptEnvironment() override = default;
+	CScriptEnvironment();
+	// From here on the handle names nothing.
+	~CScriptEnvironment() override;
+
+	CScriptEnvironment(const CScriptEnvironment&) = delete;
+	CScriptEnvironment& operator=(const CScriptEnvironment&) = delete;
 
 	// Ends the environment; the resource forgets it right after.
 	virtual void Destroy() = 0;
@@ -183,8 +194,30 @@ public:
 	CResource* GetResource() const { return m_pResource; }
 	void SetResource(CResource* pResource) { m_pResource = pResource; }
 
+	// Set by Destroy: the resource stopped (or, for this old instance, restarted). Its code may go on running and
+	// freeing what it holds, but nothing may act for it.
+	bool HasEnded() const { return m_bEnded; }
+
+	// A number that names this environment while it exists and never another one: what script values that stand
+	// for the environment keep, where a pointer would dangle once the environment is gone.
+	uintptr_t GetHandle() const { return m_Handle; }
+	// The environment the handle names, or null once it is gone (it ended before that).
+	static CScriptEnvironment* FromHandle(uintptr_t Handle);
+
 	// Not owned.
 	CResource* m_pResource;
+
+protected:
+	// Forgets the resource and marks the environment ended: the first step of every language's Destroy.
+	void End()
+	{
+		m_pResource = nullptr;
+		m_bEnded = true;
+	}
+
+private:
+	uintptr_t m_Handle;
+	bool m_bEnded;
 };
 
 // One embedded script language.
@@ -236,6 +269,16 @@ public:
 	// Runs every language's collection in registration order.
 	void CollectGarbage();
 
+	// Scripts may no longer act: from here on every native call from a script fails with "Scripting is shutting
+	// down". The server closes the registry once every resource has stopped, before the managers the natives work
+	// on go, since script code (finalisers) can still run in the collections that follow.
+	void Close() { m_bClosed = true; }
+	bool IsClosed() const { return m_bClosed; }
+	// Whether code running for pEnvironment (null: for no environment) may call a native: false, with the reason as
+	// the last-error text, once the registry is closed or the environment has ended. bGone says that the
+	// environment the code runs for no longer exists (a handle that names nothing), which is an ended one.
+	bool CheckCaller(const CScriptEnvironment* pEnvironment, bool bGone = false) const;
+
 	// Every language binds the classes of the registry, in registration order; the first that fails ends it
 	// (false). The registry is sealed either way: from here on the languages hold on to what it contains.
 	bool DefineAllClasses();
@@ -267,6 +310,7 @@ public:
 	ReflectedClass* m_pFunctionClass;
 	ReflectedClass* m_pTextReaderClass;
 	CDefineHandlers* m_pDefineHandlers;
+	bool m_bClosed;
 };
 
 // The native behind script values that wrap an engine function value: pUserData is the CFunction. The Lua and

@@ -110,6 +110,28 @@ public:
 	void PushEnvironment(CJSScriptEnvironment* pEnvironment);
 	void PopEnvironment();
 	CJSScriptEnvironment* GetCurrentEnvironment();
+
+	// The environment whose realm an object was made in: every environment's global, its namespace objects and
+	// their natives live in a realm of their own. Null for the shared global's realm, which is no environment's.
+	static CJSScriptEnvironment* GetRealmEnvironment(JSObject* pObject);
+
+	// Puts an environment on top of the environment stack while it lives, unless it is there already (or null):
+	// code that runs for one environment from inside another's call (a namespace native, a promise reaction) is
+	// seen as that environment's by everything it calls. Counted meanwhile: the code may stop the resource, which
+	// lets go of the environment.
+	class CRunningEnvironment
+	{
+	public:
+		CRunningEnvironment(CJSScripting* pScripting, CJSScriptEnvironment* pEnvironment);
+		~CRunningEnvironment();
+
+		CRunningEnvironment(const CRunningEnvironment&) = delete;
+		CRunningEnvironment& operator=(const CRunningEnvironment&) = delete;
+
+	private:
+		CJSScripting* m_pScripting;
+		CJSScriptEnvironment* m_pPushed;
+	};
 	// Once no script call is running any more: the engine's deferred promise jobs (see CJSJobQueue).
 	void RunDeferredJobs();
 
@@ -209,7 +231,7 @@ public:
 	bool DoFile(Stream* pStream, const char* szName) override;
 
 	// Whether code of this environment may still run: not destroyed, and the language still exists.
-	bool IsUsable() const { return !m_bDestroyed && m_pScripting != nullptr; }
+	bool IsUsable() const { return !HasEnded() && m_pScripting != nullptr; }
 	// The language is going away.
 	void Detach() { m_pScripting = nullptr; }
 
@@ -223,7 +245,6 @@ public:
 private:
 	CJSScripting* m_pScripting;
 	std::unique_ptr<CJSHeldObject> m_pGlobal;
-	bool m_bDestroyed;
 	std::unordered_set<CJSFunction*> m_Functions;
 };
 

@@ -117,8 +117,10 @@ public:
 	bool DefineClasses(ReflectedNamespace* pNamespace);
 	// Fills the table on top of the main state from the namespace and gives it its metatable.
 	void RegisterNamespace(ReflectedNamespace* pNamespace, CLuaScriptEnvironment* pEnvironment);
-	// table[name] = a closure over the function (the table on top of the stack).
-	void RegisterLuaFunction(const ScriptFunction* pFunction, bool bThisCall, void* pUserData);
+	// table[name] = a closure over the function (the table on top of the stack); a namespace function (not
+	// bThisCall) belongs to the environment whose handle is given.
+	void RegisterLuaFunction(const ScriptFunction* pFunction, bool bThisCall, void* pUserData,
+		uintptr_t Environment = 0);
 	// The class's record, or null before the class is defined.
 	tLuaType* GetLuaType(ReflectedClass* pClass);
 
@@ -201,8 +203,7 @@ public:
 	bool Call(int iArguments, int iResults);
 
 	// Whether code of this environment may still run.
-	bool IsUsable() const { return !m_bDestroyed && m_pLua != nullptr && !m_pLua->IsClosing(); }
-	bool IsDestroyed() const { return m_bDestroyed; }
+	bool IsUsable() const { return !HasEnded() && m_pLua != nullptr && !m_pLua->IsClosing(); }
 	CLuaScripting* GetLua() const { return m_pLua; }
 	// Pushes the environment table (nil once destroyed).
 	void PushTable(lua_State* pState) const { m_Table.Push(pState); }
@@ -217,7 +218,6 @@ public:
 private:
 	CLuaScripting* m_pLua;
 	CLuaStrongReference m_Table;
-	bool m_bDestroyed;
 	std::unordered_set<CLuaFunction*> m_Functions;
 };
 
@@ -242,12 +242,15 @@ private:
 };
 
 // The Lua C functions behind engine functions and methods: their upvalues are the ScriptFunction and its user
-// data, both as light userdata.
+// data, both as light userdata; a namespace function's third upvalue is the handle of its environment
+// (CScriptEnvironment::GetHandle), as light userdata.
 int LuaFunctionStatic(lua_State* pState);
 int LuaFunctionThiscall(lua_State* pState);
 // The closure made for an engine function value: its one upvalue is the wrapper of the CFunction.
 int LuaFunctionCallback(lua_State* pState);
 // Calls the native with the values iFirst .. iFirst + iCount - 1 (with bMethod, the first is the receiver).
-// pHold, when given, is kept alive for the call.
+// pHold, when given, is kept alive for the call. Environment is the handle of the environment a namespace native
+// belongs to, which the call then runs for; 0 for methods and function values, which run for the current one.
+// Code of an environment that has ended calls nothing ("The calling resource has stopped").
 int LuaFunctionGeneric(lua_State* pState, int iFirst, int iCount, const ScriptFunction* pFunction, bool bMethod,
-	void* pUserData, CBaseObject* pHold = nullptr);
+	void* pUserData, CBaseObject* pHold = nullptr, uintptr_t Environment = 0);

@@ -85,8 +85,9 @@ public:
 	// The engine object behind the instance at Index, or null.
 	CBaseObject* GetInstanceObject(HSQUIRRELVM v, SQInteger Index) const;
 
-	// Fills the table on top of v's stack from the namespace.
-	void RegisterFunctions(HSQUIRRELVM v, ReflectedNamespace* pNamespace);
+	// Fills the table on top of v's stack from the namespace, for the environment whose handle is given: its
+	// functions and properties run for that environment.
+	void RegisterFunctions(HSQUIRRELVM v, ReflectedNamespace* pNamespace, uintptr_t Environment);
 
 	void PushScriptEnvironment(CSqScriptEnvironment* pEnvironment);
 	void PopScriptEnvironment();

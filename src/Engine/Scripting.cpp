@@ -1,14 +1,105 @@
 #include <cstring>
+#include <vector>
 
+#include "Engine/KError.h"
 #include "Engine/KestrinHash.h"
 #include "Engine/KestrinNative.h"
 #include "Engine/ModuleViews.h"
 
 #define ARRAY_COUNT(a) (sizeof(a) / sizeof((a)[0]))
 
+namespace
+{
+const char* const STOPPED_RESOURCE = "The calling resource has stopped";
+const char* const SHUTTING_DOWN = "Scripting is shutting down";
+
+// Environments by handle. A handle is a slot index in its low 32 bits and the slot's generation in the high ones;
+// freeing a slot moves its generation on, so an old handle never names the slot's next environment. Main thread
+// only, as every environment.
+struct tEnvironmentSlot
+{
+	CScriptEnvironment* m_pEnvironment;
+	uint32_t m_uiGeneration;
+};
+
+std::vector<tEnvironmentSlot> g_EnvironmentSlots;
+std::vector<uint32_t> g_FreeEnvironmentSlots;
+
+static_assert(sizeof(uintptr_t) == 8, "a handle holds a 32-bit index and a 32-bit generation");
+
+uintptr_t MakeHandle(uint32_t uiIndex, uint32_t uiGeneration)
+{
+	return (static_cast<uintptr_t>(uiGeneration) << 32) | uiIndex;
+}
+
+uintptr_t TakeEnvironmentSlot(CScriptEnvironment* pEnvironment)
+{
+	uint32_t uiIndex;
+	if (!g_FreeEnvironmentSlots.empty())
+	{
+		uiIndex = g_FreeEnvironmentSlots.back();
+		g_FreeEnvironmentSlots.pop_back();
+	}
+	else
+	{
+		uiIndex = static_cast<uint32_t>(g_EnvironmentSlots.size());
+		// Generations start at 1: no handle is 0.
+		g_EnvironmentSlots.push_back(tEnvironmentSlot{nullptr, 1});
+	}
+	g_EnvironmentSlots[uiIndex].m_pEnvironment = pEnvironment;
+	return MakeHandle(uiIndex, g_EnvironmentSlots[uiIndex].m_uiGeneration);
+}
+
+void FreeEnvironmentSlot(uintptr_t Handle)
+{
+	const uint32_t uiIndex = static_cast<uint32_t>(Handle);
+	if (uiIndex >= g_EnvironmentSlots.size())
+		return;
+	tEnvironmentSlot& Slot = g_EnvironmentSlots[uiIndex];
+	Slot.m_pEnvironment = nullptr;
+	// A slot whose generation would wrap round is never used again rather than name an old handle's environment.
+	if (++Slot.m_uiGeneration != 0)
+		g_FreeEnvironmentSlots.push_back(uiIndex);
+}
+}
+
+CScriptEnvironment::CScriptEnvironment() : m_pResource(nullptr), m_Handle(TakeEnvironmentSlot(this)), m_bEnded(false)
+{
+}
+
+CScriptEnvironment::~CScriptEnvironment()
+{
+	FreeEnvironmentSlot(m_Handle);
+}
+
+CScriptEnvironment* CScriptEnvironment::FromHandle(uintptr_t Handle)
+{
+	const uint32_t uiIndex = static_cast<uint32_t>(Handle);
+	if (uiIndex >= g_EnvironmentSlots.size())
+		return nullptr;
+	const tEnvironmentSlot& Slot = g_EnvironmentSlots[uiIndex];
+	return Slot.m_uiGeneration == static_cast<uint32_t>(Handle >> 32) ? Slot.m_pEnvironment : nullptr;
+}
+
+bool CScripting::CheckCaller(const CScriptEnvironment* pEnvironment, bool bGone) const
+{
+	if (m_bClosed)
+	{
+		SetError("%s", SHUTTING_DOWN);
+		return false;
+	}
+	if (bGone || (pEnvironment != nullptr && pEnvironment->HasEnded()))
+	{
+		SetError("%s", STOPPED_RESOURCE);
+		return false;
+	}
+	return true;
+}
+
 CScripting::CScripting()
 	: m_pScriptingInterface(nullptr), m_VMCount(0), m_rgVMs(), m_Global("global"), m_pReflectionNamespace(nullptr),
-	  m_pModuleNamespace(nullptr), m_pFunctionClass(nullptr), m_pTextReaderClass(nullptr), m_pDefineHandlers(nullptr)
+	  m_pModuleNamespace(nullptr), m_pFunctionClass(nullptr), m_pTextReaderClass(nullptr), m_pDefineHandlers(nullptr),
+	  m_bClosed(false)
 {
 	m_pReflectionNamespace = m_Global.AddNamespace("reflection");
 	m_pModuleNamespace = m_Global.AddNamespace("module");

@@ -11,7 +11,7 @@ namespace
 	std::atomic<bool> g_bQuitRequested(false);
 	std::atomic<CSignalHandlers::QuitProcedure> g_pfnQuitProcedure(nullptr);
 
-	static_assert(std::atomic<bool>::is_always_lock_free, "the SIGINT flag must be lock-free");
+	static_assert(std::atomic<bool>::is_always_lock_free, "the quit flag must be lock-free");
 
 	void OnInterrupt(int)
 	{
@@ -29,7 +29,10 @@ bool CSignalHandlers::Install(QuitProcedure pfnProcedure)
 	Action.sa_handler = OnInterrupt;
 	sigemptyset(&Action.sa_mask);
 	Action.sa_flags = 0;
-	return sigaction(SIGINT, &Action, nullptr) == 0;
+	// SIGTERM is how service managers and containers ask a process to end: it gets the same orderly shutdown.
+	const bool bInterrupt = sigaction(SIGINT, &Action, nullptr) == 0;
+	const bool bTerminate = sigaction(SIGTERM, &Action, nullptr) == 0;
+	return bInterrupt && bTerminate;
 }
 
 bool CSignalHandlers::ConsumeQuitRequest()

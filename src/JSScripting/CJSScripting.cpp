@@ -136,7 +136,13 @@ public:
 			m_Deferred.push_back(std::make_unique<JS::PersistentRooted<JSObject*>>(cx, Job));
 			return true;
 		}
+		// A reaction runs for the environment that registered it, whoever settles the promise; one of a resource
+		// that has stopped meanwhile runs no more, as a deferred job of it would not.
+		CJSScriptEnvironment* pEnvironment = CJSScripting::GetRealmEnvironment(Job);
+		if (pEnvironment != nullptr && !pEnvironment->IsUsable())
+			return true;
 		JSAutoRealm Realm(cx, Job);
+		CJSScripting::CRunningEnvironment Running(m_pScripting, pEnvironment);
 		JS::RootedValue Result(cx);
 		return JS::Call(cx, JS::UndefinedHandleValue, Job, JS::HandleValueArray::empty(), &Result);
 	}
@@ -155,18 +161,15 @@ public:
 		{
 			JS::RootedObject Job(cx, m_Deferred.front()->get());
 			m_Deferred.pop_front();
-			CBaseObject* pOwner = static_cast<CBaseObject*>(JS::GetRealmPrivate(JS::GetObjectRealmOrNull(Job)));
-			CJSScriptEnvironment* pEnvironment = static_cast<CJSScriptEnvironment*>(pOwner);
+			CJSScriptEnvironment* pEnvironment = CJSScripting::GetRealmEnvironment(Job);
 			if (pEnvironment == nullptr || !pEnvironment->IsUsable())
 				continue;
-			Strong<CJSScriptEnvironment> pKeep(pEnvironment);
 			JSAutoRealm Realm(cx, Job);
 			JS::RootedValue Result(cx);
-			m_pScripting->PushEnvironment(pEnvironment);
+			CJSScripting::CRunningEnvironment Running(m_pScripting, pEnvironment);
 			if (!JS::Call(cx, JS::UndefinedHandleValue, Job, JS::HandleValueArray::empty(), &Result) &&
 				JS_IsExceptionPending(cx))
 				m_pScripting->HandleError();
-			m_pScripting->PopEnvironment();
 		}
 		m_bDraining = false;
 	}
@@ -394,6 +397,33 @@ CJSScriptEnvironment* CJSScripting::GetCurrentEnvironment()
 	return pNode != nullptr ? pNode->GetValue() : nullptr;
 }
 
+CJSScriptEnvironment* CJSScripting::GetRealmEnvironment(JSObject* pObject)
+{
+	JS::Realm* pRealm = JS::GetObjectRealmOrNull(pObject);
+	CBaseObject* pOwner = pRealm != nullptr ? static_cast<CBaseObject*>(JS::GetRealmPrivate(pRealm)) : nullptr;
+	return static_cast<CJSScriptEnvironment*>(pOwner);
+}
+
+CJSScripting::CRunningEnvironment::CRunningEnvironment(CJSScripting* pScripting, CJSScriptEnvironment* pEnvironment) :
+	m_pScripting(pScripting),
+	m_pPushed(pEnvironment != pScripting->GetCurrentEnvironment() ? pEnvironment : nullptr)
+{
+	if (m_pPushed != nullptr)
+	{
+		m_pPushed->AddRef();
+		m_pScripting->PushEnvironment(m_pPushed);
+	}
+}
+
+CJSScripting::CRunningEnvironment::~CRunningEnvironment()
+{
+	if (m_pPushed != nullptr)
+	{
+		m_pScripting->PopEnvironment();
+		m_pPushed->Release();
+	}
+}
+
 // Environments
 
 CScriptEnvironment* CJSScripting::CreateEnvironment(const char*)
@@ -476,8 +506,7 @@ bool CJSScripting::DefineGlobal(JS::HandleObject Global)
 }
 
 CJSScriptEnvironment::CJSScriptEnvironment(CJSScripting* pScripting) :
-	m_pScripting(pScripting),
-	m_bDestroyed(false)
+	m_pScripting(pScripting)
 {
 	pScripting->AddEnvironment(this);
 }
@@ -495,15 +524,14 @@ void CJSScriptEnvironment::SetGlobal(JSObject* pGlobal)
 
 void CJSScriptEnvironment::Destroy()
 {
-	m_bDestroyed = true;
+	// The resource may be freed long before the last function value of this environment; nothing that still
+	// runs here may act for it.
+	End();
 	if (m_pGlobal != nullptr)
 		m_pGlobal->Reset();
 	// Function values held elsewhere must not keep the resource's code and global alive.
 	for (CJSFunction* pFunction : m_Functions)
 		pFunction->ReleaseFunction();
-	// The resource may be freed long before the last function value of this environment; nothing that still
-	// runs here may act for it.
-	m_pResource = nullptr;
 	Release();
 }
 

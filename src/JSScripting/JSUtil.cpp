@@ -159,6 +159,8 @@ bool MethodConstructor(JSContext* cx, JS::HandleObject NewObject, JS::CallArgs& 
 
 	CJSScripting* pScripting = CJSScripting::FromContext(cx);
 	CJSScriptEnvironment* pScriptEnvironment = pScripting->GetCurrentEnvironment();
+	if (!pScripting->GetScripting()->CheckCaller(pScriptEnvironment))
+		return ReportFailure(cx, g_szError);
 	CArgumentArray Arguments(Args.length());
 	if (!ConvertArguments(pScripting, pScriptEnvironment, Args, &Arguments))
 		return false;
@@ -237,11 +239,17 @@ bool SetCallerReturnValue(JSContext* cx, CJSScripting* pScripting, const CArgume
 }
 
 // Calls an engine native from JavaScript: converts the arguments, finds the receiver, reports the native's
-// failure as a script error and converts its one result.
-bool MethodGeneric(JSContext* cx, JS::CallArgs& Args, const ScriptFunction* pFunction, bool bMethod, void* pUserData)
+// failure as a script error and converts its one result. A namespace native runs for the environment it belongs to
+// (pBound), whoever's code calls it: a promise reaction, or a function of one resource that another one calls; any
+// other native for the current environment. Code of an environment that has ended calls nothing.
+bool MethodGeneric(JSContext* cx, JS::CallArgs& Args, const ScriptFunction* pFunction, bool bMethod, void* pUserData,
+	CJSScriptEnvironment* pBound = nullptr)
 {
 	CJSScripting* pScripting = CJSScripting::FromContext(cx);
-	CJSScriptEnvironment* pScriptEnvironment = pScripting->GetCurrentEnvironment();
+	CJSScriptEnvironment* pScriptEnvironment = pBound != nullptr ? pBound : pScripting->GetCurrentEnvironment();
+	if (!pScripting->GetScripting()->CheckCaller(pScriptEnvironment))
+		return ReportFailure(cx, g_szError);
+	CJSScripting::CRunningEnvironment Running(pScripting, pScriptEnvironment);
 	CArgumentArray Arguments(Args.length());
 	if (!ConvertArguments(pScripting, pScriptEnvironment, Args, &Arguments))
 		return false;
@@ -289,7 +297,9 @@ bool MethodFunction(JSContext* cx, unsigned argc, JS::Value* vp, bool bMethod)
 	const ScriptFunction* pFunction =
 		static_cast<const ScriptFunction*>(js::GetFunctionNativeReserved(pCallee, 0).toPrivate());
 	void* pUserData = js::GetFunctionNativeReserved(pCallee, 1).toPrivate();
-	return MethodGeneric(cx, Args, pFunction, bMethod, pUserData);
+	// Namespace natives are made in the realm of the environment whose global they are put on; methods and
+	// accessors of classes in the shared global's, which belongs to no environment.
+	return MethodGeneric(cx, Args, pFunction, bMethod, pUserData, bMethod ? nullptr : CJSScripting::GetRealmEnvironment(pCallee));
 }
 
 // Engine function values held by script functions.

@@ -159,7 +159,7 @@ const char* ReadFunctionPieces(lua_State* pState, void*, size_t* pSize)
 	return lua_tolstring(pState, LOAD_READER_SLOT, pSize);
 }
 
-// load bound to the calling environment, text chunks only.
+// load bound to its environment (its upvalue is the environment's handle), text chunks only.
 int LuaFunctionLoad(lua_State* pState)
 {
 	size_t Length = 0;
@@ -190,8 +190,11 @@ int LuaFunctionLoad(lua_State* pState)
 	}
 	else
 	{
-		CLuaScriptEnvironment* pEnvironment = CLuaScripting::FromState(pState)->GetCurrentEnvironment();
-		if (pEnvironment != nullptr)
+		// The environment whose code took this load, not the one that happens to be running (a finaliser or a
+		// coroutine of one resource may run in another's call); once it has ended its table is gone (nil).
+		CLuaScriptEnvironment* pEnvironment = dynamic_cast<CLuaScriptEnvironment*>(
+			CScriptEnvironment::FromHandle(reinterpret_cast<uintptr_t>(lua_touserdata(pState, lua_upvalueindex(1)))));
+		if (pEnvironment != nullptr && pEnvironment->GetLua() == CLuaScripting::FromState(pState))
 			pEnvironment->PushTable(pState);
 		else
 			lua_pushnil(pState);
@@ -600,7 +603,7 @@ void CLuaScripting::LogScriptError(const char* szText)
 
 // Environments
 
-CLuaScriptEnvironment::CLuaScriptEnvironment(CLuaScripting* pLua) : m_pLua(pLua), m_bDestroyed(false)
+CLuaScriptEnvironment::CLuaScriptEnvironment(CLuaScripting* pLua) : m_pLua(pLua)
 {
 	pLua->AddEnvironment(this);
 }
@@ -613,10 +616,9 @@ CLuaScriptEnvironment::~CLuaScriptEnvironment()
 
 void CLuaScriptEnvironment::Destroy()
 {
-	if (m_bDestroyed)
+	if (HasEnded())
 		return;
-	m_bDestroyed = true;
-	m_pResource = nullptr;
+	End();
 	// The functions of this environment hold references to its table through their upvalues, and scripts may hold
 	// those functions' wrappers in the table: dropping both breaks the cycle through the registry.
 	m_Table.Release();
@@ -638,7 +640,8 @@ void CLuaScriptEnvironment::Build()
 		lua_getglobal(pState, szName);
 		lua_setfield(pState, iTable, szName);
 	}
-	lua_pushcfunction(pState, LuaFunctionLoad);
+	lua_pushlightuserdata(pState, reinterpret_cast<void*>(GetHandle()));
+	lua_pushcclosure(pState, LuaFunctionLoad, 1);
 	lua_setfield(pState, iTable, "load");
 	lua_pushcfunction(pState, LuaFunctionPrint);
 	lua_setfield(pState, iTable, "print");
@@ -812,23 +815,31 @@ bool CLuaFunction::Call(const CArgumentArray& Arguments, CReturnValue* pResult)
 
 // Natives called from Lua
 
-int LuaFunctionGeneric(lua_State* pState, int iFirst, int iCount, const ScriptFunction* pFunction, bool bMethod,
-	void* pUserData, CBaseObject* pHold)
+namespace
 {
-	CLuaScripting* pLua = CLuaScripting::FromState(pState);
-	if (pLua->IsClosing())
-		return luaL_error(pState, "%s", SHUTTING_DOWN);
-	iFirst = lua_absindex(pState, iFirst);
+// How CallNative ended when it has no results to give: the error to raise is the text it left in its buffer, or
+// the value on top of the stack, which gets the calling script's position.
+constexpr int RAISE_TEXT = -1;
+constexpr int RAISE_TOP = -2;
+
+// The native call itself, with the environment it runs for on top of the environment stack. Raises no Lua error
+// (nothing of C++ may be skipped by the long jump): an error to raise is returned as RAISE_TEXT, with its text in
+// szError, or as RAISE_TOP.
+int CallNative(lua_State* pState, CLuaScripting* pLua, int iFirst, int iCount, const ScriptFunction* pFunction,
+	bool bMethod, void* pUserData, CBaseObject* pHold, char (&szError)[KERROR_TEXT_SIZE])
+{
 	// Before anything of the call exists: the step may run finalisers, which may call natives themselves.
 	pLua->PayCollectorDebt(pState);
 	if (!lua_checkstack(pState, iCount + 3))
-		return luaL_error(pState, "stack overflow");
+	{
+		_strlcpy(szError, "stack overflow", sizeof(szError));
+		return RAISE_TEXT;
+	}
 
 	// Conversion runs protected, so that nothing of C++ is skipped when a Lua error interrupts it; the native
-	// call itself touches no Lua stack, and the result is pushed protected again. Errors are raised only once
-	// everything of C++ is gone. Plain values (numbers, strings, engine objects) can raise no error: calls with
-	// only those, and results that are numbers, need no protected call.
-	char szError[KERROR_TEXT_SIZE];
+	// call itself touches no Lua stack, and the result is pushed protected again. Plain values (numbers, strings,
+	// engine objects) can raise no error: calls with only those, and results that are numbers, need no protected
+	// call.
 	tNativeCall Call = {pLua, bMethod, iCount, nullptr, nullptr, false};
 	pLua->BeginConversion();
 	bool bConverted = ConvertArguments(pState, &Call, iFirst, iFirst + iCount - 1, true);
@@ -849,9 +860,7 @@ int LuaFunctionGeneric(lua_State* pState, int iFirst, int iCount, const ScriptFu
 	{
 		_strlcpy(szError, g_szError, sizeof(szError));
 		Call.Release();
-		if (iStatus != LUA_OK)
-			return RaiseAtCaller(pState);
-		return luaL_error(pState, "%s", szError);
+		return iStatus != LUA_OK ? RAISE_TOP : RAISE_TEXT;
 	}
 
 	if (pHold != nullptr)
@@ -893,7 +902,7 @@ int LuaFunctionGeneric(lua_State* pState, int iFirst, int iCount, const ScriptFu
 	if (pHold != nullptr)
 		pHold->Release();
 	if (!bResult)
-		return luaL_error(pState, "%s", szError);
+		return RAISE_TEXT;
 	if (bPushed)
 		return 1;
 	if (pResult == nullptr)
@@ -904,16 +913,80 @@ int LuaFunctionGeneric(lua_State* pState, int iFirst, int iCount, const ScriptFu
 	lua_pushlightuserdata(pState, &Push);
 	iStatus = lua_pcall(pState, 1, 1, 0);
 	pResult->Release();
-	if (iStatus != LUA_OK)
+	return iStatus == LUA_OK ? 1 : RAISE_TOP;
+}
+
+// The environment a namespace native belongs to, when its code may call it: the natives of a namespace are made
+// for one environment's table and run for it, whoever's code calls them (a finaliser or a coroutine of one resource
+// run by another's code). Null, with the reason as the last-error text, when that environment has ended or is gone.
+CLuaScriptEnvironment* GetBoundEnvironment(CLuaScripting* pLua, uintptr_t Handle)
+{
+	CScriptEnvironment* pBound = CScriptEnvironment::FromHandle(Handle);
+	CLuaScriptEnvironment* pCurrent = pLua->GetCurrentEnvironment();
+	// The handle lies in an upvalue, which the debug library can change: whatever it names is checked to be one of
+	// this language's environments, unless it is simply the running one.
+	CLuaScriptEnvironment* pEnvironment = pCurrent != nullptr && pBound == static_cast<CScriptEnvironment*>(pCurrent)
+		? pCurrent
+		: dynamic_cast<CLuaScriptEnvironment*>(pBound);
+	if (pEnvironment != nullptr && pEnvironment->GetLua() != pLua)
+		pEnvironment = nullptr;
+	if (!pLua->GetScripting()->CheckCaller(pEnvironment, pEnvironment == nullptr))
+		return nullptr;
+	return pEnvironment;
+}
+}
+
+int LuaFunctionGeneric(lua_State* pState, int iFirst, int iCount, const ScriptFunction* pFunction, bool bMethod,
+	void* pUserData, CBaseObject* pHold, uintptr_t Environment)
+{
+	CLuaScripting* pLua = CLuaScripting::FromState(pState);
+	if (pLua->IsClosing())
+		return luaL_error(pState, "%s", SHUTTING_DOWN);
+	iFirst = lua_absindex(pState, iFirst);
+
+	// The environment the call runs for goes on top of the stack for the call when it is not there yet, so that
+	// the native, the functions it takes and the scripts it runs all see it.
+	CLuaScriptEnvironment* pPushed = nullptr;
+	if (Environment != 0)
+	{
+		CLuaScriptEnvironment* pEnvironment = GetBoundEnvironment(pLua, Environment);
+		if (pEnvironment == nullptr)
+			return luaL_error(pState, "%s", g_szError);
+		if (pEnvironment != pLua->GetCurrentEnvironment())
+			pPushed = pEnvironment;
+	}
+	else if (!pLua->GetScripting()->CheckCaller(pLua->GetCurrentEnvironment()))
+	{
+		return luaL_error(pState, "%s", g_szError);
+	}
+	if (pPushed != nullptr)
+	{
+		// Counted: the call may stop the resource, which lets go of the environment.
+		pPushed->AddRef();
+		pLua->PushEnvironment(pPushed);
+	}
+
+	char szError[KERROR_TEXT_SIZE];
+	const int iResults = CallNative(pState, pLua, iFirst, iCount, pFunction, bMethod, pUserData, pHold, szError);
+	if (pPushed != nullptr)
+	{
+		pLua->PopEnvironment();
+		pPushed->Release();
+	}
+	// Errors are raised only once everything of C++ is gone.
+	if (iResults == RAISE_TOP)
 		return RaiseAtCaller(pState);
-	return 1;
+	if (iResults == RAISE_TEXT)
+		return luaL_error(pState, "%s", szError);
+	return iResults;
 }
 
 int LuaFunctionStatic(lua_State* pState)
 {
 	const ScriptFunction* pFunction = static_cast<const ScriptFunction*>(lua_touserdata(pState, lua_upvalueindex(1)));
 	return LuaFunctionGeneric(pState, 1, lua_gettop(pState), pFunction, false,
-		lua_touserdata(pState, lua_upvalueindex(2)));
+		lua_touserdata(pState, lua_upvalueindex(2)), nullptr,
+		reinterpret_cast<uintptr_t>(lua_touserdata(pState, lua_upvalueindex(3))));
 }
 
 int LuaFunctionThiscall(lua_State* pState)

@@ -96,6 +96,12 @@ int LuaFunctionObjectIsA(lua_State* pState)
 	return 1;
 }
 
+// The handle of the environment a namespace's metamethod belongs to: its third upvalue.
+uintptr_t EnvironmentOf(lua_State* pState)
+{
+	return reinterpret_cast<uintptr_t>(lua_touserdata(pState, lua_upvalueindex(3)));
+}
+
 // Namespace "__index": a namespace property, else the metatable's field (the global variables of scripts).
 int LuaFunctionNamespaceIndex(lua_State* pState)
 {
@@ -109,7 +115,8 @@ int LuaFunctionNamespaceIndex(lua_State* pState)
 		if (pProperty != nullptr)
 		{
 			lua_settop(pState, 0);
-			return LuaFunctionGeneric(pState, 1, 0, &pProperty->m_Getter, false, pProperty->m_pUserData);
+			return LuaFunctionGeneric(pState, 1, 0, &pProperty->m_Getter, false, pProperty->m_pUserData, nullptr,
+				EnvironmentOf(pState));
 		}
 		lua_settop(pState, 2);
 	}
@@ -135,7 +142,8 @@ int LuaFunctionNamespaceNewIndex(lua_State* pState)
 		if (pProperty->IsReadOnly())
 			return luaL_error(pState, "property '%s' readonly", szKey);
 		lua_settop(pState, 3);
-		LuaFunctionGeneric(pState, 3, 1, &pProperty->m_Setter, false, pProperty->m_pUserData);
+		LuaFunctionGeneric(pState, 3, 1, &pProperty->m_Setter, false, pProperty->m_pUserData, nullptr,
+			EnvironmentOf(pState));
 		return 0;
 	}
 	if (pNamespace == pLua->GetScripting()->GetGlobal())
@@ -345,12 +353,21 @@ bool CLuaScripting::DefineClasses(ReflectedNamespace* pNamespace)
 	return true;
 }
 
-void CLuaScripting::RegisterLuaFunction(const ScriptFunction* pFunction, bool bThisCall, void* pUserData)
+void CLuaScripting::RegisterLuaFunction(const ScriptFunction* pFunction, bool bThisCall, void* pUserData,
+	uintptr_t Environment)
 {
 	lua_State* pState = m_pState;
 	lua_pushlightuserdata(pState, const_cast<ScriptFunction*>(pFunction));
 	lua_pushlightuserdata(pState, pUserData);
-	lua_pushcclosure(pState, bThisCall ? LuaFunctionThiscall : LuaFunctionStatic, 2);
+	if (bThisCall)
+	{
+		lua_pushcclosure(pState, LuaFunctionThiscall, 2);
+	}
+	else
+	{
+		lua_pushlightuserdata(pState, reinterpret_cast<void*>(Environment));
+		lua_pushcclosure(pState, LuaFunctionStatic, 3);
+	}
 	lua_setfield(pState, -2, pFunction->GetName() != nullptr ? pFunction->GetName() : "");
 }
 
@@ -359,8 +376,9 @@ void CLuaScripting::RegisterNamespace(ReflectedNamespace* pNamespace, CLuaScript
 	lua_State* pState = m_pState;
 	luaL_checkstack(pState, 6, nullptr);
 	int iTable = lua_gettop(pState);
+	const uintptr_t Environment = pEnvironment != nullptr ? pEnvironment->GetHandle() : 0;
 	for (ReflectedFunction* pFunction : pNamespace->GetFunctions())
-		RegisterLuaFunction(&pFunction->m_Function, false, pFunction->m_pUserData);
+		RegisterLuaFunction(&pFunction->m_Function, false, pFunction->m_pUserData, Environment);
 	for (ReflectedClass* pClass : pNamespace->GetClasses())
 	{
 		tLuaType* pLuaType = GetLuaType(pClass);
@@ -384,10 +402,12 @@ void CLuaScripting::RegisterNamespace(ReflectedNamespace* pNamespace, CLuaScript
 	int iMetatable = lua_gettop(pState);
 	lua_pushvalue(pState, iMetatable);
 	lua_pushlightuserdata(pState, pNamespace);
-	SetClosure(pState, iMetatable, "__index", LuaFunctionNamespaceIndex, 2);
+	lua_pushlightuserdata(pState, reinterpret_cast<void*>(Environment));
+	SetClosure(pState, iMetatable, "__index", LuaFunctionNamespaceIndex, 3);
 	lua_pushvalue(pState, iMetatable);
 	lua_pushlightuserdata(pState, pNamespace);
-	SetClosure(pState, iMetatable, "__newindex", LuaFunctionNamespaceNewIndex, 2);
+	lua_pushlightuserdata(pState, reinterpret_cast<void*>(Environment));
+	SetClosure(pState, iMetatable, "__newindex", LuaFunctionNamespaceNewIndex, 3);
 	lua_setmetatable(pState, iTable);
 }
 

@@ -125,6 +125,9 @@ CResourceMgr::CResourceMgr(Context* pContext) :
 CResourceMgr::~CResourceMgr()
 {
 	ClearAllResources();
+	// The collections still to come may run script code; nothing it calls may act from here on.
+	if (m_pScripting)
+		m_pScripting->Close();
 	UnregisterModules();
 
 	// Scripts may still hold resources; once the registries below are gone those resources must not reach them.

@@ -404,7 +404,7 @@ bool CSqScriptEnvironment::Create()
 	sq_pop(m_pThread, 2);
 
 	sq_pushroottable(m_pThread);
-	m_pScripting->RegisterFunctions(m_pThread, m_pScripting->m_pScripting->GetGlobal());
+	m_pScripting->RegisterFunctions(m_pThread, m_pScripting->m_pScripting->GetGlobal(), GetHandle());
 	sq_pop(m_pThread, 1);
 	return true;
 }
@@ -447,8 +447,8 @@ void CSqScriptEnvironment::Detach()
 
 void CSqScriptEnvironment::Destroy()
 {
-	// From now on nothing made from this environment's code runs, and its natives have no calling resource.
-	m_pResource = nullptr;
+	// From now on nothing made from this environment's code runs, and its natives refuse to act.
+	End();
 	DetachFunctions();
 	// A script that stops its own resource ends the environment while its code still runs: the thread goes
 	// when the outermost call has returned.

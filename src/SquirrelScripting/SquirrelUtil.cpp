@@ -63,16 +63,27 @@ SQInteger ThrowLastError(HSQUIRRELVM v)
 }
 
 // One call of a native from Squirrel: the arguments converted from the stack, the calling resource from the
-// running environment.
+// environment the call runs for. A namespace native runs for the environment whose root table it was put in
+// (Environment, its handle), whoever's code calls it: a closure of one resource that another one runs; any other
+// native for the running environment. Code of an environment that has ended calls nothing.
 class CSqNativeCall
 {
 public:
-	CSqNativeCall(HSQUIRRELVM v, SQInteger iFirst, SQInteger iCount)
+	CSqNativeCall(HSQUIRRELVM v, SQInteger iFirst, SQInteger iCount, uintptr_t Environment = 0)
 		: m_v(v), m_pScripting(CSqScripting::FromVM(v)),
+		  m_pEnvironment(Environment != 0 ? GetBoundEnvironment(m_pScripting, Environment)
+										  : m_pScripting->GetScriptEnvironment()),
 		  m_Arguments(iCount > 0 ? static_cast<size_t>(iCount) : 0),
-		  m_State(m_pScripting->GetScripting(), GetCallingResource(m_pScripting), &m_Arguments),
+		  m_State(m_pScripting->GetScripting(), m_pEnvironment ? m_pEnvironment->GetResource() : nullptr,
+			  &m_Arguments),
 		  m_iCount(iCount > 0 ? iCount : 0), m_bConverted(true)
 	{
+		// After the state, which clears the last-error text.
+		if (!m_pScripting->GetScripting()->CheckCaller(m_pEnvironment, Environment != 0 && !m_pEnvironment))
+		{
+			m_bConverted = false;
+			return;
+		}
 		// The arguments together make at most as many array elements as one value may.
 		CSqScripting::CConversion Conversion(m_pScripting);
 		for (SQInteger i = 0; m_bConverted && i < m_iCount; i++)
@@ -89,7 +100,7 @@ public:
 	CSqNativeCall& operator=(const CSqNativeCall&) = delete;
 
 	// The receiver is the engine object of the instance at ThisIndex (0: no receiver). False, with the
-	// last-error text set, when an argument could not be converted or the native failed.
+	// last-error text set, when the call was refused, an argument could not be converted or the native failed.
 	bool Run(const ScriptFunction* pFunction, void* pUserData, SQInteger ThisIndex)
 	{
 		if (!m_bConverted)
@@ -116,28 +127,38 @@ public:
 	CArgument* GetResult() const { return m_State.m_RVal.GetReturnArgument(); }
 
 private:
-	static CResource* GetCallingResource(CSqScripting* pScripting)
+	// The environment the handle names when it is one of this language's; null when it is gone. The handle lies in
+	// a free variable, out of scripts' reach, but is checked all the same.
+	static CSqScriptEnvironment* GetBoundEnvironment(CSqScripting* pScripting, uintptr_t Handle)
 	{
-		CSqScriptEnvironment* pEnvironment = pScripting->GetScriptEnvironment();
-		return pEnvironment ? pEnvironment->GetResource() : nullptr;
+		CScriptEnvironment* pBound = CScriptEnvironment::FromHandle(Handle);
+		CSqScriptEnvironment* pRunning = pScripting->GetScriptEnvironment();
+		CSqScriptEnvironment* pEnvironment = pRunning && pBound == static_cast<CScriptEnvironment*>(pRunning)
+			? pRunning
+			: dynamic_cast<CSqScriptEnvironment*>(pBound);
+		return pEnvironment && pEnvironment->GetSqScripting() == pScripting ? pEnvironment : nullptr;
 	}
 
 	HSQUIRRELVM m_v;
 	CSqScripting* m_pScripting;
+	CSqScriptEnvironment* m_pEnvironment;
 	CArgumentArray m_Arguments;
 	CNativeState m_State;
 	SQInteger m_iCount;
 	bool m_bConverted;
 };
 
-// Free variables of a function closure: the ScriptFunction, then its user data.
-SQInteger CallFunction(HSQUIRRELVM v, SQInteger ThisIndex)
+// Free variables of a function closure: the ScriptFunction, then its user data; a namespace function's third is
+// the handle of its environment.
+SQInteger CallFunction(HSQUIRRELVM v, SQInteger ThisIndex, bool bBound)
 {
-	return RunGuarded(v, [v, ThisIndex] {
+	return RunGuarded(v, [v, ThisIndex, bBound] {
 		SQInteger iTop = sq_gettop(v);
-		const ScriptFunction* pFunction = GetFreePointer<const ScriptFunction>(v, iTop - 1);
-		void* pUserData = GetFreePointer<void>(v, iTop);
-		CSqNativeCall Call(v, 2, iTop - 3);
+		SQInteger iFree = bBound ? iTop - 2 : iTop - 1;
+		const ScriptFunction* pFunction = GetFreePointer<const ScriptFunction>(v, iFree);
+		void* pUserData = GetFreePointer<void>(v, iFree + 1);
+		uintptr_t Environment = bBound ? reinterpret_cast<uintptr_t>(GetFreePointer<void>(v, iTop)) : 0;
+		CSqNativeCall Call(v, 2, iFree - 2, Environment);
 		if (!Call.Run(pFunction, pUserData, ThisIndex))
 			return ThrowLastError(v);
 		return Call.Return();
@@ -146,12 +167,12 @@ SQInteger CallFunction(HSQUIRRELVM v, SQInteger ThisIndex)
 
 SQInteger NamespaceFunction(HSQUIRRELVM v)
 {
-	return CallFunction(v, 0);
+	return CallFunction(v, 0, true);
 }
 
 SQInteger MethodFunction(HSQUIRRELVM v)
 {
-	return CallFunction(v, 1);
+	return CallFunction(v, 1, false);
 }
 
 // Drops whatever object the instance at Index is bound to: a constructor run again on a live instance must not
@@ -230,7 +251,7 @@ SQInteger ClonedFunction(HSQUIRRELVM v)
 
 SQInteger ToStringFunction(HSQUIRRELVM v)
 {
-	return CallFunction(v, 1);
+	return CallFunction(v, 1, false);
 }
 
 SQInteger InheritedFunction(HSQUIRRELVM v)
@@ -259,11 +280,13 @@ const char* GetKey(HSQUIRRELVM v)
 	return szKey;
 }
 
-// Runs a property's getter (Value 0) or setter (the value at stack position Value).
-SQInteger AccessProperty(HSQUIRRELVM v, ReflectedProperty* pProperty, SQInteger ThisIndex, SQInteger Value)
+// Runs a property's getter (Value 0) or setter (the value at stack position Value); a namespace's property runs
+// for the environment whose handle is given.
+SQInteger AccessProperty(HSQUIRRELVM v, ReflectedProperty* pProperty, SQInteger ThisIndex, SQInteger Value,
+	uintptr_t Environment)
 {
-	return RunGuarded(v, [v, pProperty, ThisIndex, Value] {
-		CSqNativeCall Call(v, Value, Value > 0 ? 1 : 0);
+	return RunGuarded(v, [v, pProperty, ThisIndex, Value, Environment] {
+		CSqNativeCall Call(v, Value, Value > 0 ? 1 : 0, Environment);
 		bool bResult = Value > 0 ? Call.Run(&pProperty->m_Setter, pProperty->m_pUserData, ThisIndex)
 								 : Call.Run(&pProperty->m_Getter, pProperty->m_pUserData, ThisIndex);
 		if (!bResult)
@@ -273,16 +296,20 @@ SQInteger AccessProperty(HSQUIRRELVM v, ReflectedProperty* pProperty, SQInteger 
 }
 
 // _get (bSet false) and _set of instances, whose free variable is the ReflectedClass and whose this is at 1, and of
-// namespace tables, whose free variable is the ReflectedNamespace and which have no this (ThisIndex 0).
+// namespace tables, whose free variables are the ReflectedNamespace and the handle of the table's environment and
+// which have no this (ThisIndex 0).
 template <class TOwner, SQInteger ThisIndex, bool bSet>
 SQInteger PropertyFunction(HSQUIRRELVM v)
 {
-	TOwner* pOwner = GetFreePointer<TOwner>(v, sq_gettop(v));
+	const bool bBound = ThisIndex == 0;
+	SQInteger iTop = sq_gettop(v);
+	TOwner* pOwner = GetFreePointer<TOwner>(v, bBound ? iTop - 1 : iTop);
+	uintptr_t Environment = bBound ? reinterpret_cast<uintptr_t>(GetFreePointer<void>(v, iTop)) : 0;
 	const char* szKey = GetKey(v);
 	ReflectedProperty* pProperty = szKey ? pOwner->GetProperty(szKey) : nullptr;
 	if (!pProperty || (bSet && pProperty->IsReadOnly()))
 		return ThrowMissingSlot(v);
-	return AccessProperty(v, pProperty, ThisIndex, bSet ? 3 : 0);
+	return AccessProperty(v, pProperty, ThisIndex, bSet ? 3 : 0, Environment);
 }
 
 // An engine function value as a Squirrel function; free variable: the instance of its CFunction, which keeps the
@@ -308,6 +335,15 @@ void PushFunctionClosure(HSQUIRRELVM v, SQFUNCTION pfnFunction, const ReflectedF
 	PushPointer(v, Function.m_pUserData);
 	PushPointer(v, &Function.m_Function);
 	PushClosure(v, pfnFunction, 2, Function.GetName(), szMask);
+}
+
+// A namespace function closure of the environment whose handle is given.
+void PushNamespaceClosure(HSQUIRRELVM v, const ReflectedFunction& Function, uintptr_t Environment)
+{
+	PushPointer(v, reinterpret_cast<void*>(Environment));
+	PushPointer(v, Function.m_pUserData);
+	PushPointer(v, &Function.m_Function);
+	PushClosure(v, NamespaceFunction, 3, Function.GetName(), nullptr);
 }
 
 void PushClassClosure(HSQUIRRELVM v, SQFUNCTION pfnFunction, ReflectedClass* pClass, const char* szName,
@@ -512,15 +548,17 @@ bool CSqScripting::DefineClasses(ReflectedNamespace* pNamespace)
 	return true;
 }
 
-void CSqScripting::RegisterFunctions(HSQUIRRELVM v, ReflectedNamespace* pNamespace)
+void CSqScripting::RegisterFunctions(HSQUIRRELVM v, ReflectedNamespace* pNamespace, uintptr_t Environment)
 {
 	SQInteger iTable = sq_gettop(v);
 	sq_newtable(v);
+	PushPointer(v, reinterpret_cast<void*>(Environment));
 	PushPointer(v, pNamespace);
-	PushClosure(v, PropertyFunction<ReflectedNamespace, 0, false>, 1, "_get", "..");
+	PushClosure(v, PropertyFunction<ReflectedNamespace, 0, false>, 2, "_get", "..");
 	SquirrelUtil::SetSlot(v, "_get");
+	PushPointer(v, reinterpret_cast<void*>(Environment));
 	PushPointer(v, pNamespace);
-	PushClosure(v, PropertyFunction<ReflectedNamespace, 0, true>, 1, "_set", "...");
+	PushClosure(v, PropertyFunction<ReflectedNamespace, 0, true>, 2, "_set", "...");
 	SquirrelUtil::SetSlot(v, "_set");
 	sq_setdelegate(v, iTable);
 	sq_settop(v, iTable);
@@ -529,7 +567,7 @@ void CSqScripting::RegisterFunctions(HSQUIRRELVM v, ReflectedNamespace* pNamespa
 	{
 		if (!pFunction->GetName())
 			continue;
-		PushFunctionClosure(v, NamespaceFunction, *pFunction);
+		PushNamespaceClosure(v, *pFunction, Environment);
 		SquirrelUtil::SetSlot(v, pFunction->GetName());
 	}
 	for (ReflectedClass* pClass : pNamespace->GetClasses())
@@ -543,7 +581,7 @@ void CSqScripting::RegisterFunctions(HSQUIRRELVM v, ReflectedNamespace* pNamespa
 	for (ReflectedNamespace* pChild : pNamespace->GetNamespaces())
 	{
 		sq_newtable(v);
-		RegisterFunctions(v, pChild);
+		RegisterFunctions(v, pChild, Environment);
 		if (const char* szAlias = pChild->GetAlias())
 		{
 			sq_pushstring(v, szAlias, -1);

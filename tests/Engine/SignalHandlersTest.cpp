@@ -14,18 +14,21 @@ namespace
 	}
 }
 
-TEST(SignalHandlers, FirstInterruptRunsTheQuitProcedureOnceWhenPolled)
+TEST(SignalHandlers, FirstInterruptOrTerminationRunsTheQuitProcedureOnceWhenPolled)
 {
-	g_iQuitCalls = 0;
-	ASSERT_TRUE(CSignalHandlers::Install(CountQuit));
+	for (int iSignal : {SIGINT, SIGTERM})
+	{
+		g_iQuitCalls = 0;
+		ASSERT_TRUE(CSignalHandlers::Install(CountQuit));
 
-	raise(SIGINT);
-	// The handler only records the request.
-	EXPECT_EQ(0, g_iQuitCalls);
+		raise(iSignal);
+		// The handler only records the request.
+		EXPECT_EQ(0, g_iQuitCalls) << iSignal;
 
-	EXPECT_TRUE(CSignalHandlers::ConsumeQuitRequest());
-	EXPECT_EQ(1, g_iQuitCalls);
-	EXPECT_FALSE(CSignalHandlers::ConsumeQuitRequest());
+		EXPECT_TRUE(CSignalHandlers::ConsumeQuitRequest()) << iSignal;
+		EXPECT_EQ(1, g_iQuitCalls) << iSignal;
+		EXPECT_FALSE(CSignalHandlers::ConsumeQuitRequest()) << iSignal;
+	}
 }
 
 TEST(SignalHandlers, LaterInterruptsDoNothingAndDoNotEndTheProcess)

@@ -73,6 +73,29 @@ TEST(Main, SigintShutsDownInOrderWithStatusZero)
 	}
 }
 
+TEST(Main, TerminationStopsEveryResourceLikeQuitAndExitsWithStatusZero)
+{
+	// A service manager stops the server with SIGTERM: resources stop and their scripts save what they keep.
+	for (int iSignal : {SIGTERM, SIGINT})
+	{
+		CServerProcess Server;
+		Server.WriteFile("resources/keeper/meta.xml",
+			"<meta><script src=\"main.lua\" type=\"server\" language=\"lua\" /></meta>\n");
+		Server.WriteFile("resources/keeper/main.lua",
+			"addEventHandler('OnResourceStop', function(event, resource) print('saved by ' .. resource.name) end)\n");
+		StartAndWait(Server, MakeConfig(ResourceList({"keeper"})), {}, eStdin::Closed);
+		ASSERT_TRUE(Server.Signal(iSignal));
+		EXPECT_EQ(Server.WaitForExit(), 0) << iSignal << "\n" << Server.GetRawOutput();
+		std::vector<std::string> Lines = Server.GetOutputLines();
+		const int iShutdown = FindLine(Lines, "Server shutting down...");
+		ASSERT_GE(iShutdown, 0) << Server.GetRawOutput();
+		EXPECT_GT(FindLine(Lines, "saved by keeper", static_cast<size_t>(iShutdown)), iShutdown)
+			<< Server.GetRawOutput();
+		EXPECT_GT(FindLine(Lines, "STOP: Resource keeper stopped.", static_cast<size_t>(iShutdown)), iShutdown)
+			<< Server.GetRawOutput();
+	}
+}
+
 TEST(Main, ServerKeepsRunningWhenStandardInputEnds)
 {
 	CServerProcess Server;
