@@ -275,9 +275,18 @@ public:
 	void Close() { m_bClosed = true; }
 	bool IsClosed() const { return m_bClosed; }
 	// Whether code running for pEnvironment (null: for no environment) may call a native: false, with the reason as
-	// the last-error text, once the registry is closed or the environment has ended. bGone says that the
-	// environment the code runs for no longer exists (a handle that names nothing), which is an ended one.
-	bool CheckCaller(const CScriptEnvironment* pEnvironment, bool bGone = false) const;
+	// the last-error text, once the environment has ended, or without an environment once the registry is closed
+	// (the registry is closed only once every resource has stopped, and no resource starts after that, so every
+	// environment has ended by then). Every native call asks, so the answer "yes" takes only these tests.
+	bool CheckCaller(const CScriptEnvironment* pEnvironment) const
+	{
+		if (pEnvironment != nullptr ? !pEnvironment->HasEnded() : !m_bClosed)
+			return true;
+		return RefuseCaller();
+	}
+	// The refusal of a call whose environment no longer exists (a handle that names nothing): it has ended. False,
+	// with the reason as the last-error text.
+	bool RefuseCaller() const;
 
 	// Every language binds the classes of the registry, in registration order; the first that fails ends it
 	// (false). The registry is sealed either way: from here on the languages hold on to what it contains.

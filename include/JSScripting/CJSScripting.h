@@ -34,6 +34,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -48,6 +49,17 @@
 
 class CJSReferenceable;
 class CJSScriptEnvironment;
+class CJSScripting;
+
+// What a native function or method keeps in its first reserved slot: the function, its user data and the language.
+// One slot read per call, and no lookup of the language through the context. The language keeps one record per
+// function and user data until it is destroyed, since its functions may outlive the classes they were made for.
+struct tJSNativeFunction
+{
+	const ScriptFunction* m_pFunction;
+	void* m_pUserData;
+	CJSScripting* m_pScripting;
+};
 class CJSScriptingClass;
 class CJSJobQueue;
 class CJSHeldObject;
@@ -109,26 +121,44 @@ public:
 	// Environments whose code is running; the top one is the calling resource of every native call.
 	void PushEnvironment(CJSScriptEnvironment* pEnvironment);
 	void PopEnvironment();
-	CJSScriptEnvironment* GetCurrentEnvironment();
+	CJSScriptEnvironment* GetCurrentEnvironment() const
+	{
+		LinkedList<CJSScriptEnvironment*>::Node* pNode = m_EnvironmentStack.GetFirstNode();
+		return pNode != nullptr ? pNode->GetValue() : nullptr;
+	}
 
 	// The environment whose realm an object was made in: every environment's global, its namespace objects and
 	// their natives live in a realm of their own. Null for the shared global's realm, which is no environment's.
 	static CJSScriptEnvironment* GetRealmEnvironment(JSObject* pObject);
+	static CJSScriptEnvironment* GetRealmEnvironment(JS::Realm* pRealm);
 
-	// Puts an environment on top of the environment stack while it lives, unless it is there already (or null):
-	// code that runs for one environment from inside another's call (a namespace native, a promise reaction) is
-	// seen as that environment's by everything it calls. Counted meanwhile: the code may stop the resource, which
-	// lets go of the environment.
+	// Puts an environment on top of the environment stack while it lives, unless it is the current one already
+	// (pCurrent, as the caller read it) or null: code that runs for one environment from inside another's call (a
+	// namespace native, a promise reaction) is seen as that environment's by everything it calls. Counted
+	// meanwhile: the code may stop the resource, which lets go of the environment.
 	class CRunningEnvironment
 	{
 	public:
-		CRunningEnvironment(CJSScripting* pScripting, CJSScriptEnvironment* pEnvironment);
-		~CRunningEnvironment();
+		CRunningEnvironment(CJSScripting* pScripting, CJSScriptEnvironment* pEnvironment, CJSScriptEnvironment* pCurrent) :
+			m_pScripting(pScripting),
+			m_pPushed(pEnvironment != pCurrent ? pEnvironment : nullptr)
+		{
+			if (m_pPushed != nullptr)
+				Push();
+		}
+		~CRunningEnvironment()
+		{
+			if (m_pPushed != nullptr)
+				Pop();
+		}
 
 		CRunningEnvironment(const CRunningEnvironment&) = delete;
 		CRunningEnvironment& operator=(const CRunningEnvironment&) = delete;
 
 	private:
+		void Push();
+		void Pop();
+
 		CJSScripting* m_pScripting;
 		CJSScriptEnvironment* m_pPushed;
 	};
@@ -141,6 +171,9 @@ public:
 	JSObject* GetSharedGlobal() const { return m_SharedGlobal.get(); }
 	CJSScriptingClass* GetRootClass() const { return m_pRootClass; }
 	const ScriptFunction* GetCallbackFunction() const { return &m_CallbackFunction; }
+
+	// The record of a native function or method over the function and its user data, made on first request.
+	const tJSNativeFunction* GetNativeFunction(const ScriptFunction* pFunction, void* pUserData);
 
 	// A class record that objects may still use; kept until the context is gone.
 	void RetireClassRecord(tJSClassRecord* pRecord);
@@ -187,6 +220,8 @@ private:
 	std::unordered_set<CJSReferenceable*> m_Bindings;
 	std::unordered_set<CJSScriptEnvironment*> m_Environments;
 	std::unordered_set<CJSHeldObject*> m_HeldObjects;
+	// By function; each record is one function with one user data.
+	std::unordered_multimap<const ScriptFunction*, std::unique_ptr<tJSNativeFunction>> m_NativeFunctions;
 	// Array elements that the running conversions (those started by getters during one included) have made; the
 	// same array reached many times counts each time.
 	size_t m_ConvertedElements;
@@ -237,7 +272,10 @@ public:
 
 	CJSScripting* GetScripting() const { return m_pScripting; }
 	JSObject* GetGlobal() const { return m_pGlobal != nullptr ? m_pGlobal->Get() : nullptr; }
+	// Also keeps the global's realm, by which natives called in it find this environment.
 	void SetGlobal(JSObject* pGlobal);
+	// The realm of the global; it lives at least as long as this environment's natives and code.
+	JS::Realm* GetRealm() const { return m_pRealm; }
 
 	void AddFunction(CJSFunction* pFunction) { m_Functions.insert(pFunction); }
 	void RemoveFunction(CJSFunction* pFunction) { m_Functions.erase(pFunction); }
@@ -245,6 +283,7 @@ public:
 private:
 	CJSScripting* m_pScripting;
 	std::unique_ptr<CJSHeldObject> m_pGlobal;
+	JS::Realm* m_pRealm;
 	std::unordered_set<CJSFunction*> m_Functions;
 };
 

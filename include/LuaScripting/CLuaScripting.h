@@ -56,12 +56,13 @@
 #include <cstdint>
 #include <unordered_set>
 
+#include <lua.hpp>
+
 #include "Engine/KestrinArguments.h"
 #include "Engine/KestrinArray.h"
 #include "Engine/KestrinNative.h"
 #include "LuaScripting/LuaStrongReference.h"
 
-struct lua_State;
 class CLuaFunction;
 class CLuaScriptEnvironment;
 struct tLuaType;
@@ -82,8 +83,12 @@ public:
 
 	// Creates the state and opens the libraries; false when the state cannot be made.
 	bool Initialise();
-	// The language of a state or of one of its coroutines.
-	static CLuaScripting* FromState(lua_State* pState);
+	// The language of a state or of one of its coroutines (which start with a copy of the main state's extra
+	// space). Asked by every native call.
+	static CLuaScripting* FromState(lua_State* pState)
+	{
+		return *static_cast<CLuaScripting**>(lua_getextraspace(pState));
+	}
 
 	bool DefineClasses() override;
 	void CollectGarbage() override;
@@ -127,7 +132,11 @@ public:
 	// Environments whose code is running; the first is the calling resource's.
 	void PushEnvironment(CLuaScriptEnvironment* pEnvironment);
 	void PopEnvironment();
-	CLuaScriptEnvironment* GetCurrentEnvironment() const;
+	CLuaScriptEnvironment* GetCurrentEnvironment() const
+	{
+		LinkedListNode<CLuaScriptEnvironment*>* pNode = m_EnvironmentStack.GetFirstNode();
+		return pNode != nullptr ? pNode->GetValue() : nullptr;
+	}
 
 	// Logs "SCRIPT ERROR: %s" with the value at the index as text, without running any script code.
 	static void ReportError(lua_State* pState, int iIndex);
@@ -147,7 +156,11 @@ public:
 	// with the engine memory they hold, not only with its own small blocks. Runs a collection step on pState,
 	// protected (a script finaliser's error is logged); nothing while the collector is stopped by a script or a
 	// finaliser is running, or under a kilobyte is owed.
-	void PayCollectorDebt(lua_State* pState);
+	void PayCollectorDebt(lua_State* pState)
+	{
+		if (m_CollectorDebt >= COLLECTOR_DEBT_STEP)
+			PayCollectorDebtNow(pState);
+	}
 
 	void LinkReference(CLuaStrongReference* pReference);
 	void UnlinkReference(CLuaStrongReference* pReference);
@@ -159,6 +172,9 @@ public:
 	bool IsClassTable(const void* pTable) const { return m_ClassTables.count(pTable) != 0; }
 
 private:
+	// The least debt worth a collection step, in bytes.
+	static constexpr size_t COLLECTOR_DEBT_STEP = 1024;
+	void PayCollectorDebtNow(lua_State* pState);
 	int PushArgument(const CArgument* pValue, lua_State* pState, unsigned Depth);
 	CArgument* CreateArgument(lua_State* pState, int iIndex, unsigned Depth, const void** ppPath);
 	CArgument* CreateTableArgument(lua_State* pState, int iIndex, unsigned Depth, const void** ppPath);
@@ -241,9 +257,22 @@ private:
 	CLuaStrongReference m_Function;
 };
 
-// The Lua C functions behind engine functions and methods: their upvalues are the ScriptFunction and its user
-// data, both as light userdata; a namespace function's third upvalue is the handle of its environment
-// (CScriptEnvironment::GetHandle), as light userdata.
+// What the closure of an engine function or method keeps, in the full userdata that is its one upvalue: the
+// function, its user data and, for a namespace function, the handle of the environment whose table holds it
+// (CScriptEnvironment::GetHandle; 0 for methods). One block, so a call reads a single upvalue; it lives exactly as
+// long as the closures that hold it.
+struct tLuaNativeFunction
+{
+	const ScriptFunction* m_pFunction;
+	void* m_pUserData;
+	uintptr_t m_Environment;
+};
+
+// Pushes a new tLuaNativeFunction.
+void PushLuaNativeFunction(lua_State* pState, const ScriptFunction* pFunction, void* pUserData, uintptr_t Environment);
+
+// The Lua C functions behind engine functions and methods (and constructors); their upvalue is a
+// tLuaNativeFunction.
 int LuaFunctionStatic(lua_State* pState);
 int LuaFunctionThiscall(lua_State* pState);
 // The closure made for an engine function value: its one upvalue is the wrapper of the CFunction.

@@ -91,8 +91,12 @@ public:
 
 	void PushScriptEnvironment(CSqScriptEnvironment* pEnvironment);
 	void PopScriptEnvironment();
-	// The environment whose code runs now, or null outside script execution.
-	CSqScriptEnvironment* GetScriptEnvironment() const;
+	// The environment whose code runs now, or null outside script execution. Asked by every native call.
+	CSqScriptEnvironment* GetScriptEnvironment() const
+	{
+		LinkedListNode<CSqScriptEnvironment*>* pNode = m_RunningEnvironments.GetFirstNode();
+		return pNode ? pNode->GetValue() : nullptr;
+	}
 
 	static CSqScripting* FromVM(HSQUIRRELVM v);
 

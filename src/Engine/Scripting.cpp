@@ -81,19 +81,10 @@ CScriptEnvironment* CScriptEnvironment::FromHandle(uintptr_t Handle)
 	return Slot.m_uiGeneration == static_cast<uint32_t>(Handle >> 32) ? Slot.m_pEnvironment : nullptr;
 }
 
-bool CScripting::CheckCaller(const CScriptEnvironment* pEnvironment, bool bGone) const
+bool CScripting::RefuseCaller() const
 {
-	if (m_bClosed)
-	{
-		SetError("%s", SHUTTING_DOWN);
-		return false;
-	}
-	if (bGone || (pEnvironment != nullptr && pEnvironment->HasEnded()))
-	{
-		SetError("%s", STOPPED_RESOURCE);
-		return false;
-	}
-	return true;
+	SetError("%s", m_bClosed ? SHUTTING_DOWN : STOPPED_RESOURCE);
+	return false;
 }
 
 CScripting::CScripting()

@@ -142,7 +142,7 @@ public:
 		if (pEnvironment != nullptr && !pEnvironment->IsUsable())
 			return true;
 		JSAutoRealm Realm(cx, Job);
-		CJSScripting::CRunningEnvironment Running(m_pScripting, pEnvironment);
+		CJSScripting::CRunningEnvironment Running(m_pScripting, pEnvironment, m_pScripting->GetCurrentEnvironment());
 		JS::RootedValue Result(cx);
 		return JS::Call(cx, JS::UndefinedHandleValue, Job, JS::HandleValueArray::empty(), &Result);
 	}
@@ -166,7 +166,7 @@ public:
 				continue;
 			JSAutoRealm Realm(cx, Job);
 			JS::RootedValue Result(cx);
-			CJSScripting::CRunningEnvironment Running(m_pScripting, pEnvironment);
+			CJSScripting::CRunningEnvironment Running(m_pScripting, pEnvironment, m_pScripting->GetCurrentEnvironment());
 			if (!JS::Call(cx, JS::UndefinedHandleValue, Job, JS::HandleValueArray::empty(), &Result) &&
 				JS_IsExceptionPending(cx))
 				m_pScripting->HandleError();
@@ -355,6 +355,18 @@ void CJSScripting::CollectGarbage()
 	EmptyClassTrash();
 }
 
+const tJSNativeFunction* CJSScripting::GetNativeFunction(const ScriptFunction* pFunction, void* pUserData)
+{
+	auto Range = m_NativeFunctions.equal_range(pFunction);
+	for (auto It = Range.first; It != Range.second; ++It)
+	{
+		if (It->second->m_pUserData == pUserData)
+			return It->second.get();
+	}
+	auto It = m_NativeFunctions.emplace(pFunction, new tJSNativeFunction{pFunction, pUserData, this});
+	return It->second.get();
+}
+
 void CJSScripting::RetireClassRecord(tJSClassRecord* pRecord)
 {
 	m_ClassTrash.push_back(pRecord);
@@ -391,37 +403,28 @@ void CJSScripting::RunDeferredJobs()
 		m_pJobQueue->RunDeferred();
 }
 
-CJSScriptEnvironment* CJSScripting::GetCurrentEnvironment()
-{
-	LinkedList<CJSScriptEnvironment*>::Node* pNode = m_EnvironmentStack.GetFirstNode();
-	return pNode != nullptr ? pNode->GetValue() : nullptr;
-}
 
 CJSScriptEnvironment* CJSScripting::GetRealmEnvironment(JSObject* pObject)
 {
-	JS::Realm* pRealm = JS::GetObjectRealmOrNull(pObject);
+	return GetRealmEnvironment(JS::GetObjectRealmOrNull(pObject));
+}
+
+CJSScriptEnvironment* CJSScripting::GetRealmEnvironment(JS::Realm* pRealm)
+{
 	CBaseObject* pOwner = pRealm != nullptr ? static_cast<CBaseObject*>(JS::GetRealmPrivate(pRealm)) : nullptr;
 	return static_cast<CJSScriptEnvironment*>(pOwner);
 }
 
-CJSScripting::CRunningEnvironment::CRunningEnvironment(CJSScripting* pScripting, CJSScriptEnvironment* pEnvironment) :
-	m_pScripting(pScripting),
-	m_pPushed(pEnvironment != pScripting->GetCurrentEnvironment() ? pEnvironment : nullptr)
+void CJSScripting::CRunningEnvironment::Push()
 {
-	if (m_pPushed != nullptr)
-	{
-		m_pPushed->AddRef();
-		m_pScripting->PushEnvironment(m_pPushed);
-	}
+	m_pPushed->AddRef();
+	m_pScripting->PushEnvironment(m_pPushed);
 }
 
-CJSScripting::CRunningEnvironment::~CRunningEnvironment()
+void CJSScripting::CRunningEnvironment::Pop()
 {
-	if (m_pPushed != nullptr)
-	{
-		m_pScripting->PopEnvironment();
-		m_pPushed->Release();
-	}
+	m_pScripting->PopEnvironment();
+	m_pPushed->Release();
 }
 
 // Environments
@@ -506,7 +509,8 @@ bool CJSScripting::DefineGlobal(JS::HandleObject Global)
 }
 
 CJSScriptEnvironment::CJSScriptEnvironment(CJSScripting* pScripting) :
-	m_pScripting(pScripting)
+	m_pScripting(pScripting),
+	m_pRealm(nullptr)
 {
 	pScripting->AddEnvironment(this);
 }
@@ -520,6 +524,7 @@ CJSScriptEnvironment::~CJSScriptEnvironment()
 void CJSScriptEnvironment::SetGlobal(JSObject* pGlobal)
 {
 	m_pGlobal.reset(new CJSHeldObject(m_pScripting, pGlobal));
+	m_pRealm = pGlobal != nullptr ? JS::GetObjectRealmOrNull(pGlobal) : nullptr;
 }
 
 void CJSScriptEnvironment::Destroy()

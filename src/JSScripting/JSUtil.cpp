@@ -239,17 +239,23 @@ bool SetCallerReturnValue(JSContext* cx, CJSScripting* pScripting, const CArgume
 }
 
 // Calls an engine native from JavaScript: converts the arguments, finds the receiver, reports the native's
-// failure as a script error and converts its one result. A namespace native runs for the environment it belongs to
-// (pBound), whoever's code calls it: a promise reaction, or a function of one resource that another one calls; any
-// other native for the current environment. Code of an environment that has ended calls nothing.
-bool MethodGeneric(JSContext* cx, JS::CallArgs& Args, const ScriptFunction* pFunction, bool bMethod, void* pUserData,
-	CJSScriptEnvironment* pBound = nullptr)
+// failure as a script error and converts its one result. A namespace native runs for the environment whose realm it
+// was made in (pRealm, the realm it runs in), whoever's code calls it: a promise reaction, or a function of one
+// resource that another one calls; any other native (pRealm null) for the current environment. Code of an
+// environment that has ended calls nothing.
+bool MethodGeneric(JSContext* cx, CJSScripting* pScripting, JS::CallArgs& Args, const ScriptFunction* pFunction,
+	bool bMethod, void* pUserData, JS::Realm* pRealm = nullptr)
 {
-	CJSScripting* pScripting = CJSScripting::FromContext(cx);
-	CJSScriptEnvironment* pScriptEnvironment = pBound != nullptr ? pBound : pScripting->GetCurrentEnvironment();
+	CJSScriptEnvironment* pCurrent = pScripting->GetCurrentEnvironment();
+	CJSScriptEnvironment* pScriptEnvironment = pCurrent;
+	if (pRealm != nullptr && (pCurrent == nullptr || pCurrent->GetRealm() != pRealm))
+	{
+		if (CJSScriptEnvironment* pBound = CJSScripting::GetRealmEnvironment(pRealm))
+			pScriptEnvironment = pBound;
+	}
 	if (!pScripting->GetScripting()->CheckCaller(pScriptEnvironment))
 		return ReportFailure(cx, g_szError);
-	CJSScripting::CRunningEnvironment Running(pScripting, pScriptEnvironment);
+	CJSScripting::CRunningEnvironment Running(pScripting, pScriptEnvironment, pCurrent);
 	CArgumentArray Arguments(Args.length());
 	if (!ConvertArguments(pScripting, pScriptEnvironment, Args, &Arguments))
 		return false;
@@ -293,13 +299,13 @@ bool MethodGeneric(JSContext* cx, JS::CallArgs& Args, const ScriptFunction* pFun
 bool MethodFunction(JSContext* cx, unsigned argc, JS::Value* vp, bool bMethod)
 {
 	JS::CallArgs Args = JS::CallArgsFromVp(argc, vp);
-	JSObject* pCallee = &Args.callee();
-	const ScriptFunction* pFunction =
-		static_cast<const ScriptFunction*>(js::GetFunctionNativeReserved(pCallee, 0).toPrivate());
-	void* pUserData = js::GetFunctionNativeReserved(pCallee, 1).toPrivate();
-	// Namespace natives are made in the realm of the environment whose global they are put on; methods and
-	// accessors of classes in the shared global's, which belongs to no environment.
-	return MethodGeneric(cx, Args, pFunction, bMethod, pUserData, bMethod ? nullptr : CJSScripting::GetRealmEnvironment(pCallee));
+	const tJSNativeFunction* pRecord =
+		static_cast<const tJSNativeFunction*>(js::GetFunctionNativeReserved(&Args.callee(), 0).toPrivate());
+	// Namespace natives are made in the realm of the environment whose global they are put on, and a native runs in
+	// the realm it was made in; methods and accessors of classes live in the shared global's, which belongs to no
+	// environment.
+	return MethodGeneric(cx, pRecord->m_pScripting, Args, pRecord->m_pFunction, bMethod, pRecord->m_pUserData,
+		bMethod ? nullptr : js::GetContextRealm(cx));
 }
 
 // Engine function values held by script functions.
@@ -330,7 +336,7 @@ bool MethodFunctionValue(JSContext* cx, unsigned argc, JS::Value* vp)
 		static_cast<const ScriptFunction*>(js::GetFunctionNativeReserved(pCallee, 0).toPrivate());
 	JSObject* pHolder = &js::GetFunctionNativeReserved(pCallee, 1).toObject();
 	CFunction* pValue = JS::GetMaybePtrFromReservedSlot<CFunction>(pHolder, FUNCTION_SLOT);
-	return MethodGeneric(cx, Args, pFunction, false, pValue);
+	return MethodGeneric(cx, CJSScripting::FromContext(cx), Args, pFunction, false, pValue);
 }
 
 // The slots are handles: making the function may collect garbage, which can move an object a slot refers to.
@@ -346,13 +352,16 @@ JSObject* NewNative(JSContext* cx, JSNative pfnNative, unsigned ArgumentCount, c
 	return pObject;
 }
 
+// A native function or method: its first slot is the language's record of the function and its user data.
 JSObject* NewNative(JSContext* cx, bool bStatic, unsigned ArgumentCount, const char* szName,
 	const ScriptFunction* pFunction, void* pUserData)
 {
-	JS::RootedValue Slot0(cx, JS::PrivateValue(const_cast<ScriptFunction*>(pFunction)));
-	JS::RootedValue Slot1(cx, JS::PrivateValue(pUserData));
+	const tJSNativeFunction* pRecord = CJSScripting::FromContext(cx)->GetNativeFunction(pFunction, pUserData);
+	if (pRecord == nullptr)
+		return nullptr;
+	JS::RootedValue Slot0(cx, JS::PrivateValue(const_cast<tJSNativeFunction*>(pRecord)));
 	return NewNative(cx, bStatic ? JSUtil::MethodFunctionStatic : JSUtil::MethodFunctionThiscall, ArgumentCount,
-		szName, Slot0, Slot1);
+		szName, Slot0, JS::UndefinedHandleValue);
 }
 
 // Defines the functions and properties of a class's prototype or (bStatic) of a namespace's object.

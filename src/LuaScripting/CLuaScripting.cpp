@@ -473,11 +473,6 @@ bool CLuaScripting::Initialise()
 	return true;
 }
 
-CLuaScripting* CLuaScripting::FromState(lua_State* pState)
-{
-	// Coroutines start with a copy of the main state's extra space.
-	return *static_cast<CLuaScripting**>(lua_getextraspace(pState));
-}
 
 bool CLuaScripting::DefineClasses()
 {
@@ -496,13 +491,12 @@ void CLuaScripting::CollectGarbage()
 	lua_settop(m_pState, iTop);
 }
 
-void CLuaScripting::PayCollectorDebt(lua_State* pState)
+void CLuaScripting::PayCollectorDebtNow(lua_State* pState)
 {
-	constexpr size_t KILOBYTE = 1024;
-	if (m_CollectorDebt < KILOBYTE || m_bClosing || !lua_gc(pState, LUA_GCISRUNNING, 0) || !lua_checkstack(pState, 2))
+	if (m_bClosing || !lua_gc(pState, LUA_GCISRUNNING, 0) || !lua_checkstack(pState, 2))
 		return;
-	const size_t Kilobytes = std::min<size_t>(m_CollectorDebt / KILOBYTE, INT_MAX);
-	m_CollectorDebt -= Kilobytes * KILOBYTE;
+	const size_t Kilobytes = std::min<size_t>(m_CollectorDebt / COLLECTOR_DEBT_STEP, INT_MAX);
+	m_CollectorDebt -= Kilobytes * COLLECTOR_DEBT_STEP;
 	const int iTop = lua_gettop(pState);
 	lua_pushcfunction(pState, ProtectedCollectStep);
 	lua_pushinteger(pState, static_cast<lua_Integer>(Kilobytes));
@@ -540,11 +534,6 @@ void CLuaScripting::PopEnvironment()
 	m_EnvironmentStack.RemoveNode(m_EnvironmentStack.GetFirstNode());
 }
 
-CLuaScriptEnvironment* CLuaScripting::GetCurrentEnvironment() const
-{
-	LinkedListNode<CLuaScriptEnvironment*>* pNode = m_EnvironmentStack.GetFirstNode();
-	return pNode != nullptr ? pNode->GetValue() : nullptr;
-}
 
 void CLuaScripting::LinkReference(CLuaStrongReference* pReference)
 {
@@ -822,11 +811,12 @@ namespace
 constexpr int RAISE_TEXT = -1;
 constexpr int RAISE_TOP = -2;
 
-// The native call itself, with the environment it runs for on top of the environment stack. Raises no Lua error
-// (nothing of C++ may be skipped by the long jump): an error to raise is returned as RAISE_TEXT, with its text in
-// szError, or as RAISE_TOP.
-int CallNative(lua_State* pState, CLuaScripting* pLua, int iFirst, int iCount, const ScriptFunction* pFunction,
-	bool bMethod, void* pUserData, CBaseObject* pHold, char (&szError)[KERROR_TEXT_SIZE])
+// The native call itself, with the environment it runs for (pEnvironment) on top of the environment stack. Raises
+// no Lua error (nothing of C++ may be skipped by the long jump): an error to raise is returned as RAISE_TEXT, with
+// its text in szError, or as RAISE_TOP.
+int CallNative(lua_State* pState, CLuaScripting* pLua, CLuaScriptEnvironment* pEnvironment, int iFirst, int iCount,
+	const ScriptFunction* pFunction, bool bMethod, void* pUserData, CBaseObject* pHold,
+	char (&szError)[KERROR_TEXT_SIZE])
 {
 	// Before anything of the call exists: the step may run finalisers, which may call natives themselves.
 	pLua->PayCollectorDebt(pState);
@@ -872,7 +862,6 @@ int CallNative(lua_State* pState, CLuaScripting* pLua, int iFirst, int iCount, c
 	// they could reach it.
 	try
 	{
-		CLuaScriptEnvironment* pEnvironment = pLua->GetCurrentEnvironment();
 		CNativeState State(pLua->GetScripting(), pEnvironment != nullptr ? pEnvironment->GetResource() : nullptr,
 			Call.m_pArguments);
 		if (bMethod)
@@ -916,23 +905,15 @@ int CallNative(lua_State* pState, CLuaScripting* pLua, int iFirst, int iCount, c
 	return iStatus == LUA_OK ? 1 : RAISE_TOP;
 }
 
-// The environment a namespace native belongs to, when its code may call it: the natives of a namespace are made
-// for one environment's table and run for it, whoever's code calls them (a finaliser or a coroutine of one resource
-// run by another's code). Null, with the reason as the last-error text, when that environment has ended or is gone.
-CLuaScriptEnvironment* GetBoundEnvironment(CLuaScripting* pLua, uintptr_t Handle)
+// The environment a namespace native belongs to, found by its handle when it is not the running one: the natives of
+// a namespace are made for one environment's table and run for it, whoever's code calls them (a finaliser or a
+// coroutine of one resource run by another's code). Null once that environment is gone.
+CLuaScriptEnvironment* FindBoundEnvironment(CLuaScripting* pLua, uintptr_t Handle)
 {
-	CScriptEnvironment* pBound = CScriptEnvironment::FromHandle(Handle);
-	CLuaScriptEnvironment* pCurrent = pLua->GetCurrentEnvironment();
 	// The handle lies in an upvalue, which the debug library can change: whatever it names is checked to be one of
-	// this language's environments, unless it is simply the running one.
-	CLuaScriptEnvironment* pEnvironment = pCurrent != nullptr && pBound == static_cast<CScriptEnvironment*>(pCurrent)
-		? pCurrent
-		: dynamic_cast<CLuaScriptEnvironment*>(pBound);
-	if (pEnvironment != nullptr && pEnvironment->GetLua() != pLua)
-		pEnvironment = nullptr;
-	if (!pLua->GetScripting()->CheckCaller(pEnvironment, pEnvironment == nullptr))
-		return nullptr;
-	return pEnvironment;
+	// this language's environments.
+	CLuaScriptEnvironment* pEnvironment = dynamic_cast<CLuaScriptEnvironment*>(CScriptEnvironment::FromHandle(Handle));
+	return pEnvironment != nullptr && pEnvironment->GetLua() == pLua ? pEnvironment : nullptr;
 }
 }
 
@@ -946,19 +927,20 @@ int LuaFunctionGeneric(lua_State* pState, int iFirst, int iCount, const ScriptFu
 
 	// The environment the call runs for goes on top of the stack for the call when it is not there yet, so that
 	// the native, the functions it takes and the scripts it runs all see it.
-	CLuaScriptEnvironment* pPushed = nullptr;
-	if (Environment != 0)
+	CLuaScriptEnvironment* pCurrent = pLua->GetCurrentEnvironment();
+	CLuaScriptEnvironment* pEnvironment = pCurrent;
+	if (Environment != 0 && (pCurrent == nullptr || pCurrent->GetHandle() != Environment))
 	{
-		CLuaScriptEnvironment* pEnvironment = GetBoundEnvironment(pLua, Environment);
+		pEnvironment = FindBoundEnvironment(pLua, Environment);
 		if (pEnvironment == nullptr)
+		{
+			pLua->GetScripting()->RefuseCaller();
 			return luaL_error(pState, "%s", g_szError);
-		if (pEnvironment != pLua->GetCurrentEnvironment())
-			pPushed = pEnvironment;
+		}
 	}
-	else if (!pLua->GetScripting()->CheckCaller(pLua->GetCurrentEnvironment()))
-	{
+	if (!pLua->GetScripting()->CheckCaller(pEnvironment))
 		return luaL_error(pState, "%s", g_szError);
-	}
+	CLuaScriptEnvironment* pPushed = pEnvironment != pCurrent ? pEnvironment : nullptr;
 	if (pPushed != nullptr)
 	{
 		// Counted: the call may stop the resource, which lets go of the environment.
@@ -967,7 +949,8 @@ int LuaFunctionGeneric(lua_State* pState, int iFirst, int iCount, const ScriptFu
 	}
 
 	char szError[KERROR_TEXT_SIZE];
-	const int iResults = CallNative(pState, pLua, iFirst, iCount, pFunction, bMethod, pUserData, pHold, szError);
+	const int iResults =
+		CallNative(pState, pLua, pEnvironment, iFirst, iCount, pFunction, bMethod, pUserData, pHold, szError);
 	if (pPushed != nullptr)
 	{
 		pLua->PopEnvironment();
@@ -981,19 +964,25 @@ int LuaFunctionGeneric(lua_State* pState, int iFirst, int iCount, const ScriptFu
 	return iResults;
 }
 
+void PushLuaNativeFunction(lua_State* pState, const ScriptFunction* pFunction, void* pUserData, uintptr_t Environment)
+{
+	tLuaNativeFunction* pRecord = static_cast<tLuaNativeFunction*>(lua_newuserdata(pState, sizeof(tLuaNativeFunction)));
+	*pRecord = tLuaNativeFunction{pFunction, pUserData, Environment};
+}
+
 int LuaFunctionStatic(lua_State* pState)
 {
-	const ScriptFunction* pFunction = static_cast<const ScriptFunction*>(lua_touserdata(pState, lua_upvalueindex(1)));
-	return LuaFunctionGeneric(pState, 1, lua_gettop(pState), pFunction, false,
-		lua_touserdata(pState, lua_upvalueindex(2)), nullptr,
-		reinterpret_cast<uintptr_t>(lua_touserdata(pState, lua_upvalueindex(3))));
+	const tLuaNativeFunction* pRecord =
+		static_cast<const tLuaNativeFunction*>(lua_touserdata(pState, lua_upvalueindex(1)));
+	return LuaFunctionGeneric(pState, 1, lua_gettop(pState), pRecord->m_pFunction, false, pRecord->m_pUserData,
+		nullptr, pRecord->m_Environment);
 }
 
 int LuaFunctionThiscall(lua_State* pState)
 {
-	const ScriptFunction* pFunction = static_cast<const ScriptFunction*>(lua_touserdata(pState, lua_upvalueindex(1)));
-	return LuaFunctionGeneric(pState, 1, lua_gettop(pState), pFunction, true,
-		lua_touserdata(pState, lua_upvalueindex(2)));
+	const tLuaNativeFunction* pRecord =
+		static_cast<const tLuaNativeFunction*>(lua_touserdata(pState, lua_upvalueindex(1)));
+	return LuaFunctionGeneric(pState, 1, lua_gettop(pState), pRecord->m_pFunction, true, pRecord->m_pUserData);
 }
 
 int LuaFunctionCallback(lua_State* pState)

@@ -303,9 +303,8 @@ bool CLuaScripting::DefineClasses(ReflectedNamespace* pNamespace)
 		const ReflectedFunction& Constructor = pClass->m_Constructor;
 		if (Constructor.IsPresent())
 		{
-			lua_pushlightuserdata(pState, const_cast<ScriptFunction*>(&Constructor.m_Function));
-			lua_pushlightuserdata(pState, Constructor.m_pUserData);
-			lua_pushcclosure(pState, LuaFunctionThiscall, 2);
+			PushLuaNativeFunction(pState, &Constructor.m_Function, Constructor.m_pUserData, 0);
+			lua_pushcclosure(pState, LuaFunctionThiscall, 1);
 		}
 		CLuaUtil::DefineClass(pState, pClass->GetName(), iParent, Constructor.IsPresent());
 		int iClass = lua_gettop(pState);
@@ -357,17 +356,8 @@ void CLuaScripting::RegisterLuaFunction(const ScriptFunction* pFunction, bool bT
 	uintptr_t Environment)
 {
 	lua_State* pState = m_pState;
-	lua_pushlightuserdata(pState, const_cast<ScriptFunction*>(pFunction));
-	lua_pushlightuserdata(pState, pUserData);
-	if (bThisCall)
-	{
-		lua_pushcclosure(pState, LuaFunctionThiscall, 2);
-	}
-	else
-	{
-		lua_pushlightuserdata(pState, reinterpret_cast<void*>(Environment));
-		lua_pushcclosure(pState, LuaFunctionStatic, 3);
-	}
+	PushLuaNativeFunction(pState, pFunction, pUserData, bThisCall ? 0 : Environment);
+	lua_pushcclosure(pState, bThisCall ? LuaFunctionThiscall : LuaFunctionStatic, 1);
 	lua_setfield(pState, -2, pFunction->GetName() != nullptr ? pFunction->GetName() : "");
 }
 

@@ -612,7 +612,8 @@ bool CResource::Start()
 		pLog->LogWarn("START: Resource %s already running!", m_Name.c_str());
 		return false;
 	}
-	if (!m_pOwner)
+	// Once the scripts are shut down no new ones may start.
+	if (!m_pOwner || m_pOwner->GetScripting()->IsClosed())
 		return false;
 	m_bStarting = true;
 

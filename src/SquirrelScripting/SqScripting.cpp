@@ -344,11 +344,6 @@ void CSqScripting::PopScriptEnvironment()
 	m_RunningEnvironments.RemoveNode(m_RunningEnvironments.GetFirstNode());
 }
 
-CSqScriptEnvironment* CSqScripting::GetScriptEnvironment() const
-{
-	LinkedListNode<CSqScriptEnvironment*>* pNode = m_RunningEnvironments.GetFirstNode();
-	return pNode ? pNode->GetValue() : nullptr;
-}
 
 CSqScriptEnvironment::CSqScriptEnvironment(CSqScripting* pScripting)
 	: m_pScripting(pScripting), m_pThread(nullptr), m_pNode(nullptr), m_uiRunning(0), m_bDestroyPending(false)

@@ -79,7 +79,10 @@ public:
 		  m_iCount(iCount > 0 ? iCount : 0), m_bConverted(true)
 	{
 		// After the state, which clears the last-error text.
-		if (!m_pScripting->GetScripting()->CheckCaller(m_pEnvironment, Environment != 0 && !m_pEnvironment))
+		CScripting* pScripting = m_pScripting->GetScripting();
+		const bool bAllowed = Environment != 0 && !m_pEnvironment ? pScripting->RefuseCaller()
+																  : pScripting->CheckCaller(m_pEnvironment);
+		if (!bAllowed)
 		{
 			m_bConverted = false;
 			return;
@@ -131,11 +134,10 @@ private:
 	// a free variable, out of scripts' reach, but is checked all the same.
 	static CSqScriptEnvironment* GetBoundEnvironment(CSqScripting* pScripting, uintptr_t Handle)
 	{
-		CScriptEnvironment* pBound = CScriptEnvironment::FromHandle(Handle);
 		CSqScriptEnvironment* pRunning = pScripting->GetScriptEnvironment();
-		CSqScriptEnvironment* pEnvironment = pRunning && pBound == static_cast<CScriptEnvironment*>(pRunning)
-			? pRunning
-			: dynamic_cast<CSqScriptEnvironment*>(pBound);
+		if (pRunning && pRunning->GetHandle() == Handle)
+			return pRunning;
+		CSqScriptEnvironment* pEnvironment = dynamic_cast<CSqScriptEnvironment*>(CScriptEnvironment::FromHandle(Handle));
 		return pEnvironment && pEnvironment->GetSqScripting() == pScripting ? pEnvironment : nullptr;
 	}
 
@@ -148,18 +150,30 @@ private:
 	bool m_bConverted;
 };
 
-// Free variables of a function closure: the ScriptFunction, then its user data; a namespace function's third is
-// the handle of its environment.
-SQInteger CallFunction(HSQUIRRELVM v, SQInteger ThisIndex, bool bBound)
+// The one free variable of a function or method closure, a userdata: the function, its user data and, for a
+// namespace function, the handle of the environment whose root table holds it (0 for methods). One block, so a call
+// reads a single free variable.
+struct tSqNativeFunction
 {
-	return RunGuarded(v, [v, ThisIndex, bBound] {
+	const ScriptFunction* m_pFunction;
+	void* m_pUserData;
+	uintptr_t m_Environment;
+};
+
+const tSqNativeFunction* GetNativeFunction(HSQUIRRELVM v, SQInteger Index)
+{
+	SQUserPointer p = nullptr;
+	sq_getuserdata(v, Index, &p, nullptr);
+	return static_cast<const tSqNativeFunction*>(p);
+}
+
+SQInteger CallFunction(HSQUIRRELVM v, SQInteger ThisIndex)
+{
+	return RunGuarded(v, [v, ThisIndex] {
 		SQInteger iTop = sq_gettop(v);
-		SQInteger iFree = bBound ? iTop - 2 : iTop - 1;
-		const ScriptFunction* pFunction = GetFreePointer<const ScriptFunction>(v, iFree);
-		void* pUserData = GetFreePointer<void>(v, iFree + 1);
-		uintptr_t Environment = bBound ? reinterpret_cast<uintptr_t>(GetFreePointer<void>(v, iTop)) : 0;
-		CSqNativeCall Call(v, 2, iFree - 2, Environment);
-		if (!Call.Run(pFunction, pUserData, ThisIndex))
+		const tSqNativeFunction* pRecord = GetNativeFunction(v, iTop);
+		CSqNativeCall Call(v, 2, iTop - 2, pRecord->m_Environment);
+		if (!Call.Run(pRecord->m_pFunction, pRecord->m_pUserData, ThisIndex))
 			return ThrowLastError(v);
 		return Call.Return();
 	});
@@ -167,12 +181,12 @@ SQInteger CallFunction(HSQUIRRELVM v, SQInteger ThisIndex, bool bBound)
 
 SQInteger NamespaceFunction(HSQUIRRELVM v)
 {
-	return CallFunction(v, 0, true);
+	return CallFunction(v, 0);
 }
 
 SQInteger MethodFunction(HSQUIRRELVM v)
 {
-	return CallFunction(v, 1, false);
+	return CallFunction(v, 1);
 }
 
 // Drops whatever object the instance at Index is bound to: a constructor run again on a live instance must not
@@ -234,15 +248,13 @@ SQInteger ConstructorFunction(HSQUIRRELVM v)
 	});
 }
 
-// _cloned: position 1 is the new copy, 2 the original. Free variables as for a function closure.
+// _cloned: position 1 is the new copy, 2 the original. Free variable as for a function closure.
 SQInteger ClonedFunction(HSQUIRRELVM v)
 {
 	return RunGuarded(v, [v] {
-		SQInteger iTop = sq_gettop(v);
-		const ScriptFunction* pFunction = GetFreePointer<const ScriptFunction>(v, iTop - 1);
-		void* pUserData = GetFreePointer<void>(v, iTop);
+		const tSqNativeFunction* pRecord = GetNativeFunction(v, sq_gettop(v));
 		CSqNativeCall Call(v, 0, 0);
-		if (!Call.Run(pFunction, pUserData, 2))
+		if (!Call.Run(pRecord->m_pFunction, pRecord->m_pUserData, 2))
 			return ThrowLastError(v);
 		return BindResult(v, Call, "Clone didn't return anything", "Clone didn't return an object",
 			"Clone didn't return anything");
@@ -251,7 +263,7 @@ SQInteger ClonedFunction(HSQUIRRELVM v)
 
 SQInteger ToStringFunction(HSQUIRRELVM v)
 {
-	return CallFunction(v, 1, false);
+	return CallFunction(v, 1);
 }
 
 SQInteger InheritedFunction(HSQUIRRELVM v)
@@ -329,21 +341,13 @@ SQInteger FunctionValueFunction(HSQUIRRELVM v)
 	});
 }
 
+// A closure over the function; a namespace function's belongs to the environment whose handle is given.
 void PushFunctionClosure(HSQUIRRELVM v, SQFUNCTION pfnFunction, const ReflectedFunction& Function,
-	const char* szMask = nullptr)
+	const char* szMask = nullptr, uintptr_t Environment = 0)
 {
-	PushPointer(v, Function.m_pUserData);
-	PushPointer(v, &Function.m_Function);
-	PushClosure(v, pfnFunction, 2, Function.GetName(), szMask);
-}
-
-// A namespace function closure of the environment whose handle is given.
-void PushNamespaceClosure(HSQUIRRELVM v, const ReflectedFunction& Function, uintptr_t Environment)
-{
-	PushPointer(v, reinterpret_cast<void*>(Environment));
-	PushPointer(v, Function.m_pUserData);
-	PushPointer(v, &Function.m_Function);
-	PushClosure(v, NamespaceFunction, 3, Function.GetName(), nullptr);
+	tSqNativeFunction* pRecord = static_cast<tSqNativeFunction*>(sq_newuserdata(v, sizeof(tSqNativeFunction)));
+	*pRecord = tSqNativeFunction{&Function.m_Function, Function.m_pUserData, Environment};
+	PushClosure(v, pfnFunction, 1, Function.GetName(), szMask);
 }
 
 void PushClassClosure(HSQUIRRELVM v, SQFUNCTION pfnFunction, ReflectedClass* pClass, const char* szName,
@@ -567,7 +571,7 @@ void CSqScripting::RegisterFunctions(HSQUIRRELVM v, ReflectedNamespace* pNamespa
 	{
 		if (!pFunction->GetName())
 			continue;
-		PushNamespaceClosure(v, *pFunction, Environment);
+		PushFunctionClosure(v, NamespaceFunction, *pFunction, nullptr, Environment);
 		SquirrelUtil::SetSlot(v, pFunction->GetName());
 	}
 	for (ReflectedClass* pClass : pNamespace->GetClasses())
