@@ -51,6 +51,13 @@
 //    than with their own small size. Lua takes it as a debt, paid as a collection step before the next native runs
 //    (never while a script has stopped the collector); JavaScript as memory associated with the wrapper, which
 //    counts towards its zone's next collection. Squirrel frees by reference count and needs neither.
+// 10. Code that outlives its environment. A resource's code can run after Destroy without any function value
+//    being called: the rest of the call that stopped the resource, a finaliser, a promise reaction, a coroutine,
+//    object or generator that another resource holds. It runs, but acts for nobody: every native it calls through
+//    a namespace (whose closures belong to the environment whose global scope they were made for, and run for it
+//    whoever calls them) fails with "The calling resource has stopped", as does every method and constructor
+//    while the environment on top of the stack has ended. Once the registry is closed (CScripting::Close), every
+//    native fails with "Scripting is shutting down".
 
 #include <cstddef>
 #include <cstdint>
