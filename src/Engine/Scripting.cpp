@@ -22,8 +22,18 @@ struct tEnvironmentSlot
 	uint32_t m_uiGeneration;
 };
 
-std::vector<tEnvironmentSlot> g_EnvironmentSlots;
-std::vector<uint32_t> g_FreeEnvironmentSlots;
+struct tEnvironmentSlots
+{
+	std::vector<tEnvironmentSlot> m_Slots;
+	std::vector<uint32_t> m_Free;
+};
+
+// Made on first use and never freed: an environment may still go after the statics of this unit have gone.
+tEnvironmentSlots& GetEnvironmentSlots()
+{
+	static tEnvironmentSlots* s_pSlots = new tEnvironmentSlots;
+	return *s_pSlots;
+}
 
 static_assert(sizeof(uintptr_t) == 8, "a handle holds a 32-bit index and a 32-bit generation");
 
@@ -34,32 +44,34 @@ uintptr_t MakeHandle(uint32_t uiIndex, uint32_t uiGeneration)
 
 uintptr_t TakeEnvironmentSlot(CScriptEnvironment* pEnvironment)
 {
+	tEnvironmentSlots& Slots = GetEnvironmentSlots();
 	uint32_t uiIndex;
-	if (!g_FreeEnvironmentSlots.empty())
+	if (!Slots.m_Free.empty())
 	{
-		uiIndex = g_FreeEnvironmentSlots.back();
-		g_FreeEnvironmentSlots.pop_back();
+		uiIndex = Slots.m_Free.back();
+		Slots.m_Free.pop_back();
 	}
 	else
 	{
-		uiIndex = static_cast<uint32_t>(g_EnvironmentSlots.size());
+		uiIndex = static_cast<uint32_t>(Slots.m_Slots.size());
 		// Generations start at 1: no handle is 0.
-		g_EnvironmentSlots.push_back(tEnvironmentSlot{nullptr, 1});
+		Slots.m_Slots.push_back(tEnvironmentSlot{nullptr, 1});
 	}
-	g_EnvironmentSlots[uiIndex].m_pEnvironment = pEnvironment;
-	return MakeHandle(uiIndex, g_EnvironmentSlots[uiIndex].m_uiGeneration);
+	Slots.m_Slots[uiIndex].m_pEnvironment = pEnvironment;
+	return MakeHandle(uiIndex, Slots.m_Slots[uiIndex].m_uiGeneration);
 }
 
 void FreeEnvironmentSlot(uintptr_t Handle)
 {
+	tEnvironmentSlots& Slots = GetEnvironmentSlots();
 	const uint32_t uiIndex = static_cast<uint32_t>(Handle);
-	if (uiIndex >= g_EnvironmentSlots.size())
+	if (uiIndex >= Slots.m_Slots.size())
 		return;
-	tEnvironmentSlot& Slot = g_EnvironmentSlots[uiIndex];
+	tEnvironmentSlot& Slot = Slots.m_Slots[uiIndex];
 	Slot.m_pEnvironment = nullptr;
 	// A slot whose generation would wrap round is never used again rather than name an old handle's environment.
 	if (++Slot.m_uiGeneration != 0)
-		g_FreeEnvironmentSlots.push_back(uiIndex);
+		Slots.m_Free.push_back(uiIndex);
 }
 }
 
@@ -74,10 +86,11 @@ CScriptEnvironment::~CScriptEnvironment()
 
 CScriptEnvironment* CScriptEnvironment::FromHandle(uintptr_t Handle)
 {
+	const tEnvironmentSlots& Slots = GetEnvironmentSlots();
 	const uint32_t uiIndex = static_cast<uint32_t>(Handle);
-	if (uiIndex >= g_EnvironmentSlots.size())
+	if (uiIndex >= Slots.m_Slots.size())
 		return nullptr;
-	const tEnvironmentSlot& Slot = g_EnvironmentSlots[uiIndex];
+	const tEnvironmentSlot& Slot = Slots.m_Slots[uiIndex];
 	return Slot.m_uiGeneration == static_cast<uint32_t>(Handle >> 32) ? Slot.m_pEnvironment : nullptr;
 }
 

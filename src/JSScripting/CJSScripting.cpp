@@ -136,11 +136,10 @@ public:
 			m_Deferred.push_back(std::make_unique<JS::PersistentRooted<JSObject*>>(cx, Job));
 			return true;
 		}
-		// A reaction runs for the environment that registered it, whoever settles the promise; one of a resource
-		// that has stopped meanwhile runs no more, as a deferred job of it would not.
+		// A job runs for the environment whose realm it was made in (a reaction for the one that registered it),
+		// whoever settles the promise. One of a resource that has stopped meanwhile still runs, since another
+		// resource may wait for what it settles (a thenable's then), but can act for nobody.
 		CJSScriptEnvironment* pEnvironment = CJSScripting::GetRealmEnvironment(Job);
-		if (pEnvironment != nullptr && !pEnvironment->IsUsable())
-			return true;
 		JSAutoRealm Realm(cx, Job);
 		CJSScripting::CRunningEnvironment Running(m_pScripting, pEnvironment, m_pScripting->GetCurrentEnvironment());
 		JS::RootedValue Result(cx);

@@ -265,7 +265,12 @@ addCommandHandler('await', () => { (async () => { await held.thenable; console.l
 	WriteLua(Server, "watch", g_szWatch);
 	StartWithResources(Server, {"b", "a", "watch"});
 
+	// The stopped resource's reaction and its thenable's then still run, and so the other resource's await goes
+	// on, but neither makes anything.
 	const std::vector<std::string> Lines = RunLines(Server, "stop a\nsettle\nawait\n");
+	EXPECT_TRUE(HasLineContaining(Lines, "reaction made false")) << Join(Lines);
+	EXPECT_TRUE(HasLineContaining(Lines, "thenable made false")) << Join(Lines);
+	EXPECT_TRUE(HasLineContaining(Lines, "awaited")) << Join(Lines);
 	EXPECT_FALSE(HasLineContaining(Lines, "made true")) << Join(Lines);
 	EXPECT_EQ(Lines.back(), "vehicles 0");
 }
