@@ -184,6 +184,13 @@ public:
 	// False at the end of the text and for a line that does not fit.
 	bool ReadLine(char* pBuffer, size_t Size, size_t* pLength);
 
+	// The memory the reader keeps alive: its own block and text, and the stream it reads with what that retains
+	// (a file's record, buffer and descriptor), which stay while the reader lives though whoever opened the
+	// stream has let it go.
+	size_t GetRetainedBytes() const;
+	// The same without the stream, for an owner that holds the stream and counts it itself.
+	size_t GetRetainedBytesBesideStream() const;
+
 	// The loaded text (NUL-terminated) and its length in bytes; null and 0 until loaded.
 	const char* GetText() const { return m_pText; }
 	size_t GetTextLength() const { return m_TextLength; }
