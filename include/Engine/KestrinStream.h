@@ -83,6 +83,7 @@ public:
 	virtual size_t Write(const void* pSrc, size_t n) override;
 	virtual bool Seek(long lOffset, int iWhence) override;
 	virtual long Tell() override;
+	// Counts the open descriptor above its memory: descriptors are the scarcer of the two.
 	size_t GetRetainedBytes() const override;
 
 private:
