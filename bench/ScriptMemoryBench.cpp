@@ -110,8 +110,10 @@ struct tLanguage
 	const char* m_szFile;
 	const char* m_szChurnScript;
 	const char* m_szGameModeScript;
-	const char* m_szReadersScript;
-	const char* m_szStreamsScript;
+	// Both file workloads: STEP is replaced by what the workload does with each stream it opened.
+	const char* m_szFilesScript;
+	const char* m_szReaderStep;
+	const char* m_szStreamStep;
 };
 
 const tLanguage g_Languages[] = {
@@ -156,27 +158,13 @@ end, TICK)
 		if stream == nil then
 			failed = failed + 1
 		else
-			local reader = TextReader(stream)
-			reader:loadText()
-			stream:close()
+			STEP
 		end
 	end
 	noteOpened(COUNT - failed, failed)
 end, TICK)
 )script",
-		R"script(setInterval(function()
-	local failed = 0
-	for i = 1, COUNT do
-		local stream = openFile('data.xml')
-		if stream == nil then
-			failed = failed + 1
-		else
-			stream:readBytes(16)
-		end
-	end
-	noteOpened(COUNT - failed, failed)
-end, TICK)
-)script"},
+		"local reader = TextReader(stream)\n\t\t\treader:loadText()\n\t\t\tstream:close()", "stream:readBytes(16)"},
 	{"js", "javascript", "SpiderMonkey", "main.js",
 		R"script(const payload = 'PAYLOAD';
 setInterval(function() {
@@ -219,26 +207,12 @@ setInterval(function() {
 			failed++;
 			continue;
 		}
-		const reader = new TextReader(stream);
-		reader.loadText();
-		stream.close();
+		STEP
 	}
 	noteOpened(COUNT - failed, failed);
 }, TICK);
 )script",
-		R"script(setInterval(function() {
-	let failed = 0;
-	for (let i = 0; i < COUNT; i++) {
-		const stream = openFile('data.xml');
-		if (stream === null) {
-			failed++;
-			continue;
-		}
-		stream.readBytes(16);
-	}
-	noteOpened(COUNT - failed, failed);
-}, TICK);
-)script"},
+		"const reader = new TextReader(stream);\n\t\treader.loadText();\n\t\tstream.close();", "stream.readBytes(16);"},
 	{"sq", "squirrel", "Squirrel", "main.nut",
 		R"script(local payload = "PAYLOAD";
 setInterval(function() {
@@ -281,26 +255,12 @@ setInterval(function() {
 			failed++;
 			continue;
 		}
-		local reader = TextReader(stream);
-		reader.loadText();
-		stream.close();
+		STEP
 	}
 	noteOpened(COUNT - failed, failed);
 }, TICK);
 )script",
-		R"script(setInterval(function() {
-	local failed = 0;
-	for (local i = 0; i < COUNT; i++) {
-		local stream = openFile("data.xml");
-		if (stream == null) {
-			failed++;
-			continue;
-		}
-		stream.readBytes(16);
-	}
-	noteOpened(COUNT - failed, failed);
-}, TICK);
-)script"},
+		"local reader = TextReader(stream);\n\t\treader.loadText();\n\t\tstream.close();", "stream.readBytes(16);"},
 };
 
 const char RESOURCE_NAME[] = "churn";
@@ -372,17 +332,23 @@ void QuitServer()
 		g_pServer->SignalQuit();
 }
 
+// Adds the two numbers a script passed to the two counters.
+bool AddCounts(CNativeState* pState, std::atomic<uint64_t>& First, std::atomic<uint64_t>& Second)
+{
+	int64_t lFirst = 0;
+	int64_t lSecond = 0;
+	if (!pState->CheckNumber(0, lFirst) || !pState->CheckNumber(1, lSecond))
+		return false;
+	First.fetch_add(static_cast<uint64_t>(lFirst), std::memory_order_relaxed);
+	Second.fetch_add(static_cast<uint64_t>(lSecond), std::memory_order_relaxed);
+	return true;
+}
+
 // noteMade(vehicles, vectors): what one tick of the script made.
 bool NativeNoteMade(CNativeState* pState, int, void* pUserData)
 {
-	int64_t lVehicles = 0;
-	int64_t lVectors = 0;
-	if (!pState->CheckNumber(0, lVehicles) || !pState->CheckNumber(1, lVectors))
-		return false;
 	tServerCounters* pCounters = static_cast<tServerCounters*>(pUserData);
-	pCounters->m_ulVehicles.fetch_add(static_cast<uint64_t>(lVehicles), std::memory_order_relaxed);
-	pCounters->m_ulVectors.fetch_add(static_cast<uint64_t>(lVectors), std::memory_order_relaxed);
-	return true;
+	return AddCounts(pState, pCounters->m_ulVehicles, pCounters->m_ulVectors);
 }
 
 bool NativeNoteSpawned(CNativeState*, int, void* pUserData)
@@ -394,14 +360,8 @@ bool NativeNoteSpawned(CNativeState*, int, void* pUserData)
 // noteOpened(opened, failed): the files one tick of a file workload opened, and the openFile calls that failed.
 bool NativeNoteOpened(CNativeState* pState, int, void* pUserData)
 {
-	int64_t lOpened = 0;
-	int64_t lFailed = 0;
-	if (!pState->CheckNumber(0, lOpened) || !pState->CheckNumber(1, lFailed))
-		return false;
 	tServerCounters* pCounters = static_cast<tServerCounters*>(pUserData);
-	pCounters->m_ulOpened.fetch_add(static_cast<uint64_t>(lOpened), std::memory_order_relaxed);
-	pCounters->m_ulFailedOpens.fetch_add(static_cast<uint64_t>(lFailed), std::memory_order_relaxed);
-	return true;
+	return AddCounts(pState, pCounters->m_ulOpened, pCounters->m_ulFailedOpens);
 }
 
 // The child process: the server in the folder until SIGINT.
@@ -443,20 +403,16 @@ void ReplaceAll(std::string& Text, const std::string& From, const std::string& T
 		Text.replace(At, From.size(), To);
 }
 
-const char* ScriptTemplate(const tLanguage& Language, const tOptions& Options)
+std::string ScriptTemplate(const tLanguage& Language, const tOptions& Options)
 {
 	if (Options.HasClients())
 		return Language.m_szGameModeScript;
-	switch (Options.m_eWorkload)
-	{
-	case WORKLOAD_READERS:
-		return Language.m_szReadersScript;
-	case WORKLOAD_STREAMS:
-		return Language.m_szStreamsScript;
-	case WORKLOAD_CHURN:
-		break;
-	}
-	return Language.m_szChurnScript;
+	if (!Options.OpensFiles())
+		return Language.m_szChurnScript;
+	std::string Script = Language.m_szFilesScript;
+	ReplaceAll(Script, "STEP",
+		Options.m_eWorkload == WORKLOAD_READERS ? Language.m_szReaderStep : Language.m_szStreamStep);
+	return Script;
 }
 
 // The file that the file workloads' scripts open: a small XML document, 8 elements below its root (some 600
