@@ -1,8 +1,9 @@
 #pragma once
-// What the benchmarks read of a process they measure, from /proc: the CPU time it has used so far and its resident
-// memory.
+// What the benchmarks read of a process they measure, from /proc: the CPU time it has used so far, its resident
+// memory and its open descriptors.
 
 #include <cstdlib>
+#include <dirent.h>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -47,5 +48,21 @@ inline long ReadResidentKilobytes(pid_t Pid)
 	if (!(File >> lPages >> lResident))
 		return -1;
 	return lResident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+// Open file descriptors of the process; -1 when they cannot be read.
+inline int CountOpenDescriptors(pid_t Pid)
+{
+	DIR* pDirectory = opendir(("/proc/" + std::to_string(Pid) + "/fd").c_str());
+	if (!pDirectory)
+		return -1;
+	int iCount = 0;
+	while (const dirent* pEntry = readdir(pDirectory))
+	{
+		if (pEntry->d_name[0] != '.')
+			iCount++;
+	}
+	closedir(pDirectory);
+	return iCount;
 }
 }

@@ -6,21 +6,28 @@
 // the size of the language's heap. Scripts never ask for a collection: whatever their collector does on its own
 // is what is measured.
 //
-// The default mode's script, at each tick of an interval, makes vehicles, gives each one 64-byte string of element
-// data and destroys it, and makes as many Vec3 values; it keeps none of them. With -clients N the script is that of
-// an ordinary game mode instead: it spawns every joined player and gives its client element data, and makes
+// The default workload's script, at each tick of an interval, makes vehicles, gives each one 64-byte string of
+// element data and destroys it, and makes as many Vec3 values; it keeps none of them. With -clients N the script is
+// that of an ordinary game mode instead: it spawns every joined player and gives its client element data, and makes
 // vehicles with element data that a timer destroys two seconds later, while N game clients keep joining, staying a
 // few seconds, leaving and joining again, staggered so that the server always has some joining and some leaving.
+// The file workloads open a file of the resource (a small XML document) at each step and drop what they
+// made: -workload readers reads it whole through a TextReader and closes the stream, leaving the reader to hold
+// it; -workload streams reads a few bytes and leaves the stream open. Their scripts count the openFile calls that
+// failed, and the tool counts the server's open descriptors; run it under a descriptor limit (prlimit --nofile)
+// to see whether the dropped objects go before the limit is reached.
 //
-// Every sample prints the time since the resource started, the vehicles and Vec3 values the script made so far,
-// the server's resident memory, the live engine objects and the language's heap; the summary gives the resident
-// memory and live objects once the first stretch is over (-settle) and at the end, the growth between them and the
-// least-squares slope of the resident memory over that time.
+// Every sample prints the time since the resource started, the vehicles and Vec3 values (or the files opened and
+// the failed openFile calls) the script made so far, the server's resident memory, the live engine objects and the
+// language's heap, and for the file workloads the server's open descriptors, at the sample and at most since the
+// last one (looked at every 100 ms); the summary gives the resident memory and live objects once the first stretch
+// is over (-settle) and at the end, the growth between them, the least-squares slope of the resident memory over
+// that time and the share of a CPU the server used meanwhile.
 //
-// Usage: VexaScriptMemoryBench [-only lua|js|sq] [-rate VEHICLES_PER_S] [-tick MS] [-seconds S] [-sample S]
-//                              [-settle S] [-clients N]
-// Defaults: 400 vehicles a second in ticks of 50 ms for 180 s, settled after 60 s; with -clients, 20 vehicles a
-// second for 600 s, settled after 300 s. Samples every 10 s.
+// Usage: VexaScriptMemoryBench [-only lua|js|sq] [-workload churn|readers|streams] [-rate PER_S] [-tick MS]
+//                              [-seconds S] [-sample S] [-settle S] [-clients N]
+// Defaults: 400 vehicles (or files) a second in ticks of 50 ms for 180 s, settled after 60 s; with -clients, 20
+// vehicles a second for 600 s, settled after 300 s. Samples every 10 s. -clients takes the churn workload only.
 
 #include <algorithm>
 #include <atomic>
@@ -35,6 +42,7 @@
 #include <string>
 #include <sys/mman.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -62,10 +70,18 @@ namespace
 {
 typedef std::chrono::steady_clock tClock;
 
+enum eWorkload
+{
+	WORKLOAD_CHURN,
+	WORKLOAD_READERS,
+	WORKLOAD_STREAMS,
+};
+
 struct tOptions
 {
 	std::string m_Only;
-	// Vehicles (and as many Vec3 values) a second; 0 takes the mode's default.
+	eWorkload m_eWorkload = WORKLOAD_CHURN;
+	// Vehicles (and as many Vec3 values), or files, a second; 0 takes the mode's default.
 	int m_iRate = 0;
 	int m_iTickMilliseconds = 50;
 	int m_iSeconds = 0;
@@ -74,6 +90,7 @@ struct tOptions
 	int m_iClients = 0;
 
 	bool HasClients() const { return m_iClients > 0; }
+	bool OpensFiles() const { return m_eWorkload != WORKLOAD_CHURN; }
 	int GetPerTick() const { return std::max(1, m_iRate * m_iTickMilliseconds / 1000); }
 };
 
@@ -82,9 +99,9 @@ const char PAYLOAD[] = "0123456789abcdef0123456789abcdef0123456789abcdef01234567
 static_assert(sizeof(PAYLOAD) == 65, "the element data is a 64-byte string");
 
 // One language: its label, its name in meta.xml and among the script languages, its script file, and the scripts
-// of both modes. PAYLOAD, COUNT and TICK are replaced before the script is written. noteMade and noteSpawned are
-// the benchmark's own functions, called once a tick or a join handler has done everything, so a script that fails
-// on the way never counts.
+// of every mode. PAYLOAD, COUNT and TICK are replaced before the script is written. noteMade, noteSpawned and
+// noteOpened are the benchmark's own functions, called once a tick or a join handler has done everything, so a
+// script that fails on the way never counts.
 struct tLanguage
 {
 	const char* m_szLabel;
@@ -93,6 +110,10 @@ struct tLanguage
 	const char* m_szFile;
 	const char* m_szChurnScript;
 	const char* m_szGameModeScript;
+	// Both file workloads: STEP is replaced by what the workload does with each stream it opened.
+	const char* m_szFilesScript;
+	const char* m_szReaderStep;
+	const char* m_szStreamStep;
 };
 
 const tLanguage g_Languages[] = {
@@ -129,7 +150,21 @@ setInterval(function()
 	end
 	noteMade(COUNT, COUNT)
 end, TICK)
-)script"},
+)script",
+		R"script(setInterval(function()
+	local failed = 0
+	for i = 1, COUNT do
+		local stream = openFile('data.xml')
+		if stream == nil then
+			failed = failed + 1
+		else
+			STEP
+		end
+	end
+	noteOpened(COUNT - failed, failed)
+end, TICK)
+)script",
+		"local reader = TextReader(stream)\n\t\t\treader:loadText()\n\t\t\tstream:close()", "stream:readBytes(16)"},
 	{"js", "javascript", "SpiderMonkey", "main.js",
 		R"script(const payload = 'PAYLOAD';
 setInterval(function() {
@@ -163,7 +198,21 @@ setInterval(function() {
 	}
 	noteMade(COUNT, COUNT);
 }, TICK);
-)script"},
+)script",
+		R"script(setInterval(function() {
+	let failed = 0;
+	for (let i = 0; i < COUNT; i++) {
+		const stream = openFile('data.xml');
+		if (stream === null) {
+			failed++;
+			continue;
+		}
+		STEP
+	}
+	noteOpened(COUNT - failed, failed);
+}, TICK);
+)script",
+		"const reader = new TextReader(stream);\n\t\treader.loadText();\n\t\tstream.close();", "stream.readBytes(16);"},
 	{"sq", "squirrel", "Squirrel", "main.nut",
 		R"script(local payload = "PAYLOAD";
 setInterval(function() {
@@ -197,7 +246,21 @@ setInterval(function() {
 	}
 	noteMade(COUNT, COUNT);
 }, TICK);
-)script"},
+)script",
+		R"script(setInterval(function() {
+	local failed = 0;
+	for (local i = 0; i < COUNT; i++) {
+		local stream = openFile("data.xml");
+		if (stream == null) {
+			failed++;
+			continue;
+		}
+		STEP
+	}
+	noteOpened(COUNT - failed, failed);
+}, TICK);
+)script",
+		"local reader = TextReader(stream);\n\t\treader.loadText();\n\t\tstream.close();", "stream.readBytes(16);"},
 };
 
 const char RESOURCE_NAME[] = "churn";
@@ -218,6 +281,9 @@ struct tServerCounters
 	std::atomic<uint64_t> m_ulVectors;
 	// Players the game mode's join handler spawned.
 	std::atomic<uint64_t> m_ulSpawned;
+	// Counted by the file workloads' scripts through noteOpened.
+	std::atomic<uint64_t> m_ulOpened;
+	std::atomic<uint64_t> m_ulFailedOpens;
 	// Refreshed at every main-loop pass: the language's heap is only safe to read on the server's own thread.
 	std::atomic<uint64_t> m_ulLiveObjects;
 	std::atomic<int64_t> m_lHeapKilobytes;
@@ -266,23 +332,36 @@ void QuitServer()
 		g_pServer->SignalQuit();
 }
 
+// Adds the two numbers a script passed to the two counters.
+bool AddCounts(CNativeState* pState, std::atomic<uint64_t>& First, std::atomic<uint64_t>& Second)
+{
+	int64_t lFirst = 0;
+	int64_t lSecond = 0;
+	if (!pState->CheckNumber(0, lFirst) || !pState->CheckNumber(1, lSecond))
+		return false;
+	First.fetch_add(static_cast<uint64_t>(lFirst), std::memory_order_relaxed);
+	Second.fetch_add(static_cast<uint64_t>(lSecond), std::memory_order_relaxed);
+	return true;
+}
+
 // noteMade(vehicles, vectors): what one tick of the script made.
 bool NativeNoteMade(CNativeState* pState, int, void* pUserData)
 {
-	int64_t lVehicles = 0;
-	int64_t lVectors = 0;
-	if (!pState->CheckNumber(0, lVehicles) || !pState->CheckNumber(1, lVectors))
-		return false;
 	tServerCounters* pCounters = static_cast<tServerCounters*>(pUserData);
-	pCounters->m_ulVehicles.fetch_add(static_cast<uint64_t>(lVehicles), std::memory_order_relaxed);
-	pCounters->m_ulVectors.fetch_add(static_cast<uint64_t>(lVectors), std::memory_order_relaxed);
-	return true;
+	return AddCounts(pState, pCounters->m_ulVehicles, pCounters->m_ulVectors);
 }
 
 bool NativeNoteSpawned(CNativeState*, int, void* pUserData)
 {
 	static_cast<tServerCounters*>(pUserData)->m_ulSpawned.fetch_add(1, std::memory_order_relaxed);
 	return true;
+}
+
+// noteOpened(opened, failed): the files one tick of a file workload opened, and the openFile calls that failed.
+bool NativeNoteOpened(CNativeState* pState, int, void* pUserData)
+{
+	tServerCounters* pCounters = static_cast<tServerCounters*>(pUserData);
+	return AddCounts(pState, pCounters->m_ulOpened, pCounters->m_ulFailedOpens);
 }
 
 // The child process: the server in the folder until SIGINT.
@@ -304,6 +383,7 @@ int RunServer(const std::string& Folder, const tLanguage& Language)
 	ReflectedNamespace* pGlobal = Server.GetResourceMgr().GetScripting()->GetGlobal();
 	pGlobal->RegisterFunction("noteMade", "ii", NativeNoteMade, g_pCounters);
 	pGlobal->RegisterFunction("noteSpawned", "", NativeNoteSpawned, g_pCounters);
+	pGlobal->RegisterFunction("noteOpened", "ii", NativeNoteOpened, g_pCounters);
 	const std::string ConfigPath = Folder + "/server.xml";
 	if (!Server.LoadConfig(ConfigPath.c_str()) || !Server.StartServer())
 	{
@@ -323,9 +403,31 @@ void ReplaceAll(std::string& Text, const std::string& From, const std::string& T
 		Text.replace(At, From.size(), To);
 }
 
+std::string ScriptTemplate(const tLanguage& Language, const tOptions& Options)
+{
+	if (Options.HasClients())
+		return Language.m_szGameModeScript;
+	if (!Options.OpensFiles())
+		return Language.m_szChurnScript;
+	std::string Script = Language.m_szFilesScript;
+	ReplaceAll(Script, "STEP",
+		Options.m_eWorkload == WORKLOAD_READERS ? Language.m_szReaderStep : Language.m_szStreamStep);
+	return Script;
+}
+
+// The file that the file workloads' scripts open: a small XML document, 8 elements below its root (some 600
+// bytes), as a resource's settings are: its text weighs little beside the open file that a reader keeps.
+std::string DataFileText()
+{
+	std::string Text = "<root>\n";
+	for (int i = 0; i < 8; i++)
+		Text += "\t<item index=\"" + std::to_string(i) + "\" name=\"item of the list\">some text</item>\n";
+	return Text + "</root>\n";
+}
+
 std::string ScriptFor(const tLanguage& Language, const tOptions& Options)
 {
-	std::string Script = Options.HasClients() ? Language.m_szGameModeScript : Language.m_szChurnScript;
+	std::string Script = ScriptTemplate(Language, Options);
 	ReplaceAll(Script, "PAYLOAD", PAYLOAD);
 	ReplaceAll(Script, "COUNT", std::to_string(Options.GetPerTick()));
 	ReplaceAll(Script, "TICK", std::to_string(Options.m_iTickMilliseconds));
@@ -353,7 +455,8 @@ bool WriteServerFolder(const std::string& Folder, const tLanguage& Language, con
 	const std::string Meta = std::string("<meta>\n\t<script src=\"") + Language.m_szFile +
 		"\" type=\"server\" language=\"" + Language.m_szMetaName + "\" />\n</meta>\n";
 	return WriteText(Folder + "/server.xml", Config) && WriteText(Resource + "meta.xml", Meta) &&
-		WriteText(Resource + Language.m_szFile, ScriptFor(Language, Options));
+		WriteText(Resource + Language.m_szFile, ScriptFor(Language, Options)) &&
+		WriteText(Resource + "data.xml", DataFileText());
 }
 
 std::atomic<bool> g_bInterrupted{false};
@@ -433,9 +536,15 @@ struct tSample
 	double m_dSeconds;
 	uint64_t m_ulVehicles;
 	uint64_t m_ulVectors;
+	uint64_t m_ulOpened;
+	uint64_t m_ulFailedOpens;
 	long m_lRss;
 	uint64_t m_ulLiveObjects;
 	int64_t m_lHeapKilobytes;
+	int m_iDescriptors;
+	// The most open descriptors seen since the sample before.
+	int m_iPeakDescriptors;
+	double m_dCpuSeconds;
 };
 
 struct tLanguageResult
@@ -449,25 +558,53 @@ struct tLanguageResult
 	uint64_t m_ulDropped = 0;
 };
 
-tSample TakeSample(pid_t ServerPid, tClock::time_point Start)
+// Descriptors come and go between samples as the collector frees the objects holding them; their peak is what
+// meets a limit.
+constexpr int DESCRIPTOR_WATCH_MS = 100;
+
+// Sleeps until the moment, counting the server's open descriptors meanwhile; the most it saw.
+int WatchDescriptorsUntil(pid_t ServerPid, tClock::time_point Until)
+{
+	int iPeak = VexaBench::CountOpenDescriptors(ServerPid);
+	while (tClock::now() < Until && !g_bInterrupted.load())
+	{
+		SleepUntil(std::min(Until, tClock::now() + std::chrono::milliseconds(DESCRIPTOR_WATCH_MS)));
+		iPeak = std::max(iPeak, VexaBench::CountOpenDescriptors(ServerPid));
+	}
+	return iPeak;
+}
+
+tSample TakeSample(pid_t ServerPid, tClock::time_point Start, int iPeakDescriptors)
 {
 	tSample Sample;
 	Sample.m_dSeconds = std::chrono::duration<double>(tClock::now() - Start).count();
 	Sample.m_ulVehicles = g_pCounters->m_ulVehicles.load();
 	Sample.m_ulVectors = g_pCounters->m_ulVectors.load();
+	Sample.m_ulOpened = g_pCounters->m_ulOpened.load();
+	Sample.m_ulFailedOpens = g_pCounters->m_ulFailedOpens.load();
 	Sample.m_lRss = VexaBench::ReadResidentKilobytes(ServerPid);
 	Sample.m_ulLiveObjects = g_pCounters->m_ulLiveObjects.load();
 	Sample.m_lHeapKilobytes = g_pCounters->m_lHeapKilobytes.load();
+	Sample.m_iDescriptors = VexaBench::CountOpenDescriptors(ServerPid);
+	Sample.m_iPeakDescriptors = std::max(iPeakDescriptors, Sample.m_iDescriptors);
+	Sample.m_dCpuSeconds = VexaBench::ReadCpuSeconds(ServerPid);
 	return Sample;
 }
 
-void PrintSample(const tLanguage& Language, const tSample& Sample, const tChurnCounts* pCounts)
+void PrintSample(const tLanguage& Language, const tOptions& Options, const tSample& Sample, const tChurnCounts* pCounts)
 {
-	printf("%-3s %5.0f s  vehicles %9llu  Vec3 %9llu  rss %8ld kB  live %8llu", Language.m_szLabel, Sample.m_dSeconds,
-		static_cast<unsigned long long>(Sample.m_ulVehicles), static_cast<unsigned long long>(Sample.m_ulVectors),
-		Sample.m_lRss, static_cast<unsigned long long>(Sample.m_ulLiveObjects));
+	printf("%-3s %5.0f s", Language.m_szLabel, Sample.m_dSeconds);
+	if (Options.OpensFiles())
+		printf("  opened %9llu  failed %7llu", static_cast<unsigned long long>(Sample.m_ulOpened),
+			static_cast<unsigned long long>(Sample.m_ulFailedOpens));
+	else
+		printf("  vehicles %9llu  Vec3 %9llu", static_cast<unsigned long long>(Sample.m_ulVehicles),
+			static_cast<unsigned long long>(Sample.m_ulVectors));
+	printf("  rss %8ld kB  live %8llu", Sample.m_lRss, static_cast<unsigned long long>(Sample.m_ulLiveObjects));
 	if (Sample.m_lHeapKilobytes >= 0)
 		printf("  heap %8lld kB", static_cast<long long>(Sample.m_lHeapKilobytes));
+	if (Options.OpensFiles())
+		printf("  fds %5d (peak %5d)", Sample.m_iDescriptors, Sample.m_iPeakDescriptors);
 	if (pCounts)
 		printf("  joins %6llu (spawned %llu, failed %llu, dropped %llu)",
 			static_cast<unsigned long long>(pCounts->m_ulJoins.load()),
@@ -522,31 +659,38 @@ void Measure(const tLanguage& Language, const tOptions& Options, pid_t ServerPid
 		Clients.emplace_back(RunChurnClient, i, Options.m_iClients, usPort, std::cref(bStopClients), std::ref(Counts));
 	const tChurnCounts* pCounts = Options.HasClients() ? &Counts : nullptr;
 
-	Result.m_Samples.push_back(TakeSample(ServerPid, Start));
-	PrintSample(Language, Result.m_Samples.back(), pCounts);
+	Result.m_Samples.push_back(TakeSample(ServerPid, Start, 0));
+	PrintSample(Language, Options, Result.m_Samples.back(), pCounts);
 
 	// The server's output goes nowhere: a script that fails would otherwise go unnoticed, with figures that look
 	// like a language that keeps nothing. The script counts a tick, or a player it spawned, only after everything
 	// in it went through.
 	const uint64_t ulExpected = 2 * static_cast<uint64_t>(Options.GetPerTick());
 	const uint64_t ulExpectedSpawns = Options.HasClients() ? 1 : 0;
-	auto Working = [&]() {
-		return g_pCounters->m_ulVehicles.load() >= ulExpected && g_pCounters->m_ulSpawned.load() >= ulExpectedSpawns;
+	auto Made = [&]() {
+		return Options.OpensFiles() ? g_pCounters->m_ulOpened.load() + g_pCounters->m_ulFailedOpens.load()
+									: g_pCounters->m_ulVehicles.load();
 	};
+	auto Working = [&]() { return Made() >= ulExpected && g_pCounters->m_ulSpawned.load() >= ulExpectedSpawns; };
 	const tClock::time_point CheckDeadline = Start + std::chrono::seconds(5);
 	while (tClock::now() < CheckDeadline && !g_bInterrupted.load() && !Working())
 		usleep(1000);
 	const bool bMaking = Working();
 	if (!bMaking && !g_bInterrupted.load())
-		printf("%s: FAILED: in its first 5 s the script made %llu vehicles and spawned %llu players; it does not run "
-			   "as written:\n%s\n",
-			Language.m_szLabel, static_cast<unsigned long long>(g_pCounters->m_ulVehicles.load()),
+		printf("%s: FAILED: in its first 5 s the script made %llu vehicles or files and spawned %llu players; it does "
+			   "not run as written:\n%s\n",
+			Language.m_szLabel, static_cast<unsigned long long>(Made()),
 			static_cast<unsigned long long>(g_pCounters->m_ulSpawned.load()), ScriptFor(Language, Options).c_str());
 
 	for (int iSample = 1; bMaking && !g_bInterrupted.load(); iSample++)
 	{
 		const int iSeconds = std::min(iSample * Options.m_iSampleSeconds, Options.m_iSeconds);
-		SleepUntil(Start + std::chrono::seconds(iSeconds));
+		const tClock::time_point Due = Start + std::chrono::seconds(iSeconds);
+		int iPeakDescriptors = 0;
+		if (Options.OpensFiles())
+			iPeakDescriptors = WatchDescriptorsUntil(ServerPid, Due);
+		else
+			SleepUntil(Due);
 		if (g_bInterrupted.load())
 			break;
 		if (ServerEnded(ServerPid, iStatus))
@@ -554,8 +698,8 @@ void Measure(const tLanguage& Language, const tOptions& Options, pid_t ServerPid
 			printf("%s: FAILED: the server ended during the run\n", Language.m_szLabel);
 			break;
 		}
-		Result.m_Samples.push_back(TakeSample(ServerPid, Start));
-		PrintSample(Language, Result.m_Samples.back(), pCounts);
+		Result.m_Samples.push_back(TakeSample(ServerPid, Start, iPeakDescriptors));
+		PrintSample(Language, Options, Result.m_Samples.back(), pCounts);
 		if (iSeconds >= Options.m_iSeconds)
 		{
 			Result.m_bOk = true;
@@ -664,18 +808,31 @@ void PrintSummary(const tLanguageResult& Result, const tOptions& Options)
 	if (Settled + 1 < Samples.size())
 	{
 		const tSample& First = Samples[Settled];
+		const double dSeconds = Last.m_dSeconds - First.m_dSeconds;
 		printf(" rss %ld kB at %s, %ld kB at end; live %llu at %s, %llu at end; growth after %s %.1f MB; slope after "
-			   "%s %.2f MB/min;",
+			   "%s %.2f MB/min; CPU after %s %.1f%%;",
 			First.m_lRss, Settle.c_str(), Last.m_lRss, static_cast<unsigned long long>(First.m_ulLiveObjects),
 			Settle.c_str(), static_cast<unsigned long long>(Last.m_ulLiveObjects), Settle.c_str(),
 			static_cast<double>(Last.m_lRss - First.m_lRss) / 1024.0, Settle.c_str(),
-			SlopeMegabytesPerMinute(Samples, Settled));
+			SlopeMegabytesPerMinute(Samples, Settled), Settle.c_str(),
+			dSeconds > 0 ? 100.0 * (Last.m_dCpuSeconds - First.m_dCpuSeconds) / dSeconds : 0.0);
 	}
 	else
 		printf(" rss %ld kB at end, live %llu at end (too short for the figures after %s);", Last.m_lRss,
 			static_cast<unsigned long long>(Last.m_ulLiveObjects), Settle.c_str());
-	printf(" %llu vehicles made (%.0f/s)", static_cast<unsigned long long>(Last.m_ulVehicles),
-		Last.m_dSeconds > 0 ? static_cast<double>(Last.m_ulVehicles) / Last.m_dSeconds : 0.0);
+	if (Options.OpensFiles())
+	{
+		int iPeakDescriptors = 0;
+		for (const tSample& Sample : Samples)
+			iPeakDescriptors = std::max(iPeakDescriptors, Sample.m_iPeakDescriptors);
+		printf(" %llu files opened (%.0f/s), %llu openFile calls failed; descriptors at most %d",
+			static_cast<unsigned long long>(Last.m_ulOpened),
+			Last.m_dSeconds > 0 ? static_cast<double>(Last.m_ulOpened) / Last.m_dSeconds : 0.0,
+			static_cast<unsigned long long>(Last.m_ulFailedOpens), iPeakDescriptors);
+	}
+	else
+		printf(" %llu vehicles made (%.0f/s)", static_cast<unsigned long long>(Last.m_ulVehicles),
+			Last.m_dSeconds > 0 ? static_cast<double>(Last.m_ulVehicles) / Last.m_dSeconds : 0.0);
 	if (Options.HasClients())
 		printf("; %llu joins, %llu spawned, %llu failed, %llu dropped", static_cast<unsigned long long>(Result.m_ulJoins),
 			static_cast<unsigned long long>(Result.m_ulSpawned),
@@ -693,6 +850,18 @@ bool ParseOptions(int argc, char** argv, tOptions& Options)
 		const char* szValue = argv[++i];
 		if (Argument == "-only")
 			Options.m_Only = szValue;
+		else if (Argument == "-workload")
+		{
+			const std::string Workload = szValue;
+			if (Workload == "churn")
+				Options.m_eWorkload = WORKLOAD_CHURN;
+			else if (Workload == "readers")
+				Options.m_eWorkload = WORKLOAD_READERS;
+			else if (Workload == "streams")
+				Options.m_eWorkload = WORKLOAD_STREAMS;
+			else
+				return false;
+		}
 		else if (Argument == "-rate")
 			Options.m_iRate = atoi(szValue);
 		else if (Argument == "-tick")
@@ -717,7 +886,7 @@ bool ParseOptions(int argc, char** argv, tOptions& Options)
 	return (Options.m_Only.empty() || Options.m_Only == "lua" || Options.m_Only == "js" || Options.m_Only == "sq") &&
 		Options.m_iRate > 0 && Options.m_iTickMilliseconds > 0 && Options.m_iSeconds > 0 &&
 		Options.m_iSampleSeconds > 0 && Options.m_iSettleSeconds > 0 && Options.m_iClients >= 0 &&
-		Options.m_iClients <= 95;
+		Options.m_iClients <= 95 && !(Options.HasClients() && Options.OpensFiles());
 }
 }
 
@@ -727,8 +896,8 @@ int main(int argc, char** argv)
 	if (!ParseOptions(argc, argv, Options))
 	{
 		fprintf(stderr,
-			"usage: %s [-only lua|js|sq] [-rate VEHICLES_PER_S] [-tick MS] [-seconds S] [-sample S] [-settle S] "
-			"[-clients 0-95]\n",
+			"usage: %s [-only lua|js|sq] [-workload churn|readers|streams] [-rate PER_S] [-tick MS] [-seconds S] "
+			"[-sample S] [-settle S] [-clients 0-95]\n",
 			argv[0]);
 		return 2;
 	}
@@ -743,12 +912,24 @@ int main(int argc, char** argv)
 		printf("game mode: every %d ms, %d vehicle(s) at a new Vec3, each with 64 bytes of element data and destroyed "
 			   "2 s later by a timer (%.0f a second); %d s, a sample every %d s\n",
 			Options.m_iTickMilliseconds, iPerTick, dPerSecond, Options.m_iSeconds, Options.m_iSampleSeconds);
+	else if (Options.m_eWorkload == WORKLOAD_READERS)
+		printf("readers: every %d ms, %d files opened, read whole by a TextReader, the stream closed and the reader "
+			   "dropped (%.0f a second); %d s, a sample every %d s\n",
+			Options.m_iTickMilliseconds, iPerTick, dPerSecond, Options.m_iSeconds, Options.m_iSampleSeconds);
+	else if (Options.m_eWorkload == WORKLOAD_STREAMS)
+		printf("streams: every %d ms, %d files opened, 16 bytes read and the stream dropped unclosed (%.0f a second); "
+			   "%d s, a sample every %d s\n",
+			Options.m_iTickMilliseconds, iPerTick, dPerSecond, Options.m_iSeconds, Options.m_iSampleSeconds);
 	else
 		printf("churn: every %d ms, %d vehicles, each with 64 bytes of element data and destroyed at once, and %d Vec3 "
 			   "values (%.0f of each a second); %d s, a sample every %d s\n",
 			Options.m_iTickMilliseconds, iPerTick, iPerTick, dPerSecond, Options.m_iSeconds, Options.m_iSampleSeconds);
 	if (Options.HasClients())
 		printf("%d game clients joining, staying 3-6 s, leaving and joining again\n", Options.m_iClients);
+	rlimit Descriptors = {};
+	if (Options.OpensFiles() && getrlimit(RLIMIT_NOFILE, &Descriptors) == 0)
+		printf("the server may open %llu descriptors (hard limit %llu)\n",
+			static_cast<unsigned long long>(Descriptors.rlim_cur), static_cast<unsigned long long>(Descriptors.rlim_max));
 
 	// Each language runs in a server process of its own, so that memory one of them freed does not hide what the
 	// next one keeps.

@@ -83,6 +83,7 @@ public:
 	virtual size_t Write(const void* pSrc, size_t n) override;
 	virtual bool Seek(long lOffset, int iWhence) override;
 	virtual long Tell() override;
+	// Counts the open descriptor above its memory: descriptors are the scarcer of the two.
 	size_t GetRetainedBytes() const override;
 
 private:
@@ -183,6 +184,13 @@ public:
 	// Reads one line without its "\n" or "\r\n" into pBuffer (at most Size - 1 bytes, NUL-terminated).
 	// False at the end of the text and for a line that does not fit.
 	bool ReadLine(char* pBuffer, size_t Size, size_t* pLength);
+
+	// The memory the reader keeps alive: its own block and text, and the stream it reads with what that retains
+	// (a file's record, buffer and descriptor), which stay while the reader lives though whoever opened the
+	// stream has let it go.
+	size_t GetRetainedBytes() const;
+	// The same without the stream, for an owner that holds the stream and counts it itself.
+	size_t GetRetainedBytesBesideStream() const;
 
 	// The loaded text (NUL-terminated) and its length in bytes; null and 0 until loaded.
 	const char* GetText() const { return m_pText; }

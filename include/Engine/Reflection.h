@@ -237,8 +237,8 @@ public:
 class Stream;
 class CTextReader;
 
-// What a held value owns beyond the block of its holder: nothing for plain values; a stream or a text reader owns
-// its buffers and text.
+// What a held value keeps alive beyond the block of its holder: nothing for plain values; a stream its buffers; a
+// text reader its text and the stream it reads.
 template <class T>
 size_t KHeldBytes(const T&)
 {

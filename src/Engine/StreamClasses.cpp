@@ -365,12 +365,14 @@ size_t KHeldBytes(const Strong<Stream>& pStream)
 
 size_t KHeldBytes(const AutoDelete<CTextReader>& pReader)
 {
-	return pReader.IsNull() ? 0 : sizeof(CTextReader) + pReader->GetTextLength();
+	return pReader.IsNull() ? 0 : pReader->GetRetainedBytes();
 }
 
 size_t CScriptStream::GetRetainedBytes() const
 {
-	return CObjectValue<Strong<Stream>>::GetRetainedBytes() + KHeldBytes(m_pLineReader);
+	// The line reader reads the stream counted above, and goes when the stream is closed.
+	const size_t LineReaderBytes = m_pLineReader.IsNull() ? 0 : m_pLineReader->GetRetainedBytesBesideStream();
+	return CObjectValue<Strong<Stream>>::GetRetainedBytes() + LineReaderBytes;
 }
 
 CScriptStream::~CScriptStream()

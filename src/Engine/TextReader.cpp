@@ -28,6 +28,16 @@ CTextReader::~CTextReader()
 	m_pStream.SetNull();
 }
 
+size_t CTextReader::GetRetainedBytes() const
+{
+	return GetRetainedBytesBesideStream() + (m_pStream.IsNull() ? 0 : m_pStream->GetRetainedBytes());
+}
+
+size_t CTextReader::GetRetainedBytesBesideStream() const
+{
+	return sizeof(CTextReader) + m_TextLength;
+}
+
 bool CTextReader::Load()
 {
 	if (m_pText)

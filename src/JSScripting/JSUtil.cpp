@@ -38,15 +38,17 @@ size_t GetAccount(JSObject* pObject)
 
 // The collector weighs a zone by the memory its objects hold as well as by their own size: told what engine memory
 // an object keeps alive, it comes round to it in step with that memory, not only with its own small blocks.
+// The engine takes an object's memory as one association, added once and removed whole with the size it was added
+// with (a debug build of the engine aborts on anything else): a new amount replaces the old one, never adds to it.
 void SetAccount(JSObject* pObject, size_t Bytes)
 {
 	const size_t Old = GetAccount(pObject);
 	if (Bytes == Old)
 		return;
-	if (Bytes > Old)
-		JS::AddAssociatedMemory(pObject, Bytes - Old, JS::MemoryUse::Embedding1);
-	else
-		JS::RemoveAssociatedMemory(pObject, Old - Bytes, JS::MemoryUse::Embedding1);
+	if (Old > 0)
+		JS::RemoveAssociatedMemory(pObject, Old, JS::MemoryUse::Embedding1);
+	if (Bytes > 0)
+		JS::AddAssociatedMemory(pObject, Bytes, JS::MemoryUse::Embedding1);
 	JS::SetReservedSlot(pObject, ACCOUNT_SLOT, JS::NumberValue(static_cast<double>(Bytes)));
 }
 

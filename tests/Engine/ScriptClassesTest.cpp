@@ -12,6 +12,7 @@
 #include "Engine/KestrinStream.h"
 #include "Engine/ScriptClasses.h"
 #include "Engine/ScriptStream.h"
+#include "TempDirectory.h"
 
 namespace
 {
@@ -763,4 +764,68 @@ TEST_F(StreamClassTest, TextReaderNeedsAnOpenStream)
 	tResult Closed = Construct(m_pTextReader, {m_pScriptStream.GetPointer()});
 	EXPECT_EQ(Closed.m_Error, "Stream closed");
 	EXPECT_FALSE(Closed.m_pValue);
+}
+
+TEST_F(StreamClassTest, WhatStreamsAndReadersRetain)
+{
+	// A file's stream retains the C library's record of the file and its buffer, and the descriptor. Whatever
+	// keeps the stream keeps them, whoever opened it: a reader keeps its stream after the script closed its own.
+	struct tCase
+	{
+		const char* m_szName;
+		// The object measured: a TextReader over the script stream, else the script stream itself.
+		bool m_bReader;
+		// The text is read: the reader's loadText, or the stream's readLine (which loads all of it).
+		bool m_bRead;
+		bool m_bCloseStream;
+		bool m_bCloseReader;
+		bool m_bKeepsFile;
+		bool m_bKeepsText;
+	};
+	const tCase rgCases[] = {
+		{"stream", false, false, false, false, true, false},
+		{"stream with its lines read", false, true, false, false, true, true},
+		{"closed stream", false, true, true, false, false, false},
+		{"reader", true, false, false, false, true, false},
+		{"loaded reader", true, true, false, false, true, true},
+		{"loaded reader of a closed stream", true, true, true, false, true, true},
+		{"unloaded reader of a closed stream", true, false, true, false, true, false},
+		{"closed reader", true, true, true, true, false, false},
+	};
+	// Far more than the blocks of the objects themselves, far less than a file's buffer.
+	constexpr size_t OWN_BLOCKS = 1024;
+	CTempDirectory Dir;
+	const std::string Text = "first line\n" + std::string(3000, 'x') + "\n";
+	Dir.WriteFile("text.txt", Text);
+	for (const tCase& Case : rgCases)
+	{
+		SCOPED_TRACE(Case.m_szName);
+		Strong<Stream> pFile = Strong<Stream>::New(CStandardStream::Open((Dir / "text.txt").c_str(), "rb"));
+		ASSERT_TRUE(pFile);
+		const size_t FileBytes = pFile->GetRetainedBytes();
+		ASSERT_GT(FileBytes, OWN_BLOCKS);
+		m_pScriptStream = Strong<CScriptStream>::New(new CScriptStream(m_pStream, pFile));
+		pFile.SetNull();
+
+		Strong<CBaseObject> pMeasured(m_pScriptStream.GetPointer());
+		if (Case.m_bReader)
+			pMeasured = New(m_pTextReader, {m_pScriptStream.GetPointer()});
+		if (Case.m_bRead)
+		{
+			EXPECT_TRUE(Case.m_bReader ? Call(m_pTextReader, "loadText", pMeasured).m_bOk : StreamCall("readLine").m_bOk);
+		}
+		if (Case.m_bCloseStream)
+		{
+			EXPECT_TRUE(StreamCall("close").m_bOk);
+		}
+		if (Case.m_bCloseReader)
+		{
+			EXPECT_TRUE(Call(m_pTextReader, "close", pMeasured).m_bOk);
+		}
+
+		const size_t Kept = (Case.m_bKeepsFile ? FileBytes : 0) + (Case.m_bKeepsText ? Text.size() : 0);
+		// Counted at least once, and the stream and its line reader's stream not twice.
+		EXPECT_GE(pMeasured->GetRetainedBytes(), Kept);
+		EXPECT_LT(pMeasured->GetRetainedBytes(), Kept + OWN_BLOCKS);
+	}
 }
