@@ -50,6 +50,11 @@
 class CJSReferenceable;
 class CJSScriptEnvironment;
 class CJSScripting;
+class CJSScriptingClass;
+class CJSJobQueue;
+class CJSHeldObject;
+class CJSFunction;
+struct tJSClassRecord;
 
 // What a native function or method keeps in its first reserved slot: the function, its user data and the language.
 // One slot read per call, and no lookup of the language through the context. The language keeps one record per
@@ -60,11 +65,6 @@ struct tJSNativeFunction
 	void* m_pUserData;
 	CJSScripting* m_pScripting;
 };
-class CJSScriptingClass;
-class CJSJobQueue;
-class CJSHeldObject;
-class CJSFunction;
-struct tJSClassRecord;
 
 // Makes the language and adds it to the registry under "SpiderMonkey". False when the engine, its context, its
 // self-hosted code, the shared global or the root class cannot be made (an engine that cannot start logs its
@@ -274,8 +274,10 @@ public:
 	JSObject* GetGlobal() const { return m_pGlobal != nullptr ? m_pGlobal->Get() : nullptr; }
 	// Also keeps the global's realm, by which natives called in it find this environment.
 	void SetGlobal(JSObject* pGlobal);
-	// The realm of the global; it lives at least as long as this environment's natives and code.
+	// The realm of the global; it lives at least as long as this environment's natives and code. Null once the
+	// engine has destroyed it.
 	JS::Realm* GetRealm() const { return m_pRealm; }
+	void ForgetRealm() { m_pRealm = nullptr; }
 
 	void AddFunction(CJSFunction* pFunction) { m_Functions.insert(pFunction); }
 	void RemoveFunction(CJSFunction* pFunction) { m_Functions.erase(pFunction); }

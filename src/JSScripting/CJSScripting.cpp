@@ -402,7 +402,6 @@ void CJSScripting::RunDeferredJobs()
 		m_pJobQueue->RunDeferred();
 }
 
-
 CJSScriptEnvironment* CJSScripting::GetRealmEnvironment(JSObject* pObject)
 {
 	return GetRealmEnvironment(JS::GetObjectRealmOrNull(pObject));
@@ -652,10 +651,11 @@ void CJSScripting::PromiseRejectionTrackerCallback(JSContext* cx, bool, JS::Hand
 
 void CJSScripting::DestroyRealmCallback(JS::GCContext*, JS::Realm* pRealm)
 {
-	CBaseObject* pEnvironment = static_cast<CBaseObject*>(JS::GetRealmPrivate(pRealm));
+	CJSScriptEnvironment* pEnvironment = GetRealmEnvironment(pRealm);
 	if (pEnvironment == nullptr)
 		return;
 	JS::SetRealmPrivate(pRealm, nullptr);
+	pEnvironment->ForgetRealm();
 	pEnvironment->Release();
 }
 

@@ -359,8 +359,6 @@ JSObject* NewNative(JSContext* cx, bool bStatic, unsigned ArgumentCount, const c
 	const ScriptFunction* pFunction, void* pUserData)
 {
 	const tJSNativeFunction* pRecord = CJSScripting::FromContext(cx)->GetNativeFunction(pFunction, pUserData);
-	if (pRecord == nullptr)
-		return nullptr;
 	JS::RootedValue Slot0(cx, JS::PrivateValue(const_cast<tJSNativeFunction*>(pRecord)));
 	return NewNative(cx, bStatic ? JSUtil::MethodFunctionStatic : JSUtil::MethodFunctionThiscall, ArgumentCount,
 		szName, Slot0, JS::UndefinedHandleValue);

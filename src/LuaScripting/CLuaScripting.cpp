@@ -473,7 +473,6 @@ bool CLuaScripting::Initialise()
 	return true;
 }
 
-
 bool CLuaScripting::DefineClasses()
 {
 	return DefineClasses(m_pScripting->GetGlobal());
@@ -533,7 +532,6 @@ void CLuaScripting::PopEnvironment()
 {
 	m_EnvironmentStack.RemoveNode(m_EnvironmentStack.GetFirstNode());
 }
-
 
 void CLuaScripting::LinkReference(CLuaStrongReference* pReference)
 {

@@ -344,7 +344,6 @@ void CSqScripting::PopScriptEnvironment()
 	m_RunningEnvironments.RemoveNode(m_RunningEnvironments.GetFirstNode());
 }
 
-
 CSqScriptEnvironment::CSqScriptEnvironment(CSqScripting* pScripting)
 	: m_pScripting(pScripting), m_pThread(nullptr), m_pNode(nullptr), m_uiRunning(0), m_bDestroyPending(false)
 {
