@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <string>
 #include <unistd.h>
 
 #include "ResourceTestSupport.h"
@@ -112,10 +113,12 @@ TEST(StoppedResource, FinalisersOfAStoppedResourceMakeNothingAndLetTheServerQuit
 	WriteLua(Server, "watch", g_szWatch);
 	StartWithResources(Server, {"a", "watch"});
 
-	// While the resource runs, its finaliser acts for it: the vehicle is the resource's and goes with it.
+	// While the resource runs, its finaliser acts for it (a collection may already have run it at start): the
+	// vehicles are the resource's and go with it.
 	std::vector<std::string> Lines = RunLines(Server, "");
-	EXPECT_EQ(CountLines(Lines, "made true"), 1u) << Join(Lines);
-	EXPECT_EQ(Lines.back(), "vehicles 1");
+	const size_t Made = CountLines(Server.GetOutputLines(), "made true");
+	EXPECT_GE(CountLines(Lines, "made true"), 1u) << Join(Lines);
+	EXPECT_EQ(Lines.back(), "vehicles " + std::to_string(Made));
 
 	Lines = RunLines(Server, "stop a\ncount\ncount\n");
 	EXPECT_TRUE(HasLineContaining(Lines, "STOP: Resource a stopped.")) << Join(Lines);
@@ -169,14 +172,15 @@ end
 TEST(StoppedResource, TheRestOfACallThatStoppedItsOwnResourceMakesNothing)
 {
 	// Each script's command stops (or restarts) its own resource and then tries to make a vehicle twice: through
-	// the namespace it reads again, and through the function it took from it before. It prints what was made.
+	// the namespace it reads again, and through the function it took from it before (the position is an array, so
+	// that only the function itself can refuse). It prints what was made.
 	const char* const szScripts[LANGUAGE_COUNT] = {
 		R"script(
 local create = gta.createVehicle
 addCommandHandler('go', function(command, how)
 	if how == 'stop' then thisResource:stop() else thisResource:restart() end
-	local byName = pcall(function() return gta.createVehicle(130, Vec3(1, 2, 0)) end)
-	local byLocal = pcall(function() return create(130, Vec3(1, 2, 0)) end)
+	local byName = pcall(gta.createVehicle, 130, {1, 2, 0})
+	local byLocal = pcall(create, 130, {1, 2, 0})
 	print('after ' .. how .. ' made ' .. tostring(byName) .. ' ' .. tostring(byLocal))
 end)
 )script",
@@ -185,7 +189,7 @@ const create = gta.createVehicle;
 addCommandHandler('go', function(command, how) {
 	if (how === 'stop') thisResource.stop(); else thisResource.restart();
 	const made = [];
-	for (const make of [() => gta.createVehicle(130, new Vec3(1, 2, 0)), () => create(130, new Vec3(1, 2, 0))]) {
+	for (const make of [() => gta.createVehicle(130, [1, 2, 0]), () => create(130, [1, 2, 0])]) {
 		try { make(); made.push(true); } catch (e) { made.push(false); }
 	}
 	console.log('after ' + how + ' made ' + made.join(' '));
@@ -193,12 +197,11 @@ addCommandHandler('go', function(command, how) {
 )script",
 		R"script(
 local create = gta.createVehicle;
-local V = Vec3;
 addCommandHandler("go", function(command, how, ...) {
 	if (how == "stop") thisResource.stop(); else thisResource.restart();
 	local made = "";
-	try { gta.createVehicle(130, V(1, 2, 0)); made += " true"; } catch (e) { made += " false"; }
-	try { create(130, V(1, 2, 0)); made += " true"; } catch (e) { made += " false"; }
+	try { gta.createVehicle(130, [1, 2, 0]); made += " true"; } catch (e) { made += " false"; }
+	try { create(130, [1, 2, 0]); made += " true"; } catch (e) { made += " false"; }
 	print("after " + how + " made" + made);
 });
 )script",
