@@ -136,6 +136,11 @@ public:
 	// The class's record, or null before the class is defined.
 	tLuaType* GetLuaType(ReflectedClass* pClass);
 
+	// The environment of this language that a handle names (CScriptEnvironment::GetHandle); null once it is gone.
+	// Natives of a namespace and load find the environment they belong to by it, whoever's code calls them (a
+	// finaliser or a coroutine of one resource run inside another's call).
+	CLuaScriptEnvironment* FindEnvironment(uintptr_t Handle) const;
+
 	// Environments whose code is running; the first is the calling resource's.
 	void PushEnvironment(CLuaScriptEnvironment* pEnvironment);
 	void PopEnvironment();

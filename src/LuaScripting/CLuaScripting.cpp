@@ -192,9 +192,9 @@ int LuaFunctionLoad(lua_State* pState)
 	{
 		// The environment whose code took this load, not the one that happens to be running (a finaliser or a
 		// coroutine of one resource may run in another's call); once it has ended its table is gone (nil).
-		CLuaScriptEnvironment* pEnvironment = dynamic_cast<CLuaScriptEnvironment*>(
-			CScriptEnvironment::FromHandle(reinterpret_cast<uintptr_t>(lua_touserdata(pState, lua_upvalueindex(1)))));
-		if (pEnvironment != nullptr && pEnvironment->GetLua() == CLuaScripting::FromState(pState))
+		CLuaScriptEnvironment* pEnvironment = CLuaScripting::FromState(pState)->FindEnvironment(
+			reinterpret_cast<uintptr_t>(lua_touserdata(pState, lua_upvalueindex(1))));
+		if (pEnvironment != nullptr)
 			pEnvironment->PushTable(pState);
 		else
 			lua_pushnil(pState);
@@ -521,6 +521,14 @@ CScriptEnvironment* CLuaScripting::CreateEnvironment(const char*)
 	}
 	lua_settop(m_pState, iTop);
 	return pEnvironment;
+}
+
+CLuaScriptEnvironment* CLuaScripting::FindEnvironment(uintptr_t Handle) const
+{
+	// Handles lie in upvalues, which the debug library can change: whatever one names is checked to be one of this
+	// language's environments.
+	CLuaScriptEnvironment* pEnvironment = dynamic_cast<CLuaScriptEnvironment*>(CScriptEnvironment::FromHandle(Handle));
+	return pEnvironment != nullptr && pEnvironment->GetLua() == this ? pEnvironment : nullptr;
 }
 
 void CLuaScripting::PushEnvironment(CLuaScriptEnvironment* pEnvironment)
@@ -902,17 +910,6 @@ int CallNative(lua_State* pState, CLuaScripting* pLua, CLuaScriptEnvironment* pE
 	pResult->Release();
 	return iStatus == LUA_OK ? 1 : RAISE_TOP;
 }
-
-// The environment a namespace native belongs to, found by its handle when it is not the running one: the natives of
-// a namespace are made for one environment's table and run for it, whoever's code calls them (a finaliser or a
-// coroutine of one resource run by another's code). Null once that environment is gone.
-CLuaScriptEnvironment* FindBoundEnvironment(CLuaScripting* pLua, uintptr_t Handle)
-{
-	// The handle lies in an upvalue, which the debug library can change: whatever it names is checked to be one of
-	// this language's environments.
-	CLuaScriptEnvironment* pEnvironment = dynamic_cast<CLuaScriptEnvironment*>(CScriptEnvironment::FromHandle(Handle));
-	return pEnvironment != nullptr && pEnvironment->GetLua() == pLua ? pEnvironment : nullptr;
-}
 }
 
 int LuaFunctionGeneric(lua_State* pState, int iFirst, int iCount, const ScriptFunction* pFunction, bool bMethod,
@@ -929,7 +926,7 @@ int LuaFunctionGeneric(lua_State* pState, int iFirst, int iCount, const ScriptFu
 	CLuaScriptEnvironment* pEnvironment = pCurrent;
 	if (Environment != 0 && (pCurrent == nullptr || pCurrent->GetHandle() != Environment))
 	{
-		pEnvironment = FindBoundEnvironment(pLua, Environment);
+		pEnvironment = pLua->FindEnvironment(Environment);
 		if (pEnvironment == nullptr)
 		{
 			pLua->GetScripting()->RefuseCaller();

@@ -202,15 +202,6 @@ print("sq dictionary " + m.name + " " + m.answer);
 try { full.fail(); } catch (e) { print("sq error " + e); }
 print("sq constants " + FULL_MODULE_CONSTANT + " " + FULL_MODULE_FLAGS);
 )script";
-
-// How many lines hold the text.
-size_t CountLines(const std::vector<std::string>& Lines, const std::string& Text)
-{
-	size_t Count = 0;
-	for (const std::string& Line : Lines)
-		Count += Line.find(Text) != std::string::npos ? 1 : 0;
-	return Count;
-}
 }
 
 TEST(Modules, ScriptsOfEveryLanguageUseWhatAModuleRegistered)

@@ -143,6 +143,14 @@ bool HasLineContaining(const std::vector<std::string>& Lines, const std::string&
 	return false;
 }
 
+size_t CountLines(const std::vector<std::string>& Lines, const std::string& Text)
+{
+	size_t Count = 0;
+	for (const std::string& Line : Lines)
+		Count += Line.find(Text) != std::string::npos ? 1 : 0;
+	return Count;
+}
+
 CServerProcess::CServerProcess()
 {
 	// A server that ended early must fail the test that writes to it, not kill the test process.

@@ -101,4 +101,6 @@ std::string StripColours(const std::string& Text);
 int FindLine(const std::vector<std::string>& Lines, const std::string& Text, size_t Start = 0);
 // Whether a line holds the text.
 bool HasLineContaining(const std::vector<std::string>& Lines, const std::string& Text);
+// How many lines hold the text.
+size_t CountLines(const std::vector<std::string>& Lines, const std::string& Text);
 }

@@ -55,14 +55,6 @@ void WriteSquirrel(CServerProcess& Server, const std::string& Name, const std::s
 	WriteResource(Server, Name, {{"main.nut", "squirrel", Script}});
 }
 
-size_t CountLines(const std::vector<std::string>& Lines, const std::string& Text)
-{
-	size_t Count = 0;
-	for (const std::string& Line : Lines)
-		Count += Line.find(Text) != std::string::npos ? 1 : 0;
-	return Count;
-}
-
 // The lines printed from the given line on.
 std::vector<std::string> LinesSince(CServerProcess& Server, size_t First)
 {
