@@ -24,6 +24,7 @@
 class CDefineHandlers;
 class CResource;
 class CScripting;
+class CScriptingVM;
 namespace Kestrin3D
 {
 namespace Interfaces
@@ -48,6 +49,19 @@ public:
 
 	CScripting* GetScripting() const { return m_pScripting; }
 	CResource* GetResource() const { return m_pResource; }
+	// The language whose script made the call and its call stack there (a Lua thread, a Squirrel VM; JavaScript
+	// needs none), which CheckCallingCode hands back to it. Every language sets them; a call no script makes has
+	// none.
+	void SetCaller(CScriptingVM* pLanguage, void* pCallStack)
+	{
+		m_pLanguage = pLanguage;
+		m_pCallStack = pCallStack;
+	}
+	// For the few natives that start, stop or restart a resource, whose receiver stopped code may still hold:
+	// false, with "The calling resource has stopped", when the script code that made the call belongs to a resource
+	// instance that has stopped, whatever environment the call runs for (a function of one resource that another
+	// one calls runs for the other). The language is asked, which may walk its stack: no other native needs this.
+	bool CheckCallingCode();
 	void SetArguments(const CArgumentArray* pArguments) { m_pArguments = pArguments; }
 	const CArgumentArray* GetArguments() const { return m_pArguments; }
 	size_t GetArgumentCount() const { return m_pArguments ? m_pArguments->GetArrayCount() : 0; }
@@ -78,7 +92,8 @@ public:
 	// The bytes of a string or bytes value.
 	const uint8_t* CheckBytes(size_t Index, size_t& Length);
 	bool CheckBoolean(size_t Index, bool& Value);
-	// Refuses a function value that holds no function.
+	// Refuses a function value that holds no function, and one whose code belongs to a resource instance that has
+	// stopped ("Cannot use a function of a stopped resource").
 	CFunction* CheckFunction(size_t Index);
 	// An object or element value; an element whose network id did not resolve passes and yields null.
 	CBaseObject* CheckReferenceable(size_t Index);
@@ -151,6 +166,8 @@ public:
 	CReturnValue m_RVal;
 	bool m_bHasError;
 	Weak<CBaseObject> m_pThis;
+	CScriptingVM* m_pLanguage;
+	void* m_pCallStack;
 };
 
 // A callable script or engine function held as a value. Its reflected class is "Function" of the namespace
@@ -158,14 +175,33 @@ public:
 class CFunction : public CBaseObject
 {
 public:
-	explicit CFunction(CScripting* pScripting);
+	// Environment is the handle of the environment whose script code the function is (CScriptEnvironment::GetHandle),
+	// whoever handed it over; 0 for a function of no script (an engine or module function).
+	explicit CFunction(CScripting* pScripting, uintptr_t Environment = 0);
 	~CFunction() override;
 
 	// pResult may be null when the caller wants no value.
 	virtual bool Call(const CArgumentArray& Arguments, CReturnValue* pResult) = 0;
 
+	uintptr_t GetEnvironmentHandle() const { return m_Environment; }
+	// Whether the function is code of a resource instance that has stopped: it will never run again.
+	bool HasStopped() const;
+	// The resource whose code the function is, while that instance runs; null for a function of no script and once
+	// the instance has stopped.
+	CResource* GetCodeResource() const;
+	// What goes with a resource that stops: a registration it made (pAdder, the resource that registered it), or
+	// one that holds its code, whoever registered it, or code of an instance that has already stopped.
+	static bool GoesWithResource(CResource* pAdder, const CFunction* pFunction, CResource* pResource)
+	{
+		return pAdder == pResource ||
+			(pFunction != nullptr && (pFunction->GetCodeResource() == pResource || pFunction->HasStopped()));
+	}
+
 	// The plug-in-facing view, made on first request by the plug-in layer.
 	Kestrin3D::Interfaces::IFunction* m_pFunctionInterface;
+
+private:
+	uintptr_t m_Environment;
 };
 
 // The global scope of one resource in one language.
@@ -203,6 +239,15 @@ public:
 	uintptr_t GetHandle() const { return m_Handle; }
 	// The environment the handle names, or null once it is gone (it ended before that).
 	static CScriptEnvironment* FromHandle(uintptr_t Handle);
+	// A handle that never names an environment: for code a language knows to belong to one that is gone, when it
+	// can no longer tell which.
+	static constexpr uintptr_t GONE_HANDLE = 0xFFFFFFFFu;
+	// Whether code of the environment the handle names may act: false once that environment has ended or is gone.
+	static bool IsRunning(uintptr_t Handle)
+	{
+		const CScriptEnvironment* pEnvironment = FromHandle(Handle);
+		return pEnvironment != nullptr && !pEnvironment->HasEnded();
+	}
 
 	// Not owned.
 	CResource* m_pResource;
@@ -231,6 +276,10 @@ public:
 	virtual void CollectGarbage() = 0;
 	// A new, empty global scope for one resource, or null.
 	virtual CScriptEnvironment* CreateEnvironment(const char* szResourceName) = 0;
+	// The handle of the environment whose script code made the native call now running on pCallStack (what the
+	// language gave CNativeState::SetCaller): that code's own environment, not the one the call runs for. 0 when
+	// the language cannot tell, and the call's own environment then answers for it.
+	virtual uintptr_t FindCallingCode(void* /*pCallStack*/) { return 0; }
 };
 
 // The registry of script languages (keyed by the plain CRC-32 of the language name) and owner of the reflection

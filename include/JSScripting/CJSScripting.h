@@ -93,6 +93,8 @@ public:
 	bool DefineClasses() override;
 	void CollectGarbage() override;
 	CScriptEnvironment* CreateEnvironment(const char* szResourceName) override;
+	// The environment of the innermost script frame's realm; JavaScript needs no call stack of the caller's.
+	uintptr_t FindCallingCode(void* pCallStack) override;
 
 	// Engine value to a script value in the current realm, for an argument passed into JavaScript. False (with
 	// an exception pending) when the engine fails.

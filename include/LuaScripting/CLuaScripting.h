@@ -58,10 +58,28 @@
 //    whoever calls them) fails with "The calling resource has stopped", as does every method and constructor
 //    while the environment on top of the stack has ended. Once the registry is closed (CScripting::Close), every
 //    native fails with "Scripting is shutting down".
+// 11. Code belongs to its environment. A Lua function is code of the environment whose global table is its _ENV;
+//    one that reads no global has no _ENV and is code of the environment that ran its script file last (a restart
+//    makes old code of a resource count as its running instance's); a function whose _ENV is a table of the
+//    script's own making counts by its file in the same way. What the engine keeps of a function (a handler, a
+//    timer, data) belongs to that environment, whoever handed it over, and goes when it stops; the few natives
+//    that start, stop or restart a resource ask which code calls them (FindCallingCode).
+// 12. Finalisers. setmetatable (and debug.setmetatable) hands the finalising of an object whose metatable has "__gc"
+//    to a guard of the engine's, so that a finaliser runs protected: its error is logged as "SCRIPT ERROR: %s" and
+//    never raised into whatever code was allocating when the collector ran it, and the other finalisers still run.
+//    It runs as any code that another resource's call runs (rule 10). Lua's own rules stay: "__gc" must be in the
+//    metatable when it is set, the finaliser called is the one the metatable holds then, and an object is finalised
+//    once per marking.
+// 13. Upvalues of C functions (engine natives, the metamethods of classes and namespaces, load, and Lua's own C
+//    closures) are records their functions read unchecked: debug.setupvalue refuses to change them ("Lua function
+//    expected"), as debug.upvaluejoin does.
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 #include <lua.hpp>
 
@@ -136,6 +154,15 @@ public:
 	// The class's record, or null before the class is defined.
 	tLuaType* GetLuaType(ReflectedClass* pClass);
 
+	uintptr_t FindCallingCode(void* pCallStack) override;
+	// The environment whose code the function at the index is (rule 11), as a handle: 0 for a C function and for
+	// code of no environment's file. The handle may name an environment that has ended, or none any more.
+	uintptr_t FindCodeHandle(lua_State* pState, int iIndex);
+	// An environment's table makes functions whose _ENV it is its environment's code; its script files make
+	// those that read no global its code (the newest environment to run a file wins).
+	void AddEnvironmentTable(lua_State* pState, int iTable, uintptr_t Handle);
+	void AddSourceFile(const char* szName, uintptr_t Handle);
+
 	// The environment of this language that a handle names (CScriptEnvironment::GetHandle); null once it is gone.
 	// Natives of a namespace and load find the environment they belong to by it, whoever's code calls them (a
 	// finaliser or a coroutine of one resource run inside another's call).
@@ -205,6 +232,8 @@ private:
 	CLuaStrongReference* m_pReferences;
 	std::unordered_set<CLuaScriptEnvironment*> m_Environments;
 	std::unordered_set<const void*> m_ClassTables;
+	// Per script file name, the environments that ran it, oldest first (rule 11).
+	std::unordered_map<std::string, std::vector<uintptr_t>> m_SourceFiles;
 	// Engine values made from tables by the conversions now running; a table counts for every place that holds it.
 	size_t m_ConvertedElements;
 	unsigned m_uiConversions;
@@ -253,8 +282,9 @@ private:
 class CLuaFunction : public CFunction
 {
 public:
-	// Takes the function on top of pState; it belongs to pEnvironment (null outside any script: never callable).
-	CLuaFunction(CScripting* pScripting, CLuaScriptEnvironment* pEnvironment, lua_State* pState);
+	// Takes the function on top of pState: code of the environment the handle names (0: of none), which is
+	// pEnvironment while that exists (null: never callable).
+	CLuaFunction(CScripting* pScripting, CLuaScriptEnvironment* pEnvironment, uintptr_t Environment, lua_State* pState);
 	~CLuaFunction() override;
 
 	bool Call(const CArgumentArray& Arguments, CReturnValue* pResult) override;
@@ -289,6 +319,11 @@ int LuaFunctionStatic(lua_State* pState);
 int LuaFunctionThiscall(lua_State* pState);
 // The closure made for an engine function value: its one upvalue is the wrapper of the CFunction.
 int LuaFunctionCallback(lua_State* pState);
+// setmetatable and debug.setmetatable (rule 12).
+int LuaFunctionSetMetatable(lua_State* pState);
+int LuaFunctionDebugSetMetatable(lua_State* pState);
+// Makes the registry's tables of environment tables and of finaliser guards.
+void CreateCodeTables(lua_State* pState);
 // Calls the native with the values iFirst .. iFirst + iCount - 1 (with bMethod, the first is the receiver).
 // pHold, when given, is kept alive for the call. Environment is the handle of the environment a namespace native
 // belongs to, which the call then runs for; 0 for methods and function values, which run for the current one.

@@ -26,6 +26,8 @@ public:
 	virtual void Execute(CBaseObject* pClient, const char* szName, const CArgumentArray& Arguments) = 0;
 	// Taken out of the table: drops what it holds for its calls.
 	virtual void LetGo() {}
+	// The script function the handler calls, or null.
+	virtual CFunction* GetFunction() const { return nullptr; }
 
 	// Set when the handler is taken out of the table; a dispatch in progress then skips it.
 	bool m_bRemoved;
@@ -44,6 +46,7 @@ public:
 	// name is not passed.
 	void Execute(CBaseObject* pClient, const char* szName, const CArgumentArray& Arguments) override;
 	void LetGo() override { m_pFunction.SetNull(); }
+	CFunction* GetFunction() const override { return m_pFunction; }
 
 	Strong<CFunction> m_pFunction;
 };
@@ -66,8 +69,8 @@ public:
 	void AddHandler(CNetworkHandler* pHandler);
 	// The handlers under the key owned by pResource (every handler under it for null); the number removed.
 	size_t RemoveHandlers(uint32_t uiKey, CResource* pResource);
-	// Every handler of the resource, whatever its key.
-	size_t RemoveHandlers(CResource* pResource);
+	// Whatever its key, every handler that goes when the resource stops (CKeyedHandlers::RemoveGoingWith).
+	size_t RemoveGoingWith(CResource* pResource);
 
 	void SetPassClient(bool bPassClient) { m_bPassClient = bPassClient; }
 	bool GetPassClient() const { return m_bPassClient; }

@@ -43,6 +43,8 @@ public:
 	virtual void OnCompleted(CURLcode eCode, long lStatus) = 0;
 	// The resource the request belongs to, or null.
 	virtual CResource* GetResource() const { return nullptr; }
+	// Whether the request goes when the resource stops: by default, when it belongs to it.
+	virtual bool GoesWith(CResource* pResource) const { return GetResource() == pResource; }
 
 	CHTTPMgr* m_pManager;
 	// Null once the transfer has finished or was never set up.
@@ -69,6 +71,12 @@ public:
 	size_t Write(const void* pData, size_t Size) override;
 	void OnCompleted(CURLcode eCode, long lStatus) override;
 	CResource* GetResource() const override { return m_pResource; }
+	// Also when either function is the resource's code, or code that has stopped, whoever made the request.
+	bool GoesWith(CResource* pResource) const override
+	{
+		return CFunction::GoesWithResource(m_pResource, m_pDataFunction, pResource) ||
+			CFunction::GoesWithResource(m_pResource, m_pCompleteFunction, pResource);
+	}
 
 private:
 	// Not owned: the resource of the call that made the request, whose stop cancels it.
@@ -103,7 +111,7 @@ public:
 	bool AddRequest(CHTTPRequest* pRequest, const char* szUrl, const char* pPostData, size_t PostLength);
 	// Advances every transfer once and completes those that have ended.
 	void Process();
-	// Drops the requests of the resource without calling them again.
+	// Drops the requests that go when the resource stops (CHTTPRequest::GoesWith) without calling them again.
 	size_t CancelRequests(CResource* pResource);
 	// Drops every request.
 	void Clear();

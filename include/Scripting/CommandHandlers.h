@@ -33,6 +33,8 @@ public:
 	virtual void Execute(const char* szName, const char* szParameters, CBaseObject* pClient) = 0;
 	// Taken out of the registry: drops what it holds for its calls.
 	virtual void LetGo() {}
+	// The script function the handler calls; null for built-in handlers.
+	virtual CFunction* GetFunction() const { return nullptr; }
 
 	CCommandHandlers* GetOwner() const { return m_pOwner; }
 	CResource* GetResource() const { return m_pResource; }
@@ -57,6 +59,7 @@ public:
 	// Calls the function with [name, parameters or null, and the client when the registry passes clients].
 	void Execute(const char* szName, const char* szParameters, CBaseObject* pClient) override;
 	void LetGo() override { m_pFunction.SetNull(); }
+	CFunction* GetFunction() const override { return m_pFunction; }
 
 	Strong<CFunction> m_pFunction;
 };
@@ -86,8 +89,8 @@ public:
 	CCommandHandler* GetCommandHandler(const char* szName) const;
 	// Unregisters and destroys the handler (after the current dispatch when one runs).
 	bool RemoveCommandHandler(CCommandHandler* pHandler);
-	// The handlers pResource added; with null, the built-in ones.
-	size_t RemoveHandlers(CResource* pResource);
+	// The handlers that go when the resource stops (CKeyedHandlers::RemoveGoingWith).
+	size_t RemoveGoingWith(CResource* pResource);
 
 	// True when a registered handler was allowed to run.
 	bool Trigger(const char* szName, const char* szParameters, CBaseObject* pClient, bool bPrivileged);

@@ -54,6 +54,8 @@ public:
 	virtual void Execute(CEvent* pEvent, const char* szUnused, const CArgumentArray& Arguments) = 0;
 	// Taken out of its type: drops what it holds for its calls.
 	virtual void LetGo() {}
+	// The script function the handler calls, or null.
+	virtual CFunction* GetFunction() const { return nullptr; }
 
 	CBaseObject* GetSource() const { return m_pSource.Get(); }
 	CResource* GetResource() const { return m_pResource; }
@@ -78,6 +80,7 @@ public:
 	// Calls the function with [event, copies of the arguments]; its result and failure are the language's affair.
 	void Execute(CEvent* pEvent, const char* szUnused, const CArgumentArray& Arguments) override;
 	void LetGo() override { m_pFunction.SetNull(); }
+	CFunction* GetFunction() const override { return m_pFunction; }
 
 	Strong<CFunction> m_pFunction;
 };
@@ -150,7 +153,8 @@ public:
 		bool bCanPreventDefault);
 	CEventType* GetEventType(const char* szName) const;
 
-	size_t RemoveHandlers(CResource* pResource);
+	// On every type, the handlers that go when the resource stops (CKeyedHandlers::RemoveGoingWith).
+	size_t RemoveGoingWith(CResource* pResource);
 	// On every type.
 	size_t RemoveHandlersWithSource(CBaseObject* pSource, CResource* pResource);
 	size_t RemoveAllHandlers();

@@ -49,6 +49,8 @@ public:
 	virtual void Execute(CBaseObject* pClient, CKeyEvent* pEvent) = 0;
 	// Taken out of the registry: drops what it holds for its calls.
 	virtual void LetGo() {}
+	// The script function the bind calls, or null.
+	virtual CFunction* GetFunction() const { return nullptr; }
 
 	// Whether a report of the key with this repeat count and direction runs the bind.
 	bool Matches(int32_t iRepeat, bool bDown) const;
@@ -72,6 +74,7 @@ public:
 	// Calls the function with [event, and the client when the registry passes clients].
 	void Execute(CBaseObject* pClient, CKeyEvent* pEvent) override;
 	void LetGo() override { m_pFunction.SetNull(); }
+	CFunction* GetFunction() const override { return m_pFunction; }
 
 	Strong<CFunction> m_pFunction;
 };
@@ -94,7 +97,10 @@ public:
 	void AddBind(CKeyBind* pBind);
 	// The binds of the key owned by pResource (every bind of the key for null); the number that matched.
 	size_t RemoveBinds(int32_t iKeyCode, CResource* pResource);
+	// Every bind pResource added.
 	size_t RemoveHandlers(CResource* pResource);
+	// The binds that go when the resource stops (CKeyedHandlers::RemoveGoingWith).
+	size_t RemoveGoingWith(CResource* pResource);
 	// Frees the binds removed while dispatches ran.
 	void FinishedIterating() { m_Binds.GetRemoval().FinishedIterating(); }
 

@@ -33,7 +33,8 @@ bool CheckNameAndFunction(CNativeState* pState, const char*& szName, CFunction*&
 
 // Handlers in lists under their key, each list in the order its handlers run; a list left empty goes with its key.
 // The registry owns the handlers: one taken out is unlinked at once and freed (by TFree) when the outermost dispatch
-// ends. T has the fields m_bRemoved (set once it is taken out) and m_pResource (the resource that added it, or null).
+// ends. T has the fields m_bRemoved (set once it is taken out) and m_pResource (the resource that added it, or null),
+// and GetFunction (the script function it calls, or null).
 template <class TKey, class T, class TFree = std::default_delete<T>>
 class CKeyedHandlers
 {
@@ -107,6 +108,14 @@ public:
 	size_t RemoveOwnedBy(CResource* pResource)
 	{
 		return RemoveIf([pResource](T* pHandler) { return pHandler->m_pResource == pResource; });
+	}
+	// Every handler that goes when pResource stops (CFunction::GoesWithResource): those it added, and those that call
+	// its code, or code of an instance that has stopped, whoever added them.
+	size_t RemoveGoingWith(CResource* pResource)
+	{
+		return RemoveIf([pResource](T* pHandler) {
+			return CFunction::GoesWithResource(pHandler->m_pResource, pHandler->GetFunction(), pResource);
+		});
 	}
 	size_t RemoveAll()
 	{

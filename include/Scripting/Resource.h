@@ -156,5 +156,7 @@ private:
 	bool RunScripts();
 	void CreateEnvironments();
 	void DestroyEnvironments();
+	// What goes when the resource stops: every handler, timer and bind it made or that calls its code
+	// (CFunction::GoesWithResource). Its exports stay, for the next start to replace.
 	void RemoveRegistrations();
 };

@@ -67,7 +67,9 @@ public:
 	void RefreshResources(bool bLogChanges);
 	CResource* EnsureLoadedResource(const char* szName, const char* szFolderPath, const char* szArchivePath, bool,
 		bool bLogChanges);
+	// Stops every resource and forgets them all; from then on no resource starts (IsClearing).
 	void ClearAllResources();
+	bool IsClearing() const { return m_bClearing; }
 	// The count of started resources, then the client block of each.
 	bool WriteClientInfo(Stream* pStream);
 	// Once a main-loop pass: advances the script timers.
@@ -144,6 +146,7 @@ private:
 	void CloseModuleLibraries();
 
 	std::unordered_set<CResource*> m_LiveResources;
+	bool m_bClearing;
 };
 
 // The console commands that manage resources. Each answers through the command registry's logger.

@@ -73,6 +73,9 @@ public:
 	// Null removes every timer.
 	size_t RemoveTimers(CResource* pResource);
 	size_t RemoveTimers();
+	// The timers that go when the resource stops (CFunction::GoesWithResource): those it set, and those that call its
+	// code, or code of an instance that has stopped, whoever set them.
+	size_t RemoveGoingWith(CResource* pResource);
 
 	// The class "Timer" and the functions of the global namespace.
 	void RegisterFunctions(CScripting* pScripting);
@@ -87,6 +90,10 @@ public:
 	ReflectedClass* m_pTimerClass;
 
 private:
+	// Every timer the predicate picks; the number removed.
+	template <class TPredicate>
+	size_t RemoveTimersIf(TPredicate Predicate);
+
 	CDeferredRemoval<CScriptTimer, CReleaseRetired> m_Removal;
 };
 }

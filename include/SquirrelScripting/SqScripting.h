@@ -4,6 +4,7 @@
 // table (the engine's defines plus the constants its scripts declare).
 
 #include <cstdint>
+#include <list>
 #include <unordered_set>
 
 #include <squirrel.h>
@@ -39,6 +40,8 @@ public:
 	bool DefineClasses() override;
 	void CollectGarbage() override;
 	CScriptEnvironment* CreateEnvironment(const char* szResourceName) override;
+	// The code of the closure that called the running native (pCallStack is its VM): see FindClosureCode.
+	uintptr_t FindCallingCode(void* pCallStack) override;
 
 	// Defines the classes of the namespace and of its children, each base before the classes derived from it.
 	bool DefineClasses(ReflectedNamespace* pNamespace);
@@ -122,8 +125,15 @@ private:
 	// Adds the elements an array is about to make to the running conversion; false, with the error text set, when
 	// that would pass ARGUMENT_MAX_CONVERTED_ELEMENTS.
 	bool CountElements(size_t Count);
-	// The environment a closure was made in; the running one when no environment owns its root table.
-	CSqScriptEnvironment* FindClosureEnvironment(HSQUIRRELVM v, SQInteger Index);
+	// The handle of the environment whose code the closure at Index is: the one whose root table it was made with,
+	// wherever it is handed on to. CScriptEnvironment::GONE_HANDLE when that root table belonged to an environment
+	// that has ended, or is gone: the environment held it while it ran. 0 for a native closure and for a root table
+	// of no environment (one a script made).
+	uintptr_t FindClosureCode(HSQUIRRELVM v, SQInteger Index);
+	// Remembers, without keeping it, the root table of an environment that ends.
+	void AddEndedRoot(const tSquirrelStrongReference& Root);
+	// Whether the table was the root table of an environment that has ended.
+	bool IsEndedRoot(HSQUIRRELVM v, const HSQOBJECT& Table);
 
 	CScripting* m_pScripting;
 	HSQUIRRELVM m_pVM;
@@ -133,6 +143,8 @@ private:
 	uint32_t m_uiLanguageId;
 	Strong<CSqVMHandle> m_pVMHandle;
 	std::unordered_set<tSquirrelType*> m_Types;
+	// Weak references to the root tables of environments that have ended, while those tables live.
+	std::list<tSquirrelStrongReference> m_EndedRoots;
 	SQUserPointer m_pBlobTypeTag;
 	ScriptFunction m_CallbackFunction;
 	// Array elements made by the conversions now running; an array counts for every place that holds it.
@@ -164,6 +176,11 @@ public:
 	// so calls must nest. Leave returns false when it ended the environment (a Destroy that had to wait).
 	SQInteger Enter();
 	bool Leave(SQInteger iSaved);
+	// A native of this environment's namespace runs inside another environment's call: this one is the running one
+	// meanwhile, counted as a call of its code is, without touching its thread. LeaveNative may end the environment
+	// (a Destroy that had to wait).
+	void EnterNative();
+	void LeaveNative();
 
 	bool OwnsRootTable(const HSQOBJECT& Table) const
 	{
@@ -200,8 +217,10 @@ private:
 class CSqFunction : public CFunction
 {
 public:
-	// Takes a reference on the function at Index of v's stack.
-	CSqFunction(CSqScriptEnvironment* pEnvironment, HSQUIRRELVM v, SQInteger Index);
+	// Takes a reference on the function at Index of v's stack: code of the environment the handle names (0: of
+	// none), which is pEnvironment while that runs (null: never callable).
+	CSqFunction(CSqScripting* pScripting, CSqScriptEnvironment* pEnvironment, uintptr_t Environment, HSQUIRRELVM v,
+		SQInteger Index);
 	~CSqFunction() override;
 
 	// Runs the function in its environment with the environment's root table as this; the function's result

@@ -137,7 +137,8 @@ ModuleNativeCaller ScriptFunction::GetModuleCaller()
 }
 
 CNativeState::CNativeState(CScripting* pScripting, CResource* pResource, const CArgumentArray* pArguments)
-	: m_pScripting(pScripting), m_pResource(pResource), m_pArguments(pArguments), m_bHasError(false)
+	: m_pScripting(pScripting), m_pResource(pResource), m_pArguments(pArguments), m_bHasError(false),
+	  m_pLanguage(nullptr), m_pCallStack(nullptr)
 {
 	// Every call starts with an empty last-error text; emptied directly, as formatting it costs more than the
 	// call of a small native.
@@ -146,6 +147,17 @@ CNativeState::CNativeState(CScripting* pScripting, CResource* pResource, const C
 
 CNativeState::~CNativeState()
 {
+}
+
+bool CNativeState::CheckCallingCode()
+{
+	if (m_pLanguage == nullptr || m_pScripting == nullptr)
+		return true;
+	const uintptr_t Handle = m_pLanguage->FindCallingCode(m_pCallStack);
+	if (Handle == 0 || CScriptEnvironment::IsRunning(Handle))
+		return true;
+	m_bHasError = true;
+	return m_pScripting->RefuseCaller();
 }
 
 bool CNativeState::Error(const char* szFormat, ...)
@@ -252,6 +264,12 @@ CFunction* CNativeState::CheckFunction(size_t Index)
 	if (!pFunction)
 	{
 		TypeError("Function", Index);
+		return nullptr;
+	}
+	// Whatever would keep it (a handler, a timer, an export) would only ever refuse to run it.
+	if (pFunction->HasStopped())
+	{
+		Error("%s", "Cannot use a function of a stopped resource");
 		return nullptr;
 	}
 	return pFunction;
@@ -500,7 +518,8 @@ void CNativeState::ReturnStream(Stream* pStream)
 	pScriptStream->Release();
 }
 
-CFunction::CFunction(CScripting* pScripting) : m_pFunctionInterface(nullptr)
+CFunction::CFunction(CScripting* pScripting, uintptr_t Environment)
+	: m_pFunctionInterface(nullptr), m_Environment(Environment)
 {
 	SetReflectedClass(pScripting ? pScripting->GetFunctionClass() : nullptr);
 }
@@ -508,4 +527,15 @@ CFunction::CFunction(CScripting* pScripting) : m_pFunctionInterface(nullptr)
 CFunction::~CFunction()
 {
 	Kestrin3D::Interfaces::DetachView(m_pFunctionInterface);
+}
+
+bool CFunction::HasStopped() const
+{
+	return m_Environment != 0 && !CScriptEnvironment::IsRunning(m_Environment);
+}
+
+CResource* CFunction::GetCodeResource() const
+{
+	const CScriptEnvironment* pEnvironment = m_Environment != 0 ? CScriptEnvironment::FromHandle(m_Environment) : nullptr;
+	return pEnvironment != nullptr && !pEnvironment->HasEnded() ? pEnvironment->GetResource() : nullptr;
 }

@@ -402,6 +402,14 @@ void CJSScripting::RunDeferredJobs()
 		m_pJobQueue->RunDeferred();
 }
 
+uintptr_t CJSScripting::FindCallingCode(void*)
+{
+	// The realm of the innermost script frame: a function runs in the realm that made it, whoever calls it.
+	JSObject* pGlobal = JS::GetScriptedCallerGlobal(m_cx);
+	const CJSScriptEnvironment* pEnvironment = pGlobal != nullptr ? GetRealmEnvironment(pGlobal) : nullptr;
+	return pEnvironment != nullptr ? pEnvironment->GetHandle() : 0;
+}
+
 CJSScriptEnvironment* CJSScripting::GetRealmEnvironment(JSObject* pObject)
 {
 	return GetRealmEnvironment(JS::GetObjectRealmOrNull(pObject));

@@ -167,6 +167,7 @@ bool MethodConstructor(JSContext* cx, JS::HandleObject NewObject, JS::CallArgs& 
 	if (!ConvertArguments(pScripting, pScriptEnvironment, Args, &Arguments))
 		return false;
 	CNativeState State(pScripting->GetScripting(), CallingResource(pScriptEnvironment), &Arguments);
+	State.SetCaller(pScripting, nullptr);
 	if (!Constructor.m_Function.Call(&State, static_cast<int>(Args.length()), Constructor.m_pUserData))
 		return ReportFailure(cx, g_szError);
 
@@ -263,6 +264,7 @@ bool MethodGeneric(JSContext* cx, CJSScripting* pScripting, JS::CallArgs& Args, 
 		return false;
 
 	CNativeState State(pScripting->GetScripting(), CallingResource(pScriptEnvironment), &Arguments);
+	State.SetCaller(pScripting, nullptr);
 
 	// The receiver is not counted for the call, but its wrapper is on the stack: neither goes meanwhile.
 	CJSReferenceable* pThisBinding = nullptr;

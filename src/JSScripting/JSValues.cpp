@@ -365,7 +365,10 @@ bool CJSScripting::ToArgument(CArgumentArray* pArray, CJSScriptEnvironment* pEnv
 			pArray->AddAndOwn(new CArgumentFunction(pEngineFunction));
 			return true;
 		}
-		CJSFunction* pFunction = new CJSFunction(pEnvironment, Object);
+		// Code of the environment whose realm made it, whoever hands it over; a function of the shared global's realm
+		// (an engine method) counts as the environment the conversion runs for.
+		CJSScriptEnvironment* pOwner = GetRealmEnvironment(Object);
+		CJSFunction* pFunction = new CJSFunction(pOwner != nullptr ? pOwner : pEnvironment, Object);
 		pArray->AddAndOwn(new CArgumentFunction(pFunction));
 		pFunction->Release();
 		return true;
@@ -482,7 +485,8 @@ CArgument* CArgumentJSValue::Clone() const
 CJSFunction::CJSFunction(CJSScriptEnvironment* pEnvironment, JSObject* pCallable) :
 	CFunction(pEnvironment != nullptr && pEnvironment->GetScripting() != nullptr
 			? pEnvironment->GetScripting()->GetScripting()
-			: nullptr),
+			: nullptr,
+		pEnvironment != nullptr ? pEnvironment->GetHandle() : 0),
 	m_pEnvironment(pEnvironment),
 	m_Function(pEnvironment != nullptr && pEnvironment->IsUsable() ? pEnvironment->GetScripting() : nullptr, pCallable)
 {

@@ -70,11 +70,12 @@ void ClearFields(lua_State* pState, std::initializer_list<const char*> Names)
 	}
 }
 
-// The library's own io.input and io.output, kept only as C pointers and called straight from the guards, never
-// through Lua: as an upvalue or a registry entry the debug library would hand them to a script, and so would a
-// call hook watching them being called.
+// The library's own io.input, io.output and debug.setupvalue, kept only as C pointers and called straight from the
+// guards, never through Lua: as an upvalue or a registry entry the debug library would hand them to a script, and
+// so would a call hook watching them being called.
 lua_CFunction g_pfnIoInput = nullptr;
 lua_CFunction g_pfnIoOutput = nullptr;
+lua_CFunction g_pfnSetUpvalue = nullptr;
 
 // io.input and io.output keep their use with a file handle or without arguments, but never open a file by
 // name (numbers count as names there too).
@@ -98,7 +99,18 @@ int LuaFunctionOutputGuard(lua_State* pState)
 	return GuardFileCall(pState, g_pfnIoOutput);
 }
 
-void GuardFileFunction(lua_State* pState, const char* szName, lua_CFunction pfnGuard, lua_CFunction* ppfnOriginal)
+// debug.setupvalue for Lua functions only: the upvalues of a C function are records it reads unchecked (an engine
+// native's function record, a class behind its metamethods, a coroutine.wrap's thread).
+int LuaFunctionSetUpvalueGuard(lua_State* pState)
+{
+	luaL_argcheck(pState, !lua_iscfunction(pState, 1), 1, "Lua function expected");
+	if (g_pfnSetUpvalue == nullptr)
+		return luaL_error(pState, "the debug function is not available");
+	return g_pfnSetUpvalue(pState);
+}
+
+// Replaces a library function (the table on top) by a guard, keeping the original as a C pointer.
+void GuardLibraryFunction(lua_State* pState, const char* szName, lua_CFunction pfnGuard, lua_CFunction* ppfnOriginal)
 {
 	lua_getfield(pState, -1, szName);
 	if (lua_CFunction pfnOriginal = lua_tocfunction(pState, -1))
@@ -448,15 +460,24 @@ bool CLuaScripting::Initialise()
 
 	luaL_requiref(pState, "_G", luaopen_base, 1);
 	ClearFields(pState, {"dofile", "loadfile", "load", "print"});
+	// Every environment copies it.
+	lua_pushcfunction(pState, LuaFunctionSetMetatable);
+	lua_setfield(pState, -2, "setmetatable");
 	lua_pop(pState, 1);
 
 	const luaL_Reg rgLibraries[] = {{"table", luaopen_table}, {"string", luaopen_string}, {"utf8", luaopen_utf8},
-		{"math", luaopen_math}, {"coroutine", luaopen_coroutine}, {"debug", luaopen_debug}};
+		{"math", luaopen_math}, {"coroutine", luaopen_coroutine}};
 	for (const luaL_Reg& Library : rgLibraries)
 	{
 		luaL_requiref(pState, Library.name, Library.func, 1);
 		lua_pop(pState, 1);
 	}
+
+	luaL_requiref(pState, "debug", luaopen_debug, 1);
+	GuardLibraryFunction(pState, "setupvalue", LuaFunctionSetUpvalueGuard, &g_pfnSetUpvalue);
+	lua_pushcfunction(pState, LuaFunctionDebugSetMetatable);
+	lua_setfield(pState, -2, "setmetatable");
+	lua_pop(pState, 1);
 
 	luaL_requiref(pState, "os", luaopen_os, 1);
 	ClearFields(pState, {"execute", "getenv", "remove", "rename", "tmpname"});
@@ -464,11 +485,12 @@ bool CLuaScripting::Initialise()
 
 	luaL_requiref(pState, "io", luaopen_io, 1);
 	ClearFields(pState, {"lines", "open", "popen", "tmpfile"});
-	GuardFileFunction(pState, "input", LuaFunctionInputGuard, &g_pfnIoInput);
-	GuardFileFunction(pState, "output", LuaFunctionOutputGuard, &g_pfnIoOutput);
+	GuardLibraryFunction(pState, "input", LuaFunctionInputGuard, &g_pfnIoInput);
+	GuardLibraryFunction(pState, "output", LuaFunctionOutputGuard, &g_pfnIoOutput);
 	lua_pop(pState, 1);
 
 	CLuaUtil::CreateClassTableSet(pState);
+	CreateCodeTables(pState);
 	lua_gc(pState, LUA_GCCOLLECT, 0);
 	return true;
 }
@@ -660,6 +682,7 @@ void CLuaScriptEnvironment::Build()
 
 	lua_pushvalue(pState, iTable);
 	m_Table.Set(pState, pState);
+	m_pLua->AddEnvironmentTable(pState, iTable, GetHandle());
 
 	if (CDefineHandlers* pDefines = pScripting->GetDefineHandlers())
 	{
@@ -693,6 +716,8 @@ bool CLuaScriptEnvironment::DoFile(Stream* pStream, const char* szName)
 	PushTable(pState);
 	if (lua_setupvalue(pState, -2, 1) == nullptr)
 		lua_pop(pState, 1);
+	// Lua names the chunk's code by the name given, or "?" without one.
+	m_pLua->AddSourceFile(szName != nullptr ? szName : "?", GetHandle());
 	bool bResult = Call(0, 0);
 	lua_settop(pState, iTop);
 	return bResult;
@@ -720,8 +745,9 @@ bool CLuaScriptEnvironment::Call(int iArguments, int iResults)
 
 // Function values
 
-CLuaFunction::CLuaFunction(CScripting* pScripting, CLuaScriptEnvironment* pEnvironment, lua_State* pState)
-	: CFunction(pScripting), m_pEnvironment(pEnvironment)
+CLuaFunction::CLuaFunction(
+	CScripting* pScripting, CLuaScriptEnvironment* pEnvironment, uintptr_t Environment, lua_State* pState)
+	: CFunction(pScripting, Environment), m_pEnvironment(pEnvironment)
 {
 	if (pEnvironment != nullptr && pEnvironment->IsUsable())
 	{
@@ -870,6 +896,7 @@ int CallNative(lua_State* pState, CLuaScripting* pLua, CLuaScriptEnvironment* pE
 	{
 		CNativeState State(pLua->GetScripting(), pEnvironment != nullptr ? pEnvironment->GetResource() : nullptr,
 			Call.m_pArguments);
+		State.SetCaller(pLua, pState);
 		if (bMethod)
 			State.SetThis(Call.m_pThis);
 		bResult = pFunction->Call(&State, static_cast<int>(Call.m_pArguments->GetArrayCount()), pUserData);

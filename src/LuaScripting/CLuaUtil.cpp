@@ -608,8 +608,22 @@ CArgument* CLuaScripting::CreateArgument(lua_State* pState, int iIndex, unsigned
 		return CreateTableArgument(pState, iIndex, Depth, ppPath);
 	case LUA_TFUNCTION:
 	{
+		// An engine function that went through Lua comes back as itself, and so stays code of its own resource.
+		if (lua_tocfunction(pState, iIndex) == LuaFunctionCallback && lua_getupvalue(pState, iIndex, 1) != nullptr)
+		{
+			CFunction* pEngineFunction = dynamic_cast<CFunction*>(CLuaUtil::GetObject(pState, -1));
+			lua_pop(pState, 1);
+			if (pEngineFunction != nullptr)
+				return new CArgumentFunction(pEngineFunction);
+		}
+		// The function is code of the environment that made it, whoever hands it over; code of no environment's
+		// (a C function) counts as the current one's.
+		uintptr_t Code = FindCodeHandle(pState, iIndex);
+		CLuaScriptEnvironment* pEnvironment = Code != 0 ? FindEnvironment(Code) : GetCurrentEnvironment();
+		if (Code == 0 && pEnvironment != nullptr)
+			Code = pEnvironment->GetHandle();
 		lua_pushvalue(pState, iIndex);
-		CLuaFunction* pFunction = new CLuaFunction(m_pScripting, GetCurrentEnvironment(), pState);
+		CLuaFunction* pFunction = new CLuaFunction(m_pScripting, pEnvironment, Code, pState);
 		CArgument* pValue = new CArgumentFunction(pFunction);
 		pFunction->Release();
 		return pValue;

@@ -20,7 +20,7 @@ CNetGameResourceMgr::~CNetGameResourceMgr()
 void CNetGameResourceMgr::RemoveThingsAssociatedWithResource(CResource* pResource)
 {
 	if (pResource)
-		m_NetworkHandlers.RemoveHandlers(pResource);
+		m_NetworkHandlers.RemoveGoingWith(pResource);
 	CResourceMgr::RemoveThingsAssociatedWithResource(pResource);
 }
 

@@ -54,9 +54,9 @@ size_t CNetworkHandlers::RemoveHandlers(uint32_t uiKey, CResource* pResource)
 	return m_Handlers.RemoveUnder(uiKey, pResource);
 }
 
-size_t CNetworkHandlers::RemoveHandlers(CResource* pResource)
+size_t CNetworkHandlers::RemoveGoingWith(CResource* pResource)
 {
-	return m_Handlers.RemoveOwnedBy(pResource);
+	return m_Handlers.RemoveGoingWith(pResource);
 }
 
 static bool FunctionAddNetworkHandler(CNativeState* pState, int, void* pUserData)

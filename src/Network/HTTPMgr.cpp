@@ -333,7 +333,7 @@ size_t CHTTPMgr::CancelRequests(CResource* pResource)
 	size_t Count = 0;
 	for (CHTTPRequest* pRequest : m_Requests)
 	{
-		if (pRequest->GetResource() == pResource && !pRequest->m_bCancelled)
+		if (pRequest->GoesWith(pResource) && !pRequest->m_bCancelled)
 		{
 			Cancel(pRequest);
 			Count++;

@@ -101,9 +101,9 @@ bool CCommandHandlers::RemoveCommandHandler(CCommandHandler* pHandler)
 	return Removed > 0;
 }
 
-size_t CCommandHandlers::RemoveHandlers(CResource* pResource)
+size_t CCommandHandlers::RemoveGoingWith(CResource* pResource)
 {
-	return m_Handlers.RemoveOwnedBy(pResource);
+	return m_Handlers.RemoveGoingWith(pResource);
 }
 
 bool CCommandHandlers::Trigger(const char* szName, const char* szParameters, CBaseObject* pClient, bool bPrivileged)

@@ -189,9 +189,9 @@ size_t CEventHandlers::RemoveFromEveryType(TRemove Remove)
 	return Count;
 }
 
-size_t CEventHandlers::RemoveHandlers(CResource* pResource)
+size_t CEventHandlers::RemoveGoingWith(CResource* pResource)
 {
-	return RemoveFromEveryType([pResource](CEventType* pType) { return pType->RemoveHandlers(pResource); });
+	return m_Handlers.RemoveGoingWith(pResource);
 }
 
 size_t CEventHandlers::RemoveHandlersWithSource(CBaseObject* pSource, CResource* pResource)

@@ -91,6 +91,11 @@ size_t CKeyBinds::RemoveHandlers(CResource* pResource)
 	return m_Binds.RemoveOwnedBy(pResource);
 }
 
+size_t CKeyBinds::RemoveGoingWith(CResource* pResource)
+{
+	return m_Binds.RemoveGoingWith(pResource);
+}
+
 static bool FunctionBindKey(CNativeState* pState, int argc, void* pUserData)
 {
 	CKeyBinds* pBinds = static_cast<CKeyBinds*>(pUserData);

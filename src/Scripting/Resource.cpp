@@ -547,10 +547,10 @@ void CResource::DestroyEnvironments()
 
 void CResource::RemoveRegistrations()
 {
-	m_pOwner->GetEventHandlers()->RemoveHandlers(this);
-	m_pOwner->GetCommandHandlers()->RemoveHandlers(this);
-	m_pOwner->GetTimerHandlers()->RemoveTimers(this);
-	m_pOwner->GetKeyBinds()->RemoveHandlers(this);
+	m_pOwner->GetEventHandlers()->RemoveGoingWith(this);
+	m_pOwner->GetCommandHandlers()->RemoveGoingWith(this);
+	m_pOwner->GetTimerHandlers()->RemoveGoingWith(this);
+	m_pOwner->GetKeyBinds()->RemoveGoingWith(this);
 }
 
 bool CResource::RunScripts()
@@ -612,8 +612,8 @@ bool CResource::Start()
 		pLog->LogWarn("START: Resource %s already running!", m_Name.c_str());
 		return false;
 	}
-	// Once the scripts are shut down no new ones may start.
-	if (!m_pOwner || m_pOwner->GetScripting()->IsClosed())
+	// Once the resources are being cleared away (the server shuts down) no new scripts may start.
+	if (!m_pOwner || m_pOwner->IsClearing() || m_pOwner->GetScripting()->IsClosed())
 		return false;
 	m_bStarting = true;
 

@@ -25,6 +25,13 @@ bool GetThisResource(CNativeState* pState, void* pUserData, CResource** ppResour
 {
 	return pState->GetThis(GetManager(pUserData)->GetResourceClass(), ppResource);
 }
+
+// Code of a stopped resource may still hold a resource object (an object or coroutine another resource runs, a
+// finaliser): it starts, stops and restarts nothing.
+bool GetThisResourceForCode(CNativeState* pState, void* pUserData, CResource** ppResource)
+{
+	return GetThisResource(pState, pUserData, ppResource) && pState->CheckCallingCode();
+}
 }
 
 static bool FunctionGetPlatform(CNativeState* pState, int, void*)
@@ -183,7 +190,7 @@ static bool FunctionResourceGetIsStarting(CNativeState* pState, int, void* pUser
 static bool FunctionResourceStart(CNativeState* pState, int, void* pUserData)
 {
 	CResource* pResource = nullptr;
-	if (!GetThisResource(pState, pUserData, &pResource))
+	if (!GetThisResourceForCode(pState, pUserData, &pResource))
 		return false;
 	pState->ReturnBoolean(pResource->Start());
 	return true;
@@ -192,7 +199,7 @@ static bool FunctionResourceStart(CNativeState* pState, int, void* pUserData)
 static bool FunctionResourceStop(CNativeState* pState, int, void* pUserData)
 {
 	CResource* pResource = nullptr;
-	if (!GetThisResource(pState, pUserData, &pResource))
+	if (!GetThisResourceForCode(pState, pUserData, &pResource))
 		return false;
 	pState->ReturnBoolean(pResource->Stop(false));
 	return true;
@@ -201,7 +208,7 @@ static bool FunctionResourceStop(CNativeState* pState, int, void* pUserData)
 static bool FunctionResourceRestart(CNativeState* pState, int, void* pUserData)
 {
 	CResource* pResource = nullptr;
-	if (!GetThisResource(pState, pUserData, &pResource))
+	if (!GetThisResourceForCode(pState, pUserData, &pResource))
 		return false;
 	pState->ReturnBoolean(pResource->Restart());
 	return true;

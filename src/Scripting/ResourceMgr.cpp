@@ -85,7 +85,8 @@ CResourceMgr::CResourceMgr(Context* pContext) :
 	m_pResourceClass(nullptr),
 	m_pOnResourceStart(nullptr),
 	m_pOnResourceStop(nullptr),
-	m_bServer(false)
+	m_bServer(false),
+	m_bClearing(false)
 {
 	m_pScripting = new CScripting();
 	m_pScripting->RegisterUtilityFunctions();
@@ -285,6 +286,9 @@ void CResourceMgr::RefreshResources(bool bLogChanges)
 
 void CResourceMgr::ClearAllResources()
 {
+	// Script code still runs while resources stop (their stop handlers, finalisers in the collections): none of it
+	// may start a resource again, which nothing would stop.
+	m_bClearing = true;
 	for (const Strong<CResource>& pResource : GetResources())
 	{
 		if (pResource->IsStarted())

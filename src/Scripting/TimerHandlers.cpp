@@ -106,16 +106,29 @@ bool CTimerHandlers::RemoveTimer(CScriptTimer* pTimer)
 	return true;
 }
 
-size_t CTimerHandlers::RemoveTimers(CResource* pResource)
+template <class TPredicate>
+size_t CTimerHandlers::RemoveTimersIf(TPredicate Predicate)
 {
 	size_t Count = 0;
 	for (size_t Slot = m_Table.NextUsedFrom(0); Slot < m_Table.GetSize(); Slot = m_Table.NextUsedFrom(Slot + 1))
 	{
 		CScriptTimer* pTimer = m_Table.GetAt(Slot);
-		if ((!pResource || pTimer->GetResource() == pResource) && RemoveTimer(pTimer))
+		if (Predicate(pTimer) && RemoveTimer(pTimer))
 			Count++;
 	}
 	return Count;
+}
+
+size_t CTimerHandlers::RemoveTimers(CResource* pResource)
+{
+	return RemoveTimersIf([pResource](CScriptTimer* pTimer) { return !pResource || pTimer->GetResource() == pResource; });
+}
+
+size_t CTimerHandlers::RemoveGoingWith(CResource* pResource)
+{
+	return RemoveTimersIf([pResource](CScriptTimer* pTimer) {
+		return CFunction::GoesWithResource(pTimer->GetResource(), pTimer->m_pFunction, pResource);
+	});
 }
 
 size_t CTimerHandlers::RemoveTimers()

@@ -296,6 +296,7 @@ CSqScripting::~CSqScripting()
 	for (tSquirrelType* pType : m_Types)
 		pType->m_pOwner = nullptr;
 	m_Types.clear();
+	m_EndedRoots.clear();
 	if (m_pVM)
 	{
 		// Handles released from here on (by the instances' release hooks among others) find the VM closed.
@@ -443,6 +444,8 @@ void CSqScriptEnvironment::Destroy()
 {
 	// From now on nothing made from this environment's code runs, and its natives refuse to act.
 	End();
+	if (m_pScripting)
+		m_pScripting->AddEndedRoot(m_RootTable);
 	DetachFunctions();
 	// A script that stops its own resource ends the environment while its code still runs: the thread goes
 	// when the outermost call has returned.
@@ -464,6 +467,19 @@ SQInteger CSqScriptEnvironment::Enter()
 	if (SQ_FAILED(sq_setconsttable(m_pThread)))
 		sq_settop(m_pThread, iSaved);
 	return iSaved;
+}
+
+void CSqScriptEnvironment::EnterNative()
+{
+	m_pScripting->PushScriptEnvironment(this);
+	m_uiRunning++;
+}
+
+void CSqScriptEnvironment::LeaveNative()
+{
+	m_pScripting->PopScriptEnvironment();
+	if (--m_uiRunning == 0 && m_bDestroyPending)
+		delete this;
 }
 
 bool CSqScriptEnvironment::Leave(SQInteger iSaved)
@@ -510,13 +526,12 @@ bool CSqScriptEnvironment::DoFile(Stream* pStream, const char* szName)
 	return bResult;
 }
 
-CSqFunction::CSqFunction(CSqScriptEnvironment* pEnvironment, HSQUIRRELVM v, SQInteger Index)
-	: CFunction(pEnvironment && pEnvironment->GetSqScripting() ? pEnvironment->GetSqScripting()->GetScripting()
-																: nullptr),
-	  m_pEnvironment(pEnvironment)
+CSqFunction::CSqFunction(CSqScripting* pScripting, CSqScriptEnvironment* pEnvironment, uintptr_t Environment,
+	HSQUIRRELVM v, SQInteger Index)
+	: CFunction(pScripting ? pScripting->GetScripting() : nullptr, Environment), m_pEnvironment(pEnvironment)
 {
-	CSqScripting* pScripting = pEnvironment ? pEnvironment->GetSqScripting() : nullptr;
-	if (!pScripting)
+	// Code of an environment that has ended never runs again: its closure is not even kept.
+	if (!pScripting || !pEnvironment || pEnvironment->HasEnded() || pEnvironment->GetSqScripting() != pScripting)
 	{
 		m_pEnvironment = nullptr;
 		return;

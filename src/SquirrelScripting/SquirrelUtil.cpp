@@ -62,6 +62,35 @@ SQInteger ThrowLastError(HSQUIRRELVM v)
 	return sq_throwerror(v, g_szError);
 }
 
+// Makes an environment the running one while it lives, when it is not that already: a namespace native of one
+// resource that another one's code calls runs for its own, and so do the functions it takes and the scripts it sets
+// off. A member, so that it is undone when a conversion throws.
+class CSqRunningNative
+{
+public:
+	CSqRunningNative() = default;
+	~CSqRunningNative()
+	{
+		if (m_pEntered)
+			m_pEntered->LeaveNative();
+	}
+
+	CSqRunningNative(const CSqRunningNative&) = delete;
+	CSqRunningNative& operator=(const CSqRunningNative&) = delete;
+
+	void Enter(CSqScriptEnvironment* pEnvironment, CSqScriptEnvironment* pRunning)
+	{
+		if (pEnvironment && pEnvironment != pRunning)
+		{
+			pEnvironment->EnterNative();
+			m_pEntered = pEnvironment;
+		}
+	}
+
+private:
+	CSqScriptEnvironment* m_pEntered = nullptr;
+};
+
 // One call of a native from Squirrel: the arguments converted from the stack, the calling resource from the
 // environment the call runs for. A namespace native runs for the environment whose root table it was put in
 // (Environment, its handle), whoever's code calls it: a closure of one resource that another one runs; any other
@@ -87,6 +116,8 @@ public:
 			m_bConverted = false;
 			return;
 		}
+		m_State.SetCaller(m_pScripting, v);
+		m_Running.Enter(m_pEnvironment, m_pScripting->GetScriptEnvironment());
 		// The arguments together make at most as many array elements as one value may.
 		CSqScripting::CConversion Conversion(m_pScripting);
 		for (SQInteger i = 0; m_bConverted && i < m_iCount; i++)
@@ -144,6 +175,9 @@ private:
 	HSQUIRRELVM m_v;
 	CSqScripting* m_pScripting;
 	CSqScriptEnvironment* m_pEnvironment;
+	// Declared before the arguments and the state, so that it is left once they are released: the environment stays
+	// alive while they go.
+	CSqRunningNative m_Running;
 	CArgumentArray m_Arguments;
 	CNativeState m_State;
 	SQInteger m_iCount;
@@ -643,25 +677,80 @@ void CSqScripting::PushReferenceable(CBaseObject* pObject, HSQUIRRELVM v)
 	pReference->Bind(v, -1);
 }
 
-CSqScriptEnvironment* CSqScripting::FindClosureEnvironment(HSQUIRRELVM v, SQInteger Index)
+uintptr_t CSqScripting::FindClosureCode(HSQUIRRELVM v, SQInteger Index)
 {
-	// A closure belongs to the environment whose root table it was made with, wherever it is handed on to.
-	CSqScriptEnvironment* pFound = nullptr;
-	if (SQ_SUCCEEDED(sq_getclosureroot(v, Index)))
+	if (sq_gettype(v, Index) != OT_CLOSURE || SQ_FAILED(sq_getclosureroot(v, Index)))
+		return 0;
+	HSQOBJECT Root;
+	sq_getstackobj(v, -1, &Root);
+	uintptr_t Handle = 0;
+	// A closure keeps its root table weakly: only an environment that has ended lets go of its own.
+	if (sq_isnull(Root))
+		Handle = CScriptEnvironment::GONE_HANDLE;
+	else if (sq_istable(Root))
 	{
-		HSQOBJECT Root;
-		sq_getstackobj(v, -1, &Root);
 		for (CSqScriptEnvironment* pEnvironment : m_Environments)
 		{
-			if (sq_istable(Root) && pEnvironment->OwnsRootTable(Root))
+			if (pEnvironment->OwnsRootTable(Root))
 			{
-				pFound = pEnvironment;
+				Handle = pEnvironment->GetHandle();
 				break;
 			}
 		}
-		sq_pop(v, 1);
+		if (Handle == 0 && IsEndedRoot(v, Root))
+			Handle = CScriptEnvironment::GONE_HANDLE;
 	}
-	return pFound ? pFound : GetScriptEnvironment();
+	sq_pop(v, 1);
+	return Handle;
+}
+
+void CSqScripting::AddEndedRoot(const tSquirrelStrongReference& Root)
+{
+	if (!m_pVM || !Root.IsAlive())
+		return;
+	Root.Push(m_pVM);
+	sq_weakref(m_pVM, -1);
+	m_EndedRoots.emplace_back();
+	m_EndedRoots.back().Set(m_pVM, -1, m_pVMHandle);
+	sq_pop(m_pVM, 2);
+}
+
+bool CSqScripting::IsEndedRoot(HSQUIRRELVM v, const HSQOBJECT& Table)
+{
+	bool bEnded = false;
+	for (auto it = m_EndedRoots.begin(); it != m_EndedRoots.end();)
+	{
+		it->Push(v);
+		HSQOBJECT Root;
+		sq_resetobject(&Root);
+		if (SQ_SUCCEEDED(sq_getweakrefval(v, -1)))
+		{
+			sq_getstackobj(v, -1, &Root);
+			sq_pop(v, 1);
+		}
+		sq_pop(v, 1);
+		// A table that went can never be met again.
+		if (!sq_istable(Root))
+		{
+			it = m_EndedRoots.erase(it);
+			continue;
+		}
+		if (Root._unVal.pTable == Table._unVal.pTable)
+			bEnded = true;
+		++it;
+	}
+	return bEnded;
+}
+
+uintptr_t CSqScripting::FindCallingCode(void* pCallStack)
+{
+	// The closure that called the native running on the VM.
+	HSQUIRRELVM v = static_cast<HSQUIRRELVM>(pCallStack);
+	if (!v || SQ_FAILED(sq_getcallee(v)))
+		return 0;
+	const uintptr_t Handle = FindClosureCode(v, -1);
+	sq_pop(v, 1);
+	return Handle;
 }
 
 bool CSqScripting::IsBlob(HSQUIRRELVM v, SQInteger Index)
@@ -850,7 +939,15 @@ CArgument* CSqScripting::CreateArgument(HSQUIRRELVM v, SQInteger Index, unsigned
 		return CreateArrayArgument(v, Index, Depth, ppPath);
 	case OT_CLOSURE:
 	{
-		CSqFunction* pFunction = new CSqFunction(FindClosureEnvironment(v, Index), v, Index);
+		// Code of the environment that made it, whoever hands it over; a closure of no environment's root table
+		// counts as the running environment's.
+		uintptr_t Code = FindClosureCode(v, Index);
+		CSqScriptEnvironment* pEnvironment = Code != 0
+			? dynamic_cast<CSqScriptEnvironment*>(CScriptEnvironment::FromHandle(Code))
+			: GetScriptEnvironment();
+		if (Code == 0 && pEnvironment)
+			Code = pEnvironment->GetHandle();
+		CSqFunction* pFunction = new CSqFunction(this, pEnvironment, Code, v, Index);
 		CArgument* pValue = new CArgumentFunction(pFunction);
 		pFunction->Release();
 		return pValue;

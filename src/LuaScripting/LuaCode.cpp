@@ -1,0 +1,266 @@
+// Which environment a piece of Lua code belongs to (rule 11 of CLuaScripting.h), and the finalisers that run such
+// code protected, for its environment (rule 12).
+
+#include <algorithm>
+#include <cstring>
+
+#include <lua.hpp>
+
+#include "Engine/KError.h"
+#include "LuaScripting/CLuaScripting.h"
+
+namespace
+{
+// Registry keys: environment tables (weak keys) to the light userdata of their environment's handle; objects to the
+// guard that finalises them (an ephemeron table: a guard lives as long as its object); the guards' metatable.
+char s_EnvironmentTablesKey;
+char s_FinaliserGuardsKey;
+char s_GuardMetatableKey;
+
+void CreateWeakTable(lua_State* pState, const void* pKey)
+{
+	lua_newtable(pState);
+	lua_createtable(pState, 0, 1);
+	lua_pushliteral(pState, "k");
+	lua_setfield(pState, -2, "__mode");
+	lua_setmetatable(pState, -2);
+	lua_rawsetp(pState, LUA_REGISTRYINDEX, pKey);
+}
+
+// The guard of the object at iObject from now on, unless it has one already: Lua marks an object for finalising once,
+// however often its metatable is set, until it has been finalised.
+void AddFinaliserGuard(lua_State* pState, int iObject)
+{
+	luaL_checkstack(pState, 4, nullptr);
+	lua_rawgetp(pState, LUA_REGISTRYINDEX, &s_FinaliserGuardsKey);
+	lua_pushvalue(pState, iObject);
+	if (lua_rawget(pState, -2) != LUA_TNIL)
+	{
+		lua_pop(pState, 2);
+		return;
+	}
+	lua_pop(pState, 1);
+	lua_pushvalue(pState, iObject);
+	lua_newuserdata(pState, 0);
+	lua_rawgetp(pState, LUA_REGISTRYINDEX, &s_GuardMetatableKey);
+	lua_setmetatable(pState, -2);
+	lua_pushvalue(pState, iObject);
+	lua_setuservalue(pState, -2);
+	lua_rawset(pState, -3);
+	lua_pop(pState, 1);
+}
+
+// Sets the metatable at 2 (a table or nil) on the value at 1 and leaves only the value. An object whose metatable has
+// "__gc" is not marked by Lua, which would call its finaliser straight from whatever code allocates when the
+// collector runs: the field is out of the metatable while it is set (nothing in between can run a collection step,
+// which could see it missing), and a guard of ours finalises the object instead.
+int SetMetatable(lua_State* pState)
+{
+	const int iType = lua_type(pState, 1);
+	bool bGuard = false;
+	if ((iType == LUA_TTABLE || iType == LUA_TUSERDATA) && lua_istable(pState, 2))
+	{
+		// The key at 3, pushed once: pushing a string may run a collection step, which must not fall in the window.
+		lua_pushliteral(pState, "__gc");
+		lua_pushvalue(pState, 3);
+		bGuard = lua_rawget(pState, 2) != LUA_TNIL;
+		if (bGuard)
+		{
+			lua_pushvalue(pState, 3);
+			lua_pushnil(pState);
+			lua_rawset(pState, 2);
+		}
+	}
+	lua_pushvalue(pState, 2);
+	lua_setmetatable(pState, 1);
+	if (bGuard)
+	{
+		lua_pushvalue(pState, 3);
+		lua_pushvalue(pState, 4);
+		lua_rawset(pState, 2);
+		AddFinaliserGuard(pState, 1);
+	}
+	lua_settop(pState, 1);
+	return 1;
+}
+
+// Whether the value at the index is a finaliser guard: the guards' metatable is reachable through the debug
+// registry, and its "__gc" may be called by hand with anything.
+bool IsFinaliserGuard(lua_State* pState, int iIndex)
+{
+	if (lua_type(pState, iIndex) != LUA_TUSERDATA || !lua_getmetatable(pState, iIndex))
+		return false;
+	lua_rawgetp(pState, LUA_REGISTRYINDEX, &s_GuardMetatableKey);
+	const bool bGuard = lua_rawequal(pState, -1, -2) != 0;
+	lua_pop(pState, 2);
+	return bGuard;
+}
+
+// Protected: from the guard at 1, the finaliser to call and its object; nothing when there is no finaliser to call.
+// The guard lets its object go first: it finalises once.
+int ProtectedTakeFinaliser(lua_State* pState)
+{
+	if (!IsFinaliserGuard(pState, 1))
+		return 0;
+	lua_getuservalue(pState, 1);
+	const int iObject = lua_gettop(pState);
+	if (lua_isnil(pState, iObject))
+		return 0;
+	lua_pushnil(pState);
+	lua_setuservalue(pState, 1);
+	lua_rawgetp(pState, LUA_REGISTRYINDEX, &s_FinaliserGuardsKey);
+	lua_pushvalue(pState, iObject);
+	lua_rawget(pState, -2);
+	if (lua_rawequal(pState, -1, 1))
+	{
+		lua_pushvalue(pState, iObject);
+		lua_pushnil(pState);
+		lua_rawset(pState, -4);
+	}
+	lua_settop(pState, iObject);
+	// As Lua does: the "__gc" the metatable holds now, called only when it is a function.
+	if (!lua_getmetatable(pState, iObject))
+		return 0;
+	lua_pushliteral(pState, "__gc");
+	if (lua_rawget(pState, -2) != LUA_TFUNCTION)
+		return 0;
+	lua_pushvalue(pState, iObject);
+	return 2;
+}
+
+// The "__gc" of finaliser guards, run by the collector wherever it runs. Raises nothing: what it calls runs protected,
+// as any code of one resource that another one's call runs (it acts for the running environment; whatever it reaches
+// through its own environment's namespace acts for that one, or not at all once it has ended).
+int LuaFunctionFinaliserGuard(lua_State* pState)
+{
+	if (!lua_checkstack(pState, 3))
+		return 0;
+	const int iTop = lua_gettop(pState);
+	lua_pushcfunction(pState, ProtectedTakeFinaliser);
+	lua_pushvalue(pState, 1);
+	int iStatus = lua_pcall(pState, 1, 2, 0);
+	if (iStatus == LUA_OK && !lua_isnil(pState, -2))
+		iStatus = lua_pcall(pState, 1, 0, 0);
+	if (iStatus != LUA_OK)
+		CLuaScripting::ReportError(pState, -1);
+	lua_settop(pState, iTop);
+	return 0;
+}
+}
+
+void CreateCodeTables(lua_State* pState)
+{
+	CreateWeakTable(pState, &s_EnvironmentTablesKey);
+	// Weak keys with strong values make an ephemeron table: a guard is held only while its object is.
+	CreateWeakTable(pState, &s_FinaliserGuardsKey);
+	lua_createtable(pState, 0, 1);
+	lua_pushcfunction(pState, LuaFunctionFinaliserGuard);
+	lua_setfield(pState, -2, "__gc");
+	lua_rawsetp(pState, LUA_REGISTRYINDEX, &s_GuardMetatableKey);
+}
+
+int LuaFunctionSetMetatable(lua_State* pState)
+{
+	// The checks of Lua's own setmetatable, with its texts.
+	const int iType = lua_type(pState, 2);
+	luaL_checktype(pState, 1, LUA_TTABLE);
+	luaL_argcheck(pState, iType == LUA_TNIL || iType == LUA_TTABLE, 2, "nil or table expected");
+	if (luaL_getmetafield(pState, 1, "__metatable") != LUA_TNIL)
+		return luaL_error(pState, "cannot change a protected metatable");
+	lua_settop(pState, 2);
+	return SetMetatable(pState);
+}
+
+int LuaFunctionDebugSetMetatable(lua_State* pState)
+{
+	// The check of Lua's own debug.setmetatable, with its text; it takes values of any type.
+	const int iType = lua_type(pState, 2);
+	luaL_argcheck(pState, iType == LUA_TNIL || iType == LUA_TTABLE, 2, "nil or table expected");
+	lua_settop(pState, 2);
+	return SetMetatable(pState);
+}
+
+void CLuaScripting::AddEnvironmentTable(lua_State* pState, int iTable, uintptr_t Handle)
+{
+	iTable = lua_absindex(pState, iTable);
+	luaL_checkstack(pState, 3, nullptr);
+	lua_rawgetp(pState, LUA_REGISTRYINDEX, &s_EnvironmentTablesKey);
+	lua_pushvalue(pState, iTable);
+	lua_pushlightuserdata(pState, reinterpret_cast<void*>(Handle));
+	lua_rawset(pState, -3);
+	lua_pop(pState, 1);
+}
+
+void CLuaScripting::AddSourceFile(const char* szName, uintptr_t Handle)
+{
+	std::vector<uintptr_t>& Handles = m_SourceFiles[szName != nullptr ? szName : ""];
+	// Environments that are gone tell nothing a newer one does not.
+	Handles.erase(std::remove_if(Handles.begin(), Handles.end(),
+					  [](uintptr_t Old) { return CScriptEnvironment::FromHandle(Old) == nullptr; }),
+		Handles.end());
+	Handles.push_back(Handle);
+}
+
+uintptr_t CLuaScripting::FindCodeHandle(lua_State* pState, int iIndex)
+{
+	if (lua_type(pState, iIndex) != LUA_TFUNCTION || lua_iscfunction(pState, iIndex) || !lua_checkstack(pState, 3))
+		return 0;
+	iIndex = lua_absindex(pState, iIndex);
+	for (int i = 1;; i++)
+	{
+		const char* szName = lua_getupvalue(pState, iIndex, i);
+		if (szName == nullptr)
+			break;
+		if (strcmp(szName, "_ENV") != 0)
+		{
+			lua_pop(pState, 1);
+			continue;
+		}
+		lua_rawgetp(pState, LUA_REGISTRYINDEX, &s_EnvironmentTablesKey);
+		lua_insert(pState, -2);
+		lua_rawget(pState, -2);
+		const uintptr_t Handle = reinterpret_cast<uintptr_t>(lua_touserdata(pState, -1));
+		lua_pop(pState, 2);
+		if (Handle != 0)
+			return Handle;
+		break;
+	}
+
+	// No _ENV of an environment: the script file tells.
+	lua_Debug Info;
+	lua_pushvalue(pState, iIndex);
+	if (!lua_getinfo(pState, ">S", &Info) || Info.source == nullptr)
+		return 0;
+	auto it = m_SourceFiles.find(Info.source);
+	if (it == m_SourceFiles.end() || it->second.empty())
+		return 0;
+	for (auto itHandle = it->second.rbegin(); itHandle != it->second.rend(); ++itHandle)
+	{
+		if (CScriptEnvironment::IsRunning(*itHandle))
+			return *itHandle;
+	}
+	return it->second.back();
+}
+
+uintptr_t CLuaScripting::FindCallingCode(void* pCallStack)
+{
+	// The innermost Lua function on the calling thread's stack; the C functions on the way (the native itself, pcall)
+	// are nobody's code.
+	lua_State* pState = static_cast<lua_State*>(pCallStack);
+	if (pState == nullptr || !lua_checkstack(pState, 4))
+		return 0;
+	lua_Debug Info;
+	for (int iLevel = 1; lua_getstack(pState, iLevel, &Info); iLevel++)
+	{
+		if (!lua_getinfo(pState, "f", &Info))
+			break;
+		if (!lua_iscfunction(pState, -1))
+		{
+			const uintptr_t Handle = FindCodeHandle(pState, -1);
+			lua_pop(pState, 1);
+			return Handle;
+		}
+		lua_pop(pState, 1);
+	}
+	return 0;
+}
