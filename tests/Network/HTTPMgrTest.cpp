@@ -204,6 +204,39 @@ TEST_F(HTTPMgrTest, CancellingOutsideAPassFreesAtOnce)
 	EXPECT_EQ(m_Manager.GetCount(), 1u);
 }
 
+TEST_F(HTTPMgrTest, ScriptRequestsGoWithTheResourceWhoseCodeTheyCall)
+{
+	class CEnvironment : public CScriptEnvironment
+	{
+	public:
+		void Destroy() override { End(); }
+		bool DoFile(Stream*, const char*) override { return true; }
+	};
+	class CCode : public CFunction
+	{
+	public:
+		explicit CCode(uintptr_t Environment) : CFunction(nullptr, Environment) {}
+		bool Call(const CArgumentArray&, CReturnValue*) override { return true; }
+	};
+	CEnvironment EnvironmentOfA;
+	EnvironmentOfA.SetResource(RESOURCE_A);
+	Strong<CFunction> pCodeOfA = Strong<CFunction>::New(new CCode(EnvironmentOfA.GetHandle()));
+	Strong<CFunction> pStoppedCode = Strong<CFunction>::New(new CCode(CScriptEnvironment::GONE_HANDLE));
+	Strong<CFunction> pEngineFunction = Strong<CFunction>::New(new CCode(0));
+
+	// Every request is B's: only what it calls ties it to A, or to an instance that has stopped.
+	ASSERT_TRUE(m_Manager.AddRequest(new CHTTPRequestScript(&m_Manager, RESOURCE_B, pEngineFunction, pCodeOfA),
+		m_Silent.c_str(), nullptr, 0));
+	ASSERT_TRUE(m_Manager.AddRequest(new CHTTPRequestScript(&m_Manager, RESOURCE_B, pStoppedCode, nullptr),
+		m_Silent.c_str(), nullptr, 0));
+	ASSERT_TRUE(m_Manager.AddRequest(new CHTTPRequestScript(&m_Manager, RESOURCE_B, pEngineFunction, nullptr),
+		m_Silent.c_str(), nullptr, 0));
+	ProcessFor(100);
+	EXPECT_EQ(m_Manager.CancelRequests(RESOURCE_A), 2u);
+	EXPECT_EQ(m_Manager.GetCount(), 1u);
+	EXPECT_EQ(m_Manager.CancelRequests(RESOURCE_B), 1u);
+}
+
 TEST_F(HTTPMgrTest, AFullTableRefusesAndDeletesTheRequest)
 {
 	CHTTPMgr Small(nullptr, 2);

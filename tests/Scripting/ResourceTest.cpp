@@ -300,6 +300,45 @@ TEST_F(ResourceTest, StopRemovesWhatTheResourceRegisteredAndKeepsExports)
 	EXPECT_NE(Find("r")->GetExports().Get("shared"), nullptr);
 }
 
+TEST_F(ResourceTest, StopRemovesWhatCallsItsCodeWhoeverRegisteredIt)
+{
+	// "lib" registers, with functions of "user"'s code that its script was handed, what a library resource registers
+	// for the resources that use it; and one command of its own.
+	Strong<CArgument> pUserCode;
+	m_pLua->m_Scripts["make"] = [&pUserCode](CTestEnvironment& Script) {
+		pUserCode = Strong<CArgument>::New(Script.Function({}));
+		return true;
+	};
+	m_pLua->m_Scripts["register"] = [&pUserCode](CTestEnvironment& Script) {
+		Script.Call("addEvent", CArgs().S("Custom"));
+		EXPECT_TRUE(Script.Call("addEventHandler", CArgs().S("Custom").Own(pUserCode->Clone())).m_bOk);
+		EXPECT_TRUE(Script.Call("addCommandHandler", CArgs().S("user").Own(pUserCode->Clone())).m_bOk);
+		EXPECT_TRUE(Script.Call("setInterval", CArgs().Own(pUserCode->Clone()).I(10)).m_bOk);
+		EXPECT_TRUE(Script.Call("bindKey", CArgs().I(SDLK_a).I(KEYSTATE_DOWN).Own(pUserCode->Clone())).m_bOk);
+		EXPECT_TRUE(Script.Call("addCommandHandler", CArgs().S("own").Own(Script.Function({}))).m_bOk);
+		return true;
+	};
+	WriteResource("user", {"make"});
+	WriteResource("lib", {"register"});
+	Scan();
+	ASSERT_TRUE(Find("user")->Start());
+	ASSERT_TRUE(Find("lib")->Start());
+	ASSERT_EQ(Manager()->GetTimerHandlers()->GetCount(), 1u);
+
+	ASSERT_TRUE(Find("user")->Stop(false));
+	EXPECT_EQ(Manager()->GetEventHandlers()->GetEventType("Custom")->GetHandlerCount(), 0u);
+	EXPECT_EQ(Manager()->GetCommandHandlers()->GetCommandHandler("user"), nullptr);
+	EXPECT_EQ(Manager()->GetTimerHandlers()->GetCount(), 0u);
+	EXPECT_EQ(Manager()->GetKeyBinds()->GetBindCount(), 0u);
+	EXPECT_NE(Manager()->GetCommandHandlers()->GetCommandHandler("own"), nullptr) << "lib's own code stays";
+
+	// What is left of the stopped code can be registered no more, by anyone.
+	const tCallResult Late = Call(Find("lib"), "addCommandHandler", CArgs().S("late").Own(pUserCode->Clone()));
+	EXPECT_FALSE(Late.m_bOk);
+	EXPECT_EQ(Late.m_Error, "Cannot use a function of a stopped resource");
+	EXPECT_EQ(Manager()->GetCommandHandlers()->GetCommandHandler("late"), nullptr);
+}
+
 TEST_F(ResourceTest, DependenciesStartFirstAndCyclesStartEachOnce)
 {
 	WriteResource("a", {"run"}, "<dependency src=\"B\" />");

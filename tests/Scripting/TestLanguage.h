@@ -2,7 +2,8 @@
 // A small script language for the host's tests, implementing the language contract. A script's text names a
 // routine that the test registered with the language; running the script runs the routine with the resource on
 // the language's stack of callers, so the routine calls natives exactly as a script of that resource would.
-// Function values wrap C++ callables and run with their creator's resource as the caller.
+// Function values wrap C++ callables, are code of the environment that made them and run with its resource as the
+// caller.
 
 #include <functional>
 #include <map>
@@ -162,7 +163,7 @@ typedef std::function<void(const CArgumentArray& Arguments)> TestFunctionBody;
 class CTestFunction : public CFunction
 {
 public:
-	CTestFunction(CTestVM* pVM, CResource* pCaller, TestFunctionBody Body);
+	CTestFunction(CTestVM* pVM, CResource* pCaller, TestFunctionBody Body, uintptr_t Environment = 0);
 
 	bool Call(const CArgumentArray& Arguments, CReturnValue* pResult) override;
 
@@ -223,8 +224,8 @@ public:
 	bool m_bRefuseEnvironments = false;
 };
 
-inline CTestFunction::CTestFunction(CTestVM* pVM, CResource* pCaller, TestFunctionBody Body) :
-	CFunction(pVM->m_pScripting),
+inline CTestFunction::CTestFunction(CTestVM* pVM, CResource* pCaller, TestFunctionBody Body, uintptr_t Environment) :
+	CFunction(pVM->m_pScripting, Environment),
 	m_pVM(pVM),
 	m_pCaller(pCaller),
 	m_Body(std::move(Body))
@@ -290,7 +291,7 @@ inline tCallResult CTestEnvironment::CallMethod(CBaseObject* pThis, const char* 
 
 inline CArgument* CTestEnvironment::Function(TestFunctionBody Body)
 {
-	CTestFunction* pFunction = new CTestFunction(m_pVM, GetResource(), std::move(Body));
+	CTestFunction* pFunction = new CTestFunction(m_pVM, GetResource(), std::move(Body), GetHandle());
 	CArgument* pValue = new CArgumentFunction(pFunction);
 	pFunction->Release();
 	return pValue;

@@ -1,0 +1,165 @@
+// Which environment Lua code belongs to, and finalisers that run protected while keeping Lua's own rules.
+
+#include "LuaTestFixture.h"
+
+#include "Engine/KError.h"
+
+namespace
+{
+std::string Text(const CArgument* pValue)
+{
+	return (pValue != nullptr && pValue->IsString()) ? std::string(pValue->ToString()) : "<not a string>";
+}
+}
+
+// Finalisers
+
+TEST_F(LuaTest, FinalisersKeepLuasRules)
+{
+	// Each snippet records one text once a full collection has run; the finalisers record into `seen`.
+	struct tCase
+	{
+		const char* m_szName;
+		const char* m_szCode;
+		const char* m_szExpected;
+	};
+	const tCase rgCases[] = {
+		{"the metatable keeps its finaliser",
+			"local mt = {__gc = function() end} local t = setmetatable({}, mt) "
+			"test.record(tostring(getmetatable(t) == mt and type(mt.__gc) == 'function'))",
+			"true"},
+		{"a finaliser runs once, with its object",
+			"local seen = {} local t = setmetatable({name = 'x'}, {__gc = function(o) seen[#seen + 1] = o.name end}) "
+			"t = nil collectgarbage() collectgarbage() test.record(table.concat(seen, ','))",
+			"x"},
+		{"a finaliser added after setmetatable is never called",
+			"local seen = 0 local mt = {} setmetatable({}, mt) mt.__gc = function() seen = seen + 1 end "
+			"collectgarbage() test.record(tostring(seen))",
+			"0"},
+		{"a placeholder replaced after setmetatable is",
+			"local seen = 0 local mt = {__gc = true} setmetatable({}, mt) mt.__gc = function() seen = seen + 1 end "
+			"collectgarbage() test.record(tostring(seen))",
+			"1"},
+		{"the finaliser the metatable holds when it runs is the one called",
+			"local seen = '' local mt = {__gc = function() seen = 'first' end} setmetatable({}, mt) "
+			"mt.__gc = function() seen = 'second' end collectgarbage() test.record(seen)",
+			"second"},
+		{"a resurrected object is finalised again only once marked again",
+			"local seen, kept = 0 local mt mt = {__gc = function(o) seen = seen + 1 if seen == 1 then kept = o end end} "
+			"setmetatable({}, mt) collectgarbage() kept = nil collectgarbage() collectgarbage() "
+			"local once = seen setmetatable({}, mt) collectgarbage() test.record(once .. ' ' .. seen)",
+			"1 2"},
+		{"setting the metatable twice finalises once",
+			"local seen = 0 local mt = {__gc = function() seen = seen + 1 end} local t = setmetatable({}, mt) "
+			"setmetatable(t, mt) t = nil collectgarbage() collectgarbage() test.record(tostring(seen))",
+			"1"},
+		{"debug.setmetatable finalises tables too, and sets metatables of any type",
+			"local seen = 0 debug.setmetatable({}, {__gc = function() seen = seen + 1 end}) collectgarbage() "
+			"debug.setmetatable(5, nil) test.record(tostring(seen))",
+			"1"},
+		{"a protected metatable stays protected",
+			"local t = setmetatable({}, {__metatable = 'locked'}) "
+			"test.record(select(2, pcall(setmetatable, t, {__gc = function() end})))",
+			"cannot change a protected metatable"},
+		{"a metatable must be a table",
+			"test.record(tostring(select(2, pcall(setmetatable, {}, 5)):find('nil or table expected', 1, true) ~= nil))",
+			"true"},
+	};
+	for (const tCase& Case : rgCases)
+	{
+		ASSERT_TRUE(Run(Main(), Case.m_szCode)) << Case.m_szName << "\n" << LastScriptError();
+		EXPECT_EQ(Text(Recorded().GetAt(0)), Case.m_szExpected) << Case.m_szName;
+	}
+}
+
+TEST_F(LuaTest, FinaliserErrorsNeverInterruptTheCodeThatRanTheCollector)
+{
+	// The collector runs finalisers from whatever code allocates; an error of one is logged and the others still run.
+	ASSERT_TRUE(Run(Main(),
+		"local ran = 0 "
+		"for i = 1, 5 do setmetatable({}, {__gc = function() ran = ran + 1 error('finaliser ' .. i .. ' failed') end}) end "
+		"collectgarbage() "
+		"local s = {} for i = 1, 100000 do s[#s + 1] = 'x' .. i if #s > 100 then s = {} end end "
+		"test.record(ran)"));
+	int64_t iRan = 0;
+	ASSERT_TRUE(Recorded().GetAt(0)->ToNumber(iRan));
+	EXPECT_EQ(iRan, 5);
+	for (int i = 1; i <= 5; i++)
+		EXPECT_TRUE(Logged("finaliser " + std::to_string(i) + " failed")) << i;
+	EXPECT_FALSE(Logged("error in __gc metamethod"));
+}
+
+// Code and its environment
+
+TEST_F(LuaTest, FunctionsAreCodeOfTheEnvironmentThatMadeThem)
+{
+	// "a" makes functions, "b" hands them to the engine: they are "a"'s code all the same, whether they read globals
+	// or not; a C function of Lua's own counts as the code of whoever hands it over.
+	CResource* pA = StartResource("a",
+		"local up = 0 "
+		"made = {reads = function() return test.caller() end, pure = function() up = up + 1 return up end}");
+	CResource* pB = StartResource("b", "");
+	ASSERT_NE(pA, nullptr);
+	ASSERT_NE(pB, nullptr);
+	const uintptr_t A = Environment(pA)->GetHandle();
+	const uintptr_t B = Environment(pB)->GetHandle();
+
+	struct tCase
+	{
+		const char* m_szName;
+		const char* m_szTake;
+		uintptr_t m_Expected;
+	};
+	const tCase rgCases[] = {
+		{"a function that reads globals", "test.keep(made.reads)", A},
+		{"a function that reads none", "test.keep(made.pure)", A},
+		{"a C function", "test.keep(print)", B},
+	};
+	for (const tCase& Case : rgCases)
+	{
+		// "b" reaches "a"'s table the way another resource's code would: through a value it was handed.
+		ASSERT_TRUE(Run(pA, "test.keep(made)"));
+		Give(m_pKept->Clone());
+		ASSERT_TRUE(Run(pB, std::string("local made = test.give() ") + Case.m_szTake)) << Case.m_szName;
+		ASSERT_NE(KeptFunction(), nullptr) << Case.m_szName;
+		EXPECT_EQ(KeptFunction()->GetEnvironmentHandle(), Case.m_Expected) << Case.m_szName;
+	}
+
+	// An engine function value that went through Lua comes back as itself, still "a"'s code.
+	ASSERT_TRUE(Run(pA, "test.keep(made.pure)"));
+	Strong<CArgument> pPure = m_pKept;
+	Give(pPure->Clone());
+	ASSERT_TRUE(Run(pB, "test.keep(test.give())"));
+	EXPECT_EQ(KeptFunction(), pPure->ToFunction());
+
+	// Once "a" stops, none of it can be registered, by anyone.
+	ASSERT_TRUE(pA->Stop(false));
+	Give(pPure->Clone());
+	EXPECT_FALSE(Run(pB, "addCommandHandler('late', test.give())"));
+	EXPECT_NE(LastScriptError().find("Cannot use a function of a stopped resource"), std::string::npos)
+		<< LastScriptError();
+}
+
+TEST_F(LuaTest, UpvaluesOfCFunctionsCannotBeReplaced)
+{
+	// Each replacement would have the function read something else as its own record; Lua functions keep theirs.
+	ASSERT_TRUE(Run(Main(),
+		"local thing = TestThing(1) "
+		"local targets = {test.caller, getmetatable(thing).__index, getmetatable(test).__index, load, "
+		"coroutine.wrap(function() end), string.gmatch('a', 'a')} "
+		"local refused = 0 "
+		"for _, f in ipairs(targets) do for _, value in ipairs({false, {}, io.stdout, thing}) do "
+		"local ok, message = pcall(debug.setupvalue, f, 1, value) "
+		"if not ok and message:find('Lua function expected', 1, true) then refused = refused + 1 end end end "
+		"local up = 1 local function f() return up end "
+		"test.record(refused, #targets * 4, debug.setupvalue(f, 1, 2), f(), test.caller())"));
+	ASSERT_EQ(Recorded().GetArrayCount(), 5u);
+	int64_t iRefused = 0, iTried = -1, iValue = 0;
+	Recorded().GetAt(0)->ToNumber(iRefused);
+	Recorded().GetAt(1)->ToNumber(iTried);
+	Recorded().GetAt(3)->ToNumber(iValue);
+	EXPECT_EQ(iRefused, iTried);
+	EXPECT_EQ(Text(Recorded().GetAt(2)), "up");
+	EXPECT_EQ(iValue, 2);
+	EXPECT_EQ(Text(Recorded().GetAt(4)), "main");
+}
