@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "ClientInput.h"
 #include "ResourceTestSupport.h"
 #include "Support/GameClient.h"
 #include "Support/Transport.h"
@@ -21,13 +22,6 @@ constexpr uint32_t CHAT_TYPE_CHAT = 1;
 constexpr uint8_t TAG_STRING = 2;
 constexpr uint8_t TAG_INTEGER = 4;
 
-CTestMessage ChatMessage(const std::string& Text)
-{
-	CTestMessage Message(MSG_CHAT);
-	Message.U32(static_cast<uint32_t>(Text.size())).Bytes(Text.data(), Text.size());
-	return Message;
-}
-
 CTestMessage CommandMessage(const std::string& Name, const std::string& Parameters)
 {
 	CTestMessage Message(MSG_COMMAND);
@@ -41,13 +35,6 @@ CTestMessage PingMessage(const std::string& Name)
 {
 	CTestMessage Message(MSG_NETWORK_EVENT);
 	Message.String(Name).U8(2).U8(TAG_INTEGER).I32(1).U8(TAG_STRING).String("a");
-	return Message;
-}
-
-CTestMessage KeyMessage(bool bDown, uint32_t uiScanCode, uint32_t uiKeyCode, uint16_t usModifiers, int32_t iRepeat)
-{
-	CTestMessage Message(MSG_KEY);
-	Message.U8(bDown ? 1 : 0).U32(uiScanCode).U32(uiKeyCode).U16(usModifiers).I32(iRepeat);
 	return Message;
 }
 

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 #include "ResourceTestSupport.h"
 #include "Support/GameClient.h"
@@ -160,4 +161,90 @@ TEST(LuaResource, ShippedExampleRuns)
 	EXPECT_TRUE(Server.WaitForOutput("Hello, there!")) << Server.GetRawOutput();
 	ASSERT_TRUE(Server.WriteInput("stop welcome\n"));
 	EXPECT_TRUE(Server.WaitForOutput("Welcome resource stopping")) << Server.GetRawOutput();
+}
+
+namespace
+{
+// A C function whose first upvalue a script tries to replace, and a use of it afterwards that answers true while
+// it works (f is the function the script tried to change).
+struct tUpvalueTarget
+{
+	const char* m_szLabel;
+	const char* m_szFunction;
+	const char* m_szUse;
+};
+
+const tUpvalueTarget g_UpvalueTargets[] = {
+	{"native", "gta.createVehicle", "return gta.createVehicle(130, Vec3(1, 2, 0)) ~= nil"},
+	{"method", "v.setData", "v:setData('k', 7, false) return v:getData('k') == 7"},
+	{"vector method", "getmetatable(Vec3(0, 0, 0)).distance", "return Vec3(0, 0, 0):distance(Vec3(3, 4, 0)) == 5"},
+	{"class __index", "getmetatable(Vec3(0, 0, 0)).__index", "return Vec3(1, 2, 3).y == 2"},
+	{"class __tostring", "getmetatable(Vec3(0, 0, 0)).__tostring", "return type(tostring(Vec3(1, 2, 3))) == 'string'"},
+	{"class __gc", "getmetatable(Vec3(0, 0, 0)).__gc", "local w = Vec3(1, 2, 3) w = nil collectgarbage() return true"},
+	{"namespace __index", "getmetatable(gta).__index", "return type(gta.createVehicle) == 'function'"},
+	{"load", "load", "return load('return 7')() == 7"},
+	{"coroutine.wrap", "coroutine.wrap(function() while true do coroutine.yield(7) end end)", "return f() == 7"},
+};
+
+const char* const g_szNotLua = "bad argument #1 to 'setupvalue' (Lua function expected)";
+
+// The values put in the upvalue, as Lua expressions; v is a vehicle.
+const std::pair<const char*, const char*> g_UpvalueValues[] = {
+	{"nil", "nil"},
+	{"table", "{}"},
+	{"file", "io.stdout"},
+	{"vector", "Vec3(1, 2, 3)"},
+	{"vehicle", "v"},
+};
+}
+
+TEST(LuaResource, DebugSetupvalueLeavesCFunctionsAlone)
+{
+	// The command "probe" tries every value on every target under pcall and prints "setupvalue <target> <value>:
+	// <ok> <message>", then "use <target> <value>: <works>"; a Lua function's upvalue still changes.
+	std::string Script = "local v = gta.createVehicle(130, Vec3(1, 2, 0))\nlocal targets = {\n";
+	for (const tUpvalueTarget& Target : g_UpvalueTargets)
+		Script += std::string("\t{'") + Target.m_szLabel + "', function() return " + Target.m_szFunction +
+			" end, function(f) " + Target.m_szUse + " end},\n";
+	Script += "}\nlocal values = {\n";
+	for (const auto& Value : g_UpvalueValues)
+		Script += std::string("\t{'") + Value.first + "', function() return " + Value.second + " end},\n";
+	Script += R"script(}
+addCommandHandler('probe', function()
+	for _, target in ipairs(targets) do
+		for _, value in ipairs(values) do
+			local f = target[2]()
+			local ok, message = pcall(debug.setupvalue, f, 1, value[2]())
+			print('setupvalue ' .. target[1] .. ' ' .. value[1] .. ': ' .. tostring(ok) .. ' ' .. tostring(message))
+			local used, works = pcall(target[3], f)
+			print('use ' .. target[1] .. ' ' .. value[1] .. ': ' .. tostring(used and works))
+		end
+	end
+	local up = 1
+	local function get() return up end
+	print('lua function: ' .. tostring(debug.setupvalue(get, 1, 5)) .. ' ' .. get())
+end)
+addCommandHandler('alive', function() print('still answering') end)
+)script";
+	CServerProcess Server;
+	WriteLuaResource(Server, "upvalues", Script);
+	StartWithResources(Server, {"upvalues"});
+
+	// The server answers after the probe and quits cleanly.
+	ASSERT_TRUE(Server.WriteInput("probe\nalive\nquit\n"));
+	EXPECT_EQ(Server.WaitForExit(), 0);
+	const std::vector<std::string> Lines = Server.GetOutputLines();
+	for (const tUpvalueTarget& Target : g_UpvalueTargets)
+	{
+		for (const auto& Value : g_UpvalueValues)
+		{
+			const std::string Case = std::string(Target.m_szLabel) + " " + Value.first;
+			EXPECT_TRUE(HasLineStartingWith(Lines, "setupvalue " + Case + ": false ", g_szNotLua)) << Case;
+			EXPECT_NE(FindLine(Lines, "use " + Case + ": true"), -1) << Case;
+		}
+	}
+	EXPECT_NE(FindLine(Lines, "lua function: up 5"), -1);
+	EXPECT_NE(FindLine(Lines, "still answering"), -1);
+	if (HasFailure())
+		ADD_FAILURE() << "What the server printed:\n" << Server.GetRawOutput();
 }

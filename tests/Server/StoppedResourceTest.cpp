@@ -1,15 +1,14 @@
 // Black-box tests of code that outlives its resource: once a resource has stopped (or restarted, for the old
 // instance), whatever still runs its code (a finaliser, the rest of a call that stopped the resource, a promise
-// reaction, an object, coroutine or generator handed to another resource) may run, but every native it reaches fails
-// and nothing is made; while the resource runs, such code acts for it, not for whoever runs it. A finaliser still
-// pending when the server stops does not keep it from ending cleanly.
+// reaction, an object, coroutine or generator handed to another resource) may run, but every native and method it
+// reaches fails: nothing is made, and no resource is started, stopped or restarted through it. While the resource
+// runs, such code acts for it, not for whoever runs it. A finaliser still pending when the server stops neither keeps
+// it from ending cleanly nor starts its resource again.
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <csignal>
 #include <string>
-#include <unistd.h>
 
 #include "ResourceTestSupport.h"
 #include "ScriptNotation.h"
@@ -18,14 +17,6 @@ using namespace ServerTest;
 
 namespace
 {
-// Counts the vehicles in the world after a collection in every language: "vehicles N".
-const char* const g_szWatch = R"script(
-addCommandHandler('count', function()
-	collectAllGarbage()
-	print('vehicles ' .. #getElementsByType(ELEMENT_VEHICLE))
-end)
-)script";
-
 // A finaliser that makes a vehicle each time a collection runs it, and arms itself again.
 const char* const g_szRearmingFinaliser = R"script(
 local k = 0
@@ -39,63 +30,6 @@ local function arm()
 end
 arm()
 )script";
-
-void WriteLua(CServerProcess& Server, const std::string& Name, const std::string& Script)
-{
-	WriteResource(Server, Name, {{"main.lua", "lua", Script}});
-}
-
-void WriteJS(CServerProcess& Server, const std::string& Name, const std::string& Script)
-{
-	WriteResource(Server, Name, {{"main.js", "javascript", Script}});
-}
-
-void WriteSquirrel(CServerProcess& Server, const std::string& Name, const std::string& Script)
-{
-	WriteResource(Server, Name, {{"main.nut", "squirrel", Script}});
-}
-
-// The lines printed from the given line on.
-std::vector<std::string> LinesSince(CServerProcess& Server, size_t First)
-{
-	std::vector<std::string> Lines = Server.GetOutputLines();
-	Lines.erase(Lines.begin(), Lines.begin() + static_cast<std::ptrdiff_t>(std::min(First, Lines.size())));
-	return Lines;
-}
-
-// Waits until the lines printed from First on hold the text Count times (a safety bound, not a measurement).
-bool WaitForLines(CServerProcess& Server, size_t First, const std::string& Text, size_t Count)
-{
-	for (int i = 0; i < 3000; i++)
-	{
-		if (CountLines(LinesSince(Server, First), Text) >= Count)
-			return true;
-		usleep(10000);
-	}
-	return false;
-}
-
-// Runs the console lines, then "count", and waits for every "count" among them to be answered: the lines printed
-// meanwhile, the last of which is the answer to the final "count".
-std::vector<std::string> RunLines(CServerProcess& Server, const std::string& Lines)
-{
-	const size_t First = Server.GetOutputLines().size();
-	const std::string Input = Lines + "count\n";
-	size_t Counts = 0;
-	for (size_t At = Input.find("count\n"); At != std::string::npos; At = Input.find("count\n", At + 1))
-		Counts++;
-	EXPECT_TRUE(Server.WriteInput(Input));
-	EXPECT_TRUE(WaitForLines(Server, First, "vehicles ", Counts)) << Lines << "\n" << Server.GetRawOutput();
-	return LinesSince(Server, First);
-}
-
-std::string Join(const std::vector<std::string>& Lines)
-{
-	std::string Text;
-	for (const std::string& Line : Lines)
-		Text += Line + "\n";
-	return Text;
-}
 }
 
 TEST(StoppedResource, FinalisersOfAStoppedResourceMakeNothingAndLetTheServerQuit)
@@ -109,13 +43,13 @@ TEST(StoppedResource, FinalisersOfAStoppedResourceMakeNothingAndLetTheServerQuit
 	// vehicles are the resource's and go with it.
 	std::vector<std::string> Lines = RunLines(Server, "");
 	const size_t Made = CountLines(Server.GetOutputLines(), "made true");
-	EXPECT_GE(CountLines(Lines, "made true"), 1u) << Join(Lines);
+	EXPECT_GE(CountLines(Lines, "made true"), 1u) << JoinLines(Lines);
 	EXPECT_EQ(Lines.back(), "vehicles " + std::to_string(Made));
 
 	Lines = RunLines(Server, "stop a\ncount\ncount\n");
-	EXPECT_TRUE(HasLineContaining(Lines, "STOP: Resource a stopped.")) << Join(Lines);
-	EXPECT_GE(CountLines(Lines, "made false"), 3u) << Join(Lines);
-	EXPECT_EQ(CountLines(Lines, "made true"), 0u) << Join(Lines);
+	EXPECT_TRUE(HasLineContaining(Lines, "STOP: Resource a stopped.")) << JoinLines(Lines);
+	EXPECT_GE(CountLines(Lines, "made false"), 3u) << JoinLines(Lines);
+	EXPECT_EQ(CountLines(Lines, "made true"), 0u) << JoinLines(Lines);
 	EXPECT_EQ(Lines.back(), "vehicles 0");
 
 	ASSERT_TRUE(Server.WriteInput("quit\n"));
@@ -155,9 +89,9 @@ end
 	StartWithResources(Server, {"a", "watch"});
 
 	const std::vector<std::string> Lines = RunLines(Server, "restart a\n");
-	EXPECT_TRUE(HasLineContaining(Lines, "Restarted resource a")) << Join(Lines);
-	EXPECT_EQ(CountLines(Lines, "old finaliser made false"), 20u) << Join(Lines);
-	EXPECT_EQ(CountLines(Lines, "old finaliser made true"), 0u) << Join(Lines);
+	EXPECT_TRUE(HasLineContaining(Lines, "Restarted resource a")) << JoinLines(Lines);
+	EXPECT_EQ(CountLines(Lines, "old finaliser made false"), 20u) << JoinLines(Lines);
+	EXPECT_EQ(CountLines(Lines, "old finaliser made true"), 0u) << JoinLines(Lines);
 	EXPECT_EQ(Lines.back(), "vehicles 0");
 }
 
@@ -210,8 +144,8 @@ addCommandHandler("go", function(command, how, ...) {
 			const std::vector<std::string> Lines = RunLines(Server, std::string("go ") + szHow + "\n");
 			const std::string Label = std::string(g_ScriptLanguages[i].m_szLabel) + " " + szHow;
 			EXPECT_TRUE(HasLineContaining(Lines, std::string("after ") + szHow + " made false false"))
-				<< Label << "\n" << Join(Lines);
-			EXPECT_EQ(Lines.back(), "vehicles 0") << Label << "\n" << Join(Lines);
+				<< Label << "\n" << JoinLines(Lines);
+			EXPECT_EQ(Lines.back(), "vehicles 0") << Label << "\n" << JoinLines(Lines);
 		}
 	}
 }
@@ -230,9 +164,9 @@ end})
 
 	// The collection that the other resource's command runs stops the finaliser's own resource, not that one.
 	std::vector<std::string> Lines = RunLines(Server, "");
-	EXPECT_TRUE(HasLineContaining(Lines, "STOP: Resource a stopped.")) << Join(Lines);
-	EXPECT_FALSE(HasLineContaining(Lines, "STOP: Resource watch")) << Join(Lines);
-	EXPECT_TRUE(HasLineContaining(Lines, "finaliser after stop made false")) << Join(Lines);
+	EXPECT_TRUE(HasLineContaining(Lines, "STOP: Resource a stopped.")) << JoinLines(Lines);
+	EXPECT_FALSE(HasLineContaining(Lines, "STOP: Resource watch")) << JoinLines(Lines);
+	EXPECT_TRUE(HasLineContaining(Lines, "finaliser after stop made false")) << JoinLines(Lines);
 	EXPECT_EQ(Lines.back(), "vehicles 0");
 }
 
@@ -263,10 +197,10 @@ addCommandHandler('await', () => { (async () => { await held.thenable; console.l
 	// The stopped resource's reaction and its thenable's then still run, and so the other resource's await goes
 	// on, but neither makes anything.
 	const std::vector<std::string> Lines = RunLines(Server, "stop a\nsettle\nawait\n");
-	EXPECT_TRUE(HasLineContaining(Lines, "reaction made false")) << Join(Lines);
-	EXPECT_TRUE(HasLineContaining(Lines, "thenable made false")) << Join(Lines);
-	EXPECT_TRUE(HasLineContaining(Lines, "awaited")) << Join(Lines);
-	EXPECT_FALSE(HasLineContaining(Lines, "made true")) << Join(Lines);
+	EXPECT_TRUE(HasLineContaining(Lines, "reaction made false")) << JoinLines(Lines);
+	EXPECT_TRUE(HasLineContaining(Lines, "thenable made false")) << JoinLines(Lines);
+	EXPECT_TRUE(HasLineContaining(Lines, "awaited")) << JoinLines(Lines);
+	EXPECT_FALSE(HasLineContaining(Lines, "made true")) << JoinLines(Lines);
 	EXPECT_EQ(Lines.back(), "vehicles 0");
 }
 
@@ -304,7 +238,7 @@ addCommandHandler('uselater', () => setTimeout(use, 1));
 
 	std::vector<std::string> Lines = RunLines(Server, "fetch\nuse\n");
 	for (const char* szLine : {"event acts as a", "event who a", "export acts as a", "export who a"})
-		EXPECT_TRUE(HasLineContaining(Lines, szLine)) << szLine << "\n" << Join(Lines);
+		EXPECT_TRUE(HasLineContaining(Lines, szLine)) << szLine << "\n" << JoinLines(Lines);
 	EXPECT_EQ(Lines.back(), "vehicles 2");
 
 	// What the handed object made and registered was the resource's own, and went with it; from the other
@@ -315,10 +249,10 @@ addCommandHandler('uselater', () => setTimeout(use, 1));
 		<< Server.GetRawOutput();
 	Lines = RunLines(Server, "");
 	const std::vector<std::string> All = LinesSince(Server, First);
-	EXPECT_FALSE(HasLineContaining(All, "added runs")) << Join(All);
-	EXPECT_FALSE(HasLineContaining(All, "acts as")) << Join(All);
-	EXPECT_EQ(CountLines(All, "event act: The calling resource has stopped"), 2u) << Join(All);
-	EXPECT_EQ(CountLines(All, "export act: The calling resource has stopped"), 2u) << Join(All);
+	EXPECT_FALSE(HasLineContaining(All, "added runs")) << JoinLines(All);
+	EXPECT_FALSE(HasLineContaining(All, "acts as")) << JoinLines(All);
+	EXPECT_EQ(CountLines(All, "event act: The calling resource has stopped"), 2u) << JoinLines(All);
+	EXPECT_EQ(CountLines(All, "export act: The calling resource has stopped"), 2u) << JoinLines(All);
 	EXPECT_EQ(Lines.back(), "vehicles 0");
 }
 
@@ -346,11 +280,11 @@ addCommandHandler('resume', function() coroutine.resume(held) end)
 	StartWithResources(Server, {"b", "a", "watch"});
 
 	std::vector<std::string> Lines = RunLines(Server, "resume\n");
-	EXPECT_TRUE(HasLineContaining(Lines, "coroutine runs as a made true")) << Join(Lines);
+	EXPECT_TRUE(HasLineContaining(Lines, "coroutine runs as a made true")) << JoinLines(Lines);
 	EXPECT_EQ(Lines.back(), "vehicles 1");
 
 	Lines = RunLines(Server, "stop a\nresume\n");
-	EXPECT_TRUE(HasLineContaining(Lines, "coroutine runs as false made false")) << Join(Lines);
+	EXPECT_TRUE(HasLineContaining(Lines, "coroutine runs as false made false")) << JoinLines(Lines);
 	EXPECT_EQ(Lines.back(), "vehicles 0");
 }
 
@@ -387,10 +321,200 @@ addCommandHandler("use", function(command, parameters, ...) {
 	StartWithResources(Server, {"b", "a", "watch"});
 
 	std::vector<std::string> Lines = RunLines(Server, "use\n");
-	EXPECT_TRUE(HasLineContaining(Lines, "table true instance true generator true")) << Join(Lines);
+	EXPECT_TRUE(HasLineContaining(Lines, "table true instance true generator true")) << JoinLines(Lines);
 	EXPECT_EQ(Lines.back(), "vehicles 3");
 
 	Lines = RunLines(Server, "stop a\nuse\n");
-	EXPECT_TRUE(HasLineContaining(Lines, "table false instance false generator false")) << Join(Lines);
+	EXPECT_TRUE(HasLineContaining(Lines, "table false instance false generator false")) << JoinLines(Lines);
 	EXPECT_EQ(Lines.back(), "vehicles 0");
+}
+
+namespace
+{
+// Resource a keeps its own resource and resource c and hands resource b something that starts, stops and restarts
+// them: "startSelf" starts a, "restartC" and "stopC" act on c, and "restartOwnerOf" restarts the resource of the
+// vehicle b passes. b's command "use <operation>" calls it with b's vehicle and prints "use <operation> returned
+// <answer>" or "use <operation> failed: <message>"; its command "bstart" starts a itself.
+struct tHeldStarterCase
+{
+	const char* m_szLabel;
+	eLanguage m_Language;
+	const char* m_szStarter;
+	const char* m_szHolder;
+};
+
+// In Lua, a hands b a coroutine, which first yields a table of functions and then runs the operation each resume
+// names. The functions and the coroutine read no global at all, only upvalues.
+const char* const g_szLuaStarter = R"script(
+local me = thisResource
+local c = findResourceByName('c')
+local pcall, yield = pcall, coroutine.yield
+local operations = {
+	startSelf = function() return me:start() end,
+	restartC = function() return c:restart() end,
+	stopC = function() return c:stop() end,
+	restartOwnerOf = function(v) return v.resource:restart() end,
+}
+triggerEvent('take', nil, coroutine.create(function()
+	local operation, v = yield(operations)
+	while true do operation, v = yield(pcall(operations[operation], v)) end
+end))
+)script";
+
+// %CALL% is how b reaches the operation: through the table, or by resuming the coroutine.
+const char* const g_szLuaHolder = R"script(
+addEvent('take', 1)
+local co, operations
+addEventHandler('take', function(event, value)
+	co = value
+	operations = select(2, coroutine.resume(co))
+end)
+local v = gta.createVehicle(130, Vec3(1, 2, 0))
+addCommandHandler('use', function(command, operation)
+	local ok, result = %CALL%
+	print('use ' .. operation .. (ok and ' returned ' or ' failed: ') .. tostring(result))
+end)
+addCommandHandler('bstart', function() print('bstart ' .. tostring(findResourceByName('a'):start())) end)
+)script";
+
+std::string LuaHolder(const char* szCall)
+{
+	std::string Holder = g_szLuaHolder;
+	ReplaceAll(Holder, "%CALL%", szCall);
+	return Holder;
+}
+
+const std::string g_LuaTableHolder = LuaHolder("pcall(operations[operation], v)");
+const std::string g_LuaCoroutineHolder = LuaHolder("select(2, coroutine.resume(co, operation, v))");
+
+const tHeldStarterCase g_HeldStarterCases[] = {
+	{"lua table", LUA, g_szLuaStarter, g_LuaTableHolder.c_str()},
+	{"lua coroutine", LUA, g_szLuaStarter, g_LuaCoroutineHolder.c_str()},
+	{"js object", JAVASCRIPT, R"script(
+const me = thisResource;
+const c = findResourceByName('c');
+triggerEvent('take', null, {
+	startSelf() { return me.start(); },
+	restartC() { return c.restart(); },
+	stopC() { return c.stop(); },
+	restartOwnerOf(v) { return v.resource.restart(); },
+});
+)script",
+		R"script(
+addEvent('take', 1);
+let held = null;
+addEventHandler('take', (event, value) => { held = value; });
+const v = gta.createVehicle(130, new Vec3(1, 2, 0));
+addCommandHandler('use', (command, operation) => {
+	try { console.log('use ' + operation + ' returned ' + held[operation](v)); }
+	catch (e) { console.log('use ' + operation + ' failed: ' + e.message); }
+});
+addCommandHandler('bstart', () => console.log('bstart ' + findResourceByName('a').start()));
+)script"},
+	{"squirrel table", SQUIRREL, R"script(
+local me = thisResource;
+local c = findResourceByName("c");
+triggerEvent("take", null, {
+	startSelf = function(v) { return me.start(); },
+	restartC = function(v) { return c.restart(); },
+	stopC = function(v) { return c.stop(); },
+	restartOwnerOf = function(v) { return v.resource.restart(); },
+});
+)script",
+		R"script(
+addEvent("take", 1);
+local held = null;
+addEventHandler("take", function(event, value) { held = value; });
+local v = gta.createVehicle(130, Vec3(1, 2, 0));
+addCommandHandler("use", function(command, operation, ...) {
+	try { print("use " + operation + " returned " + held[operation](v)); }
+	catch (e) { print("use " + operation + " failed: " + e); }
+});
+addCommandHandler("bstart", function(...) { print("bstart " + findResourceByName("a").start()); });
+)script"},
+};
+
+// An assertion that fails ends only this case.
+void CheckHeldStarter(const tHeldStarterCase& Case)
+{
+	CServerProcess Server;
+	WriteScript(Server, "a", Case.m_Language, Case.m_szStarter);
+	WriteScript(Server, "b", Case.m_Language, Case.m_szHolder);
+	WriteLua(Server, "c", "print('C started')\n");
+	StartWithResources(Server, {"c", "b", "a"});
+
+	// While a runs, what it handed b acts for it.
+	size_t First = Server.GetOutputLines().size();
+	ASSERT_TRUE(Server.WriteInput("use restartC\n"));
+	ASSERT_TRUE(WaitForLines(Server, First, "use restartC ", 1)) << Case.m_szLabel << "\n" << Server.GetRawOutput();
+	std::vector<std::string> Lines = LinesSince(Server, First);
+	EXPECT_TRUE(HasLineContaining(Lines, "use restartC returned true")) << Case.m_szLabel << "\n" << JoinLines(Lines);
+	EXPECT_EQ(CountLines(Lines, "C started"), 1u) << Case.m_szLabel << "\n" << JoinLines(Lines);
+
+	// Once a has stopped, every operation fails in b's call, and no resource starts, stops or restarts.
+	First = Server.GetOutputLines().size();
+	ASSERT_TRUE(Server.WriteInput("stop a\nuse restartC\nuse stopC\nuse startSelf\nuse restartOwnerOf\n"));
+	ASSERT_TRUE(WaitForLines(Server, First, "use restartOwnerOf ", 1))
+		<< Case.m_szLabel << "\n" << Server.GetRawOutput();
+	Lines = LinesSince(Server, First);
+	for (const char* szOperation : {"restartC", "stopC", "startSelf", "restartOwnerOf"})
+	{
+		EXPECT_TRUE(HasLineStartingWith(Lines, std::string("use ") + szOperation + " failed: ",
+			"The calling resource has stopped"))
+			<< Case.m_szLabel << " " << szOperation << "\n" << JoinLines(Lines);
+	}
+	for (const char* szChange : {"START: Starting resource", "STOP: Stopping resource c", "RESTART:"})
+		EXPECT_FALSE(HasLineContaining(Lines, szChange))
+			<< Case.m_szLabel << " " << szChange << "\n" << JoinLines(Lines);
+
+	// b's own code still starts a once a has stopped (stopped again here, in case a failed operation started it).
+	First = Server.GetOutputLines().size();
+	ASSERT_TRUE(Server.WriteInput("stop a\nbstart\n"));
+	ASSERT_TRUE(WaitForLines(Server, First, "bstart ", 1)) << Case.m_szLabel << "\n" << Server.GetRawOutput();
+	Lines = LinesSince(Server, First);
+	EXPECT_TRUE(HasLineContaining(Lines, "START: Resource a started.")) << Case.m_szLabel << "\n" << JoinLines(Lines);
+	EXPECT_TRUE(HasLineContaining(Lines, "bstart true")) << Case.m_szLabel << "\n" << JoinLines(Lines);
+}
+}
+
+TEST(StoppedResource, CodeOfAStoppedResourceStartsStopsAndRestartsNothing)
+{
+	for (const tHeldStarterCase& Case : g_HeldStarterCases)
+		CheckHeldStarter(Case);
+}
+
+TEST(StoppedResource, AFinaliserPendingAtShutdownStartsNothing)
+{
+	// A finaliser that starts its own resource each time a collection runs it, and arms itself again, so that one
+	// is still pending when the server stops the resource on its way out.
+	const char* const szRearmingStarter = R"script(
+local me = thisResource
+local k = 0
+local function arm()
+	setmetatable({}, {__gc = function()
+		k = k + 1
+		print('GC-RUN ' .. k .. ' started ' .. tostring(pcall(me.start, me)))
+		arm()
+	end})
+end
+arm()
+)script";
+	for (int iSignal : {0, SIGINT, SIGTERM})
+	{
+		CServerProcess Server;
+		WriteLua(Server, "a", szRearmingStarter);
+		StartWithResources(Server, {"a"});
+		if (iSignal == 0)
+			ASSERT_TRUE(Server.WriteInput("quit\n"));
+		else
+			ASSERT_TRUE(Server.Signal(iSignal));
+		EXPECT_EQ(Server.WaitForExit(), 0) << iSignal << "\n" << Server.GetRawOutput();
+		const std::vector<std::string> Lines = Server.GetOutputLines();
+		const int iShutdown = FindLine(Lines, "Server shutting down...");
+		ASSERT_NE(iShutdown, -1) << iSignal << "\n" << Server.GetRawOutput();
+		const std::vector<std::string> After(Lines.begin() + iShutdown, Lines.end());
+		EXPECT_TRUE(HasLineContaining(After, "STOP: Resource a stopped.")) << iSignal << "\n" << Server.GetRawOutput();
+		EXPECT_FALSE(HasLineContaining(After, "START: Resource a started."))
+			<< iSignal << "\n" << Server.GetRawOutput();
+	}
 }
