@@ -132,7 +132,7 @@ private:
 	uintptr_t FindClosureCode(HSQUIRRELVM v, SQInteger Index);
 	// Remembers, without keeping it, the root table of an environment that ends.
 	void AddEndedRoot(const tSquirrelStrongReference& Root);
-	// Whether the table was the root table of an environment that has ended.
+	// Whether the table was the root table of an environment that has ended; forgets the ones that have gone.
 	bool IsEndedRoot(HSQUIRRELVM v, const HSQOBJECT& Table);
 
 	CScripting* m_pScripting;

@@ -708,6 +708,8 @@ void CSqScripting::AddEndedRoot(const tSquirrelStrongReference& Root)
 {
 	if (!m_pVM || !Root.IsAlive())
 		return;
+	// Drops the entries whose table has gone meanwhile, so that the list stays as long as the ended roots alive.
+	IsEndedRoot(m_pVM, Root.GetObject());
 	Root.Push(m_pVM);
 	sq_weakref(m_pVM, -1);
 	m_EndedRoots.emplace_back();

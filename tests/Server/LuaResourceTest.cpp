@@ -186,7 +186,9 @@ const tUpvalueTarget g_UpvalueTargets[] = {
 	{"coroutine.wrap", "coroutine.wrap(function() while true do coroutine.yield(7) end end)", "return f() == 7"},
 };
 
-const char* const g_szNotLua = "bad argument #1 to 'setupvalue' (Lua function expected)";
+// Lua names the function as the call reached it ('setupvalue', or 'debug.setupvalue' through pcall).
+const char* const g_szNotLua = "bad argument #1 to '";
+const char* const g_szLuaFunctionExpected = "setupvalue' (Lua function expected)";
 
 // The values put in the upvalue, as Lua expressions; v is a vehicle.
 const std::pair<const char*, const char*> g_UpvalueValues[] = {
@@ -239,7 +241,8 @@ addCommandHandler('alive', function() print('still answering') end)
 		for (const auto& Value : g_UpvalueValues)
 		{
 			const std::string Case = std::string(Target.m_szLabel) + " " + Value.first;
-			EXPECT_TRUE(HasLineStartingWith(Lines, "setupvalue " + Case + ": false ", g_szNotLua)) << Case;
+			EXPECT_TRUE(HasLineStartingWith(Lines, "setupvalue " + Case + ": false " + g_szNotLua, g_szLuaFunctionExpected))
+				<< Case;
 			EXPECT_NE(FindLine(Lines, "use " + Case + ": true"), -1) << Case;
 		}
 	}
