@@ -3,7 +3,7 @@
 // embedded script languages, and CScripting, the registry of languages with the global reflection namespace.
 //
 // A language calls a native like this:
-//   CNativeState State(pScripting, pCallingResource, &Arguments);
+//   CNativeState State(pScripting, pCallingResource, &Arguments, pLanguage, pCallStack);
 //   State.SetThis(pReceiver);                      // methods only
 //   if (pFunction->m_Function.Call(&State, (int)Arguments.GetArrayCount(), pFunction->m_pUserData))
 //       push State.m_RVal.GetReturnArgument() (may be null: no value)
@@ -15,6 +15,7 @@
 #include <cstdint>
 
 #include "Engine/BaseObject.h"
+#include "Engine/KError.h"
 #include "Engine/KestrinArguments.h"
 #include "Engine/KestrinMath.h"
 #include "Engine/KestrinReference.h"
@@ -40,23 +41,24 @@ class CNativeState
 {
 public:
 	// Empties the return value, the receiver and the error flag, and clears the process-wide last-error text.
+	// pLanguage and pCallStack tell which language's script made the call, and its call stack there (a Lua thread, a
+	// Squirrel VM; JavaScript needs none), which CheckCallingCode hands back to it; a call no script makes has none.
+	// Inline, as every native call makes one.
 	CNativeState(CScripting* pScripting = nullptr, CResource* pResource = nullptr,
-		const CArgumentArray* pArguments = nullptr);
-	~CNativeState();
+		const CArgumentArray* pArguments = nullptr, CScriptingVM* pLanguage = nullptr, void* pCallStack = nullptr)
+		: m_pScripting(pScripting), m_pResource(pResource), m_pArguments(pArguments), m_bHasError(false),
+		  m_pLanguage(pLanguage), m_pCallStack(pCallStack)
+	{
+		// Emptied directly, as formatting it costs more than the call of a small native.
+		g_szError[0] = '\0';
+	}
+	~CNativeState() = default;
 
 	CNativeState(const CNativeState&) = delete;
 	CNativeState& operator=(const CNativeState&) = delete;
 
 	CScripting* GetScripting() const { return m_pScripting; }
 	CResource* GetResource() const { return m_pResource; }
-	// The language whose script made the call and its call stack there (a Lua thread, a Squirrel VM; JavaScript
-	// needs none), which CheckCallingCode hands back to it. Every language sets them; a call no script makes has
-	// none.
-	void SetCaller(CScriptingVM* pLanguage, void* pCallStack)
-	{
-		m_pLanguage = pLanguage;
-		m_pCallStack = pCallStack;
-	}
 	// For the few natives that start, stop or restart a resource, whose receiver stopped code may still hold:
 	// false, with "The calling resource has stopped", when the script code that made the call belongs to a resource
 	// instance that has stopped, whatever environment the call runs for (a function of one resource that another
@@ -277,7 +279,7 @@ public:
 	// A new, empty global scope for one resource, or null.
 	virtual CScriptEnvironment* CreateEnvironment(const char* szResourceName) = 0;
 	// The handle of the environment whose script code made the native call now running on pCallStack (what the
-	// language gave CNativeState::SetCaller): that code's own environment, not the one the call runs for. 0 when
+	// language gave the CNativeState of the call): that code's own environment, not the one the call runs for. 0 when
 	// the language cannot tell, and the call's own environment then answers for it.
 	virtual uintptr_t FindCallingCode(void* /*pCallStack*/) { return 0; }
 };

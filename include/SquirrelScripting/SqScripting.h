@@ -101,7 +101,11 @@ public:
 		return pNode ? pNode->GetValue() : nullptr;
 	}
 
-	static CSqScripting* FromVM(HSQUIRRELVM v);
+	// Inline: every native call asks.
+	static CSqScripting* FromVM(HSQUIRRELVM v)
+	{
+		return v ? static_cast<CSqScripting*>(sq_getsharedforeignptr(v)) : nullptr;
+	}
 
 	CScripting* GetScripting() const { return m_pScripting; }
 	HSQUIRRELVM GetVM() const { return m_pVM; }
@@ -125,6 +129,8 @@ private:
 	// Adds the elements an array is about to make to the running conversion; false, with the error text set, when
 	// that would pass ARGUMENT_MAX_CONVERTED_ELEMENTS.
 	bool CountElements(size_t Count);
+	// A function value for the closure at Index (apart from the other values, which convert far more often).
+	CArgument* CreateFunctionArgument(HSQUIRRELVM v, SQInteger Index);
 	// The handle of the environment whose code the closure at Index is: the one whose root table it was made with,
 	// wherever it is handed on to. CScriptEnvironment::GONE_HANDLE when that root table belonged to an environment
 	// that has ended, or is gone: the environment held it while it ran. 0 for a native closure and for a root table

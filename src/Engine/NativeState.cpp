@@ -136,19 +136,6 @@ ModuleNativeCaller ScriptFunction::GetModuleCaller()
 	return g_pfnModuleCaller;
 }
 
-CNativeState::CNativeState(CScripting* pScripting, CResource* pResource, const CArgumentArray* pArguments)
-	: m_pScripting(pScripting), m_pResource(pResource), m_pArguments(pArguments), m_bHasError(false),
-	  m_pLanguage(nullptr), m_pCallStack(nullptr)
-{
-	// Every call starts with an empty last-error text; emptied directly, as formatting it costs more than the
-	// call of a small native.
-	g_szError[0] = '\0';
-}
-
-CNativeState::~CNativeState()
-{
-}
-
 bool CNativeState::CheckCallingCode()
 {
 	if (m_pLanguage == nullptr || m_pScripting == nullptr)

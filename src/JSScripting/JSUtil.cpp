@@ -166,8 +166,7 @@ bool MethodConstructor(JSContext* cx, JS::HandleObject NewObject, JS::CallArgs& 
 	CArgumentArray Arguments(Args.length());
 	if (!ConvertArguments(pScripting, pScriptEnvironment, Args, &Arguments))
 		return false;
-	CNativeState State(pScripting->GetScripting(), CallingResource(pScriptEnvironment), &Arguments);
-	State.SetCaller(pScripting, nullptr);
+	CNativeState State(pScripting->GetScripting(), CallingResource(pScriptEnvironment), &Arguments, pScripting);
 	if (!Constructor.m_Function.Call(&State, static_cast<int>(Args.length()), Constructor.m_pUserData))
 		return ReportFailure(cx, g_szError);
 
@@ -263,8 +262,7 @@ bool MethodGeneric(JSContext* cx, CJSScripting* pScripting, JS::CallArgs& Args, 
 	if (!ConvertArguments(pScripting, pScriptEnvironment, Args, &Arguments))
 		return false;
 
-	CNativeState State(pScripting->GetScripting(), CallingResource(pScriptEnvironment), &Arguments);
-	State.SetCaller(pScripting, nullptr);
+	CNativeState State(pScripting->GetScripting(), CallingResource(pScriptEnvironment), &Arguments, pScripting);
 
 	// The receiver is not counted for the call, but its wrapper is on the stack: neither goes meanwhile.
 	CJSReferenceable* pThisBinding = nullptr;

@@ -895,8 +895,7 @@ int CallNative(lua_State* pState, CLuaScripting* pLua, CLuaScriptEnvironment* pE
 	try
 	{
 		CNativeState State(pLua->GetScripting(), pEnvironment != nullptr ? pEnvironment->GetResource() : nullptr,
-			Call.m_pArguments);
-		State.SetCaller(pLua, pState);
+			Call.m_pArguments, pLua, pState);
 		if (bMethod)
 			State.SetThis(Call.m_pThis);
 		bResult = pFunction->Call(&State, static_cast<int>(Call.m_pArguments->GetArrayCount()), pUserData);

@@ -306,11 +306,6 @@ CSqScripting::~CSqScripting()
 	}
 }
 
-CSqScripting* CSqScripting::FromVM(HSQUIRRELVM v)
-{
-	return v ? static_cast<CSqScripting*>(sq_getsharedforeignptr(v)) : nullptr;
-}
-
 bool CSqScripting::DefineClasses()
 {
 	return m_pVM && m_pScripting && DefineClasses(m_pScripting->GetGlobal());

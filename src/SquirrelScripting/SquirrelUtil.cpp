@@ -62,49 +62,20 @@ SQInteger ThrowLastError(HSQUIRRELVM v)
 	return sq_throwerror(v, g_szError);
 }
 
-// Makes an environment the running one while it lives, when it is not that already: a namespace native of one
-// resource that another one's code calls runs for its own, and so do the functions it takes and the scripts it sets
-// off. A member, so that it is undone when a conversion throws.
-class CSqRunningNative
-{
-public:
-	CSqRunningNative() = default;
-	~CSqRunningNative()
-	{
-		if (m_pEntered)
-			m_pEntered->LeaveNative();
-	}
-
-	CSqRunningNative(const CSqRunningNative&) = delete;
-	CSqRunningNative& operator=(const CSqRunningNative&) = delete;
-
-	void Enter(CSqScriptEnvironment* pEnvironment, CSqScriptEnvironment* pRunning)
-	{
-		if (pEnvironment && pEnvironment != pRunning)
-		{
-			pEnvironment->EnterNative();
-			m_pEntered = pEnvironment;
-		}
-	}
-
-private:
-	CSqScriptEnvironment* m_pEntered = nullptr;
-};
-
 // One call of a native from Squirrel: the arguments converted from the stack, the calling resource from the
 // environment the call runs for. A namespace native runs for the environment whose root table it was put in
 // (Environment, its handle), whoever's code calls it: a closure of one resource that another one runs; any other
-// native for the running environment. Code of an environment that has ended calls nothing.
+// native for the running environment, and is the running one for the call when it is not that already (so that
+// the functions it takes and the scripts it sets off see it too). Code of an environment that has ended calls nothing.
 class CSqNativeCall
 {
 public:
 	CSqNativeCall(HSQUIRRELVM v, SQInteger iFirst, SQInteger iCount, uintptr_t Environment = 0)
-		: m_v(v), m_pScripting(CSqScripting::FromVM(v)),
-		  m_pEnvironment(Environment != 0 ? GetBoundEnvironment(m_pScripting, Environment)
-										  : m_pScripting->GetScriptEnvironment()),
+		: m_v(v), m_pScripting(CSqScripting::FromVM(v)), m_pRunning(m_pScripting->GetScriptEnvironment()),
+		  m_pEnvironment(Environment != 0 ? GetBoundEnvironment(m_pScripting, m_pRunning, Environment) : m_pRunning),
 		  m_Arguments(iCount > 0 ? static_cast<size_t>(iCount) : 0),
 		  m_State(m_pScripting->GetScripting(), m_pEnvironment ? m_pEnvironment->GetResource() : nullptr,
-			  &m_Arguments),
+			  &m_Arguments, m_pScripting, v),
 		  m_iCount(iCount > 0 ? iCount : 0), m_bConverted(true)
 	{
 		// After the state, which clears the last-error text.
@@ -113,22 +84,34 @@ public:
 																  : pScripting->CheckCaller(m_pEnvironment);
 		if (!bAllowed)
 		{
+			// Nothing to leave.
+			m_pRunning = m_pEnvironment;
 			m_bConverted = false;
 			return;
 		}
-		m_State.SetCaller(m_pScripting, v);
-		m_Running.Enter(m_pEnvironment, m_pScripting->GetScriptEnvironment());
-		// The arguments together make at most as many array elements as one value may.
-		CSqScripting::CConversion Conversion(m_pScripting);
-		for (SQInteger i = 0; m_bConverted && i < m_iCount; i++)
+		if (m_pEnvironment != m_pRunning)
+			m_pEnvironment->EnterNative();
+		try
 		{
-			CArgument* pArgument = m_pScripting->CreateArgument(v, iFirst + i);
-			if (pArgument)
-				m_Arguments.AddAndOwn(pArgument);
-			else
-				m_bConverted = false;
+			// The arguments together make at most as many array elements as one value may.
+			CSqScripting::CConversion Conversion(m_pScripting);
+			for (SQInteger i = 0; m_bConverted && i < m_iCount; i++)
+			{
+				CArgument* pArgument = m_pScripting->CreateArgument(v, iFirst + i);
+				if (pArgument)
+					m_Arguments.AddAndOwn(pArgument);
+				else
+					m_bConverted = false;
+			}
+		}
+		catch (...)
+		{
+			// The destructor of an object whose constructor throws does not run.
+			Leave();
+			throw;
 		}
 	}
+	~CSqNativeCall() { Leave(); }
 
 	CSqNativeCall(const CSqNativeCall&) = delete;
 	CSqNativeCall& operator=(const CSqNativeCall&) = delete;
@@ -163,21 +146,29 @@ public:
 private:
 	// The environment the handle names when it is one of this language's; null when it is gone. The handle lies in
 	// a free variable, out of scripts' reach, but is checked all the same.
-	static CSqScriptEnvironment* GetBoundEnvironment(CSqScripting* pScripting, uintptr_t Handle)
+	static CSqScriptEnvironment* GetBoundEnvironment(CSqScripting* pScripting, CSqScriptEnvironment* pRunning,
+		uintptr_t Handle)
 	{
-		CSqScriptEnvironment* pRunning = pScripting->GetScriptEnvironment();
 		if (pRunning && pRunning->GetHandle() == Handle)
 			return pRunning;
 		CSqScriptEnvironment* pEnvironment = dynamic_cast<CSqScriptEnvironment*>(CScriptEnvironment::FromHandle(Handle));
 		return pEnvironment && pEnvironment->GetSqScripting() == pScripting ? pEnvironment : nullptr;
 	}
 
+	// Undoes the constructor's EnterNative, which may end the environment (a Destroy that had to wait); the function
+	// values made from its code were cut loose by that Destroy.
+	void Leave()
+	{
+		if (m_pEnvironment != m_pRunning)
+			m_pEnvironment->LeaveNative();
+	}
+
 	HSQUIRRELVM m_v;
 	CSqScripting* m_pScripting;
+	// The environment whose code runs, and the one the call runs for; they differ while the call has entered the
+	// latter.
+	CSqScriptEnvironment* m_pRunning;
 	CSqScriptEnvironment* m_pEnvironment;
-	// Declared before the arguments and the state, so that it is left once they are released: the environment stays
-	// alive while they go.
-	CSqRunningNative m_Running;
 	CArgumentArray m_Arguments;
 	CNativeState m_State;
 	SQInteger m_iCount;
@@ -677,6 +668,21 @@ void CSqScripting::PushReferenceable(CBaseObject* pObject, HSQUIRRELVM v)
 	pReference->Bind(v, -1);
 }
 
+CArgument* CSqScripting::CreateFunctionArgument(HSQUIRRELVM v, SQInteger Index)
+{
+	// Code of the environment that made it, whoever hands it over; a closure of no environment's root table counts as
+	// the running environment's.
+	uintptr_t Code = FindClosureCode(v, Index);
+	CSqScriptEnvironment* pEnvironment =
+		Code != 0 ? dynamic_cast<CSqScriptEnvironment*>(CScriptEnvironment::FromHandle(Code)) : GetScriptEnvironment();
+	if (Code == 0 && pEnvironment)
+		Code = pEnvironment->GetHandle();
+	CSqFunction* pFunction = new CSqFunction(this, pEnvironment, Code, v, Index);
+	CArgument* pValue = new CArgumentFunction(pFunction);
+	pFunction->Release();
+	return pValue;
+}
+
 uintptr_t CSqScripting::FindClosureCode(HSQUIRRELVM v, SQInteger Index)
 {
 	if (sq_gettype(v, Index) != OT_CLOSURE || SQ_FAILED(sq_getclosureroot(v, Index)))
@@ -940,20 +946,7 @@ CArgument* CSqScripting::CreateArgument(HSQUIRRELVM v, SQInteger Index, unsigned
 	case OT_ARRAY:
 		return CreateArrayArgument(v, Index, Depth, ppPath);
 	case OT_CLOSURE:
-	{
-		// Code of the environment that made it, whoever hands it over; a closure of no environment's root table
-		// counts as the running environment's.
-		uintptr_t Code = FindClosureCode(v, Index);
-		CSqScriptEnvironment* pEnvironment = Code != 0
-			? dynamic_cast<CSqScriptEnvironment*>(CScriptEnvironment::FromHandle(Code))
-			: GetScriptEnvironment();
-		if (Code == 0 && pEnvironment)
-			Code = pEnvironment->GetHandle();
-		CSqFunction* pFunction = new CSqFunction(this, pEnvironment, Code, v, Index);
-		CArgument* pValue = new CArgumentFunction(pFunction);
-		pFunction->Release();
-		return pValue;
-	}
+		return CreateFunctionArgument(v, Index);
 	case OT_NATIVECLOSURE:
 	{
 		// A closure made for an engine function value goes back as that function.

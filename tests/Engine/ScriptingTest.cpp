@@ -172,9 +172,7 @@ TEST(ScriptCode, CallingCodeOfAStoppedResourceIsRefused)
 	{
 		CScripting Scripting;
 		CAnsweringVM Language(Case.m_Answer);
-		CNativeState State(&Scripting);
-		if (Case.m_bLanguage)
-			State.SetCaller(&Language, nullptr);
+		CNativeState State(&Scripting, nullptr, nullptr, Case.m_bLanguage ? &Language : nullptr);
 		EXPECT_EQ(State.CheckCallingCode(), Case.m_bAllowed) << Case.m_szName;
 		EXPECT_EQ(State.m_bHasError, !Case.m_bAllowed) << Case.m_szName;
 		EXPECT_STREQ(g_szError, Case.m_bAllowed ? "" : "The calling resource has stopped") << Case.m_szName;
