@@ -61,9 +61,10 @@
 // 11. Code belongs to its environment. A Lua function is code of the environment whose global table is its _ENV;
 //    one that reads no global has no _ENV and is code of the environment that ran its script file last (a restart
 //    makes old code of a resource count as its running instance's); a function whose _ENV is a table of the
-//    script's own making counts by its file in the same way. What the engine keeps of a function (a handler, a
-//    timer, data) belongs to that environment, whoever handed it over, and goes when it stops; the few natives
-//    that start, stop or restart a resource ask which code calls them (FindCallingCode).
+//    script's own making counts by its file in the same way. A function value the engine keeps belongs to that
+//    environment, whoever handed it over: the handlers and timers that call it go when the environment ends, and
+//    calls of it are refused from then on (rule 1). The few natives that start, stop or restart a resource ask
+//    which code calls them (FindCallingCode).
 // 12. Finalisers. setmetatable (and debug.setmetatable) hands the finalising of an object whose metatable has "__gc"
 //    to a guard of the engine's, so that a finaliser runs protected: its error is logged as "SCRIPT ERROR: %s" and
 //    never raised into whatever code was allocating when the collector ran it, and the other finalisers still run.

@@ -523,6 +523,7 @@ bool CFunction::HasStopped() const
 
 CResource* CFunction::GetCodeResource() const
 {
-	const CScriptEnvironment* pEnvironment = m_Environment != 0 ? CScriptEnvironment::FromHandle(m_Environment) : nullptr;
+	const CScriptEnvironment* pEnvironment =
+		m_Environment != 0 ? CScriptEnvironment::FromHandle(m_Environment) : nullptr;
 	return pEnvironment != nullptr && !pEnvironment->HasEnded() ? pEnvironment->GetResource() : nullptr;
 }

@@ -1,12 +1,11 @@
-// Which environment a piece of Lua code belongs to (rule 11 of CLuaScripting.h), and the finalisers that run such
-// code protected, for its environment (rule 12).
+// Which environment a piece of Lua code belongs to (rule 11 of CLuaScripting.h), and the guards that run script
+// finalisers protected (rule 12).
 
 #include <algorithm>
 #include <cstring>
 
 #include <lua.hpp>
 
-#include "Engine/KError.h"
 #include "LuaScripting/CLuaScripting.h"
 
 namespace

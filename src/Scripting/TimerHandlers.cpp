@@ -121,7 +121,8 @@ size_t CTimerHandlers::RemoveTimersIf(TPredicate Predicate)
 
 size_t CTimerHandlers::RemoveTimers(CResource* pResource)
 {
-	return RemoveTimersIf([pResource](CScriptTimer* pTimer) { return !pResource || pTimer->GetResource() == pResource; });
+	return RemoveTimersIf(
+		[pResource](CScriptTimer* pTimer) { return !pResource || pTimer->GetResource() == pResource; });
 }
 
 size_t CTimerHandlers::RemoveGoingWith(CResource* pResource)

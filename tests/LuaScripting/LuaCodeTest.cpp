@@ -45,7 +45,8 @@ TEST_F(LuaTest, FinalisersKeepLuasRules)
 			"mt.__gc = function() seen = 'second' end collectgarbage() test.record(seen)",
 			"second"},
 		{"a resurrected object is finalised again only once marked again",
-			"local seen, kept = 0 local mt mt = {__gc = function(o) seen = seen + 1 if seen == 1 then kept = o end end} "
+			"local seen, kept = 0 local mt "
+			"mt = {__gc = function(o) seen = seen + 1 if seen == 1 then kept = o end end} "
 			"setmetatable({}, mt) collectgarbage() kept = nil collectgarbage() collectgarbage() "
 			"local once = seen setmetatable({}, mt) collectgarbage() test.record(once .. ' ' .. seen)",
 			"1 2"},
@@ -62,7 +63,8 @@ TEST_F(LuaTest, FinalisersKeepLuasRules)
 			"test.record(select(2, pcall(setmetatable, t, {__gc = function() end})))",
 			"cannot change a protected metatable"},
 		{"a metatable must be a table",
-			"test.record(tostring(select(2, pcall(setmetatable, {}, 5)):find('nil or table expected', 1, true) ~= nil))",
+			"local message = select(2, pcall(setmetatable, {}, 5)) "
+			"test.record(tostring(message:find('nil or table expected', 1, true) ~= nil))",
 			"true"},
 	};
 	for (const tCase& Case : rgCases)
@@ -77,7 +79,8 @@ TEST_F(LuaTest, FinaliserErrorsNeverInterruptTheCodeThatRanTheCollector)
 	// The collector runs finalisers from whatever code allocates; an error of one is logged and the others still run.
 	ASSERT_TRUE(Run(Main(),
 		"local ran = 0 "
-		"for i = 1, 5 do setmetatable({}, {__gc = function() ran = ran + 1 error('finaliser ' .. i .. ' failed') end}) end "
+		"for i = 1, 5 do "
+		"setmetatable({}, {__gc = function() ran = ran + 1 error('finaliser ' .. i .. ' failed') end}) end "
 		"collectgarbage() "
 		"local s = {} for i = 1, 100000 do s[#s + 1] = 'x' .. i if #s > 100 then s = {} end end "
 		"test.record(ran)"));

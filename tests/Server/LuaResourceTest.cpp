@@ -241,8 +241,8 @@ addCommandHandler('alive', function() print('still answering') end)
 		for (const auto& Value : g_UpvalueValues)
 		{
 			const std::string Case = std::string(Target.m_szLabel) + " " + Value.first;
-			EXPECT_TRUE(HasLineStartingWith(Lines, "setupvalue " + Case + ": false " + g_szNotLua, g_szLuaFunctionExpected))
-				<< Case;
+			const std::string Refused = "setupvalue " + Case + ": false " + g_szNotLua;
+			EXPECT_TRUE(HasLineStartingWith(Lines, Refused, g_szLuaFunctionExpected)) << Case;
 			EXPECT_NE(FindLine(Lines, "use " + Case + ": true"), -1) << Case;
 		}
 	}

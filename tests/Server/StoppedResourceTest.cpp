@@ -30,6 +30,19 @@ local function arm()
 end
 arm()
 )script";
+
+// Runs the Lua script as the one resource "a", then shuts the server down with quit (iSignal 0) or the signal, which
+// must end it with status 0.
+void RunAndShutDown(CServerProcess& Server, const char* szScript, int iSignal)
+{
+	WriteLua(Server, "a", szScript);
+	StartWithResources(Server, {"a"});
+	if (iSignal == 0)
+		ASSERT_TRUE(Server.WriteInput("quit\n"));
+	else
+		ASSERT_TRUE(Server.Signal(iSignal));
+	EXPECT_EQ(Server.WaitForExit(), 0) << iSignal << "\n" << Server.GetRawOutput();
+}
 }
 
 TEST(StoppedResource, FinalisersOfAStoppedResourceMakeNothingAndLetTheServerQuit)
@@ -62,13 +75,7 @@ TEST(StoppedResource, AFinaliserPendingAtShutdownLetsTheServerEndCleanly)
 	for (int iSignal : {0, SIGINT, SIGTERM})
 	{
 		CServerProcess Server;
-		WriteLua(Server, "a", g_szRearmingFinaliser);
-		StartWithResources(Server, {"a"});
-		if (iSignal == 0)
-			ASSERT_TRUE(Server.WriteInput("quit\n"));
-		else
-			ASSERT_TRUE(Server.Signal(iSignal));
-		EXPECT_EQ(Server.WaitForExit(), 0) << iSignal << "\n" << Server.GetRawOutput();
+		RunAndShutDown(Server, g_szRearmingFinaliser, iSignal);
 		EXPECT_TRUE(Printed(Server, "STOP: Resource a stopped.")) << Server.GetRawOutput();
 		EXPECT_EQ(CountLines(Server.GetOutputLines(), "made true"), 0u) << Server.GetRawOutput();
 	}
@@ -502,13 +509,7 @@ arm()
 	for (int iSignal : {0, SIGINT, SIGTERM})
 	{
 		CServerProcess Server;
-		WriteLua(Server, "a", szRearmingStarter);
-		StartWithResources(Server, {"a"});
-		if (iSignal == 0)
-			ASSERT_TRUE(Server.WriteInput("quit\n"));
-		else
-			ASSERT_TRUE(Server.Signal(iSignal));
-		EXPECT_EQ(Server.WaitForExit(), 0) << iSignal << "\n" << Server.GetRawOutput();
+		RunAndShutDown(Server, szRearmingStarter, iSignal);
 		const std::vector<std::string> Lines = Server.GetOutputLines();
 		const int iShutdown = FindLine(Lines, "Server shutting down...");
 		ASSERT_NE(iShutdown, -1) << iSignal << "\n" << Server.GetRawOutput();
