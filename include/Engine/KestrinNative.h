@@ -193,11 +193,7 @@ public:
 	CResource* GetCodeResource() const;
 	// What goes with a resource that stops: a registration it made (pAdder, the resource that registered it), or
 	// one that holds its code, whoever registered it, or code of an instance that has already stopped.
-	static bool GoesWithResource(CResource* pAdder, const CFunction* pFunction, CResource* pResource)
-	{
-		return pAdder == pResource ||
-			(pFunction != nullptr && (pFunction->GetCodeResource() == pResource || pFunction->HasStopped()));
-	}
+	static bool GoesWithResource(CResource* pAdder, const CFunction* pFunction, CResource* pResource);
 
 	// The plug-in-facing view, made on first request by the plug-in layer.
 	Kestrin3D::Interfaces::IFunction* m_pFunctionInterface;

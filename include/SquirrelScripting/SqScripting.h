@@ -91,6 +91,9 @@ public:
 	// Fills the table on top of v's stack from the namespace, for the environment whose handle is given: its
 	// functions and properties run for that environment.
 	void RegisterFunctions(HSQUIRRELVM v, ReflectedNamespace* pNamespace, uintptr_t Environment);
+	// The environment of this language that a handle names (CScriptEnvironment::GetHandle); null once it is gone.
+	// Handles lie in free variables, out of scripts' reach, but what they name is checked all the same.
+	CSqScriptEnvironment* FindEnvironment(uintptr_t Handle) const;
 
 	void PushScriptEnvironment(CSqScriptEnvironment* pEnvironment);
 	void PopScriptEnvironment();

@@ -527,3 +527,14 @@ CResource* CFunction::GetCodeResource() const
 		m_Environment != 0 ? CScriptEnvironment::FromHandle(m_Environment) : nullptr;
 	return pEnvironment != nullptr && !pEnvironment->HasEnded() ? pEnvironment->GetResource() : nullptr;
 }
+
+bool CFunction::GoesWithResource(CResource* pAdder, const CFunction* pFunction, CResource* pResource)
+{
+	if (pAdder == pResource)
+		return true;
+	if (pFunction == nullptr || pFunction->m_Environment == 0)
+		return false;
+	// One lookup answers both: code of the resource, or of an instance that has stopped (ended, or gone).
+	const CScriptEnvironment* pEnvironment = CScriptEnvironment::FromHandle(pFunction->m_Environment);
+	return pEnvironment == nullptr || pEnvironment->HasEnded() || pEnvironment->GetResource() == pResource;
+}

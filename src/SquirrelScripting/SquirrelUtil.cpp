@@ -144,15 +144,13 @@ public:
 	CArgument* GetResult() const { return m_State.m_RVal.GetReturnArgument(); }
 
 private:
-	// The environment the handle names when it is one of this language's; null when it is gone. The handle lies in
-	// a free variable, out of scripts' reach, but is checked all the same.
+	// The environment the handle names: the running one read without a lookup when it is that one.
 	static CSqScriptEnvironment* GetBoundEnvironment(CSqScripting* pScripting, CSqScriptEnvironment* pRunning,
 		uintptr_t Handle)
 	{
 		if (pRunning && pRunning->GetHandle() == Handle)
 			return pRunning;
-		CSqScriptEnvironment* pEnvironment = dynamic_cast<CSqScriptEnvironment*>(CScriptEnvironment::FromHandle(Handle));
-		return pEnvironment && pEnvironment->GetSqScripting() == pScripting ? pEnvironment : nullptr;
+		return pScripting->FindEnvironment(Handle);
 	}
 
 	// Undoes the constructor's EnterNative, which may end the environment (a Destroy that had to wait); the function
@@ -674,13 +672,19 @@ CArgument* CSqScripting::CreateFunctionArgument(HSQUIRRELVM v, SQInteger Index)
 	// the running environment's.
 	uintptr_t Code = FindClosureCode(v, Index);
 	CSqScriptEnvironment* pEnvironment =
-		Code != 0 ? dynamic_cast<CSqScriptEnvironment*>(CScriptEnvironment::FromHandle(Code)) : GetScriptEnvironment();
+		Code != 0 ? FindEnvironment(Code) : GetScriptEnvironment();
 	if (Code == 0 && pEnvironment)
 		Code = pEnvironment->GetHandle();
 	CSqFunction* pFunction = new CSqFunction(this, pEnvironment, Code, v, Index);
 	CArgument* pValue = new CArgumentFunction(pFunction);
 	pFunction->Release();
 	return pValue;
+}
+
+CSqScriptEnvironment* CSqScripting::FindEnvironment(uintptr_t Handle) const
+{
+	CSqScriptEnvironment* pEnvironment = dynamic_cast<CSqScriptEnvironment*>(CScriptEnvironment::FromHandle(Handle));
+	return pEnvironment && pEnvironment->GetSqScripting() == this ? pEnvironment : nullptr;
 }
 
 uintptr_t CSqScripting::FindClosureCode(HSQUIRRELVM v, SQInteger Index)

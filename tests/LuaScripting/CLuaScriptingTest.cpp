@@ -4,27 +4,6 @@
 #include "Scripting/CommandHandlers.h"
 #include "Support/AllocationCounter.h"
 
-namespace
-{
-std::string Text(const CArgument* pValue)
-{
-	return (pValue != nullptr && pValue->IsString()) ? std::string(pValue->ToString()) : "<not a string>";
-}
-
-int64_t Integer(const CArgument* pValue)
-{
-	int64_t iValue = -12345;
-	if (pValue != nullptr && pValue->IsNumber())
-		pValue->ToNumber(iValue);
-	return iValue;
-}
-
-bool IsNil(const CArgument* pValue)
-{
-	return pValue != nullptr && pValue->GetType() == ARGUMENT_NIL;
-}
-}
-
 // Environments
 
 TEST_F(LuaTest, EnvironmentHoldsTheFixedSelectionOfLibrariesAndTheInterface)

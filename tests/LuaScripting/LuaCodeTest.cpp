@@ -2,16 +2,6 @@
 
 #include "LuaTestFixture.h"
 
-#include "Engine/KError.h"
-
-namespace
-{
-std::string Text(const CArgument* pValue)
-{
-	return (pValue != nullptr && pValue->IsString()) ? std::string(pValue->ToString()) : "<not a string>";
-}
-}
-
 // Finalisers
 
 TEST_F(LuaTest, FinalisersKeepLuasRules)
@@ -84,9 +74,7 @@ TEST_F(LuaTest, FinaliserErrorsNeverInterruptTheCodeThatRanTheCollector)
 		"collectgarbage() "
 		"local s = {} for i = 1, 100000 do s[#s + 1] = 'x' .. i if #s > 100 then s = {} end end "
 		"test.record(ran)"));
-	int64_t iRan = 0;
-	ASSERT_TRUE(Recorded().GetAt(0)->ToNumber(iRan));
-	EXPECT_EQ(iRan, 5);
+	EXPECT_EQ(Integer(Recorded().GetAt(0)), 5);
 	for (int i = 1; i <= 5; i++)
 		EXPECT_TRUE(Logged("finaliser " + std::to_string(i) + " failed")) << i;
 	EXPECT_FALSE(Logged("error in __gc metamethod"));
@@ -157,12 +145,8 @@ TEST_F(LuaTest, UpvaluesOfCFunctionsCannotBeReplaced)
 		"local up = 1 local function f() return up end "
 		"test.record(refused, #targets * 4, debug.setupvalue(f, 1, 2), f(), test.caller())"));
 	ASSERT_EQ(Recorded().GetArrayCount(), 5u);
-	int64_t iRefused = 0, iTried = -1, iValue = 0;
-	Recorded().GetAt(0)->ToNumber(iRefused);
-	Recorded().GetAt(1)->ToNumber(iTried);
-	Recorded().GetAt(3)->ToNumber(iValue);
-	EXPECT_EQ(iRefused, iTried);
+	EXPECT_EQ(Integer(Recorded().GetAt(0)), Integer(Recorded().GetAt(1)));
 	EXPECT_EQ(Text(Recorded().GetAt(2)), "up");
-	EXPECT_EQ(iValue, 2);
+	EXPECT_EQ(Integer(Recorded().GetAt(3)), 2);
 	EXPECT_EQ(Text(Recorded().GetAt(4)), "main");
 }

@@ -9,6 +9,25 @@
 #include "LuaScripting/CLuaScripting.h"
 #include "Support/ResourceHostFixture.h"
 
+// What scripts hand back, read for checks: a mismatch reads as a value no check expects.
+inline std::string Text(const CArgument* pValue)
+{
+	return (pValue != nullptr && pValue->IsString()) ? std::string(pValue->ToString()) : "<not a string>";
+}
+
+inline int64_t Integer(const CArgument* pValue)
+{
+	int64_t iValue = -12345;
+	if (pValue != nullptr && pValue->IsNumber())
+		pValue->ToNumber(iValue);
+	return iValue;
+}
+
+inline bool IsNil(const CArgument* pValue)
+{
+	return pValue != nullptr && pValue->GetType() == ARGUMENT_NIL;
+}
+
 class LuaTest : public ResourceHostFixture
 {
 protected:
