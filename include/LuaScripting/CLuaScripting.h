@@ -160,9 +160,10 @@ public:
 	// code of no environment's file. The handle may name an environment that has ended, or none any more.
 	uintptr_t FindCodeHandle(lua_State* pState, int iIndex);
 	// An environment's table makes functions whose _ENV it is its environment's code; its script files make
-	// those that read no global its code (the newest environment to run a file wins).
+	// those that read no global its code (the newest environment to run a file wins). A file name is one
+	// resource's: should environments of two resources run files of one name, code of that name is nobody's.
 	void AddEnvironmentTable(lua_State* pState, int iTable, uintptr_t Handle);
-	void AddSourceFile(const char* szName, uintptr_t Handle);
+	void AddSourceFile(const char* szName, uintptr_t Handle, const char* szResource);
 
 	// The environment of this language that a handle names (CScriptEnvironment::GetHandle); null once it is gone.
 	// Natives of a namespace and load find the environment they belong to by it, whoever's code calls them (a
@@ -233,8 +234,14 @@ private:
 	CLuaStrongReference* m_pReferences;
 	std::unordered_set<CLuaScriptEnvironment*> m_Environments;
 	std::unordered_set<const void*> m_ClassTables;
-	// Per script file name, the environments that ran it, oldest first (rule 11).
-	std::unordered_map<std::string, std::vector<uintptr_t>> m_SourceFiles;
+	// Per script file name, the resource that ran it and its environments that did, oldest first (rule 11).
+	struct tSourceFile
+	{
+		std::string m_Resource;
+		bool m_bShared = false;
+		std::vector<uintptr_t> m_Handles;
+	};
+	std::unordered_map<std::string, tSourceFile> m_SourceFiles;
 	// Engine values made from tables by the conversions now running; a table counts for every place that holds it.
 	size_t m_ConvertedElements;
 	unsigned m_uiConversions;

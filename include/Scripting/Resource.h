@@ -89,6 +89,9 @@ public:
 	void ClearScripts();
 	// The block that tells a client about this resource.
 	bool WriteClientInfo(Stream* pStream);
+	// The name a script runs under: its path, which for an archive's member starts with the archive's path, so
+	// that no two resources' scripts share a name (error positions name the resource, and code is told apart).
+	std::string GetScriptName(const tResourceScript& Script) const;
 
 	// The path of the map file whose elements are being placed, empty at other times: what a manager names when it
 	// cannot place them all.

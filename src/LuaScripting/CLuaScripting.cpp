@@ -16,6 +16,7 @@
 #include "Engine/KestrinString.h"
 #include "LuaScripting/CLuaUtil.h"
 #include "LuaScripting/LuaReferenceable.h"
+#include "Scripting/Resource.h"
 
 namespace
 {
@@ -717,7 +718,7 @@ bool CLuaScriptEnvironment::DoFile(Stream* pStream, const char* szName)
 	if (lua_setupvalue(pState, -2, 1) == nullptr)
 		lua_pop(pState, 1);
 	// Lua names the chunk's code by the name given, or "?" without one.
-	m_pLua->AddSourceFile(szName != nullptr ? szName : "?", GetHandle());
+	m_pLua->AddSourceFile(szName != nullptr ? szName : "?", GetHandle(), m_pResource ? m_pResource->GetName() : "");
 	bool bResult = Call(0, 0);
 	lua_settop(pState, iTop);
 	return bResult;

@@ -190,9 +190,21 @@ void CLuaScripting::AddEnvironmentTable(lua_State* pState, int iTable, uintptr_t
 	lua_pop(pState, 1);
 }
 
-void CLuaScripting::AddSourceFile(const char* szName, uintptr_t Handle)
+void CLuaScripting::AddSourceFile(const char* szName, uintptr_t Handle, const char* szResource)
 {
-	std::vector<uintptr_t>& Handles = m_SourceFiles[szName != nullptr ? szName : ""];
+	auto Inserted = m_SourceFiles.try_emplace(szName != nullptr ? szName : "");
+	tSourceFile& File = Inserted.first->second;
+	const std::string Resource = szResource != nullptr ? szResource : "";
+	if (Inserted.second)
+		File.m_Resource = Resource;
+	else if (File.m_Resource != Resource)
+		File.m_bShared = true;
+	if (File.m_bShared)
+	{
+		File.m_Handles.clear();
+		return;
+	}
+	std::vector<uintptr_t>& Handles = File.m_Handles;
 	// Environments that are gone tell nothing a newer one does not.
 	Handles.erase(std::remove_if(Handles.begin(), Handles.end(),
 					  [](uintptr_t Old) { return CScriptEnvironment::FromHandle(Old) == nullptr; }),
@@ -231,14 +243,15 @@ uintptr_t CLuaScripting::FindCodeHandle(lua_State* pState, int iIndex)
 	if (!lua_getinfo(pState, ">S", &Info) || Info.source == nullptr)
 		return 0;
 	auto it = m_SourceFiles.find(Info.source);
-	if (it == m_SourceFiles.end() || it->second.empty())
+	if (it == m_SourceFiles.end() || it->second.m_Handles.empty())
 		return 0;
-	for (auto itHandle = it->second.rbegin(); itHandle != it->second.rend(); ++itHandle)
+	const std::vector<uintptr_t>& Handles = it->second.m_Handles;
+	for (auto itHandle = Handles.rbegin(); itHandle != Handles.rend(); ++itHandle)
 	{
 		if (CScriptEnvironment::IsRunning(*itHandle))
 			return *itHandle;
 	}
-	return it->second.back();
+	return Handles.back();
 }
 
 uintptr_t CLuaScripting::FindCallingCode(void* pCallStack)

@@ -553,6 +553,13 @@ void CResource::RemoveRegistrations()
 	m_pOwner->GetKeyBinds()->RemoveGoingWith(this);
 }
 
+std::string CResource::GetScriptName(const tResourceScript& Script) const
+{
+	if (m_FolderPath.empty() && !m_ArchivePath.empty())
+		return PathUtil::AppendPath(m_ArchivePath.c_str(), Script.m_Path.c_str());
+	return Script.m_Path;
+}
+
 bool CResource::RunScripts()
 {
 	// A copy: a scan started by one of the scripts replaces the lists, and the data is shared, not copied.
@@ -572,7 +579,7 @@ bool CResource::RunScripts()
 			CScriptEnvironment* pEnvironment = Script.m_eType == SCRIPT_TYPE_LUA ? m_pLuaEnvironment
 				: Script.m_eType == SCRIPT_TYPE_SQUIRREL                        ? m_pSquirrelEnvironment
 																				: m_pJSEnvironment;
-			if (!pEnvironment || !pEnvironment->DoFile(pStream, Script.m_Path.c_str()))
+			if (!pEnvironment || !pEnvironment->DoFile(pStream, GetScriptName(Script).c_str()))
 				return false;
 			break;
 		}

@@ -114,20 +114,6 @@ triggerEvent("WantLib", null);
 
 const char* const g_szStoppedFunction = "Cannot call a function of a stopped resource";
 
-// Prints "marker <text>" for every chat line, so that a test knows when what a client sent before has been handled.
-const char* const g_szChatMarker =
-	"addEventHandler('OnPlayerChat', function(event, client, text) print('marker ' .. text) end)\n";
-
-// The client presses the key "a", then says the mark; the lines printed meanwhile.
-std::vector<std::string> PressKey(CServerProcess& Server, VexaTest::CGameClient& Client, const std::string& Mark)
-{
-	const size_t First = Server.GetOutputLines().size();
-	EXPECT_TRUE(Client.Send(KeyMessage(true, 4, 'a', 0, 0)));
-	EXPECT_TRUE(Client.Send(ChatMessage(Mark)));
-	EXPECT_TRUE(WaitForLines(Server, First, "marker " + Mark, 1)) << Server.GetRawOutput();
-	return LinesSince(Server, First);
-}
-
 // Restarts and then stops the client; an assertion that fails ends only this case.
 void CheckLibraryCase(const tLibraryCase& Case)
 {

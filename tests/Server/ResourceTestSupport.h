@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "Engine/TarBuilder.h"
 #include "ScriptNotation.h"
 #include "ServerHarness.h"
 
@@ -23,24 +24,41 @@ struct tScript
 	std::string m_Text;
 };
 
+// How a resource is packed: a folder of files, or one ustar archive "<name>.tar".
+enum ePackaging
+{
+	FOLDER,
+	ARCHIVE,
+};
+
 // Writes one resource with its meta.xml into the server's folder (a server process or a server in this process);
 // the scripts run in the order given. Files are further files of the resource (path below the resource folder,
 // content).
 template <class TServer>
 void WriteResource(TServer& Server, const std::string& Name, const std::vector<tScript>& Scripts,
-	const std::vector<std::pair<std::string, std::string>>& Files = {})
+	const std::vector<std::pair<std::string, std::string>>& Files = {}, ePackaging Packaging = FOLDER)
 {
+	std::vector<std::pair<std::string, std::string>> Members;
 	std::string Meta = "<meta>\n";
 	for (const tScript& Script : Scripts)
 	{
 		Meta += std::string("\t<script src=\"") + Script.m_szFile + "\" type=\"server\" language=\"" +
 			Script.m_szLanguage + "\" />\n";
-		Server.WriteFile("resources/" + Name + "/" + Script.m_szFile, Script.m_Text);
+		Members.emplace_back(Script.m_szFile, Script.m_Text);
 	}
 	Meta += "</meta>\n";
-	Server.WriteFile("resources/" + Name + "/meta.xml", Meta);
-	for (const auto& File : Files)
-		Server.WriteFile("resources/" + Name + "/" + File.first, File.second);
+	Members.emplace_back("meta.xml", Meta);
+	Members.insert(Members.end(), Files.begin(), Files.end());
+	if (Packaging == ARCHIVE)
+	{
+		CTarBuilder Archive;
+		for (const auto& Member : Members)
+			Archive.File(Member.first, Member.second);
+		Server.WriteFile("resources/" + Name + ".tar", Archive.End().Bytes());
+		return;
+	}
+	for (const auto& Member : Members)
+		Server.WriteFile("resources/" + Name + "/" + Member.first, Member.second);
 }
 
 // Starts the server with the resources in the given order and waits until they have been started.
@@ -57,10 +75,11 @@ inline bool Printed(CServerProcess& Server, const std::string& Text)
 }
 
 // A resource whose one server script is in the given language.
-inline void WriteScript(CServerProcess& Server, const std::string& Name, eLanguage Language, const std::string& Script)
+inline void WriteScript(CServerProcess& Server, const std::string& Name, eLanguage Language, const std::string& Script,
+	ePackaging Packaging = FOLDER)
 {
 	const tScriptLanguage& Entry = g_ScriptLanguages[Language];
-	WriteResource(Server, Name, {{Entry.m_szFile, Entry.m_szLanguage, Script}});
+	WriteResource(Server, Name, {{Entry.m_szFile, Entry.m_szLanguage, Script}}, {}, Packaging);
 }
 
 inline void WriteLua(CServerProcess& Server, const std::string& Name, const std::string& Script)
