@@ -163,6 +163,10 @@ public:
 	// those that read no global its code (the newest environment to run a file wins). A file name is one
 	// resource's: should environments of two resources run files of one name, code of that name is nobody's.
 	void AddEnvironmentTable(lua_State* pState, int iTable, uintptr_t Handle);
+	// Has coroutine.resume and coroutine.wrap note who resumes a coroutine, and notes the C functions of Lua's own
+	// libraries: FindCallingCode walks past those (pcall, a coroutine's resume) to the code that called them, and
+	// stops at any other C function, where the engine called what runs above it.
+	void SetUpCallerChains(lua_State* pState);
 	void AddSourceFile(const char* szName, uintptr_t Handle, const char* szResource);
 
 	// The environment of this language that a handle names (CScriptEnvironment::GetHandle); null once it is gone.
@@ -242,6 +246,7 @@ private:
 		std::vector<uintptr_t> m_Handles;
 	};
 	std::unordered_map<std::string, tSourceFile> m_SourceFiles;
+	std::unordered_set<lua_CFunction> m_LibraryFunctions;
 	// Engine values made from tables by the conversions now running; a table counts for every place that holds it.
 	size_t m_ConvertedElements;
 	unsigned m_uiConversions;

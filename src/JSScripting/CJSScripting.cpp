@@ -143,6 +143,9 @@ public:
 		JSAutoRealm Realm(cx, Job);
 		CJSScripting::CRunningEnvironment Running(m_pScripting, pEnvironment, m_pScripting->GetCurrentEnvironment());
 		JS::RootedValue Result(cx);
+		// The job is no call of the code that settled the promise: a reaction that is a native (a bound method)
+		// must not take that code for its caller.
+		JS::AutoHideScriptedCaller Hide(cx);
 		return JS::Call(cx, JS::UndefinedHandleValue, Job, JS::HandleValueArray::empty(), &Result);
 	}
 
@@ -166,6 +169,7 @@ public:
 			JSAutoRealm Realm(cx, Job);
 			JS::RootedValue Result(cx);
 			CJSScripting::CRunningEnvironment Running(m_pScripting, pEnvironment, m_pScripting->GetCurrentEnvironment());
+			JS::AutoHideScriptedCaller Hide(cx);
 			if (!JS::Call(cx, JS::UndefinedHandleValue, Job, JS::HandleValueArray::empty(), &Result) &&
 				JS_IsExceptionPending(cx))
 				m_pScripting->HandleError();
@@ -578,8 +582,13 @@ bool CJSScriptEnvironment::DoFile(Stream* pStream, const char* szName)
 	pScripting->PushEnvironment(this);
 	JS::SourceText<mozilla::Utf8Unit> Source;
 	JS::RootedValue Result(cx);
-	bool bResult = Source.init(cx, szText, Length, JS::SourceOwnership::Borrowed) &&
-		JS::Evaluate(cx, Options, Source, &Result);
+	bool bResult = Source.init(cx, szText, Length, JS::SourceOwnership::Borrowed);
+	if (bResult)
+	{
+		// A script started from another resource's call is no code of that resource's.
+		JS::AutoHideScriptedCaller Hide(cx);
+		bResult = JS::Evaluate(cx, Options, Source, &Result);
+	}
 	if (!bResult)
 	{
 		if (JS_IsExceptionPending(cx))

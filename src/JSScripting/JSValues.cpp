@@ -533,7 +533,11 @@ bool CJSFunction::Call(const CArgumentArray& Arguments, CReturnValue* pResult)
 	}
 	JS::RootedValue Result(cx);
 	if (bResult)
+	{
+		// The engine calls the function: it starts a chain of callers of its own, whatever script runs below.
+		JS::AutoHideScriptedCaller Hide(cx);
 		bResult = JS::Call(cx, JS::UndefinedHandleValue, Function, Values, &Result);
+	}
 	if (bResult && pResult != nullptr)
 		bResult = pScripting->AddJSValue(pResult, pEnvironment, Result);
 	if (!bResult && JS_IsExceptionPending(cx))

@@ -492,6 +492,7 @@ bool CLuaScripting::Initialise()
 
 	CLuaUtil::CreateClassTableSet(pState);
 	CreateCodeTables(pState);
+	SetUpCallerChains(pState);
 	lua_gc(pState, LUA_GCCOLLECT, 0);
 	return true;
 }

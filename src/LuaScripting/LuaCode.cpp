@@ -15,12 +15,17 @@ namespace
 char s_EnvironmentTablesKey;
 char s_FinaliserGuardsKey;
 char s_GuardMetatableKey;
+// Coroutines (weak) to the thread that resumed them last (weak): a coroutine runs for the code that resumes it.
+char s_ResumersKey;
 
-void CreateWeakTable(lua_State* pState, const void* pKey)
+// Lua's own coroutine.resume, called straight from ours and from the functions coroutine.wrap makes.
+lua_CFunction g_pfnCoroutineResume = nullptr;
+
+void CreateWeakTable(lua_State* pState, const void* pKey, const char* szMode = "k")
 {
 	lua_newtable(pState);
 	lua_createtable(pState, 0, 1);
-	lua_pushliteral(pState, "k");
+	lua_pushstring(pState, szMode);
 	lua_setfield(pState, -2, "__mode");
 	lua_setmetatable(pState, -2);
 	lua_rawsetp(pState, LUA_REGISTRYINDEX, pKey);
@@ -147,9 +152,84 @@ int LuaFunctionFinaliserGuard(lua_State* pState)
 }
 }
 
+// Notes that the running thread resumes the coroutine at the index.
+void NoteResumer(lua_State* pState, int iCoroutine)
+{
+	if (lua_type(pState, iCoroutine) != LUA_TTHREAD)
+		return;
+	iCoroutine = lua_absindex(pState, iCoroutine);
+	luaL_checkstack(pState, 3, nullptr);
+	lua_rawgetp(pState, LUA_REGISTRYINDEX, &s_ResumersKey);
+	lua_pushvalue(pState, iCoroutine);
+	lua_pushthread(pState);
+	lua_rawset(pState, -3);
+	lua_pop(pState, 1);
+}
+
+// The thread that resumed the coroutine and waits for it in one of the functions below, or null.
+lua_State* FindResumer(lua_State* pCoroutine);
+
+int LuaFunctionCoroutineResume(lua_State* pState)
+{
+	NoteResumer(pState, 1);
+	return g_pfnCoroutineResume(pState);
+}
+
+// A function made by coroutine.wrap: its upvalue is the coroutine. As Lua's own: the results of the resume, or its
+// error raised again, a text with the position of the call in front.
+int LuaFunctionCoroutineWrapped(lua_State* pState)
+{
+	luaL_checkstack(pState, 1, nullptr);
+	lua_pushvalue(pState, lua_upvalueindex(1));
+	lua_insert(pState, 1);
+	NoteResumer(pState, 1);
+	const int iResults = g_pfnCoroutineResume(pState);
+	const int iFirst = lua_gettop(pState) - iResults + 1;
+	if (iResults > 0 && lua_toboolean(pState, iFirst))
+		return iResults - 1;
+	if (lua_type(pState, -1) == LUA_TSTRING)
+	{
+		luaL_where(pState, 1);
+		lua_insert(pState, -2);
+		lua_concat(pState, 2);
+	}
+	return lua_error(pState);
+}
+
+int LuaFunctionCoroutineWrap(lua_State* pState)
+{
+	luaL_checktype(pState, 1, LUA_TFUNCTION);
+	lua_State* pCoroutine = lua_newthread(pState);
+	lua_pushvalue(pState, 1);
+	lua_xmove(pState, pCoroutine, 1);
+	lua_pushcclosure(pState, LuaFunctionCoroutineWrapped, 1);
+	return 1;
+}
+
+lua_State* FindResumer(lua_State* pCoroutine)
+{
+	if (!lua_checkstack(pCoroutine, 2))
+		return nullptr;
+	lua_rawgetp(pCoroutine, LUA_REGISTRYINDEX, &s_ResumersKey);
+	lua_pushthread(pCoroutine);
+	lua_rawget(pCoroutine, -2);
+	lua_State* pResumer = lua_tothread(pCoroutine, -1);
+	lua_pop(pCoroutine, 2);
+	if (pResumer == nullptr || pResumer == pCoroutine || !lua_checkstack(pResumer, 1))
+		return nullptr;
+	// The note stands while the resumer waits in the resume it made: the function it runs now is one of ours.
+	lua_Debug Info;
+	if (!lua_getstack(pResumer, 0, &Info) || !lua_getinfo(pResumer, "f", &Info))
+		return nullptr;
+	const lua_CFunction pfnRunning = lua_tocfunction(pResumer, -1);
+	lua_pop(pResumer, 1);
+	return pfnRunning == LuaFunctionCoroutineResume || pfnRunning == LuaFunctionCoroutineWrapped ? pResumer : nullptr;
+}
+
 void CreateCodeTables(lua_State* pState)
 {
 	CreateWeakTable(pState, &s_EnvironmentTablesKey);
+	CreateWeakTable(pState, &s_ResumersKey, "kv");
 	// Weak keys with strong values make an ephemeron table: a guard is held only while its object is.
 	CreateWeakTable(pState, &s_FinaliserGuardsKey);
 	lua_createtable(pState, 0, 1);
@@ -254,25 +334,83 @@ uintptr_t CLuaScripting::FindCodeHandle(lua_State* pState, int iIndex)
 	return Handles.back();
 }
 
+void CLuaScripting::SetUpCallerChains(lua_State* pState)
+{
+	lua_getglobal(pState, "coroutine");
+	if (lua_istable(pState, -1))
+	{
+		lua_getfield(pState, -1, "resume");
+		g_pfnCoroutineResume = lua_tocfunction(pState, -1);
+		lua_pop(pState, 1);
+		if (g_pfnCoroutineResume != nullptr)
+		{
+			lua_pushcfunction(pState, LuaFunctionCoroutineResume);
+			lua_setfield(pState, -2, "resume");
+			lua_pushcfunction(pState, LuaFunctionCoroutineWrap);
+			lua_setfield(pState, -2, "wrap");
+		}
+	}
+	lua_pop(pState, 1);
+
+	// Every C function in the global table and in a library table there: the engine's own come later.
+	m_LibraryFunctions.insert(LuaFunctionCoroutineWrapped);
+	lua_pushglobaltable(pState);
+	lua_pushnil(pState);
+	while (lua_next(pState, -2) != 0)
+	{
+		if (lua_istable(pState, -1))
+		{
+			lua_pushnil(pState);
+			while (lua_next(pState, -2) != 0)
+			{
+				if (lua_CFunction pfnFunction = lua_tocfunction(pState, -1))
+					m_LibraryFunctions.insert(pfnFunction);
+				lua_pop(pState, 1);
+			}
+		}
+		else if (lua_CFunction pfnFunction = lua_tocfunction(pState, -1))
+			m_LibraryFunctions.insert(pfnFunction);
+		lua_pop(pState, 1);
+	}
+	lua_pop(pState, 1);
+}
+
 uintptr_t CLuaScripting::FindCallingCode(void* pCallStack)
 {
-	// The innermost Lua function on the calling thread's stack; the C functions on the way (the native itself, pcall)
-	// are nobody's code.
+	// The innermost Lua function on the calling thread's stack. Lua's own C functions on the way (pcall, a resume)
+	// are nobody's code, and at the bottom of a coroutine its resumer goes on; another C function (a native, a
+	// metamethod or finaliser guard of the engine) means the engine called what runs above it, which starts a chain
+	// of callers of its own: nobody's code called it.
 	lua_State* pState = static_cast<lua_State*>(pCallStack);
-	if (pState == nullptr || !lua_checkstack(pState, 4))
+	if (pState == nullptr)
 		return 0;
 	lua_Debug Info;
-	for (int iLevel = 1; lua_getstack(pState, iLevel, &Info); iLevel++)
+	// Resumers waiting for each other are a chain that ends (Lua nests C calls, each resume among them, 200 deep at
+	// most); the bound only keeps a corrupt one from looping.
+	constexpr int MAX_RESUMERS = 200;
+	int iResumers = 0;
+	for (int iLevel = 1;; iLevel++)
 	{
-		if (!lua_getinfo(pState, "f", &Info))
-			break;
-		if (!lua_iscfunction(pState, -1))
+		if (!lua_getstack(pState, iLevel, &Info))
+		{
+			pState = FindResumer(pState);
+			if (pState == nullptr || ++iResumers > MAX_RESUMERS)
+				return 0;
+			// From its level 1: level 0 is the resume it waits in.
+			iLevel = 0;
+			continue;
+		}
+		if (!lua_checkstack(pState, 4) || !lua_getinfo(pState, "f", &Info))
+			return 0;
+		const lua_CFunction pfnFunction = lua_tocfunction(pState, -1);
+		if (pfnFunction == nullptr)
 		{
 			const uintptr_t Handle = FindCodeHandle(pState, -1);
 			lua_pop(pState, 1);
 			return Handle;
 		}
 		lua_pop(pState, 1);
+		if (m_LibraryFunctions.count(pfnFunction) == 0)
+			return 0;
 	}
-	return 0;
 }

@@ -131,6 +131,82 @@ TEST_F(LuaTest, FunctionsAreCodeOfTheEnvironmentThatMadeThem)
 		<< LastScriptError();
 }
 
+TEST_F(LuaTest, TheCodeThatCallsANativeIsFoundPastLuasOwnFunctionsAndCoroutines)
+{
+	// "b" hands its own native to a function of "a" (held as Lua values, through a coroutine): the native acts for
+	// "b", but the code that calls it is "a"'s, however many of Lua's own functions and coroutines lie between; once
+	// "a" stops, that code may do nothing.
+	CResource* pA = StartResource("a",
+		"local pcall, wrap, create, resume = pcall, coroutine.wrap, coroutine.create, coroutine.resume "
+		"test.keep(coroutine.create(function() coroutine.yield({"
+		"direct = function(g) return g() end, "
+		"pcall = function(g) return pcall(g) end, "
+		"wrap = function(g) return pcall(wrap(g)) end, "
+		"resume = function(g) return resume(create(g)) end, "
+		"nested = function(g) return resume(create(function() return pcall(wrap(g)) end)) end}) end))");
+	CResource* pB = StartResource("b", "");
+	ASSERT_NE(pA, nullptr);
+	ASSERT_NE(pB, nullptr);
+	Give(m_pKept->Clone());
+	ASSERT_TRUE(Run(pB, "held = select(2, coroutine.resume(test.give()))"));
+	ASSERT_TRUE(pA->Stop(false));
+	for (const char* szWay : {"direct", "pcall", "wrap", "resume", "nested"})
+	{
+		m_iMayAct = -1;
+		ASSERT_TRUE(Run(pB, std::string("pcall(held.") + szWay + ", test.mayAct)")) << szWay;
+		EXPECT_EQ(m_iMayAct, 0) << szWay;
+	}
+
+	// "b"'s own code may act the same ways.
+	for (const char* szCall : {"test.mayAct()", "pcall(test.mayAct)", "coroutine.wrap(test.mayAct)()",
+			 "coroutine.resume(coroutine.create(test.mayAct))"})
+	{
+		m_iMayAct = -1;
+		ASSERT_TRUE(Run(pB, szCall)) << szCall;
+		EXPECT_EQ(m_iMayAct, 1) << szCall;
+	}
+}
+
+TEST_F(LuaTest, ANativeTheEngineCallsIsNoCallOfTheCodeBelowIt)
+{
+	// "a" restarts itself from its own code: the old instance's code stays on the stack while the engine runs the
+	// start's handlers, but a native the engine calls as a handler begins a chain of callers of its own.
+	CResource* pA = StartResource("a", "");
+	CResource* pB = StartResource("b", "addEventHandler('OnResourceStart', test.mayAct)");
+	ASSERT_NE(pA, nullptr);
+	ASSERT_NE(pB, nullptr);
+	m_iMayAct = -1;
+	ASSERT_TRUE(Run(pA, "thisResource:restart()"));
+	EXPECT_EQ(m_iMayAct, 1);
+}
+
+TEST_F(LuaTest, WrappedCoroutinesKeepLuasRules)
+{
+	// coroutine.wrap notes the resumer; everything else is as Lua's own: results, yields, errors with the position
+	// of the call in front, the error of a dead coroutine.
+	ASSERT_TRUE(Run(Main(),
+		"local f = coroutine.wrap(function(a, b) local c = coroutine.yield(a + b) error('boom ' .. c) end) "
+		"local first = f(1, 2) "
+		"local ok, message = pcall(function() return f(5) end) "
+		"local okDead, dead = pcall(f) "
+		"local okType, typeMessage = pcall(coroutine.wrap, 1) "
+		"local okTable, thrown = pcall(coroutine.wrap(function() error({}) end)) "
+		"test.record(first, ok, message, okDead, dead, okType, typeMessage, type(thrown), "
+		"select('#', coroutine.wrap(function() return 1, nil, 3 end)()))"));
+	ASSERT_EQ(Recorded().GetArrayCount(), 9u);
+	EXPECT_EQ(Integer(Recorded().GetAt(0)), 3);
+	EXPECT_FALSE(Recorded().GetAt(1)->ToBoolean());
+	EXPECT_EQ(Text(Recorded().GetAt(2)), "[string \"chunk\"]:1: [string \"chunk\"]:1: boom 5");
+	EXPECT_FALSE(Recorded().GetAt(3)->ToBoolean());
+	EXPECT_NE(Text(Recorded().GetAt(4)).find("cannot resume dead coroutine"), std::string::npos)
+		<< Text(Recorded().GetAt(4));
+	EXPECT_FALSE(Recorded().GetAt(5)->ToBoolean());
+	EXPECT_NE(Text(Recorded().GetAt(6)).find("bad argument #1 to 'coroutine.wrap' (function expected"), std::string::npos)
+		<< Text(Recorded().GetAt(6));
+	EXPECT_EQ(Text(Recorded().GetAt(7)), "table");
+	EXPECT_EQ(Integer(Recorded().GetAt(8)), 3);
+}
+
 TEST_F(LuaTest, UpvaluesOfCFunctionsCannotBeReplaced)
 {
 	// Each replacement would have the function read something else as its own record; Lua functions keep theirs.

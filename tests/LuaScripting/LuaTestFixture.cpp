@@ -60,6 +60,11 @@ void LuaTest::RegisterTestInterface()
 			pState->ReturnString(pState->GetResource()->GetName());
 		return true;
 	});
+	pTest->RegisterFunction("mayAct", "*", [](CNativeState* pState, int, void* pUserData) {
+		const bool bMayAct = pState->CheckCallingCode();
+		static_cast<LuaTest*>(pUserData)->m_iMayAct = bMayAct ? 1 : 0;
+		return bMayAct;
+	}, this);
 	pTest->RegisterFunction("alive", "", [](CNativeState* pState, int, void*) {
 		pState->ReturnNumber(static_cast<int32_t>(CThing::s_iLive));
 		return true;

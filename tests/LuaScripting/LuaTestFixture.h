@@ -69,6 +69,9 @@ protected:
 	Strong<CArgument> m_pGive;
 	Strong<CArgument> m_pKept;
 	int32_t m_iInnerValue = 7;
+	// What test.mayAct found last: 1 when the code that called it may act (start, stop and restart resources), 0
+	// when it may not, -1 before any call.
+	int m_iMayAct = -1;
 	ReflectedClass* m_pThingClass = nullptr;
 	ReflectedClass* m_pChildClass = nullptr;
 

@@ -348,6 +348,9 @@ struct tHeldStarterCase
 	eLanguage m_Language;
 	const char* m_szStarter;
 	const char* m_szHolder;
+	// Operations that start a through a wrapper of the language (the method called by a library function or as a
+	// coroutine's body): the calling code is a's all the same.
+	std::vector<const char*> m_Wrappers = {};
 };
 
 // In Lua, a hands b a coroutine, which first yields a table of functions and then runs the operation each resume
@@ -355,9 +358,12 @@ struct tHeldStarterCase
 const char* const g_szLuaStarter = R"script(
 local me = thisResource
 local c = findResourceByName('c')
-local pcall, yield = pcall, coroutine.yield
+local pcall, yield, assert = pcall, coroutine.yield, assert
+local wrap, create, resume = coroutine.wrap, coroutine.create, coroutine.resume
 local operations = {
 	startSelf = function() return me:start() end,
+	wrapStart = function() local ok, e = pcall(wrap(me.start), me) assert(ok, e) return e end,
+	resumeStart = function() local ok, e = resume(create(me.start), me) assert(ok, e) return e end,
 	restartC = function() return c:restart() end,
 	stopC = function() return c:stop() end,
 	restartOwnerOf = function(v) return v.resource:restart() end,
@@ -395,8 +401,8 @@ const std::string g_LuaTableHolder = LuaHolder("pcall(operations[operation], v)"
 const std::string g_LuaCoroutineHolder = LuaHolder("select(2, coroutine.resume(co, operation, v))");
 
 const tHeldStarterCase g_HeldStarterCases[] = {
-	{"lua table", LUA, g_szLuaStarter, g_LuaTableHolder.c_str()},
-	{"lua coroutine", LUA, g_szLuaStarter, g_LuaCoroutineHolder.c_str()},
+	{"lua table", LUA, g_szLuaStarter, g_LuaTableHolder.c_str(), {"wrapStart", "resumeStart"}},
+	{"lua coroutine", LUA, g_szLuaStarter, g_LuaCoroutineHolder.c_str(), {"wrapStart", "resumeStart"}},
 	{"js object", JAVASCRIPT, R"script(
 const me = thisResource;
 const c = findResourceByName('c');
@@ -459,12 +465,17 @@ void CheckHeldStarter(const tHeldStarterCase& Case)
 	EXPECT_EQ(CountLines(Lines, "C started"), 1u) << Case.m_szLabel << "\n" << JoinLines(Lines);
 
 	// Once a has stopped, every operation fails in b's call, and no resource starts, stops or restarts.
+	std::vector<const char*> Operations = Case.m_Wrappers;
+	Operations.insert(Operations.end(), {"restartC", "stopC", "startSelf", "restartOwnerOf"});
+	std::string Input = "stop a\n";
+	for (const char* szOperation : Operations)
+		Input += std::string("use ") + szOperation + "\n";
 	First = Server.GetOutputLines().size();
-	ASSERT_TRUE(Server.WriteInput("stop a\nuse restartC\nuse stopC\nuse startSelf\nuse restartOwnerOf\n"));
+	ASSERT_TRUE(Server.WriteInput(Input));
 	ASSERT_TRUE(WaitForLines(Server, First, "use restartOwnerOf ", 1))
 		<< Case.m_szLabel << "\n" << Server.GetRawOutput();
 	Lines = LinesSince(Server, First);
-	for (const char* szOperation : {"restartC", "stopC", "startSelf", "restartOwnerOf"})
+	for (const char* szOperation : Operations)
 	{
 		EXPECT_TRUE(HasLineStartingWith(Lines, std::string("use ") + szOperation + " failed: ",
 			"The calling resource has stopped"))
@@ -488,6 +499,28 @@ TEST(StoppedResource, CodeOfAStoppedResourceStartsStopsAndRestartsNothing)
 {
 	for (const tHeldStarterCase& Case : g_HeldStarterCases)
 		CheckHeldStarter(Case);
+}
+
+// A JavaScript resource restarts itself from its own code; another one has a bound method of a third resource's
+// object handle its start. The old instance's code is still below on the stack, but the engine calls the handler: it
+// acts for its own resource. (A Lua handler gets the event first, so no Lua method can be one, and a Squirrel native
+// is no function value.)
+TEST(StoppedResource, AResourceThatRestartsItselfLetsTheHandlersOfItsStartAct)
+{
+	CServerProcess Server;
+	WriteJS(Server, "a", "addCommandHandler('re', () => thisResource.restart());\n");
+	WriteJS(Server, "b",
+		"const c = findResourceByName('c');\n"
+		"addCommandHandler('arm', () => addEventHandler('OnResourceStart', c.stop.bind(c)));\n");
+	WriteLua(Server, "c", "");
+	StartWithResources(Server, {"c", "b", "a"});
+
+	const size_t First = Server.GetOutputLines().size();
+	ASSERT_TRUE(Server.WriteInput("arm\nre\n"));
+	ASSERT_TRUE(WaitForLines(Server, First, "STOP: Resource c stopped.", 1)) << Server.GetRawOutput();
+	const std::vector<std::string> Lines = LinesSince(Server, First);
+	EXPECT_TRUE(HasLineContaining(Lines, "START: Resource a started.")) << JoinLines(Lines);
+	EXPECT_FALSE(HasLineContaining(Lines, "The calling resource has stopped")) << JoinLines(Lines);
 }
 
 TEST(StoppedResource, AFinaliserPendingAtShutdownStartsNothing)
