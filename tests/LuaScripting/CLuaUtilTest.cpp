@@ -282,7 +282,8 @@ TEST_F(LuaTest, ForeignUserdataIsNeverAnEngineObject)
 	lua_getfield(pState, -4, "TestThing");
 	ASSERT_TRUE(lua_istable(pState, -1));
 	lua_setmetatable(pState, -3);
-	const bool bRan = Run(Main(), "local ok, message = pcall(TestThing.twice, io.stdout) test.record(io.stdout, message)");
+	const bool bRan =
+		Run(Main(), "local ok, message = pcall(TestThing.twice, io.stdout) test.record(io.stdout, message)");
 	lua_setmetatable(pState, -2);
 	lua_pop(pState, 3);
 	ASSERT_TRUE(bRan) << LastScriptError();

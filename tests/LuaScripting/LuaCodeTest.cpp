@@ -116,8 +116,9 @@ TEST_F(LuaTest, DebugSetMetatableLeavesEngineObjectsAlone)
 	for (const tCase& Case : rgCases)
 	{
 		ASSERT_TRUE(Run(Main(),
-			std::string("local v = ") + Case.m_szValue + " local ok, message = pcall(function() debug.setmetatable(v, " +
-				Case.m_szMetatable + ") end) collectgarbage() collectgarbage() test.record(tostring(not ok and "
+			std::string("local v = ") + Case.m_szValue +
+				" local ok, message = pcall(function() debug.setmetatable(v, " + Case.m_szMetatable +
+				") end) collectgarbage() collectgarbage() test.record(tostring(not ok and "
 				"message:find(\"bad argument #1 to 'setmetatable' (cannot change the metatable of an engine object)\", "
 				"1, true) ~= nil), tostring(" + Case.m_szStillWorks + "))"))
 			<< Case.m_szName << "\n" << LastScriptError();
