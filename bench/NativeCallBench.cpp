@@ -5,12 +5,17 @@
 //   - scalars:  toColour(i, 2, 3)  against a bare colour function taking and returning integers;
 //   - vector:   a.distance(b) on two Vec3 objects  against the same method of a bare vector type of the language;
 //   - property: reading a.x of a Vec3  against the same property of the bare vector type;
+// and for Lua also the server's setmetatable against Lua's own, in the same state:
+//   - metatable: setmetatable({}, mt) with no "__gc" in mt;
+//   - finaliser: the same with a "__gc", and a full collection at the end that runs the finalisers;
 // and prints the time per call of each, their ratio (engine / bare) and the heap allocations per call the calling
 // thread made (malloc, calloc and realloc are counted). Each loop is run several times, alternating bare and engine,
 // and the fastest run of each counts, which keeps other work on the machine out of the figures.
 //
 // Usage: VexaNativeCallBench [-calls N] [-runs R] [-only LANGUAGE/CASE] [-side bare|engine]
-// -only Lua/scalars runs that case alone and -side engine only its engine loop, for a profiler.
+// -only Lua/scalars runs that case alone and -side engine only its engine loop, for a profiler. -only Lua/heap
+// prints the Lua heap that N live finalisable objects take, and what is left once they are collected, with each
+// setmetatable. To count instructions, run a case under callgrind with --toggle-collect='*RunScript*'.
 
 #include <algorithm>
 #include <chrono>
@@ -67,6 +72,8 @@ float Distance(const float* a, const float* b)
 namespace BareLua
 {
 const char* const VECTOR_TYPE = "BareVec";
+// The name Lua's own setmetatable has beside the server's.
+const char* const LUA_SETMETATABLE = "luaSetmetatable";
 
 int Colour(lua_State* L)
 {
@@ -118,12 +125,26 @@ void Register(CLuaScriptEnvironment* pEnvironment, lua_State* L)
 	lua_setfield(L, -2, "__index");
 	lua_pop(L, 1);
 
+	// Lua's own setmetatable is a C function of no upvalues: the one of a plain state serves in any state.
+	lua_State* pPlain = luaL_newstate();
+	luaL_openlibs(pPlain);
+	lua_getglobal(pPlain, "setmetatable");
+	const lua_CFunction pfnSetMetatable = lua_tocfunction(pPlain, -1);
+	lua_close(pPlain);
+
 	pEnvironment->PushTable(L);
 	lua_pushcfunction(L, Colour);
 	lua_setfield(L, -2, "bareColour");
 	lua_pushcfunction(L, NewVector);
 	lua_setfield(L, -2, "BareVec");
+	lua_pushcfunction(L, pfnSetMetatable);
+	lua_setfield(L, -2, LUA_SETMETATABLE);
 	lua_pop(L, 1);
+}
+
+size_t HeapBytes(lua_State* L)
+{
+	return static_cast<size_t>(lua_gc(L, LUA_GCCOUNT, 0)) * 1024 + static_cast<size_t>(lua_gc(L, LUA_GCCOUNTB, 0));
 }
 }
 
@@ -435,7 +456,38 @@ const std::vector<tCase> LUA_CASES = {
 	{"scalars", "local f = %F\nfor i = 1, %N do f(i, 2, 3) end\n", "bareColour", "toColour"},
 	{"vector", "local a, b = %F(1, 2, 3), %F(4, 5, 6)\nfor i = 1, %N do a:distance(b) end\n", "BareVec", "Vec3"},
 	{"property", "local a, s = %F(1, 2, 3), 0\nfor i = 1, %N do s = s + a.x end\n", "BareVec", "Vec3"},
+	{"metatable", "local f, mt = %F, {}\nfor i = 1, %N do f({}, mt) end\n", BareLua::LUA_SETMETATABLE,
+		"setmetatable"},
+	{"finaliser", "local f, mt = %F, {__gc = function() end}\nfor i = 1, %N do f({}, mt) end\ncollectgarbage()\n",
+		BareLua::LUA_SETMETATABLE, "setmetatable"},
 };
+
+// The Lua heap with Objects live finalisable objects, and once they are gone, with Lua's own setmetatable and then
+// the server's, in MB.
+bool MeasureFinaliserHeap(CScriptEnvironment* pEnvironment, lua_State* L, size_t Objects)
+{
+	const char* const szMake =
+		"collectgarbage() collectgarbage()\n"
+		"held = {} local f, mt = %F, {__gc = function() end}\nfor i = 1, %N do held[i] = f({}, mt) end\n"
+		"collectgarbage()\n";
+	const char* const szDrop = "held = nil collectgarbage() collectgarbage()\n";
+	printf("%-10s %-9s %9s %12s %12s  (%zu objects, Lua heap in MB)\n", "Lua", "heap", "side", "live", "gone",
+		Objects);
+	const char* const rgszSides[][2] = {{"bare", BareLua::LUA_SETMETATABLE}, {"engine", "setmetatable"}};
+	for (const auto& rgszSide : rgszSides)
+	{
+		if (!RunScript(pEnvironment, "bench.lua", Expand(szMake, rgszSide[1], Objects)).m_bRan)
+			return false;
+		const size_t Live = BareLua::HeapBytes(L);
+		if (!RunScript(pEnvironment, "bench.lua", szDrop).m_bRan)
+			return false;
+		const size_t Gone = BareLua::HeapBytes(L);
+		printf("%-10s %-9s %9s %12.2f %12.2f\n", "Lua", "heap", rgszSide[0], static_cast<double>(Live) / 1e6,
+			static_cast<double>(Gone) / 1e6);
+	}
+	fflush(stdout);
+	return true;
+}
 
 const std::vector<tCase> JS_CASES = {
 	{"scalars", "(function() { const f = %F; for (let i = 1; i <= %N; i++) f(i, 2, 3); })();\n", "bareColour",
@@ -547,6 +599,9 @@ int main(int argc, char** argv)
 				bResult = Measure(Language, Case, Options.m_Calls, Options.m_iRuns, Options.m_Side) && bResult;
 		}
 	}
+
+	if (Options.m_Only.empty() || Options.m_Only == "Lua/heap")
+		bResult = MeasureFinaliserHeap(Languages[0].m_pEnvironment, pLua->GetState(), Options.m_Calls) && bResult;
 
 	for (tLanguage& Language : Languages)
 		Language.m_pEnvironment->Destroy();

@@ -332,11 +332,14 @@ int LuaFunctionStatic(lua_State* pState);
 int LuaFunctionThiscall(lua_State* pState);
 // The closure made for an engine function value: its one upvalue is the wrapper of the CFunction.
 int LuaFunctionCallback(lua_State* pState);
-// setmetatable and debug.setmetatable (rule 12).
+// setmetatable and debug.setmetatable (rule 12), C closures that PushSetMetatable makes.
 int LuaFunctionSetMetatable(lua_State* pState);
 int LuaFunctionDebugSetMetatable(lua_State* pState);
-// Makes the registry's tables of environment tables and of finaliser guards.
+// Makes the registry's table of environment tables, and the finaliser guards' table and metatable; before any
+// PushSetMetatable.
 void CreateCodeTables(lua_State* pState);
+// Pushes LuaFunctionSetMetatable or LuaFunctionDebugSetMetatable with the upvalues it reads.
+void PushSetMetatable(lua_State* pState, lua_CFunction pfnFunction);
 // Calls the native with the values iFirst .. iFirst + iCount - 1 (with bMethod, the first is the receiver).
 // pHold, when given, is kept alive for the call. Environment is the handle of the environment a namespace native
 // belongs to, which the call then runs for; 0 for methods and function values, which run for the current one.

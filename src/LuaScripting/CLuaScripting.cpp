@@ -458,11 +458,12 @@ bool CLuaScripting::Initialise()
 		return false;
 	m_pState = pState;
 	*static_cast<CLuaScripting**>(lua_getextraspace(pState)) = this;
+	CreateCodeTables(pState);
 
 	luaL_requiref(pState, "_G", luaopen_base, 1);
 	ClearFields(pState, {"dofile", "loadfile", "load", "print"});
 	// Every environment copies it.
-	lua_pushcfunction(pState, LuaFunctionSetMetatable);
+	PushSetMetatable(pState, LuaFunctionSetMetatable);
 	lua_setfield(pState, -2, "setmetatable");
 	lua_pop(pState, 1);
 
@@ -476,7 +477,7 @@ bool CLuaScripting::Initialise()
 
 	luaL_requiref(pState, "debug", luaopen_debug, 1);
 	GuardLibraryFunction(pState, "setupvalue", LuaFunctionSetUpvalueGuard, &g_pfnSetUpvalue);
-	lua_pushcfunction(pState, LuaFunctionDebugSetMetatable);
+	PushSetMetatable(pState, LuaFunctionDebugSetMetatable);
 	lua_setfield(pState, -2, "setmetatable");
 	lua_pop(pState, 1);
 
@@ -491,7 +492,6 @@ bool CLuaScripting::Initialise()
 	lua_pop(pState, 1);
 
 	CLuaUtil::CreateClassTableSet(pState);
-	CreateCodeTables(pState);
 	SetUpCallerChains(pState);
 	lua_gc(pState, LUA_GCCOLLECT, 0);
 	return true;

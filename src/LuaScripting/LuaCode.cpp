@@ -2,6 +2,7 @@
 // finalisers protected (rule 12).
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 #include <lua.hpp>
@@ -10,144 +11,214 @@
 
 namespace
 {
-// Registry keys: environment tables (weak keys) to the light userdata of their environment's handle; objects to the
-// guard that finalises them (an ephemeron table: a guard lives as long as its object); the guards' metatable.
+// Registry keys: environment tables (weak keys) to the light userdata of their environment's handle; the table of
+// what setmetatable's closures hold, in upvalue order (read only when they are made).
 char s_EnvironmentTablesKey;
-char s_FinaliserGuardsKey;
-char s_GuardMetatableKey;
+char s_SetMetatableUpvaluesKey;
 // Coroutines (weak) to the thread that resumed them last (weak): a coroutine runs for the code that resumes it.
 char s_ResumersKey;
 
 // Lua's own coroutine.resume, called straight from ours and from the functions coroutine.wrap makes.
 lua_CFunction g_pfnCoroutineResume = nullptr;
 
-void CreateWeakTable(lua_State* pState, const void* pKey, const char* szMode = "k")
+// The upvalues of setmetatable and debug.setmetatable; the guards' finaliser has the first three. Every call reads
+// them, so that no call looks anything up in the registry or pushes a string (which may allocate, and so run a
+// collection step where none may run).
+enum
 {
-	lua_newtable(pState);
+	UPVALUE_GC_KEY = 1,
+	// The guard book (tGuardBook), whose user value is the guards' table.
+	UPVALUE_GUARD_BOOK,
+	UPVALUE_GUARD_METATABLE,
+	UPVALUE_METATABLE_KEY,
+	UPVALUE_COUNT = UPVALUE_METATABLE_KEY,
+};
+
+// The guards' table maps objects to the guard that finalises them; an ephemeron table, so a guard lives as long as
+// its object. A guard that has finalised its object stays there until the collector clears the entry with the object
+// (or until the object is marked again, if a finaliser kept it). Lua shrinks a table only when an insertion finds it
+// full, so after a peak of finalisable objects the table would keep its size for good. Once the guards still to run
+// have fallen to a quarter of their peak with next to no guard made since, a copy of their entries replaces it (an
+// empty table when none is left): each copy costs at most one visit per three finalisations since the last one.
+// While guards are still being made, Lua's own resizing keeps the table to size, and a copy in every collection
+// cycle would cost as much again.
+struct tGuardBook
+{
+	// Guards made and not yet finalised, the most there were since the table was last copied, and guards made since
+	// that peak.
+	size_t m_Pending;
+	size_t m_Peak;
+	size_t m_MadeSincePeak;
+	// The guards' metatable, to tell a guard by.
+	const void* m_pGuardMetatable;
+};
+
+// Tables of fewer guards are never worth copying.
+constexpr size_t GUARD_REBUILD_MINIMUM = 1024;
+
+// szMode: "k" for weak keys (with strong values, an ephemeron table), "kv" for both weak.
+void PushWeakTable(lua_State* pState, int iRecords, const char* szMode = "k")
+{
+	lua_createtable(pState, 0, iRecords);
 	lua_createtable(pState, 0, 1);
 	lua_pushstring(pState, szMode);
 	lua_setfield(pState, -2, "__mode");
 	lua_setmetatable(pState, -2);
-	lua_rawsetp(pState, LUA_REGISTRYINDEX, pKey);
 }
 
-// The guard of the object at iObject from now on, unless it has one already: Lua marks an object for finalising once,
-// however often its metatable is set, until it has been finalised.
-void AddFinaliserGuard(lua_State* pState, int iObject)
+tGuardBook* GetGuardBook(lua_State* pState)
 {
-	luaL_checkstack(pState, 4, nullptr);
-	lua_rawgetp(pState, LUA_REGISTRYINDEX, &s_FinaliserGuardsKey);
-	lua_pushvalue(pState, iObject);
-	if (lua_rawget(pState, -2) != LUA_TNIL)
-	{
-		lua_pop(pState, 2);
-		return;
-	}
-	lua_pop(pState, 1);
-	lua_pushvalue(pState, iObject);
+	return static_cast<tGuardBook*>(lua_touserdata(pState, lua_upvalueindex(UPVALUE_GUARD_BOOK)));
+}
+
+// The guard of the table at 1 from now on, unless it has one still to run: Lua marks an object for finalising once,
+// however often its metatable is set, until it has been finalised. Called with a handful of slots in use, within the
+// LUA_MINSTACK every C function has.
+void AddFinaliserGuard(lua_State* pState)
+{
+	// The guard first: making it may run a collection step, whose finalisers may give the object a guard or replace
+	// the guards' table, so the table is read, and asked, only once nothing more can run.
 	lua_newuserdata(pState, 0);
-	lua_rawgetp(pState, LUA_REGISTRYINDEX, &s_GuardMetatableKey);
-	lua_setmetatable(pState, -2);
-	lua_pushvalue(pState, iObject);
-	lua_setuservalue(pState, -2);
-	lua_rawset(pState, -3);
-	lua_pop(pState, 1);
+	const int iGuard = lua_gettop(pState);
+	lua_getuservalue(pState, lua_upvalueindex(UPVALUE_GUARD_BOOK));
+	lua_pushvalue(pState, 1);
+	// A guard that has run has let its object go: the object was kept by its finaliser, and is marked anew.
+	if (lua_rawget(pState, iGuard + 1) != LUA_TNIL && lua_getuservalue(pState, -1) != LUA_TNIL)
+		return;
+	lua_settop(pState, iGuard + 1);
+	lua_pushvalue(pState, lua_upvalueindex(UPVALUE_GUARD_METATABLE));
+	lua_setmetatable(pState, iGuard);
+	lua_pushvalue(pState, 1);
+	lua_setuservalue(pState, iGuard);
+	lua_pushvalue(pState, 1);
+	lua_pushvalue(pState, iGuard);
+	lua_rawset(pState, iGuard + 1);
+	tGuardBook* pBook = GetGuardBook(pState);
+	if (++pBook->m_Pending > pBook->m_Peak)
+	{
+		pBook->m_Peak = pBook->m_Pending;
+		pBook->m_MadeSincePeak = 0;
+	}
+	else
+		pBook->m_MadeSincePeak++;
 }
 
-// Sets the metatable at 2 (a table or nil) on the value at 1 and leaves only the value. An object whose metatable has
-// "__gc" is not marked by Lua, which would call its finaliser straight from whatever code allocates when the
-// collector runs: the field is out of the metatable while it is set (nothing in between can run a collection step,
-// which could see it missing), and a guard of ours finalises the object instead.
-int SetMetatable(lua_State* pState)
+// Sets the metatable at 2 (a table or nil; bMetatable: a table) on the value at 1 and returns the value. A table
+// whose metatable has "__gc" is not marked by Lua, which would call its finaliser straight from whatever code
+// allocates when the collector runs: the field is out of the metatable while it is set (nothing in between
+// allocates, so no collection step can see it missing), and a guard of ours finalises the table instead.
+int SetMetatable(lua_State* pState, bool bTable, bool bMetatable)
 {
-	const int iType = lua_type(pState, 1);
-	bool bGuard = false;
-	if ((iType == LUA_TTABLE || iType == LUA_TUSERDATA) && lua_istable(pState, 2))
+	if (bTable && bMetatable)
 	{
-		// The key at 3, pushed once: pushing a string may run a collection step, which must not fall in the window.
-		lua_pushliteral(pState, "__gc");
-		lua_pushvalue(pState, 3);
-		bGuard = lua_rawget(pState, 2) != LUA_TNIL;
-		if (bGuard)
+		lua_pushvalue(pState, lua_upvalueindex(UPVALUE_GC_KEY));
+		if (lua_rawget(pState, 2) != LUA_TNIL)
 		{
-			lua_pushvalue(pState, 3);
+			// The finaliser at 3, whatever else was passed.
+			lua_copy(pState, -1, 3);
+			lua_settop(pState, 3);
+			lua_pushvalue(pState, lua_upvalueindex(UPVALUE_GC_KEY));
 			lua_pushnil(pState);
 			lua_rawset(pState, 2);
+			lua_pushvalue(pState, 2);
+			lua_setmetatable(pState, 1);
+			lua_pushvalue(pState, lua_upvalueindex(UPVALUE_GC_KEY));
+			lua_pushvalue(pState, 3);
+			lua_rawset(pState, 2);
+			AddFinaliserGuard(pState);
+			lua_settop(pState, 1);
+			return 1;
 		}
 	}
-	lua_pushvalue(pState, 2);
+	lua_settop(pState, 2);
 	lua_setmetatable(pState, 1);
-	if (bGuard)
-	{
-		lua_pushvalue(pState, 3);
-		lua_pushvalue(pState, 4);
-		lua_rawset(pState, 2);
-		AddFinaliserGuard(pState, 1);
-	}
-	lua_settop(pState, 1);
 	return 1;
 }
 
-// Whether the value at the index is a finaliser guard: the guards' metatable is reachable through the debug
-// registry, and its "__gc" may be called by hand with anything.
-bool IsFinaliserGuard(lua_State* pState, int iIndex)
+// Protected, with the guard book at 1: replaces the guards' table by a copy of the entries of guards still to run.
+int ProtectedRebuildGuards(lua_State* pState)
 {
-	if (lua_type(pState, iIndex) != LUA_TUSERDATA || !lua_getmetatable(pState, iIndex))
-		return false;
-	lua_rawgetp(pState, LUA_REGISTRYINDEX, &s_GuardMetatableKey);
-	const bool bGuard = lua_rawequal(pState, -1, -2) != 0;
-	lua_pop(pState, 2);
-	return bGuard;
+	tGuardBook* pBook = static_cast<tGuardBook*>(lua_touserdata(pState, 1));
+	lua_getuservalue(pState, 1);
+	lua_createtable(pState, 0, static_cast<int>(std::min<size_t>(pBook->m_Pending, INT_MAX)));
+	lua_getmetatable(pState, 2);
+	lua_setmetatable(pState, 3);
+	size_t Pending = 0;
+	// With none to run, nothing to look for.
+	if (pBook->m_Pending > 0)
+	{
+		lua_pushnil(pState);
+		while (lua_next(pState, 2))
+		{
+			if (lua_getuservalue(pState, -1) == LUA_TNIL)
+			{
+				lua_pop(pState, 2);
+				continue;
+			}
+			lua_pop(pState, 1);
+			lua_pushvalue(pState, -2);
+			lua_insert(pState, -2);
+			lua_rawset(pState, 3);
+			Pending++;
+		}
+	}
+	lua_setuservalue(pState, 1);
+	pBook->m_Pending = Pending;
+	pBook->m_Peak = Pending;
+	pBook->m_MadeSincePeak = 0;
+	return 0;
 }
 
-// Protected: from the guard at 1, the finaliser to call and its object; nothing when there is no finaliser to call.
-// The guard lets its object go first: it finalises once.
-int ProtectedTakeFinaliser(lua_State* pState)
+// Copies the guards' table once it is sparse and no insertion is resizing it. The collector does not run meanwhile:
+// a finaliser it ran could change the old table after its entry was copied. It is stopped already while it runs
+// finalisers.
+void RebuildSparseGuards(lua_State* pState, const tGuardBook* pBook)
 {
-	if (!IsFinaliserGuard(pState, 1))
-		return 0;
-	lua_getuservalue(pState, 1);
-	const int iObject = lua_gettop(pState);
-	if (lua_isnil(pState, iObject))
+	if (pBook->m_Peak < GUARD_REBUILD_MINIMUM || pBook->m_Pending >= pBook->m_Peak / 4 ||
+		pBook->m_MadeSincePeak > pBook->m_Peak / GUARD_REBUILD_MINIMUM ||
+		CLuaScripting::FromState(pState)->IsClosing())
+		return;
+	const bool bRunning = lua_gc(pState, LUA_GCISRUNNING, 0) != 0;
+	if (bRunning)
+		lua_gc(pState, LUA_GCSTOP, 0);
+	lua_pushcfunction(pState, ProtectedRebuildGuards);
+	lua_pushvalue(pState, lua_upvalueindex(UPVALUE_GUARD_BOOK));
+	const int iStatus = lua_pcall(pState, 1, 0, 0);
+	if (bRunning)
+		lua_gc(pState, LUA_GCRESTART, 0);
+	if (iStatus != LUA_OK)
+		CLuaScripting::ReportError(pState, -1);
+}
+
+// The "__gc" of finaliser guards, run by the collector wherever it runs, with the guard at 1. Raises nothing: until
+// the finaliser is called there are only raw reads and writes of what exists, which allocate nothing, and the
+// finaliser runs protected, as any code of one resource that another one's call runs (it acts for the running
+// environment; whatever it reaches through its own environment's namespace acts for that one, or not at all once it
+// has ended). The guard is checked: the guards' metatable is reachable through the debug library, and its "__gc"
+// may be called by hand with anything. The guard lets its object go first: it finalises once.
+int LuaFunctionFinaliserGuard(lua_State* pState)
+{
+	tGuardBook* pBook = GetGuardBook(pState);
+	if (lua_type(pState, 1) != LUA_TUSERDATA || !lua_getmetatable(pState, 1) ||
+		lua_topointer(pState, -1) != pBook->m_pGuardMetatable || lua_getuservalue(pState, 1) == LUA_TNIL)
 		return 0;
 	lua_pushnil(pState);
 	lua_setuservalue(pState, 1);
-	lua_rawgetp(pState, LUA_REGISTRYINDEX, &s_FinaliserGuardsKey);
-	lua_pushvalue(pState, iObject);
-	lua_rawget(pState, -2);
-	if (lua_rawequal(pState, -1, 1))
-	{
-		lua_pushvalue(pState, iObject);
-		lua_pushnil(pState);
-		lua_rawset(pState, -4);
-	}
-	lua_settop(pState, iObject);
+	if (pBook->m_Pending > 0)
+		pBook->m_Pending--;
 	// As Lua does: the "__gc" the metatable holds now, called only when it is a function.
-	if (!lua_getmetatable(pState, iObject))
-		return 0;
-	lua_pushliteral(pState, "__gc");
-	if (lua_rawget(pState, -2) != LUA_TFUNCTION)
-		return 0;
-	lua_pushvalue(pState, iObject);
-	return 2;
-}
-
-// The "__gc" of finaliser guards, run by the collector wherever it runs. Raises nothing: what it calls runs protected,
-// as any code of one resource that another one's call runs (it acts for the running environment; whatever it reaches
-// through its own environment's namespace acts for that one, or not at all once it has ended).
-int LuaFunctionFinaliserGuard(lua_State* pState)
-{
-	if (!lua_checkstack(pState, 3))
-		return 0;
-	const int iTop = lua_gettop(pState);
-	lua_pushcfunction(pState, ProtectedTakeFinaliser);
-	lua_pushvalue(pState, 1);
-	int iStatus = lua_pcall(pState, 1, 2, 0);
-	if (iStatus == LUA_OK && !lua_isnil(pState, -2))
-		iStatus = lua_pcall(pState, 1, 0, 0);
-	if (iStatus != LUA_OK)
-		CLuaScripting::ReportError(pState, -1);
-	lua_settop(pState, iTop);
+	if (lua_getmetatable(pState, 3))
+	{
+		lua_pushvalue(pState, lua_upvalueindex(UPVALUE_GC_KEY));
+		if (lua_rawget(pState, -2) == LUA_TFUNCTION)
+		{
+			lua_pushvalue(pState, 3);
+			if (lua_pcall(pState, 1, 0, 0) != LUA_OK)
+				CLuaScripting::ReportError(pState, -1);
+		}
+	}
+	lua_settop(pState, 1);
+	RebuildSparseGuards(pState, pBook);
 	return 0;
 }
 }
@@ -228,35 +299,76 @@ lua_State* FindResumer(lua_State* pCoroutine)
 
 void CreateCodeTables(lua_State* pState)
 {
-	CreateWeakTable(pState, &s_EnvironmentTablesKey);
-	CreateWeakTable(pState, &s_ResumersKey, "kv");
-	// Weak keys with strong values make an ephemeron table: a guard is held only while its object is.
-	CreateWeakTable(pState, &s_FinaliserGuardsKey);
+	luaL_checkstack(pState, UPVALUE_COUNT + 4, nullptr);
+	PushWeakTable(pState, 0);
+	lua_rawsetp(pState, LUA_REGISTRYINDEX, &s_EnvironmentTablesKey);
+	PushWeakTable(pState, 0, "kv");
+	lua_rawsetp(pState, LUA_REGISTRYINDEX, &s_ResumersKey);
+
+	lua_createtable(pState, UPVALUE_COUNT, 0);
+	const int iUpvalues = lua_gettop(pState);
+	lua_pushliteral(pState, "__gc");
+	lua_rawseti(pState, iUpvalues, UPVALUE_GC_KEY);
+	tGuardBook* pBook = static_cast<tGuardBook*>(lua_newuserdata(pState, sizeof(tGuardBook)));
+	*pBook = tGuardBook{0, 0, 0, nullptr};
+	// Weak keys with strong values make an ephemeron table.
+	PushWeakTable(pState, 0);
+	lua_setuservalue(pState, -2);
+	lua_rawseti(pState, iUpvalues, UPVALUE_GUARD_BOOK);
 	lua_createtable(pState, 0, 1);
-	lua_pushcfunction(pState, LuaFunctionFinaliserGuard);
+	lua_rawseti(pState, iUpvalues, UPVALUE_GUARD_METATABLE);
+	lua_pushliteral(pState, "__metatable");
+	lua_rawseti(pState, iUpvalues, UPVALUE_METATABLE_KEY);
+
+	lua_rawgeti(pState, iUpvalues, UPVALUE_GUARD_METATABLE);
+	pBook->m_pGuardMetatable = lua_topointer(pState, -1);
+	for (int i = UPVALUE_GC_KEY; i <= UPVALUE_GUARD_METATABLE; i++)
+		lua_rawgeti(pState, iUpvalues, i);
+	lua_pushcclosure(pState, LuaFunctionFinaliserGuard, UPVALUE_GUARD_METATABLE);
 	lua_setfield(pState, -2, "__gc");
-	lua_rawsetp(pState, LUA_REGISTRYINDEX, &s_GuardMetatableKey);
+	lua_pop(pState, 1);
+	lua_rawsetp(pState, LUA_REGISTRYINDEX, &s_SetMetatableUpvaluesKey);
+}
+
+void PushSetMetatable(lua_State* pState, lua_CFunction pfnFunction)
+{
+	luaL_checkstack(pState, UPVALUE_COUNT + 1, nullptr);
+	lua_rawgetp(pState, LUA_REGISTRYINDEX, &s_SetMetatableUpvaluesKey);
+	const int iUpvalues = lua_gettop(pState);
+	for (int i = 1; i <= UPVALUE_COUNT; i++)
+		lua_rawgeti(pState, iUpvalues, i);
+	lua_pushcclosure(pState, pfnFunction, UPVALUE_COUNT);
+	lua_remove(pState, iUpvalues);
 }
 
 int LuaFunctionSetMetatable(lua_State* pState)
 {
 	// The checks of Lua's own setmetatable, with its texts.
 	const int iType = lua_type(pState, 2);
-	luaL_checktype(pState, 1, LUA_TTABLE);
+	if (lua_type(pState, 1) != LUA_TTABLE)
+		luaL_checktype(pState, 1, LUA_TTABLE);
 	luaL_argcheck(pState, iType == LUA_TNIL || iType == LUA_TTABLE, 2, "nil or table expected");
-	if (luaL_getmetafield(pState, 1, "__metatable") != LUA_TNIL)
-		return luaL_error(pState, "cannot change a protected metatable");
-	lua_settop(pState, 2);
-	return SetMetatable(pState);
+	if (lua_getmetatable(pState, 1))
+	{
+		lua_pushvalue(pState, lua_upvalueindex(UPVALUE_METATABLE_KEY));
+		if (lua_rawget(pState, -2) != LUA_TNIL)
+			return luaL_error(pState, "cannot change a protected metatable");
+	}
+	return SetMetatable(pState, true, iType == LUA_TTABLE);
 }
 
 int LuaFunctionDebugSetMetatable(lua_State* pState)
 {
-	// The check of Lua's own debug.setmetatable, with its text; it takes values of any type.
+	// The check of Lua's own debug.setmetatable, with its text; it takes values of any type but full userdata.
 	const int iType = lua_type(pState, 2);
 	luaL_argcheck(pState, iType == LUA_TNIL || iType == LUA_TTABLE, 2, "nil or table expected");
-	lua_settop(pState, 2);
-	return SetMetatable(pState);
+	// Scripts cannot make full userdata: each one is the engine's (an engine object, a file handle, a guard or a
+	// record of the engine's own), and its metatable, or its having none, is what the engine relies on. Another one
+	// would call a script's finaliser besides the engine's or instead of it, unprotected and for an object the
+	// engine still holds.
+	const int iValueType = lua_type(pState, 1);
+	luaL_argcheck(pState, iValueType != LUA_TUSERDATA, 1, "cannot change the metatable of an engine object");
+	return SetMetatable(pState, iValueType == LUA_TTABLE, iType == LUA_TTABLE);
 }
 
 void CLuaScripting::AddEnvironmentTable(lua_State* pState, int iTable, uintptr_t Handle)

@@ -272,11 +272,21 @@ TEST_F(LuaTest, ForeignUserdataIsNeverAnEngineObject)
 	ASSERT_TRUE(Run(Main(), "test.record(pcall(TestThing.twice, io.stdout))"));
 	EXPECT_EQ(std::string(Recorded().GetAt(1)->ToString()), "'this' is null");
 
-	// Even dressed in a class table (the debug library can do that), a file handle stays what it is.
-	ASSERT_TRUE(Run(Main(),
-		"local old = debug.getmetatable(io.stdout) debug.setmetatable(io.stdout, TestThing) "
-		"local ok, message = pcall(TestThing.twice, io.stdout) test.record(io.stdout, message) "
-		"debug.setmetatable(io.stdout, old)"));
+	// Even dressed in a class table, a file handle stays what it is. The debug library refuses to do that, so it is
+	// done here as C code could.
+	lua_State* pState = Lua()->GetState();
+	Environment(Main())->PushTable(pState);
+	lua_getfield(pState, -1, "io");
+	lua_getfield(pState, -1, "stdout");
+	ASSERT_TRUE(lua_getmetatable(pState, -1));
+	lua_getfield(pState, -4, "TestThing");
+	ASSERT_TRUE(lua_istable(pState, -1));
+	lua_setmetatable(pState, -3);
+	const bool bRan =
+		Run(Main(), "local ok, message = pcall(TestThing.twice, io.stdout) test.record(io.stdout, message)");
+	lua_setmetatable(pState, -2);
+	lua_pop(pState, 3);
+	ASSERT_TRUE(bRan) << LastScriptError();
 	EXPECT_EQ(Recorded().GetAt(0)->GetType(), ARGUMENT_LUAREF);
 	EXPECT_EQ(std::string(Recorded().GetAt(1)->ToString()), "'this' is null");
 

@@ -80,6 +80,73 @@ TEST_F(LuaTest, FinaliserErrorsNeverInterruptTheCodeThatRanTheCollector)
 	EXPECT_FALSE(Logged("error in __gc metamethod"));
 }
 
+TEST_F(LuaTest, FinalisersOfManyObjectsRunOnceEachWhileTheGuardsAreTidied)
+{
+	// Thousands of finalisable objects are dropped while a few stay: the guards of those few still finalise them once,
+	// and setting their metatable again adds no second finaliser.
+	ASSERT_TRUE(Run(Main(),
+		"local seen, keep = 0, {} local mt = {__gc = function() seen = seen + 1 end} "
+		"for i = 1, 5000 do local t = setmetatable({}, mt) if i % 1000 == 0 then keep[#keep + 1] = t end end "
+		"collectgarbage() collectgarbage() local dropped = seen "
+		"for _, t in ipairs(keep) do setmetatable(t, mt) end "
+		"keep = nil collectgarbage() collectgarbage() test.record(dropped, seen)"));
+	ASSERT_EQ(Recorded().GetArrayCount(), 2u);
+	EXPECT_EQ(Integer(Recorded().GetAt(0)), 4995);
+	EXPECT_EQ(Integer(Recorded().GetAt(1)), 5000);
+}
+
+TEST_F(LuaTest, DebugSetMetatableLeavesEngineObjectsAlone)
+{
+	// An engine object's metatable is the engine's: a finaliser put there would run unprotected, besides the engine's
+	// own or instead of it. Each case records whether the call was refused with the text, then whether the object
+	// still works.
+	struct tCase
+	{
+		const char* m_szName;
+		const char* m_szValue;
+		const char* m_szMetatable;
+		const char* m_szStillWorks;
+	};
+	const tCase rgCases[] = {
+		{"a vector value with a finaliser", "Vec3(1, 2, 3)", "{__gc = function() print('UD-FIN') end}", "v.x == 1"},
+		{"a vector value with no metatable", "Vec3(1, 2, 3)", "nil", "v.x == 1"},
+		{"an engine object", "TestThing(4)", "{}", "v.id == 4"},
+		{"a file handle", "io.stdout", "{__gc = function() print('UD-FIN') end}", "io.type(v) == 'file'"},
+	};
+	for (const tCase& Case : rgCases)
+	{
+		ASSERT_TRUE(Run(Main(),
+			std::string("local v = ") + Case.m_szValue +
+				" local ok, message = pcall(function() debug.setmetatable(v, " + Case.m_szMetatable +
+				") end) collectgarbage() collectgarbage() test.record(tostring(not ok and "
+				"message:find(\"bad argument #1 to 'setmetatable' (cannot change the metatable of an engine object)\", "
+				"1, true) ~= nil), tostring(" + Case.m_szStillWorks + "))"))
+			<< Case.m_szName << "\n" << LastScriptError();
+		ASSERT_EQ(Recorded().GetArrayCount(), 2u) << Case.m_szName;
+		EXPECT_EQ(Text(Recorded().GetAt(0)), "true") << Case.m_szName;
+		EXPECT_EQ(Text(Recorded().GetAt(1)), "true") << Case.m_szName;
+	}
+	EXPECT_FALSE(Logged("UD-FIN"));
+}
+
+TEST_F(LuaTest, DebugSetMetatableStillSetsPlainValues)
+{
+	// Tables, and the shared metatables of other types, take metatables as before; a table's finaliser runs once,
+	// protected.
+	ASSERT_TRUE(Run(Main(),
+		"local mt = {} local t = {} local same = debug.setmetatable(t, mt) == t and getmetatable(t) == mt "
+		"local strings = getmetatable('') debug.setmetatable('', strings) "
+		"local ran = 0 debug.setmetatable({}, {__gc = function() ran = ran + 1 error('table finaliser failed') end}) "
+		"collectgarbage() collectgarbage() "
+		"test.record(tostring(same), tostring(getmetatable('') == strings and ('x'):rep(2) == 'xx'), ran)"));
+	ASSERT_EQ(Recorded().GetArrayCount(), 3u);
+	EXPECT_EQ(Text(Recorded().GetAt(0)), "true");
+	EXPECT_EQ(Text(Recorded().GetAt(1)), "true");
+	EXPECT_EQ(Integer(Recorded().GetAt(2)), 1);
+	EXPECT_TRUE(Logged("table finaliser failed"));
+	EXPECT_FALSE(Logged("error in __gc metamethod"));
+}
+
 // Code and its environment
 
 TEST_F(LuaTest, FunctionsAreCodeOfTheEnvironmentThatMadeThem)
