@@ -38,7 +38,8 @@ inline SQInteger AbsoluteIndex(HSQUIRRELVM v, SQInteger Index)
 
 // Pushes a native closure with the nFree values on top of the stack as its free variables (they are taken off the
 // stack). Squirrel takes them from the top down, so the value pushed last is the first free variable: the one at
-// the lowest stack position during a call. With a mask, Squirrel checks the number and kinds of the parameters, "this" included, before the call.
+// the lowest stack position during a call. With a mask, Squirrel checks the number and kinds of the parameters,
+// "this" included, before the call.
 void PushClosure(HSQUIRRELVM v, SQFUNCTION pfnFunction, SQUnsignedInteger nFree, const char* szName,
 	const char* szMask = nullptr);
 
