@@ -67,6 +67,8 @@ foreach (f in kept)
 const char* const g_szStarter = R"script(
 local me = thisResource;
 local kept = {};
+// Read now: once a has stopped, its code finds no globals.
+local makeThread = newthread;
 triggerEvent("take", null, {
 	direct = function() { return me.start(); },
 	call = function() { return me.start.call(me); },
@@ -77,7 +79,7 @@ triggerEvent("take", null, {
 	callacall = function() { return me.start.acall.call(me.start, [me]); },
 	rerooted = (function() { return me.start(); }).setroot(kept),
 	rerootedcall = (function() { return me.start.call(me); }).setroot(kept),
-	thread = function() { return newthread(me.start).call(me); },
+	thread = function() { return makeThread(me.start).call(me); },
 	kept = kept,
 });
 )script";
