@@ -5,7 +5,9 @@
 
 #include <cstdint>
 #include <list>
+#include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 #include <squirrel.h>
 
@@ -40,8 +42,40 @@ public:
 	bool DefineClasses() override;
 	void CollectGarbage() override;
 	CScriptEnvironment* CreateEnvironment(const char* szResourceName) override;
-	// The code of the closure that called the running native (pCallStack is its VM): see FindClosureCode.
+	// The code of the closure that called the running native (pCallStack is its VM): see FindClosureCode. A native
+	// that one of the call forwarders (a function's call, pcall, acall, pacall; a thread's call) called counts as
+	// called by the code that called the forwarder.
 	uintptr_t FindCallingCode(void* pCallStack) override;
+
+	// While one lives, what the forwarder that made it calls on pThread counts as called by the given code (a handle,
+	// as FindCallingCode answers). Notes nest with the forwarders' calls; each is undone on every way out.
+	class CCallNote
+	{
+	public:
+		CCallNote(CSqScripting* pScripting, uintptr_t Code, HSQUIRRELVM pThread)
+			: m_pScripting(pScripting), m_Code(Code), m_pThread(pThread), m_pPrevious(pScripting->m_pCallNote)
+		{
+			m_pScripting->m_pCallNote = this;
+		}
+		~CCallNote() { m_pScripting->m_pCallNote = m_pPrevious; }
+
+		CCallNote(const CCallNote&) = delete;
+		CCallNote& operator=(const CCallNote&) = delete;
+
+	private:
+		friend class CSqScripting;
+
+		CSqScripting* m_pScripting;
+		uintptr_t m_Code;
+		HSQUIRRELVM m_pThread;
+		CCallNote* m_pPrevious;
+	};
+
+	// The table at Index is about to become a root table (setroottable, a closure's setroot): closures made with it
+	// are the code of the environment whose code does that (the running one when no code can be told), which holds
+	// it while it runs, or, when that code's environment has ended, of none that runs. A table that already is an
+	// environment's root table, held or ended, stays whose it is. Throws std::bad_alloc.
+	void ClaimRoot(HSQUIRRELVM v, SQInteger Index);
 
 	// Defines the classes of the namespace and of its children, each base before the classes derived from it.
 	bool DefineClasses(ReflectedNamespace* pNamespace);
@@ -122,6 +156,14 @@ private:
 	friend struct tSquirrelType;
 
 	bool SetUp();
+	// Puts natives of this language in place of the base functions that change a root table (setroottable, a
+	// closure's setroot), that call a function for the code that calls them (a function's call, pcall, acall, pacall;
+	// a thread's call), and of newthread; false when one of them cannot be found.
+	bool ReplaceBaseFunctions();
+	bool ReplaceFunction(HSQUIRRELVM v, const char* szName, SQFUNCTION pfnFunction, SQInteger iParameters,
+		const char* szMask, bool bForwarder, bool bKeepOriginal);
+	// Whether the native closure is one of the call forwarders.
+	bool IsForwarder(const HSQOBJECT& Closure) const;
 	CArgument* CreateArgument(HSQUIRRELVM v, SQInteger Index, unsigned Depth, const void** ppPath);
 	CArgument* CreateArrayArgument(HSQUIRRELVM v, SQInteger Index, unsigned Depth, const void** ppPath);
 	bool PushArgument(const CArgument* pValue, HSQUIRRELVM v, unsigned Depth);
@@ -139,8 +181,10 @@ private:
 	// that has ended, or is gone: the environment held it while it ran. 0 for a native closure and for a root table
 	// of no environment (one a script made).
 	uintptr_t FindClosureCode(HSQUIRRELVM v, SQInteger Index);
-	// Remembers, without keeping it, the root table of an environment that ends.
+	// Remembers, without keeping it, the root table of an environment that ends (AddEndedRoot first forgets the
+	// ended roots that have gone).
 	void AddEndedRoot(const tSquirrelStrongReference& Root);
+	void RememberEndedRoot(const tSquirrelStrongReference& Root);
 	// Whether the table was the root table of an environment that has ended; forgets the ones that have gone.
 	bool IsEndedRoot(HSQUIRRELVM v, const HSQOBJECT& Table);
 
@@ -154,6 +198,12 @@ private:
 	std::unordered_set<tSquirrelType*> m_Types;
 	// Weak references to the root tables of environments that have ended, while those tables live.
 	std::list<tSquirrelStrongReference> m_EndedRoots;
+	// The tables that running environments hold besides their own root tables (CSqScriptEnvironment::HoldRoot),
+	// by the table.
+	std::unordered_map<const void*, CSqScriptEnvironment*> m_HeldRootOwners;
+	// The innermost call forwarder running (see CCallNote), and the forwarders themselves.
+	CCallNote* m_pCallNote;
+	std::vector<tSquirrelStrongReference> m_Forwarders;
 	SQUserPointer m_pBlobTypeTag;
 	ScriptFunction m_CallbackFunction;
 	// Array elements made by the conversions now running; an array counts for every place that holds it.
@@ -195,6 +245,10 @@ public:
 	{
 		return !m_RootTable.IsNull() && m_RootTable.GetObject()._unVal.pTable == Table._unVal.pTable;
 	}
+	// Holds the table at Index of v's stack, which this environment's code made a root table, until the environment
+	// ends: closures keep their root table weakly, and code whose table went would count as code of an environment
+	// that has ended. Throws std::bad_alloc.
+	void HoldRoot(HSQUIRRELVM v, SQInteger Index);
 
 	void AddFunction(CSqFunction* pFunction) { m_Functions.insert(pFunction); }
 	void RemoveFunction(CSqFunction* pFunction) { m_Functions.erase(pFunction); }
@@ -207,6 +261,12 @@ private:
 	void Detach();
 	void DetachFunctions();
 	void ReleaseReferences();
+	// Lets go of the tables that no closure has for its root and nothing else holds: they go, and no code can
+	// ever be made with them again.
+	void PruneHeldRoots();
+	// Lets go of every held table; with bEnded they are remembered as root tables of an environment that has
+	// ended.
+	void ReleaseHeldRoots(bool bEnded);
 
 	CSqScripting* m_pScripting;
 	HSQUIRRELVM m_pThread;
@@ -220,6 +280,9 @@ private:
 	bool m_bDestroyPending;
 	// Function values made in this environment; they are cut loose when it ends.
 	std::unordered_set<CSqFunction*> m_Functions;
+	// Tables this environment's code made root tables (HoldRoot), and how many were left by the last pruning.
+	std::list<tSquirrelStrongReference> m_HeldRoots;
+	size_t m_PrunedCount;
 };
 
 // A Squirrel function held as an engine function value.

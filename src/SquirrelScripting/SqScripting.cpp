@@ -224,8 +224,8 @@ void tSquirrelStrongReference::Push(HSQUIRRELVM v) const
 
 CSqScripting::CSqScripting(CScripting* pScripting)
 	: m_pScripting(pScripting), m_pVM(nullptr), m_uiLanguageId(CScripting::GetLanguageId("Squirrel")),
-	  m_pBlobTypeTag(nullptr), m_CallbackFunction("", "", FunctionCallback), m_ConvertedElements(0),
-	  m_uiConversions(0)
+	  m_pCallNote(nullptr), m_pBlobTypeTag(nullptr), m_CallbackFunction("", "", FunctionCallback),
+	  m_ConvertedElements(0), m_uiConversions(0)
 {
 	if (!SetUp() && m_pVM)
 	{
@@ -279,6 +279,7 @@ bool CSqScripting::SetUp()
 		sq_gettypetag(m_pVM, -1, &m_pBlobTypeTag);
 	sq_settop(m_pVM, iTop);
 
+	bLibraries = bLibraries && ReplaceBaseFunctions();
 	sq_collectgarbage(m_pVM);
 	return bLibraries && m_pBlobTypeTag != nullptr;
 }
@@ -297,6 +298,8 @@ CSqScripting::~CSqScripting()
 		pType->m_pOwner = nullptr;
 	m_Types.clear();
 	m_EndedRoots.clear();
+	m_HeldRootOwners.clear();
+	m_Forwarders.clear();
 	if (m_pVM)
 	{
 		// Handles released from here on (by the instances' release hooks among others) find the VM closed.
@@ -341,7 +344,8 @@ void CSqScripting::PopScriptEnvironment()
 }
 
 CSqScriptEnvironment::CSqScriptEnvironment(CSqScripting* pScripting)
-	: m_pScripting(pScripting), m_pThread(nullptr), m_pNode(nullptr), m_uiRunning(0), m_bDestroyPending(false)
+	: m_pScripting(pScripting), m_pThread(nullptr), m_pNode(nullptr), m_uiRunning(0), m_bDestroyPending(false),
+	  m_PrunedCount(0)
 {
 }
 
@@ -421,6 +425,7 @@ void CSqScriptEnvironment::DetachFunctions()
 
 void CSqScriptEnvironment::ReleaseReferences()
 {
+	ReleaseHeldRoots(false);
 	m_ConstTable.Clear();
 	m_RootTable.Clear();
 	m_ThreadReference.Clear();
@@ -441,6 +446,7 @@ void CSqScriptEnvironment::Destroy()
 	End();
 	if (m_pScripting)
 		m_pScripting->AddEndedRoot(m_RootTable);
+	ReleaseHeldRoots(true);
 	DetachFunctions();
 	// A script that stops its own resource ends the environment while its code still runs: the thread goes
 	// when the outermost call has returned.

@@ -17,26 +17,11 @@
 using SquirrelUtil::AbsoluteIndex;
 using SquirrelUtil::PushClosure;
 
+using SquirrelUtil::OUT_OF_MEMORY;
+using SquirrelUtil::RunGuarded;
+
 namespace
 {
-// The text of memory the engine cannot get during a call from a script.
-const char* const OUT_OF_MEMORY = "not enough memory";
-
-// Runs the body of a native closure. Memory the engine cannot get becomes a script error: the exception must not
-// unwind through the VM, whose state it would leave half changed.
-template <class TBody>
-SQInteger RunGuarded(HSQUIRRELVM v, TBody Body)
-{
-	try
-	{
-		return Body();
-	}
-	catch (const std::bad_alloc&)
-	{
-	}
-	return sq_throwerror(v, OUT_OF_MEMORY);
-}
-
 template <class T>
 T* GetFreePointer(HSQUIRRELVM v, SQInteger Index)
 {
@@ -685,84 +670,6 @@ CSqScriptEnvironment* CSqScripting::FindEnvironment(uintptr_t Handle) const
 {
 	CSqScriptEnvironment* pEnvironment = dynamic_cast<CSqScriptEnvironment*>(CScriptEnvironment::FromHandle(Handle));
 	return pEnvironment && pEnvironment->GetSqScripting() == this ? pEnvironment : nullptr;
-}
-
-uintptr_t CSqScripting::FindClosureCode(HSQUIRRELVM v, SQInteger Index)
-{
-	if (sq_gettype(v, Index) != OT_CLOSURE || SQ_FAILED(sq_getclosureroot(v, Index)))
-		return 0;
-	HSQOBJECT Root;
-	sq_getstackobj(v, -1, &Root);
-	uintptr_t Handle = 0;
-	// A closure keeps its root table weakly: only an environment that has ended lets go of its own.
-	if (sq_isnull(Root))
-		Handle = CScriptEnvironment::GONE_HANDLE;
-	else if (sq_istable(Root))
-	{
-		for (CSqScriptEnvironment* pEnvironment : m_Environments)
-		{
-			if (pEnvironment->OwnsRootTable(Root))
-			{
-				Handle = pEnvironment->GetHandle();
-				break;
-			}
-		}
-		if (Handle == 0 && IsEndedRoot(v, Root))
-			Handle = CScriptEnvironment::GONE_HANDLE;
-	}
-	sq_pop(v, 1);
-	return Handle;
-}
-
-void CSqScripting::AddEndedRoot(const tSquirrelStrongReference& Root)
-{
-	if (!m_pVM || !Root.IsAlive())
-		return;
-	// Drops the entries whose table has gone meanwhile, so that the list stays as long as the ended roots alive.
-	IsEndedRoot(m_pVM, Root.GetObject());
-	Root.Push(m_pVM);
-	sq_weakref(m_pVM, -1);
-	m_EndedRoots.emplace_back();
-	m_EndedRoots.back().Set(m_pVM, -1, m_pVMHandle);
-	sq_pop(m_pVM, 2);
-}
-
-bool CSqScripting::IsEndedRoot(HSQUIRRELVM v, const HSQOBJECT& Table)
-{
-	bool bEnded = false;
-	for (auto it = m_EndedRoots.begin(); it != m_EndedRoots.end();)
-	{
-		it->Push(v);
-		HSQOBJECT Root;
-		sq_resetobject(&Root);
-		if (SQ_SUCCEEDED(sq_getweakrefval(v, -1)))
-		{
-			sq_getstackobj(v, -1, &Root);
-			sq_pop(v, 1);
-		}
-		sq_pop(v, 1);
-		// A table that went can never be met again.
-		if (!sq_istable(Root))
-		{
-			it = m_EndedRoots.erase(it);
-			continue;
-		}
-		if (Root._unVal.pTable == Table._unVal.pTable)
-			bEnded = true;
-		++it;
-	}
-	return bEnded;
-}
-
-uintptr_t CSqScripting::FindCallingCode(void* pCallStack)
-{
-	// The closure that called the native running on the VM.
-	HSQUIRRELVM v = static_cast<HSQUIRRELVM>(pCallStack);
-	if (!v || SQ_FAILED(sq_getcallee(v)))
-		return 0;
-	const uintptr_t Handle = FindClosureCode(v, -1);
-	sq_pop(v, 1);
-	return Handle;
 }
 
 bool CSqScripting::IsBlob(HSQUIRRELVM v, SQInteger Index)

@@ -506,3 +506,46 @@ TEST_F(SqScriptingTest, DeepInAScriptValuesAndCallsBackStillFit)
 	EXPECT_FALSE(Run("callWith(function(...) { throw \"many\"; }" + Arguments + ");"));
 	EXPECT_TRUE(Logged("[ERROR]   sqvm: many."));
 }
+
+TEST_F(SqScriptingTest, ReplacedBaseFunctionsAnswerAsTheLibrarysAndNeverBreakTheVM)
+{
+	// setroottable, a closure's setroot, a function's call, pcall, acall and pacall, a thread's call and newthread are
+	// the language's own natives: each script shows what it got, or the error it caught.
+	const struct
+	{
+		const char* m_szScript;
+		const char* m_szRecorded;
+	} Cases[] = {
+		{"local r = getroottable(); local o = setroottable({}); local same = o == r; setroottable(o); show(same);",
+			"true"},
+		{"try { setroottable(5); } catch (e) { show(e); }", "ivalid type"},
+		{"try { setroottable(null); } catch (e) { show(e); }", "the root table must be a table"},
+		{"local f = function() {}; show(f.setroot({}) == f);", "true"},
+		{"try { (function() {}).setroot(5); } catch (e) { show(e); }",
+			"parameter 1 has an invalid type 'integer' ; expected: 'table'"},
+		{"show((function(a, b) { return this.k + a + b; }).call({k = 1}, 2, 3));", "6"},
+		{"show((function(a, b) { return this.k + a + b; }).pcall({k = 1}, 2, 3));", "6"},
+		{"show((function(a, b) { return this.k + a + b; }).acall([{k = 1}, 2, 3]));", "6"},
+		{"show((function(a, b) { return this.k + a + b; }).pacall([{k = 1}, 2, 3]));", "6"},
+		{"try { (function() { throw \"thrown\"; }).pcall(this); } catch (e) { show(e); }", "thrown"},
+		{"try { (function() {}).acall(5); } catch (e) { show(e); }",
+			"parameter 1 has an invalid type 'integer' ; expected: 'array'"},
+		{"try { (function() {}).pacall(); } catch (e) { show(e); }", "wrong number of parameters"},
+		{"show(::type.call(this, 5));", "integer"},
+		// A thread's stack is only as large as its function needs.
+		{"show(newthread(function(...) { return vargv.len(); }).call(1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, "
+		 "15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 38, 39, 40));",
+			"40"},
+		{"show(newthread(::type).call(5));", "integer"},
+		{"try { newthread(5); } catch (e) { show(e); }",
+			"parameter 1 has an invalid type 'integer' ; expected: 'function|function'"},
+	};
+	for (const auto& Case : Cases)
+	{
+		m_Recorded.Clear();
+		EXPECT_TRUE(Run(std::string("function show(value) { record(\"\" + value); }\n") + Case.m_szScript))
+			<< Case.m_szScript;
+		ASSERT_EQ(Recorded().GetArrayCount(), 1u) << Case.m_szScript;
+		EXPECT_EQ(TextOf(RecordedAt(0)), Case.m_szRecorded) << Case.m_szScript;
+	}
+}
