@@ -237,9 +237,6 @@ void NoteResumer(lua_State* pState, int iCoroutine)
 	lua_pop(pState, 1);
 }
 
-// The thread that resumed the coroutine and waits for it in one of the functions below, or null.
-lua_State* FindResumer(lua_State* pCoroutine);
-
 int LuaFunctionCoroutineResume(lua_State* pState)
 {
 	NoteResumer(pState, 1);
@@ -277,6 +274,7 @@ int LuaFunctionCoroutineWrap(lua_State* pState)
 	return 1;
 }
 
+// The thread that resumed the coroutine and waits for it in one of the functions above, or null.
 lua_State* FindResumer(lua_State* pCoroutine)
 {
 	if (!lua_checkstack(pCoroutine, 2))
