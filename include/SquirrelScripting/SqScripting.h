@@ -181,6 +181,9 @@ private:
 	// that has ended, or is gone: the environment held it while it ran. 0 for a native closure and for a root table
 	// of no environment (one a script made).
 	uintptr_t FindClosureCode(HSQUIRRELVM v, SQInteger Index);
+	// Whose the table is as a root table: the handle of the environment whose own it is or that holds it,
+	// CScriptEnvironment::GONE_HANDLE for one of an environment that has ended, 0 for none.
+	uintptr_t FindRootOwner(HSQUIRRELVM v, const HSQOBJECT& Table);
 	// Remembers, without keeping it, the root table of an environment that ends (AddEndedRoot first forgets the
 	// ended roots that have gone).
 	void AddEndedRoot(const tSquirrelStrongReference& Root);

@@ -221,7 +221,6 @@ int LuaFunctionFinaliserGuard(lua_State* pState)
 	RebuildSparseGuards(pState, pBook);
 	return 0;
 }
-}
 
 // Notes that the running thread resumes the coroutine at the index.
 void NoteResumer(lua_State* pState, int iCoroutine)
@@ -293,6 +292,7 @@ lua_State* FindResumer(lua_State* pCoroutine)
 	const lua_CFunction pfnRunning = lua_tocfunction(pResumer, -1);
 	lua_pop(pResumer, 1);
 	return pfnRunning == LuaFunctionCoroutineResume || pfnRunning == LuaFunctionCoroutineWrapped ? pResumer : nullptr;
+}
 }
 
 void CreateCodeTables(lua_State* pState)

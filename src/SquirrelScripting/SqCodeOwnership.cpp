@@ -90,27 +90,21 @@ SQInteger ThreadCallForwarder(HSQUIRRELVM v)
 	if (SQ_FAILED(sq_getthread(v, 1, &pThread)))
 		return sq_throwerror(v, "wrong parameter");
 	const SQInteger iCount = sq_gettop(v);
-	if (SQ_FAILED(sq_reservestack(pThread, iCount + 1)))
+	bool bCalled = SQ_SUCCEEDED(sq_reservestack(pThread, iCount + 1));
+	if (bCalled)
 	{
+		sq_pushroottable(pThread);
+		for (SQInteger i = 2; i <= iCount; i++)
+			sq_move(pThread, v, i);
+		CSqScripting::CCallNote Note(CSqScripting::FromVM(v), CallingCode(v), pThread);
+		bCalled = SQ_SUCCEEDED(sq_call(pThread, iCount, SQTrue, SQTrue));
+	}
+	// The result, or the thread's error raised again in the caller.
+	if (!bCalled)
 		sq_getlasterror(pThread);
-		sq_move(v, pThread, -1);
-		sq_pop(pThread, 1);
-		return sq_throwobject(v);
-	}
-	sq_pushroottable(pThread);
-	for (SQInteger i = 2; i <= iCount; i++)
-		sq_move(pThread, v, i);
-	CSqScripting::CCallNote Note(CSqScripting::FromVM(v), CallingCode(v), pThread);
-	if (SQ_SUCCEEDED(sq_call(pThread, iCount, SQTrue, SQTrue)))
-	{
-		sq_move(v, pThread, -1);
-		sq_pop(pThread, 1);
-		return 1;
-	}
-	sq_getlasterror(pThread);
 	sq_move(v, pThread, -1);
 	sq_pop(pThread, 1);
-	return sq_throwobject(v);
+	return bCalled ? 1 : sq_throwobject(v);
 }
 
 // newthread(function): the library's own for a Squirrel function (its free variable), which sizes the thread's
@@ -228,39 +222,31 @@ uintptr_t CSqScripting::FindClosureCode(HSQUIRRELVM v, SQInteger Index)
 	if (sq_isnull(Root))
 		Handle = CScriptEnvironment::GONE_HANDLE;
 	else if (sq_istable(Root))
-	{
-		for (CSqScriptEnvironment* pEnvironment : m_Environments)
-		{
-			if (pEnvironment->OwnsRootTable(Root))
-			{
-				Handle = pEnvironment->GetHandle();
-				break;
-			}
-		}
-		if (Handle == 0 && !m_HeldRootOwners.empty())
-		{
-			auto it = m_HeldRootOwners.find(Root._unVal.pTable);
-			if (it != m_HeldRootOwners.end())
-				Handle = it->second->GetHandle();
-		}
-		if (Handle == 0 && IsEndedRoot(v, Root))
-			Handle = CScriptEnvironment::GONE_HANDLE;
-	}
+		Handle = FindRootOwner(v, Root);
 	sq_pop(v, 1);
 	return Handle;
+}
+
+uintptr_t CSqScripting::FindRootOwner(HSQUIRRELVM v, const HSQOBJECT& Table)
+{
+	for (CSqScriptEnvironment* pEnvironment : m_Environments)
+	{
+		if (pEnvironment->OwnsRootTable(Table))
+			return pEnvironment->GetHandle();
+	}
+	if (!m_HeldRootOwners.empty())
+	{
+		auto it = m_HeldRootOwners.find(Table._unVal.pTable);
+		if (it != m_HeldRootOwners.end())
+			return it->second->GetHandle();
+	}
+	return IsEndedRoot(v, Table) ? CScriptEnvironment::GONE_HANDLE : 0;
 }
 
 void CSqScripting::ClaimRoot(HSQUIRRELVM v, SQInteger Index)
 {
 	HSQOBJECT Table;
-	if (SQ_FAILED(sq_getstackobj(v, Index, &Table)) || !sq_istable(Table))
-		return;
-	for (CSqScriptEnvironment* pEnvironment : m_Environments)
-	{
-		if (pEnvironment->OwnsRootTable(Table))
-			return;
-	}
-	if (m_HeldRootOwners.count(Table._unVal.pTable) || IsEndedRoot(v, Table))
+	if (SQ_FAILED(sq_getstackobj(v, Index, &Table)) || !sq_istable(Table) || FindRootOwner(v, Table) != 0)
 		return;
 	const uintptr_t Code = FindCallingCode(v);
 	CSqScriptEnvironment* pEnvironment = Code != 0 ? FindEnvironment(Code) : GetScriptEnvironment();
